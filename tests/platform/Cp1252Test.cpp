@@ -1,0 +1,17 @@
+#include "platform/Cp1252.h"
+
+#include <gtest/gtest.h>
+
+TEST(Cp1252, MapsTheWholeCodePageBothWays) {
+    for (int b = 0; b < 256; ++b) {
+        const QByteArray byte(1, static_cast<char>(b));
+        EXPECT_EQ(Cp1252::Codificar(Cp1252::Decodificar(byte)), byte) << b;
+    }
+    EXPECT_EQ(Cp1252::Codificar(u"ñÑáé€“”…"), QByteArray("\xF1\xD1\xE1\xE9\x80\x93\x94\x85"));
+    EXPECT_EQ(Cp1252::Decodificar("Contrase\xF1" "a \x80"), QStringLiteral("Contraseña €"));
+}
+
+TEST(Cp1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    EXPECT_EQ(Cp1252::Codificar(u"a\u4E2Db\u0100"), QByteArray("a?b?"));
+    EXPECT_EQ(Cp1252::Codificar(QString::fromUtf8("\xF0\x9F\x8D\x95")), QByteArray("??")); // one emoji, two halves
+}
