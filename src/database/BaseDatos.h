@@ -1,0 +1,94 @@
+#pragma once
+
+#include "database/ErrorProveedor.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <memory>
+
+// The database layer: the one process-wide connection `Conexion`, opened by
+// Conectar() through unixODBC with the connection string
+// "server=...;driver={sql server};database=...;uid=...;pwd=...;", and the few
+// generic statements the server runs on it.
+//
+// Routines without a failure path of their own (ObtenerValor, Ejecutar,
+// ReplicarTransaccion) throw ErrorEjecucion to their caller; Actualizar and
+// AbrirConsulta handle failures themselves through ManejarErrorBD.
+
+// A fully fetched snapshot of a result (the static cursor): row count, end
+// test, move next, fields by name (without regard to case) or position.
+class Recordset {
+public:
+    Recordset(QVector<QString> columnas, QVector<QVector<QVariant>> filas);
+
+    int RecordCount() const { return static_cast<int>(m_filas.size()); }
+    bool EOF_() const { return m_actual >= m_filas.size(); }
+    void MoveNext() { ++m_actual; }
+    void MoveFirst() { m_actual = 0; }
+
+    // The current row's value: a null QVariant for NULL. An unknown name or a
+    // position out of range throws ErrorEjecucion, as the original raised it.
+    QVariant Campo(const QString& nombre) const;
+    QVariant Campo(int posicion) const;
+    // The value as text, NULL as the empty text.
+    QString Texto(const QString& nombre) const { return Campo(nombre).toString(); }
+
+    const QVector<QString>& Columnas() const { return m_columnas; }
+
+private:
+    QVector<QString> m_columnas;
+    QVector<QVector<QVariant>> m_filas;
+    qsizetype m_actual = 0;
+};
+
+// The one connection. Stateful (open or closed); keeps the driver's diagnostic
+// records of its last failure, as ADO's Errors collection did.
+class Conexion {
+public:
+    static Conexion& Instancia();
+
+    bool Abierta() const;
+    // Opens with a connection string; false (records in Errores()) on failure.
+    bool Abrir(const QString& cadena);
+    void Cerrar();
+
+    // Runs a statement that returns no rows; throws ErrorEjecucion on failure.
+    void Ejecutar(const QString& sql);
+    // Runs a select and fetches every row; throws ErrorEjecucion on failure.
+    std::unique_ptr<Recordset> Consultar(const QString& sql);
+
+    // The diagnostic records of the last failure.
+    const ErroresProveedor& Errores() const;
+
+    ~Conexion();
+
+private:
+    Conexion();
+    struct Privado;
+    std::unique_ptr<Privado> d;
+};
+
+// Composes the connection string from the settings and the credentials and
+// (re)opens the connection. Any failure: false, nothing logged.
+bool Conectar();
+
+// "SELECT campo FROM tabla [WHERE condicion]": first column of the first row
+// as text, NULL and no row as "". Failures throw ErrorEjecucion.
+QString ObtenerValor(const QString& campo, const QString& tabla, const QString& condicion);
+
+// "UPDATE tabla SET asignaciones WHERE condicion", logged, stored in
+// Transacciones and replicated to the other terminals. False after
+// RegistrarErroresBD and ManejarErrorBD on any failure.
+bool Actualizar(const QString& tabla, const QString& asignaciones, const QString& condicion);
+
+// Opens a snapshot; on failure calls ManejarErrorBD and returns null.
+std::unique_ptr<Recordset> AbrirConsulta(const QString& sql, int tipoCursor = 3, int tipoBloqueo = 3);
+
+QString DuplicarComillas(const QString& texto);
+
+void ReplicarTransaccion();
+
+// The one database-failure handler: a line in C:\TT.LOG, then the message and
+// event-log line chosen by the error number and the first record's SQLSTATE.
+void ManejarErrorBD(const QString& origen, qint64 numero, const QString& descripcion, const ErroresProveedor& errores);
