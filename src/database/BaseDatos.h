@@ -23,7 +23,7 @@ public:
     Recordset(QVector<QString> columnas, QVector<QVector<QVariant>> filas);
 
     int RecordCount() const { return static_cast<int>(m_filas.size()); }
-    bool EOF_() const { return m_actual >= m_filas.size(); }
+    bool Fin() const { return m_actual >= m_filas.size(); }
     void MoveNext() { ++m_actual; }
     void MoveFirst() { m_actual = 0; }
 
