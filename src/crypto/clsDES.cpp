@@ -182,17 +182,19 @@ template <int Paso> inline std::uint64_t Bloque(const std::uint32_t* subclaves, 
     return AplicarTabla(kTablaIPInversa, (std::uint64_t(derecha) << 32) | izquierda);
 }
 
+// Blocks are big-endian: bit 1 of the standard is the top bit of the first byte.
 inline std::uint64_t LeerBloque(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) {
+        v = (v << 8) | p[i];
+    }
+    return v;
 }
 
 inline void EscribirBloque(unsigned char* p, std::uint64_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        v = __builtin_bswap64(v);
+    for (int i = 7; i >= 0; --i, v >>= 8) {
+        p[i] = static_cast<unsigned char>(v);
     }
-    std::memcpy(p, &v, 8);
 }
 
 inline void EscribirEntero(unsigned char* p, qint32 valor) {

@@ -1,3 +1,6 @@
+// OpenSSL 3 keeps single DES only in its low-level (deprecated) interface.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include "crypto/clsDES.h"
 #include "platform/Cp1252.h"
 #include "support/ErrorEjecucion.h"
@@ -6,11 +9,8 @@
 #include <QFile>
 #include <gtest/gtest.h>
 #include <numeric>
-#include <vector>
-
-// OpenSSL 3 keeps single DES only in its low-level (deprecated) interface.
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/des.h>
+#include <vector>
 
 // Reaches the private block operation.
 class clsDESBloques {
