@@ -7,8 +7,8 @@
 #include "testsupport/EntornoPrueba.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <gtest/gtest.h>
-#include <numeric>
 #include <openssl/des.h>
 #include <vector>
 
@@ -29,22 +29,32 @@ QByteArray Bytes(std::uint64_t v) {
     return b;
 }
 
+QByteArray Entero32(qint32 v) {
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
 // The key text whose Windows-1252 bytes are the 64-bit key.
 QString TextoClave(std::uint64_t clave) {
     return Cp1252::Decodificar(Bytes(clave));
 }
 
-// Independent DES-CBC decryption with a zero chaining block.
-QByteArray DescifrarOpenSSL(const QByteArray& cifrado, const QByteArray& clave8) {
+// Independent DES-CBC with a zero chaining block.
+QByteArray CbcOpenSSL(const QByteArray& entrada, const QByteArray& clave8, int sentido) {
     DES_cblock clave;
     std::memcpy(clave, clave8.constData(), 8);
     DES_key_schedule programa;
     DES_set_key_unchecked(&clave, &programa);
     DES_cblock iv = {};
-    QByteArray claro(cifrado.size(), '\0');
-    DES_ncbc_encrypt(reinterpret_cast<const unsigned char*>(cifrado.constData()),
-                     reinterpret_cast<unsigned char*>(claro.data()), cifrado.size(), &programa, &iv, DES_DECRYPT);
-    return claro;
+    QByteArray salida(entrada.size(), '\0');
+    DES_ncbc_encrypt(reinterpret_cast<const unsigned char*>(entrada.constData()),
+                     reinterpret_cast<unsigned char*>(salida.data()), entrada.size(), &programa, &iv, sentido);
+    return salida;
+}
+
+QByteArray DescifrarOpenSSL(const QByteArray& cifrado, const QByteArray& clave8) {
+    return CbcOpenSSL(cifrado, clave8, DES_DECRYPT);
 }
 
 QByteArray Patron(int largo) {
@@ -111,7 +121,7 @@ TEST(clsDES, FrameMatchesAnIndependentCbcAndDecryptsForEveryLength) {
         EXPECT_TRUE(std::is_sorted(avisos.begin(), avisos.end()));
 
         const QByteArray marco = DescifrarOpenSSL(buffer, clave);
-        EXPECT_EQ(marco.mid(8, 4), QByteArray::fromRawData(reinterpret_cast<const char*>(&largo), 4)) << largo;
+        EXPECT_EQ(marco.mid(8, 4), Entero32(largo)) << largo;
         EXPECT_EQ(marco.mid(12, largo), claro) << largo;
         EXPECT_EQ(marco.mid(12 + largo), QByteArray(total - 12 - largo, '\0')) << largo;
         for (int i = 0; i < 8; i += 4) { // the random integers are never negative
@@ -124,14 +134,23 @@ TEST(clsDES, FrameMatchesAnIndependentCbcAndDecryptsForEveryLength) {
         EXPECT_EQ(avisos.back(), 100);
     }
 
-    // Each whole percentage once, in order, then 100.
-    std::vector<qint32> avisos;
-    des.Progress = [&](qint32 p) { avisos.push_back(p); };
-    QByteArray grande = Patron(8000);
-    des.EncryptByte(grande);
-    std::vector<qint32> todos(101);
-    std::iota(todos.begin(), todos.end(), 0);
-    EXPECT_EQ(avisos, todos);
+    // Each percentage at most once. On 8016 bytes every one; on 800 bytes the
+    // next threshold lies one byte past the next block, so every other one,
+    // until block 464 gives 57.99999... in double precision, i.e. 57.
+    std::vector<qint32> todos, alternos;
+    for (int p = 0; p <= 100; ++p) {
+        todos.push_back(p);
+        if (p == 100 || (p <= 56 && p % 2 == 0) || (p >= 57 && p % 2 == 1)) {
+            alternos.push_back(p);
+        }
+    }
+    for (const auto& [largo, esperados] : {std::pair{8000, todos}, std::pair{788, alternos}}) {
+        std::vector<qint32> avisos;
+        des.Progress = [&](qint32 p) { avisos.push_back(p); };
+        QByteArray grande = Patron(largo);
+        des.EncryptByte(grande);
+        EXPECT_EQ(avisos, esperados) << largo;
+    }
 }
 
 TEST(clsDES, RandomFirstBlockAndKeyRules) {
@@ -182,7 +201,17 @@ TEST(clsDES, BadCiphertextNeverFailsLoudly) {
         EXPECT_EQ(buffer, Patron(largo));
         EXPECT_TRUE(avisos.empty());
     }
-    // Short frames and a negative size field keep the decrypted bytes.
+    // Size fields that do not fit the frame keep the whole decrypted frame.
+    const QByteArray clave("buena\0\0\0", 8);
+    for (const auto& [total, largo, valido] :
+         {std::tuple{16, -1, false}, {16, 5, false}, {24, 4, false}, {24, 5, true}, {24, 12, true}}) {
+        QByteArray marco = Patron(total);
+        marco.replace(8, 4, Entero32(largo));
+        QByteArray buffer = CbcOpenSSL(marco, clave, DES_ENCRYPT);
+        des.DecryptByte(buffer);
+        EXPECT_EQ(buffer, valido ? marco.mid(12, largo) : marco) << total << " " << largo;
+    }
+    // Short frames keep the decrypted bytes.
     QByteArray bloque = Patron(8);
     des.DecryptByte(bloque);
     EXPECT_EQ(bloque.size(), 8);
