@@ -294,7 +294,7 @@ QByteArray clsDES::DecodeArray64(const QString& sInput) {
         }
     }
     switch (enGrupo) {
-    case 1: // a lone last character carries no whole byte
+    case 1: // six bits make no byte, but the lone character still counts as one
         *destino++ = 0;
         break;
     case 2:
@@ -464,6 +464,8 @@ void clsDES::EncryptByte(QByteArray& byteArray, const QString& Key) {
     std::memset(datos + 12 + largo, 0, static_cast<std::size_t>(total - 12 - largo));
     EscribirEntero(datos + 8, static_cast<qint32>(largo));
 
+    // Re-seeded from the clock on every call; mixing it into the running state
+    // keeps two calls within one clock tick from repeating the first block.
     const auto reloj = std::chrono::system_clock::now().time_since_epoch().count();
     m_semilla ^= Mezclar(static_cast<std::uint64_t>(reloj));
     EscribirEntero(datos, NumeroAleatorio());
