@@ -71,6 +71,7 @@ struct Conexion::Privado {
     SQLHENV entorno = SQL_NULL_HANDLE;
     SQLHDBC dbc = SQL_NULL_HANDLE;
     bool abierta = false;
+    bool sqlite = false; // the SQLite3 driver, whose constraint errors need mapping
     ErroresProveedor errores;
     QByteArray buffer = QByteArray(4096, Qt::Uninitialized);
 
@@ -81,10 +82,38 @@ struct Conexion::Privado {
         if (tipo == SQL_HANDLE_STMT) {
             SQLFreeHandle(SQL_HANDLE_STMT, handle);
         }
+        // SQLite reports a constraint violation as a general error with its
+        // own code SQLITE_CONSTRAINT (19); it is an integrity violation.
+        if (sqlite && !errores.isEmpty() && errores.first().nativo == 19) {
+            errores.first().sqlState = QStringLiteral("23000");
+        }
+        // A lost connection is "08S01" to the error handler whatever the driver
+        // says (psqlODBC repeats the server's last state, e.g. "57P01", or
+        // gives "S1000"); the driver's own records follow.
+        if (tipo == SQL_HANDLE_STMT &&
+            (errores.isEmpty() || !errores.first().sqlState.startsWith(QLatin1String("08"))) && ConexionPerdida()) {
+            errores.prepend({QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")});
+        }
         const bool integridad = !errores.isEmpty() && errores.first().sqlState.startsWith(QStringLiteral("23"));
         const QString descripcion = errores.isEmpty() ? kErrorSinRegistros : errores.first().descripcion;
         throw ErrorEjecucion(integridad ? ErrorEjecucion::kErrorIntegridad : ErrorEjecucion::kErrorBaseDatos,
                              descripcion, errores);
+    }
+
+    // Asked only after a failure: whether the connection still answers.
+    bool ConexionPerdida() {
+        SQLUINTEGER muerta = SQL_CD_FALSE;
+        if (Exito(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &muerta, 0, nullptr)) && muerta == SQL_CD_TRUE) {
+            return true;
+        }
+        SQLHSTMT prueba = SQL_NULL_HANDLE;
+        if (!Exito(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &prueba))) {
+            return true;
+        }
+        char sql[] = "SELECT 1";
+        const bool responde = Exito(SQLExecDirect(prueba, reinterpret_cast<SQLCHAR*>(sql), SQL_NTS));
+        SQLFreeHandle(SQL_HANDLE_STMT, prueba);
+        return !responde;
     }
 
     SQLHSTMT EjecutarDirecto(const QString& sql) {
@@ -180,6 +209,10 @@ bool Conexion::Abrir(const QString& cadena) {
         return false;
     }
     d->abierta = true;
+    SQLCHAR driver[128] = {};
+    SQLSMALLINT largoDriver = 0;
+    SQLGetInfo(d->dbc, SQL_DRIVER_NAME, driver, sizeof driver, &largoDriver);
+    d->sqlite = QByteArray(reinterpret_cast<const char*>(driver)).contains("sqlite");
     return true;
 }
 
