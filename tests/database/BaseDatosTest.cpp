@@ -35,7 +35,7 @@ TEST_F(BaseDatos, SpanishTextNullsAndLongValuesSurviveARoundTrip) {
     EXPECT_THROW(rs->Campo("NoExiste"), ErrorEjecucion);
 
     // Longer than one read of the driver.
-    const QString largo = QString(1500, u'ñ') + QStringLiteral("<N>fin");
+    const QString largo = QString(2500, u'ñ') + QStringLiteral("<N>fin");
     Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Escribiendo, id_impresora) VALUES (7, 'T', -1, 1)");
     Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 1, '" + largo + "')");
     EXPECT_EQ(ObtenerValor("Datos", "DetalleColaImpresion", "IDtrabajo=7"), largo);
