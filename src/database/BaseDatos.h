@@ -46,6 +46,12 @@ private:
 
 // The one connection. Stateful (open or closed); keeps the driver's diagnostic
 // records of its last failure, as ADO's Errors collection did.
+//
+// Narrow ODBC calls carrying UTF-8, with ODBC 2 SQLSTATEs ("S1000", "37000")
+// as the error handler expects. Two driver quirks are evened out: SQLite's
+// constraint error (native 19) gets SQLSTATE "23000", and a statement that
+// fails because the connection is gone gets a leading "08S01" record
+// ("Communication link failure") ahead of the driver's own records.
 class Conexion {
 public:
     static Conexion& Instancia();
