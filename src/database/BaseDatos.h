@@ -18,6 +18,8 @@
 
 // A fully fetched snapshot of a result (the static cursor): row count, end
 // test, move next, fields by name (without regard to case) or position.
+// Integer columns hold qlonglong values, other numeric columns double, the
+// rest QString.
 class Recordset {
 public:
     Recordset(QVector<QString> columnas, QVector<QVector<QVariant>> filas);
@@ -44,6 +46,12 @@ private:
 
 // The one connection. Stateful (open or closed); keeps the driver's diagnostic
 // records of its last failure, as ADO's Errors collection did.
+//
+// Narrow ODBC calls carrying UTF-8, with ODBC 2 SQLSTATEs ("S1000", "37000")
+// as the error handler expects. Two driver quirks are evened out: SQLite's
+// constraint error (native 19) gets SQLSTATE "23000", and a statement that
+// fails because the connection is gone gets a leading "08S01" record
+// ("Communication link failure") ahead of the driver's own records.
 class Conexion {
 public:
     static Conexion& Instancia();
@@ -53,6 +61,10 @@ public:
     bool Abrir(const QString& cadena);
     void Cerrar();
 
+    // Failures throw ErrorEjecucion carrying -2147217900 when the first record's
+    // SQLSTATE starts with "23" (integrity violation), else -2147467259, the
+    // first record's text as description, and every record.
+    //
     // Runs a statement that returns no rows; throws ErrorEjecucion on failure.
     void Ejecutar(const QString& sql);
     // Runs a select and fetches every row; throws ErrorEjecucion on failure.
@@ -82,12 +94,22 @@ QString ObtenerValor(const QString& campo, const QString& tabla, const QString& 
 // RegistrarErroresBD and ManejarErrorBD on any failure.
 bool Actualizar(const QString& tabla, const QString& asignaciones, const QString& condicion);
 
-// Opens a snapshot; on failure calls ManejarErrorBD and returns null.
+// Opens a snapshot; on failure calls ManejarErrorBD and returns null. Every
+// snapshot is static and read-only; the cursor and lock types are accepted for
+// the callers that name them.
 std::unique_ptr<Recordset> AbrirConsulta(const QString& sql, int tipoCursor = 3, int tipoBloqueo = 3);
 
 QString DuplicarComillas(const QString& texto);
 
+// Replicates the newest Transacciones row to every other terminal listed in
+// Terminal. Failures throw ErrorEjecucion to the caller (Actualizar).
 void ReplicarTransaccion();
+
+// A field's value as a 16-bit or 32-bit integer, halves rounded to even.
+// NULL, text that is not a number and a value out of range throw
+// ErrorEjecucion (94, 13 and 6, the numbers the original's runtime gave).
+qint16 AEntero16(const QVariant& valor);
+qint32 AEntero32(const QVariant& valor);
 
 // The one database-failure handler: a line in C:\TT.LOG, then the message and
 // event-log line chosen by the error number and the first record's SQLSTATE.

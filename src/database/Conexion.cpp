@@ -1,0 +1,288 @@
+#include "database/BaseDatos.h"
+#include "support/ErrorEjecucion.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+// The connection runs on unixODBC's narrow calls with UTF-8 text: every
+// backend is set to UTF-8 (SQLite natively, psqlODBC's ANSI library with
+// client_encoding UTF8, FreeTDS with "client charset = UTF-8"). The wide calls
+// are avoided on purpose: the driver manager's conversion of them for a narrow
+// driver is not UTF-8 and turns "Contraseña" into an unknown column.
+//
+// The environment asks for ODBC 2 behaviour so that drivers report the
+// SQLSTATEs the error handler is keyed on: "S1000" for a general error and
+// "37000" for a syntax error, apart from "42000" for an access violation.
+
+namespace {
+
+const QString kErrorSinRegistros = QStringLiteral("Error desconocido de la base de datos");
+
+ErroresProveedor LeerDiagnosticos(SQLSMALLINT tipo, SQLHANDLE handle) {
+    ErroresProveedor errores;
+    if (handle == SQL_NULL_HANDLE) {
+        return errores;
+    }
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR estado[6] = {};
+        SQLINTEGER nativo = 0;
+        SQLCHAR texto[1024];
+        SQLSMALLINT largo = 0;
+        const SQLRETURN r = SQLGetDiagRec(tipo, handle, i, estado, &nativo, texto, sizeof texto, &largo);
+        if (r != SQL_SUCCESS && r != SQL_SUCCESS_WITH_INFO) {
+            break;
+        }
+        largo = std::min<SQLSMALLINT>(largo, sizeof texto - 1);
+        errores.append({QString::fromLatin1(reinterpret_cast<const char*>(estado), 5), nativo,
+                        QString::fromUtf8(reinterpret_cast<const char*>(texto), largo)});
+    }
+    return errores;
+}
+
+bool Exito(SQLRETURN r) {
+    return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO;
+}
+
+// Integer columns come back as numbers (ids are compared and converted by the
+// callers), the rest as text.
+bool EsEntero(SQLSMALLINT tipo, SQLSMALLINT decimales) {
+    switch (tipo) {
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_BIT:
+        return true;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+        return decimales == 0;
+    default:
+        return false;
+    }
+}
+
+bool EsReal(SQLSMALLINT tipo) {
+    return tipo == SQL_NUMERIC || tipo == SQL_DECIMAL || tipo == SQL_FLOAT || tipo == SQL_REAL || tipo == SQL_DOUBLE;
+}
+
+} // namespace
+
+struct Conexion::Privado {
+    SQLHENV entorno = SQL_NULL_HANDLE;
+    SQLHDBC dbc = SQL_NULL_HANDLE;
+    bool abierta = false;
+    bool sqlite = false; // the SQLite3 driver, whose constraint errors need mapping
+    ErroresProveedor errores;
+    QByteArray buffer = QByteArray(4096, Qt::Uninitialized);
+
+    // Raises the failure of a call on a statement (or, without one, on the
+    // connection), keeping every diagnostic record.
+    [[noreturn]] void Fallar(SQLSMALLINT tipo, SQLHANDLE handle) {
+        errores = LeerDiagnosticos(tipo, handle);
+        if (tipo == SQL_HANDLE_STMT) {
+            SQLFreeHandle(SQL_HANDLE_STMT, handle);
+        }
+        // SQLite reports a constraint violation as a general error with its
+        // own code SQLITE_CONSTRAINT (19); it is an integrity violation.
+        if (sqlite && !errores.isEmpty() && errores.first().nativo == 19) {
+            errores.first().sqlState = QStringLiteral("23000");
+        }
+        // A lost connection is "08S01" to the error handler whatever the driver
+        // says (psqlODBC repeats the server's last state, e.g. "57P01", or
+        // gives "S1000"); the driver's own records follow.
+        if (tipo == SQL_HANDLE_STMT &&
+            (errores.isEmpty() || !errores.first().sqlState.startsWith(QLatin1String("08"))) && ConexionPerdida()) {
+            errores.prepend({QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")});
+        }
+        const bool integridad = !errores.isEmpty() && errores.first().sqlState.startsWith(QStringLiteral("23"));
+        const QString descripcion = errores.isEmpty() ? kErrorSinRegistros : errores.first().descripcion;
+        throw ErrorEjecucion(integridad ? ErrorEjecucion::kErrorIntegridad : ErrorEjecucion::kErrorBaseDatos,
+                             descripcion, errores);
+    }
+
+    // Asked only after a failure: whether the connection still answers.
+    bool ConexionPerdida() {
+        SQLUINTEGER muerta = SQL_CD_FALSE;
+        if (Exito(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &muerta, 0, nullptr)) && muerta == SQL_CD_TRUE) {
+            return true;
+        }
+        SQLHSTMT prueba = SQL_NULL_HANDLE;
+        if (!Exito(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &prueba))) {
+            return true;
+        }
+        char sql[] = "SELECT 1";
+        const bool responde = Exito(SQLExecDirect(prueba, reinterpret_cast<SQLCHAR*>(sql), SQL_NTS));
+        SQLFreeHandle(SQL_HANDLE_STMT, prueba);
+        return !responde;
+    }
+
+    SQLHSTMT EjecutarDirecto(const QString& sql) {
+        if (!abierta) {
+            errores = {{QStringLiteral("08003"), 0, QStringLiteral("La conexion no esta abierta")}};
+            throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, errores.first().descripcion, errores);
+        }
+        SQLHSTMT stmt = SQL_NULL_HANDLE;
+        if (!Exito(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+            Fallar(SQL_HANDLE_DBC, dbc);
+        }
+        QByteArray texto = sql.toUtf8();
+        const SQLRETURN r =
+            SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(texto.data()), static_cast<SQLINTEGER>(texto.size()));
+        if (!Exito(r) && r != SQL_NO_DATA) {
+            Fallar(SQL_HANDLE_STMT, stmt);
+        }
+        return stmt;
+    }
+
+    // One field as text; false for NULL. Long values arrive in pieces.
+    bool LeerCampo(SQLHSTMT stmt, SQLUSMALLINT columna, QByteArray& valor) {
+        valor.clear();
+        for (;;) {
+            SQLLEN indicador = 0;
+            const SQLRETURN r = SQLGetData(stmt, columna, SQL_C_CHAR, buffer.data(), buffer.size(), &indicador);
+            if (r == SQL_NO_DATA) {
+                return true;
+            }
+            if (!Exito(r)) {
+                Fallar(SQL_HANDLE_STMT, stmt);
+            }
+            if (indicador == SQL_NULL_DATA) {
+                return false;
+            }
+            const qsizetype disponible = buffer.size() - 1; // the terminating zero
+            if (r == SQL_SUCCESS || (indicador != SQL_NO_TOTAL && indicador <= disponible)) {
+                valor.append(buffer.constData(), indicador == SQL_NO_TOTAL ? disponible : qsizetype(indicador));
+                return true;
+            }
+            valor.append(buffer.constData(), disponible);
+        }
+    }
+};
+
+Conexion::Conexion() : d(std::make_unique<Privado>()) {}
+
+Conexion::~Conexion() {
+    Cerrar();
+    if (d->dbc != SQL_NULL_HANDLE) {
+        SQLFreeHandle(SQL_HANDLE_DBC, d->dbc);
+    }
+    if (d->entorno != SQL_NULL_HANDLE) {
+        SQLFreeHandle(SQL_HANDLE_ENV, d->entorno);
+    }
+}
+
+Conexion& Conexion::Instancia() {
+    static Conexion conexion;
+    return conexion;
+}
+
+bool Conexion::Abierta() const {
+    return d->abierta;
+}
+
+const ErroresProveedor& Conexion::Errores() const {
+    return d->errores;
+}
+
+bool Conexion::Abrir(const QString& cadena) {
+    d->errores.clear();
+    if (d->entorno == SQL_NULL_HANDLE) {
+        if (!Exito(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &d->entorno))) {
+            d->errores = {{QStringLiteral("IM004"), 0, QStringLiteral("No se pudo iniciar el administrador ODBC")}};
+            return false;
+        }
+        SQLSetEnvAttr(d->entorno, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0);
+    }
+    if (d->dbc == SQL_NULL_HANDLE && !Exito(SQLAllocHandle(SQL_HANDLE_DBC, d->entorno, &d->dbc))) {
+        d->errores = LeerDiagnosticos(SQL_HANDLE_ENV, d->entorno);
+        return false;
+    }
+    Cerrar();
+    QByteArray texto = cadena.toUtf8();
+    SQLCHAR salida[1024];
+    SQLSMALLINT largoSalida = 0;
+    const SQLRETURN r = SQLDriverConnect(d->dbc, nullptr, reinterpret_cast<SQLCHAR*>(texto.data()),
+                                         static_cast<SQLSMALLINT>(texto.size()), salida, sizeof salida, &largoSalida,
+                                         SQL_DRIVER_NOPROMPT);
+    if (!Exito(r)) {
+        d->errores = LeerDiagnosticos(SQL_HANDLE_DBC, d->dbc);
+        return false;
+    }
+    d->abierta = true;
+    SQLCHAR driver[128] = {};
+    SQLSMALLINT largoDriver = 0;
+    SQLGetInfo(d->dbc, SQL_DRIVER_NAME, driver, sizeof driver, &largoDriver);
+    d->sqlite = QByteArray(reinterpret_cast<const char*>(driver)).contains("sqlite");
+    return true;
+}
+
+void Conexion::Cerrar() {
+    if (d->abierta) {
+        SQLDisconnect(d->dbc);
+        d->abierta = false;
+    }
+}
+
+void Conexion::Ejecutar(const QString& sql) {
+    SQLHSTMT stmt = d->EjecutarDirecto(sql);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
+    SQLHSTMT stmt = d->EjecutarDirecto(sql);
+    SQLSMALLINT numero = 0;
+    if (!Exito(SQLNumResultCols(stmt, &numero))) {
+        d->Fallar(SQL_HANDLE_STMT, stmt);
+    }
+    QVector<QString> columnas;
+    QVector<char> clases; // 'e' integer, 'r' real, 't' text
+    columnas.reserve(numero);
+    for (SQLUSMALLINT c = 1; c <= numero; ++c) {
+        SQLCHAR nombre[256];
+        SQLSMALLINT largo = 0, tipo = 0, decimales = 0, anulable = 0;
+        SQLULEN tamano = 0;
+        if (!Exito(SQLDescribeCol(stmt, c, nombre, sizeof nombre, &largo, &tipo, &tamano, &decimales, &anulable))) {
+            d->Fallar(SQL_HANDLE_STMT, stmt);
+        }
+        largo = std::min<SQLSMALLINT>(largo, sizeof nombre - 1);
+        columnas.append(QString::fromUtf8(reinterpret_cast<const char*>(nombre), largo));
+        clases.append(EsEntero(tipo, decimales) ? 'e' : EsReal(tipo) ? 'r' : 't');
+    }
+    QVector<QVector<QVariant>> filas;
+    QByteArray valor;
+    while (numero > 0) {
+        const SQLRETURN r = SQLFetch(stmt);
+        if (r == SQL_NO_DATA) {
+            break;
+        }
+        if (!Exito(r)) {
+            d->Fallar(SQL_HANDLE_STMT, stmt);
+        }
+        QVector<QVariant> fila;
+        fila.reserve(numero);
+        for (SQLUSMALLINT c = 1; c <= numero; ++c) {
+            if (!d->LeerCampo(stmt, c, valor)) {
+                fila.append(QVariant());
+                continue;
+            }
+            bool ok = false;
+            if (clases[c - 1] == 'e') {
+                const qlonglong n = valor.toLongLong(&ok);
+                if (ok) {
+                    fila.append(n);
+                    continue;
+                }
+            } else if (clases[c - 1] == 'r') {
+                const double n = valor.toDouble(&ok);
+                if (ok) {
+                    fila.append(n);
+                    continue;
+                }
+            }
+            fila.append(QString::fromUtf8(valor));
+        }
+        filas.append(std::move(fila));
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return std::make_unique<Recordset>(std::move(columnas), std::move(filas));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The schema scripts of the shared database, built into the program so that
+// the administration tool and the tests create the same tables and indexes
+// that src/database/esquema/ ships for the technician.
+enum class Motor { SqlServer, PostgreSql, Sqlite };
+
+// "sqlserver", "postgresql" or "sqlite" (the script's file name), without
+// regard to case; nothing for another name.
+std::optional<Motor> MotorPorNombre(const QString& nombre);
+
+// The whole script as it stands in its file.
+QString ScriptEsquema(Motor motor);
+
+// The script's statements one by one, without comments or the closing ";",
+// ready to run through Conexion::Ejecutar.
+QStringList SentenciasEsquema(Motor motor);

@@ -1,0 +1,81 @@
+-- Schema of the shared database on SQL Server (run with sqlcmd -i or through
+-- the administration tool). Names resolve without regard to case.
+
+CREATE TABLE Terminal (
+    ID_Terminal smallint NOT NULL PRIMARY KEY,
+    Nombre varchar(50) NULL
+);
+
+CREATE TABLE Impresora (
+    Id_Impresora int NOT NULL PRIMARY KEY,
+    ID_Terminal smallint NOT NULL,
+    Puerto varchar(10) NOT NULL,
+    Modo char(1) NOT NULL DEFAULT 'E',
+    Nombre_Impresora varchar(50) NULL,
+    Id_Impresora_Respaldo int NULL,
+    Redirigido int NOT NULL,
+    Estado_Impresora varchar(10) NULL,
+    esdecheques smallint NOT NULL DEFAULT 0
+);
+-- The job query looks up the printers of one terminal, and routing finds the
+-- printers whose jobs a printer serves.
+CREATE INDEX IX_Impresora_Terminal ON Impresora (ID_Terminal, esdecheques);
+CREATE INDEX IX_Impresora_Redirigido ON Impresora (Redirigido);
+
+CREATE TABLE ColaImpresion (
+    IdTrabajo int NOT NULL PRIMARY KEY,
+    Tipo varchar(10) NULL,
+    Usuario varchar(50) NULL,
+    FechaHora datetime NULL DEFAULT GETDATE(),
+    Escribiendo smallint NOT NULL DEFAULT 0,
+    id_impresora int NOT NULL
+);
+CREATE INDEX IX_ColaImpresion_Impresora ON ColaImpresion (id_impresora, Escribiendo, IdTrabajo);
+
+CREATE TABLE DetalleColaImpresion (
+    IdTrabajo int NOT NULL,
+    IdRenglon int NOT NULL,
+    Datos varchar(4000) NULL,
+    PRIMARY KEY (IdTrabajo, IdRenglon)
+);
+
+CREATE TABLE ImpresorasXImpresion (
+    IdTrabajo int NOT NULL,
+    Id_Impresora int NOT NULL,
+    PRIMARY KEY (IdTrabajo, Id_Impresora)
+);
+
+CREATE TABLE Parametros (
+    Id_Parametro varchar(30) NOT NULL PRIMARY KEY,
+    Valor_Num int NULL
+);
+
+CREATE TABLE Transacciones (
+    ID_Transaccion int IDENTITY(1,1) NOT NULL PRIMARY KEY,
+    Transaccion varchar(max) NOT NULL
+);
+
+CREATE TABLE TransaccionesXTerminal (
+    ID_Transaccion int NOT NULL,
+    ID_Terminal smallint NOT NULL,
+    PRIMARY KEY (ID_Transaccion, ID_Terminal)
+);
+
+CREATE TABLE Empleado (
+    ID_Empleado int NOT NULL PRIMARY KEY,
+    Usuario varchar(30) NOT NULL,
+    Contraseña varchar(100) NULL
+);
+CREATE INDEX IX_Empleado_Usuario ON Empleado (Usuario);
+
+CREATE TABLE EmpleadosXGrupo (
+    ID_Empleado int NOT NULL,
+    ID_Grupo_Trabajo int NOT NULL,
+    PRIMARY KEY (ID_Empleado, ID_Grupo_Trabajo)
+);
+
+CREATE TABLE PermisosXGrupo_Trabajo (
+    ID_Grupo_Trabajo int NOT NULL,
+    ID_Permiso int NOT NULL,
+    PRIMARY KEY (ID_Grupo_Trabajo, ID_Permiso)
+);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+// The program's start-up: reads the terminal number, opens the database
+// connection and (later) shows the server window.
+
+struct OpcionesArranque {
+    // Service mode: no window and no tray icon; messages go to standard error.
+    bool servicio = false;
+};
+
+// Exit statuses of Arrancar.
+enum SalidaArranque : int {
+    kSalidaNormal = 0,
+    kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
+    kSalidaConexion = 2,    // Conectar failed
+};
+
+// The start-up steps in order: points the settings' warnings at the event log,
+// reads "ORLAN"/"Configuracion"/"Terminal" into NumeroTerminal (missing, 0,
+// not a number or out of 16 bits: the installation message and
+// kSalidaInstalacion, without touching the database), then Conectar
+// (kSalidaConexion when it fails). Returns the process's exit status.
+int Arrancar(const OpcionesArranque& opciones);
+
+// Shows the system's message box with a text and a button code (0 or 16:
+// "Aceptar"; 4: "Si" and "No") and returns the number of the button pressed
+// (1 "Aceptar", 6 "Si", 7 "No").
+quint8 MostrarMensaje(const QString& texto, int botones);

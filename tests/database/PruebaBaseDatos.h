@@ -1,0 +1,42 @@
+#pragma once
+
+#include "database/BaseDatos.h"
+#include "platform/CajaMensajes.h"
+#include "platform/Reloj.h"
+#include "platform/Rutas.h"
+#include "support/Bitacora.h"
+#include "testsupport/BaseDatosPrueba.h"
+
+#include <gtest/gtest.h>
+
+inline const Motor kMotor = *MotorPorNombre(QStringLiteral(ORLAN_PRUEBA_MOTOR));
+
+// A configured terminal with a fresh database holding the schema, a fixed
+// clock and a message box that records what it is shown.
+class PruebaBaseDatos : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_relojAnterior = Reloj::Establecer([] { return QDateTime(QDate(2026, 12, 5), QTime(12, 0)); });
+        m_cajaAnterior = CajaMensajes::EstablecerPresentador([this](const CajaMensajes::Mensaje& m) {
+            m_mensajes << m;
+            return 1;
+        });
+        ASSERT_TRUE(m_bd.Preparar()) << m_bd.Error().toStdString();
+    }
+    void TearDown() override {
+        CajaMensajes::EstablecerPresentador(m_cajaAnterior);
+        Reloj::Establecer(m_relojAnterior);
+    }
+
+    QString Bitacora() const { return QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(QDate(2026, 12, 5)))); }
+    QString Traza() const { return QString::fromUtf8(EntornoPrueba::Leer(Rutas::Local("C:\\TT.LOG"))); }
+    void Ejecutar(const QString& sql) { Conexion::Instancia().Ejecutar(sql); }
+
+    EntornoPrueba m_entorno;
+    BaseDatosPrueba m_bd{m_entorno, kMotor};
+    QList<CajaMensajes::Mensaje> m_mensajes;
+
+private:
+    Reloj::Fuente m_relojAnterior;
+    CajaMensajes::Presentador m_cajaAnterior;
+};
