@@ -106,6 +106,8 @@ int Seguir(const Opciones& o) {
     Decodificador d(o.modo);
     Vigilante vigilante(o.inactividad);
     qint64 posicion = o.todo ? 0 : QFileInfo(o.seguir).size();
+    std::fprintf(stderr, "siguiendo %s desde el byte %lld\n", o.seguir.toUtf8().constData(),
+                 static_cast<long long>(posicion));
     while (!vigilante.Terminar()) {
         QFile f(o.seguir);
         if (f.open(QIODevice::ReadOnly)) {
