@@ -9,6 +9,7 @@
 #include "printer/ComandosImpresora.h"
 #include "support/Bitacora.h"
 
+#include <QDeadlineTimer>
 #include <algorithm>
 #include <array>
 
@@ -27,17 +28,37 @@ constexpr char kStx = '\x02';
 constexpr char kEtx = '\x03';
 constexpr char kDc2 = '\x12';
 
-// Now plus `segundos`, counted from the start of the current second: the
-// deadline falls between segundos - 1 and segundos seconds away.
-QDateTime Plazo(int segundos) {
-    QDateTime ahora = Reloj::Ahora();
-    ahora.setTime(QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second()));
-    return ahora.addSecs(segundos);
-}
+// A deadline `segundos` ahead on the clock of Reloj, counted from the start of
+// the current second, so it falls between segundos - 1 and segundos away. A
+// monotonic limit of the same length backs it: a clock that stands still (a
+// test's) cannot make a wait endless.
+class Plazo {
+public:
+    explicit Plazo(int segundos) : m_real(segundos * 1000) {
+        const QDateTime ahora = Reloj::Ahora();
+        const QTime t = ahora.time();
+        m_fin = QDateTime(ahora.date(), QTime(t.hour(), t.minute(), t.second())).addSecs(segundos);
+    }
 
-int MilisegundosHasta(const QDateTime& plazo) {
-    return static_cast<int>(std::clamp<qint64>(Reloj::Ahora().msecsTo(plazo), 0, kTramoEspera));
-}
+    // Never later than `tope`.
+    Plazo& Acotar(const Plazo& tope) {
+        m_fin = std::min(m_fin, tope.m_fin);
+        m_real = std::min(m_real, tope.m_real);
+        return *this;
+    }
+
+    bool Vencido() const { return Reloj::Ahora() >= m_fin || m_real.hasExpired(); }
+
+    // How long the next blocking wait may last: 0 once the deadline passed.
+    int Tramo() const {
+        const qint64 resto = std::min(Reloj::Ahora().msecsTo(m_fin), m_real.remainingTime());
+        return static_cast<int>(std::clamp<qint64>(resto, 0, kTramoEspera));
+    }
+
+private:
+    QDateTime m_fin;
+    QDeadlineTimer m_real;
+};
 
 QString TextoRegistro(std::string_view texto, qint16 modo) {
     return QLatin1StringView(texto.data(), static_cast<qsizetype>(texto.size())) + QString::number(modo);
@@ -149,14 +170,14 @@ bool ctlImpresora::LeerEstadoPapel(int& respuesta) {
     if (p == nullptr || !p->Output(QByteArrayView(kPedidoEstadoPapel.data(), kPedidoEstadoPapel.size()))) {
         return false;
     }
-    const QDateTime plazo = Plazo(2);
+    const Plazo plazo(2);
     for (;;) {
         const QByteArray recibido = p->Input();
         if (!recibido.isEmpty()) {
             respuesta = static_cast<unsigned char>(recibido[0]);
             return true;
         }
-        const int espera = MilisegundosHasta(plazo);
+        const int espera = plazo.Tramo();
         if (espera == 0) {
             respuesta = 0;
             return true;
@@ -243,14 +264,14 @@ QString ctlImpresora::Recibir() {
     p.DescartarEntrada();
 
     // A DC2 in an answer restarts the 10 seconds, but never past one minute.
-    const QDateTime tope = Plazo(60);
-    QDateTime plazo = Plazo(10);
+    const Plazo tope(60);
+    Plazo plazo = Plazo(10).Acotar(tope);
     QByteArray acumulado("0");
     QByteArray pieza("0");
     bool empezado = false;
     bool terminado = false;
     qsizetype despues = 0;
-    while (!terminado && Reloj::Ahora() < plazo) {
+    while (!terminado && !plazo.Vencido()) {
         bool leida = false;
         if (!empezado && p.InBufferCount() >= 4) {
             pieza = p.Input();
@@ -260,7 +281,7 @@ QString ctlImpresora::Recibir() {
             leida = true;
         }
         if (leida && pieza.contains(kDc2)) {
-            plazo = std::min(Plazo(10), tope);
+            plazo = Plazo(10).Acotar(tope);
         }
         if (empezado || pieza.contains(kEtx)) {
             empezado = true;
@@ -270,7 +291,7 @@ QString ctlImpresora::Recibir() {
                 terminado = true;
             }
         }
-        if (!terminado && p.EsperarEntrada(MilisegundosHasta(plazo)) == PuertoSerie::Espera::Fallo) {
+        if (!terminado && p.EsperarEntrada(plazo.Tramo()) == PuertoSerie::Espera::Fallo) {
             fallar();
         }
     }
