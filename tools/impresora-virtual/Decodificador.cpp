@@ -135,20 +135,28 @@ qsizetype Decodificador::Paso(bool final) {
         }
     }
 
+    // A command cut short: wait for the rest, or show its first byte at the end.
+    const auto incompleto = [&]() -> qsizetype {
+        if (!final) {
+            return 0;
+        }
+        m_linea += QStringLiteral("<%1>").arg(byte(0), 2, 16, QLatin1Char('0')).toUpper();
+        return 1;
+    };
     const unsigned char b = byte(0);
     if (b == 0x1B) {
         if (n < 2) {
-            return final ? (m_linea += QStringLiteral("<1B>"), 1) : 0;
+            return incompleto();
         }
         if (byte(1) == 0x2A) { // bit image: ESC * m nL nH, then the columns
             if (n < 5) {
-                return final ? (m_linea += QStringLiteral("<1B>"), 1) : 0;
+                return incompleto();
             }
             const int m = byte(2);
             const qsizetype columnas = byte(3) + 256 * byte(4);
             const qsizetype longitud = 5 + columnas * (m >= 32 ? 3 : 1);
             if (n < longitud) {
-                return final ? (m_linea += QStringLiteral("<1B>"), 1) : 0;
+                return incompleto();
             }
             if (m < 32) {
                 m_imagen += p.sliced(5, columnas);
@@ -157,7 +165,7 @@ qsizetype Decodificador::Paso(bool final) {
         }
         if (byte(1) == 0x4B) { // end of a logo band: ESC K n
             if (n < 3) {
-                return final ? (m_linea += QStringLiteral("<1B>"), 1) : 0;
+                return incompleto();
             }
             return 3;
         }
@@ -166,7 +174,7 @@ qsizetype Decodificador::Paso(bool final) {
     }
     if (b == 0x10 && (n < 2 || byte(1) == 0x04)) { // status request: DLE EOT n
         if (n < 3) {
-            return final ? (m_linea += QStringLiteral("<10>"), 1) : 0;
+            return incompleto();
         }
         return 3;
     }
