@@ -26,6 +26,15 @@ inline QString Ajuste(const QString& seccion, const QString& clave) {
     return Ajustes::Leer("orlan", seccion, clave, "-");
 }
 
+// A clock that moves `segundos` on every reading, for the life of the object.
+class RelojQueAvanza {
+public:
+    explicit RelojQueAvanza(int segundos) {
+        Reloj::Establecer([segundos, t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(segundos); });
+    }
+    ~RelojQueAvanza() { Reloj::Establecer({}); }
+};
+
 // A control bound to LPT1 on the simulated parallel port (SPP at 0x378, a
 // ready printer, captured in memory).
 class ImpresoraLpt : public ::testing::Test {

@@ -96,8 +96,9 @@ TEST_F(ImpresoraLpt, TextGoesOutAsWindows1252WithLineEnds) {
     // A printer out of paper takes nothing: the text is not delivered.
     m_puerto->EstablecerEstado(PuertoSimulado::kSinPapel);
     m_puerto->OcupadoDurante(0);
-    Reloj::Establecer([t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(1); });
-    EXPECT_FALSE(m_pr.Imprimir("x"));
-    Reloj::Establecer({});
+    {
+        RelojQueAvanza reloj(1);
+        EXPECT_FALSE(m_pr.Imprimir("x"));
+    }
     EXPECT_TRUE(Tomar().isEmpty());
 }

@@ -216,9 +216,8 @@ TEST_F(ImpresoraSerie, RecibirReturnsTheFramedAnswerAndClosesThePort) {
 
 TEST_F(ImpresoraSerie, RecibirTimesOutWithError200) {
     ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
-    // Three seconds pass at every look at the clock.
-    Reloj::Establecer([t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(3); });
     try {
+        RelojQueAvanza reloj(3);
         m_pr.Recibir();
         ADD_FAILURE() << "no error";
     } catch (const ErrorRecibir& e) {
@@ -226,7 +225,6 @@ TEST_F(ImpresoraSerie, RecibirTimesOutWithError200) {
         EXPECT_EQ(e.Origen(), "Time Out");
         EXPECT_EQ(e.Descripcion(), "Error de Comunicación");
     }
-    Reloj::Establecer({});
     EXPECT_FALSE(m_pr.Imprimir("x")) << "closed";
     EXPECT_THROW(m_pr.Recibir(), ErrorRecibir) << "on a closed port";
 }
