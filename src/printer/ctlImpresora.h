@@ -18,7 +18,8 @@
 //
 // Serial ports: ConfigurarPuerto opens port n on the device of setting
 // ORLAN/Puertos/COMn and asks for the paper status; the port stays open until
-// CerrarPuerto, the next ConfigurarPuerto of the same number, or Recibir. A
+// CerrarPuerto(n), the next ConfigurarPuerto of a name with the digit n (an
+// "LPTn" name too), or, for port 1, Recibir. A
 // settings text that is omitted keeps the port's current settings (9600,N,8,1
 // until changed). Port numbers outside 1 to 4 have no serial object: their
 // classification gives "P" and nothing is sent to them.
