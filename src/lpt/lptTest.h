@@ -17,3 +17,18 @@ bool TestPortFunction(qint16 base);
 
 // "ECP", "EPP", "PS/2", "SPP" or empty: the result of the last classification.
 QString TipoPuertoLpt();
+
+// Outcome of each probe of the last classification (all false before the
+// first and at the start of every classification).
+struct SondasLpt {
+    bool ecp = false;
+    bool epp = false;
+    bool spp = false;
+    bool ps2 = false;
+};
+SondasLpt ResultadoSondas();
+
+// The ECR address and the value the ECP probe last read from it (0 until the
+// probe has run).
+qint16 DireccionEcr();
+int ValorEcr();

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "support/ErrorEjecucion.h"
+
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
+#include <string_view>
 
 // The printer control: binds to one printer port at a time (an "LPT" port
 // written through the parallel-port layer, or one of four "COM" ports),
@@ -11,6 +15,19 @@
 // Failures are Boolean results and event-log lines. A port name whose fourth
 // character is not a digit throws ErrorEjecucion (type mismatch) to the
 // caller, as the original raised it.
+//
+// Serial ports: ConfigurarPuerto opens port n on the device of setting
+// ORLAN/Puertos/COMn and asks for the paper status; the port stays open until
+// CerrarPuerto(n), the next ConfigurarPuerto of a name with the digit n (an
+// "LPTn" name too), or, for port 1, Recibir. A
+// settings text that is omitted keeps the port's current settings (9600,N,8,1
+// until changed). Port numbers outside 1 to 4 have no serial object: their
+// classification gives "P" and nothing is sent to them.
+//
+// State values written to the settings store, section = port name:
+// "Estado" (state number), "EstadoPapel" (serial answer byte), "EstadoReal"
+// (parallel status byte, -1 when the port could not be read, which counts as
+// "P"), and "<kind>" = "Desconocida" for an unknown port kind.
 class ctlImpresora {
 public:
     ctlImpresora();
@@ -24,7 +41,7 @@ public:
     bool ConfigurarPuerto(const QString& impresora, const QString& modo, const QString& settings = QString(),
                           QString* estado_impresora = nullptr);
     bool Imprimirln(QString& PsCadena);
-    QString Recibir();
+    QString Recibir(); // throws ErrorRecibir on a time-out or a failed port
     void Cortar();
     bool Abrircaja();
     void Negrita(bool active);
@@ -50,9 +67,27 @@ public:
 private:
     struct Privado;
 
+    bool LeerEstadoPapel(int& respuesta);
+    void Logo(QByteArrayView datos, QByteArrayView inicio);
+    // Sends through the bound port: ImprimirCadena on a parallel port, Output
+    // of the serial object otherwise. False only on a run-time failure.
+    bool Enviar(QByteArrayView bytes);
+    void EnviarComando(QByteArrayView bytes, std::string_view textoError);
+    bool EnviarTexto(QStringView texto, bool conFinDeLinea);
+
     qint16 m_modoImpresora = 0;
     bool m_esLpt = false;
     qint16 m_numeroPuerto = 0;
     qint16 m_direccionLpt = 0;
     Privado* d = nullptr; // serial objects and the rest of the implementation
+};
+
+// The time-out of Recibir: number 200, source "Time Out", description
+// "Error de Comunicación".
+class ErrorRecibir : public ErrorEjecucion {
+public:
+    ErrorRecibir() : ErrorEjecucion(kNumero, QStringLiteral("Error de Comunicación")) {}
+    QString Origen() const { return QStringLiteral("Time Out"); }
+
+    static constexpr qint64 kNumero = 200;
 };

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <memory>
+#include <optional>
+
+// One serial port, offering what the printer control needs of a serial
+// communications component: a port number, a settings text, an open state,
+// output, input, the count of waiting input and a break.
+//
+// Port number n opens the device named by setting ORLAN/Puertos/COMn (the
+// default is /dev/ttyS<n-1>), read when the port is opened. The settings text
+// is "speed,parity,data bits,stop bits" as in "9600,N,8,1": parity one of
+// N E O M S (either case), data bits 5 to 8, stop bits 1, 1.5 or 2. Flow
+// control is always off.
+//
+// Every operation that can fail returns false (or an empty result) and leaves
+// a description in Error(); nothing throws. Failures: a settings text the port
+// cannot use, a device that does not exist or cannot be opened, a device that
+// another program holds (lock file or exclusive mode), output to a closed
+// port, output that the driver does not take within its time limit.
+//
+// Waits block in the operating system with a time limit; nothing spins.
+class PuertoSerie {
+public:
+    PuertoSerie();
+    ~PuertoSerie();
+    PuertoSerie(const PuertoSerie&) = delete;
+    PuertoSerie& operator=(const PuertoSerie&) = delete;
+
+    // The parts of a settings text.
+    struct Configuracion {
+        qint32 velocidad = 9600;
+        char paridad = 'N'; // upper case
+        int bitsDatos = 8;
+        int bitsParada = 10; // tenths: 10, 15 or 20
+    };
+
+    // Parses a settings text; nullopt when it is not usable.
+    static std::optional<Configuracion> InterpretarSettings(QStringView settings);
+
+    // The device that port number `numero` opens.
+    static QString Dispositivo(int numero);
+
+    // CommPort: takes effect at the next opening.
+    void EstablecerCommPort(int numero) { m_commPort = numero; }
+    int CommPort() const { return m_commPort; }
+
+    // Settings: false (and the old settings kept) when the text is not usable.
+    // Takes effect at the next opening.
+    bool EstablecerSettings(const QString& settings);
+    const QString& Settings() const { return m_settings; }
+
+    // PortOpen. Abrir opens the device of CommPort() with Settings(); Cerrar
+    // closes it (nothing happens when it is closed).
+    bool Abrir();
+    void Cerrar();
+    bool PortOpen() const;
+
+    // Output: sends the bytes and returns once the driver has taken all of
+    // them. False when the port is closed or the driver does not take them in
+    // time (about 1 s plus twice the line time of the bytes).
+    bool Output(QByteArrayView bytes);
+
+    // Input: takes every byte waiting, without waiting for more.
+    QByteArray Input();
+
+    // InBufferCount: the number of bytes waiting (reading what the driver
+    // holds, without waiting). DescartarEntrada discards them all.
+    qint64 InBufferCount();
+    void DescartarEntrada();
+
+    // Blocks until more input arrives or `milisegundos` pass. Fallo: the port
+    // is closed or the device failed (for example, its other end went away).
+    enum class Espera { Datos, Plazo, Fallo };
+    Espera EsperarEntrada(int milisegundos);
+
+    // Break: holds the line in the break condition while true. False when the
+    // port is closed or the driver refuses.
+    bool Break(bool activo);
+
+    // Description of the last failure.
+    const QString& Error() const { return m_error; }
+
+private:
+    struct Privado;
+
+    int m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    Configuracion m_configuracion;
+    QString m_error;
+    std::unique_ptr<Privado> d;
+};

@@ -1,0 +1,249 @@
+#include "platform/PuertoSimulado.h"
+
+#include "platform/Reloj.h"
+#include "platform/Rutas.h"
+
+#include <QDir>
+#include <QFile>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr qsizetype kPendienteMaximo = 64 * 1024;
+
+// The condition file is looked at once a second, so a coarse clock will do
+// and it costs next to nothing on every status read.
+qint64 MilisegundosMonotonos() {
+    timespec t{};
+#ifdef CLOCK_MONOTONIC_COARSE
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+#else
+    clock_gettime(CLOCK_MONOTONIC, &t);
+#endif
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+std::optional<quint8> InterpretarEstado(const QByteArray& contenido) {
+    const QByteArray palabra = contenido.trimmed().toLower();
+    if (palabra == "listo") {
+        return PuertoSimulado::kListo;
+    }
+    if (palabra == "ocupado") {
+        return PuertoSimulado::kOcupado;
+    }
+    if (palabra == "sin-papel") {
+        return PuertoSimulado::kSinPapel;
+    }
+    if (palabra == "error") {
+        return PuertoSimulado::kError;
+    }
+    if (palabra.startsWith("0x") && palabra.size() <= 4) {
+        bool ok = false;
+        const uint valor = palabra.mid(2).toUInt(&ok, 16);
+        if (ok) {
+            return quint8(valor);
+        }
+    }
+    return std::nullopt;
+}
+
+bool Listo(quint8 crudo) {
+    return (crudo & 0xA8) == 0x88;
+}
+
+} // namespace
+
+PuertoSimulado::PuertoSimulado() : PuertoSimulado(Opciones{}) {}
+
+PuertoSimulado::PuertoSimulado(const Opciones& opciones)
+    : m_base(opciones.base), m_tipo(opciones.tipo), m_archivos(opciones.archivos), m_memoria(opciones.memoria) {
+    if (m_archivos) {
+        const QString nombre = Rutas::RaizUnidad() + QStringLiteral("/lpt/") + QString::number(m_base, 16).toUpper();
+        m_rutaCaptura = nombre + QStringLiteral(".bin");
+        m_rutaEstado = nombre + QStringLiteral(".estado");
+    }
+}
+
+PuertoSimulado::~PuertoSimulado() {
+    Vaciar();
+}
+
+PuertoSimulado& PuertoSimulado::Instalar() {
+    return Instalar(Opciones{});
+}
+
+PuertoSimulado& PuertoSimulado::Instalar(const Opciones& opciones) {
+    auto puerto = std::make_unique<PuertoSimulado>(opciones);
+    PuertoSimulado& referencia = *puerto;
+    PuertoES::Establecer(std::move(puerto));
+    return referencia;
+}
+
+void PuertoSimulado::EstablecerTipo(Tipo tipo) {
+    m_tipo = tipo;
+    m_tiempoAgotadoEpp = false;
+}
+
+void PuertoSimulado::OcupadoHasta(const QDateTime& hasta) {
+    m_ocupadoHasta = hasta;
+}
+
+void PuertoSimulado::LimpiarCaptura() {
+    m_capturado.clear();
+    m_perdidos.clear();
+}
+
+int PuertoSimulado::read8(quint16 direccion) {
+    if (m_tipo == Tipo::SinHardware) {
+        return 0xFF;
+    }
+    switch (quint16(direccion - m_base)) {
+    case 0:
+        return Bidireccional() && (m_control & 0x20) ? 0xFF : m_datos;
+    case 1:
+        return LeerEstado();
+    case 2:
+        return m_control | 0xC0;
+    case 3:
+        return m_tipo == Tipo::Epp ? m_direccionEpp : 0xFF;
+    case 0x402:
+        return m_tipo == Tipo::Ecp ? m_ecr : 0xFF;
+    default:
+        return 0xFF;
+    }
+}
+
+bool PuertoSimulado::write8(quint16 direccion, quint8 valor) {
+    if (m_tipo == Tipo::SinHardware) {
+        return true;
+    }
+    switch (quint16(direccion - m_base)) {
+    case 0:
+        m_datos = valor;
+        break;
+    case 1:
+        if (m_tipo == Tipo::Epp && (valor & 1)) {
+            m_tiempoAgotadoEpp = false;
+        }
+        break;
+    case 2: {
+        const bool estrobo = !(m_control & 1) && (valor & 1);
+        m_control = valor & 0x3F;
+        if (estrobo) {
+            Estrobo();
+        }
+        break;
+    }
+    case 3:
+        if (m_tipo == Tipo::Epp) {
+            // No EPP peripheral answers the address cycle: the port times out.
+            m_direccionEpp = valor;
+            m_tiempoAgotadoEpp = true;
+        }
+        break;
+    case 0x402:
+        if (m_tipo == Tipo::Ecp) {
+            m_ecr = (valor & 0xFC) | 0x01;
+        }
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+quint8 PuertoSimulado::Estado() {
+    RevisarArchivoEstado();
+    return Condicion();
+}
+
+quint8 PuertoSimulado::Condicion() {
+    return m_estadoArchivo ? *m_estadoArchivo : m_estadoFijado;
+}
+
+bool PuertoSimulado::Ocupado(bool consumir) {
+    if (m_ocupadoLecturas > 0) {
+        if (consumir) {
+            --m_ocupadoLecturas;
+        }
+        return true;
+    }
+    if (m_ocupadoHasta) {
+        if (Reloj::Ahora() < *m_ocupadoHasta) {
+            return true;
+        }
+        m_ocupadoHasta.reset();
+    }
+    return false;
+}
+
+quint8 PuertoSimulado::LeerEstado() {
+    ++m_lecturasEstado;
+    RevisarArchivoEstado();
+    quint8 crudo = Condicion();
+    if (Ocupado(true)) {
+        crudo &= ~0x80;
+    }
+    if (m_tipo == Tipo::Epp) {
+        crudo = (crudo & ~1) | (m_tiempoAgotadoEpp ? 1 : 0);
+    }
+    return crudo;
+}
+
+void PuertoSimulado::RevisarArchivoEstado() {
+    if (!m_archivos) {
+        return;
+    }
+    const qint64 ahora = MilisegundosMonotonos();
+    if (ahora < m_proximaRevision) {
+        return;
+    }
+    m_proximaRevision = ahora + 1000;
+    QFile f(m_rutaEstado);
+    if (!f.open(QIODevice::ReadOnly)) {
+        m_estadoArchivo.reset();
+        return;
+    }
+    m_estadoArchivo = InterpretarEstado(f.read(64));
+}
+
+void PuertoSimulado::Estrobo() {
+    ++m_estrobos;
+    quint8 crudo = Condicion();
+    if (Ocupado(false)) {
+        crudo &= ~0x80;
+    }
+    if (!Listo(crudo)) {
+        if (m_memoria) {
+            m_perdidos.append(char(m_datos));
+        }
+        return;
+    }
+    if (m_memoria) {
+        m_capturado.append(char(m_datos));
+    }
+    if (m_archivos) {
+        m_pendiente.append(char(m_datos));
+        if (m_pendiente.size() >= kPendienteMaximo) {
+            Vaciar();
+        }
+    }
+}
+
+void PuertoSimulado::Vaciar() {
+    if (m_pendiente.isEmpty()) {
+        return;
+    }
+    QDir().mkpath(m_rutaCaptura.left(m_rutaCaptura.lastIndexOf(u'/')));
+    QFile f(m_rutaCaptura);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(m_pendiente) != m_pendiente.size()) {
+        // The paper is gone either way; say so once rather than on every line.
+        if (!m_avisado) {
+            std::fprintf(stderr, "Puerto simulado: no se puede escribir %s: %s\n", qPrintable(m_rutaCaptura),
+                         qPrintable(f.errorString()));
+            m_avisado = true;
+        }
+    }
+    m_pendiente.resize(0); // keeps the buffer for the next bytes
+}

@@ -1,0 +1,418 @@
+#include "printer/ctlImpresora.h"
+
+#include "lpt/lptTest.h"
+#include "lpt/lptUtils.h"
+#include "platform/Ajustes.h"
+#include "platform/Cp1252.h"
+#include "platform/PuertoSerie.h"
+#include "platform/Reloj.h"
+#include "printer/ComandosImpresora.h"
+#include "support/Bitacora.h"
+
+#include <QDeadlineTimer>
+#include <algorithm>
+#include <array>
+
+using namespace ComandosImpresora;
+
+namespace {
+
+const QString kLectura = QStringLiteral("orlan");
+const QString kEscritura = QStringLiteral("ORLAN");
+
+// Blocking waits are cut into slices this long, so that a deadline on the
+// wall clock (which tests and clock changes can move) is seen soon.
+constexpr qint64 kTramoEspera = 200;
+
+constexpr char kStx = '\x02';
+constexpr char kEtx = '\x03';
+constexpr char kDc2 = '\x12';
+
+// A deadline `segundos` ahead on the clock of Reloj, counted from the start of
+// the current second, so it falls between segundos - 1 and segundos away. A
+// monotonic limit of the same length backs it: a clock that stands still (a
+// test's) cannot make a wait endless.
+class Plazo {
+public:
+    explicit Plazo(int segundos) : m_real(segundos * 1000) {
+        const QDateTime ahora = Reloj::Ahora();
+        const QTime t = ahora.time();
+        m_fin = QDateTime(ahora.date(), QTime(t.hour(), t.minute(), t.second())).addSecs(segundos);
+    }
+
+    // Never later than `tope`.
+    Plazo& Acotar(const Plazo& tope) {
+        m_fin = std::min(m_fin, tope.m_fin);
+        m_real = std::min(m_real, tope.m_real);
+        return *this;
+    }
+
+    bool Vencido() const { return Reloj::Ahora() >= m_fin || m_real.hasExpired(); }
+
+    // How long the next blocking wait may last: 0 once the deadline passed.
+    int Tramo() const {
+        const qint64 resto = std::min(Reloj::Ahora().msecsTo(m_fin), m_real.remainingTime());
+        return static_cast<int>(std::clamp<qint64>(resto, 0, kTramoEspera));
+    }
+
+private:
+    QDateTime m_fin;
+    QDeadlineTimer m_real;
+};
+
+QString TextoRegistro(std::string_view texto, qint16 modo) {
+    return QLatin1StringView(texto.data(), static_cast<qsizetype>(texto.size())) + QString::number(modo);
+}
+
+// Opens a closed serial object on port `numero`; a null settings text keeps
+// the object's own settings.
+bool AbrirSerie(PuertoSerie& p, qint16 numero, const QString& settings) {
+    if (p.PortOpen()) {
+        return true;
+    }
+    p.EstablecerCommPort(numero);
+    return (settings.isNull() || p.EstablecerSettings(settings)) && p.Abrir();
+}
+
+QString Letra(int estado) {
+    static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
+                                                  QStringLiteral("D"), QStringLiteral("C")};
+    return letras[static_cast<std::size_t>(estado)];
+}
+
+} // namespace
+
+struct ctlImpresora::Privado {
+    std::array<PuertoSerie, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
+    QByteArray salida;                  // reused for every text, so printing a line allocates nothing
+
+    PuertoSerie* Serie(qint16 numero) {
+        return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
+    }
+};
+
+ctlImpresora::ctlImpresora() : d(new Privado) {}
+
+ctlImpresora::~ctlImpresora() {
+    delete d;
+}
+
+bool ctlImpresora::InicializarPuerto(const QString& impresora, QString* estado_impresora) {
+    const QString m = Ajustes::Leer(kLectura, impresora, QStringLiteral("Modo"), QStringLiteral("E"));
+    const QString s = Ajustes::Leer(kLectura, impresora, QStringLiteral("Settings"), QStringLiteral("9600,N,8,1"));
+    if (!ConfigurarPuerto(impresora, m, s, estado_impresora)) {
+        return false;
+    }
+    m_modoImpresora = m == u"C" ? 2 : m == u"S" ? 3 : 1;
+    return true;
+}
+
+void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
+    PuertoSerie* p = d->Serie(NumberPort);
+    if (p != nullptr && p->PortOpen()) {
+        // The break is released again before closing: some drivers would
+        // leave the line in break after the close.
+        p->Break(true);
+        p->Break(false);
+        p->Cerrar();
+    }
+}
+
+bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
+                                    QString* estado_impresora) {
+    const QString tipo = impresora.left(3).toUpper();
+    const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
+    if (cifra < u'0' || cifra > u'9') {
+        throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
+    }
+    m_numeroPuerto = static_cast<qint16>(cifra.unicode() - u'0');
+    CerrarPuerto(m_numeroPuerto);
+
+    int estado = 3;
+    if (tipo == u"COM") {
+        estado = 1;
+        int respuesta = 0;
+        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        if (p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings) && LeerEstadoPapel(respuesta)) {
+            Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
+            estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
+        }
+        m_esLpt = false;
+    } else if (tipo == u"LPT") {
+        m_esLpt = true;
+        m_direccionLpt = static_cast<qint16>(DetectarPuertoLpt() + (m_numeroPuerto - 1));
+        const int s = ReadStatus(m_direccionLpt);
+        Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
+        if (s < 0) {
+            estado = 1; // the port could not be read
+        } else if ((s & 0x78) == 0x00 || (s & 0x78) == 0x58) {
+            estado = 0;
+            Registrar(QStringLiteral("COLA IMPRESION: FUNCIONA BIEN ") + QString::number(s));
+        } else if ((s & 0x78) == 0x70 || (s & 0x78) == 0x78) {
+            estado = 1;
+            Registrar(QStringLiteral("COLA IMPRESION: FALTA PAPEL ") + QString::number(s));
+        }
+    } else {
+        Ajustes::Guardar(kEscritura, impresora, tipo, QStringLiteral("Desconocida"));
+    }
+
+    const QString letra = Letra(estado);
+    if (estado_impresora != nullptr) {
+        *estado_impresora = letra;
+    }
+    Registrar(QStringLiteral("COLA IMPRESION: ") + letra + u' ' + QString::number(estado));
+    Ajustes::Guardar(kEscritura, impresora, QStringLiteral("Estado"), QString::number(estado));
+    return estado == 0 || estado == 2 || estado == 4;
+}
+
+bool ctlImpresora::LeerEstadoPapel(int& respuesta) {
+    PuertoSerie* p = d->Serie(m_numeroPuerto);
+    if (p == nullptr || !p->Output(QByteArrayView(kPedidoEstadoPapel.data(), kPedidoEstadoPapel.size()))) {
+        return false;
+    }
+    const Plazo plazo(2);
+    for (;;) {
+        const QByteArray recibido = p->Input();
+        if (!recibido.isEmpty()) {
+            respuesta = static_cast<unsigned char>(recibido[0]);
+            return true;
+        }
+        const int espera = plazo.Tramo();
+        if (espera == 0) {
+            respuesta = 0;
+            return true;
+        }
+        if (p->EsperarEntrada(espera) == PuertoSerie::Espera::Fallo) {
+            return false;
+        }
+    }
+}
+
+bool ctlImpresora::Enviar(QByteArrayView bytes) {
+    try {
+        if (m_esLpt) {
+            ImprimirCadena(m_direccionLpt, bytes); // a false result is logged to PRT.ERR by the port layer
+            return true;
+        }
+        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        return p == nullptr || p->Output(bytes);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void ctlImpresora::EnviarComando(QByteArrayView bytes, std::string_view textoError) {
+    if (!Enviar(bytes)) {
+        Registrar(TextoRegistro(textoError, m_modoImpresora));
+    }
+}
+
+bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
+    // Parallel: text [+ 0A 0D]. Serial: [0D +] text [+ 0A 0D].
+    const bool serie = !m_esLpt;
+    const qsizetype inicio = serie && conFinDeLinea ? 1 : 0;
+    QByteArray& salida = d->salida;
+    salida.resize(inicio + texto.size() + (conFinDeLinea ? 2 : 0));
+    char* destino = salida.data();
+    if (inicio != 0) {
+        *destino++ = '\x0D';
+    }
+    for (QChar c : texto) {
+        *destino++ = c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : Cp1252::CodificarCaracter(c);
+    }
+    if (conFinDeLinea) {
+        *destino++ = '\x0A';
+        *destino++ = '\x0D';
+    }
+    try {
+        if (m_esLpt) {
+            return ImprimirCadena(m_direccionLpt, QByteArrayView(salida));
+        }
+        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        return p != nullptr && p->PortOpen() && p->Output(salida);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ctlImpresora::Imprimirln(QString& PsCadena) {
+    if (!m_esLpt) {
+        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        if (p == nullptr || !p->PortOpen()) {
+            return false;
+        }
+        const bool ok = EnviarTexto(PsCadena, true);
+        PsCadena += QStringLiteral("\n\r");
+        return ok;
+    }
+    return EnviarTexto(PsCadena, true);
+}
+
+bool ctlImpresora::Imprimir(const QString& PsCadena) {
+    return EnviarTexto(PsCadena, false);
+}
+
+QString ctlImpresora::Recibir() {
+    PuertoSerie& p = d->puertos[0];
+    const auto fallar = [&p]() {
+        p.Cerrar();
+        throw ErrorRecibir();
+    };
+    if (!p.PortOpen()) {
+        fallar();
+    }
+    p.DescartarEntrada();
+
+    // A DC2 in an answer restarts the 10 seconds, but never past one minute.
+    const Plazo tope(60);
+    Plazo plazo = Plazo(10).Acotar(tope);
+    QByteArray acumulado("0");
+    QByteArray pieza("0");
+    bool empezado = false;
+    bool terminado = false;
+    qsizetype despues = 0;
+    while (!terminado && !plazo.Vencido()) {
+        bool leida = false;
+        if (!empezado && p.InBufferCount() >= 4) {
+            pieza = p.Input();
+            acumulado += pieza;
+            const qsizetype etx = pieza.indexOf(kEtx);
+            despues = etx < 0 ? pieza.size() : pieza.size() - (etx + 1);
+            leida = true;
+        }
+        if (leida && pieza.contains(kDc2)) {
+            plazo = Plazo(10).Acotar(tope);
+        }
+        if (empezado || pieza.contains(kEtx)) {
+            empezado = true;
+            if (p.InBufferCount() >= 4 - despues) {
+                pieza = p.Input();
+                acumulado += pieza;
+                terminado = true;
+            }
+        }
+        if (!terminado && p.EsperarEntrada(plazo.Tramo()) == PuertoSerie::Espera::Fallo) {
+            fallar();
+        }
+    }
+    if (!terminado) {
+        fallar();
+    }
+    const qsizetype etx = acumulado.indexOf(kEtx);
+    acumulado.truncate(etx + 1 + 4);
+    const qsizetype stx = acumulado.indexOf(kStx);
+    if (stx < 0) {
+        fallar();
+    }
+    p.Cerrar();
+    return Cp1252::Decodificar(QByteArrayView(acumulado).sliced(stx));
+}
+
+void ctlImpresora::Cortar() {
+    Avanzar(m_esLpt ? 5 : 12);
+    EnviarComando(BytesComando(Comando::Cortar, m_modoImpresora), TextoError(Comando::Cortar));
+}
+
+bool ctlImpresora::Abrircaja() {
+    const QByteArrayView bytes = BytesComando(Comando::Abrircaja, m_modoImpresora);
+    if (m_esLpt) {
+        EnviarComando(bytes, TextoError(Comando::Abrircaja));
+    } else if (d->puertos[0].PortOpen() && !d->puertos[0].Output(bytes)) {
+        // The drawer hangs on the first serial port, whatever port the printer uses.
+        Registrar(TextoRegistro(TextoError(Comando::Abrircaja), m_modoImpresora));
+    }
+    return false;
+}
+
+void ctlImpresora::Negrita(bool active) {
+    const Comando c = Segun(active, Comando::NegritaSi, Comando::NegritaNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::Subrayado(bool active) {
+    const Comando c = Segun(active, Comando::SubrayadoSi, Comando::SubrayadoNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::Invertido(bool active) {
+    const Comando c = Segun(active, Comando::InvertidoSi, Comando::InvertidoNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::Color(bool active) {
+    const Comando c = Segun(active, Comando::ColorSi, Comando::ColorNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::Avanzar(qint16 nLines) {
+    EnviarComando(BytesAvanzar(nLines), kErrorAvanzar);
+}
+
+void ctlImpresora::Expandido(bool active) {
+    const Comando c = Segun(active, Comando::ExpandidoSi, Comando::ExpandidoNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::ExtraExpandido(bool active) {
+    const Comando c = Segun(active, Comando::ExtraExpandidoSi, Comando::ExtraExpandidoNo);
+    EnviarComando(BytesComando(c, m_modoImpresora), TextoError(c));
+}
+
+void ctlImpresora::ResetCaracter() {
+    EnviarComando(BytesComando(Comando::ResetCaracter, m_modoImpresora), TextoError(Comando::ResetCaracter));
+}
+
+void ctlImpresora::ResetPrinter() {
+    EnviarComando(BytesComando(Comando::ResetPrinter, m_modoImpresora), TextoError(Comando::ResetPrinter));
+}
+
+void ctlImpresora::DocumentType(const QString& Tipo) {
+    ResetPrinter();
+    if (Tipo == u"P") {
+        Expandido(true);
+        QString linea = GetNameModo();
+        Imprimirln(linea);
+        Expandido(false);
+        Avanzar(1);
+        linea = QStringLiteral("Driver NODRA-SRP All Modes Jun-04 Rev. Jul-05");
+        Imprimirln(linea);
+        linea = QString(32, u'=');
+        Imprimirln(linea);
+        Avanzar(1);
+    }
+    ResetCaracter();
+}
+
+QString ctlImpresora::GetNameModo() const {
+    switch (m_modoImpresora) {
+    case 1:
+        return QStringLiteral("Modo Epson");
+    case 2:
+        return QStringLiteral("Modo Citizen");
+    case 3:
+        return QStringLiteral("Modo Star");
+    default:
+        return QStringLiteral("Sin Modo Definido");
+    }
+}
+
+void ctlImpresora::SetModo(qint16 nModo) {
+    m_modoImpresora = nModo;
+}
+
+void ctlImpresora::Logo(QByteArrayView datos, QByteArrayView inicio) {
+    EnviarComando(BytesLogo(m_modoImpresora, datos, inicio), kErrorLogo);
+}
+
+void ctlImpresora::PrintLogo() {
+    const QByteArrayView inicio(kInicioBandaLogo.data(), static_cast<qsizetype>(kInicioBandaLogo.size()));
+    for (int banda = 1; banda <= kBandasLogo; ++banda) {
+        Logo(BandaLogo(banda), inicio);
+        if (banda < kBandasLogo) {
+            QString vacia;
+            Imprimirln(vacia);
+        }
+    }
+    Imprimir(QStringLiteral("."));
+    Avanzar(1);
+}

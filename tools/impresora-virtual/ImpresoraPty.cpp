@@ -1,0 +1,124 @@
+#include "impresora-virtual/ImpresoraPty.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+ImpresoraPty::ImpresoraPty() {
+    char nombre[256] = {};
+    if (openpty(&m_maestro, &m_esclavo, nombre, nullptr, nullptr) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_maestro = m_esclavo = -1;
+        return;
+    }
+    // Raw from the start: a terminal's echo would send our own answers back.
+    termios t{};
+    tcgetattr(m_esclavo, &t);
+    cfmakeraw(&t);
+    tcsetattr(m_esclavo, TCSANOW, &t);
+    fcntl(m_maestro, F_SETFD, FD_CLOEXEC);
+    fcntl(m_esclavo, F_SETFD, FD_CLOEXEC);
+    m_ruta = QString::fromLocal8Bit(nombre);
+}
+
+ImpresoraPty::~ImpresoraPty() {
+    Cerrar();
+}
+
+QByteArray ImpresoraPty::Atender(int milisegundos) {
+    if (m_maestro < 0) {
+        return {};
+    }
+    pollfd pf{m_maestro, POLLIN, 0};
+    if (poll(&pf, 1, milisegundos) <= 0 || !(pf.revents & POLLIN)) {
+        return {};
+    }
+    char buffer[4096];
+    const ssize_t n = read(m_maestro, buffer, sizeof buffer);
+    if (n <= 0) {
+        return {};
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(buffer[i]);
+        if (m_estadoPedido == 2 && b == 0x04) {
+            m_estadoPedido = 0;
+            const int respuesta = m_respuesta;
+            if (respuesta != kSilencio) {
+                const char c = static_cast<char>(respuesta);
+                Enviar(QByteArrayView(&c, 1));
+            }
+        } else if (b == 0x10) {
+            m_estadoPedido = 1;
+        } else {
+            m_estadoPedido = m_estadoPedido == 1 && b == 0x04 ? 2 : 0;
+        }
+    }
+    return QByteArray(buffer, n);
+}
+
+bool ImpresoraPty::Enviar(QByteArrayView bytes) {
+    qsizetype hecho = 0;
+    while (m_maestro >= 0 && hecho < bytes.size()) {
+        const ssize_t n = write(m_maestro, bytes.data() + hecho, static_cast<size_t>(bytes.size() - hecho));
+        if (n < 0 && errno != EINTR) {
+            return false;
+        }
+        hecho += n > 0 ? n : 0;
+    }
+    return m_maestro >= 0;
+}
+
+void ImpresoraPty::Iniciar() {
+    Detener();
+    m_seguir = true;
+    m_hilo = std::thread([this] {
+        while (m_seguir) {
+            const QByteArray llegados = Atender(50);
+            if (!llegados.isEmpty()) {
+                std::lock_guard bloqueo(m_mutex);
+                m_recibidos += llegados;
+                m_llegada.notify_all();
+            }
+        }
+    });
+}
+
+void ImpresoraPty::Detener() {
+    m_seguir = false;
+    if (m_hilo.joinable()) {
+        m_hilo.join();
+    }
+}
+
+QByteArray ImpresoraPty::Recibidos() const {
+    std::lock_guard bloqueo(m_mutex);
+    return m_recibidos;
+}
+
+QByteArray ImpresoraPty::EsperarRecibidos(qsizetype cantidad, int milisegundos) {
+    std::unique_lock bloqueo(m_mutex);
+    m_llegada.wait_for(bloqueo, std::chrono::milliseconds(milisegundos),
+                       [&] { return m_recibidos.size() >= cantidad; });
+    return m_recibidos;
+}
+
+void ImpresoraPty::VaciarRecibidos() {
+    std::lock_guard bloqueo(m_mutex);
+    m_recibidos.clear();
+}
+
+void ImpresoraPty::Cerrar() {
+    Detener();
+    if (m_esclavo >= 0) {
+        close(m_esclavo);
+        m_esclavo = -1;
+    }
+    if (m_maestro >= 0) {
+        close(m_maestro);
+        m_maestro = -1;
+    }
+}

@@ -1,0 +1,242 @@
+// orlan-impresora-virtual: a receipt printer for trying the queue server
+// without hardware. It either plays a serial printer on a pseudo-terminal, or
+// reads the capture file of the simulated parallel port, and shows every
+// receipt as text.
+
+#include "impresora-virtual/Decodificador.h"
+#include "impresora-virtual/ImpresoraPty.h"
+#include "platform/Ajustes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const char* const kAyuda = R"(Uso: orlan-impresora-virtual [opciones]
+
+Sin --leer ni --seguir hace de impresora serie: abre un pseudo-terminal,
+escribe en la primera línea la ruta del dispositivo (la que va en el ajuste
+ORLAN/Puertos/COMn), responde al pedido de estado del papel (10 04 04) y
+muestra cada recibo que le llega.
+
+  --modo E|C|S          dialecto con que se leen los bytes: Epson, Citizen o
+                        Star (E)
+  --respuesta R         respuesta al pedido de estado: 18 lista, 114 sin papel,
+                        16, 0, cualquier byte 0-255, o "ninguna" para callar (18)
+  --enlace RUTA         crea el enlace simbólico RUTA hacia el dispositivo y
+                        escribe RUTA en lugar de la ruta del dispositivo
+  --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
+  --captura ARCHIVO     añade al ARCHIVO cada byte recibido
+  --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
+  --seguir ARCHIVO      sigue un archivo de captura que crece (el del puerto
+                        paralelo simulado, <raíz>/lpt/378.bin) y muestra los
+                        recibos según llegan; empieza por el final del archivo
+  --todo                con --seguir, empieza por el principio del archivo
+  --inactividad SEG     termina tras SEG segundos sin bytes nuevos (0: nunca)
+  --help                esta ayuda
+
+Termina con SIGINT o SIGTERM (Ctrl-C).
+Marcas: [B] negrita, [U] subrayado, [I] invertido, [C] color, [E] expandido,
+[X] extra expandido; el corte es una línea de guiones con tijeras, la apertura
+de cajón una línea "==== abre cajón ====" y el logo un bloque de puntos.
+)";
+
+volatile std::sig_atomic_t g_terminar = 0;
+
+void AlTerminar(int) {
+    g_terminar = 1;
+}
+
+void Mostrar(const QStringList& lineas) {
+    for (const QString& linea : lineas) {
+        std::printf("%s\n", linea.toUtf8().constData());
+    }
+    std::fflush(stdout);
+}
+
+int Fallo(const QString& texto) {
+    std::fprintf(stderr, "orlan-impresora-virtual: %s\n", texto.toUtf8().constData());
+    return 2;
+}
+
+struct Opciones {
+    qint16 modo = 1;
+    int respuesta = 18;
+    QString enlace;
+    int puerto = 0;
+    QString captura;
+    QString leer;
+    QString seguir;
+    bool todo = false;
+    int inactividad = 0;
+};
+
+// Ends when a signal came or nothing arrived for the idle time.
+class Vigilante {
+public:
+    explicit Vigilante(int inactividad) : m_inactividad(inactividad) { m_reloj.start(); }
+    void Llegaron() { m_reloj.restart(); }
+    bool Terminar() const {
+        return g_terminar != 0 || (m_inactividad > 0 && m_reloj.elapsed() >= qint64(m_inactividad) * 1000);
+    }
+
+private:
+    int m_inactividad;
+    QElapsedTimer m_reloj;
+};
+
+int Leer(const Opciones& o) {
+    QFile f(o.leer);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return Fallo(o.leer + QStringLiteral(": ") + f.errorString());
+    }
+    Decodificador d(o.modo);
+    d.Alimentar(f.readAll());
+    Mostrar(d.Terminar());
+    return 0;
+}
+
+int Seguir(const Opciones& o) {
+    Decodificador d(o.modo);
+    Vigilante vigilante(o.inactividad);
+    qint64 posicion = o.todo ? 0 : QFileInfo(o.seguir).size();
+    std::fprintf(stderr, "siguiendo %s desde el byte %lld\n", o.seguir.toUtf8().constData(),
+                 static_cast<long long>(posicion));
+    while (!vigilante.Terminar()) {
+        QFile f(o.seguir);
+        if (f.open(QIODevice::ReadOnly)) {
+            if (f.size() < posicion) {
+                posicion = 0; // the file was started again
+            }
+            if (f.size() > posicion && f.seek(posicion)) {
+                const QByteArray nuevos = f.readAll();
+                posicion += nuevos.size();
+                d.Alimentar(nuevos);
+                Mostrar(d.TomarLineas());
+                vigilante.Llegaron();
+            }
+        }
+        // A capture file gives no signal when it grows: look again shortly.
+        usleep(200 * 1000);
+    }
+    Mostrar(d.Terminar());
+    return 0;
+}
+
+int Servir(const Opciones& o) {
+    ImpresoraPty impresora;
+    if (!impresora.Abierta()) {
+        return Fallo(QStringLiteral("no hay pseudo-terminal: ") + impresora.Error());
+    }
+    impresora.EstablecerRespuesta(o.respuesta);
+    QString ruta = impresora.Ruta();
+    if (!o.enlace.isEmpty()) {
+        if (QFileInfo(o.enlace).isSymLink()) {
+            QFile::remove(o.enlace);
+        }
+        if (!QFile::link(impresora.Ruta(), o.enlace)) {
+            return Fallo(QStringLiteral("no se pudo crear el enlace ") + o.enlace);
+        }
+        ruta = o.enlace;
+    }
+    if (o.puerto > 0 && !Ajustes::Guardar(QStringLiteral("ORLAN"), QStringLiteral("Puertos"),
+                                          QStringLiteral("COM%1").arg(o.puerto), ruta)) {
+        return Fallo(QStringLiteral("no se pudo guardar el ajuste Puertos/COM%1").arg(o.puerto));
+    }
+    std::printf("%s\n", ruta.toUtf8().constData());
+    std::fflush(stdout);
+
+    QFile captura(o.captura);
+    if (!o.captura.isEmpty() && !captura.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        return Fallo(o.captura + QStringLiteral(": ") + captura.errorString());
+    }
+    Decodificador d(o.modo);
+    Vigilante vigilante(o.inactividad);
+    while (!vigilante.Terminar()) {
+        const QByteArray llegados = impresora.Atender(200);
+        if (llegados.isEmpty()) {
+            continue;
+        }
+        vigilante.Llegaron();
+        if (captura.isOpen()) {
+            captura.write(llegados);
+            captura.flush();
+        }
+        d.Alimentar(llegados);
+        Mostrar(d.TomarLineas());
+    }
+    Mostrar(d.Terminar());
+    if (!o.enlace.isEmpty()) {
+        QFile::remove(o.enlace);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    Opciones o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const auto valor = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
+        bool ok = true;
+        if (a == u"--help" || a == u"-h") {
+            std::fputs(kAyuda, stdout);
+            return 0;
+        } else if (a == u"--modo") {
+            const QString v = valor();
+            o.modo = v.size() == 1 ? Decodificador::ModoDeLetra(v[0]) : 0;
+            ok = o.modo != 0;
+        } else if (a == u"--respuesta") {
+            const QString v = valor();
+            if (v == u"ninguna") {
+                o.respuesta = ImpresoraPty::kSilencio;
+            } else {
+                o.respuesta = v.toInt(&ok);
+                ok = ok && o.respuesta >= 0 && o.respuesta <= 255;
+            }
+        } else if (a == u"--enlace") {
+            o.enlace = valor();
+            ok = !o.enlace.isEmpty();
+        } else if (a == u"--puerto") {
+            o.puerto = valor().toInt(&ok);
+            ok = ok && o.puerto >= 1 && o.puerto <= 9;
+        } else if (a == u"--captura") {
+            o.captura = valor();
+            ok = !o.captura.isEmpty();
+        } else if (a == u"--leer") {
+            o.leer = valor();
+            ok = !o.leer.isEmpty();
+        } else if (a == u"--seguir") {
+            o.seguir = valor();
+            ok = !o.seguir.isEmpty();
+        } else if (a == u"--todo") {
+            o.todo = true;
+        } else if (a == u"--inactividad") {
+            o.inactividad = valor().toInt(&ok);
+            ok = ok && o.inactividad >= 0;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return Fallo(QStringLiteral("opción no válida: %1 (vea --help)").arg(a));
+        }
+    }
+    std::signal(SIGINT, AlTerminar);
+    std::signal(SIGTERM, AlTerminar);
+    if (!o.leer.isEmpty()) {
+        return Leer(o);
+    }
+    if (!o.seguir.isEmpty()) {
+        return Seguir(o);
+    }
+    return Servir(o);
+}
