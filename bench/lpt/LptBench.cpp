@@ -87,10 +87,12 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&recolector);
     benchmark::Shutdown();
 
+    const std::string renglon = "renglon de " + std::to_string(kRenglon.size()) + " caracteres";
     const std::map<std::string, std::string> figuras = {
-        {"Renglon", "ImprimirCadena bytes, renglon de 48 caracteres, puerto simulado"},
-        {"RenglonTexto", "ImprimirCadena texto, renglon de 48 caracteres, puerto simulado"},
-        {"Bloque", "ImprimirCadena bytes, bloque de 4800 caracteres, puerto simulado"},
+        {"Renglon", "ImprimirCadena bytes, " + renglon + ", puerto simulado"},
+        {"RenglonTexto", "ImprimirCadena texto, " + renglon + ", puerto simulado"},
+        {"Bloque",
+         "ImprimirCadena bytes, bloque de " + std::to_string(kRenglon.size() * 100) + " caracteres, puerto simulado"},
     };
     for (const auto& [nombre, porSegundo] : recolector.m_porSegundo) {
         const auto figura = figuras.find(nombre);

@@ -230,6 +230,9 @@ void PuertoSimulado::Estrobo() {
         }
         return;
     }
+    if (m_bytesHastaCambio > 0 && --m_bytesHastaCambio == 0) {
+        m_estadoFijado = m_estadoTras;
+    }
     if (m_memoria) {
         m_capturado.append(char(m_datos));
     }

@@ -94,6 +94,13 @@ public:
     // Busy while the clock of platform/Reloj.h is before `hasta`.
     void OcupadoHasta(const QDateTime& hasta);
 
+    // After the printer has taken `bytes` more bytes its condition becomes
+    // `crudo` (paper running out in the middle of a job, a printer failing).
+    void CambiarEstadoTras(qint64 bytes, quint8 crudo) {
+        m_bytesHastaCambio = bytes;
+        m_estadoTras = crudo;
+    }
+
     // Bytes the printer took, bytes strobed while it was not ready.
     QByteArray Capturado() const { return m_capturado; }
     QByteArray Perdidos() const { return m_perdidos; }
@@ -140,6 +147,8 @@ private:
     int m_lecturasHastaRevisar = 0;
     int m_ocupadoLecturas = 0;
     std::optional<QDateTime> m_ocupadoHasta;
+    qint64 m_bytesHastaCambio = 0;
+    quint8 m_estadoTras = kListo;
 
     std::unique_ptr<char[]> m_pendiente; // not yet in the capture file
     qsizetype m_usados = 0;

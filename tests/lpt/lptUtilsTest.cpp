@@ -35,9 +35,20 @@ TEST_F(PuertoLptPrueba, ImprimirCadenaStrobesEveryByteToAReadyPrinter) {
     EXPECT_EQ(puerto.Capturado(), "ok");
     EXPECT_TRUE(LineasPrtErr().isEmpty());
 
-    EXPECT_FALSE(ImprimirLetra(0x378, u""));
+    // Paper runs out after three bytes: the rest of the text stays unsent.
+    m_paso = 500;
+    puerto.CambiarEstadoTras(3, PuertoSimulado::kSinPapel);
+    EXPECT_FALSE(ImprimirCadena(0x378, QByteArrayView("abcdef")));
+    EXPECT_EQ(puerto.Capturado(), "okabc");
+    EXPECT_TRUE(puerto.Perdidos().isEmpty()) << "nothing strobed into the empty printer";
     ASSERT_EQ(LineasPrtErr().size(), 1);
-    EXPECT_TRUE(LineasPrtErr()[0].contains(" ImprimirLetra: 5-"));
+    EXPECT_TRUE(LineasPrtErr()[0].endsWith(" ImprimirLetra: 0-"));
+    puerto.EstablecerEstado(PuertoSimulado::kListo);
+    m_paso = 0;
+
+    EXPECT_FALSE(ImprimirLetra(0x378, u""));
+    ASSERT_EQ(LineasPrtErr().size(), 2);
+    EXPECT_TRUE(LineasPrtErr()[1].contains(" ImprimirLetra: 5-"));
 }
 
 TEST_F(PuertoLptPrueba, BlockedPrinterStopsOutputAfter25Seconds) {
