@@ -17,12 +17,11 @@ namespace {
 
 constexpr qsizetype kPendienteMaximo = 64 * 1024;
 
-// Looking at the clock on every status read would cost more than the read;
-// the file is re-read at most once a second anyway.
+// The condition file is re-read at most once a second, so the status reads
+// look at a coarse clock, and only every so many reads: even that clock costs
+// more than the rest of a read.
 constexpr int kLecturasEntreRevisiones = 64;
 
-// The condition file is looked at once a second, so a coarse clock will do
-// and it costs next to nothing on every status read.
 qint64 MilisegundosMonotonos() {
     timespec t{};
 #ifdef CLOCK_MONOTONIC_COARSE

@@ -21,7 +21,8 @@
 //            raw bit 0 is the strobe: the printer takes the data byte if it is
 //            ready (bit 7 high, bit 5 low, bit 3 high), otherwise the byte is
 //            lost.
-//   B+3      EPP address register (EPP ports only).
+//   B+3      EPP address register (EPP ports only); writing it sets the
+//            time-out bit, as no EPP device answers the cycle.
 //   B+0x402  ECR (ECP ports only): FIFO empty, not full; bits 2-7 as written.
 //
 // Anything else, and every register of "no hardware", reads 0xFF and ignores
