@@ -63,6 +63,9 @@ BENCHMARK(Bloque)->UseRealTime();
 
 class Recolector : public benchmark::ConsoleReporter {
 public:
+    // No colours: the escape codes would stick to the start of the figure lines.
+    Recolector() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
