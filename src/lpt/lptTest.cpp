@@ -110,7 +110,7 @@ bool TestPortFunction(qint16 base) {
             g_tipo = Tipo::Ecp;
             return true;
         }
-        // The EPP registers at 0x3BC would overlap the video adapter's.
+        // No EPP probe at 0x3BC: B+3 is 0x3BF there, a register of the monochrome display adapter.
         g_sondas.epp = base != 0x3BC && ProbeEpp(base);
         if (g_sondas.epp) {
             g_tipo = Tipo::Epp;

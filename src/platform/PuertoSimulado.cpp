@@ -5,15 +5,23 @@
 
 #include <QDir>
 #include <QFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr qsizetype kPendienteMaximo = 64 * 1024;
 
-// The condition file is looked at once a second, so a coarse clock will do
-// and it costs next to nothing on every status read.
+// The condition file is re-read at most once a second, so the status reads
+// look at a coarse clock, and only every so many reads: even that clock costs
+// more than the rest of a read.
+constexpr int kLecturasEntreRevisiones = 64;
+
 qint64 MilisegundosMonotonos() {
     timespec t{};
 #ifdef CLOCK_MONOTONIC_COARSE
@@ -192,9 +200,10 @@ quint8 PuertoSimulado::LeerEstado() {
 }
 
 void PuertoSimulado::RevisarArchivoEstado() {
-    if (!m_archivos) {
+    if (!m_archivos || --m_lecturasHastaRevisar > 0) {
         return;
     }
+    m_lecturasHastaRevisar = kLecturasEntreRevisiones;
     const qint64 ahora = MilisegundosMonotonos();
     if (ahora < m_proximaRevision) {
         return;
@@ -220,30 +229,63 @@ void PuertoSimulado::Estrobo() {
         }
         return;
     }
+    if (m_bytesHastaCambio > 0 && --m_bytesHastaCambio == 0) {
+        m_estadoFijado = m_estadoTras;
+    }
     if (m_memoria) {
         m_capturado.append(char(m_datos));
     }
     if (m_archivos) {
-        m_pendiente.append(char(m_datos));
-        if (m_pendiente.size() >= kPendienteMaximo) {
+        if (!m_pendiente) {
+            m_pendiente = std::make_unique<char[]>(kPendienteMaximo);
+        }
+        m_pendiente[m_usados++] = char(m_datos);
+        if (m_usados == kPendienteMaximo) {
             Vaciar();
         }
     }
 }
 
-void PuertoSimulado::Vaciar() {
-    if (m_pendiente.isEmpty()) {
-        return;
+bool PuertoSimulado::AbrirCaptura() {
+    struct stat info {};
+    if (m_archivo >= 0 && ::stat(QFile::encodeName(m_rutaCaptura).constData(), &info) == 0 &&
+        quint64(info.st_dev) == m_dispositivo && quint64(info.st_ino) == m_nodo) {
+        return true;
+    }
+    if (m_archivo >= 0) {
+        ::close(m_archivo); // removed or replaced by a reader: start a new file
     }
     QDir().mkpath(m_rutaCaptura.left(m_rutaCaptura.lastIndexOf(u'/')));
-    QFile f(m_rutaCaptura);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(m_pendiente) != m_pendiente.size()) {
-        // The paper is gone either way; say so once rather than on every line.
-        if (!m_avisado) {
-            std::fprintf(stderr, "Puerto simulado: no se puede escribir %s: %s\n", qPrintable(m_rutaCaptura),
-                         qPrintable(f.errorString()));
-            m_avisado = true;
+    m_archivo = ::open(QFile::encodeName(m_rutaCaptura).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_archivo < 0 || ::fstat(m_archivo, &info) != 0) {
+        return false;
+    }
+    m_dispositivo = quint64(info.st_dev);
+    m_nodo = quint64(info.st_ino);
+    return true;
+}
+
+void PuertoSimulado::Vaciar() {
+    // The next call may come after a long pause: let its first status read
+    // look at the condition file.
+    m_lecturasHastaRevisar = 0;
+    if (m_usados == 0) {
+        return;
+    }
+    bool escrito = AbrirCaptura();
+    for (qsizetype hecho = 0; escrito && hecho < m_usados;) {
+        const ssize_t n = ::write(m_archivo, m_pendiente.get() + hecho, size_t(m_usados - hecho));
+        if (n < 0 && errno != EINTR) {
+            escrito = false;
+        } else if (n > 0) {
+            hecho += n;
         }
     }
-    m_pendiente.resize(0); // keeps the buffer for the next bytes
+    // The paper is gone either way; say so once rather than on every line.
+    if (!escrito && !m_avisado) {
+        std::fprintf(stderr, "Puerto simulado: no se puede escribir %s: %s\n", qPrintable(m_rutaCaptura),
+                     std::strerror(errno));
+        m_avisado = true;
+    }
+    m_usados = 0;
 }

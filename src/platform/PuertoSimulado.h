@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <memory>
 #include <optional>
 
 // A parallel port with a receipt printer attached, modelled register by
@@ -20,7 +21,8 @@
 //            raw bit 0 is the strobe: the printer takes the data byte if it is
 //            ready (bit 7 high, bit 5 low, bit 3 high), otherwise the byte is
 //            lost.
-//   B+3      EPP address register (EPP ports only).
+//   B+3      EPP address register (EPP ports only); writing it sets the
+//            time-out bit, as no EPP device answers the cycle.
 //   B+0x402  ECR (ECP ports only): FIFO empty, not full; bits 2-7 as written.
 //
 // Anything else, and every register of "no hardware", reads 0xFF and ignores
@@ -31,11 +33,14 @@
 // <root> = $XDG_DATA_HOME/orlan (default ~/.local/share/orlan):
 //
 //   <root>/lpt/378.bin     every byte the printer took, appended (B in hex).
-//                          Bytes are collected in memory and appended when
+//                          Bytes are collected in memory and written when
 //                          64 KiB are pending and at every Vaciar(); the output
 //                          routines call Vaciar() before they return, so what a
-//                          print call sent is on disk when it returns. The
-//                          destructor flushes too.
+//                          print call sent is in the file, for every reader to
+//                          see, when it returns (written, not synced to the
+//                          device). The destructor flushes too. The file stays
+//                          open between writes and is opened again when it has
+//                          been removed or replaced.
 //   <root>/lpt/378.estado  when present, the printer's condition: one word,
 //                          listo (0xD8), ocupado (0x58), sin-papel (0xF8),
 //                          error (0xD0), or a raw status byte "0x..". Read on
@@ -90,6 +95,13 @@ public:
     // Busy while the clock of platform/Reloj.h is before `hasta`.
     void OcupadoHasta(const QDateTime& hasta);
 
+    // After the printer has taken `bytes` more bytes its condition becomes
+    // `crudo` (paper running out in the middle of a job, a printer failing).
+    void CambiarEstadoTras(qint64 bytes, quint8 crudo) {
+        m_bytesHastaCambio = bytes;
+        m_estadoTras = crudo;
+    }
+
     // Bytes the printer took, bytes strobed while it was not ready.
     QByteArray Capturado() const { return m_capturado; }
     QByteArray Perdidos() const { return m_perdidos; }
@@ -100,13 +112,17 @@ public:
     qint64 Estrobos() const { return m_estrobos; }
 
     // The next status read reads the condition file again, whatever its age.
-    void ReleerEstado() { m_proximaRevision = 0; }
+    void ReleerEstado() {
+        m_proximaRevision = 0;
+        m_lecturasHastaRevisar = 0;
+    }
 
     QString RutaCaptura() const { return m_rutaCaptura; }
     QString RutaEstado() const { return m_rutaEstado; }
 
 private:
     quint8 LeerEstado();
+    bool AbrirCaptura();
     quint8 Condicion();
     bool Ocupado(bool consumir);
     void RevisarArchivoEstado();
@@ -129,10 +145,17 @@ private:
     quint8 m_estadoFijado = kListo;
     std::optional<quint8> m_estadoArchivo;
     qint64 m_proximaRevision = 0; // monotonic milliseconds
+    int m_lecturasHastaRevisar = 0;
     int m_ocupadoLecturas = 0;
     std::optional<QDateTime> m_ocupadoHasta;
+    qint64 m_bytesHastaCambio = 0;
+    quint8 m_estadoTras = kListo;
 
-    QByteArray m_pendiente; // not yet in the capture file
+    std::unique_ptr<char[]> m_pendiente; // not yet in the capture file
+    qsizetype m_usados = 0;
+    int m_archivo = -1;
+    quint64 m_dispositivo = 0;
+    quint64 m_nodo = 0;
     QByteArray m_capturado;
     QByteArray m_perdidos;
     qint64 m_lecturasEstado = 0;

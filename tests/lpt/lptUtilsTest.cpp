@@ -5,7 +5,6 @@
 
 #include <QTimer>
 #include <cerrno>
-#include <climits>
 
 using Tipo = PuertoSimulado::Tipo;
 
@@ -16,10 +15,12 @@ TEST_F(PuertoLptPrueba, ImprimirCadenaStrobesEveryByteToAReadyPrinter) {
     const QByteArray comando("\x1b@\x1b!\x10Total\xf1\x00\xff", 12);
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView(comando)));
     EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"Año 3€")));
+    QByteArray esperado = comando + QByteArray("A\xf1o 3\x80");
+    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), esperado) << "in the file when the call returns";
     EXPECT_TRUE(ImprimirLetra(0x378, u"xyz"));
-    const QByteArray esperado = comando + QByteArray("A\xf1o 3\x80x");
+    esperado += 'x';
     EXPECT_EQ(puerto.Capturado(), esperado);
-    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), esperado) << "on disk when the call returns";
+    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), esperado);
     EXPECT_EQ(puerto.read8(0x37A) & 1, 0) << "strobe released";
 
     const qint64 lecturas = puerto.LecturasEstado();
@@ -34,24 +35,35 @@ TEST_F(PuertoLptPrueba, ImprimirCadenaStrobesEveryByteToAReadyPrinter) {
     EXPECT_EQ(puerto.Capturado(), "ok");
     EXPECT_TRUE(LineasPrtErr().isEmpty());
 
-    EXPECT_FALSE(ImprimirLetra(0x378, u""));
+    // Paper runs out after three bytes: the rest of the text stays unsent.
+    m_paso = 500;
+    puerto.CambiarEstadoTras(3, PuertoSimulado::kSinPapel);
+    EXPECT_FALSE(ImprimirCadena(0x378, QByteArrayView("abcdef")));
+    EXPECT_EQ(puerto.Capturado(), "okabc");
+    EXPECT_TRUE(puerto.Perdidos().isEmpty()) << "nothing strobed into the empty printer";
     ASSERT_EQ(LineasPrtErr().size(), 1);
-    EXPECT_TRUE(LineasPrtErr()[0].contains(" ImprimirLetra: 5-"));
+    EXPECT_TRUE(LineasPrtErr()[0].endsWith(" ImprimirLetra: 0-"));
+    puerto.EstablecerEstado(PuertoSimulado::kListo);
+    m_paso = 0;
+
+    EXPECT_FALSE(ImprimirLetra(0x378, u""));
+    ASSERT_EQ(LineasPrtErr().size(), 2);
+    EXPECT_TRUE(LineasPrtErr()[1].contains(" ImprimirLetra: 5-"));
 }
 
 TEST_F(PuertoLptPrueba, BlockedPrinterStopsOutputAfter25Seconds) {
-    m_paso = 300;
+    m_paso = 100;
     int lineas = 0;
     for (quint8 estado : {PuertoSimulado::kOcupado, PuertoSimulado::kSinPapel, PuertoSimulado::kError}) {
         SCOPED_TRACE(estado);
         PuertoSimulado& puerto = Instalar(Tipo::Spp);
         ASSERT_TRUE(TestPortFunction(0x378));
         puerto.EstablecerEstado(estado);
-        const QDateTime antes = m_ahora;
+        m_ahora = m_inicio; // on a second boundary: the 25th change comes 25 s later
         EXPECT_FALSE(ImprimirCadena(0x378, QByteArrayView("AB")));
         EXPECT_EQ(puerto.Estrobos(), 0);
-        EXPECT_GE(antes.secsTo(m_ahora), 24);
-        EXPECT_LE(antes.secsTo(m_ahora), 26);
+        EXPECT_GE(m_inicio.msecsTo(m_ahora), 25000);
+        EXPECT_LE(m_inicio.msecsTo(m_ahora), 25300);
         const QStringList prtErr = LineasPrtErr();
         ASSERT_EQ(prtErr.size(), ++lineas) << "one line, then the rest of the text is dropped";
         EXPECT_EQ(prtErr.back(), m_ahora.toString("yyyy-MM-dd HH:mm:ss") + " ImprimirLetra: 0-");
@@ -59,7 +71,7 @@ TEST_F(PuertoLptPrueba, BlockedPrinterStopsOutputAfter25Seconds) {
 }
 
 TEST_F(PuertoLptPrueba, EppPortWritesAfterTheShorterWait) {
-    m_paso = 300;
+    m_paso = 100;
     PuertoSimulado& puerto = Instalar(Tipo::Epp);
     ASSERT_TRUE(TestPortFunction(0x378));
     ASSERT_EQ(TipoPuertoLpt(), "EPP");
@@ -67,10 +79,10 @@ TEST_F(PuertoLptPrueba, EppPortWritesAfterTheShorterWait) {
     // Busy throughout: the character goes out anyway, into a printer that
     // does not take it.
     puerto.EstablecerEstado(PuertoSimulado::kOcupado);
-    QDateTime antes = m_ahora;
+    m_ahora = m_inicio;
     EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"X")));
-    EXPECT_GE(antes.secsTo(m_ahora), 2);
-    EXPECT_LE(antes.secsTo(m_ahora), 4);
+    EXPECT_GE(m_inicio.msecsTo(m_ahora), 3000);
+    EXPECT_LE(m_inicio.msecsTo(m_ahora), 3300);
     EXPECT_EQ(puerto.Perdidos(), "X");
 
     // Busy for one second, then ready: taken. Paper out does not hold an EPP port.
@@ -84,10 +96,12 @@ TEST_F(PuertoLptPrueba, EppPortWritesAfterTheShorterWait) {
 TEST_F(PuertoLptPrueba, WaitLetsPendingEventsRun) {
     PuertoSimulado& puerto = Instalar(Tipo::Spp);
     ASSERT_TRUE(TestPortFunction(0x378));
-    puerto.OcupadoDurante(INT_MAX);
-    // Only an event handled during the wait can free the printer; the clock
-    // stands still, so the wait never times out.
-    QTimer::singleShot(0, [&puerto] { puerto.OcupadoDurante(0); });
+    puerto.EstablecerEstado(PuertoSimulado::kOcupado);
+    // Only an event handled during the wait can free the printer. The 25 s
+    // take 25,000 clock readings, many times the half millisecond after which
+    // the wait yields.
+    m_paso = 1;
+    QTimer::singleShot(0, [&puerto] { puerto.EstablecerEstado(PuertoSimulado::kListo); });
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView("z")));
     EXPECT_EQ(puerto.Capturado(), "z");
 }
