@@ -3,9 +3,13 @@
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
+#include "platform/Reloj.h"
+#include "platform/Senales.h"
+#include "server/ServidorCola.h"
 #include "startup/Estado.h"
 #include "support/Bitacora.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <limits>
 
@@ -18,7 +22,6 @@ quint8 MostrarMensaje(const QString& texto, int botones) {
 }
 
 int Arrancar(const OpcionesArranque& opciones) {
-    Q_UNUSED(opciones);
     Ajustes::EstablecerAvisos([](const QString& aviso) { Registrar(aviso); });
 
     const QString terminal =
@@ -38,10 +41,23 @@ int Arrancar(const OpcionesArranque& opciones) {
     if (!Conectar()) {
         return kSalidaConexion;
     }
-    // The queue server starts here once it exists; until then a successful
-    // start ends after the connection is open.
     std::printf("orlan-cola: terminal %d, conexion abierta con %s\n", NumeroTerminal,
                 NombreServidor.toLocal8Bit().constData());
     std::fflush(stdout);
+
+    ServidorCola servidor(NumeroTerminal);
+    if (!servidor.Cargar()) {
+        std::fprintf(stderr,
+                     "orlan-cola: no se pudieron cargar las impresoras de la terminal %d; vea la bitacora en %s\n",
+                     NumeroTerminal, RutaBitacora(Reloj::Ahora().date()).toLocal8Bit().constData());
+        return kSalidaCarga;
+    }
+    // A stop request is handled between events, so a tick that is printing
+    // finishes its job first.
+    Senales::AlTerminar([](int) { QCoreApplication::quit(); });
+    std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n", opciones.servicio ? "servicio" : "sin ventana");
+    std::fflush(stdout);
+    QCoreApplication::exec();
+    Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));
     return kSalidaNormal;
 }

@@ -3,7 +3,7 @@
 #include <QString>
 
 // The program's start-up: reads the terminal number, opens the database
-// connection and (later) shows the server window.
+// connection and serves the queue.
 
 struct OpcionesArranque {
     // Service mode: no window and no tray icon; messages go to standard error.
@@ -15,13 +15,15 @@ enum SalidaArranque : int {
     kSalidaNormal = 0,
     kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
     kSalidaConexion = 2,    // Conectar failed
+    kSalidaCarga = 3,       // the terminal's printers could not be read
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,
 // reads "ORLAN"/"Configuracion"/"Terminal" into NumeroTerminal (missing, 0,
 // not a number or out of 16 bits: the installation message and
 // kSalidaInstalacion, without touching the database), then Conectar
-// (kSalidaConexion when it fails). Returns the process's exit status.
+// (kSalidaConexion when it fails), then loads the terminal's printers and
+// serves the queue until SIGTERM or SIGINT. Returns the process's exit status.
 int Arrancar(const OpcionesArranque& opciones);
 
 // Shows the system's message box with a text and a button code (0 or 16:

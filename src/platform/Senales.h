@@ -1,0 +1,13 @@
+#pragma once
+
+#include <functional>
+
+// SIGTERM and SIGINT, delivered on the event loop. The handler runs as an
+// ordinary event, never inside a signal context, so a tick that is running
+// when the signal comes finishes first.
+namespace Senales {
+
+// Installs the handler (once per process; a later call replaces it).
+void AlTerminar(std::function<void(int senal)> manejador);
+
+} // namespace Senales

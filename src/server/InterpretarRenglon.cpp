@@ -1,0 +1,98 @@
+#include "server/InterpretarRenglon.h"
+
+#include "printer/ctlImpresora.h"
+#include "support/ErrorEjecucion.h"
+
+namespace {
+
+enum class Operacion { Ninguna, Negrita, Color, Subrayado, Invertido, ExtraExpandido, Expandido, Caja, Corte, Avance };
+
+struct Etiqueta {
+    QStringView texto;
+    Operacion operacion;
+    bool activa;
+};
+
+// In the order they are compared; the first match wins.
+constexpr Etiqueta kEtiquetas[] = {
+    {u"<B>", Operacion::Negrita, true},         {u"</B>", Operacion::Negrita, false},
+    {u"<C>", Operacion::Color, true},           {u"</C>", Operacion::Color, false},
+    {u"<S>", Operacion::Subrayado, true},       {u"</S>", Operacion::Subrayado, false},
+    {u"<I>", Operacion::Invertido, true},       {u"</I>", Operacion::Invertido, false},
+    {u"<XH>", Operacion::ExtraExpandido, true}, {u"</XH>", Operacion::ExtraExpandido, false},
+    {u"<H>", Operacion::Expandido, true},       {u"</H>", Operacion::Expandido, false},
+    {u"<CAJA>", Operacion::Caja, false},        {u"<CORTE>", Operacion::Corte, false},
+    {u"<N>", Operacion::Avance, false},
+};
+
+const Etiqueta* Buscar(QStringView etiqueta) {
+    for (const Etiqueta& e : kEtiquetas) {
+        if (etiqueta.compare(e.texto, Qt::CaseInsensitive) == 0) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+void Ejecutar(ctlImpresora& pr2, const Etiqueta& e) {
+    switch (e.operacion) {
+    case Operacion::Negrita:
+        pr2.Negrita(e.activa);
+        break;
+    case Operacion::Color:
+        pr2.Color(e.activa);
+        break;
+    case Operacion::Subrayado:
+        pr2.Subrayado(e.activa);
+        break;
+    case Operacion::Invertido:
+        pr2.Invertido(e.activa);
+        break;
+    case Operacion::ExtraExpandido:
+        pr2.ExtraExpandido(e.activa);
+        break;
+    case Operacion::Expandido:
+        pr2.Expandido(e.activa);
+        break;
+    case Operacion::Caja:
+        pr2.Abrircaja();
+        break;
+    case Operacion::Corte:
+        pr2.Cortar();
+        break;
+    case Operacion::Avance:
+        pr2.Avanzar();
+        break;
+    case Operacion::Ninguna:
+        break;
+    }
+}
+
+} // namespace
+
+ResultadoRenglon InterpretarRenglon(ctlImpresora& pr2, QStringView renglon) {
+    qsizetype p = 0;
+    const qsizetype largo = renglon.size();
+    while (p < largo) {
+        if (renglon[p] != u'<') {
+            qsizetype fin = renglon.indexOf(u'<', p);
+            if (fin < 0) {
+                fin = largo;
+            }
+            if (!pr2.Imprimir(renglon.mid(p, fin - p).toString())) {
+                return ResultadoRenglon::FalloImpresion;
+            }
+            p = fin;
+            continue;
+        }
+        const qsizetype cierre = renglon.indexOf(u'>', p);
+        if (cierre < 0) {
+            throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(renglon.toString()));
+        }
+        if (const Etiqueta* e = Buscar(renglon.mid(p, cierre - p + 1))) {
+            Ejecutar(pr2, *e);
+        }
+        p = cierre + 1;
+    }
+    return ResultadoRenglon::Completo;
+}

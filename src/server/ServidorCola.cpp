@@ -1,0 +1,158 @@
+#include "server/ServidorCola.h"
+
+#include "platform/Ajustes.h"
+#include "server/InterpretarRenglon.h"
+#include "support/Bitacora.h"
+#include "support/ErrorEjecucion.h"
+
+namespace {
+
+const QString kOrigen = QStringLiteral("Base de Datos");
+
+// Leaves the tick's guard however the tick ends.
+struct Guardia {
+    bool& bandera;
+    explicit Guardia(bool& b) : bandera(b) { bandera = true; }
+    ~Guardia() { bandera = false; }
+};
+
+void FallaCola(const ErrorEjecucion& e) {
+    Registrar(QStringLiteral("Cola Impresion, ") + e.Descripcion());
+    ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), e.Errores());
+}
+
+// The link to the server is gone (the database layer puts this record first
+// when the connection no longer answers).
+bool EnlacePerdido(const ErrorEjecucion& e) {
+    return !e.Errores().isEmpty() && e.Errores().first().sqlState == QStringLiteral("08S01");
+}
+
+} // namespace
+
+ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(parent), m_numeroTerminal(numeroTerminal) {
+    const QString t = QString::number(numeroTerminal);
+    m_consultaTrabajos =
+        QStringLiteral("SELECT IdTrabajo,Tipo,Usuario,imp.Redirigido") +
+        QStringLiteral(" FROM ColaImpresion col, Impresora imp") + QStringLiteral(" Where Col.Escribiendo = 0") +
+        QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
+        QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
+        QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
+    m_timer1.setInterval(2000);
+    connect(&m_timer1, &QTimer::timeout, this, &ServidorCola::Timer1_Timer);
+    m_timer1.start();
+}
+
+bool ServidorCola::Cargar() {
+    if (!Conexion::Instancia().Abierta()) {
+        return false;
+    }
+    try {
+        m_sql = QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
+                QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal);
+        m_rsImpresora = Conexion::Instancia().Consultar(m_sql);
+        for (; !m_rsImpresora->Fin(); m_rsImpresora->MoveNext()) {
+            const QString puerto = m_rsImpresora->Texto(QStringLiteral("Puerto"));
+            Ajustes::Guardar(QStringLiteral("ORLAN"), puerto, QStringLiteral("Nombre"),
+                             m_rsImpresora->Texto(QStringLiteral("Nombre_impresora")));
+            m_pr2.ConfigurarPuerto(puerto, m_rsImpresora->Texto(QStringLiteral("Modo")));
+        }
+        Registrar(QStringLiteral("Iniciando Cola de Impresion "));
+        m_activo = true;
+        return true;
+    } catch (const ErrorEjecucion& e) {
+        FallaCola(e);
+        return false;
+    }
+}
+
+void ServidorCola::Timer1_Timer() {
+    if (!m_activo || m_enTick) {
+        return;
+    }
+    Guardia guardia(m_enTick);
+    if (m_reconectar) {
+        // A server that went away and came back is served again without a
+        // restart; until it answers every tick just tries once more.
+        if (!Conectar()) {
+            return;
+        }
+        m_reconectar = false;
+        Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));
+    }
+    try {
+        m_sql = m_consultaTrabajos;
+        const std::unique_ptr<Recordset> trabajos = Conexion::Instancia().Consultar(m_sql);
+        for (; !trabajos->Fin(); trabajos->MoveNext()) {
+            ServirTrabajo(*trabajos);
+        }
+    } catch (const ErrorEjecucion& e) {
+        FallaCola(e);
+        m_reconectar = EnlacePerdido(e);
+    }
+}
+
+void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
+    Conexion& conexion = Conexion::Instancia();
+    m_sql = QStringLiteral("SELECT Puerto, Id_Impresora, Id_Impresora_Respaldo, Estado_Impresora, ID_Terminal") +
+            QStringLiteral(" FROM Impresora WHERE Id_Impresora = ") + trabajo.Texto(QStringLiteral("Redirigido"));
+    m_rsImpresora = conexion.Consultar(m_sql);
+    const Recordset& impresora = *m_rsImpresora;
+
+    const QVariant terminal = impresora.Campo(QStringLiteral("ID_Terminal"));
+    if (terminal.isNull() || terminal.toLongLong() != m_numeroTerminal) {
+        return;
+    }
+
+    const QVariant estado = impresora.Campo(QStringLiteral("Estado_Impresora"));
+    if (!estado.isNull() && estado.toString() != QStringLiteral("D")) {
+        const QString idTrabajo = trabajo.Texto(QStringLiteral("IdTrabajo"));
+        m_sql = QStringLiteral("SELECT  CASE datos WHEN datos THEN datos ELSE '<N>' END as Dato, Idrenglon") +
+                QStringLiteral(" FROM DetalleColaImpresion ") + QStringLiteral(" WHERE IdTrabajo = ") + idTrabajo +
+                QStringLiteral(" ORDER BY IdRenglon");
+        m_rsDetalle = conexion.Consultar(m_sql);
+
+        QString estadoImpresora;
+        if (m_pr2.InicializarPuerto(impresora.Texto(QStringLiteral("Puerto")), &estadoImpresora)) {
+            m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
+            bool impreso = true;
+            for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {
+                if (InterpretarRenglon(m_pr2, m_rsDetalle->Texto(QStringLiteral("Dato"))) ==
+                    ResultadoRenglon::FalloImpresion) {
+                    // The job stays for the backup printer; this printer still
+                    // gets the rest of the job and its cut.
+                    impreso = false;
+                    Actualizar(QStringLiteral("Impresora"),
+                               QStringLiteral("Redirigido = ") +
+                                   impresora.Texto(QStringLiteral("Id_Impresora_Respaldo")),
+                               QStringLiteral("Id_Impresora=") + impresora.Texto(QStringLiteral("Id_Impresora")));
+                }
+                m_pr2.Avanzar();
+            }
+            m_pr2.Avanzar(3);
+            m_pr2.Cortar();
+            if (impreso) {
+                conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
+            }
+        } else {
+            Redirigir(impresora, estadoImpresora);
+        }
+    } else {
+        Redirigir(impresora, QStringLiteral("D"));
+    }
+    conexion.Ejecutar(QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo FROM "
+                                     "DetalleColaImpresion) AND Escribiendo=0"));
+}
+
+void ServidorCola::Redirigir(const Recordset& impresora, const QString& estado) {
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    const QVariant respaldo = impresora.Campo(QStringLiteral("Id_Impresora_Respaldo"));
+    const QString actual =
+        ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id);
+    // A NULL backup never differs from anything, so no update is made.
+    if (!respaldo.isNull() && respaldo.toString() != actual) {
+        Actualizar(QStringLiteral("Impresora"),
+                   QStringLiteral("Redirigido = ") + respaldo.toString() + QStringLiteral(", Estado_Impresora='") +
+                       estado + u'\'',
+                   QStringLiteral("Id_Impresora=") + id);
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "database/BaseDatos.h"
+#include "printer/ctlImpresora.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+// The queue server without its window: the printer control `pr2`, the timer
+// `Timer1` and the service flag `Activo`. The server window owns one; service
+// mode runs one on its own.
+class ServidorCola : public QObject {
+    Q_OBJECT
+public:
+    explicit ServidorCola(qint16 numeroTerminal, QObject* parent = nullptr);
+
+    // The load step's work that needs no window: configure the printer control
+    // for every printer of the terminal, log the start, switch service on.
+    // False (after the log line and ManejarErrorBD) when a statement failed.
+    bool Cargar();
+
+    // One tick of the queue: every pending job of this terminal's printers, in
+    // ascending job number. Does nothing while Activo is false, and refuses to
+    // start while another tick is running (the parallel-port wait lets events
+    // through, the timer among them).
+    void Timer1_Timer();
+
+    bool Activo() const { return m_activo; }
+    void EstablecerActivo(bool activo) { m_activo = activo; }
+
+    QTimer& Timer1() { return m_timer1; }
+    ctlImpresora& pr2() { return m_pr2; }
+
+private:
+    void ServirTrabajo(const Recordset& trabajo);
+    void Redirigir(const Recordset& impresora, const QString& estado);
+
+    qint16 m_numeroTerminal;
+    ctlImpresora m_pr2;
+    QTimer m_timer1;
+    bool m_activo = false;
+    bool m_enTick = false;
+    bool m_reconectar = false;
+    QString m_sql;
+    QString m_consultaTrabajos;
+    std::unique_ptr<Recordset> m_rsImpresora;
+    std::unique_ptr<Recordset> m_rsDetalle;
+};
