@@ -1,0 +1,89 @@
+#include "TerminalPrueba.h"
+
+#include <QDir>
+#include <QFile>
+#include <csignal>
+
+TerminalPrueba::TerminalPrueba(int numero, const QString& odbcsysini, const QString& servidor, const QString& baseDatos,
+                               const QByteArray& credenciales)
+    : m_numero(numero) {
+    m_entorno = QProcessEnvironment::systemEnvironment();
+    m_entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path() + QStringLiteral("/config"));
+    m_entorno.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/data"));
+    m_entorno.insert(QStringLiteral("ODBCSYSINI"), odbcsysini);
+    m_entorno.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Ajuste(QStringLiteral("Configuracion"), QStringLiteral("Terminal"), QString::number(numero));
+    Ajuste(QStringLiteral("Configuracion"), QStringLiteral("Servidor"), servidor);
+    Ajuste(QStringLiteral("Configuracion"), QStringLiteral("BASE_DE_DATOS"), baseDatos);
+    Ajuste(QStringLiteral("Puertos"), QStringLiteral("LPT"), QStringLiteral("simulado"));
+
+    QDir().mkpath(m_dir.path() + QStringLiteral("/config/orlan"));
+    QFile archivo(m_dir.path() + QStringLiteral("/config/orlan/credenciales.ini"));
+    archivo.open(QIODevice::WriteOnly);
+    archivo.write(credenciales);
+    archivo.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    m_proceso.setProcessEnvironment(m_entorno);
+    m_proceso.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+TerminalPrueba::~TerminalPrueba() {
+    if (Corriendo()) {
+        m_proceso.kill();
+        m_proceso.waitForFinished(5000);
+    }
+}
+
+void TerminalPrueba::Ajuste(const QString& seccion, const QString& clave, const QString& valor) {
+    m_ajustes[seccion][clave] = valor;
+}
+
+void TerminalPrueba::EscribirAjustes() {
+    QFile f(m_dir.path() + QStringLiteral("/config/orlan/orlan.ini"));
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    for (auto s = m_ajustes.cbegin(); s != m_ajustes.cend(); ++s) {
+        f.write("[" + s.key().toUtf8() + "]\n");
+        for (auto k = s->cbegin(); k != s->cend(); ++k) {
+            f.write(k.key().toUtf8() + "=" + k.value().toUtf8() + "\n");
+        }
+    }
+}
+
+void TerminalPrueba::Iniciar() {
+    EscribirAjustes();
+    m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {QStringLiteral("--servicio")});
+    m_proceso.waitForStarted(5000);
+}
+
+int TerminalPrueba::Detener() {
+    if (Corriendo()) {
+        ::kill(static_cast<pid_t>(m_proceso.processId()), SIGTERM);
+        if (!m_proceso.waitForFinished(15000)) {
+            m_proceso.kill();
+            m_proceso.waitForFinished(5000);
+            return -1;
+        }
+    }
+    return m_proceso.exitStatus() == QProcess::NormalExit ? m_proceso.exitCode() : -1;
+}
+
+QString TerminalPrueba::Salida() {
+    m_salida += QString::fromUtf8(m_proceso.readAll());
+    return m_salida;
+}
+
+QByteArray TerminalPrueba::CapturaLpt() const {
+    QFile f(RaizUnidad() + QStringLiteral("/lpt/378.bin"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString TerminalPrueba::Bitacora() const {
+    QString todo;
+    const QDir dir(RaizUnidad() + QStringLiteral("/nodra"));
+    for (const QString& nombre : dir.entryList({QStringLiteral("OrlanComTra*.log")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(nombre));
+        if (f.open(QIODevice::ReadOnly)) {
+            todo += QString::fromUtf8(f.readAll());
+        }
+    }
+    return todo;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThread>
+
+// One point-of-sale terminal for the end-to-end tests: its own settings file,
+// credentials file and drive root in a temporary directory, and the real
+// orlan-cola started as a service on it.
+class TerminalPrueba {
+public:
+    // `odbcsysini` is the directory whose odbcinst.ini maps {sql server};
+    // `servidor` and `baseDatos` go to the settings like an installation's,
+    // `credenciales` to the credentials file.
+    TerminalPrueba(int numero, const QString& odbcsysini, const QString& servidor, const QString& baseDatos,
+                   const QByteArray& credenciales);
+    ~TerminalPrueba();
+
+    // Adds "clave=valor" to a section of the settings file (before Iniciar).
+    void Ajuste(const QString& seccion, const QString& clave, const QString& valor);
+
+    // Writes the settings and starts `orlan-cola --servicio`.
+    void Iniciar();
+    // SIGTERM, then waits for the exit; returns the exit status.
+    int Detener();
+    bool Corriendo() const { return m_proceso.state() != QProcess::NotRunning; }
+    QString Salida();
+
+    QProcessEnvironment Entorno() const { return m_entorno; }
+    QString Raiz() const { return m_dir.path(); }
+    QString RaizUnidad() const { return m_dir.path() + QStringLiteral("/data/orlan"); }
+    // Everything the simulated parallel port at 0x378 has captured.
+    QByteArray CapturaLpt() const;
+    // The event log, every day's file joined.
+    QString Bitacora() const;
+
+private:
+    void EscribirAjustes();
+
+    int m_numero;
+    QTemporaryDir m_dir;
+    QProcess m_proceso;
+    QProcessEnvironment m_entorno;
+    QMap<QString, QMap<QString, QString>> m_ajustes;
+    QString m_salida;
+};
+
+// Repeats `condicion` every 50 ms until it holds or `segundos` pass, while
+// processing events. Returns whether it held.
+template <typename F> bool Esperar(F&& condicion, double segundos) {
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!condicion()) {
+        if (reloj.elapsed() > segundos * 1000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(50);
+    }
+    return true;
+}
