@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// The controlling terminal of a command-line tool.
+namespace Consola {
+
+// Reads one line from standard input. When standard input is a terminal the
+// prompt goes to standard error and the typed characters are not echoed; when
+// it is a pipe or a file the line is read as it comes, without a prompt.
+// Nothing when the input ends before a line.
+std::optional<QString> LeerSecreto(const QString& indicacion);
+
+} // namespace Consola

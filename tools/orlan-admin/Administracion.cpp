@@ -1,0 +1,244 @@
+#include "Administracion.h"
+
+#include "crypto/clsDES.h"
+#include "database/BaseDatos.h"
+#include "database/Esquema.h"
+#include "startup/ProveedorCredenciales.h"
+#include "support/ErrorEjecucion.h"
+
+namespace {
+
+void MostrarError(const ErrorEjecucion& e, QTextStream& errores) {
+    errores << "orlan-admin: " << e.Descripcion() << Qt::endl;
+    for (const ErrorProveedor& p : e.Errores()) {
+        errores << "  SQLSTATE " << p.sqlState << " (" << p.nativo << "): " << p.descripcion << Qt::endl;
+    }
+}
+
+bool Conectado(QTextStream& errores) {
+    if (Conectar()) {
+        return true;
+    }
+    errores << "orlan-admin: no se pudo abrir la base de datos (revise Servidor y BASE_DE_DATOS en la "
+               "configuracion, el archivo de credenciales y ODBCSYSINI)"
+            << Qt::endl;
+    for (const ErrorProveedor& p : Conexion::Instancia().Errores()) {
+        errores << "  SQLSTATE " << p.sqlState << " (" << p.nativo << "): " << p.descripcion << Qt::endl;
+    }
+    return false;
+}
+
+// Runs `trabajo` on an open connection; database failures become exit status 2.
+template <typename F> int EnBaseDatos(QTextStream& errores, F&& trabajo) {
+    if (!Conectado(errores)) {
+        return 2;
+    }
+    try {
+        return trabajo(Conexion::Instancia());
+    } catch (const ErrorEjecucion& e) {
+        MostrarError(e, errores);
+        return 2;
+    }
+}
+
+QString Texto(const QString& valor) {
+    return u'\'' + DuplicarComillas(valor) + u'\'';
+}
+
+void ImprimirFilas(Recordset& filas, QTextStream& salida) {
+    salida << filas.Columnas().join(u'\t') << Qt::endl;
+    for (filas.MoveFirst(); !filas.Fin(); filas.MoveNext()) {
+        QStringList celdas;
+        for (int i = 0; i < filas.Columnas().size(); ++i) {
+            const QVariant v = filas.Campo(i);
+            celdas << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        }
+        salida << celdas.join(u'\t') << Qt::endl;
+    }
+}
+
+// The demo shop: terminal 1 with a receipt printer on the parallel port, a
+// kitchen printer and a bar printer on serial ports (the bar's backup is the
+// receipt printer), a cheque printer the queue never serves, and terminal 2.
+const char* const kDemo[] = {
+    "INSERT INTO Terminal (ID_Terminal) VALUES (1)",
+    "INSERT INTO Terminal (ID_Terminal) VALUES (2)",
+    "INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)",
+    "INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('FOLIOIMPRESION', 0)",
+    "INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, "
+    "Redirigido, Estado_Impresora, esdecheques) VALUES (1, 1, 'LPT1', 'E', 'Caja', 2, 1, 'A', 0)",
+    "INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, "
+    "Redirigido, Estado_Impresora, esdecheques) VALUES (2, 1, 'COM1', 'S', 'Cocina', 1, 2, 'A', 0)",
+    "INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, "
+    "Redirigido, Estado_Impresora, esdecheques) VALUES (3, 1, 'COM2', 'C', 'Barra', 1, 3, 'A', 0)",
+    "INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, "
+    "Redirigido, Estado_Impresora, esdecheques) VALUES (4, 1, 'LPT2', 'E', 'Cheques', NULL, 4, 'A', 1)",
+    "INSERT INTO Empleado (ID_Empleado, Usuario) VALUES (1, 'gerente')",
+    "INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)",
+    "INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)",
+};
+
+} // namespace
+
+namespace Administracion {
+
+int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores) {
+    const std::optional<Motor> elegido = MotorPorNombre(motor);
+    if (!elegido) {
+        errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
+        return 1;
+    }
+    const QStringList sentencias = SentenciasEsquema(*elegido);
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const QString& s : sentencias) {
+            c.Ejecutar(s);
+        }
+        salida << "Esquema creado (" << sentencias.size() << " sentencias)" << Qt::endl;
+        return 0;
+    });
+}
+
+int CargarDemo(QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const char* s : kDemo) {
+            c.Ejecutar(QString::fromUtf8(s));
+        }
+        salida << "Datos de demostracion cargados" << Qt::endl;
+        return 0;
+    });
+}
+
+int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        const QString impresora = QString::number(trabajo.impresora);
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"),
+                         QStringLiteral("Id_Impresora=") + impresora)
+                .toInt() == 0) {
+            errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
+            return 1;
+        }
+        // The job number comes from the writers' shared counter, as the
+        // point-of-sale programs take it.
+        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = Valor_Num + 1 WHERE Id_Parametro = "
+                                  "'FOLIOIMPRESION'"));
+        QString numero = ObtenerValor(QStringLiteral("Valor_Num"), QStringLiteral("Parametros"),
+                                      QStringLiteral("Id_Parametro = 'FOLIOIMPRESION'"));
+        if (numero.isEmpty()) {
+            numero = QString::number(
+                ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), QStringLiteral("ColaImpresion"), QString())
+                    .toLongLong() +
+                1);
+        }
+        numero = QString::number(numero.toDouble(), 'f', 0);
+        c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, Escribiendo, "
+                                  "id_impresora) VALUES (") +
+                   numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
+                   QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+        c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") + numero +
+                   u',' + impresora + u')');
+        int renglon = 0;
+        for (const QString& texto : trabajo.renglones) {
+            c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
+                       numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
+        }
+        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
+        salida << numero << Qt::endl;
+        return 0;
+    });
+}
+
+int ListarCola(QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        auto filas = c.Consultar(QStringLiteral(
+            "SELECT col.IdTrabajo, col.Tipo, col.Usuario, col.id_impresora, imp.Redirigido, col.Escribiendo, "
+            "(SELECT COUNT(*) FROM DetalleColaImpresion det WHERE det.IdTrabajo = col.IdTrabajo) AS Renglones "
+            "FROM ColaImpresion col LEFT JOIN Impresora imp ON col.id_impresora = imp.Id_Impresora "
+            "ORDER BY col.IdTrabajo"));
+        ImprimirFilas(*filas, salida);
+        return 0;
+    });
+}
+
+int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        auto filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+                                                "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques "
+                                                "FROM Impresora WHERE Id_Impresora = ") +
+                                 QString::number(impresora));
+        if (filas->RecordCount() == 0) {
+            errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
+            return 1;
+        }
+        for (int i = 0; i < filas->Columnas().size(); ++i) {
+            const QVariant v = filas->Campo(i);
+            salida << filas->Columnas()[i] << ": " << (v.isNull() ? QStringLiteral("NULL") : v.toString()) << Qt::endl;
+        }
+        return 0;
+    });
+}
+
+int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion&) {
+        const QString id = QString::number(impresora);
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id)
+                .toInt() == 0) {
+            errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
+            return 1;
+        }
+        if (!Actualizar(QStringLiteral("Impresora"),
+                        QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"),
+                        QStringLiteral("Id_Impresora=") + id)) {
+            errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
+                    << Qt::endl;
+            return 2;
+        }
+        salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+        return 0;
+    });
+}
+
+int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& salida, QTextStream& errores) {
+    if (contrasena.isEmpty()) {
+        // An empty password would let anyone in with an empty one.
+        errores << "orlan-admin: la contrasena no puede estar vacia" << Qt::endl;
+        return 1;
+    }
+    const std::optional<QString> llave = ProveedorCredenciales().ObtenerLlave();
+    if (!llave) {
+        errores << "orlan-admin: no hay llave en " << ProveedorCredenciales::RutaArchivo()
+                << " (linea Llave=..., archivo con permisos 0600; vea la bitacora)" << Qt::endl;
+        return 1;
+    }
+    clsDES des;
+    des.Key(*llave);
+    const QString almacenado = des.EncryptString(contrasena, QString(), true);
+    if (usuario.isEmpty()) {
+        salida << almacenado << Qt::endl;
+        return 0;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        const QString condicion = QStringLiteral("Usuario = ") + Texto(usuario);
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Empleado"), condicion).toInt() == 0) {
+            errores << "orlan-admin: no existe el usuario " << usuario << Qt::endl;
+            return 1;
+        }
+        c.Ejecutar(QStringLiteral("UPDATE Empleado SET Contraseña = ") + Texto(almacenado) + QStringLiteral(" WHERE ") +
+                   condicion);
+        salida << "Contrasena guardada para " << usuario << Qt::endl;
+        return 0;
+    });
+}
+
+int Sql(const QString& sentencia, QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        if (sentencia.trimmed().startsWith(QStringLiteral("select"), Qt::CaseInsensitive)) {
+            auto filas = c.Consultar(sentencia);
+            ImprimirFilas(*filas, salida);
+        } else {
+            c.Ejecutar(sentencia);
+        }
+        return 0;
+    });
+}
+
+} // namespace Administracion

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+// The technician's and the tests' administration commands on the database the
+// terminal is configured for (settings, credentials and ODBCSYSINI, exactly as
+// orlan-cola uses them). Each returns the process exit status: 0 on success,
+// 1 for a refused request (a printer that does not exist, a bad argument),
+// 2 when the database cannot be reached or a statement fails.
+namespace Administracion {
+
+int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores);
+int CargarDemo(QTextStream& salida, QTextStream& errores);
+
+struct Trabajo {
+    int impresora = 0;
+    QString tipo = QStringLiteral("R");
+    QString usuario = QStringLiteral("orlan-admin");
+    QStringList renglones;
+};
+// Writes a job the way a point-of-sale terminal does: the header with
+// Escribiendo = -1, its lines, then Escribiendo = 0. Prints the job number.
+int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores);
+
+int ListarCola(QTextStream& salida, QTextStream& errores);
+int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores);
+// Serves a printer's own jobs again after a redirection: Redirigido = itself,
+// Estado_Impresora = 'A'.
+int Restablecer(int impresora, QTextStream& salida, QTextStream& errores);
+// Encrypts an operator's password the way the login dialog reads it back
+// (DES under the credentials' key, Base64). Without a user it prints the
+// stored text; with one it writes it into that employee's row.
+int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& salida, QTextStream& errores);
+
+// Runs one statement; a select prints its rows separated by tabs.
+int Sql(const QString& sentencia, QTextStream& salida, QTextStream& errores);
+
+} // namespace Administracion
