@@ -71,3 +71,11 @@ TEST(Decodificador, GoldenDocumentsReadAsReceipts) {
         EXPECT_EQ(DeAUno(bytes, modo), recibo);
     }
 }
+
+TEST(Decodificador, WrapsTextAtThePapersWidthWithExpandedCharactersCountingTwice) {
+    // Epson: ESC ! 0x20 expanded on, ESC ! 0 off.
+    const QByteArray bytes =
+        QByteArray("abcdef") + QByteArray::fromHex("1B2120") + "ghi" + QByteArray::fromHex("1B2100") + "jk\n\rl";
+    EXPECT_EQ(Decodificador::Decodificar(bytes, 1, 4), "abcd\nef[E]g\nhi\n[/E]jk\nl");
+    EXPECT_EQ(Decodificador::Decodificar(bytes, 1), "abcdef[E]ghi[/E]jk\nl");
+}

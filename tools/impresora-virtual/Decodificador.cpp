@@ -75,7 +75,7 @@ QStringList Braille(const QByteArray& columnas) {
 
 } // namespace
 
-Decodificador::Decodificador(qint16 modo) : m_modo(modo) {}
+Decodificador::Decodificador(qint16 modo, int ancho) : m_modo(modo), m_ancho(ancho) {}
 
 qint16 Decodificador::ModoDeLetra(QChar letra) {
     switch (letra.toUpper().unicode()) {
@@ -112,8 +112,8 @@ QStringList Decodificador::Terminar() {
     return TomarLineas();
 }
 
-QString Decodificador::Decodificar(QByteArrayView bytes, qint16 modo) {
-    Decodificador d(modo);
+QString Decodificador::Decodificar(QByteArrayView bytes, qint16 modo, int ancho) {
+    Decodificador d(modo, ancho);
     d.Alimentar(bytes);
     return d.Terminar().join(u'\n');
 }
@@ -193,7 +193,7 @@ qsizetype Decodificador::Paso(bool final) {
     while (fin < n && byte(fin) >= 0x20 && byte(fin) != 0x7F) {
         ++fin;
     }
-    m_linea += Cp1252::Decodificar(p.first(fin));
+    Texto(Cp1252::Decodificar(p.first(fin)));
     return fin;
 }
 
@@ -282,6 +282,26 @@ void Decodificador::FinDeLinea() {
         m_lineas << m_linea;
     }
     m_linea.clear();
+    m_columna = 0;
+}
+
+void Decodificador::Texto(const QString& texto) {
+    if (m_ancho <= 0) {
+        m_linea += texto;
+        return;
+    }
+    // Expanded and extra-expanded print take two columns a character.
+    const int paso = m_estilos[4] || m_estilos[5] ? 2 : 1;
+    for (QChar c : texto) {
+        if (m_columna + paso > m_ancho) {
+            FinDeLinea(); // a wide character that no longer fits
+        }
+        m_linea += c;
+        m_columna += paso;
+        if (m_columna >= m_ancho) {
+            FinDeLinea(); // the printer prints a full line at once
+        }
+    }
 }
 
 void Decodificador::LineaSuelta(const QString& texto) {

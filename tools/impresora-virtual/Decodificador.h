@@ -25,7 +25,10 @@
 // waits for the rest.
 class Decodificador {
 public:
-    explicit Decodificador(qint16 modo);
+    // `ancho` is the paper's width in characters of normal print (42 on an
+    // 80 mm roll): text that reaches it goes on in a new line, as on paper,
+    // expanded characters counting twice. 0 never wraps.
+    explicit Decodificador(qint16 modo, int ancho = 0);
 
     // 'E', 'C' or 'S' (either case) to 1, 2 or 3; 0 for anything else.
     static qint16 ModoDeLetra(QChar letra);
@@ -40,7 +43,7 @@ public:
     QStringList Terminar();
 
     // A whole stream at once, lines joined with '\n'.
-    static QString Decodificar(QByteArrayView bytes, qint16 modo);
+    static QString Decodificar(QByteArrayView bytes, qint16 modo, int ancho = 0);
 
 private:
     // Decodes from the start of m_pendiente; returns how many bytes were used,
@@ -50,6 +53,7 @@ private:
     void Marca(int estilo, bool activo);
     void FinDeLinea();
     void LineaSuelta(const QString& texto);
+    void Texto(const QString& texto);
 
     qint16 m_modo;
     QByteArray m_pendiente;
@@ -57,4 +61,6 @@ private:
     QByteArray m_imagen; // bit-image columns of the current line
     QStringList m_lineas;
     bool m_estilos[6] = {};
+    int m_ancho;
+    int m_columna = 0; // characters of normal width on the current line
 };

@@ -38,6 +38,9 @@ muestra cada recibo que le llega.
                         paralelo simulado, <raíz>/lpt/378.bin) y muestra los
                         recibos según llegan; empieza por el final del archivo
   --todo                con --seguir, empieza por el principio del archivo
+  --ancho N             ancho del papel en caracteres (42 en un rollo de 80 mm):
+                        el texto que llega al borde sigue en otra línea, como
+                        en el papel (0: sin cortar líneas, lo predeterminado)
   --inactividad SEG     termina tras SEG segundos sin bytes nuevos (0: nunca)
   --help                esta ayuda
 
@@ -75,6 +78,7 @@ struct Opciones {
     QString seguir;
     bool todo = false;
     int inactividad = 0;
+    int ancho = 0;
 };
 
 // Ends when a signal came or nothing arrived for the idle time.
@@ -96,14 +100,14 @@ int Leer(const Opciones& o) {
     if (!f.open(QIODevice::ReadOnly)) {
         return Fallo(o.leer + QStringLiteral(": ") + f.errorString());
     }
-    Decodificador d(o.modo);
+    Decodificador d(o.modo, o.ancho);
     d.Alimentar(f.readAll());
     Mostrar(d.Terminar());
     return 0;
 }
 
 int Seguir(const Opciones& o) {
-    Decodificador d(o.modo);
+    Decodificador d(o.modo, o.ancho);
     Vigilante vigilante(o.inactividad);
     qint64 posicion = o.todo ? 0 : QFileInfo(o.seguir).size();
     std::fprintf(stderr, "siguiendo %s desde el byte %lld\n", o.seguir.toUtf8().constData(),
@@ -156,7 +160,7 @@ int Servir(const Opciones& o) {
     if (!o.captura.isEmpty() && !captura.open(QIODevice::WriteOnly | QIODevice::Append)) {
         return Fallo(o.captura + QStringLiteral(": ") + captura.errorString());
     }
-    Decodificador d(o.modo);
+    Decodificador d(o.modo, o.ancho);
     Vigilante vigilante(o.inactividad);
     while (!vigilante.Terminar()) {
         const QByteArray llegados = impresora.Atender(200);
@@ -220,6 +224,9 @@ int main(int argc, char** argv) {
             ok = !o.seguir.isEmpty();
         } else if (a == u"--todo") {
             o.todo = true;
+        } else if (a == u"--ancho") {
+            o.ancho = valor().toInt(&ok);
+            ok = ok && o.ancho >= 0;
         } else if (a == u"--inactividad") {
             o.inactividad = valor().toInt(&ok);
             ok = ok && o.inactividad >= 0;
