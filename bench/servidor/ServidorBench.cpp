@@ -120,7 +120,6 @@ void Encolar(Conexion& conexion, int numero) {
                       id +
                       (ticket ? QStringLiteral(", 'R', 'caja', -1, 1)") : QStringLiteral(", 'C', 'caja', -1, 2)")));
     const QStringList renglones = ticket ? Ticket(numero) : Comanda(numero);
-    Q_ASSERT(renglones.size() == kRenglones);
     for (int i = 0; i < renglones.size(); ++i) {
         conexion.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
                           id + u',' + QString::number(i + 1) + QStringLiteral(", '") + DuplicarComillas(renglones[i]) +
@@ -163,6 +162,10 @@ int Medir(TerminalBench& terminal) {
     for (int ronda = 0; ronda < kRondas; ++ronda) {
         for (int i = 1; i <= kTrabajos; ++i) {
             Encolar(conexion, ronda * kTrabajos + i);
+        }
+        if (Contar(conexion, "DetalleColaImpresion") != kTrabajos * kRenglones) {
+            std::fprintf(stderr, "ronda %d: no se encolaron %d renglones\n", ronda + 1, kTrabajos * kRenglones);
+            return 1;
         }
         puerto.LimpiarCaptura();
         qint64 ns = 0;
