@@ -145,14 +145,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Less than one clock tick in the window reads as none: the figure is
-    // then the bound of one tick, never zero.
+    // The kernel counts utime and stime in clock ticks (10 ms), sampled: an
+    // idle service may be charged none in a minute. One tick is shown then,
+    // never zero; the scheduler's run time below is the exact figure.
     const qint64 ticks = *cpuFin - *cpuInicio;
     const double cpu = std::max<qint64>(ticks, 1) / static_cast<double>(::sysconf(_SC_CLK_TCK)) / transcurrido * 100;
     const double cpuFino = (*nsFin - *nsInicio) / 1e9 / transcurrido * 100;
     const std::string donde = " (" + motor + ", empty queue, " + std::to_string(segundos) + " s)";
     ImprimirFigura("idle orlan-cola --servicio CPU, utime+stime" + donde +
-                       (ticks == 0 ? ", under one clock tick: bound shown" : ""),
+                       (ticks == 0 ? ", no clock tick counted: one shown" : ""),
                    cpu, "% of one core", "floor", kPisoCpuPorciento, "% of one core", MenosEsMejor::Si);
     ImprimirFigura("idle orlan-cola --servicio CPU, scheduler run time of its threads" + donde, cpuFino,
                    "% of one core", "floor", kPisoCpuPorciento, "% of one core", MenosEsMejor::Si);
