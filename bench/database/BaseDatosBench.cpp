@@ -1,17 +1,9 @@
 #include "Figura.h"
+#include "TerminalBench.h"
 #include "database/BaseDatos.h"
-#include "database/Esquema.h"
-#include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
-#ifdef ORLAN_BENCH_POSTGRES
-#include "testsupport/ServidorPostgres.h"
-#endif
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -62,41 +54,12 @@ double MicrosegundosPreparada(const QString& cadena, int vueltas) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + "/data"));
-    qputenv("ODBCSYSINI", ORLAN_SOURCE_DIR "/src/database/odbc/" ORLAN_BENCH_MOTOR);
-    const Motor motor = *MotorPorNombre(ORLAN_BENCH_MOTOR);
-
-    QString servidor = "localhost";
-    QString base = dir.path() + "/dborlan.db";
-    QByteArray credenciales = "Usuario=orlan\nContrasena=orlan\n";
-#ifdef ORLAN_BENCH_POSTGRES
-    ServidorPostgres& pg = ServidorPostgres::Compartido();
-    if (!pg.Activo() || !pg.CrearBaseDatos("bench")) {
-        std::fprintf(stderr, "PostgreSQL: %s\n", qPrintable(pg.Error()));
-        return 1;
-    }
-    servidor = pg.DirectorioSocket();
-    base = "bench";
-    credenciales = QByteArray("Usuario=") + ServidorPostgres::kUsuario + "\nContrasena=x\n";
-#endif
-    Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", servidor);
-    Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", base);
-    QDir().mkpath(dir.path() + "/config/orlan");
-    QFile f(ProveedorCredenciales::RutaArchivo());
-    f.open(QIODevice::WriteOnly);
-    f.write(credenciales);
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (!Conectar()) {
-        std::fprintf(stderr, "Conectar fallo\n");
+    TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
+    if (!terminal.Preparar(QStringLiteral("bench"))) {
+        std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }
     Conexion& conexion = Conexion::Instancia();
-    for (const QString& s : SentenciasEsquema(motor)) {
-        conexion.Ejecutar(s);
-    }
     conexion.Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
     for (int i = 1; i <= 4; ++i) {
         conexion.Ejecutar(QString("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido) "
@@ -114,7 +77,8 @@ int main(int argc, char** argv) {
         conexion.Consultar(kConsultaTrabajos);
     }
     const double nuestro = reloj.nsecsElapsed() / 1000.0 / vueltas;
-    const QString cadena = "server=" + servidor + ";driver={sql server};database=" + base + ";uid=orlan;pwd=x;";
+    const QString cadena =
+        "server=" + terminal.Servidor() + ";driver={sql server};database=" + terminal.BaseDatos() + ";uid=orlan;pwd=x;";
     MicrosegundosPreparada(cadena, 100);
     const double preparada = MicrosegundosPreparada(cadena, vueltas);
     ImprimirFigura("empty-queue job select (" ORLAN_BENCH_MOTOR ")", nuestro, "us",
