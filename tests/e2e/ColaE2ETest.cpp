@@ -4,20 +4,20 @@ TEST_F(PruebaCola, TheServerProcessPrintsRoutesAndKeepsWhatItCannotPrint) {
     Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
     Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
     Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-    Impresora(1, 1, "LPT1", "E", 2, "'A'");
-    Impresora(2, 2, "LPT1", "E", 1, "'A'");
-    Impresora(3, 1, "LPT1", "E", 1, "'D'");
-    Impresora(4, 1, "LPT1", "E", 1, "NULL");
-    Impresora(5, 1, "LPT1", "E", 2, "'d'");
+    InsertarImpresora(1, 1, 2);
+    InsertarImpresora(2, 2, 1);
+    InsertarImpresora(3, 1, 1, "'D'");
+    InsertarImpresora(4, 1, 1, "NULL");
+    InsertarImpresora(5, 1, 2, "'d'");
 
-    Trabajo(12, 1, {QStringLiteral("Total: <B>15.00</B>"), QStringLiteral("Señor Muñoz")});
-    Trabajo(10, 1, {QStringLiteral("<H>Mesa 4</H>"), std::nullopt, QStringLiteral("<CAJA>")});
-    Trabajo(9, 1, {QStringLiteral("a medias")}, false);
-    Trabajo(13, 3, {QStringLiteral("fuera de servicio")});
-    Trabajo(14, 4, {QStringLiteral("sin estado")});
-    Trabajo(15, 5, {QStringLiteral("minuscula")});
-    Trabajo(16, 1, {QStringLiteral("<S>abierta"), QStringLiteral("a < b")});
-    Trabajo(17, 2, {QStringLiteral("de la otra terminal")});
+    InsertarTrabajo(12, 1, {QStringLiteral("Total: <B>15.00</B>"), QStringLiteral("Señor Muñoz")});
+    InsertarTrabajo(10, 1, {QStringLiteral("<H>Mesa 4</H>"), std::nullopt, QStringLiteral("<CAJA>")});
+    InsertarTrabajo(9, 1, {QStringLiteral("a medias")}, true);
+    InsertarTrabajo(13, 3, {QStringLiteral("fuera de servicio")});
+    InsertarTrabajo(14, 4, {QStringLiteral("sin estado")});
+    InsertarTrabajo(15, 5, {QStringLiteral("minuscula")});
+    InsertarTrabajo(16, 1, {QStringLiteral("<S>abierta"), QStringLiteral("a < b")});
+    InsertarTrabajo(17, 2, {QStringLiteral("de la otra terminal")});
 
     TerminalPrueba& terminal = NuevaTerminal(1);
     terminal.Iniciar();

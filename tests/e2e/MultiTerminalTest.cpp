@@ -11,8 +11,8 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
         Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
     }
     Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-    Impresora(1, 1, "LPT1", "E", 2, "'A'");
-    Impresora(2, 2, "LPT1", "E", 1, "'A'");
+    InsertarImpresora(1, 1, 2);
+    InsertarImpresora(2, 2, 1);
 
     TerminalPrueba& uno = NuevaTerminal(1);
     TerminalPrueba& dos = NuevaTerminal(2);
@@ -24,7 +24,7 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
     uno.Iniciar();
     dos.Iniciar();
 
-    Trabajo(1, 1, {QStringLiteral("<B>Comanda 7</B>"), QStringLiteral("2 tacos al pastor")});
+    InsertarTrabajo(1, 1, {QStringLiteral("<B>Comanda 7</B>"), QStringLiteral("2 tacos al pastor")});
     ASSERT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << Trabajos().toStdString();
 
     const QString sentencia = "UPDATE Impresora SET Redirigido = 2, Estado_Impresora='P' WHERE Id_Impresora=1";
@@ -45,7 +45,7 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
         << dos.Bitacora().toStdString();
     ASSERT_TRUE(servidor.Iniciar()) << servidor.Error().toStdString();
     ASSERT_TRUE(Conectar());
-    Trabajo(2, 2, {QStringLiteral("de vuelta")});
+    InsertarTrabajo(2, 2, {QStringLiteral("de vuelta")});
     EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << dos.Bitacora().toStdString();
     EXPECT_TRUE(dos.CapturaLpt().endsWith(ImpresoEpson("de vuelta")));
     EXPECT_TRUE(uno.Corriendo() && dos.Corriendo());

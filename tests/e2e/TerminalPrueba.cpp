@@ -5,13 +5,11 @@
 #include <csignal>
 
 TerminalPrueba::TerminalPrueba(int numero, const QString& odbcsysini, const QString& servidor, const QString& baseDatos,
-                               const QByteArray& credenciales)
-    : m_numero(numero) {
-    m_entorno = QProcessEnvironment::systemEnvironment();
-    m_entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path() + QStringLiteral("/config"));
-    m_entorno.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/data"));
-    m_entorno.insert(QStringLiteral("ODBCSYSINI"), odbcsysini);
-    m_entorno.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+                               const QByteArray& credenciales) {
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path() + QStringLiteral("/config"));
+    entorno.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/data"));
+    entorno.insert(QStringLiteral("ODBCSYSINI"), odbcsysini);
     Ajuste(QStringLiteral("Configuracion"), QStringLiteral("Terminal"), QString::number(numero));
     Ajuste(QStringLiteral("Configuracion"), QStringLiteral("Servidor"), servidor);
     Ajuste(QStringLiteral("Configuracion"), QStringLiteral("BASE_DE_DATOS"), baseDatos);
@@ -22,7 +20,7 @@ TerminalPrueba::TerminalPrueba(int numero, const QString& odbcsysini, const QStr
     archivo.open(QIODevice::WriteOnly);
     archivo.write(credenciales);
     archivo.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    m_proceso.setProcessEnvironment(m_entorno);
+    m_proceso.setProcessEnvironment(entorno);
     m_proceso.setProcessChannelMode(QProcess::MergedChannels);
 }
 

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
@@ -31,8 +30,6 @@ public:
     bool Corriendo() const { return m_proceso.state() != QProcess::NotRunning; }
     QString Salida();
 
-    QProcessEnvironment Entorno() const { return m_entorno; }
-    QString Raiz() const { return m_dir.path(); }
     QString RaizUnidad() const { return m_dir.path() + QStringLiteral("/data/orlan"); }
     // Everything the simulated parallel port at 0x378 has captured.
     QByteArray CapturaLpt() const;
@@ -42,10 +39,8 @@ public:
 private:
     void EscribirAjustes();
 
-    int m_numero;
     QTemporaryDir m_dir;
     QProcess m_proceso;
-    QProcessEnvironment m_entorno;
     QMap<QString, QMap<QString, QString>> m_ajustes;
     QString m_salida;
 };

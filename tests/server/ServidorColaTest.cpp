@@ -3,27 +3,11 @@
 #include "platform/PuertoES.h"
 #include "platform/PuertoSimulado.h"
 #include "platform/Rutas.h"
+#include "testsupport/DatosCola.h"
 
 #include <QTimer>
-#include <optional>
 
-namespace {
-
-QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-// What an Epson printer gets around the lines of a job of type "R".
-const QByteArray kInicio = H("1B40") + H("0D1B2100");
-const QByteArray kFin = H("0A0D").repeated(3) + H("0A0D").repeated(5) + H("1B6D");
-
-QByteArray Impreso(const QByteArray& lineas) {
-    return kInicio + lineas + kFin;
-}
-
-} // namespace
-
-// One terminal (1) on the simulated parallel port and its queue in SQLite.
+// Terminal 1 on the simulated parallel port and its queue in SQLite.
 // Printers: 1 and 3 of terminal 1 with backup 2, 2 of terminal 2, 4 of
 // terminal 1 routed to 3, 5 a cheque printer of terminal 1.
 class Cola : public PruebaBaseDatos {
@@ -33,18 +17,15 @@ protected:
         PuertoSimulado::Opciones opciones;
         opciones.archivos = false;
         m_puerto = &PuertoSimulado::Instalar(opciones);
-        for (const char* sql : {
-                 "INSERT INTO Terminal (ID_Terminal) VALUES (1)",
-                 "INSERT INTO Terminal (ID_Terminal) VALUES (2)",
-                 "INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)",
-             }) {
-            Ejecutar(sql);
-        }
-        Impresora(1, 1, "2", 1);
-        Impresora(2, 2, "1", 2);
-        Impresora(3, 1, "2", 3);
-        Impresora(4, 1, "2", 3);
-        Impresora(5, 1, "NULL", 5, 1);
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
+        Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        InsertarImpresora(1, 1, 2);
+        InsertarImpresora(2, 2, 1);
+        InsertarImpresora(3, 1, 2);
+        InsertarImpresora(4, 1, 2);
+        Ejecutar("UPDATE Impresora SET Redirigido = 3 WHERE Id_Impresora = 4");
+        InsertarImpresora(5, 1, 0, "'A'", "LPT1", "E", 1);
         m_servidor = std::make_unique<ServidorCola>(1);
         m_servidor->EstablecerActivo(true);
     }
@@ -54,47 +35,8 @@ protected:
         PruebaBaseDatos::TearDown();
     }
 
-    void Impresora(int id, int terminal, const char* respaldo, int redirigido, int cheques = 0) {
-        Ejecutar(QString("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
-                         "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES "
-                         "(%1, %2, 'LPT1', 'E', 'Impresora %1', %3, %4, 'A', %5)")
-                     .arg(id)
-                     .arg(terminal)
-                     .arg(respaldo)
-                     .arg(redirigido)
-                     .arg(cheques));
-    }
-    // Lines are numbered in the order given; nullopt stores a NULL line.
-    void Trabajo(int id, int impresora, const QList<std::optional<QString>>& lineas, int escribiendo = 0) {
-        Ejecutar(QString("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
-                         "VALUES (%1, 'R', 'caja', %2, %3)")
-                     .arg(id)
-                     .arg(escribiendo)
-                     .arg(impresora));
-        for (int i = 0; i < lineas.size(); ++i) {
-            Renglon(id, i + 1, lineas[i]);
-        }
-    }
-    void Renglon(int id, int renglon, const std::optional<QString>& texto) {
-        Ejecutar(QString("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, %2, %3)")
-                     .arg(id)
-                     .arg(renglon)
-                     .arg(texto ? "'" + DuplicarComillas(*texto) + "'" : QString("NULL")));
-    }
-    QString Valor(const QString& sql) {
-        auto filas = Conexion::Instancia().Consultar(sql);
-        return filas->Fin() ? QString() : filas->Campo(0).toString();
-    }
-    QString Lista(const QString& sql) {
-        QStringList valores;
-        auto filas = Conexion::Instancia().Consultar(sql);
-        for (; !filas->Fin(); filas->MoveNext()) {
-            valores << filas->Campo(0).toString();
-        }
-        return valores.join(',');
-    }
     QString Fila(int impresora) {
-        return Valor(QString("SELECT Redirigido || '/' || COALESCE(Estado_Impresora, 'NULL') FROM Impresora "
+        return Lista(QString("SELECT Redirigido || '/' || COALESCE(Estado_Impresora, 'NULL') FROM Impresora "
                              "WHERE Id_Impresora = %1")
                          .arg(impresora));
     }
@@ -109,63 +51,63 @@ protected:
 };
 
 TEST_F(Cola, ServesThisTerminalsJobsInOrderAndDeletesThem) {
-    Trabajo(12, 1, {"doce"});
-    Trabajo(10, 1, {});
-    Renglon(10, 2, "B");
-    Renglon(10, 1, "A");
-    Trabajo(11, 4, {std::nullopt, "once<B>"}); // routed to 3, a NULL line prints nothing
-    Trabajo(9, 1, {"nueve"}, -1);              // still being written
-    Trabajo(13, 2, {"trece"});                 // another terminal's printer
-    Trabajo(14, 5, {"cheque"});                // a cheque printer is never served
-    Trabajo(15, 1, {});                        // no lines: framed and cut all the same
+    InsertarTrabajo(12, 1, {"doce"});
+    InsertarTrabajo(10, 1, {});
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (10, 2, 'B')");
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (10, 1, 'A')");
+    InsertarTrabajo(11, 4, {std::nullopt, "once<B>"}); // routed to 3; a NULL line prints nothing
+    InsertarTrabajo(9, 1, {"nueve"}, true);            // still being written
+    InsertarTrabajo(13, 2, {"trece"});                 // another terminal's printer
+    InsertarTrabajo(14, 5, {"cheque"});                // a cheque printer is never served
+    InsertarTrabajo(15, 1, {});                        // no lines: framed and cut all the same
 
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), Impreso("AB") + Impreso("once" + H("1B4501")) + Impreso("doce") + Impreso(""));
+    EXPECT_EQ(Tomar(), ImpresoEpson("AB") + ImpresoEpson("once\x1B\x45\x01") + ImpresoEpson("doce") + ImpresoEpson(""));
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "9,13,14");
     EXPECT_EQ(Lista("SELECT DISTINCT IdTrabajo FROM DetalleColaImpresion ORDER BY IdTrabajo"), "9,13,14");
 
     // The writer finishes job 9: the next tick prints it, and nothing twice.
     Ejecutar("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=9");
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), Impreso("nueve"));
+    EXPECT_EQ(Tomar(), ImpresoEpson("nueve"));
 
     // A stopped service does nothing.
-    Trabajo(16, 1, {"dieciseis"});
+    InsertarTrabajo(16, 1, {"dieciseis"});
     m_servidor->EstablecerActivo(false);
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(Tomar().isEmpty());
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM Transacciones"), "0");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Transacciones"), "0");
 }
 
 TEST_F(Cola, RedirectsPrintersThatCannotPrintToTheirBackup) {
     // Out of service: no print, redirected with 'D', stored and replicated.
     Ejecutar("UPDATE Impresora SET Estado_Impresora = 'D' WHERE Id_Impresora = 3");
-    Trabajo(20, 3, {"x"});
+    InsertarTrabajo(20, 3, {"x"});
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(Tomar().isEmpty());
     EXPECT_EQ(Fila(3), "2/D");
     const QString sentencia = "UPDATE Impresora SET Redirigido = 2, Estado_Impresora='D' WHERE Id_Impresora=3";
     EXPECT_EQ(Lista("SELECT Transaccion FROM Transacciones"), sentencia);
     EXPECT_EQ(Lista("SELECT ID_Transaccion || '>' || ID_Terminal FROM TransaccionesXTerminal"),
-              Valor("SELECT MAX(ID_Transaccion) FROM Transacciones") + ">2");
+              Lista("SELECT MAX(ID_Transaccion) FROM Transacciones") + ">2");
     EXPECT_TRUE(Bitacora().contains(sentencia));
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 20"), "1");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 20"), "1");
 
     // Printer 4's jobs are served by 3, which already points at its backup:
     // nothing is printed and nothing updated.
-    Trabajo(21, 4, {"y"});
+    InsertarTrabajo(21, 4, {"y"});
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(Tomar().isEmpty());
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM Transacciones"), "1");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Transacciones"), "1");
 
     // A NULL state counts as out of service; a lower-case "d" does not.
     Ejecutar("UPDATE Impresora SET Estado_Impresora = NULL WHERE Id_Impresora = 1");
-    Trabajo(22, 1, {"z"});
+    InsertarTrabajo(22, 1, {"z"});
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Fila(1), "2/D");
     Ejecutar("UPDATE Impresora SET Estado_Impresora = 'd', Redirigido = 3 WHERE Id_Impresora IN (3, 4)");
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), Impreso("x") + Impreso("y"));
+    EXPECT_EQ(Tomar(), ImpresoEpson("x") + ImpresoEpson("y"));
 
     // Out of paper: the printer control's state letter goes with the redirection.
     Ejecutar("UPDATE Impresora SET Estado_Impresora = 'A', Redirigido = 1 WHERE Id_Impresora = 1");
@@ -173,12 +115,11 @@ TEST_F(Cola, RedirectsPrintersThatCannotPrintToTheirBackup) {
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(Tomar().isEmpty());
     EXPECT_EQ(Fila(1), "2/P");
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM ColaImpresion WHERE IdTrabajo = 22"), "1");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion WHERE IdTrabajo = 22"), "1");
 }
 
 TEST_F(Cola, AFailedTextPrintRedirectsAtOnceAndStillCuts) {
-    Trabajo(31, 1, {"uno", "<B>", "dos"});
-
+    InsertarTrabajo(31, 1, {"uno", "<B>", "dos"});
     // The printer stops taking bytes; every read of the clock is a second
     // later, so each character gives up at once.
     QDateTime ahora(QDate(2026, 12, 5), QTime(12, 0));
@@ -187,34 +128,33 @@ TEST_F(Cola, AFailedTextPrintRedirectsAtOnceAndStillCuts) {
     m_servidor->Timer1_Timer();
     Reloj::Establecer(anterior);
 
-    // One immediate redirection per failed line, without a state.
-    EXPECT_EQ(Lista("SELECT Transaccion FROM Transacciones"),
-              "UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora=1,"
-              "UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora=1");
+    // One immediate redirection per failed text line, without a state.
+    const QString sentencia = "UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora=1";
+    EXPECT_EQ(Lista("SELECT Transaccion FROM Transacciones"), sentencia + "," + sentencia);
     EXPECT_EQ(Fila(1), "2/A");
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 31"), "3");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 31"), "3");
     // The two resets, the three lines (one of them the bold command), the
     // feed, and the cut's own feed and cut were all tried.
     EXPECT_EQ(EntornoPrueba::Leer(Rutas::Local("C:\\PRT.ERR")).count("ImprimirLetra: 0-"), 8);
 }
 
 TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
-    Trabajo(40, 1, {"ok", "a < b"});
-    Trabajo(41, 1, {"bien"});
+    InsertarTrabajo(40, 1, {"ok", "a < b"});
+    InsertarTrabajo(41, 1, {"bien"});
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), kInicio + "oka ");
+    EXPECT_EQ(Tomar(), QByteArray::fromHex("1B400D1B2100") + "oka ");
     EXPECT_TRUE(Bitacora().contains("Cola Impresion, ")) << Bitacora().toStdString();
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "40,41");
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
 
     // The job is mended: it prints again from its first line.
     Ejecutar("UPDATE DetalleColaImpresion SET Datos = 'a = b' WHERE IdTrabajo = 40 AND IdRenglon = 2");
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), Impreso("oka = b") + Impreso("bien"));
+    EXPECT_EQ(Tomar(), ImpresoEpson("oka = b") + ImpresoEpson("bien"));
 
     // The lines' table goes away under the server: the tick fails through the
     // database handler and the next one carries on.
-    Trabajo(42, 1, {"otra vez"});
+    InsertarTrabajo(42, 1, {"otra vez"});
     Ejecutar("ALTER TABLE DetalleColaImpresion RENAME TO Detalle_Fuera");
     m_mensajes.clear();
     m_servidor->Timer1_Timer();
@@ -222,11 +162,11 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     EXPECT_FALSE(m_mensajes.isEmpty());
     Ejecutar("ALTER TABLE Detalle_Fuera RENAME TO DetalleColaImpresion");
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), Impreso("otra vez"));
+    EXPECT_EQ(Tomar(), ImpresoEpson("otra vez"));
 }
 
 TEST_F(Cola, ATickDoesNotStartInsideAnother) {
-    Trabajo(50, 1, {"una vez"});
+    InsertarTrabajo(50, 1, {"una vez"});
     // While the printer is busy the port wait lets events through; a timer
     // event then asks for a tick in the middle of this one.
     m_puerto->OcupadoDurante(200000);
@@ -237,5 +177,5 @@ TEST_F(Cola, ATickDoesNotStartInsideAnother) {
     });
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(pedido);
-    EXPECT_EQ(Tomar(), Impreso("una vez"));
+    EXPECT_EQ(Tomar(), ImpresoEpson("una vez"));
 }
