@@ -163,6 +163,18 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     Ejecutar("ALTER TABLE Detalle_Fuera RENAME TO DetalleColaImpresion");
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Tomar(), ImpresoEpson("otra vez"));
+
+    // A port name that is not a port ends the tick too; an unknown kind of
+    // port is a printer out of service.
+    Ejecutar("UPDATE Impresora SET Puerto = 'LPTx' WHERE Id_Impresora = 1");
+    InsertarTrabajo(43, 1, {"puerto"});
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Bitacora().contains("Cola Impresion, No coinciden los tipos"));
+    Ejecutar("UPDATE Impresora SET Puerto = 'USB1' WHERE Id_Impresora = 1");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Fila(1), "2/D");
+    EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion"), "43");
+    EXPECT_TRUE(Tomar().isEmpty());
 }
 
 TEST_F(Cola, ATickDoesNotStartInsideAnother) {
