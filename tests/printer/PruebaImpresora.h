@@ -26,24 +26,11 @@ inline QString Ajuste(const QString& seccion, const QString& clave) {
     return Ajustes::Leer("orlan", seccion, clave, "-");
 }
 
-// A clock that moves `segundos` on every reading, for the life of the object.
-class RelojQueAvanza {
-public:
-    explicit RelojQueAvanza(int segundos) {
-        Reloj::Establecer([segundos, t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(segundos); });
-    }
-    ~RelojQueAvanza() { Reloj::Establecer({}); }
-};
-
 // A control bound to LPT1 on the simulated parallel port (SPP at 0x378, a
 // ready printer, captured in memory).
 class ImpresoraLpt : public ::testing::Test {
 protected:
-    void SetUp() override {
-        PuertoSimulado::Opciones opciones;
-        opciones.archivos = false;
-        m_puerto = &PuertoSimulado::Instalar(opciones);
-    }
+    void SetUp() override { m_puerto = &PuertoSimulado::Instalar({.archivos = false}); }
     void TearDown() override { PuertoES::Establecer(nullptr); }
 
     void Enlazar(qint16 modo) {
