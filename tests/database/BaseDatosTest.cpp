@@ -1,6 +1,5 @@
 #include "database/PruebaBaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/Estado.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/ServidorPostgres.h"
@@ -11,13 +10,13 @@ using BaseDatos = PruebaBaseDatos;
 
 TEST_F(BaseDatos, SpanishTextNullsAndLongValuesSurviveARoundTrip) {
     const QString clave = QStringLiteral("Añejo ñandú áéíóú ÁÉÍÓÚ ü ¿¡ €");
-    Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'Muñoz', '" + clave + "')");
-    Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (2, 'Peña', NULL)");
-
+    Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'Muñoz', '" + clave +
+             "'), (2, 'Peña', NULL)");
     EXPECT_EQ(ObtenerValor("Contraseña", "Empleado", "Usuario='Muñoz'"), clave);
     EXPECT_EQ(ObtenerValor("Contraseña", "Empleado", "Usuario='Peña'"), "");
     EXPECT_EQ(ObtenerValor("Usuario", "Empleado", "Usuario='Nadie'"), "");
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Empleado", ""), "2");
+    EXPECT_THROW(ObtenerValor("x", "NoExiste", ""), ErrorEjecucion); // no failure path of its own
 
     auto rs = AbrirConsulta("SELECT ID_Empleado, Usuario, Contraseña FROM Empleado ORDER BY ID_Empleado");
     ASSERT_TRUE(rs);
@@ -25,202 +24,136 @@ TEST_F(BaseDatos, SpanishTextNullsAndLongValuesSurviveARoundTrip) {
     EXPECT_EQ(rs->Campo("id_empleado").toInt(), 1);
     EXPECT_EQ(rs->Texto("CONTRASEÑA"), clave);
     EXPECT_EQ(rs->Campo(1).toString(), "Muñoz");
+    EXPECT_THROW(rs->Campo("NoExiste"), ErrorEjecucion);
     rs->MoveNext();
     EXPECT_TRUE(rs->Campo("Contraseña").isNull());
-    EXPECT_EQ(rs->Texto("Contraseña"), "");
-    rs->MoveNext();
-    EXPECT_TRUE(rs->Fin());
-    EXPECT_THROW(rs->Campo(0), ErrorEjecucion);
-    rs->MoveFirst();
-    EXPECT_THROW(rs->Campo("NoExiste"), ErrorEjecucion);
 
     // Longer than one read of the driver.
     const QString largo = QString(2500, u'ñ') + QStringLiteral("<N>fin");
-    Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Escribiendo, id_impresora) VALUES (7, 'T', -1, 1)");
     Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 1, '" + largo + "')");
     EXPECT_EQ(ObtenerValor("Datos", "DetalleColaImpresion", "IDtrabajo=7"), largo);
-    EXPECT_EQ(ObtenerValor("Escribiendo", "ColaImpresion", "IDTrabajo=7"), "-1");
-    EXPECT_TRUE(m_mensajes.isEmpty());
 }
 
-TEST_F(BaseDatos, ActualizarStoresTheStatementAndReplicatesItToTheOtherTerminals) {
+TEST_F(BaseDatos, ActualizarReplicatesTheStatementOrReportsTheRealFailure) {
     Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-    for (int t : {1, 2, 3}) {
-        Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
-    }
-    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido, Estado_Impresora) "
-             "VALUES (5, 1, 'LPT1', 5, 'A')");
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1), (2), (3)");
     Ejecutar("INSERT INTO Transacciones (Transaccion) VALUES ('anterior')");
-
-    ASSERT_TRUE(Actualizar("Impresora", "Estado_Impresora='D', Nombre_Impresora='Cocina d''Ana'", "Id_Impresora=5"));
-    const QString sentencia =
-        "UPDATE Impresora SET Estado_Impresora='D', Nombre_Impresora='Cocina d''Ana' WHERE Id_Impresora=5";
-
-    EXPECT_EQ(ObtenerValor("Nombre_Impresora", "Impresora", "Id_Impresora=5"), "Cocina d'Ana");
+    ASSERT_TRUE(Actualizar("Terminal", "Nombre='d''Ana'", "ID_Terminal=1"));
+    const QString sentencia = "UPDATE Terminal SET Nombre='d''Ana' WHERE ID_Terminal=1";
+    EXPECT_EQ(ObtenerValor("Nombre", "Terminal", "ID_Terminal=1"), "d'Ana");
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Transacciones", ""), "2");
     const QString numero = ObtenerValor("MAX(ID_Transaccion)", "Transacciones", "");
     EXPECT_EQ(ObtenerValor("Transaccion", "Transacciones", "ID_Transaccion=" + numero), sentencia);
-
-    auto rs = AbrirConsulta("SELECT ID_Transaccion, ID_Terminal FROM TransaccionesXTerminal ORDER BY ID_Terminal");
-    ASSERT_TRUE(rs);
-    ASSERT_EQ(rs->RecordCount(), 2);
-    EXPECT_EQ(rs->Texto("ID_Transaccion"), numero);
-    EXPECT_EQ(rs->Campo("Id_Terminal").toInt(), 2);
-    rs->MoveNext();
-    EXPECT_EQ(rs->Texto("ID_Transaccion"), numero);
-    EXPECT_EQ(rs->Campo("Id_Terminal").toInt(), 3);
-
+    QString filas; // one row for each other terminal, with the new number
+    for (auto rs = AbrirConsulta("SELECT * FROM TransaccionesXTerminal ORDER BY ID_Terminal"); !rs->Fin();
+         rs->MoveNext()) {
+        filas += rs->Texto("ID_Transaccion") + ":" + rs->Texto("ID_Terminal") + " ";
+    }
+    EXPECT_EQ(filas, numero + ":2 " + numero + ":3 ");
     EXPECT_TRUE(Bitacora().contains("12:00:00 " + sentencia + "\r\n"));
     EXPECT_TRUE(m_mensajes.isEmpty());
-    EXPECT_FALSE(QFile::exists(Rutas::Local("C:\\TT.LOG")));
-}
 
-TEST_F(BaseDatos, ActualizarFailuresLogTheProviderErrorsAndKeepWhatWasDone) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
-    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido) VALUES (5, 1, 'COM1', 5)");
+    // A duplicate key: an integrity violation, logged without a box.
+    EXPECT_FALSE(Actualizar("Terminal", "ID_Terminal=1", "ID_Terminal=2"));
+    EXPECT_TRUE(Conexion::Instancia().Errores().first().sqlState.startsWith("23"));
+    EXPECT_TRUE(Bitacora().endsWith(" No es posible duplicar registros\r\n"));
+    EXPECT_TRUE(m_mensajes.isEmpty());
 
-    // No 'TERMINAL' parameter: the update and its Transacciones row stay.
-    EXPECT_FALSE(Actualizar("Impresora", "Redirigido=6", "Id_Impresora=5"));
-    EXPECT_EQ(ObtenerValor("Redirigido", "Impresora", "Id_Impresora=5"), "6");
-    EXPECT_EQ(ObtenerValor("COUNT(*)", "Transacciones", ""), "1");
-    EXPECT_EQ(ObtenerValor("COUNT(*)", "TransaccionesXTerminal", ""), "0");
-    EXPECT_TRUE(Bitacora().contains(" -2146825267 Either BOF or EOF is True"));
-    EXPECT_TRUE(Traza().startsWith("Base de Datos-Either BOF or EOF is True"));
-
-    // A statement the database refuses: nothing is stored, every record is logged.
-    EXPECT_FALSE(Actualizar("Impresora", "NoExiste=1", "Id_Impresora=5"));
+    // A statement the database refuses: every provider record logged, then
+    // the handler's box. SQLite reports a general error, PostgreSQL its state.
+    EXPECT_FALSE(Actualizar("Terminal", "NoExiste=1", "ID_Terminal=2"));
     const ErroresProveedor errores = Conexion::Instancia().Errores();
     ASSERT_FALSE(errores.isEmpty());
     for (const ErrorProveedor& e : errores) {
         EXPECT_TRUE(Bitacora().contains(QString::number(e.nativo) + e.descripcion + e.sqlState + "\r\n"));
     }
-    EXPECT_TRUE(Traza().endsWith("Base de Datos-" + errores.first().descripcion + "\r\n"));
-    EXPECT_EQ(ObtenerValor("COUNT(*)", "Transacciones", ""), "1");
-}
-
-TEST_F(BaseDatos, RealFailuresReachTheErrorHandler) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    try {
-        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-        FAIL() << "a duplicate key was accepted";
-    } catch (const ErrorEjecucion& e) {
-        EXPECT_EQ(e.Numero(), ErrorEjecucion::kErrorIntegridad);
-        ASSERT_FALSE(e.Errores().isEmpty());
-        EXPECT_TRUE(e.Errores().first().sqlState.startsWith("23")) << e.Errores().first().sqlState.toStdString();
-        ManejarErrorBD("Base de Datos", e.Numero(), e.Descripcion(), e.Errores());
-    }
-    EXPECT_TRUE(Bitacora().endsWith(" No es posible duplicar registros\r\n"));
-    EXPECT_TRUE(m_mensajes.isEmpty());
-
-    // An unknown table: the select fails, the handler shows the driver's text.
-    EXPECT_EQ(AbrirConsulta("SELECT * FROM NoExiste"), nullptr);
-    const ErroresProveedor errores = Conexion::Instancia().Errores();
-    ASSERT_FALSE(errores.isEmpty());
+    const ErrorProveedor& e = errores.first();
+    EXPECT_EQ(e.sqlState, kMotor == Motor::Sqlite ? "S1000" : "42703");
+    const QString caja = kMotor == Motor::Sqlite ? "BDME " + e.descripcion
+                                                 : "BDME-2147467259 " + e.descripcion + " SQLSTATE " + e.sqlState;
     ASSERT_EQ(m_mensajes.size(), 1);
-    if (kMotor == Motor::Sqlite) {
-        // SQLite reports a general error.
-        EXPECT_EQ(errores.first().sqlState, "S1000");
-        EXPECT_EQ(m_mensajes[0].texto, "BDME " + errores.first().descripcion);
-        EXPECT_TRUE(errores.first().descripcion.contains("no such table"));
-    } else {
-        EXPECT_EQ(errores.first().sqlState, "42P01");
-        EXPECT_EQ(m_mensajes[0].texto, "BDME-2147467259 " + errores.first().descripcion + " SQLSTATE 42P01");
-    }
-    EXPECT_TRUE(Bitacora().endsWith(" " + m_mensajes[0].texto + "\r\n"));
+    EXPECT_EQ(m_mensajes[0].texto, caja);
+    EXPECT_TRUE(Bitacora().endsWith(" " + caja + "\r\n"));
+    EXPECT_TRUE(Traza().endsWith("Base de Datos-" + e.descripcion + "\r\n"));
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "Transacciones", ""), "2");
 
-    // ObtenerValor has no failure path of its own.
-    EXPECT_THROW(ObtenerValor("x", "NoExiste", ""), ErrorEjecucion);
+    // Without the 'TERMINAL' parameter the update and its row stay, the
+    // replication fails.
+    Ejecutar("DELETE FROM Parametros");
+    EXPECT_FALSE(Actualizar("Terminal", "Nombre='x'", "ID_Terminal=1"));
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "Transacciones", ""), "3");
+    EXPECT_TRUE(Traza().contains("Base de Datos-Either BOF or EOF is True"));
+    if (kMotor != Motor::PostgreSql) {
+        return;
+    }
+
+    // The server goes away under the open connection: "08S01" ahead of the
+    // driver's own records, the restart line without a box; a reconnect works.
+    m_mensajes.clear();
+    ServidorPostgres& servidor = ServidorPostgres::Compartido();
+    ASSERT_TRUE(servidor.Detener()) << servidor.Error().toStdString();
+    EXPECT_EQ(AbrirConsulta("SELECT * FROM Terminal"), nullptr);
+    ASSERT_GE(Conexion::Instancia().Errores().size(), 2);
+    EXPECT_EQ(Conexion::Instancia().Errores().first().sqlState, "08S01");
+    EXPECT_TRUE(Bitacora().endsWith(" A ocurrido un error y es necesario reiniciar\r\n"));
+    EXPECT_FALSE(Actualizar("Terminal", "Nombre='y'", "ID_Terminal=1"));
+    EXPECT_TRUE(m_mensajes.isEmpty());
+    EXPECT_FALSE(Conectar());
+    ASSERT_TRUE(servidor.Iniciar()) << servidor.Error().toStdString();
+    ASSERT_TRUE(Conectar());
+    EXPECT_EQ(ObtenerValor("Nombre", "Terminal", "ID_Terminal=1"), "x");
 }
 
-TEST_F(BaseDatos, ConectarNeedsCredentialsAndReportsAMissingServerAddress) {
-    const QByteArray credenciales = EntornoPrueba::Leer(ProveedorCredenciales::RutaArchivo());
+TEST_F(BaseDatos, TheHandlerMapsTheOtherErrorsToTheirMessage) {
+    const QString reiniciar = "A ocurrido un error y es necesario reiniciar";
+    const QString acceso = "No se tiene acceso a la Base de Datos contactar a soporte";
+    const QString otro = "BDME-2147467259 descripción SQLSTATE ";
+    const qint64 bd = ErrorEjecucion::kErrorBaseDatos;
+    // Number, first record's state (empty: no records), log line, box shown.
+    const QList<std::tuple<qint64, QString, QString, QString>> casos = {
+        {bd, "37000", reiniciar, ""},
+        {bd, "01000", reiniciar, ""},
+        {bd, "42000", acceso, acceso + "|Base de Datos|error"},
+        {bd, "S1000", "BDME primer registro", "BDME primer registro||"},
+        {bd, "HYT00", otro + "HYT00", otro + "HYT00||"},
+        {bd, "", otro, otro + "||"},
+        {13, "S1000", "13 descripción", ""}};
+    for (const auto& [numero, estado, linea, caja] : casos) {
+        m_mensajes.clear();
+        const ErroresProveedor errores{{estado, 17, "primer registro"}, {"01000", 0, "segundo registro"}};
+        ManejarErrorBD("Base de Datos", numero, "descripción", estado.isEmpty() ? ErroresProveedor() : errores);
+        EXPECT_TRUE(Bitacora().endsWith("12:00:00 " + linea + "\r\n")) << linea.toStdString();
+        const bool error = !m_mensajes.isEmpty() && m_mensajes[0].icono == CajaMensajes::Icono::Error;
+        EXPECT_EQ(m_mensajes.isEmpty() ? ""
+                                       : m_mensajes[0].texto + "|" + m_mensajes[0].titulo + (error ? "|error" : "|"),
+                  caja);
+    }
+}
+
+TEST_F(BaseDatos, ConectarComposesTheConnectionFromSettingsAndCredentials) {
+    const QString servidor = Ajustes::Leer("ORLAN", "Configuracion", "Servidor");
+    const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
+    if (kMotor == Motor::PostgreSql) {
+        // Server, database and user as configured; the password is checked.
+        EXPECT_EQ(ObtenerValor("current_user || ' ' || current_database()", "(SELECT 1) AS x", ""), "orlan " + base);
+        BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=contraseña-orla\n");
+        EXPECT_FALSE(Conectar());
+    } else {
+        EXPECT_TRUE(QFile::exists(base));
+    }
     QFile::remove(ProveedorCredenciales::RutaArchivo());
     EXPECT_FALSE(Conectar());
-    EXPECT_FALSE(Conexion::Instancia().Abierta());
     EXPECT_TRUE(Bitacora().contains("Credenciales: no existe el archivo"));
-    EXPECT_THROW(ObtenerValor("1", "Terminal", ""), ErrorEjecucion);
 
-    BaseDatosPrueba::EscribirCredenciales(credenciales);
-    const QString servidor = Ajustes::Leer("ORLAN", "Configuracion", "Servidor");
+    // Without a server address: the installation message; SQLite ignores it.
+    BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=contraseña-orlan\n");
     Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", "");
-    // SQLite ignores the address; a server-based backend cannot be reached.
     EXPECT_EQ(Conectar(), kMotor == Motor::Sqlite);
     ASSERT_EQ(m_mensajes.size(), 1);
     EXPECT_EQ(m_mensajes[0].texto,
               "Error de instalación, no se encuentra la dirección del servidor, contacte a soporte");
-    EXPECT_EQ(m_mensajes[0].icono, CajaMensajes::Icono::Error);
-
     Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", servidor);
     EXPECT_TRUE(Conectar());
     EXPECT_TRUE(Conectar()); // an open connection is closed and opened again
-    EXPECT_EQ(NombreServidor, servidor);
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Terminal", ""), "0");
-}
-
-TEST_F(BaseDatos, TheHandlerMapsEveryErrorToItsMessageAndLogLine) {
-    struct Caso {
-        qint64 numero;
-        QString estado;
-        QString linea;
-        QString caja; // empty: no box
-        CajaMensajes::Icono icono;
-        QString titulo;
-    };
-    const qint64 bd = ErrorEjecucion::kErrorBaseDatos;
-    const QString reiniciar = "A ocurrido un error y es necesario reiniciar";
-    const QString acceso = "No se tiene acceso a la Base de Datos contactar a soporte";
-    const QList<Caso> casos = {
-        {bd, "08S01", reiniciar, "", CajaMensajes::Icono::Ninguno, ""},
-        {bd, "37000", reiniciar, "", CajaMensajes::Icono::Ninguno, ""},
-        {bd, "01000", reiniciar, "", CajaMensajes::Icono::Ninguno, ""},
-        {bd, "42000", acceso, acceso, CajaMensajes::Icono::Error, "Base de Datos"},
-        {bd, "S1000", "BDME primer registro", "BDME primer registro", CajaMensajes::Icono::Ninguno, ""},
-        {bd, "HYT00", "BDME-2147467259 descripción SQLSTATE HYT00", "BDME-2147467259 descripción SQLSTATE HYT00",
-         CajaMensajes::Icono::Ninguno, ""},
-        {ErrorEjecucion::kErrorIntegridad, "S1000", "No es posible duplicar registros", "",
-         CajaMensajes::Icono::Ninguno, ""},
-        {13, "", "13 descripción", "", CajaMensajes::Icono::Ninguno, ""},
-    };
-    QFile::remove(Rutas::Local("C:\\TT.LOG"));
-    for (const Caso& c : casos) {
-        m_mensajes.clear();
-        ErroresProveedor errores;
-        if (!c.estado.isEmpty()) {
-            errores = {{c.estado, 17, "primer registro"}, {"01000", 0, "segundo registro"}};
-        }
-        ManejarErrorBD("Base de Datos", c.numero, "descripción", errores);
-        EXPECT_TRUE(Bitacora().endsWith("12:00:00 " + c.linea + "\r\n")) << c.linea.toStdString();
-        if (c.caja.isEmpty()) {
-            EXPECT_TRUE(m_mensajes.isEmpty()) << c.linea.toStdString();
-        } else {
-            ASSERT_EQ(m_mensajes.size(), 1) << c.linea.toStdString();
-            EXPECT_EQ(m_mensajes[0].texto, c.caja);
-            EXPECT_EQ(m_mensajes[0].icono, c.icono);
-            EXPECT_EQ(m_mensajes[0].titulo, c.titulo);
-        }
-    }
-    EXPECT_EQ(Traza(), QString("Base de Datos-descripción\r\n").repeated(casos.size()));
-    // No provider records at all: still no crash.
-    ManejarErrorBD("Base de Datos", bd, "sin registros", {});
-    EXPECT_TRUE(Bitacora().endsWith("BDME-2147467259 sin registros SQLSTATE \r\n"));
-}
-
-TEST(BaseDatosSinConexion, ConvertsFieldValuesLikeTheOriginalRuntime) {
-    EXPECT_EQ(AEntero16(QVariant(qlonglong(-7))), -7);
-    EXPECT_EQ(AEntero16(QVariant(2.5)), 2);
-    EXPECT_EQ(AEntero16(QVariant(3.5)), 4);
-    EXPECT_EQ(AEntero16(QVariant(QStringLiteral(" 12 "))), 12);
-    EXPECT_EQ(AEntero32(QVariant(qlonglong(2147483647))), 2147483647);
-    auto numero = [](auto f) {
-        try {
-            f();
-        } catch (const ErrorEjecucion& e) {
-            return e.Numero();
-        }
-        return qint64(0);
-    };
-    EXPECT_EQ(numero([] { AEntero16(QVariant()); }), 94);
-    EXPECT_EQ(numero([] { AEntero16(QVariant(QStringLiteral("doce"))); }), 13);
-    EXPECT_EQ(numero([] { AEntero16(QVariant(qlonglong(32768))); }), 6);
-    EXPECT_EQ(DuplicarComillas("a'b''c"), "a''b''''c");
 }

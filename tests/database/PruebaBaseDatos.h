@@ -16,16 +16,16 @@ inline const Motor kMotor = *MotorPorNombre(QStringLiteral(ORLAN_PRUEBA_MOTOR));
 class PruebaBaseDatos : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_relojAnterior = Reloj::Establecer([] { return QDateTime(QDate(2026, 12, 5), QTime(12, 0)); });
-        m_cajaAnterior = CajaMensajes::EstablecerPresentador([this](const CajaMensajes::Mensaje& m) {
+        m_reloj = Reloj::Establecer([] { return QDateTime(QDate(2026, 12, 5), QTime(12, 0)); });
+        m_caja = CajaMensajes::EstablecerPresentador([this](const CajaMensajes::Mensaje& m) {
             m_mensajes << m;
             return 1;
         });
         ASSERT_TRUE(m_bd.Preparar()) << m_bd.Error().toStdString();
     }
     void TearDown() override {
-        CajaMensajes::EstablecerPresentador(m_cajaAnterior);
-        Reloj::Establecer(m_relojAnterior);
+        CajaMensajes::EstablecerPresentador(m_caja);
+        Reloj::Establecer(m_reloj);
     }
 
     QString Bitacora() const { return QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(QDate(2026, 12, 5)))); }
@@ -35,8 +35,6 @@ protected:
     EntornoPrueba m_entorno;
     BaseDatosPrueba m_bd{m_entorno, kMotor};
     QList<CajaMensajes::Mensaje> m_mensajes;
-
-private:
-    Reloj::Fuente m_relojAnterior;
-    CajaMensajes::Presentador m_cajaAnterior;
+    Reloj::Fuente m_reloj;
+    CajaMensajes::Presentador m_caja;
 };

@@ -3,18 +3,16 @@
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
 #include "startup/ProveedorCredenciales.h"
-#include "support/ErrorEjecucion.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-BaseDatosPrueba::BaseDatosPrueba(EntornoPrueba& entorno, Motor motor) : m_entorno(entorno), m_motor(motor) {}
+#include <sys/stat.h>
 
 QString BaseDatosPrueba::DirectorioOdbc(Motor motor) {
-    const char* nombre = motor == Motor::SqlServer ? "sqlserver" : motor == Motor::PostgreSql ? "postgresql" : "sqlite";
-    return QStringLiteral(ORLAN_SOURCE_DIR "/src/database/odbc/") + QString::fromLatin1(nombre);
+    const char* nombres[] = {"sqlserver", "postgresql", "sqlite"};
+    return QStringLiteral(ORLAN_SOURCE_DIR "/src/database/odbc/") + nombres[int(motor)];
 }
 
 void BaseDatosPrueba::EscribirCredenciales(const QByteArray& contenido, int modo) {
@@ -24,60 +22,36 @@ void BaseDatosPrueba::EscribirCredenciales(const QByteArray& contenido, int modo
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(contenido);
     f.close();
-    QFileDevice::Permissions p;
-    const QFileDevice::Permission bits[] = {QFileDevice::ExeOther, QFileDevice::WriteOther, QFileDevice::ReadOther,
-                                            QFileDevice::ExeGroup, QFileDevice::WriteGroup, QFileDevice::ReadGroup,
-                                            QFileDevice::ExeOwner, QFileDevice::WriteOwner, QFileDevice::ReadOwner};
-    for (int i = 0; i < 9; ++i) {
-        if (modo & (1 << i)) {
-            p |= bits[i];
-        }
-    }
-    f.setPermissions(p);
+    ::chmod(QFile::encodeName(ruta).constData(), modo);
 }
 
 bool BaseDatosPrueba::Preparar(bool crearEsquema) {
     static int contador = 0;
     qputenv("ODBCSYSINI", QFile::encodeName(DirectorioOdbc(m_motor)));
-    QString servidor;
-    QString base;
+    QString servidor = QStringLiteral("localhost");
+    QString base = m_entorno.Raiz() + QStringLiteral("/dborlan.db");
     if (m_motor == Motor::PostgreSql) {
         ServidorPostgres& pg = ServidorPostgres::Compartido();
-        if (!pg.Activo()) {
-            m_error = pg.Error();
-            return false;
-        }
         base = QStringLiteral("prueba%1").arg(++contador);
-        if (!pg.CrearBaseDatos(base)) {
+        if (!pg.Activo() || !pg.CrearBaseDatos(base)) {
             m_error = pg.Error();
             return false;
         }
         servidor = pg.DirectorioSocket();
-        EscribirCredenciales(QByteArray("Usuario=") + ServidorPostgres::kUsuario +
-                             "\nContrasena=" + ServidorPostgres::kContrasena + "\nLlave=llave\n");
-    } else {
-        servidor = QStringLiteral("localhost");
-        base = m_entorno.Raiz() + QStringLiteral("/dborlan.db");
-        EscribirCredenciales("Usuario=orlan\nContrasena=orlan\nLlave=llave\n");
     }
+    EscribirCredenciales(QByteArray("Usuario=") + ServidorPostgres::kUsuario +
+                         "\nContrasena=" + ServidorPostgres::kContrasena + "\nLlave=llave\n");
     Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", servidor);
     Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", base);
     if (!crearEsquema) {
         return true;
     }
     if (!Conectar()) {
-        const ErroresProveedor& e = Conexion::Instancia().Errores();
-        m_error =
-            QStringLiteral("Conectar: ") + (e.isEmpty() ? QString() : e.first().sqlState + " " + e.first().descripcion);
+        m_error = QStringLiteral("Conectar: ") + Conexion::Instancia().Errores().value(0).descripcion;
         return false;
     }
-    try {
-        for (const QString& sentencia : SentenciasEsquema(m_motor)) {
-            Conexion::Instancia().Ejecutar(sentencia);
-        }
-    } catch (const ErrorEjecucion& e) {
-        m_error = QStringLiteral("esquema: ") + e.Descripcion();
-        return false;
+    for (const QString& sentencia : SentenciasEsquema(m_motor)) {
+        Conexion::Instancia().Ejecutar(sentencia); // a failure throws into the test
     }
     return true;
 }

@@ -6,27 +6,22 @@
 #include <QString>
 
 // Configures the terminal of an EntornoPrueba for a database backend the way a
-// technician would: ODBCSYSINI at the shipped driver registry of the backend,
-// "Servidor" and "BASE_DE_DATOS" in the settings, and a credentials file with
-// mode 0600. SQLite gets a database file in the test's directory; PostgreSQL
-// a new UTF8 database on the shared test server (ServidorPostgres).
-//
-// The driver manager reads ODBCSYSINI once per process, so one test program
-// works on one backend only.
+// technician would: ODBCSYSINI at the backend's shipped driver registry,
+// "Servidor" and "BASE_DE_DATOS" in the settings and a credentials file with
+// mode 0600. SQLite gets a database file in the test's directory, PostgreSQL a
+// new database on the shared test server. The driver manager reads ODBCSYSINI
+// once per process, so one test program works on one backend only.
 class BaseDatosPrueba {
 public:
-    BaseDatosPrueba(EntornoPrueba& entorno, Motor motor);
+    BaseDatosPrueba(EntornoPrueba& entorno, Motor motor) : m_entorno(entorno), m_motor(motor) {}
 
-    // Prepares the database and the configuration; false (with Error()) on
-    // failure. With `crearEsquema` it also connects and runs the schema script.
+    // False (with Error()) on failure. With `crearEsquema` it also connects
+    // and runs the schema script.
     bool Preparar(bool crearEsquema = true);
-
-    Motor MotorUsado() const { return m_motor; }
     QString Error() const { return m_error; }
 
-    // Directory of the shipped driver registry of a backend.
     static QString DirectorioOdbc(Motor motor);
-    // Writes the credentials file with the given mode (octal, e.g. 0600).
+    // Writes the credentials file with the given mode (e.g. 0600).
     static void EscribirCredenciales(const QByteArray& contenido, int modo = 0600);
 
 private:

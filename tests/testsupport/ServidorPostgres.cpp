@@ -1,134 +1,77 @@
 #include "testsupport/ServidorPostgres.h"
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QProcess>
-#include <pwd.h>
 #include <unistd.h>
 
-namespace {
-
-const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
-
-bool EsRoot() {
-    return ::geteuid() == 0;
-}
-
-// Gives a directory tree to the postgres user, so that the server it runs can
-// write its data and socket there.
-bool EntregarAPostgres(const QString& ruta) {
-    const passwd* pw = ::getpwnam("postgres");
-    return pw && ::chown(QFile::encodeName(ruta).constData(), pw->pw_uid, pw->pw_gid) == 0;
-}
-
-} // namespace
+static const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
 ServidorPostgres& ServidorPostgres::Compartido() {
     static ServidorPostgres servidor;
-    static const bool registrado = [] {
-        // Stops the server while the application object still exists.
-        qAddPostRoutine([] {
-            if (servidor.m_activo) {
-                servidor.Detener();
-            }
-        });
-        return true;
-    }();
-    Q_UNUSED(registrado);
     if (!servidor.m_activo) {
         servidor.Iniciar();
     }
     return servidor;
 }
 
-ServidorPostgres::~ServidorPostgres() {
-    if (m_activo) {
-        Detener();
-    }
-}
-
-bool ServidorPostgres::Ejecutar(const QString& programa, const QStringList& argumentos, bool comoPostgres) {
+// Runs one of the server's programs, as the postgres user when we are root.
+bool ServidorPostgres::Ejecutar(const QString& programa, const QStringList& argumentos) {
+    const QStringList orden = (::geteuid() == 0 ? QStringList{"runuser", "-u", "postgres", "--"} : QStringList()) +
+                              QStringList{kBin + programa} + argumentos;
     QProcess proceso;
     proceso.setProcessChannelMode(QProcess::MergedChannels);
-    if (comoPostgres && EsRoot()) {
-        proceso.start(QStringLiteral("runuser"), QStringList{"-u", "postgres", "--", programa} + argumentos);
-    } else {
-        proceso.start(programa, argumentos);
+    proceso.start(orden.first(), orden.mid(1));
+    if (proceso.waitForFinished(120000) && proceso.exitStatus() == QProcess::NormalExit && proceso.exitCode() == 0) {
+        return true;
     }
-    if (!proceso.waitForStarted() || !proceso.waitForFinished(120000)) {
-        m_error = programa + QStringLiteral(": ") + proceso.errorString();
-        proceso.kill();
-        return false;
-    }
-    if (proceso.exitStatus() != QProcess::NormalExit || proceso.exitCode() != 0) {
-        m_error = programa + QStringLiteral(" ") + argumentos.join(u' ') + QStringLiteral(":\n") +
-                  QString::fromLocal8Bit(proceso.readAll());
-        return false;
-    }
-    return true;
-}
-
-void ServidorPostgres::IniciarGuardian() {
-    // Waits for the test program to end, then stops the server and removes
-    // its directory, whatever way the program ended.
-    const QString datos = m_dir.path() + QStringLiteral("/datos");
-    const QString parar = (EsRoot() ? QStringLiteral("runuser -u postgres -- ") : QString()) + kBin +
-                          QStringLiteral("pg_ctl -D '") + datos + QStringLiteral("' -m immediate stop");
-    const QString guion = QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 1; done; "
-                                         "if [ -f '%2/postmaster.pid' ]; then %3 >/dev/null 2>&1; fi; rm -rf '%4'")
-                              .arg(QCoreApplication::applicationPid())
-                              .arg(datos, parar, m_dir.path());
-    QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), guion});
+    m_error = orden.join(u' ') + QStringLiteral(":\n") + proceso.errorString() + u'\n' + proceso.readAll();
+    return false;
 }
 
 bool ServidorPostgres::Iniciar() {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("no se pudo crear el directorio temporal");
-        return false;
-    }
     const QString datos = m_dir.path() + QStringLiteral("/datos");
     if (!m_creado) {
-        if (EsRoot() && !EntregarAPostgres(m_dir.path())) {
-            m_error = QStringLiteral("no se pudo entregar el directorio al usuario postgres");
+        // The guardian: once this program has ended, it stops the server and
+        // removes the directory (which is left to it).
+        m_dir.setAutoRemove(false);
+        const QString comoPostgres = ::geteuid() == 0 ? QStringLiteral("runuser -u postgres -- ") : QString();
+        QProcess::startDetached(
+            "sh", {"-c", QStringLiteral("exec >/dev/null 2>&1; while kill -0 %1; do sleep 1; done; %2%3pg_ctl -D %4 -m "
+                                        "immediate stop; rm -rf %5")
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(comoPostgres, kBin, datos, m_dir.path())});
+        if ((::geteuid() == 0 && QProcess::execute("chown", {"postgres:", m_dir.path()}) != 0) ||
+            !Ejecutar("initdb", {"-D", datos, "-E", "UTF8", "--locale=C.UTF-8", "-U", "postgres", "--no-sync"})) {
             return false;
         }
-        IniciarGuardian();
-        if (!Ejecutar(kBin + QStringLiteral("initdb"),
-                      {"-D", datos, "-E", "UTF8", "--locale=C.UTF-8", "-A", "trust", "-U", "postgres", "--no-sync"},
-                      true)) {
-            return false;
-        }
-        m_creado = true;
+        QFile hba(datos + QStringLiteral("/pg_hba.conf"));
+        hba.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        hba.write("local all postgres trust\nlocal all all scram-sha-256\n");
     }
     const QString opciones = QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' -c fsync=off"
                                             " -c full_page_writes=off")
                                  .arg(m_dir.path());
-    if (!Ejecutar(kBin + QStringLiteral("pg_ctl"),
-                  {"-D", datos, "-l", m_dir.path() + QStringLiteral("/servidor.log"), "-o", opciones, "-w", "start"},
-                  true)) {
-        return false;
-    }
-    m_activo = true;
-    return EjecutarSql(QStringLiteral("postgres"),
-                       QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '%1') THEN "
-                                      "CREATE ROLE %1 LOGIN PASSWORD '%2'; END IF; END$$")
+    m_activo = Ejecutar(
+        "pg_ctl", {"-D", datos, "-l", m_dir.path() + QStringLiteral("/servidor.log"), "-o", opciones, "-w", "start"});
+    if (m_activo && !m_creado) {
+        m_creado = Sql(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'")
                            .arg(QString::fromUtf8(kUsuario), QString::fromUtf8(kContrasena)));
+    }
+    return m_activo && m_creado;
 }
 
 bool ServidorPostgres::Detener() {
     m_activo = false;
-    return Ejecutar(kBin + QStringLiteral("pg_ctl"),
-                    {"-D", m_dir.path() + QStringLiteral("/datos"), "-m", "immediate", "-w", "stop"}, true);
+    return Ejecutar("pg_ctl", {"-D", m_dir.path() + QStringLiteral("/datos"), "-m", "immediate", "-w", "stop"});
 }
 
 bool ServidorPostgres::CrearBaseDatos(const QString& nombre) {
-    return EjecutarSql(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1 OWNER %2 ENCODING 'UTF8' "
-                                                                  "TEMPLATE template0")
-                                                       .arg(nombre, QString::fromUtf8(kUsuario)));
+    return Sql(QStringLiteral("CREATE DATABASE %1 OWNER %2 ENCODING 'UTF8' TEMPLATE template0")
+                   .arg(nombre, QString::fromUtf8(kUsuario)));
 }
 
-bool ServidorPostgres::EjecutarSql(const QString& base, const QString& sql) {
-    return Ejecutar(kBin + QStringLiteral("psql"),
-                    {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", m_dir.path(), "-U", "postgres", "-d", base, "-c", sql},
-                    false);
+bool ServidorPostgres::Sql(const QString& sql) {
+    return Ejecutar("psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", m_dir.path(), "-U", "postgres", "-d",
+                             "postgres", "-c", sql});
 }
