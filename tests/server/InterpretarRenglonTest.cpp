@@ -1,5 +1,4 @@
 #include "server/InterpretarRenglon.h"
-#include "platform/Rutas.h"
 #include "printer/PruebaImpresora.h"
 #include "support/ErrorEjecucion.h"
 
@@ -58,20 +57,4 @@ TEST_F(Renglon, AnUnterminatedTagIsAnErrorAfterTheTextBeforeIt) {
         EXPECT_THROW(InterpretarRenglon(m_pr, QString::fromLatin1(renglon)), ErrorEjecucion) << renglon;
     }
     EXPECT_EQ(Tomar(), "a x");
-}
-
-TEST_F(Renglon, AFailedTextPrintDropsTheRestOfTheLine) {
-    Enlazar(1);
-    // A printer that never gets ready; each read of the clock is a second
-    // later, so the 25-second wait ends at once.
-    QDateTime ahora(QDate(2026, 12, 5), QTime(12, 0));
-    const auto anterior = Reloj::Establecer([&] { return ahora = ahora.addSecs(1); });
-    m_puerto->EstablecerEstado(PuertoSimulado::kSinPapel);
-    EXPECT_EQ(InterpretarRenglon(m_pr, u"abc<B>def"), ResultadoRenglon::FalloImpresion);
-    Reloj::Establecer(anterior);
-    m_puerto->EstablecerEstado(PuertoSimulado::kListo);
-    // "abc" stopped at its first letter and nothing after it was tried: the
-    // port error file holds one time-out line.
-    EXPECT_EQ(EntornoPrueba::Leer(Rutas::Local("C:\\PRT.ERR")).count("ImprimirLetra: 0-"), 1);
-    EXPECT_TRUE(Tomar().isEmpty());
 }
