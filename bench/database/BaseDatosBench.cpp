@@ -1,6 +1,7 @@
 #include "Figura.h"
 #include "TerminalBench.h"
 #include "database/BaseDatos.h"
+#include "testsupport/ServidorPostgres.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -55,7 +56,7 @@ double MicrosegundosPreparada(const QString& cadena, int vueltas) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar(QStringLiteral("bench"))) {
+    if (!terminal.Preparar()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }
@@ -77,8 +78,8 @@ int main(int argc, char** argv) {
         conexion.Consultar(kConsultaTrabajos);
     }
     const double nuestro = reloj.nsecsElapsed() / 1000.0 / vueltas;
-    const QString cadena =
-        "server=" + terminal.Servidor() + ";driver={sql server};database=" + terminal.BaseDatos() + ";uid=orlan;pwd=x;";
+    const QString cadena = "server=" + terminal.Servidor() + ";driver={sql server};database=" + terminal.BaseDatos() +
+                           ";uid=" + ServidorPostgres::kUsuario + ";pwd=" + ServidorPostgres::kContrasena + ";";
     MicrosegundosPreparada(cadena, 100);
     const double preparada = MicrosegundosPreparada(cadena, vueltas);
     ImprimirFigura("empty-queue job select (" ORLAN_BENCH_MOTOR ")", nuestro, "us",

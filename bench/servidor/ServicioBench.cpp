@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::string motor = ORLAN_BENCH_MOTOR;
     TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar(QStringLiteral("servicio"))) {
+    if (!terminal.Preparar()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }

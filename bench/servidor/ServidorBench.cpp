@@ -222,7 +222,7 @@ int Medir(TerminalBench& terminal) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar(QStringLiteral("servidor"))) {
+    if (!terminal.Preparar()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }
