@@ -13,7 +13,7 @@
 namespace {
 
 struct Entrada {
-    QString clave;
+    QString nombre; // the key
     QString valor;
 };
 
@@ -30,6 +30,25 @@ struct Archivo {
     qint64 tamano = -1;
     bool leido = false;
 };
+
+// The section or entry of that name, compared without regard to case.
+template <typename T> T* PorNombre(std::vector<T>& lista, const QString& nombre) {
+    for (T& elemento : lista) {
+        if (elemento.nombre.compare(nombre, Qt::CaseInsensitive) == 0) {
+            return &elemento;
+        }
+    }
+    return nullptr;
+}
+
+// The section, created under this spelling when it is new.
+Seccion& Asegurar(Archivo& archivo, const QString& nombre) {
+    if (Seccion* s = PorNombre(archivo.secciones, nombre)) {
+        return *s;
+    }
+    archivo.secciones.push_back({nombre, {}});
+    return archivo.secciones.back();
+}
 
 std::map<QString, Archivo>& Cache() {
     static std::map<QString, Archivo> cache;
@@ -113,17 +132,7 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
             continue;
         }
         if (recortada.startsWith(u'[') && recortada.endsWith(u']') && recortada.size() > 2) {
-            const QString nombre = recortada.mid(1, recortada.size() - 2).trimmed();
-            actual = nullptr;
-            for (Seccion& s : archivo.secciones) {
-                if (s.nombre.compare(nombre, Qt::CaseInsensitive) == 0) {
-                    actual = &s;
-                }
-            }
-            if (!actual) {
-                archivo.secciones.push_back({nombre, {}});
-                actual = &archivo.secciones.back();
-            }
+            actual = &Asegurar(archivo, recortada.mid(1, recortada.size() - 2).trimmed());
             continue;
         }
         const qsizetype igual = linea.indexOf(u'=');
@@ -136,14 +145,9 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
         }
         const QString clave = linea.left(igual).trimmed();
         const QString valor = Desescapar(QStringView(linea).mid(igual + 1));
-        bool reemplazado = false;
-        for (Entrada& e : actual->entradas) {
-            if (e.clave.compare(clave, Qt::CaseInsensitive) == 0) {
-                e.valor = valor;
-                reemplazado = true;
-            }
-        }
-        if (!reemplazado) {
+        if (Entrada* e = PorNombre(actual->entradas, clave)) {
+            e->valor = valor;
+        } else {
             actual->entradas.push_back({clave, valor});
         }
     }
@@ -182,7 +186,7 @@ QByteArray Serializar(const Archivo& archivo) {
         }
         salida += '[' + s.nombre.toUtf8() + "]\n";
         for (const Entrada& e : s.entradas) {
-            salida += e.clave.toUtf8() + '=' + Escapar(e.valor).toUtf8() + '\n';
+            salida += e.nombre.toUtf8() + '=' + Escapar(e.valor).toUtf8() + '\n';
         }
     }
     return salida;
@@ -197,39 +201,17 @@ QString RutaArchivo(const QString& aplicacion) {
 }
 
 QString Leer(const QString& aplicacion, const QString& seccion, const QString& clave, const QString& predeterminado) {
-    const Archivo& archivo = Cargar(RutaArchivo(aplicacion));
-    for (const Seccion& s : archivo.secciones) {
-        if (s.nombre.compare(seccion, Qt::CaseInsensitive) != 0) {
-            continue;
-        }
-        for (const Entrada& e : s.entradas) {
-            if (e.clave.compare(clave, Qt::CaseInsensitive) == 0) {
-                return e.valor;
-            }
-        }
-    }
-    return predeterminado;
+    Archivo& archivo = Cargar(RutaArchivo(aplicacion));
+    Seccion* s = PorNombre(archivo.secciones, seccion);
+    const Entrada* e = s ? PorNombre(s->entradas, clave) : nullptr;
+    return e ? e->valor : predeterminado;
 }
 
 bool Guardar(const QString& aplicacion, const QString& seccion, const QString& clave, const QString& valor) {
     const QString ruta = RutaArchivo(aplicacion);
     Archivo copia = Cargar(ruta);
-    Seccion* destino = nullptr;
-    for (Seccion& s : copia.secciones) {
-        if (s.nombre.compare(seccion, Qt::CaseInsensitive) == 0) {
-            destino = &s;
-        }
-    }
-    if (!destino) {
-        copia.secciones.push_back({seccion, {}});
-        destino = &copia.secciones.back();
-    }
-    Entrada* entrada = nullptr;
-    for (Entrada& e : destino->entradas) {
-        if (e.clave.compare(clave, Qt::CaseInsensitive) == 0) {
-            entrada = &e;
-        }
-    }
+    Seccion* destino = &Asegurar(copia, seccion);
+    Entrada* entrada = PorNombre(destino->entradas, clave);
     if (entrada && entrada->valor == valor && QFileInfo::exists(ruta)) {
         return true; // already on disk: spare the sync
     }
@@ -255,6 +237,8 @@ bool Guardar(const QString& aplicacion, const QString& seccion, const QString& c
     return true;
 }
 
-void EstablecerAvisos(std::function<void(const QString&)> receptor) { Receptor() = std::move(receptor); }
+void EstablecerAvisos(std::function<void(const QString&)> receptor) {
+    Receptor() = std::move(receptor);
+}
 
 } // namespace Ajustes
