@@ -13,8 +13,19 @@
 #include <cstdio>
 #include <limits>
 
+namespace {
+PresentadorMensaje presentadorMensaje;
+}
+
+PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador) {
+    std::swap(presentadorMensaje, presentador);
+    return presentador;
+}
+
 quint8 MostrarMensaje(const QString& texto, int botones) {
-    // Until the system's own message box exists this is the platform's box.
+    if (presentadorMensaje) {
+        return presentadorMensaje(texto, botones);
+    }
     const CajaMensajes::Icono icono = botones == 16  ? CajaMensajes::Icono::Error
                                       : botones == 4 ? CajaMensajes::Icono::Pregunta
                                                      : CajaMensajes::Icono::Ninguno;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // The program's start-up: reads the terminal number, opens the database
 // connection and serves the queue.
@@ -30,3 +31,10 @@ int Arrancar(const OpcionesArranque& opciones);
 // "Aceptar"; 4: "Si" and "No") and returns the number of the button pressed
 // (1 "Aceptar", 6 "Si", 7 "No").
 quint8 MostrarMensaje(const QString& texto, int botones);
+
+// What MostrarMensaje shows. Window mode installs the system's own message box;
+// without a presenter (service mode) the text goes to standard error and the
+// answer is 1. Tests install one that records the call and answers at once.
+// Returns the previous presenter.
+using PresentadorMensaje = std::function<quint8(const QString& texto, int botones)>;
+PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador);
