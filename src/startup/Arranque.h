@@ -9,6 +9,10 @@
 struct OpcionesArranque {
     // Service mode: no window and no tray icon; messages go to standard error.
     bool servicio = false;
+    // Window mode: creates the server window and runs its load step, which
+    // serves the queue from then on; returns whether the load step completed.
+    // Empty: the queue is served without a window.
+    std::function<bool()> mostrarVentana;
 };
 
 // Exit statuses of Arrancar.
@@ -17,6 +21,7 @@ enum SalidaArranque : int {
     kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
     kSalidaConexion = 2,    // Conectar failed
     kSalidaCarga = 3,       // the terminal's printers could not be read
+    kSalidaPantalla = 4,    // window mode without a display to show the window on
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,
@@ -24,7 +29,9 @@ enum SalidaArranque : int {
 // not a number or out of 16 bits: the installation message and
 // kSalidaInstalacion, without touching the database), then Conectar
 // (kSalidaConexion when it fails), then loads the terminal's printers and
-// serves the queue until SIGTERM or SIGINT. Returns the process's exit status.
+// serves the queue until SIGTERM or SIGINT. In window mode the server window
+// does the loading and serving, and a failed load leaves it on screen instead
+// of ending the program. Returns the process's exit status.
 int Arrancar(const OpcionesArranque& opciones);
 
 // Shows the system's message box with a text and a button code (0 or 16:
