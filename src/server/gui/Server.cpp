@@ -151,6 +151,8 @@ bool Server::Form_Load() {
         EstablecerServicio(true);
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
+        // Not started: "Iniciar" stays off, as after a load, until "Reanudar".
+        mnuTrayIniciar->setEnabled(false);
         show();
         return false;
     }
