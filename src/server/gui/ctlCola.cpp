@@ -12,15 +12,17 @@
 
 namespace {
 
-QTreeWidget* NuevaVista(const QStringList& columnas, QWidget* padre) {
+// `ancha` is the column that takes the room left over (the printer's name).
+QTreeWidget* NuevaVista(const QStringList& columnas, int ancha, QWidget* padre) {
     auto* vista = new QTreeWidget(padre);
     vista->setHeaderLabels(columnas);
     vista->setRootIsDecorated(false);
     vista->setUniformRowHeights(true);
     vista->setAlternatingRowColors(true);
     vista->setSelectionMode(QAbstractItemView::SingleSelection);
-    vista->header()->setStretchLastSection(true);
+    vista->header()->setStretchLastSection(false);
     vista->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    vista->header()->setSectionResizeMode(ancha, QHeaderView::Stretch);
     return vista;
 }
 
@@ -82,11 +84,11 @@ ctlCola::ctlCola(qint16 numeroTerminal, QWidget* padre) : QWidget(padre), m_nume
     m_vistaPendientes = NuevaVista({QStringLiteral("Trabajo"), QStringLiteral("Impresora"), QStringLiteral("Tipo"),
                                     QStringLiteral("Usuario"), QStringLiteral("Hora"), QStringLiteral("Renglones"),
                                     QStringLiteral("Estado")},
-                                   this);
+                                   1, this);
     m_tituloImpresos = new QLabel(this);
     m_vistaImpresos = NuevaVista({QStringLiteral("Impreso"), QStringLiteral("Trabajo"), QStringLiteral("Impresora"),
                                   QStringLiteral("Tipo"), QStringLiteral("Usuario"), QStringLiteral("Renglones")},
-                                 this);
+                                 2, this);
 
     auto* capas = new QVBoxLayout(this);
     capas->setContentsMargins(0, 0, 0, 0);
@@ -105,11 +107,12 @@ bool ctlCola::EnPantalla() const {
 
 void ctlCola::showEvent(QShowEvent* evento) {
     QWidget::showEvent(evento);
+    DibujarImpresos(); // what was printed while the window was away
     Actualizar();
 }
 
 void ctlCola::Actualizar() {
-    if (!EnPantalla()) {
+    if (!EnPantalla() || !Conexion::Instancia().Abierta()) {
         return;
     }
     QVector<TrabajoPendiente> trabajos;
@@ -120,11 +123,10 @@ void ctlCola::Actualizar() {
             TrabajoPendiente t;
             t.idTrabajo = filas->Campo(QStringLiteral("IdTrabajo")).toLongLong();
             t.impresora = filas->Texto(QStringLiteral("Nombre_Impresora"));
-            const qint64 idServidora = filas->Campo(QStringLiteral("IdServidora")).toLongLong();
-            const QString servidora = filas->Texto(QStringLiteral("Servidora"));
-            m_nombres.insert(idServidora, servidora);
-            if (filas->Campo(QStringLiteral("Id_Impresora")).toLongLong() != idServidora) {
-                t.servidaPor = servidora;
+            t.idServidora = filas->Campo(QStringLiteral("IdServidora")).toLongLong();
+            m_nombres.insert(t.idServidora, filas->Texto(QStringLiteral("Servidora")));
+            if (filas->Campo(QStringLiteral("Id_Impresora")).toLongLong() != t.idServidora) {
+                t.servidaPor = filas->Texto(QStringLiteral("Servidora"));
             }
             t.tipo = filas->Texto(QStringLiteral("Tipo"));
             t.usuario = filas->Texto(QStringLiteral("Usuario"));
@@ -167,6 +169,9 @@ void ctlCola::Actualizar() {
 
 void ctlCola::MostrarPendientes(const QVector<TrabajoPendiente>& trabajos) {
     m_pendientes = trabajos;
+    for (const TrabajoPendiente& t : trabajos) {
+        m_nombres.insert(t.idServidora, t.servidaPor.isEmpty() ? t.impresora : t.servidaPor);
+    }
     DibujarPendientes();
 }
 

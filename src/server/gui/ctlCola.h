@@ -10,8 +10,9 @@
 // A pending job of this terminal as the queue display shows it.
 struct TrabajoPendiente {
     qint64 idTrabajo = 0;
-    QString impresora;  // the printer the job was written for
-    QString servidaPor; // the printer serving it when redirected to another; empty otherwise
+    QString impresora;      // the printer the job was written for
+    QString servidaPor;     // the printer serving it when redirected to another; empty otherwise
+    qint64 idServidora = 0; // the printer serving it
     QString tipo;
     QString usuario;
     QDateTime fechaHora; // invalid when the writer left none
@@ -43,7 +44,8 @@ class ctlCola : public QWidget {
 public:
     explicit ctlCola(qint16 numeroTerminal, QWidget* padre = nullptr);
 
-    // Queries the pending jobs and redraws, when the window is on screen.
+    // Queries the pending jobs and redraws, when the window is on screen and
+    // the connection is open.
     void Actualizar();
     // Empties the list of printed jobs shown. Queued jobs are not touched.
     void Purgar();
