@@ -40,6 +40,10 @@ QString Valor(const QString& sql) {
     return filas->Fin() ? QString() : filas->Campo(0).toString();
 }
 
+void Ejecutar(const QString& sql) {
+    Conexion::Instancia().Ejecutar(sql);
+}
+
 // A fresh database with the schema and the demo shop.
 class OrlanAdmin : public ::testing::Test {
 protected:
@@ -79,6 +83,37 @@ TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
 
     EXPECT_EQ(Admin({"frobnicar"}).salida, 1);
     EXPECT_EQ(Admin({"encolar", "hola"}).salida, 1);
+}
+
+TEST_F(OrlanAdmin, AJobThatCannotBeWrittenWholeLeavesNothingBehind) {
+    const auto nada = [] {
+        return Valor("SELECT COUNT(*) FROM ColaImpresion") + Valor("SELECT COUNT(*) FROM ImpresorasXImpresion") +
+               Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
+                     "'FOLIOIMPRESION'");
+    };
+    Resultado r = Admin({"encolar", "--impresora", "1"}, QByteArray("uno\ndo\0s\n", 9));
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("renglon 2") && r.errores.contains("nulo")) << r.errores.toStdString();
+    // The column holds 4000 characters, whatever their size in bytes.
+    const QString largo(4000, QChar(u'ñ'));
+    r = Admin({"encolar", "--impresora", "1", "uno", largo + "x"});
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("4000")) << r.errores.toStdString();
+    EXPECT_EQ(Admin({"encolar", "--impresora", "1", "--tipo", "Recibo-largo", "x"}).salida, 1);
+    EXPECT_EQ(nada(), "000");
+
+    r = Admin({"encolar", "--impresora", "1", largo});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = 1"), largo);
+
+    // A statement that fails part-way (a stray line already holds the next
+    // job's second line) takes the header, its printer and its number with it.
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) "
+             "VALUES (2, 2, 'suelto')");
+    r = Admin({"encolar", "--impresora", "1", "a", "b"});
+    EXPECT_EQ(r.salida, 2);
+    EXPECT_EQ(nada(), "111");
+    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 2"), "1");
 }
 
 TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
