@@ -4,8 +4,10 @@
 #include "testsupport/ServidorPostgres.h"
 
 #include <QProcess>
+#include <QSet>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -83,6 +85,34 @@ TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
 
     EXPECT_EQ(Admin({"frobnicar"}).salida, 1);
     EXPECT_EQ(Admin({"encolar", "hola"}).salida, 1);
+}
+
+TEST_F(OrlanAdmin, NumbersJobsFromTheSharedCounterWithoutReusingPrintedOnes) {
+    // No counter yet, and a job still queued: the counter is created above it,
+    // once, even when several writers start at the same moment.
+    Ejecutar("DELETE FROM Parametros WHERE Id_Parametro = 'FOLIOIMPRESION'");
+    Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, "
+             "id_impresora) "
+             "VALUES (41, 'R', 'caja', 0, 1)");
+    std::vector<std::unique_ptr<QProcess>> procesos;
+    for (int i = 0; i < 6; ++i) {
+        procesos.push_back(Lanzar({"encolar", "--impresora", "1", QString::number(i)}));
+    }
+    QSet<int> numeros;
+    for (auto& p : procesos) {
+        const Resultado r = Esperar(*p);
+        EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+        numeros.insert(r.texto.trimmed().toInt());
+    }
+    EXPECT_EQ(numeros, QSet<int>({42, 43, 44, 45, 46, 47}));
+
+    // Printing deletes the jobs; their numbers are not handed out again.
+    Ejecutar("DELETE FROM DetalleColaImpresion");
+    Ejecutar("DELETE FROM ColaImpresion");
+    EXPECT_EQ(Admin({"encolar", "--impresora", "2", "x"}).texto.trimmed(), "48");
+    EXPECT_EQ(Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
+                    "'FOLIOIMPRESION'"),
+              "48");
 }
 
 TEST_F(OrlanAdmin, AJobThatCannotBeWrittenWholeLeavesNothingBehind) {

@@ -7,6 +7,9 @@
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
 void MostrarError(const ErrorEjecucion& e, QTextStream& errores) {
@@ -116,6 +119,45 @@ QString ErrorDelTrabajo(const Administracion::Trabajo& trabajo) {
     return QString();
 }
 
+// Writers that meet creating the missing counter retry this many times in all.
+constexpr int kIntentosFolio = 3;
+
+qint64 MayorTrabajo(const QString& tabla) {
+    return ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), tabla, QString()).toLongLong();
+}
+
+// Takes the next job number from the writers' shared counter inside the
+// caller's transaction. The increment locks the counter's row until the
+// commit, so writers at the same moment get consecutive numbers. A missing
+// counter is created above every number in use (ImpresorasXImpresion keeps
+// those of printed jobs), so no number is handed out twice. Nothing when
+// another writer created the counter at the same moment: roll back and retry.
+std::optional<qint64> TomarFolio(Conexion& c) {
+    const QString condicion = QStringLiteral(" WHERE Id_Parametro = 'FOLIOIMPRESION'");
+    c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = Valor_Num + 1") + condicion);
+    const auto fila = c.Consultar(QStringLiteral("SELECT Valor_Num FROM Parametros") + condicion);
+    if (!fila->Fin() && !fila->Campo(0).isNull()) {
+        return AEntero32(fila->Campo(0));
+    }
+    const qint64 numero =
+        std::max(MayorTrabajo(QStringLiteral("ColaImpresion")), MayorTrabajo(QStringLiteral("ImpresorasXImpresion"))) +
+        1;
+    if (!fila->Fin()) {
+        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = ") + QString::number(numero) + condicion);
+        return numero;
+    }
+    try {
+        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('FOLIOIMPRESION', ") +
+                   QString::number(numero) + u')');
+    } catch (const ErrorEjecucion& e) {
+        if (e.Numero() == ErrorEjecucion::kErrorIntegridad) {
+            return std::nullopt;
+        }
+        throw;
+    }
+    return numero;
+}
+
 } // namespace
 
 namespace Administracion {
@@ -163,35 +205,36 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
             // One transaction from the number to the release: a failure at any
             // step leaves no header waiting with Escribiendo = -1, no stray
             // line and no number used up.
-            Transaccion transaccion(c);
-            // The job number comes from the writers' shared counter, as the
-            // point-of-sale programs take it.
-            c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = Valor_Num + 1 WHERE Id_Parametro = "
-                                      "'FOLIOIMPRESION'"));
-            QString numero = ObtenerValor(QStringLiteral("Valor_Num"), QStringLiteral("Parametros"),
-                                          QStringLiteral("Id_Parametro = 'FOLIOIMPRESION'"));
-            if (numero.isEmpty()) {
-                numero = QString::number(
-                    ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), QStringLiteral("ColaImpresion"), QString())
-                        .toLongLong() +
-                    1);
+            for (int intento = 1;; ++intento) {
+                Transaccion transaccion(c);
+                const std::optional<qint64> folio = TomarFolio(c);
+                if (!folio) {
+                    if (intento < kIntentosFolio) {
+                        continue; // another writer created the counter: take a number from it
+                    }
+                    errores << "orlan-admin: no se pudo tomar un numero de trabajo de Parametros 'FOLIOIMPRESION'; "
+                               "no se escribio el trabajo"
+                            << Qt::endl;
+                    return 2;
+                }
+                const QString numero = QString::number(*folio);
+                c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
+                                          "Escribiendo, id_impresora) VALUES (") +
+                           numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
+                           QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+                c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") +
+                           numero + u',' + impresora + u')');
+                int renglon = 0;
+                for (const QString& texto : trabajo.renglones) {
+                    c.Ejecutar(
+                        QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
+                        numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
+                }
+                c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
+                transaccion.Confirmar();
+                salida << numero << Qt::endl;
+                return 0;
             }
-            numero = QString::number(numero.toDouble(), 'f', 0);
-            c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
-                                      "Escribiendo, id_impresora) VALUES (") +
-                       numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
-                       QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
-            c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") + numero +
-                       u',' + impresora + u')');
-            int renglon = 0;
-            for (const QString& texto : trabajo.renglones) {
-                c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
-                           numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
-            }
-            c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
-            transaccion.Confirmar();
-            salida << numero << Qt::endl;
-            return 0;
         } catch (const ErrorEjecucion& e) {
             MostrarError(e, errores);
             errores << "orlan-admin: no se escribio el trabajo; la cola quedo como estaba" << Qt::endl;
