@@ -162,9 +162,26 @@ TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
     EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, "secreto\n").salida, 0);
     EXPECT_EQ(guardada(), "secreto");
 
+    // The longest password whose stored text fits Empleado.Contraseña.
+    const QByteArray sesenta(60, 'p');
+    EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, sesenta + "\n").salida, 0);
+    EXPECT_EQ(guardada(), sesenta);
+    const Resultado larga = Admin({"contrasena", "--usuario", "gerente"}, sesenta + "q\n");
+    EXPECT_EQ(larga.salida, 1);
+    EXPECT_TRUE(larga.errores.contains("60")) << larga.errores.toStdString();
+    EXPECT_EQ(guardada(), sesenta);
+
+    const Resultado sinNombre = Admin({"contrasena", "--usuario", ""}, "x\n");
+    EXPECT_EQ(sinNombre.salida, 1);
+    EXPECT_TRUE(sinNombre.texto.isEmpty()) << sinNombre.texto.toStdString();
     EXPECT_EQ(Admin({"contrasena", "--usuario", "nadie"}, "x\n").salida, 1);
     EXPECT_EQ(Admin({"contrasena"}, "\n").salida, 1);
 
+    BaseDatosPrueba::EscribirCredenciales(cuenta + "Llave=\n");
+    const Resultado llaveVacia = Admin({"contrasena"}, "x\n");
+    EXPECT_EQ(llaveVacia.salida, 1);
+    EXPECT_TRUE(llaveVacia.texto.isEmpty()) << llaveVacia.texto.toStdString();
+    EXPECT_TRUE(llaveVacia.errores.contains("vacia")) << llaveVacia.errores.toStdString();
     BaseDatosPrueba::EscribirCredenciales(cuenta);
     const Resultado sinLlave = Admin({"contrasena"}, "x\n");
     EXPECT_EQ(sinLlave.salida, 1);

@@ -85,9 +85,10 @@ const char* const kDemo[] = {
 // Column sizes of the schema scripts (src/database/esquema/). SQLite does not
 // enforce them, so they are checked before writing and every backend refuses
 // the same input.
-constexpr int kLargoTipo = 10;    // ColaImpresion.Tipo
-constexpr int kLargoUsuario = 50; // ColaImpresion.Usuario
-constexpr int kLargoDatos = 4000; // DetalleColaImpresion.Datos
+constexpr int kLargoTipo = 10;        // ColaImpresion.Tipo
+constexpr int kLargoUsuario = 50;     // ColaImpresion.Usuario
+constexpr int kLargoDatos = 4000;     // DetalleColaImpresion.Datos
+constexpr int kLargoContrasena = 100; // Empleado.Contraseña
 
 // Characters as the databases count them: code points, not UTF-16 units and
 // not the bytes of UTF-8.
@@ -156,6 +157,16 @@ std::optional<qint64> TomarFolio(Conexion& c) {
         throw;
     }
     return numero;
+}
+
+// The longest password whose stored text fits Empleado.Contraseña. The stored
+// size depends on the length alone, so plain letters measure it.
+int LargoMaximoContrasena(clsDES& des) {
+    int largo = 0;
+    while (des.EncryptString(QString(largo + 1, u'x'), QString(), true).size() <= kLargoContrasena) {
+        ++largo;
+    }
+    return largo;
 }
 
 } // namespace
@@ -305,9 +316,21 @@ int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& s
                 << " (linea Llave=..., archivo con permisos 0600; vea la bitacora)" << Qt::endl;
         return 1;
     }
+    if (llave->isEmpty()) {
+        // An empty key is the all-zero DES key, which anyone can use.
+        errores << "orlan-admin: la llave (Llave=) de " << ProveedorCredenciales::RutaArchivo() << " esta vacia"
+                << Qt::endl;
+        return 1;
+    }
     clsDES des;
     des.Key(*llave);
     const QString almacenado = des.EncryptString(contrasena, QString(), true);
+    if (almacenado.size() > kLargoContrasena) {
+        errores << "orlan-admin: la contrasena es demasiado larga (" << contrasena.size() << " caracteres; como maximo "
+                << LargoMaximoContrasena(des) << ", para que su texto cifrado quepa en los " << kLargoContrasena
+                << " de Empleado.Contraseña)" << Qt::endl;
+        return 1;
+    }
     if (usuario.isEmpty()) {
         salida << almacenado << Qt::endl;
         return 0;
