@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <cmath>
 
 namespace {
@@ -192,23 +191,10 @@ void frmMsg::cmdBotones_Click(int Index) {
 }
 
 void frmMsg::showEvent(QShowEvent* evento) {
+    // Laid out before QDialog places it, so that it is centred for its real
+    // size.
     Disponer();
-    Centrar();
     QDialog::showEvent(evento);
-}
-
-void frmMsg::Centrar() {
-    // QDialog placed the box for its size before the layout; a box that
-    // nobody moved is centred again for its laid-out size. A box taller than
-    // the screen starts at the screen's top.
-    if (testAttribute(Qt::WA_Moved) || !screen()) {
-        return;
-    }
-    const QRect area = screen()->availableGeometry();
-    QRect caja(QPoint(0, 0), size());
-    caja.moveCenter(area.center());
-    move(caja.left(), std::max(caja.top(), area.top()));
-    setAttribute(Qt::WA_Moved, false);
 }
 
 void frmMsg::resizeEvent(QResizeEvent* evento) {

@@ -105,7 +105,6 @@ protected:
 
 private:
     void Colocar(QWidget* control, double izquierda, double arriba, double ancho, double alto);
-    void Centrar();
 
     // Twips, as the layout sets them.
     double m_altoArea = kAltoTextoDiseno;
