@@ -1,12 +1,12 @@
 #include "dialogs/frmMsg.h"
 #include "dialogs/Twips.h"
 #include "startup/Estado.h"
+#include "testsupport/gui/AlAparecer.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,23 +25,6 @@ QStringList Visibles(const frmMsg& forma) {
         titulos << boton->text();
     }
     return titulos;
-}
-
-// Runs `accion` on the first frmMsg that is on screen, from the event loop of
-// the modal showing.
-void AlAparecer(std::function<void(frmMsg&)> accion) {
-    auto* espera = new QTimer;
-    QObject::connect(espera, &QTimer::timeout, [espera, accion] {
-        for (QWidget* ventana : QApplication::topLevelWidgets()) {
-            if (auto* forma = qobject_cast<frmMsg*>(ventana); forma && forma->isVisible()) {
-                espera->deleteLater();
-                espera->stop();
-                accion(*forma);
-                return;
-            }
-        }
-    });
-    espera->start(5);
 }
 
 } // namespace
@@ -124,10 +107,10 @@ TEST(frmMsg, CreceConLasLineasDelTextoYElContornoLaSigue) {
 
 TEST(frmMsg, DevuelveElBotonPulsadoYAlCerrarSinBotonLaRespuestaAnterior) {
     const quint8 anterior = MnRespuesta;
-    AlAparecer([](frmMsg& forma) { forma.close(); });
+    AlAparecer<frmMsg>([](frmMsg& forma) { forma.close(); });
     EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("Sin respuesta"), 0), anterior);
 
-    AlAparecer([](frmMsg& forma) {
+    AlAparecer<frmMsg>([](frmMsg& forma) {
         EXPECT_EQ(forma.sslabel->Texto(), QStringLiteral("En verdad quiere detener el servidor de impresion?"));
         EXPECT_EQ(Visibles(forma), QStringList({"Si", "No"}));
         // Esc is no cancel button: the box stays open.
@@ -138,13 +121,13 @@ TEST(frmMsg, DevuelveElBotonPulsadoYAlCerrarSinBotonLaRespuestaAnterior) {
     });
     EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("En verdad quiere detener el servidor de impresion?"), 4), 6);
 
-    AlAparecer([](frmMsg& forma) { forma.cmdBotones[6]->click(); });
+    AlAparecer<frmMsg>([](frmMsg& forma) { forma.cmdBotones[6]->click(); });
     EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("Esto detendra las trabajos de impresion, desea continuar?"), 4), 7);
-    AlAparecer([](frmMsg& forma) { forma.close(); });
+    AlAparecer<frmMsg>([](frmMsg& forma) { forma.close(); });
     EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("Cerrada"), 4), 7);
 
     // A painted box with a text far taller than the screen.
-    AlAparecer([](frmMsg& forma) {
+    AlAparecer<frmMsg>([](frmMsg& forma) {
         forma.grab();
         forma.cmdBotones[0]->click();
     });
