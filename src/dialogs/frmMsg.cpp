@@ -101,8 +101,10 @@ frmMsg::frmMsg(QWidget* padre) : QDialog(padre, Qt::Dialog | Qt::FramelessWindow
                                                            "Ignorar", "Si",       "No"};
     for (int i = 0; i < kCantidadBotones; ++i) {
         cmdBotones[i] = new QPushButton(QString::fromLatin1(kTitulos[i]), this);
-        // No button answers Enter or Esc by itself; Enter or Space press the
-        // button that has the focus, as with any push button.
+        // No default button: Enter presses nothing, not even the focused
+        // button (a stray Enter must not stop the server); Space presses the
+        // focused one.
+        cmdBotones[i]->setAutoDefault(false);
         cmdBotones[i]->setDefault(false);
         cmdBotones[i]->hide();
         connect(cmdBotones[i], &QPushButton::clicked, this, [this, i] { cmdBotones_Click(i); });

@@ -54,7 +54,7 @@ TEST(frmMsg, CadaCodigoMuestraSusBotonesCentradosYSiALaIzquierda) {
         EXPECT_NEAR(izquierda, forma.width() - derecha, 1) << codigo;
         EXPECT_EQ(forma.width(), Twips::APixeles(6435));
         EXPECT_FALSE(std::any_of(forma.cmdBotones.begin(), forma.cmdBotones.end(),
-                                 [](const QPushButton* b) { return b->isDefault(); }));
+                                 [](const QPushButton* b) { return b->isDefault() || b->autoDefault(); }));
     }
 }
 
@@ -113,10 +113,12 @@ TEST(frmMsg, DevuelveElBotonPulsadoYAlCerrarSinBotonLaRespuestaAnterior) {
     AlAparecer<frmMsg>([](frmMsg& forma) {
         EXPECT_EQ(forma.sslabel->Texto(), QStringLiteral("En verdad quiere detener el servidor de impresion?"));
         EXPECT_EQ(Visibles(forma), QStringList({"Si", "No"}));
-        // Esc is no cancel button: the box stays open.
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(&forma, &escape);
-        EXPECT_TRUE(forma.isVisible());
+        // Neither Esc nor Enter answers: the box stays open.
+        for (const Qt::Key tecla : {Qt::Key_Escape, Qt::Key_Return}) {
+            QKeyEvent pulsacion(QEvent::KeyPress, tecla, Qt::NoModifier);
+            QApplication::sendEvent(forma.focusWidget() ? forma.focusWidget() : &forma, &pulsacion);
+            EXPECT_TRUE(forma.isVisible()) << tecla;
+        }
         forma.cmdBotones[5]->click();
     });
     EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("En verdad quiere detener el servidor de impresion?"), 4), 6);
@@ -133,4 +135,11 @@ TEST(frmMsg, DevuelveElBotonPulsadoYAlCerrarSinBotonLaRespuestaAnterior) {
     });
     EXPECT_EQ(frmMsg::Mostrar(QString(5000, u'x'), 16), 1);
     EXPECT_EQ(MnRespuesta, 1);
+}
+
+TEST(Fuentes, ArialYGaramondSeSirvenConSusSustitutas) {
+    // Without the substitution Garamond falls back to an unrelated serif font
+    // and the forms' texts wrap elsewhere.
+    EXPECT_EQ(QFontInfo(QFont(QStringLiteral("Arial"))).family(), QStringLiteral("Liberation Sans"));
+    EXPECT_EQ(QFontInfo(QFont(QStringLiteral("Garamond"))).family(), QStringLiteral("EB Garamond"));
 }
