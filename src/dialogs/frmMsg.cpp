@@ -144,7 +144,7 @@ void frmMsg::Disponer() {
     sslabel->setAutoFillBackground(true);
 
     // The single cell spans the text area's whole width.
-    sslabel->EstablecerAnchoColumna(Twips::APixeles(std::round(static_cast<double>(kAnchoTexto))));
+    sslabel->EstablecerAnchoColumna(Twips::APixeles(kAnchoTexto));
     sslabel->EstablecerTexto(MsTexto);
 
     m_altoTexto = sslabel->AltoNecesarioPuntos();
