@@ -8,7 +8,7 @@
 
 static QString UltimaLinea() {
     const QString bitacora = QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(Reloj::Ahora().date())));
-    return bitacora.section(QStringLiteral("\r\n"), -2, -2).mid(20);
+    return bitacora.section(QStringLiteral("\r\n"), -2, -2).mid(19);
 }
 
 TEST(ProveedorCredenciales, ReadsValuesAsTheyStandAndRefusesAMissingFileOrKeyAndAFileOthersMayRead) {
