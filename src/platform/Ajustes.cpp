@@ -19,6 +19,7 @@ namespace {
 // read, without the "\n", so that a write can put back all it does not change.
 struct Seccion {
     QString nombre;
+    QString plegado;        // the name as the index compares it
     bool accesible = false; // a header with a usable name: its keys can be read
     std::vector<QByteArray> lineas;
     std::size_t ultimaClave = 0; // index of the last key line (0: the header)
@@ -49,6 +50,16 @@ QString Plegar(const QString& nombre) {
 
 QString ClaveIndice(const QString& seccion, const QString& clave) {
     return Plegar(seccion) + u'\n' + Plegar(clave);
+}
+
+// The same for a section already folded and a key already trimmed.
+QString ClaveIndicePlegada(const QString& seccionPlegada, QStringView clave) {
+    QString indice;
+    indice.reserve(seccionPlegada.size() + 1 + clave.size());
+    indice += seccionPlegada;
+    indice += u'\n';
+    indice += clave.toString().toCaseFolded();
+    return indice;
 }
 
 std::map<QString, Archivo>& Cache() {
@@ -138,6 +149,7 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
     if (lineas.size() > 0 && lineas.last().isEmpty()) {
         lineas.removeLast(); // the break that ends the last line starts no line
     }
+    archivo.indiceClaves.reserve(lineas.size());
     int numero = 0;
     for (QByteArray& cruda : lineas) {
         ++numero;
@@ -153,9 +165,10 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
             Seccion nueva;
             nueva.nombre = recortada.mid(1, recortada.size() - 2).trimmed();
             nueva.accesible = !nueva.nombre.isEmpty();
+            nueva.plegado = Plegar(nueva.nombre);
             nueva.lineas.push_back(std::move(cruda));
             if (nueva.accesible) {
-                archivo.indiceSecciones.insert(Plegar(nueva.nombre), archivo.secciones.size());
+                archivo.indiceSecciones.insert(nueva.plegado, archivo.secciones.size());
             } else {
                 Avisar(QStringLiteral("Archivo de configuracion danado: %1, linea %2: seccion sin nombre, "
                                       "sus claves se ignoran")
@@ -172,7 +185,7 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
             continue;
         }
         const qsizetype igual = linea.indexOf(u'=');
-        const QString clave = igual > 0 ? linea.left(igual).trimmed() : QString();
+        const QStringView clave = igual > 0 ? QStringView(linea).left(igual).trimmed() : QStringView();
         if (clave.isEmpty() || !actual.accesible) {
             if (actual.accesible || archivo.secciones.size() == 1) {
                 Avisar(QStringLiteral("Archivo de configuracion danado: %1, linea %2 ignorada: %3")
@@ -184,7 +197,7 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
         }
         actual.ultimaClave = indice;
         archivo.indiceClaves.insert(
-            ClaveIndice(actual.nombre, clave),
+            ClaveIndicePlegada(actual.plegado, clave),
             Valor{archivo.secciones.size() - 1, indice, Desescapar(QStringView(linea).mid(igual + 1))});
     }
 }
@@ -278,6 +291,7 @@ void Poner(Archivo& archivo, const QString& seccion, const QString& clave, const
         }
         Seccion nueva;
         nueva.nombre = seccion.trimmed();
+        nueva.plegado = Plegar(seccion);
         nueva.accesible = true;
         nueva.lineas.push_back(LineaNueva(archivo, u'[' + nueva.nombre + u']'));
         numero = archivo.secciones.size();
