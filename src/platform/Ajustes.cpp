@@ -153,10 +153,15 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
     int numero = 0;
     for (QByteArray& cruda : lineas) {
         ++numero;
+        QString linea = QString::fromUtf8(cruda);
         if (numero == 1) {
             archivo.retornoDeCarro = cruda.endsWith('\r');
+            // Windows editors start a UTF-8 file with a byte-order mark; it
+            // stays on disk but is no part of the first line's text.
+            if (linea.startsWith(QChar(0xFEFF))) {
+                linea.remove(0, 1);
+            }
         }
-        QString linea = QString::fromUtf8(cruda);
         if (linea.endsWith(u'\r')) {
             linea.chop(1);
         }

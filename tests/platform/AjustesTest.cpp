@@ -124,10 +124,11 @@ TEST(Ajustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "4");
     EXPECT_FALSE(avisos.isEmpty());
 
-    // A file written on Windows keeps its line ends.
-    entorno.Escribir(ruta, "[A]\r\nx=1\r\n\r\n[B]\r\n");
+    // A file written on Windows keeps its byte-order mark and line ends.
+    entorno.Escribir(ruta, "\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n[B]\r\n");
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "A", "y", "2"));
-    EXPECT_EQ(EntornoPrueba::Leer(ruta), "[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\n");
+    EXPECT_EQ(EntornoPrueba::Leer(ruta), "\xEF\xBB\xBF[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\n");
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "A", "x"), "1");
     Ajustes::EstablecerAvisos(nullptr);
 }
 
