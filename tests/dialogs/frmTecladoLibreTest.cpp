@@ -107,6 +107,7 @@ TEST(frmTecladoLibre, LaDisposicionAlfabeticaTieneFilasDeOchoYUnTecladoNumerico)
 }
 
 TEST(frmTecladoLibre, CadaActivacionYElBotonCambianLaDisposicion) {
+    ASSERT_EQ(Twips::Pantalla(), QSize(12000, 9000)); // ctest gives the program an 800 × 600 screen
     frmTecladoLibre teclado;
     EXPECT_TRUE(teclado.MfTecladoQWERTY);
     EXPECT_TRUE(teclado.bActivo);
@@ -123,9 +124,9 @@ TEST(frmTecladoLibre, CadaActivacionYElBotonCambianLaDisposicion) {
     EXPECT_EQ(teclado.cmdTipoTeclado->text(), "ABCDEF...");
     EXPECT_FALSE(teclado.MfTecladoQWERTY);
     EXPECT_EQ(teclado.cmdLetra[41]->text(), "BORRAR");
-    // Keys in proportion to the screen: 8200..9680 twips across, 740/12000 of its height.
-    const int alto = Twips::APixeles(2280 + Twips::Pantalla().height() * 740.0 / 12000) - Twips::APixeles(2280);
-    EXPECT_EQ(teclado.cmdLetra[41]->geometry(), QRect(547, 152, 98, alto));
+    // 8200..9680 × 2280..2835 twips: the edges rounded to pixels.
+    EXPECT_EQ(teclado.cmdLetra[41]->geometry(), QRect(547, 152, 98, 37));
+    EXPECT_EQ(teclado.cmdLetra[0]->size(), QSize(49, 37));
     EXPECT_EQ(teclado.txtTexto->x(), Twips::APixeles(600));
     EXPECT_EQ(teclado.size(), Twips::APixeles(QSize(9990, 6375)));
 
