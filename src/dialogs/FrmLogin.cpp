@@ -81,6 +81,7 @@ QPixmap DibujoCandado(int lado) {
 
 FrmLogin::FrmLogin(QWidget* padre) : QDialog(padre) {
     setWindowTitle(QStringLiteral("Login"));
+    setFont(QFont(QStringLiteral("Arial"), 10));
     setFixedSize(Twips::APixeles(QSize(5820, 2700)));
 
     Image1 = new QLabel(this);
