@@ -15,10 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
-#include <QStyle>
 
 namespace {
 
