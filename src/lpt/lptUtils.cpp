@@ -89,11 +89,11 @@ bool Letra(qint16 base, int codigo) {
     return true;
 }
 
-template <typename Codigo, typename Texto> bool Cadena(qint16 base, Texto texto, Codigo codigo) {
+bool Cadena(qint16 base, QByteArrayView bytes) {
     bool escrito = true;
     try {
-        for (auto unidad : texto) {
-            if (!Letra(base, codigo(unidad))) {
+        for (char b : bytes) {
+            if (!Letra(base, quint8(b))) {
                 escrito = false;
                 break;
             }
@@ -196,11 +196,12 @@ bool ImprimirLetra(qint16 base, QStringView letra) {
 }
 
 bool ImprimirCadena(qint16 base, QStringView texto) {
-    return Cadena(base, texto, [](QChar c) { return int(quint8(Cp1252::CodificarCaracter(c))); });
+    // Encoded whole, so that a character outside the BMP is one '?'.
+    return Cadena(base, Cp1252::Codificar(texto));
 }
 
 bool ImprimirCadena(qint16 base, QByteArrayView bytes) {
-    return Cadena(base, bytes, [](char b) { return int(quint8(b)); });
+    return Cadena(base, bytes);
 }
 
 QString dec2bin(qint64 valor) {

@@ -97,6 +97,10 @@ TEST(clsDES, FrameMatchesAnIndependentCbcForEveryLengthAndKey) {
     des.Key(QString());
     EXPECT_TRUE(cifraCon(des, {}, "\0\0\0\0\0\0\0\0"));
     EXPECT_NE(des.EncryptString("Cola"), des.EncryptString("Cola")); // a random first block
+    // A character outside the BMP is one '?' byte of plaintext.
+    EXPECT_EQ(des.DecryptString(des.EncryptString(QString::fromUtf8("a\xF0\x9F\x8D\x95"
+                                                                    "b"))),
+              QStringLiteral("a?b"));
 }
 
 TEST(clsDES, StoredPasswordsAndBadCiphertext) {

@@ -17,10 +17,10 @@ TEST_F(PuertoLptPrueba, ImprimirCadenaStrobesEveryByteToAReadyPrinter) {
     const QByteArray comando("\x1b@\x1b!\x10Total\xf1\x00\xff", 12);
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView(comando)));
     EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando) << "in the file when the call returns";
-    EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"Año 3€")));
+    EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"Año 3€ \U0001F355")));
     EXPECT_TRUE(ImprimirLetra(0x378, u"xyz"));
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView()));
-    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando + "A\xf1o 3\x80x");
+    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando + "A\xf1o 3\x80 ?x");
     EXPECT_EQ(puerto.read8(0x37A) & 1, 0) << "strobe released";
 
     // The status as the printer control reads it: bit 7 is 1 while busy.
