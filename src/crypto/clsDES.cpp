@@ -5,13 +5,14 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <bit>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <random>
 
@@ -522,16 +523,44 @@ std::optional<QByteArray> LeerArchivo(const QString& ruta) {
     return contenido;
 }
 
+// Something stands at `ruta`: a file, or a symbolic link even when it leads
+// nowhere (an output is never created through one).
+bool SalidaExiste(const QString& ruta) {
+    const QFileInfo info(ruta);
+    return info.isSymLink() || info.exists();
+}
+
+// Writes a new file at `ruta`, replacing whatever entry stands there. The
+// bytes go to a fresh file beside it, created exclusively (so a link planted
+// under that name is not followed either), which is then renamed over `ruta`.
+// The rename replaces the entry itself: an existing file is gone as if it had
+// been deleted first, a symbolic link is replaced and what it points to is
+// never written. On any failure the old entry stays as it was.
 bool EscribirArchivo(const QString& ruta, const QByteArray& contenido) {
-    QSaveFile archivo(ruta);
-    if (!archivo.open(QIODevice::WriteOnly)) {
+    for (int intento = 0; intento < 16; ++intento) {
+        const QString nombre = ruta + QStringLiteral(".tmp") +
+                               QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
+        QFile temporal(nombre);
+        if (!temporal.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo(nombre).isSymLink() || QFileInfo::exists(nombre)) {
+                continue; // the name is taken: try another
+            }
+            return false;
+        }
+        const bool escrito = temporal.write(contenido) == contenido.size() && temporal.flush();
+        temporal.close();
+        std::error_code error;
+        if (escrito && temporal.error() == QFileDevice::NoError) {
+            std::filesystem::rename(std::filesystem::path(QFile::encodeName(nombre).toStdString()),
+                                    std::filesystem::path(QFile::encodeName(ruta).toStdString()), error);
+            if (!error) {
+                return true;
+            }
+        }
+        QFile::remove(nombre);
         return false;
     }
-    if (archivo.write(contenido) != contenido.size()) {
-        archivo.cancelWriting();
-        return false;
-    }
-    return archivo.commit();
+    return false;
 }
 
 } // namespace
@@ -539,7 +568,7 @@ bool EscribirArchivo(const QString& ruta, const QByteArray& contenido) {
 bool clsDES::EncryptFile(const QString& InFile, const QString& OutFile, bool Overwrite, const QString& Key,
                          bool OutputIn64) {
     try {
-        if (!FileExists(InFile) || (!Overwrite && FileExists(OutFile))) {
+        if (!FileExists(InFile) || (!Overwrite && SalidaExiste(OutFile))) {
             return false;
         }
         std::optional<QByteArray> buffer = LeerArchivo(InFile);
@@ -556,7 +585,7 @@ bool clsDES::EncryptFile(const QString& InFile, const QString& OutFile, bool Ove
 bool clsDES::DecryptFile(const QString& InFile, const QString& OutFile, bool Overwrite, const QString& Key,
                          bool IsFileIn64) {
     try {
-        if (!FileExists(InFile) || (!Overwrite && FileExists(OutFile))) {
+        if (!FileExists(InFile) || (!Overwrite && SalidaExiste(OutFile))) {
             return false;
         }
         std::optional<QByteArray> buffer = LeerArchivo(InFile);

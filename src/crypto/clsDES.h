@@ -65,8 +65,10 @@ public:
 
     // File versions of EncryptByte/DecryptByte on local paths. False when
     // InFile is missing, when OutFile exists and Overwrite is false (both files
-    // are then untouched), or on any read, decode or write failure. OutFile is
-    // replaced atomically. With OutputIn64 the output file holds the Base64
+    // are then untouched; a symbolic link counts as existing even when it leads
+    // nowhere), or on any read, decode or write failure. OutFile is replaced
+    // atomically by a new file: a symbolic link there is replaced itself, and
+    // what it points to is never written. With OutputIn64 the output file holds the Base64
     // text (CR LF line breaks, no terminator); with IsFileIn64 the input is
     // read as such. A failed size check still writes the decrypted frame and
     // returns true.

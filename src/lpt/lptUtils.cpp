@@ -10,6 +10,7 @@
 #include <QFile>
 #include <chrono>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -20,7 +21,14 @@ using lpt::Out32;
 constexpr int kLimiteEpp = 3;
 constexpr int kLimite = 25;
 
-// Yielding costs more than a whole character, so the wait loops yield by
+// A wait on a printer that is not ready spins only for its first moments: a
+// printer taking a byte is ready again within microseconds. After that it
+// sleeps between status reads, so that a printer that is off or out of paper
+// costs no processor time, and lets pending events run on every pass.
+constexpr auto kGiro = std::chrono::microseconds(200);
+constexpr auto kPausa = std::chrono::milliseconds(1);
+
+// Yielding costs more than a whole character, so the spinning passes yield by
 // elapsed time instead of on every pass. The time is looked at every few
 // passes; a pass is at least one status read (a microsecond on a real port),
 // so pending events still run within a millisecond.
@@ -30,22 +38,48 @@ constexpr auto kIntervaloCesion = std::chrono::microseconds(500);
 int g_pasesHastaMirar = 1;
 std::chrono::steady_clock::time_point g_ultimaCesion;
 
+void CederYa() {
+    QCoreApplication::processEvents();
+    g_ultimaCesion = std::chrono::steady_clock::now();
+}
+
 inline void Ceder() {
     if (--g_pasesHastaMirar > 0) {
         return;
     }
     g_pasesHastaMirar = kPasesEntreMiradas;
-    const auto ahora = std::chrono::steady_clock::now();
-    if (ahora - g_ultimaCesion >= kIntervaloCesion) {
-        QCoreApplication::processEvents();
-        g_ultimaCesion = std::chrono::steady_clock::now();
+    if (std::chrono::steady_clock::now() - g_ultimaCesion >= kIntervaloCesion) {
+        CederYa();
     }
 }
 
-// The second of the wall clock as its "hh:mm:ss" text would show it.
-int Segundo() {
-    return Reloj::Ahora().time().msecsSinceStartOfDay() / 1000;
-}
+// The time-out counts changes of the second as a "hh:mm:ss" clock shows them.
+// They are worked out from the monotonic clock and the wall clock's fraction
+// of a second at the start of the wait, so the loop never asks the wall clock
+// (and with it the time zone) for the time.
+class Espera {
+public:
+    // Changes of the second since the first call, which starts the wait.
+    int Segundos() {
+        if (!m_empezada) {
+            m_empezada = true;
+            m_fraccion = std::chrono::milliseconds(Reloj::Ahora().time().msec());
+            m_inicio = Reloj::Monotono();
+            return 0;
+        }
+        m_transcurrido = Reloj::Monotono() - m_inicio;
+        return int((m_fraccion + m_transcurrido) / std::chrono::seconds(1));
+    }
+
+    // Past the first moments: the wait sleeps between status reads.
+    bool Dormida() const { return m_transcurrido >= kGiro; }
+
+private:
+    bool m_empezada = false;
+    std::chrono::nanoseconds m_fraccion{0};
+    std::chrono::nanoseconds m_inicio{0};
+    std::chrono::nanoseconds m_transcurrido{0};
+};
 
 // One character with the handshake; raises ErrorEjecucion like the original.
 // `codigo` is -1 when there is no character to send. The time-out is logged
@@ -54,24 +88,25 @@ bool Letra(qint16 base, int codigo) {
     const bool epp = lpt::TipoEsEpp();
     const int limite = epp ? kLimiteEpp : kLimite;
     int contador = 0;
-    int recordado = -1; // read only once the printer is found not ready
+    Espera espera; // started only once the printer is found not ready
     for (;;) {
         const int estado = Inp32(Direccion(base, 1));
         // EPP: busy line only; otherwise not busy, paper present and no error.
         const bool listo = epp ? (estado & 0x80) != 0 : (estado & 0xA8) == 0x88;
-        Ceder();
+        if (espera.Dormida()) {
+            CederYa();
+        } else {
+            Ceder();
+        }
         if (listo) {
             break;
         }
-        const int segundo = Segundo();
-        if (recordado < 0) {
-            recordado = segundo;
-        } else if (segundo != recordado) {
-            recordado = segundo;
-            ++contador;
-        }
+        contador = espera.Segundos();
         if (contador >= limite) {
             break;
+        }
+        if (espera.Dormida()) {
+            std::this_thread::sleep_for(kPausa);
         }
     }
     if (contador >= kLimite) {
@@ -89,11 +124,11 @@ bool Letra(qint16 base, int codigo) {
     return true;
 }
 
-template <typename Codigo, typename Texto> bool Cadena(qint16 base, Texto texto, Codigo codigo) {
+bool Cadena(qint16 base, QByteArrayView bytes) {
     bool escrito = true;
     try {
-        for (auto unidad : texto) {
-            if (!Letra(base, codigo(unidad))) {
+        for (char b : bytes) {
+            if (!Letra(base, quint8(b))) {
                 escrito = false;
                 break;
             }
@@ -196,11 +231,12 @@ bool ImprimirLetra(qint16 base, QStringView letra) {
 }
 
 bool ImprimirCadena(qint16 base, QStringView texto) {
-    return Cadena(base, texto, [](QChar c) { return int(quint8(Cp1252::CodificarCaracter(c))); });
+    // Encoded whole, so that a character outside the BMP is one '?'.
+    return Cadena(base, Cp1252::Codificar(texto));
 }
 
 bool ImprimirCadena(qint16 base, QByteArrayView bytes) {
-    return Cadena(base, bytes, [](char b) { return int(quint8(b)); });
+    return Cadena(base, bytes);
 }
 
 QString dec2bin(qint64 valor) {

@@ -20,8 +20,12 @@ bool WriteData(qint16 base, int valor);
 // (valor AND 2^n) \ 2^n.
 int BitOf(int valor, int n);
 
-// Writes one character (only the first of `letra` counts) with the busy wait,
-// the strobe pulse and the acknowledge wait. True when it was written.
+// Writes one character (only the first of `letra` counts): waits until the
+// printer is ready (on an EPP port: not busy, and at most about 3 seconds,
+// after which the character is written anyway; otherwise: not busy, paper
+// present and no error, at most about 25 seconds, after which it is not
+// written and PRT.ERR says so), puts it on the data lines and pulses the
+// strobe. The acknowledge line is not watched. True when it was written.
 bool ImprimirLetra(qint16 base, QStringView letra);
 
 // Writes every character in order; true when all were written (also for an

@@ -28,12 +28,27 @@ char CodificarCaracter(QChar c) {
     return '?';
 }
 
+qsizetype CodificarEn(QStringView texto, char* destino) {
+    char* const inicio = destino;
+    const qsizetype n = texto.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = texto[i];
+        if (c.unicode() < 0x80) {
+            *destino++ = static_cast<char>(c.unicode());
+            continue;
+        }
+        // Both halves of a pair are one character outside the code page.
+        if (c.isHighSurrogate() && i + 1 < n && texto[i + 1].isLowSurrogate()) {
+            ++i;
+        }
+        *destino++ = CodificarCaracter(c);
+    }
+    return destino - inicio;
+}
+
 QByteArray Codificar(QStringView texto) {
     QByteArray salida(texto.size(), Qt::Uninitialized);
-    char* destino = salida.data();
-    for (QChar c : texto) {
-        *destino++ = c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : CodificarCaracter(c);
-    }
+    salida.truncate(CodificarEn(texto, salida.data()));
     return salida;
 }
 

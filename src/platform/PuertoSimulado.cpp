@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,19 +17,11 @@ namespace {
 
 constexpr qsizetype kPendienteMaximo = 64 * 1024;
 
-// The condition file is re-read at most once a second, so the status reads
-// look at a coarse clock, and only every so many reads: even that clock costs
-// more than the rest of a read.
-constexpr int kLecturasEntreRevisiones = 64;
-
+// The condition file is re-read at most once a second, on time alone: a
+// printer nobody prints to is still seen to change. Status reads come fast
+// while a character waits, so they look at the coarse clock.
 qint64 MilisegundosMonotonos() {
-    timespec t{};
-#ifdef CLOCK_MONOTONIC_COARSE
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-#else
-    clock_gettime(CLOCK_MONOTONIC, &t);
-#endif
-    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::MonotonoGrueso()).count();
 }
 
 std::optional<quint8> InterpretarEstado(const QByteArray& contenido) {
@@ -200,14 +192,14 @@ quint8 PuertoSimulado::LeerEstado() {
 }
 
 void PuertoSimulado::RevisarArchivoEstado() {
-    if (!m_archivos || --m_lecturasHastaRevisar > 0) {
+    if (!m_archivos) {
         return;
     }
-    m_lecturasHastaRevisar = kLecturasEntreRevisiones;
     const qint64 ahora = MilisegundosMonotonos();
-    if (ahora < m_proximaRevision) {
+    if (!m_releer && ahora < m_proximaRevision) {
         return;
     }
+    m_releer = false;
     m_proximaRevision = ahora + 1000;
     QFile f(m_rutaEstado);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -266,9 +258,6 @@ bool PuertoSimulado::AbrirCaptura() {
 }
 
 void PuertoSimulado::Vaciar() {
-    // The next call may come after a long pause: let its first status read
-    // look at the condition file.
-    m_lecturasHastaRevisar = 0;
     if (m_usados == 0) {
         return;
     }

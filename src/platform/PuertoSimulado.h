@@ -44,8 +44,10 @@
 //   <root>/lpt/378.estado  when present, the printer's condition: one word,
 //                          listo (0xD8), ocupado (0x58), sin-papel (0xF8),
 //                          error (0xD0), or a raw status byte "0x..". Read on
-//                          the first status read and then at most once a
-//                          second. Unknown text is ignored; without the file the
+//                          the first status read, then again on the first
+//                          status read a second or more after the last reading
+//                          (time alone decides, however few or many reads
+//                          come). Unknown text is ignored; without the file the
 //                          condition set through EstablecerEstado applies.
 //
 // Tests install a port with PuertoSimulado::Instalar and drive it through the
@@ -112,10 +114,7 @@ public:
     qint64 Estrobos() const { return m_estrobos; }
 
     // The next status read reads the condition file again, whatever its age.
-    void ReleerEstado() {
-        m_proximaRevision = 0;
-        m_lecturasHastaRevisar = 0;
-    }
+    void ReleerEstado() { m_releer = true; }
 
     QString RutaCaptura() const { return m_rutaCaptura; }
     QString RutaEstado() const { return m_rutaEstado; }
@@ -144,8 +143,8 @@ private:
 
     quint8 m_estadoFijado = kListo;
     std::optional<quint8> m_estadoArchivo;
-    qint64 m_proximaRevision = 0; // monotonic milliseconds
-    int m_lecturasHastaRevisar = 0;
+    bool m_releer = true;         // the next status read reads the file whatever the time
+    qint64 m_proximaRevision = 0; // monotonic milliseconds (Reloj::MonotonoGrueso)
     int m_ocupadoLecturas = 0;
     std::optional<QDateTime> m_ocupadoHasta;
     qint64 m_bytesHastaCambio = 0;

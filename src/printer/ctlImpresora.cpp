@@ -10,6 +10,7 @@
 #include "support/Bitacora.h"
 
 #include <QDeadlineTimer>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <array>
 
@@ -84,7 +85,6 @@ QString Letra(int estado) {
 
 struct ctlImpresora::Privado {
     std::array<PuertoSerie, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
-    QByteArray salida;                  // reused for every text, so printing a line allocates nothing
 
     PuertoSerie* Serie(qint16 numero) {
         return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
@@ -209,27 +209,28 @@ void ctlImpresora::EnviarComando(QByteArrayView bytes, std::string_view textoErr
 
 bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
     // Parallel: text [+ 0A 0D]. Serial: [0D +] text [+ 0A 0D].
+    // Each call owns the bytes it sends until it returns: the parallel port's
+    // busy wait lets events run, and one of them may print on this very
+    // control meanwhile. A line of usual length is built on the stack.
     const bool serie = !m_esLpt;
     const qsizetype inicio = serie && conFinDeLinea ? 1 : 0;
-    QByteArray& salida = d->salida;
-    salida.resize(inicio + texto.size() + (conFinDeLinea ? 2 : 0));
+    QVarLengthArray<char, 256> salida(inicio + texto.size() + (conFinDeLinea ? 2 : 0));
     char* destino = salida.data();
     if (inicio != 0) {
         *destino++ = '\x0D';
     }
-    for (QChar c : texto) {
-        *destino++ = c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : Cp1252::CodificarCaracter(c);
-    }
+    destino += Cp1252::CodificarEn(texto, destino);
     if (conFinDeLinea) {
         *destino++ = '\x0A';
         *destino++ = '\x0D';
     }
+    const QByteArrayView bytes(salida.data(), destino - salida.data());
     try {
         if (m_esLpt) {
-            return ImprimirCadena(m_direccionLpt, QByteArrayView(salida));
+            return ImprimirCadena(m_direccionLpt, bytes);
         }
         PuertoSerie* p = d->Serie(m_numeroPuerto);
-        return p != nullptr && p->PortOpen() && p->Output(salida);
+        return p != nullptr && p->PortOpen() && p->Output(bytes);
     } catch (const std::exception&) {
         return false;
     }

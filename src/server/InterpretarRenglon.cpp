@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr qsizetype kCitaMaxima = 80;
+
 enum class Operacion { Ninguna, Negrita, Color, Subrayado, Invertido, ExtraExpandido, Expandido, Caja, Corte, Avance };
 
 struct Etiqueta {
@@ -87,7 +89,12 @@ ResultadoRenglon InterpretarRenglon(ctlImpresora& pr2, QStringView renglon) {
         }
         const qsizetype cierre = renglon.indexOf(u'>', p);
         if (cierre < 0) {
-            throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(renglon.toString()));
+            // The message is logged at every tick until the job is mended:
+            // quote only the start of a long line.
+            const QString cita = renglon.size() > kCitaMaxima
+                                     ? renglon.left(kCitaMaxima).toString() + QStringLiteral("...")
+                                     : renglon.toString();
+            throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(cita));
         }
         if (const Etiqueta* e = Buscar(renglon.mid(p, cierre - p + 1))) {
             Ejecutar(pr2, *e);

@@ -8,6 +8,8 @@
 
 struct OpcionesArranque {
     // Service mode: no window and no tray icon; messages go to standard error.
+    // Window mode (false) runs inside a QApplication whose message boxes are
+    // already installed.
     bool servicio = false;
     // Window mode: creates the server window and runs its load step, which
     // serves the queue from then on; returns whether the load step completed.
@@ -21,7 +23,7 @@ enum SalidaArranque : int {
     kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
     kSalidaConexion = 2,    // Conectar failed
     kSalidaCarga = 3,       // the terminal's printers could not be read
-    kSalidaPantalla = 4,    // window mode without a display to show the window on
+    kSalidaSinPantalla = 4, // window mode without a display it can open (main)
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,

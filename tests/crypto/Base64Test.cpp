@@ -9,6 +9,7 @@ TEST(Base64, MatchesQtsEncoderInLinesOfSeventySix) {
     EXPECT_EQ(des.Encode64(QStringLiteral("ñ€")), QStringLiteral("8YA="));
     EXPECT_EQ(des.Decode64(QStringLiteral("8YA=")), QStringLiteral("ñ€"));
     EXPECT_EQ(des.Encode64({}), QString());
+    EXPECT_EQ(des.Encode64(QString::fromUtf8("\xF0\x9F\x8D\x95")), QStringLiteral("Pw==")) << "one '?'";
 
     // Every length against Qt's own encoder, with CR LF after every 76 characters once the
     // text is longer than one line, and back, with and without the line breaks.

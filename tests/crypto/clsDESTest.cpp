@@ -6,6 +6,8 @@
 #include "support/ErrorEjecucion.h"
 #include "testsupport/EntornoPrueba.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <gtest/gtest.h>
 #include <openssl/des.h>
@@ -97,6 +99,10 @@ TEST(clsDES, FrameMatchesAnIndependentCbcForEveryLengthAndKey) {
     des.Key(QString());
     EXPECT_TRUE(cifraCon(des, {}, "\0\0\0\0\0\0\0\0"));
     EXPECT_NE(des.EncryptString("Cola"), des.EncryptString("Cola")); // a random first block
+    // A character outside the BMP is one '?' byte of plaintext.
+    EXPECT_EQ(des.DecryptString(des.EncryptString(QString::fromUtf8("a\xF0\x9F\x8D\x95"
+                                                                    "b"))),
+              QStringLiteral("a?b"));
 }
 
 TEST(clsDES, StoredPasswordsAndBadCiphertext) {
@@ -157,4 +163,20 @@ TEST(clsDES, FilesRefuseToOverwriteAndRoundTrip) {
     EXPECT_FALSE(des.DecryptFile(entorno.Escribir(ruta("vacio.b64"), ""), ruta("salida.txt"), true, "k", true));
     ASSERT_TRUE(des.DecryptFile(ruta("cifrado.bin"), ruta("salida.txt"), true, "otra", false));
     EXPECT_EQ(EntornoPrueba::Leer(ruta("salida.txt")).size(), 40);
+
+    // An output that is a symbolic link: the link is replaced by a new file and
+    // what it points to is never written, whether it exists or not. Without
+    // Overwrite even a dangling link counts as an existing output.
+    const QString objetivo = entorno.Escribir(ruta("objetivo"), "intacto");
+    ASSERT_TRUE(QFile::link(objetivo, ruta("enlace")) && QFile::link(ruta("nadie"), ruta("colgante")));
+    EXPECT_FALSE(des.EncryptFile(claro, ruta("colgante"), false, "k", false));
+    EXPECT_FALSE(QFileInfo::exists(ruta("nadie")));
+    ASSERT_TRUE(des.EncryptFile(claro, ruta("enlace"), true, "k", false));
+    ASSERT_TRUE(des.DecryptFile(ruta("cifrado.bin"), ruta("colgante"), true, "k", false));
+    EXPECT_EQ(EntornoPrueba::Leer(objetivo), "intacto");
+    EXPECT_FALSE(QFileInfo::exists(ruta("nadie")));
+    EXPECT_FALSE(QFileInfo(ruta("enlace")).isSymLink() || QFileInfo(ruta("colgante")).isSymLink());
+    EXPECT_EQ(EntornoPrueba::Leer(ruta("colgante")), contenido);
+    ASSERT_TRUE(des.DecryptFile(ruta("enlace"), ruta("salida.txt"), true, "k", false));
+    EXPECT_EQ(EntornoPrueba::Leer(ruta("salida.txt")), contenido);
 }

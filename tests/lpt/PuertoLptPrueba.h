@@ -30,7 +30,7 @@ protected:
     }
 
     EntornoPrueba m_entorno;
-    const QDateTime m_inicio{QDate(2026, 12, 5), QTime(10, 0, 0)};
+    QDateTime m_inicio{QDate(2026, 12, 5), QTime(10, 0, 0)};
     QDateTime m_ahora = m_inicio;
     int m_paso = 0;
 };

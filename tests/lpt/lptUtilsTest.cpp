@@ -3,6 +3,7 @@
 #include "lpt/lptTest.h"
 #include "platform/PuertoDirecto.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cerrno>
 #include <utility>
@@ -17,10 +18,10 @@ TEST_F(PuertoLptPrueba, ImprimirCadenaStrobesEveryByteToAReadyPrinter) {
     const QByteArray comando("\x1b@\x1b!\x10Total\xf1\x00\xff", 12);
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView(comando)));
     EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando) << "in the file when the call returns";
-    EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"Año 3€")));
+    EXPECT_TRUE(ImprimirCadena(0x378, QStringView(u"Año 3€ \U0001F355")));
     EXPECT_TRUE(ImprimirLetra(0x378, u"xyz"));
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView()));
-    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando + "A\xf1o 3\x80x");
+    EXPECT_EQ(EntornoPrueba::Leer(puerto.RutaCaptura()), comando + "A\xf1o 3\x80 ?x");
     EXPECT_EQ(puerto.read8(0x37A) & 1, 0) << "strobe released";
 
     // The status as the printer control reads it: bit 7 is 1 while busy.
@@ -50,6 +51,7 @@ TEST_F(PuertoLptPrueba, EppPortWritesAfterTheShorterWait) {
     m_paso = 100;
     PuertoSimulado& puerto = Instalar(Tipo::Epp);
     ASSERT_TRUE(TestPortFunction(0x378));
+    m_ahora = m_inicio; // the port reads the clock too, on every status read
 
     // Busy throughout: the character goes out anyway, into a printer that
     // does not take it.
@@ -76,6 +78,34 @@ TEST_F(PuertoLptPrueba, WaitLetsPendingEventsRun) {
     QTimer::singleShot(0, [&puerto] { puerto.EstablecerEstado(PuertoSimulado::kListo); });
     EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView("z")));
     EXPECT_EQ(puerto.Capturado(), "z");
+}
+
+TEST_F(PuertoLptPrueba, ABusyPrinterIsPolledNotSpunOn) {
+    // A clock a hundred times faster than the real one: the 25 seconds of a
+    // blocked printer pass in a quarter of a second. Polled about once a
+    // millisecond after the first moments, the status is read a few hundred
+    // times in them; spun on, hundreds of thousands of times.
+    QElapsedTimer real;
+    int rapidez = 100;
+    const auto reloj = [&] { return m_ahora = m_inicio.addMSecs(real.nsecsElapsed() * rapidez / 1000000); };
+    PuertoSimulado& puerto = Instalar(Tipo::Spp);
+    ASSERT_TRUE(TestPortFunction(0x378));
+    puerto.EstablecerEstado(PuertoSimulado::kOcupado);
+    const qint64 antes = puerto.LecturasEstado();
+    real.start();
+    Reloj::Establecer(reloj);
+    EXPECT_FALSE(ImprimirCadena(0x378, QByteArrayView("A")));
+    EXPECT_GE(m_inicio.msecsTo(m_ahora), 24000) << "25 changes of the second";
+    EXPECT_LT(puerto.LecturasEstado() - antes, 2500);
+
+    // While it sleeps between reads the wait still lets events through: a
+    // timer frees the printer 20 ms (real) into a 2.5-second wait.
+    rapidez = 10;
+    m_inicio = m_ahora = QDateTime(QDate(2026, 12, 5), QTime(11, 0, 0));
+    real.restart();
+    QTimer::singleShot(20, [&puerto] { puerto.EstablecerEstado(PuertoSimulado::kListo); });
+    EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView("B")));
+    EXPECT_EQ(puerto.Capturado(), "B");
 }
 
 TEST_F(PuertoLptPrueba, Dec2bin) {

@@ -1,6 +1,7 @@
 #include "platform/PuertoSimulado.h"
 #include "platform/Ajustes.h"
 #include "platform/PuertoDirecto.h"
+#include "platform/Reloj.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QFile>
@@ -54,12 +55,25 @@ TEST(PuertoSimulado, ConditionFile) {
         EXPECT_EQ(puerto.read8(0x379), crudo);
     }
 
-    // Read at most once a second: a change is not seen at once.
+    // Read at most once a second, on time alone: however many status reads
+    // come within the second, the change is not seen; the first read after it,
+    // however few came before, sees it.
+    QDateTime ahora(QDate(2026, 12, 5), QTime(10, 0));
+    Reloj::Establecer([&ahora] { return ahora; });
+    puerto.ReleerEstado();
+    EXPECT_EQ(puerto.read8(0x379), 0x58);
     entorno.Escribir(puerto.RutaEstado(), "listo");
     for (int i = 0; i < 1000; ++i) {
         puerto.read8(0x379);
     }
+    ahora = ahora.addMSecs(999);
     EXPECT_EQ(puerto.read8(0x379), 0x58);
+    ahora = ahora.addMSecs(1);
+    EXPECT_EQ(puerto.read8(0x379), 0xD8);
+    entorno.Escribir(puerto.RutaEstado(), "error");
+    ahora = ahora.addSecs(18);
+    EXPECT_EQ(puerto.read8(0x379), 0xD0);
+    Reloj::Establecer({});
 
     // Without the file, the condition set in-process applies again.
     QFile::remove(puerto.RutaEstado());

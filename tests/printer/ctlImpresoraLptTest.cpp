@@ -1,5 +1,7 @@
 #include "PruebaImpresora.h"
 
+#include <QTimer>
+
 TEST_F(ImpresoraLpt, ParallelStatusGivesTheStateLetter) {
     struct Caso {
         quint8 crudo; // active-high status = raw XOR 0x80; its bits 0x78 decide
@@ -39,10 +41,10 @@ TEST_F(ImpresoraLpt, PortNamesModesAndLineEnds) {
 
     // Text is Windows-1252; a parallel port leaves the caller's text alone.
     m_puerto->LimpiarCaptura();
-    QString linea = QString::fromUtf8("Año 3€ ½ \u4e2d");
+    QString linea = QString::fromUtf8("Año 3€ ½ \u4e2d \xF0\x9F\x8D\x95!");
     EXPECT_TRUE(m_pr.Imprimirln(linea));
-    EXPECT_EQ(linea, QString::fromUtf8("Año 3€ ½ \u4e2d"));
-    EXPECT_EQ(Tomar(), QByteArray("A\xF1o 3\x80 \xBD ?\n\r"));
+    EXPECT_EQ(linea, QString::fromUtf8("Año 3€ ½ \u4e2d \xF0\x9F\x8D\x95!"));
+    EXPECT_EQ(Tomar(), QByteArray("A\xF1o 3\x80 \xBD ? ?!\n\r")) << "one '?' for a character outside the BMP";
 
     // An unknown kind is recorded under its own key.
     QString letra;
@@ -60,5 +62,28 @@ TEST_F(ImpresoraLpt, PortNamesModesAndLineEnds) {
         } catch (const ErrorEjecucion& e) {
             EXPECT_EQ(e.Numero(), ErrorEjecucion::kTiposNoCoinciden) << nombre;
         }
+    }
+}
+
+TEST_F(ImpresoraLpt, ALinePrintedFromAnEventInTheBusyWaitLeavesTheWaitingLineWhole) {
+    Enlazar(1);
+    // The printer is busy when each outer line starts; the wait lets an event
+    // through that prints on the same control and frees the printer.
+    const QString larga(5000, u'n');
+    for (const QString& anidada : {QStringLiteral("12345678"), larga}) {
+        SCOPED_TRACE(anidada.size());
+        m_puerto->EstablecerEstado(PuertoSimulado::kOcupado);
+        bool impresa = false;
+        QTimer::singleShot(0, [&] {
+            m_puerto->EstablecerEstado(PuertoSimulado::kListo);
+            QString copia = anidada;
+            impresa = m_pr.Imprimirln(copia) && m_pr.Imprimir(anidada);
+        });
+        QString linea = QStringLiteral("ABCDEFGH");
+        EXPECT_TRUE(m_pr.Imprimirln(linea));
+        EXPECT_TRUE(impresa);
+        const QByteArray esperada = anidada.toLatin1() + "\n\r" + anidada.toLatin1() + "ABCDEFGH\n\r";
+        const QByteArray tomada = Tomar();
+        EXPECT_TRUE(tomada == esperada) << tomada.right(20).toHex(' ').toStdString();
     }
 }

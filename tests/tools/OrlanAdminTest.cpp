@@ -1,11 +1,17 @@
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "testsupport/BaseDatosPrueba.h"
+#include "testsupport/ServidorPostgres.h"
 
 #include <QProcess>
+#include <QSet>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 namespace {
+
+const Motor kMotor = *MotorPorNombre(QStringLiteral(ORLAN_PRUEBA_MOTOR));
 
 struct Resultado {
     int salida = -1;
@@ -13,14 +19,22 @@ struct Resultado {
     QString errores;
 };
 
-Resultado Admin(const QStringList& argumentos, const QByteArray& entrada = QByteArray()) {
-    QProcess proceso;
-    proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/orlan-admin/orlan-admin"), argumentos);
-    proceso.write(entrada);
-    proceso.closeWriteChannel();
-    proceso.waitForFinished(30000);
+std::unique_ptr<QProcess> Lanzar(const QStringList& argumentos, const QByteArray& entrada = QByteArray()) {
+    auto proceso = std::make_unique<QProcess>();
+    proceso->start(QStringLiteral(ORLAN_BUILD_DIR "/tools/orlan-admin/orlan-admin"), argumentos);
+    proceso->write(entrada);
+    proceso->closeWriteChannel();
+    return proceso;
+}
+
+Resultado Esperar(QProcess& proceso) {
+    proceso.waitForFinished(60000);
     return {proceso.exitStatus() == QProcess::NormalExit ? proceso.exitCode() : -1,
             QString::fromUtf8(proceso.readAllStandardOutput()), QString::fromUtf8(proceso.readAllStandardError())};
+}
+
+Resultado Admin(const QStringList& argumentos, const QByteArray& entrada = QByteArray()) {
+    return Esperar(*Lanzar(argumentos, entrada));
 }
 
 QString Valor(const QString& sql) {
@@ -28,15 +42,27 @@ QString Valor(const QString& sql) {
     return filas->Fin() ? QString() : filas->Campo(0).toString();
 }
 
+void Ejecutar(const QString& sql) {
+    Conexion::Instancia().Ejecutar(sql);
+}
+
+// A fresh database with the schema and the demo shop.
+class OrlanAdmin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_bd.Preparar(false)) << m_bd.Error().toStdString();
+        ASSERT_EQ(Admin({"esquema", ORLAN_PRUEBA_MOTOR}).salida, 0);
+        ASSERT_EQ(Admin({"demo"}).salida, 0);
+        ASSERT_TRUE(Conectar());
+    }
+
+    EntornoPrueba m_entorno;
+    BaseDatosPrueba m_bd{m_entorno, kMotor};
+};
+
 } // namespace
 
-TEST(OrlanAdmin, CreatesTheShopAndWritesJobsAsATerminalDoes) {
-    EntornoPrueba entorno;
-    BaseDatosPrueba bd(entorno, Motor::Sqlite);
-    ASSERT_TRUE(bd.Preparar(false));
-    EXPECT_EQ(Admin({"esquema", "sqlite"}).salida, 0);
-    EXPECT_EQ(Admin({"demo"}).salida, 0);
-
+TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
     Resultado r = Admin({"encolar", "--impresora", "9", "hola"});
     EXPECT_EQ(r.salida, 1);
     EXPECT_TRUE(r.errores.contains("no existe la impresora 9")) << r.errores.toStdString();
@@ -44,41 +70,119 @@ TEST(OrlanAdmin, CreatesTheShopAndWritesJobsAsATerminalDoes) {
     r = Admin({"encolar", "--impresora", "2", "--tipo", "P"}, "<B>Mesa 4</B>\nAño 'nuevo'\n");
     ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
     const QString numero = r.texto.trimmed();
-    ASSERT_TRUE(Conectar());
-    EXPECT_EQ(Valor("SELECT Escribiendo || Tipo || id_impresora FROM ColaImpresion WHERE IdTrabajo = " + numero),
+    EXPECT_EQ(Valor("SELECT Escribiendo || Tipo || id_impresora FROM "
+                    "ColaImpresion WHERE IdTrabajo = " +
+                    numero),
               "0P2");
-    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdRenglon = 2 AND IdTrabajo = " + numero),
+    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdRenglon = 2 "
+                    "AND IdTrabajo = " +
+                    numero),
               "Año 'nuevo'");
     EXPECT_EQ(Admin({"encolar", "--impresora", "1", "x"}).texto.trimmed().toInt(), numero.toInt() + 1);
     EXPECT_TRUE(Admin({"cola"}).texto.contains(numero + "\tP\t"));
-    EXPECT_TRUE(Admin({"impresora", "3"}).texto.contains("Puerto: COM2"));
+    // PostgreSQL reports the column names folded to lower case.
+    EXPECT_TRUE(Admin({"impresora", "3"}).texto.contains("Puerto: COM2", Qt::CaseInsensitive));
 
     EXPECT_EQ(Admin({"frobnicar"}).salida, 1);
     EXPECT_EQ(Admin({"encolar", "hola"}).salida, 1);
 }
 
-TEST(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
-    EntornoPrueba entorno;
-    BaseDatosPrueba bd(entorno, Motor::Sqlite);
-    ASSERT_TRUE(bd.Preparar(false));
-    BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=orlan\nLlave=Llave2026x\n");
-    ASSERT_EQ(Admin({"esquema", "sqlite"}).salida, 0);
-    ASSERT_EQ(Admin({"demo"}).salida, 0);
+TEST_F(OrlanAdmin, NumbersJobsFromTheSharedCounterWithoutReusingPrintedOnes) {
+    // No counter yet, and a job still queued: the counter is created above it,
+    // once, even when several writers start at the same moment.
+    Ejecutar("DELETE FROM Parametros WHERE Id_Parametro = 'FOLIOIMPRESION'");
+    Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, "
+             "id_impresora) "
+             "VALUES (41, 'R', 'caja', 0, 1)");
+    std::vector<std::unique_ptr<QProcess>> procesos;
+    for (int i = 0; i < 6; ++i) {
+        procesos.push_back(Lanzar({"encolar", "--impresora", "1", QString::number(i)}));
+    }
+    QSet<int> numeros;
+    for (auto& p : procesos) {
+        const Resultado r = Esperar(*p);
+        EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+        numeros.insert(r.texto.trimmed().toInt());
+    }
+    EXPECT_EQ(numeros, QSet<int>({42, 43, 44, 45, 46, 47}));
 
+    // Printing deletes the jobs; their numbers are not handed out again.
+    Ejecutar("DELETE FROM DetalleColaImpresion");
+    Ejecutar("DELETE FROM ColaImpresion");
+    EXPECT_EQ(Admin({"encolar", "--impresora", "2", "x"}).texto.trimmed(), "48");
+    EXPECT_EQ(Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
+                    "'FOLIOIMPRESION'"),
+              "48");
+}
+
+TEST_F(OrlanAdmin, AJobThatCannotBeWrittenWholeLeavesNothingBehind) {
+    const auto nada = [] {
+        return Valor("SELECT COUNT(*) FROM ColaImpresion") + Valor("SELECT COUNT(*) FROM ImpresorasXImpresion") +
+               Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
+                     "'FOLIOIMPRESION'");
+    };
+    Resultado r = Admin({"encolar", "--impresora", "1"}, QByteArray("uno\ndo\0s\n", 9));
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("renglon 2") && r.errores.contains("nulo")) << r.errores.toStdString();
+    // The column holds 4000 characters, whatever their size in bytes.
+    const QString largo(4000, QChar(u'ñ'));
+    r = Admin({"encolar", "--impresora", "1", "uno", largo + "x"});
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("4000")) << r.errores.toStdString();
+    EXPECT_EQ(Admin({"encolar", "--impresora", "1", "--tipo", "Recibo-largo", "x"}).salida, 1);
+    EXPECT_EQ(nada(), "000");
+
+    r = Admin({"encolar", "--impresora", "1", largo});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = 1"), largo);
+
+    // A statement that fails part-way (a stray line already holds the next
+    // job's second line) takes the header, its printer and its number with it.
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) "
+             "VALUES (2, 2, 'suelto')");
+    r = Admin({"encolar", "--impresora", "1", "a", "b"});
+    EXPECT_EQ(r.salida, 2);
+    EXPECT_EQ(nada(), "111");
+    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 2"), "1");
+}
+
+TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
+    const QByteArray cuenta =
+        QByteArray("Usuario=") + ServidorPostgres::kUsuario + "\nContrasena=" + ServidorPostgres::kContrasena + "\n";
+    BaseDatosPrueba::EscribirCredenciales(cuenta + "Llave=Llave2026x\n");
     clsDES des;
     des.Key("Llave2026x");
     const Resultado impreso = Admin({"contrasena"}, "Muñoz 1\n");
     ASSERT_EQ(impreso.salida, 0) << impreso.errores.toStdString();
     EXPECT_EQ(des.DecryptString(impreso.texto.trimmed(), QString(), true), "Muñoz 1");
 
+    const auto guardada = [&des] {
+        return des.DecryptString(Valor("SELECT Contraseña FROM Empleado WHERE Usuario = 'gerente'"), QString(), true);
+    };
     EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, "secreto\n").salida, 0);
-    ASSERT_TRUE(Conectar());
-    EXPECT_EQ(des.DecryptString(Valor("SELECT Contraseña FROM Empleado WHERE Usuario = 'gerente'"), QString(), true),
-              "secreto");
+    EXPECT_EQ(guardada(), "secreto");
 
+    // The longest password whose stored text fits Empleado.Contraseña.
+    const QByteArray sesenta(60, 'p');
+    EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, sesenta + "\n").salida, 0);
+    EXPECT_EQ(guardada(), sesenta);
+    const Resultado larga = Admin({"contrasena", "--usuario", "gerente"}, sesenta + "q\n");
+    EXPECT_EQ(larga.salida, 1);
+    EXPECT_TRUE(larga.errores.contains("60")) << larga.errores.toStdString();
+    EXPECT_EQ(guardada(), sesenta);
+
+    const Resultado sinNombre = Admin({"contrasena", "--usuario", ""}, "x\n");
+    EXPECT_EQ(sinNombre.salida, 1);
+    EXPECT_TRUE(sinNombre.texto.isEmpty()) << sinNombre.texto.toStdString();
     EXPECT_EQ(Admin({"contrasena", "--usuario", "nadie"}, "x\n").salida, 1);
     EXPECT_EQ(Admin({"contrasena"}, "\n").salida, 1);
-    BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=orlan\n");
+
+    BaseDatosPrueba::EscribirCredenciales(cuenta + "Llave=\n");
+    const Resultado llaveVacia = Admin({"contrasena"}, "x\n");
+    EXPECT_EQ(llaveVacia.salida, 1);
+    EXPECT_TRUE(llaveVacia.texto.isEmpty()) << llaveVacia.texto.toStdString();
+    EXPECT_TRUE(llaveVacia.errores.contains("vacia")) << llaveVacia.errores.toStdString();
+    BaseDatosPrueba::EscribirCredenciales(cuenta);
     const Resultado sinLlave = Admin({"contrasena"}, "x\n");
     EXPECT_EQ(sinLlave.salida, 1);
     EXPECT_TRUE(sinLlave.errores.contains("no hay llave")) << sinLlave.errores.toStdString();

@@ -1,10 +1,14 @@
 #include "Administracion.h"
+#include "Transaccion.h"
 
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "database/Esquema.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -78,6 +82,93 @@ const char* const kDemo[] = {
     "INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)",
 };
 
+// Column sizes of the schema scripts (src/database/esquema/). SQLite does not
+// enforce them, so they are checked before writing and every backend refuses
+// the same input.
+constexpr int kLargoTipo = 10;        // ColaImpresion.Tipo
+constexpr int kLargoUsuario = 50;     // ColaImpresion.Usuario
+constexpr int kLargoDatos = 4000;     // DetalleColaImpresion.Datos
+constexpr int kLargoContrasena = 100; // Empleado.Contraseña
+
+// Characters as the databases count them: code points, not UTF-16 units and
+// not the bytes of UTF-8.
+qsizetype Caracteres(const QString& texto) {
+    return texto.toUcs4().size();
+}
+
+// Why a job cannot be written whole, or nothing when it can.
+QString ErrorDelTrabajo(const Administracion::Trabajo& trabajo) {
+    if (Caracteres(trabajo.tipo) > kLargoTipo) {
+        return QStringLiteral("--tipo admite %1 caracteres como maximo").arg(kLargoTipo);
+    }
+    if (Caracteres(trabajo.usuario) > kLargoUsuario) {
+        return QStringLiteral("--usuario admite %1 caracteres como maximo").arg(kLargoUsuario);
+    }
+    for (qsizetype i = 0; i < trabajo.renglones.size(); ++i) {
+        const QString& renglon = trabajo.renglones[i];
+        // The drivers take statements as C strings: a NUL would cut the line short.
+        if (renglon.contains(QChar(0))) {
+            return QStringLiteral("el renglon %1 contiene un caracter nulo (byte 0)").arg(i + 1);
+        }
+        if (Caracteres(renglon) > kLargoDatos) {
+            return QStringLiteral("el renglon %1 tiene %2 caracteres; un renglon admite %3 como maximo")
+                .arg(i + 1)
+                .arg(Caracteres(renglon))
+                .arg(kLargoDatos);
+        }
+    }
+    return QString();
+}
+
+// Writers that meet creating the missing counter retry this many times in all.
+constexpr int kIntentosFolio = 3;
+
+qint64 MayorTrabajo(const QString& tabla) {
+    return ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), tabla, QString()).toLongLong();
+}
+
+// Takes the next job number from the writers' shared counter inside the
+// caller's transaction. The increment locks the counter's row until the
+// commit, so writers at the same moment get consecutive numbers. A missing
+// counter is created above every number in use (ImpresorasXImpresion keeps
+// those of printed jobs), so no number is handed out twice. Nothing when
+// another writer created the counter at the same moment: roll back and retry.
+std::optional<qint64> TomarFolio(Conexion& c) {
+    const QString condicion = QStringLiteral(" WHERE Id_Parametro = 'FOLIOIMPRESION'");
+    c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = Valor_Num + 1") + condicion);
+    const auto fila = c.Consultar(QStringLiteral("SELECT Valor_Num FROM Parametros") + condicion);
+    if (!fila->Fin() && !fila->Campo(0).isNull()) {
+        return AEntero32(fila->Campo(0));
+    }
+    const qint64 numero =
+        std::max(MayorTrabajo(QStringLiteral("ColaImpresion")), MayorTrabajo(QStringLiteral("ImpresorasXImpresion"))) +
+        1;
+    if (!fila->Fin()) {
+        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = ") + QString::number(numero) + condicion);
+        return numero;
+    }
+    try {
+        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('FOLIOIMPRESION', ") +
+                   QString::number(numero) + u')');
+    } catch (const ErrorEjecucion& e) {
+        if (e.Numero() == ErrorEjecucion::kErrorIntegridad) {
+            return std::nullopt;
+        }
+        throw;
+    }
+    return numero;
+}
+
+// The longest password whose stored text fits Empleado.Contraseña. The stored
+// size depends on the length alone, so plain letters measure it.
+int LargoMaximoContrasena(clsDES& des) {
+    int largo = 0;
+    while (des.EncryptString(QString(largo + 1, u'x'), QString(), true).size() <= kLargoContrasena) {
+        ++largo;
+    }
+    return largo;
+}
+
 } // namespace
 
 namespace Administracion {
@@ -109,6 +200,10 @@ int CargarDemo(QTextStream& salida, QTextStream& errores) {
 }
 
 int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
+    if (const QString error = ErrorDelTrabajo(trabajo); !error.isEmpty()) {
+        errores << "orlan-admin: " << error << "; no se escribio el trabajo" << Qt::endl;
+        return 1;
+    }
     return EnBaseDatos(errores, [&](Conexion& c) {
         const QString impresora = QString::number(trabajo.impresora);
         if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"),
@@ -117,33 +212,45 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
         }
-        // The job number comes from the writers' shared counter, as the
-        // point-of-sale programs take it.
-        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = Valor_Num + 1 WHERE Id_Parametro = "
-                                  "'FOLIOIMPRESION'"));
-        QString numero = ObtenerValor(QStringLiteral("Valor_Num"), QStringLiteral("Parametros"),
-                                      QStringLiteral("Id_Parametro = 'FOLIOIMPRESION'"));
-        if (numero.isEmpty()) {
-            numero = QString::number(
-                ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), QStringLiteral("ColaImpresion"), QString())
-                    .toLongLong() +
-                1);
+        try {
+            // One transaction from the number to the release: a failure at any
+            // step leaves no header waiting with Escribiendo = -1, no stray
+            // line and no number used up.
+            for (int intento = 1;; ++intento) {
+                Transaccion transaccion(c);
+                const std::optional<qint64> folio = TomarFolio(c);
+                if (!folio) {
+                    if (intento < kIntentosFolio) {
+                        continue; // another writer created the counter: take a number from it
+                    }
+                    errores << "orlan-admin: no se pudo tomar un numero de trabajo de Parametros 'FOLIOIMPRESION'; "
+                               "no se escribio el trabajo"
+                            << Qt::endl;
+                    return 2;
+                }
+                const QString numero = QString::number(*folio);
+                c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
+                                          "Escribiendo, id_impresora) VALUES (") +
+                           numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
+                           QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+                c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") +
+                           numero + u',' + impresora + u')');
+                int renglon = 0;
+                for (const QString& texto : trabajo.renglones) {
+                    c.Ejecutar(
+                        QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
+                        numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
+                }
+                c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
+                transaccion.Confirmar();
+                salida << numero << Qt::endl;
+                return 0;
+            }
+        } catch (const ErrorEjecucion& e) {
+            MostrarError(e, errores);
+            errores << "orlan-admin: no se escribio el trabajo; la cola quedo como estaba" << Qt::endl;
+            return 2;
         }
-        numero = QString::number(numero.toDouble(), 'f', 0);
-        c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, Escribiendo, "
-                                  "id_impresora) VALUES (") +
-                   numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
-                   QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
-        c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") + numero +
-                   u',' + impresora + u')');
-        int renglon = 0;
-        for (const QString& texto : trabajo.renglones) {
-            c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
-                       numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
-        }
-        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
-        salida << numero << Qt::endl;
-        return 0;
     });
 }
 
@@ -209,9 +316,21 @@ int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& s
                 << " (linea Llave=..., archivo con permisos 0600; vea la bitacora)" << Qt::endl;
         return 1;
     }
+    if (llave->isEmpty()) {
+        // An empty key is the all-zero DES key, which anyone can use.
+        errores << "orlan-admin: la llave (Llave=) de " << ProveedorCredenciales::RutaArchivo() << " esta vacia"
+                << Qt::endl;
+        return 1;
+    }
     clsDES des;
     des.Key(*llave);
     const QString almacenado = des.EncryptString(contrasena, QString(), true);
+    if (almacenado.size() > kLargoContrasena) {
+        errores << "orlan-admin: la contrasena es demasiado larga (" << contrasena.size() << " caracteres; como maximo "
+                << LargoMaximoContrasena(des) << ", para que su texto cifrado quepa en los " << kLargoContrasena
+                << " de Empleado.Contraseña)" << Qt::endl;
+        return 1;
+    }
     if (usuario.isEmpty()) {
         salida << almacenado << Qt::endl;
         return 0;

@@ -127,6 +127,10 @@ int main(int argc, char** argv) {
     if (orden == QStringLiteral("contrasena")) {
         QString usuario;
         if (args.size() == 2 && args[0] == QStringLiteral("--usuario")) {
+            // An empty name would print the password instead of storing it.
+            if (args[1].isEmpty()) {
+                return Uso(errores, QStringLiteral("--usuario necesita un nombre"));
+            }
             usuario = args[1];
         } else if (!args.isEmpty()) {
             return Uso(errores, QStringLiteral("contrasena acepta solo --usuario NOMBRE"));

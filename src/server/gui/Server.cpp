@@ -2,6 +2,7 @@
 
 #include "config/IconoImpresora.h"
 #include "database/BaseDatos.h"
+#include "dialogs/FrmLogin.h"
 #include "dialogs/Twips.h"
 #include "startup/Arranque.h"
 #include "support/Bitacora.h"
@@ -11,6 +12,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
@@ -26,12 +28,13 @@ void TerminarProceso(int estado) {
     std::_Exit(estado);
 }
 
-// Until a login dialog is installed no operator can be checked, so the
-// commands that need one do nothing.
-bool LoginNoDisponible(QString* usuario) {
-    Q_UNUSED(usuario);
-    MostrarMensaje(QStringLiteral("No hay dialogo de acceso para operadores en esta version"), 0);
-    return false;
+// The login dialog, shown modally; the dialog is unloaded when it goes out
+// of scope, and its Valido stays readable after it.
+bool MostrarLogin(QString* usuario) {
+    FrmLogin login;
+    login.exec();
+    *usuario = login.txtUsuario->text();
+    return FrmLogin::Valido();
 }
 
 void ConfiguracionNoDisponible(Server& servidor) {
@@ -40,7 +43,7 @@ void ConfiguracionNoDisponible(Server& servidor) {
 }
 
 struct Enlaces {
-    Server::Login login{LoginNoDisponible, {}};
+    Server::Login login{MostrarLogin, &FrmLogin::Valido};
     Server::Terminar terminar = TerminarProceso;
     Server::AbrirConfiguracion abrirConfiguracion = ConfiguracionNoDisponible;
 };

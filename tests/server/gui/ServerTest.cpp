@@ -1,11 +1,17 @@
 #include "server/gui/Server.h"
+#include "crypto/clsDES.h"
 #include "database/PruebaBaseDatos.h"
+#include "dialogs/FrmLogin.h"
 #include "platform/Ajustes.h"
 #include "platform/PuertoES.h"
 #include "platform/PuertoSimulado.h"
 #include "startup/Arranque.h"
 #include "support/gui/BandejaSistema.h"
 #include "testsupport/DatosCola.h"
+#include "testsupport/gui/AlAparecer.h"
+
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <QTimer>
 #include <deque>
@@ -320,4 +326,56 @@ TEST_F(Ventana, TheQueueDisplayShowsPendingAndPrintedJobs) {
     m_ventana->showMinimized();
     m_ventana->Cola->Actualizar();
     EXPECT_EQ(m_ventana->Cola->Consultas(), consultas);
+}
+
+TEST_F(Ventana, TheRealLoginGuardsTheCommandsAndItsValidoOutlivesIt) {
+    Server::EstablecerLogin(m_login); // the window's own: FrmLogin
+    clsDES des;
+    des.Key("llave");
+    Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'gerente', '" +
+             des.EncryptString("demo", {}, true) + "')");
+    Ejecutar("INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)");
+    Ejecutar("INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)");
+    ASSERT_TRUE(m_ventana->Form_Load());
+    auto entrar = [](const QString& usuario, const QString& contrasena, bool cancelar) {
+        AlAparecer<FrmLogin>([=](FrmLogin& login) {
+            login.txtUsuario->setText(usuario);
+            login.txtContraseña->setText(contrasena);
+            login.cmdAceptar->click();
+            if (cancelar) {
+                login.txtUsuario->setText(usuario);
+                login.cmdCancelar->click();
+            }
+        });
+    };
+
+    // Stopped with a valid login, started again without one.
+    entrar("gerente", "DEMO", false);
+    m_respuestas = {6};
+    m_ventana->mnuTrayDetener_Click();
+    EXPECT_EQ(Menu(), "++--");
+    m_ventana->mnuTrayIniciar_Click();
+    EXPECT_TRUE(m_ventana->Activo());
+
+    // Stopped again; a wrong password on "Restaurar" is logged with the name
+    // typed and leaves "Iniciar" with nothing to trust.
+    entrar("gerente", "demo", false);
+    m_respuestas = {6};
+    m_ventana->mnuTrayDetener_Click();
+    entrar("pepe", "mal", true);
+    m_ventana->mnuTrayRestaurar_Click();
+    EXPECT_TRUE(Bitacora().endsWith("Se manda a restaurar por pepe\r\n")) << Bitacora().toStdString();
+    m_ventana->mnuTrayIniciar_Click();
+    EXPECT_FALSE(m_ventana->Activo());
+
+    // The connection drops under the login: its failure is logged and
+    // handled, the dialog stays until cancelled, and nothing changes.
+    Conexion::Instancia().Cerrar();
+    m_mensajes.clear();
+    entrar("gerente", "demo", true);
+    m_ventana->btn_Regresar_Click();
+    m_ventana->mnuTrayCerrar_Click();
+    EXPECT_TRUE(m_salidas.isEmpty());
+    EXPECT_FALSE(m_mensajes.isEmpty());
+    EXPECT_TRUE(m_ventana->Activo());
 }
