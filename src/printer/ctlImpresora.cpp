@@ -5,6 +5,7 @@
 #include "platform/Ajustes.h"
 #include "platform/Cp1252.h"
 #include "platform/PuertoCom.h"
+#include "platform/PuertoES.h"
 #include "platform/Reloj.h"
 #include "printer/ComandosImpresora.h"
 #include "support/Bitacora.h"
@@ -143,7 +144,13 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         m_esLpt = false;
     } else if (tipo == u"LPT") {
         m_esLpt = true;
-        m_direccionLpt = static_cast<qint16>(DetectarPuertoLpt() + (m_numeroPuerto - 1));
+        if (const auto propia = PuertoES::Actual().BaseLpt(m_numeroPuerto)) {
+            // A backend with registers of their own for every port (ppdev).
+            m_direccionLpt = static_cast<qint16>(*propia);
+            TestPortFunction(m_direccionLpt);
+        } else {
+            m_direccionLpt = static_cast<qint16>(DetectarPuertoLpt() + (m_numeroPuerto - 1));
+        }
         const int s = ReadStatus(m_direccionLpt);
         Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
         if (s < 0) {
