@@ -2,6 +2,7 @@
 
 #include "platform/Ajustes.h"
 #include "platform/PuertoDirecto.h"
+#include "platform/PuertoPpdev.h"
 #include "platform/PuertoSimulado.h"
 
 namespace {
@@ -20,6 +21,8 @@ PuertoES& PuertoES::Crear() {
         PuertoSimulado::Opciones opciones;
         opciones.memoria = false; // a server runs for days: the file is the record
         Establecer(std::make_unique<PuertoSimulado>(opciones));
+    } else if (modo.trimmed().compare(QStringLiteral("ppdev"), Qt::CaseInsensitive) == 0) {
+        Establecer(std::make_unique<PuertoPpdev>());
     } else {
         Establecer(std::make_unique<PuertoDirecto>());
     }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <memory>
+#include <optional>
 
 // Port I/O: reading and writing single bytes at 16-bit I/O addresses, the two
 // operations the parallel-port layer needs (Inp32/Out32 of the original).
@@ -15,6 +16,9 @@
 //             failed when its port-I/O library could not be loaded.
 //   simulado  a parallel port with a printer attached, modelled register by
 //             register (see PuertoSimulado.h); its output goes to a file.
+//   ppdev     the kernel's parallel-port devices /dev/parport0... through the
+//             ppdev ioctls (see PuertoPpdev.h); needs membership of group lp,
+//             not root.
 //
 // A failed call returns -1 (read8) or false (write8); Error() then tells why.
 // Everything runs on the one thread of the program; nothing here locks.
@@ -30,6 +34,14 @@ public:
 
     // Why the last failing call failed.
     virtual QString Error() const = 0;
+
+    // The base address of port LPT<numero> when the backend gives every port
+    // registers of its own; nullopt when port LPTn is reached at the detected
+    // base plus n - 1.
+    virtual std::optional<quint16> BaseLpt(int numero) const {
+        Q_UNUSED(numero);
+        return std::nullopt;
+    }
 
     // Pushes out anything the backend holds back (the simulated port's capture
     // file). The output routines call it before they return.

@@ -82,7 +82,7 @@ bool PuertoSerie::Abrir() {
         return false;
     }
     QSerialPort& p = d->puerto;
-    p.setPortName(Dispositivo(m_commPort));
+    p.setPortName(m_dispositivo.isEmpty() ? Dispositivo(m_commPort) : m_dispositivo);
     if (!p.open(QIODevice::ReadWrite)) {
         m_error = p.portName() + QStringLiteral(": ") + p.errorString();
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Transporte.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -11,7 +13,8 @@
 // output, input, the count of waiting input and a break.
 //
 // Port number n opens the device named by setting ORLAN/Puertos/COMn (the
-// default is /dev/ttyS<n-1>), read when the port is opened. The settings text
+// default is /dev/ttyS<n-1>), read when the port is opened, unless a device
+// was named with EstablecerDispositivo. The settings text
 // is "speed,parity,data bits,stop bits" as in "9600,N,8,1": parity one of
 // N E O M S (either case), data bits 5 to 8, stop bits 1, 1.5 or 2. Flow
 // control is always off.
@@ -23,10 +26,10 @@
 // port, output that the driver does not take within its time limit.
 //
 // Waits block in the operating system with a time limit; nothing spins.
-class PuertoSerie {
+class PuertoSerie final : public Transporte {
 public:
     PuertoSerie();
-    ~PuertoSerie();
+    ~PuertoSerie() override;
     PuertoSerie(const PuertoSerie&) = delete;
     PuertoSerie& operator=(const PuertoSerie&) = delete;
 
@@ -48,6 +51,10 @@ public:
     void EstablecerCommPort(int numero) { m_commPort = numero; }
     int CommPort() const { return m_commPort; }
 
+    // The device to open instead of the one that CommPort's setting names (an
+    // empty path goes back to the setting). Takes effect at the next opening.
+    void EstablecerDispositivo(const QString& ruta) { m_dispositivo = ruta; }
+
     // Settings: false (and the old settings kept) when the text is not usable.
     // Takes effect at the next opening.
     bool EstablecerSettings(const QString& settings);
@@ -55,39 +62,39 @@ public:
 
     // PortOpen. Abrir opens the device of CommPort() with Settings(); Cerrar
     // closes it (nothing happens when it is closed).
-    bool Abrir();
-    void Cerrar();
-    bool PortOpen() const;
+    bool Abrir() override;
+    void Cerrar() override;
+    bool PortOpen() const override;
 
     // Output: sends the bytes and returns once the driver has taken all of
     // them. False when the port is closed or the driver does not take them in
     // time (about 1 s plus twice the line time of the bytes).
-    bool Output(QByteArrayView bytes);
+    bool Output(QByteArrayView bytes) override;
 
     // Input: takes every byte waiting, without waiting for more.
-    QByteArray Input();
+    QByteArray Input() override;
 
     // InBufferCount: the number of bytes waiting (reading what the driver
     // holds, without waiting). DescartarEntrada discards them all.
-    qint64 InBufferCount();
-    void DescartarEntrada();
+    qint64 InBufferCount() override;
+    void DescartarEntrada() override;
 
     // Blocks until more input arrives or `milisegundos` pass. Fallo: the port
     // is closed or the device failed (for example, its other end went away).
-    enum class Espera { Datos, Plazo, Fallo };
-    Espera EsperarEntrada(int milisegundos);
+    Espera EsperarEntrada(int milisegundos) override;
 
     // Break: holds the line in the break condition while true. False when the
     // port is closed or the driver refuses.
-    bool Break(bool activo);
+    bool Break(bool activo) override;
 
     // Description of the last failure.
-    const QString& Error() const { return m_error; }
+    const QString& Error() const override { return m_error; }
 
 private:
     struct Privado;
 
     int m_commPort = 1;
+    QString m_dispositivo;
     QString m_settings = QStringLiteral("9600,N,8,1");
     Configuracion m_configuracion;
     QString m_error;

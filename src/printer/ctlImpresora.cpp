@@ -4,7 +4,8 @@
 #include "lpt/lptUtils.h"
 #include "platform/Ajustes.h"
 #include "platform/Cp1252.h"
-#include "platform/PuertoSerie.h"
+#include "platform/PuertoCom.h"
+#include "platform/PuertoES.h"
 #include "platform/Reloj.h"
 #include "printer/ComandosImpresora.h"
 #include "support/Bitacora.h"
@@ -65,14 +66,14 @@ QString TextoRegistro(std::string_view texto, qint16 modo) {
     return QLatin1StringView(texto.data(), static_cast<qsizetype>(texto.size())) + QString::number(modo);
 }
 
-// Opens a closed serial object on port `numero`; a null settings text keeps
+// Opens a closed port object on port `numero`; a null settings text keeps
 // the object's own settings.
-bool AbrirSerie(PuertoSerie& p, qint16 numero, const QString& settings) {
+bool AbrirSerie(PuertoCom& p, qint16 numero, const QString& settings) {
     if (p.PortOpen()) {
         return true;
     }
     p.EstablecerCommPort(numero);
-    return (settings.isNull() || p.EstablecerSettings(settings)) && p.Abrir();
+    return p.Abrir(settings);
 }
 
 QString Letra(int estado) {
@@ -84,9 +85,9 @@ QString Letra(int estado) {
 } // namespace
 
 struct ctlImpresora::Privado {
-    std::array<PuertoSerie, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
+    std::array<PuertoCom, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
 
-    PuertoSerie* Serie(qint16 numero) {
+    PuertoCom* Serie(qint16 numero) {
         return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
     }
 };
@@ -108,7 +109,7 @@ bool ctlImpresora::InicializarPuerto(const QString& impresora, QString* estado_i
 }
 
 void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
-    PuertoSerie* p = d->Serie(NumberPort);
+    PuertoCom* p = d->Serie(NumberPort);
     if (p != nullptr && p->PortOpen()) {
         // The break is released again before closing: some drivers would
         // leave the line in break after the close.
@@ -132,15 +133,24 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     if (tipo == u"COM") {
         estado = 1;
         int respuesta = 0;
-        PuertoSerie* p = d->Serie(m_numeroPuerto);
-        if (p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings) && LeerEstadoPapel(respuesta)) {
+        PuertoCom* p = d->Serie(m_numeroPuerto);
+        // A printer that does not take a network connection in time has not
+        // answered: the same as silence.
+        if (p != nullptr &&
+            (AbrirSerie(*p, m_numeroPuerto, settings) ? LeerEstadoPapel(respuesta) : p->SinRespuesta())) {
             Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
             estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
         }
         m_esLpt = false;
     } else if (tipo == u"LPT") {
         m_esLpt = true;
-        m_direccionLpt = static_cast<qint16>(DetectarPuertoLpt() + (m_numeroPuerto - 1));
+        if (const auto propia = PuertoES::Actual().BaseLpt(m_numeroPuerto)) {
+            // A backend with registers of their own for every port (ppdev).
+            m_direccionLpt = static_cast<qint16>(*propia);
+            TestPortFunction(m_direccionLpt);
+        } else {
+            m_direccionLpt = static_cast<qint16>(DetectarPuertoLpt() + (m_numeroPuerto - 1));
+        }
         const int s = ReadStatus(m_direccionLpt);
         Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
         if (s < 0) {
@@ -166,7 +176,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
 }
 
 bool ctlImpresora::LeerEstadoPapel(int& respuesta) {
-    PuertoSerie* p = d->Serie(m_numeroPuerto);
+    PuertoCom* p = d->Serie(m_numeroPuerto);
     if (p == nullptr || !p->Output(QByteArrayView(kPedidoEstadoPapel.data(), kPedidoEstadoPapel.size()))) {
         return false;
     }
@@ -182,7 +192,7 @@ bool ctlImpresora::LeerEstadoPapel(int& respuesta) {
             respuesta = 0;
             return true;
         }
-        if (p->EsperarEntrada(espera) == PuertoSerie::Espera::Fallo) {
+        if (p->EsperarEntrada(espera) == Transporte::Espera::Fallo) {
             return false;
         }
     }
@@ -194,7 +204,7 @@ bool ctlImpresora::Enviar(QByteArrayView bytes) {
             ImprimirCadena(m_direccionLpt, bytes); // a false result is logged to PRT.ERR by the port layer
             return true;
         }
-        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = d->Serie(m_numeroPuerto);
         return p == nullptr || p->Output(bytes);
     } catch (const std::exception&) {
         return false;
@@ -229,7 +239,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
         if (m_esLpt) {
             return ImprimirCadena(m_direccionLpt, bytes);
         }
-        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = d->Serie(m_numeroPuerto);
         return p != nullptr && p->PortOpen() && p->Output(bytes);
     } catch (const std::exception&) {
         return false;
@@ -238,7 +248,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
 
 bool ctlImpresora::Imprimirln(QString& PsCadena) {
     if (!m_esLpt) {
-        PuertoSerie* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = d->Serie(m_numeroPuerto);
         if (p == nullptr || !p->PortOpen()) {
             return false;
         }
@@ -254,7 +264,7 @@ bool ctlImpresora::Imprimir(const QString& PsCadena) {
 }
 
 QString ctlImpresora::Recibir() {
-    PuertoSerie& p = d->puertos[0];
+    PuertoCom& p = d->puertos[0];
     const auto fallar = [&p]() {
         p.Cerrar();
         throw ErrorRecibir();
@@ -292,7 +302,7 @@ QString ctlImpresora::Recibir() {
                 terminado = true;
             }
         }
-        if (!terminado && p.EsperarEntrada(plazo.Tramo()) == PuertoSerie::Espera::Fallo) {
+        if (!terminado && p.EsperarEntrada(plazo.Tramo()) == Transporte::Espera::Fallo) {
             fallar();
         }
     }

@@ -16,8 +16,11 @@
 // character is not a digit throws ErrorEjecucion (type mismatch) to the
 // caller, as the original raised it.
 //
-// Serial ports: ConfigurarPuerto opens port n on the device of setting
-// ORLAN/Puertos/COMn and asks for the paper status; the port stays open until
+// Serial ports: ConfigurarPuerto opens port n where setting
+// ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT
+// or a USB printer, see platform/PuertoCom.h) and asks for the paper status; a
+// network printer that does not take the connection within 2 s has not
+// answered ("F"). The port stays open until
 // CerrarPuerto(n), the next ConfigurarPuerto of a name with the digit n (an
 // "LPTn" name too), or, for port 1, Recibir. A
 // settings text that is omitted keeps the port's current settings (9600,N,8,1

@@ -42,19 +42,11 @@ QByteArray ImpresoraPty::Atender(int milisegundos) {
     if (n <= 0) {
         return {};
     }
-    for (ssize_t i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(buffer[i]);
-        if (m_estadoPedido == 2 && b == 0x04) {
-            m_estadoPedido = 0;
-            const int respuesta = m_respuesta;
-            if (respuesta != kSilencio) {
-                const char c = static_cast<char>(respuesta);
-                Enviar(QByteArrayView(&c, 1));
-            }
-        } else if (b == 0x10) {
-            m_estadoPedido = 1;
-        } else {
-            m_estadoPedido = m_estadoPedido == 1 && b == 0x04 ? 2 : 0;
+    const int respuesta = Respuesta();
+    for (int pedidos = PedidosEstado(QByteArrayView(buffer, n), m_estadoPedido); pedidos > 0; --pedidos) {
+        if (respuesta != kSilencio) {
+            const char c = static_cast<char>(respuesta);
+            Enviar(QByteArrayView(&c, 1));
         }
     }
     return QByteArray(buffer, n);
@@ -70,45 +62,6 @@ bool ImpresoraPty::Enviar(QByteArrayView bytes) {
         hecho += n > 0 ? n : 0;
     }
     return m_maestro >= 0;
-}
-
-void ImpresoraPty::Iniciar() {
-    Detener();
-    m_seguir = true;
-    m_hilo = std::thread([this] {
-        while (m_seguir) {
-            const QByteArray llegados = Atender(50);
-            if (!llegados.isEmpty()) {
-                std::lock_guard bloqueo(m_mutex);
-                m_recibidos += llegados;
-                m_llegada.notify_all();
-            }
-        }
-    });
-}
-
-void ImpresoraPty::Detener() {
-    m_seguir = false;
-    if (m_hilo.joinable()) {
-        m_hilo.join();
-    }
-}
-
-QByteArray ImpresoraPty::Recibidos() const {
-    std::lock_guard bloqueo(m_mutex);
-    return m_recibidos;
-}
-
-QByteArray ImpresoraPty::EsperarRecibidos(qsizetype cantidad, int milisegundos) {
-    std::unique_lock bloqueo(m_mutex);
-    m_llegada.wait_for(bloqueo, std::chrono::milliseconds(milisegundos),
-                       [&] { return m_recibidos.size() >= cantidad; });
-    return m_recibidos;
-}
-
-void ImpresoraPty::VaciarRecibidos() {
-    std::lock_guard bloqueo(m_mutex);
-    m_recibidos.clear();
 }
 
 void ImpresoraPty::Cerrar() {

@@ -1,11 +1,12 @@
 // orlan-impresora-virtual: a receipt printer for trying the queue server
-// without hardware. It either plays a serial printer on a pseudo-terminal, or
-// reads the capture file of the simulated parallel port, and shows every
-// receipt as text and, with --png, as a picture.
+// without hardware. It either plays a serial printer on a pseudo-terminal or a
+// network printer on a local port, or reads the capture file of the simulated
+// parallel port, and shows every receipt as text and, with --png, as a picture.
 
 #include "impresora-virtual/Decodificador.h"
 #include "impresora-virtual/DibujoRecibo.h"
 #include "impresora-virtual/ImpresoraPty.h"
+#include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/Ajustes.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ const char* const kAyuda = R"(Uso: orlan-impresora-virtual [opciones]
 Sin --leer ni --seguir hace de impresora serie: abre un pseudo-terminal,
 escribe en la primera línea la ruta del dispositivo (la que va en el ajuste
 ORLAN/Puertos/COMn), responde al pedido de estado del papel (10 04 04) y
-muestra cada recibo que le llega.
+muestra cada recibo que le llega. Con --tcp hace de impresora de red.
 
   --modo E|C|S          dialecto con que se leen los bytes: Epson, Citizen o
                         Star (E)
@@ -38,6 +39,11 @@ muestra cada recibo que le llega.
                         16, 0, cualquier byte 0-255, o "ninguna" para callar (18)
   --enlace RUTA         crea el enlace simbólico RUTA hacia el dispositivo y
                         escribe RUTA en lugar de la ruta del dispositivo
+  --tcp PUERTO          hace de impresora de red: escucha en 127.0.0.1:PUERTO
+                        (0: uno libre) y escribe en la primera línea
+                        tcp:127.0.0.1:PUERTO, lo que va en el ajuste
+                        ORLAN/Puertos/COMn; responde al pedido de estado por la
+                        misma conexión
   --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
   --captura ARCHIVO     añade al ARCHIVO cada byte recibido
   --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
@@ -141,6 +147,7 @@ struct Opciones {
     int respuesta = 18;
     QString enlace;
     int puerto = 0;
+    int tcp = -1; // -1: on a pseudo-terminal
     QString captura;
     QString leer;
     QString seguir;
@@ -211,17 +218,29 @@ int Seguir(const Opciones& o) {
 }
 
 int Servir(const Opciones& o) {
-    ImpresoraPty impresora;
-    if (!impresora.Abierta()) {
-        return Fallo(QStringLiteral("no hay pseudo-terminal: ") + impresora.Error());
+    std::unique_ptr<ImpresoraVirtual> impresora;
+    QString ruta;
+    if (o.tcp >= 0) {
+        auto red = std::make_unique<ImpresoraTcp>(static_cast<quint16>(o.tcp));
+        if (!red->Abierta()) {
+            return Fallo(QStringLiteral("no se pudo escuchar en el puerto %1: %2").arg(o.tcp).arg(red->Error()));
+        }
+        ruta = red->Destino();
+        impresora = std::move(red);
+    } else {
+        auto pty = std::make_unique<ImpresoraPty>();
+        if (!pty->Abierta()) {
+            return Fallo(QStringLiteral("no hay pseudo-terminal: ") + pty->Error());
+        }
+        ruta = pty->Ruta();
+        impresora = std::move(pty);
     }
-    impresora.EstablecerRespuesta(o.respuesta);
-    QString ruta = impresora.Ruta();
+    impresora->EstablecerRespuesta(o.respuesta);
     if (!o.enlace.isEmpty()) {
         if (QFileInfo(o.enlace).isSymLink()) {
             QFile::remove(o.enlace);
         }
-        if (!QFile::link(impresora.Ruta(), o.enlace)) {
+        if (!QFile::link(ruta, o.enlace)) {
             return Fallo(QStringLiteral("no se pudo crear el enlace ") + o.enlace);
         }
         ruta = o.enlace;
@@ -244,7 +263,7 @@ int Servir(const Opciones& o) {
     }
     Vigilante vigilante(o.inactividad);
     while (!vigilante.Terminar()) {
-        const QByteArray llegados = impresora.Atender(200);
+        const QByteArray llegados = impresora->Atender(200);
         if (llegados.isEmpty()) {
             continue;
         }
@@ -297,7 +316,7 @@ int main(int argc, char** argv) {
         } else if (a == u"--respuesta") {
             const QString v = valor();
             if (v == u"ninguna") {
-                o.respuesta = ImpresoraPty::kSilencio;
+                o.respuesta = ImpresoraVirtual::kSilencio;
             } else {
                 o.respuesta = v.toInt(&ok);
                 ok = ok && o.respuesta >= 0 && o.respuesta <= 255;
@@ -305,6 +324,9 @@ int main(int argc, char** argv) {
         } else if (a == u"--enlace") {
             o.enlace = valor();
             ok = !o.enlace.isEmpty();
+        } else if (a == u"--tcp") {
+            o.tcp = valor().toInt(&ok);
+            ok = ok && o.tcp >= 0 && o.tcp <= 65535;
         } else if (a == u"--puerto") {
             o.puerto = valor().toInt(&ok);
             ok = ok && o.puerto >= 1 && o.puerto <= 9;
@@ -334,6 +356,9 @@ int main(int argc, char** argv) {
         if (!ok) {
             return Fallo(QStringLiteral("opción no válida: %1 (vea --help)").arg(a));
         }
+    }
+    if (o.tcp >= 0 && !o.enlace.isEmpty()) {
+        return Fallo(QStringLiteral("--enlace es para el pseudo-terminal, no para --tcp"));
     }
     if (!o.png.isEmpty() && o.ancho == 0) {
         o.ancho = 42; // paper has a width

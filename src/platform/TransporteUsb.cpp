@@ -1,0 +1,145 @@
+#include "platform/TransporteUsb.h"
+
+#include <QDeadlineTimer>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <utility>
+
+TransporteUsb::TransporteUsb(const QString& ruta) : m_ruta(ruta) {}
+
+TransporteUsb::~TransporteUsb() {
+    Cerrar();
+}
+
+void TransporteUsb::FalloSistema(int numero) {
+    m_error = m_ruta + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(numero));
+}
+
+bool TransporteUsb::Abrir() {
+    if (PortOpen()) {
+        m_error = QStringLiteral("El puerto ya está abierto");
+        return false;
+    }
+    m_entrada.clear();
+    m_fd = ::open(m_ruta.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (m_fd < 0) {
+        FalloSistema(errno);
+        return false;
+    }
+    return true;
+}
+
+void TransporteUsb::Cerrar() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool TransporteUsb::Cerrado() {
+    if (PortOpen()) {
+        return false;
+    }
+    m_error = QStringLiteral("El puerto está cerrado");
+    return true;
+}
+
+bool TransporteUsb::Output(QByteArrayView bytes) {
+    if (Cerrado()) {
+        return false;
+    }
+    const QDeadlineTimer limite(LimiteSalida(bytes.size()));
+    qsizetype hecho = 0;
+    while (hecho < bytes.size()) {
+        const ssize_t n = ::write(m_fd, bytes.data() + hecho, static_cast<size_t>(bytes.size() - hecho));
+        if (n >= 0) {
+            hecho += n;
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN) {
+            FalloSistema(errno);
+            return false;
+        }
+        pollfd pf{m_fd, POLLOUT, 0};
+        const int r = limite.hasExpired() ? 0 : ::poll(&pf, 1, static_cast<int>(limite.remainingTime()));
+        if (r == 0) {
+            m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
+            return false;
+        }
+        if (r < 0 && errno != EINTR) {
+            FalloSistema(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads what the device holds without waiting. A printer that cannot answer
+// refuses reads; that is silence, not a failure.
+void TransporteUsb::TomarPendiente() {
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n > 0) {
+            m_entrada.append(buffer, n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return;
+        }
+    }
+}
+
+QByteArray TransporteUsb::Input() {
+    if (PortOpen()) {
+        TomarPendiente();
+    }
+    return std::exchange(m_entrada, QByteArray());
+}
+
+qint64 TransporteUsb::InBufferCount() {
+    if (PortOpen()) {
+        TomarPendiente();
+    }
+    return m_entrada.size();
+}
+
+void TransporteUsb::DescartarEntrada() {
+    Input();
+}
+
+Transporte::Espera TransporteUsb::EsperarEntrada(int milisegundos) {
+    if (Cerrado()) {
+        return Espera::Fallo;
+    }
+    const QDeadlineTimer plazo(milisegundos);
+    for (;;) {
+        pollfd pf{m_fd, POLLIN, 0};
+        const int r = ::poll(&pf, 1, static_cast<int>(plazo.remainingTime()));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0) {
+            FalloSistema(errno);
+            return Espera::Fallo;
+        }
+        if (r == 0) {
+            return Espera::Plazo;
+        }
+        if (pf.revents & POLLIN) {
+            return Espera::Datos;
+        }
+        m_error = m_ruta + QStringLiteral(": el dispositivo ya no responde");
+        return Espera::Fallo;
+    }
+}
+
+bool TransporteUsb::Break(bool /*activo*/) {
+    return !Cerrado();
+}

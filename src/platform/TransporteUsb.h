@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/Transporte.h"
+
+// A USB printer-class device of the kernel's usblp driver (/dev/usb/lp0...):
+// the bytes are written to the device, and a printer that answers (a
+// bidirectional one) is read back on the same device. A printer that never
+// answers, or a driver that refuses reads, is simply silent.
+//
+// The device is opened non-blocking; writes wait in poll() for the driver to
+// take the bytes, at most what a 9600-baud line would need twice over plus a
+// second, and input waits in poll() too. A device that goes away (unplugged)
+// fails the next wait. There is no line to hold in break.
+class TransporteUsb final : public Transporte {
+public:
+    explicit TransporteUsb(const QString& ruta);
+    ~TransporteUsb() override;
+
+    bool Abrir() override;
+    void Cerrar() override;
+    bool PortOpen() const override { return m_fd >= 0; }
+    bool Output(QByteArrayView bytes) override;
+    QByteArray Input() override;
+    qint64 InBufferCount() override;
+    void DescartarEntrada() override;
+    Espera EsperarEntrada(int milisegundos) override;
+    bool Break(bool activo) override;
+    const QString& Error() const override { return m_error; }
+
+private:
+    bool Cerrado();
+    void TomarPendiente();
+    void FalloSistema(int numero);
+
+    QString m_ruta;
+    int m_fd = -1;
+    QByteArray m_entrada; // read from the device, not yet taken
+    QString m_error;
+};

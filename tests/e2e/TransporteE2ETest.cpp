@@ -1,0 +1,86 @@
+#include "PruebaCola.h"
+
+#include <QProcess>
+
+namespace {
+
+// orlan-impresora-virtual playing a network printer on 127.0.0.1 with the
+// given answer to the paper-status request, capturing into a file.
+class ImpresoraRed {
+public:
+    ImpresoraRed(const QString& captura, const QString& respuesta) : m_captura(captura) {
+        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+                        {"--tcp", "0", "--respuesta", respuesta, "--captura", captura});
+        for (int i = 0; i < 50 && !m_destino.endsWith('\n'); ++i) {
+            m_proceso.waitForReadyRead(100);
+            m_destino += QString::fromUtf8(m_proceso.readLine());
+        }
+        m_destino = m_destino.trimmed();
+    }
+    ~ImpresoraRed() {
+        m_proceso.terminate();
+        if (!m_proceso.waitForFinished(5000)) {
+            m_proceso.kill();
+            m_proceso.waitForFinished(5000);
+        }
+    }
+    const QString& Destino() const { return m_destino; }
+    QByteArray Captura() const { return EntornoPrueba::Leer(m_captura); }
+
+private:
+    QString m_captura;
+    QProcess m_proceso;
+    QString m_destino;
+};
+
+// What an Epson printer on a serial-like port gets for a job of type "R": the
+// paper-status request, the resets, the lines, three feeds and the cut with
+// its own twelve feeds.
+QByteArray ImpresoEpsonSerie(const QByteArray& lineas) {
+    return H("100404") + H("1B400D1B2100") + lineas + H("0A0D").repeated(15) + H("1B6D");
+}
+
+} // namespace
+
+TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 1, 1, "'A'", "COM2");
+    InsertarImpresora(3, 1, 1, "'A'", "COM3");
+    InsertarTrabajo(1, 1, {QStringLiteral("<B>uno</B>")});
+    InsertarTrabajo(2, 2, {QStringLiteral("dos")});
+    InsertarTrabajo(3, 3, {QStringLiteral("tres")});
+
+    const QString dir = m_entorno.Raiz();
+    ImpresoraRed lista(dir + "/com1.bin", "18");
+    ImpresoraRed sinPapel(dir + "/com2.bin", "114");
+    ImpresoraRed muda(dir + "/com3.bin", "ninguna");
+    TerminalPrueba& terminal = NuevaTerminal(1);
+    for (auto [puerto, impresora] :
+         {std::pair{"COM1", &lista}, std::pair{"COM2", &sinPapel}, std::pair{"COM3", &muda}}) {
+        ASSERT_TRUE(impresora->Destino().startsWith("tcp:127.0.0.1:")) << impresora->Destino().toStdString();
+        terminal.Ajuste("Puertos", puerto, impresora->Destino());
+    }
+    terminal.Iniciar();
+
+    // Job 2's printer is out of paper: its job moves to printer 1 and prints
+    // there in the next tick. The silent printer has not answered, which
+    // leaves it usable.
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << Trabajos().toStdString();
+    const QByteArray uno = ImpresoEpsonSerie(H("1B4501") + "uno" + H("1B4500"));
+    const QByteArray dos = ImpresoEpsonSerie("dos");
+    EXPECT_TRUE(Esperar([&] { return lista.Captura().size() >= 3 + uno.size() + dos.size(); }, 10));
+    EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();
+
+    // Every printer is asked once when the server starts, then once per job.
+    const QByteArray arranque = H("100404");
+    EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + uno + dos).toHex().toStdString());
+    EXPECT_EQ(sinPapel.Captura(), arranque + arranque);
+    EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + ImpresoEpsonSerie("tres")).toHex().toStdString());
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "1A,1P,3A");
+    const QString bitacora = terminal.Bitacora();
+    for (const char* linea : {"COLA IMPRESION: A 0", "COLA IMPRESION: P 1", "COLA IMPRESION: F 2"}) {
+        EXPECT_TRUE(bitacora.contains(linea)) << linea;
+    }
+}
