@@ -11,11 +11,16 @@
 
 namespace {
 
+// The picture's clock stands still at a lunchtime, so that the drawing is the
+// same on every run; the window reads it again when it is shown.
+const QDateTime kAhora(QDate(2026, 12, 5), QTime(13, 42, 10));
+
 QDateTime Hace(int segundos) {
-    return Reloj::Ahora().addSecs(-segundos);
+    return kAhora.addSecs(-segundos);
 }
 
 std::unique_ptr<QWidget> VentanaConCola() {
+    Reloj::Establecer([] { return kAhora; });
     auto ventana = std::make_unique<Server>(1);
     ventana->Timer1().stop();
     ventana->Cola->EstablecerEstado(QStringLiteral("Sirviendo la cola de impresion"), true);
@@ -41,10 +46,10 @@ std::unique_ptr<QWidget> VentanaConCola() {
     };
     for (const auto& i : impresos) {
         const QDateTime momento = Hace(i.hace);
-        const auto anterior = Reloj::Establecer([momento] { return momento; });
+        Reloj::Establecer([momento] { return momento; });
         ventana->Cola->AgregarImpreso(i.id, i.impresora, i.puerto, i.tipo, i.usuario, i.renglones);
-        Reloj::Establecer(anterior);
     }
+    Reloj::Establecer([] { return kAhora; });
     return ventana;
 }
 
