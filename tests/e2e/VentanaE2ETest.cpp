@@ -44,26 +44,27 @@ protected:
     }
     QString Salida(QProcess& cola) { return m_salida += QString::fromUtf8(cola.readAll()); }
 
-    // The program's window lying inside the notification area.
-    std::optional<QRect> Icono() {
-        std::optional<QRect> icono;
+    // The first of the program's visible windows that lies inside (icon) or
+    // outside (a box) the notification area, waiting up to 10 s for it.
+    std::optional<QRect> Ventana(bool enBandeja) {
+        std::optional<QRect> hallada;
         Esperar(
             [&] {
                 for (const QRect& r : m_escritorio.Ventanas("orlan-cola")) {
-                    if (r.left() >= 1024 - 100 && r.top() < 32) {
-                        icono = r;
+                    if ((r.left() >= 1024 - 100 && r.top() < 32) == enBandeja) {
+                        hallada = r;
                     }
                 }
-                return icono.has_value();
+                return hallada.has_value();
             },
             10);
-        return icono;
+        return hallada;
     }
 
     // Right-clicks the icon and picks a menu item with the keyboard, going
     // down `bajadas` enabled items from the top.
     bool Menu(int bajadas) {
-        const std::optional<QRect> icono = Icono();
+        const std::optional<QRect> icono = Ventana(true);
         if (!icono) {
             return false;
         }
@@ -96,17 +97,7 @@ protected:
     // Clicks "Si" in the message box: the left one of the two buttons
     // centred above its bottom margin.
     bool Si() {
-        std::optional<QRect> caja;
-        Esperar(
-            [&] {
-                for (const QRect& r : m_escritorio.Ventanas("orlan-cola")) {
-                    if (r.top() >= 32) {
-                        caja = r;
-                    }
-                }
-                return caja.has_value();
-            },
-            10);
+        const std::optional<QRect> caja = Ventana(false);
         if (!caja) {
             return false;
         }
