@@ -187,7 +187,9 @@ frmConfigPrinters::frmConfigPrinters(ctlImpresora& pr2, QWidget* parent)
     Image1 = new QLabel(Frame2);
     Image1->setAlignment(Qt::AlignCenter);
     const QSize logo = Twips::APixeles(QSize(2610, 900)); // 116 × 40 dots, 22.5 twips a dot
-    Image1->setPixmap(QPixmap::fromImage(ImagenLogo().scaled(logo, Qt::KeepAspectRatio, Qt::FastTransformation)));
+    Image1->setPixmap(QPixmap::fromImage(ImagenLogo()
+                                             .convertToFormat(QImage::Format_RGB32)
+                                             .scaled(logo, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     Colocar(Image1, 60, 180, 2760, 1140);
 
     btn_guardar = new QPushButton(QStringLiteral("Guardar Cambios"), this);

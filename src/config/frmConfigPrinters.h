@@ -36,11 +36,12 @@ public:
     // stored settings of `impresora`; the logo box keeps its state. Runs when
     // the form opens (with "COM1"), after a save and before a test page.
     //
-    // "Settings" is split at fixed positions, one character each for stop
-    // bits, data bits and parity counted from its end, and only when it is
-    // longer than six characters: "9600,N,8,1.5" thus shows stop bits "5",
-    // data bits ".", parity "1" and speed "9600,N". A feature value that is
-    // not a whole number clears its box.
+    // "Settings" is split at fixed positions, and only when it is longer than
+    // six characters: stop bits, data bits and parity are the last, third
+    // last and fifth last characters, the speed is all but the last six. That
+    // assumes one-character fields: "9600,N,8,1.5" shows stop bits "5", data
+    // bits "1", parity "8" and speed "9600,N". A feature value that is not a
+    // whole number clears its box.
     void CargarConfiguracion(const QString& impresora);
 
     // "Guardar Cambios": stores the keys, reopens the printer through
