@@ -73,7 +73,7 @@ bool AbrirSerie(PuertoCom& p, qint16 numero, const QString& settings) {
         return true;
     }
     p.EstablecerCommPort(numero);
-    return p.Abrir(settings);
+    return p.Abrir(settings.isNull() ? settings : ctlImpresora::SettingsSerie(settings));
 }
 
 QString Letra(int estado) {
@@ -106,6 +106,19 @@ bool ctlImpresora::InicializarPuerto(const QString& impresora, QString* estado_i
     }
     m_modoImpresora = m == u"C" ? 2 : m == u"S" ? 3 : 1;
     return true;
+}
+
+QString ctlImpresora::SettingsSerie(const QString& settings) {
+    const qsizetype inicio = settings.indexOf(u',') + 1;
+    const qsizetype fin = inicio > 0 ? settings.indexOf(u',', inicio) : -1;
+    if (fin < 0) {
+        return settings;
+    }
+    const QString letra = settings.mid(inicio, fin - inicio).trimmed().toUpper();
+    if (letra != u"P" && letra != u"I") {
+        return settings;
+    }
+    return QString(settings).replace(inicio, fin - inicio, letra == u"P" ? u'E' : u'O');
 }
 
 void ctlImpresora::CerrarPuerto(qint16 NumberPort) {

@@ -24,8 +24,10 @@
 // CerrarPuerto(n), the next ConfigurarPuerto of a name with the digit n (an
 // "LPTn" name too), or, for port 1, Recibir. A
 // settings text that is omitted keeps the port's current settings (9600,N,8,1
-// until changed). Port numbers outside 1 to 4 have no serial object: their
-// classification gives "P" and nothing is sent to them.
+// until changed). The parity letters "P" and "I" of the configuration form's
+// "Par" and "Impar" open the port with even and odd parity. Port numbers
+// outside 1 to 4 have no serial object: their classification gives "P" and
+// nothing is sent to them.
 //
 // State values written to the settings store, section = port name:
 // "Estado" (state number), "EstadoPapel" (serial answer byte), "EstadoReal"
@@ -66,6 +68,13 @@ public:
     bool EsLpt() const { return m_esLpt; }
     qint16 NumeroPuerto() const { return m_numeroPuerto; }
     qint16 DireccionLpt() const { return m_direccionLpt; }
+
+    // The settings text a serial port is opened with: the configuration form
+    // stores the first letter of the Spanish parity names, so "P" (Par) and
+    // "I" (Impar) become "E" (even) and "O" (odd). "E" keeps its serial
+    // meaning, even, which is also what the form's "Espacio" has always given.
+    // Any other text passes unchanged.
+    static QString SettingsSerie(const QString& settings);
 
 private:
     struct Privado;

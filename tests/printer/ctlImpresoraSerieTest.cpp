@@ -1,7 +1,11 @@
 #include "PruebaImpresora.h"
 #include "impresora-virtual/ImpresoraPty.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <chrono>
+#include <optional>
+#include <termios.h>
 #include <thread>
 
 namespace {
@@ -11,6 +15,18 @@ QByteArray H(const char* hex) {
 }
 
 const QByteArray kPedido = H("100404");
+
+// The line settings of a pseudo-terminal, read through a descriptor this
+// process already holds on it (the port may be opened exclusively).
+std::optional<termios> Linea(const QString& ruta) {
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        termios t{};
+        if (fd.symLinkTarget() == ruta && tcgetattr(fd.fileName().toInt(), &t) == 0) {
+            return t;
+        }
+    }
+    return std::nullopt;
+}
 
 // Serial printers on pseudo-terminals: m_com1 on COM1, m_com2 on COM2.
 class ImpresoraSerie : public ::testing::Test {
@@ -72,7 +88,7 @@ TEST_F(ImpresoraSerie, UnusablePortsArePaperOut) {
         EXPECT_EQ(Ajuste(nombre, "Estado"), "1");
         return letra;
     };
-    EXPECT_EQ(clasificar("COM1", "9600,P,8,1"), "P");
+    EXPECT_EQ(clasificar("COM1", "9600,X,8,1"), "P");
     EXPECT_EQ(clasificar("COM1", ""), "P");
     EXPECT_EQ(Ajuste("COM1", "EstadoPapel"), "-") << "no answer was read";
     Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/no-existe");
@@ -148,4 +164,27 @@ TEST_F(ImpresoraSerie, RecibirReturnsTheFramedAnswerOrTimesOutAndClosesThePort) 
     }
     Reloj::Establecer(reloj);
     EXPECT_FALSE(m_pr.Imprimir("x")) << "closed";
+}
+
+TEST_F(ImpresoraSerie, SpanishParityLettersOpenTheirParity) {
+    // "P" (Par) is even and "I" (Impar) odd; only a whole parity field counts.
+    for (auto [guardado, serie] : {std::pair{"9600,P,8,1", "9600,E,8,1"}, std::pair{"19200, i ,7,2", "19200,O,7,2"},
+                                   std::pair{"9600,E,8,1", "9600,E,8,1"}, std::pair{"9600,PI,8,1", "9600,PI,8,1"},
+                                   std::pair{"P,8,1", "P,8,1"}, std::pair{"", ""}}) {
+        EXPECT_EQ(ctlImpresora::SettingsSerie(guardado), serie) << guardado;
+    }
+    EXPECT_TRUE(ctlImpresora::SettingsSerie(QString()).isNull());
+
+    // On the line: a pseudo-terminal keeps the odd flag (it drops the parity
+    // enable, and refuses even parity outright).
+    Ajustes::Guardar("ORLAN", "COM1", "Settings", "9600,I,8,1");
+    QString letra;
+    EXPECT_TRUE(m_pr.InicializarPuerto("COM1", &letra));
+    EXPECT_EQ(letra, "A");
+    const auto t = Linea(m_com1.Ruta());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->c_cflag & PARODD, tcflag_t(PARODD));
+    Ajustes::Guardar("ORLAN", "COM1", "Settings", "9600,X,8,1");
+    EXPECT_FALSE(m_pr.InicializarPuerto("COM1", &letra));
+    EXPECT_EQ(letra, "P");
 }
