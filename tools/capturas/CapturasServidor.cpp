@@ -1,5 +1,5 @@
 #include "Capturas.h"
-#include "config/IconoImpresora.h"
+#include "config/IconoConfiguracion.h"
 #include "platform/Reloj.h"
 #include "server/gui/Server.h"
 
@@ -73,7 +73,7 @@ std::unique_ptr<QWidget> MenuBandeja() {
     p.setPen(QColor(150, 150, 150));
     p.drawLine(0, alto - 1, ancho, alto - 1);
     const int xIcono = ancho - 40;
-    p.drawPixmap(xIcono, 5, IconoImpresora().pixmap(22, 22));
+    p.drawPixmap(xIcono, 5, IconoConfiguracion().pixmap(22, 22));
     p.drawPixmap(xIcono + 11 - menu.width(), alto, menu);
     p.end();
     auto etiqueta = std::make_unique<QLabel>();

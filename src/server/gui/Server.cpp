@@ -1,6 +1,7 @@
 #include "server/gui/Server.h"
 
-#include "config/IconoImpresora.h"
+#include "config/IconoConfiguracion.h"
+#include "config/frmConfigPrinters.h"
 #include "database/BaseDatos.h"
 #include "dialogs/FrmLogin.h"
 #include "dialogs/Twips.h"
@@ -13,6 +14,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
@@ -37,15 +39,23 @@ bool MostrarLogin(QString* usuario) {
     return FrmLogin::Valido();
 }
 
-void ConfiguracionNoDisponible(Server& servidor) {
-    Q_UNUSED(servidor);
-    MostrarMensaje(QStringLiteral("La configuracion de impresoras aun no esta disponible en esta version"), 0);
+// The printer configuration form, modeless, printing through the window's
+// own printer control. One form at a time: a second press brings it forward.
+void AbrirConfiguracionImpresoras(Server& servidor) {
+    static QPointer<frmConfigPrinters> abierta;
+    if (!abierta) {
+        abierta = new frmConfigPrinters(servidor.pr2(), &servidor);
+        abierta->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    abierta->show();
+    abierta->raise();
+    abierta->activateWindow();
 }
 
 struct Enlaces {
     Server::Login login{MostrarLogin, &FrmLogin::Valido};
     Server::Terminar terminar = TerminarProceso;
-    Server::AbrirConfiguracion abrirConfiguracion = ConfiguracionNoDisponible;
+    Server::AbrirConfiguracion abrirConfiguracion = AbrirConfiguracionImpresoras;
 };
 
 Enlaces& Actuales() {
@@ -83,7 +93,7 @@ Server::Server(qint16 numeroTerminal, QWidget* padre) : QWidget(padre), m_servid
 
     setObjectName(QStringLiteral("Server"));
     setWindowTitle(QStringLiteral("Servidor de Impresion"));
-    setWindowIcon(IconoImpresora());
+    setWindowIcon(IconoConfiguracion());
     resize(Twips::APixeles(QSize(10500, 6600)));
 
     Cola = new ctlCola(numeroTerminal, this);
@@ -147,7 +157,7 @@ bool Server::Form_Load() {
     try {
         m_servidor.CargarImpresoras();
         Enganchar(this);
-        const QIcon icono = IconoImpresora();
+        const QIcon icono = IconoConfiguracion();
         AgregarIconoBandeja(this, icono.cacheKey(), icono, QStringLiteral("Cola de Impresion Orlan 1.1"));
         Registrar(QStringLiteral("Iniciando Cola de Impresion "));
         mnuTrayIniciar->setEnabled(false);

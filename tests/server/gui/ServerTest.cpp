@@ -1,4 +1,5 @@
 #include "server/gui/Server.h"
+#include "config/frmConfigPrinters.h"
 #include "crypto/clsDES.h"
 #include "database/PruebaBaseDatos.h"
 #include "dialogs/FrmLogin.h"
@@ -235,12 +236,14 @@ TEST_F(Ventana, TheCommandsFollowTheStateTable) {
     EXPECT_EQ(m_salidas, QList<int>{0});
     EXPECT_TRUE(m_bitacoraAlSalir.endsWith("Apagando Servidor de Comunicaciones\r\n"));
 
-    // The other two buttons.
-    int abiertas = 0;
-    const auto anterior = Server::EstablecerAbrirConfiguracion([&](Server&) { ++abiertas; });
+    // "Probar Puertos" opens the configuration form beside the window, once.
     m_ventana->btn_impresoras_Click();
-    Server::EstablecerAbrirConfiguracion(anterior);
-    EXPECT_EQ(abiertas, 1);
+    m_ventana->btn_impresoras_Click();
+    QList<QDialog*> formas = m_ventana->findChildren<QDialog*>();
+    formas.removeIf([](QDialog* d) { return !dynamic_cast<frmConfigPrinters*>(d); });
+    ASSERT_EQ(formas.size(), 1);
+    EXPECT_TRUE(formas[0]->isVisible() && !formas[0]->isModal());
+    formas[0]->close();
     m_ventana->btn_Purgar_Click();
     EXPECT_TRUE(m_ventana->Cola->Impresos().isEmpty());
 }
