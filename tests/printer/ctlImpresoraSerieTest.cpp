@@ -10,12 +10,6 @@
 
 namespace {
 
-QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-const QByteArray kPedido = H("100404");
-
 // The line settings of a pseudo-terminal, read through a descriptor this
 // process already holds on it (the port may be opened exclusively).
 std::optional<termios> Linea(const QString& ruta) {
@@ -37,13 +31,6 @@ protected:
             Ajustes::Guardar("ORLAN", "Puertos", QStringLiteral("COM%1").arg(n), impresora->Ruta());
             impresora->Iniciar();
         }
-    }
-
-    // Exactly what `impresora` received since the last call.
-    static QByteArray Tomar(ImpresoraPty& impresora, qsizetype esperados) {
-        QByteArray bytes = impresora.EsperarRecibidos(esperados, 2000);
-        impresora.VaciarRecibidos();
-        return bytes;
     }
 
     EntornoPrueba m_entorno;

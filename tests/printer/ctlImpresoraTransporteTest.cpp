@@ -12,19 +12,6 @@
 
 namespace {
 
-QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-const QByteArray kPedido = H("100404");
-
-// What `impresora` received since the last call.
-QByteArray Tomar(ImpresoraVirtual& impresora, qsizetype esperados) {
-    QByteArray bytes = impresora.EsperarRecibidos(esperados, 2000);
-    impresora.VaciarRecibidos();
-    return bytes;
-}
-
 // Classifies COM1 with each answer in turn; the port stays bound to the last.
 void Clasificar(ctlImpresora& pr, ImpresoraVirtual& impresora) {
     struct Caso {
