@@ -1,6 +1,5 @@
 #pragma once
 
-#include "impresora-virtual/ImpresoraVirtual.h"
 #include "platform/Ajustes.h"
 #include "platform/PuertoES.h"
 #include "platform/PuertoSimulado.h"
@@ -20,20 +19,6 @@ inline QStringList Eventos() {
         eventos << linea.mid(19);
     }
     return eventos;
-}
-
-inline QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-// The paper-sensor status request every classification of a COM port sends.
-inline const QByteArray kPedido = H("100404");
-
-// Exactly what a virtual printer received since the last call.
-inline QByteArray Tomar(ImpresoraVirtual& impresora, qsizetype esperados) {
-    QByteArray bytes = impresora.EsperarRecibidos(esperados, 2000);
-    impresora.VaciarRecibidos();
-    return bytes;
 }
 
 // A stored printer setting, "-" when absent.

@@ -1,4 +1,5 @@
 #include "PruebaImpresora.h"
+#include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
 
 #include <QDir>

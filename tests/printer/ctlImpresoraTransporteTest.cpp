@@ -1,4 +1,5 @@
 #include "PruebaImpresora.h"
+#include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/PuertoCom.h"
