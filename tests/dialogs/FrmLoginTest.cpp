@@ -78,7 +78,6 @@ protected:
 TEST_F(Login, UnOperadorValidoEntraYValidoSobreviveAlDialogo) {
     {
         FrmLogin login;
-        EXPECT_FALSE(FrmLogin::Valido());
         QWidget* foco = nullptr;
         QTimer::singleShot(0, &login, [&] {
             Procesar();

@@ -67,19 +67,6 @@ TEST_F(PuertoLptPrueba, EppPortWritesAfterTheShorterWait) {
     EXPECT_TRUE(LineasPrtErr().isEmpty());
 }
 
-TEST_F(PuertoLptPrueba, WaitLetsPendingEventsRun) {
-    PuertoSimulado& puerto = Instalar(Tipo::Spp);
-    ASSERT_TRUE(TestPortFunction(0x378));
-    puerto.EstablecerEstado(PuertoSimulado::kOcupado);
-    // Only an event handled during the wait can free the printer. The 25 s
-    // take 25,000 clock readings, many times the half millisecond after which
-    // the wait yields.
-    m_paso = 1;
-    QTimer::singleShot(0, [&puerto] { puerto.EstablecerEstado(PuertoSimulado::kListo); });
-    EXPECT_TRUE(ImprimirCadena(0x378, QByteArrayView("z")));
-    EXPECT_EQ(puerto.Capturado(), "z");
-}
-
 TEST_F(PuertoLptPrueba, ABusyPrinterIsPolledNotSpunOn) {
     // A clock a hundred times faster than the real one: the 25 seconds of a
     // blocked printer pass in a quarter of a second. Polled about once a

@@ -6,8 +6,24 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-TEST(Ajustes, NamesCompareWithoutCaseAndKeepTheFirstSpelling) {
-    EntornoPrueba entorno;
+namespace {
+
+// A fresh settings store whose warnings are collected in m_avisos (and
+// unhooked again even when a test stops early).
+class ArchivoAjustes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Ajustes::EstablecerAvisos([this](const QString& t) { m_avisos << t; });
+    }
+    void TearDown() override { Ajustes::EstablecerAvisos(nullptr); }
+
+    EntornoPrueba m_entorno;
+    QStringList m_avisos;
+};
+
+} // namespace
+
+TEST_F(ArchivoAjustes, NamesCompareWithoutCaseAndKeepTheFirstSpelling) {
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "LPT1", "Modo", "C"));
     EXPECT_EQ(Ajustes::Leer("orlan", "lpt1", "MODO", "E"), "C");
@@ -15,47 +31,39 @@ TEST(Ajustes, NamesCompareWithoutCaseAndKeepTheFirstSpelling) {
     EXPECT_EQ(Ajustes::Leer("Orlan", "LPT1", "Modo"), "S");
 
     // Written to disk before Guardar returned, under the first spelling.
-    const QByteArray disco = EntornoPrueba::Leer(entorno.Configuracion() + "/orlan.ini");
+    const QByteArray disco = EntornoPrueba::Leer(m_entorno.Configuracion() + "/orlan.ini");
     EXPECT_EQ(disco, "[LPT1]\nModo=S\n");
 }
 
-TEST(Ajustes, ValuesSurviveSpecialCharactersAndOutsideEdits) {
-    EntornoPrueba entorno;
+TEST_F(ArchivoAjustes, ValuesSurviveSpecialCharactersAndOutsideEdits) {
     const QString valor = QStringLiteral("  línea 1\\n\nseñal=2 ; [x]  ");
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "COM1", "Nombre", valor));
     EXPECT_EQ(Ajustes::Leer("ORLAN", "COM1", "Nombre"), valor);
 
     // A technician edits the file by hand while the program runs.
-    entorno.Escribir(Ajustes::RutaArchivo("ORLAN"), "[Configuracion]\nTerminal = 7\nServidor=db.local\n");
+    m_entorno.Escribir(Ajustes::RutaArchivo("ORLAN"), "[Configuracion]\nTerminal = 7\nServidor=db.local\n");
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "7");
     EXPECT_EQ(Ajustes::Leer("ORLAN", "COM1", "Nombre", "ninguno"), "ninguno");
 }
 
-TEST(Ajustes, DamagedOrUnreadableFilesWarnAndFallBackToDefaults) {
-    EntornoPrueba entorno;
-    QStringList avisos;
-    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
-    entorno.Escribir(Ajustes::RutaArchivo("ORLAN"),
-                     "clave suelta=1\n[Configuracion]\nbasura sin igual\nTerminal=3\n\x01\x02\n");
+TEST_F(ArchivoAjustes, DamagedOrUnreadableFilesWarnAndFallBackToDefaults) {
+    m_entorno.Escribir(Ajustes::RutaArchivo("ORLAN"),
+                       "clave suelta=1\n[Configuracion]\nbasura sin igual\nTerminal=3\n\x01\x02\n");
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "3");
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Servidor", "x"), "x");
-    ASSERT_EQ(avisos.size(), 3);
-    EXPECT_TRUE(avisos[0].contains("linea 1"));
+    ASSERT_EQ(m_avisos.size(), 3);
+    EXPECT_TRUE(m_avisos[0].contains("linea 1"));
 
     // A directory where the file should be: nothing to read, nothing written.
-    avisos.clear();
+    m_avisos.clear();
     QFile::remove(Ajustes::RutaArchivo("roto"));
     QDir().mkpath(Ajustes::RutaArchivo("roto"));
     EXPECT_EQ(Ajustes::Leer("roto", "a", "b", "d"), "d");
     EXPECT_FALSE(Ajustes::Guardar("roto", "a", "b", "c"));
-    EXPECT_FALSE(avisos.isEmpty());
-    Ajustes::EstablecerAvisos(nullptr);
+    EXPECT_FALSE(m_avisos.isEmpty());
 }
 
-TEST(Ajustes, NamesThatCannotBeReadBackAreRefusedAndTheFileStaysAsItWas) {
-    EntornoPrueba entorno;
-    QStringList avisos;
-    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+TEST_F(ArchivoAjustes, NamesThatCannotBeReadBackAreRefusedAndTheFileStaysAsItWas) {
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "3"));
     const QString ruta = Ajustes::RutaArchivo("ORLAN");
     const QByteArray antes = EntornoPrueba::Leer(ruta);
@@ -65,11 +73,11 @@ TEST(Ajustes, NamesThatCannotBeReadBackAreRefusedAndTheFileStaysAsItWas) {
     const QString nombres[] = {puerto, "",  "  ", "a[b", "a]b", "a=b", "a\rb", "a\nb", QString::fromLatin1("a\0b", 3),
                                ";x",   "#x"};
     for (const QString& nombre : nombres) {
-        avisos.clear();
+        m_avisos.clear();
         EXPECT_FALSE(Ajustes::Guardar("ORLAN", nombre, "Nombre", "x")) << nombre.toStdString();
         EXPECT_FALSE(Ajustes::Guardar("ORLAN", "LPT1", nombre, "x")) << nombre.toStdString();
-        ASSERT_EQ(avisos.size(), 2) << nombre.toStdString();
-        EXPECT_FALSE(avisos.join("").contains(u'\n'));
+        ASSERT_EQ(m_avisos.size(), 2) << nombre.toStdString();
+        EXPECT_FALSE(m_avisos.join("").contains(u'\n'));
         EXPECT_EQ(Ajustes::Leer("ORLAN", nombre, "Nombre", "-"), "-");
     }
     EXPECT_EQ(EntornoPrueba::Leer(ruta), antes);
@@ -78,13 +86,9 @@ TEST(Ajustes, NamesThatCannotBeReadBackAreRefusedAndTheFileStaysAsItWas) {
     // Blanks around a name are not part of it, as in a hand-written file.
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", " LPT1  ", " Modo ", "C"));
     EXPECT_EQ(Ajustes::Leer("ORLAN", "LPT1", "Modo"), "C");
-    Ajustes::EstablecerAvisos(nullptr);
 }
 
-TEST(Ajustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
-    EntornoPrueba entorno;
-    QStringList avisos;
-    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+TEST_F(ArchivoAjustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
     const QString ruta = Ajustes::RutaArchivo("ORLAN");
     const QByteArray original = "# instalado por JP\n"
                                 "[Configuracion]\n"
@@ -97,7 +101,7 @@ TEST(Ajustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
                                 "Terminal=7\n"
                                 "[LPT1]\n"
                                 "Modo=E";
-    entorno.Escribir(ruta, original);
+    m_entorno.Escribir(ruta, original);
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "3");
 
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "configuracion", "TERMINAL", "4"));
@@ -122,28 +126,24 @@ TEST(Ajustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
                                          "Nombre=Barra\n");
     // The keys of the unnamed section never join the section before it.
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "4");
-    EXPECT_FALSE(avisos.isEmpty());
+    EXPECT_FALSE(m_avisos.isEmpty());
 
     // A file written on Windows keeps its byte-order mark and line ends.
-    entorno.Escribir(ruta, "\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n[B]\r\n");
+    m_entorno.Escribir(ruta, "\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n[B]\r\n");
     ASSERT_TRUE(Ajustes::Guardar("ORLAN", "A", "y", "2"));
     EXPECT_EQ(EntornoPrueba::Leer(ruta), "\xEF\xBB\xBF[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\n");
     EXPECT_EQ(Ajustes::Leer("ORLAN", "A", "x"), "1");
-    Ajustes::EstablecerAvisos(nullptr);
 }
 
-TEST(Ajustes, FilesThatAreNotPlainOrAreTooLargeAreRefusedAndKept) {
-    EntornoPrueba entorno;
-    QStringList avisos;
-    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+TEST_F(ArchivoAjustes, FilesThatAreNotPlainOrAreTooLargeAreRefusedAndKept) {
     const QString ruta = Ajustes::RutaArchivo("ORLAN");
     const QByteArray grande = "[Configuracion]\nTerminal=3\n;" + QByteArray(1024 * 1024, 'x') + "\n";
-    entorno.Escribir(ruta, grande);
+    m_entorno.Escribir(ruta, grande);
     ASSERT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
-    ASSERT_EQ(avisos.size(), 1);
-    EXPECT_TRUE(avisos[0].contains(ruta));
+    ASSERT_EQ(m_avisos.size(), 1);
+    EXPECT_TRUE(m_avisos[0].contains(ruta));
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Servidor", "s"), "s");
-    EXPECT_EQ(avisos.size(), 1); // said once, not at every read
+    EXPECT_EQ(m_avisos.size(), 1); // said once, not at every read
     EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
     EXPECT_EQ(EntornoPrueba::Leer(ruta), grande);
 
@@ -157,6 +157,5 @@ TEST(Ajustes, FilesThatAreNotPlainOrAreTooLargeAreRefusedAndKept) {
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
     EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
     EXPECT_EQ(QFileInfo(ruta).symLinkTarget(), "/dev/zero");
-    EXPECT_GE(avisos.size(), 3);
-    Ajustes::EstablecerAvisos(nullptr);
+    EXPECT_GE(m_avisos.size(), 3);
 }

@@ -18,7 +18,6 @@ TEST(Cp1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
     // A character outside the BMP is one character, whatever its two UTF-16 halves; a half
     // without its partner is one character too.
     const QString pizza = QString::fromUtf8("\xF0\x9F\x8D\x95");
-    EXPECT_EQ(Cp1252::Codificar(pizza), QByteArray("?"));
     EXPECT_EQ(Cp1252::Codificar("a" + pizza + "b" + pizza), QByteArray("a?b?"));
     EXPECT_EQ(Cp1252::Codificar("a" + pizza.left(1) + "b" + pizza.right(1)), QByteArray("a?b?"));
     EXPECT_EQ(Cp1252::Codificar(pizza.right(1) + pizza.left(1)), QByteArray("??")) << "halves in the wrong order";

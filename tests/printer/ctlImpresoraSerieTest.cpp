@@ -1,4 +1,5 @@
 #include "PruebaImpresora.h"
+#include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
 
 #include <QDir>
@@ -9,12 +10,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-const QByteArray kPedido = H("100404");
 
 // The line settings of a pseudo-terminal, read through a descriptor this
 // process already holds on it (the port may be opened exclusively).
@@ -37,13 +32,6 @@ protected:
             Ajustes::Guardar("ORLAN", "Puertos", QStringLiteral("COM%1").arg(n), impresora->Ruta());
             impresora->Iniciar();
         }
-    }
-
-    // Exactly what `impresora` received since the last call.
-    static QByteArray Tomar(ImpresoraPty& impresora, qsizetype esperados) {
-        QByteArray bytes = impresora.EsperarRecibidos(esperados, 2000);
-        impresora.VaciarRecibidos();
-        return bytes;
     }
 
     EntornoPrueba m_entorno;

@@ -1,4 +1,5 @@
 #include "PruebaImpresora.h"
+#include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/PuertoCom.h"
@@ -11,19 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray H(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-const QByteArray kPedido = H("100404");
-
-// What `impresora` received since the last call.
-QByteArray Tomar(ImpresoraVirtual& impresora, qsizetype esperados) {
-    QByteArray bytes = impresora.EsperarRecibidos(esperados, 2000);
-    impresora.VaciarRecibidos();
-    return bytes;
-}
 
 // Classifies COM1 with each answer in turn; the port stays bound to the last.
 void Clasificar(ctlImpresora& pr, ImpresoraVirtual& impresora) {
