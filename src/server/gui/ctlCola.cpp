@@ -116,6 +116,7 @@ void ctlCola::Actualizar() {
         return;
     }
     QVector<TrabajoPendiente> trabajos;
+    bool nombresNuevos = false;
     try {
         ++m_consultas;
         const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(m_consulta);
@@ -140,6 +141,7 @@ void ctlCola::Actualizar() {
             return !m_nombres.contains(t.idImpresora);
         });
         if (faltanNombres) {
+            nombresNuevos = true;
             ++m_consultas;
             const std::unique_ptr<Recordset> impresoras = Conexion::Instancia().Consultar(
                 QStringLiteral("SELECT Id_Impresora, Nombre_Impresora FROM Impresora WHERE ID_Terminal = ") +
@@ -164,7 +166,9 @@ void ctlCola::Actualizar() {
         return;
     }
     MostrarPendientes(trabajos);
-    DibujarImpresos();
+    if (nombresNuevos || m_impresosAtrasados) {
+        DibujarImpresos();
+    }
 }
 
 void ctlCola::MostrarPendientes(const QVector<TrabajoPendiente>& trabajos) {
@@ -205,8 +209,16 @@ void ctlCola::AgregarImpreso(qint64 idTrabajo, qint64 idImpresora, const QString
     if (m_impresos.size() > kMaxImpresos) {
         m_impresos.remove(0, m_impresos.size() - kMaxImpresos);
     }
-    if (EnPantalla()) {
-        DibujarImpresos();
+    if (!EnPantalla()) {
+        m_impresosAtrasados = true; // drawn when the window is next on screen
+    } else if (!m_impresosAtrasados) {
+        // One row more on top, not the whole list again: a rush prints many
+        // jobs in one tick.
+        m_vistaImpresos->insertTopLevelItem(0, FilaImpreso(m_impresos.last()));
+        while (m_vistaImpresos->topLevelItemCount() > m_impresos.size()) {
+            delete m_vistaImpresos->takeTopLevelItem(m_vistaImpresos->topLevelItemCount() - 1);
+        }
+        m_tituloImpresos->setText(QStringLiteral("Impresos desde el inicio: %1").arg(m_impresos.size()));
     }
 }
 
@@ -220,17 +232,22 @@ QString ctlCola::NombreImpresora(qint64 id, const QString& puerto) const {
     return nombre.isEmpty() ? puerto : nombre + QStringLiteral(" (") + puerto + u')';
 }
 
+QTreeWidgetItem* ctlCola::FilaImpreso(const TrabajoImpreso& t) const {
+    auto* fila =
+        new QTreeWidgetItem({Hora(t.hora), QString::number(t.idTrabajo), NombreImpresora(t.idImpresora, t.puerto),
+                             t.tipo, t.usuario, QString::number(t.renglones)});
+    fila->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    fila->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
+    return fila;
+}
+
 void ctlCola::DibujarImpresos() {
+    m_impresosAtrasados = false;
     const PosicionVista posicion(m_vistaImpresos);
     m_vistaImpresos->clear();
     QList<QTreeWidgetItem*> filas;
     for (auto t = m_impresos.crbegin(); t != m_impresos.crend(); ++t) {
-        auto* fila = new QTreeWidgetItem({Hora(t->hora), QString::number(t->idTrabajo),
-                                          NombreImpresora(t->idImpresora, t->puerto), t->tipo, t->usuario,
-                                          QString::number(t->renglones)});
-        fila->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-        fila->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
-        filas << fila;
+        filas << FilaImpreso(*t);
     }
     m_vistaImpresos->addTopLevelItems(filas);
     m_tituloImpresos->setText(QStringLiteral("Impresos desde el inicio: %1").arg(m_impresos.size()));

@@ -73,6 +73,7 @@ private:
     bool EnPantalla() const;
     void DibujarPendientes();
     void DibujarImpresos();
+    QTreeWidgetItem* FilaImpreso(const TrabajoImpreso& trabajo) const;
     QString NombreImpresora(qint64 id, const QString& puerto) const;
 
     qint16 m_numeroTerminal;
@@ -86,5 +87,6 @@ private:
     QVector<TrabajoImpreso> m_impresos; // oldest first
     QHash<qint64, QString> m_nombres;   // printer names seen in the pending jobs
     QString m_ultimoError;
+    bool m_impresosAtrasados = false; // the printed list changed while off screen
     int m_consultas = 0;
 };
