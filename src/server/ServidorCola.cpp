@@ -16,11 +16,6 @@ struct Guardia {
     ~Guardia() { bandera = false; }
 };
 
-void FallaCola(const ErrorEjecucion& e) {
-    Registrar(QStringLiteral("Cola Impresion, ") + e.Descripcion());
-    ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), e.Errores());
-}
-
 // The link to the server is gone (the database layer puts this record first
 // when the connection no longer answers).
 bool EnlacePerdido(const ErrorEjecucion& e) {
@@ -41,6 +36,11 @@ bool PuertoValido(const QString& puerto) {
 
 } // namespace
 
+void RegistrarFallaCola(const ErrorEjecucion& e) {
+    Registrar(QStringLiteral("Cola Impresion, ") + e.Descripcion());
+    ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), e.Errores());
+}
+
 ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(parent), m_numeroTerminal(numeroTerminal) {
     const QString t = QString::number(numeroTerminal);
     m_consultaTrabajos =
@@ -59,24 +59,28 @@ bool ServidorCola::Cargar() {
         return false;
     }
     try {
-        m_sql = QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
-                QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal);
-        m_rsImpresora = Conexion::Instancia().Consultar(m_sql);
-        for (; !m_rsImpresora->Fin(); m_rsImpresora->MoveNext()) {
-            const QString puerto = m_rsImpresora->Texto(QStringLiteral("Puerto"));
-            if (!PuertoValido(puerto)) {
-                continue;
-            }
-            Ajustes::Guardar(QStringLiteral("ORLAN"), puerto, QStringLiteral("Nombre"),
-                             m_rsImpresora->Texto(QStringLiteral("Nombre_impresora")));
-            m_pr2.ConfigurarPuerto(puerto, m_rsImpresora->Texto(QStringLiteral("Modo")));
-        }
+        CargarImpresoras();
         Registrar(QStringLiteral("Iniciando Cola de Impresion "));
         m_activo = true;
         return true;
     } catch (const ErrorEjecucion& e) {
-        FallaCola(e);
+        RegistrarFallaCola(e);
         return false;
+    }
+}
+
+void ServidorCola::CargarImpresoras() {
+    m_sql = QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
+            QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal);
+    m_rsImpresora = Conexion::Instancia().Consultar(m_sql);
+    for (; !m_rsImpresora->Fin(); m_rsImpresora->MoveNext()) {
+        const QString puerto = m_rsImpresora->Texto(QStringLiteral("Puerto"));
+        if (!PuertoValido(puerto)) {
+            continue;
+        }
+        Ajustes::Guardar(QStringLiteral("ORLAN"), puerto, QStringLiteral("Nombre"),
+                         m_rsImpresora->Texto(QStringLiteral("Nombre_impresora")));
+        m_pr2.ConfigurarPuerto(puerto, m_rsImpresora->Texto(QStringLiteral("Modo")));
     }
 }
 
@@ -101,7 +105,7 @@ void ServidorCola::Timer1_Timer() {
             ServirTrabajo(*trabajos);
         }
     } catch (const ErrorEjecucion& e) {
-        FallaCola(e);
+        RegistrarFallaCola(e);
         m_reconectar = EnlacePerdido(e);
     }
 }
@@ -148,6 +152,10 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             m_pr2.Cortar();
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
+                emit TrabajoImpreso(idTrabajo.toLongLong(),
+                                    impresora.Campo(QStringLiteral("Id_Impresora")).toLongLong(),
+                                    impresora.Texto(QStringLiteral("Puerto")), trabajo.Texto(QStringLiteral("Tipo")),
+                                    trabajo.Texto(QStringLiteral("Usuario")), m_rsDetalle->RecordCount());
             }
         } else {
             Redirigir(impresora, estadoImpresora);

@@ -2,6 +2,7 @@
 
 #include "database/BaseDatos.h"
 #include "printer/ctlImpresora.h"
+#include "support/ErrorEjecucion.h"
 
 #include <QObject>
 #include <QTimer>
@@ -20,6 +21,11 @@ public:
     // False (after the log line and ManejarErrorBD) when a statement failed.
     bool Cargar();
 
+    // The first part of that: read the terminal's printers, write each one's
+    // name into its port's settings section and configure its port on pr2.
+    // Throws ErrorEjecucion when the statement fails.
+    void CargarImpresoras();
+
     // One tick of the queue: every pending job of this terminal's printers, in
     // ascending job number. Does nothing while Activo is false, and refuses to
     // start while another tick is running (the parallel-port wait lets events
@@ -28,9 +34,17 @@ public:
 
     bool Activo() const { return m_activo; }
     void EstablecerActivo(bool activo) { m_activo = activo; }
+    // A tick is running (possibly waiting on a busy printer, with events let through).
+    bool EnTick() const { return m_enTick; }
 
     QTimer& Timer1() { return m_timer1; }
     ctlImpresora& pr2() { return m_pr2; }
+
+signals:
+    // A job was printed whole and its lines deleted: its number, the printer
+    // that served it (id and port), its type and user, and how many lines it had.
+    void TrabajoImpreso(qint64 idTrabajo, qint64 idImpresora, const QString& puerto, const QString& tipo,
+                        const QString& usuario, int renglones);
 
 private:
     void ServirTrabajo(const Recordset& trabajo);
@@ -47,3 +61,7 @@ private:
     std::unique_ptr<Recordset> m_rsImpresora;
     std::unique_ptr<Recordset> m_rsDetalle;
 };
+
+// The queue's failure path: the log line "Cola Impresion, " + the description,
+// then ManejarErrorBD with the origin "Base de Datos".
+void RegistrarFallaCola(const ErrorEjecucion& e);

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <limits>
+#include <memory>
 
 namespace {
 PresentadorMensaje presentadorMensaje;
@@ -56,21 +57,34 @@ int Arrancar(const OpcionesArranque& opciones) {
                 NombreServidor.toLocal8Bit().constData());
     std::fflush(stdout);
 
-    // In window mode the server window is shown here: loading it reads the
-    // printers and starts serving. Until it exists both modes serve the queue
-    // without a window.
-    ServidorCola servidor(NumeroTerminal);
-    if (!servidor.Cargar()) {
-        std::fprintf(stderr,
-                     "orlan-cola: no se pudieron cargar las impresoras de la terminal %d; vea la bitacora en %s\n",
-                     NumeroTerminal, RutaBitacora(Reloj::Ahora().date()).toLocal8Bit().constData());
-        return kSalidaCarga;
+    const QString bitacora = RutaBitacora(Reloj::Ahora().date());
+    std::unique_ptr<ServidorCola> servidor;
+    bool sirviendo = true;
+    if (opciones.mostrarVentana) {
+        sirviendo = opciones.mostrarVentana();
+        if (!sirviendo) {
+            std::fprintf(stderr,
+                         "orlan-cola: no se pudieron cargar las impresoras de la terminal %d; la ventana queda a la "
+                         "vista sin servir la cola; vea la bitacora en %s\n",
+                         NumeroTerminal, bitacora.toLocal8Bit().constData());
+        }
+    } else {
+        servidor = std::make_unique<ServidorCola>(NumeroTerminal);
+        if (!servidor->Cargar()) {
+            std::fprintf(stderr,
+                         "orlan-cola: no se pudieron cargar las impresoras de la terminal %d; vea la bitacora en %s\n",
+                         NumeroTerminal, bitacora.toLocal8Bit().constData());
+            return kSalidaCarga;
+        }
     }
     // A stop request is handled between events, so a tick that is printing
     // finishes its job first.
     Senales::AlTerminar([](int) { QCoreApplication::quit(); });
-    std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n", opciones.servicio ? "servicio" : "modo ventana");
-    std::fflush(stdout);
+    if (sirviendo) {
+        std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
+                    opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));
+        std::fflush(stdout);
+    }
     QCoreApplication::exec();
     Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));
     return kSalidaNormal;

@@ -11,6 +11,10 @@ struct OpcionesArranque {
     // Window mode (false) runs inside a QApplication whose message boxes are
     // already installed.
     bool servicio = false;
+    // Window mode: creates the server window and runs its load step, which
+    // serves the queue from then on; returns whether the load step completed.
+    // Empty: the queue is served without a window.
+    std::function<bool()> mostrarVentana;
 };
 
 // Exit statuses of Arrancar.
@@ -27,7 +31,9 @@ enum SalidaArranque : int {
 // not a number or out of 16 bits: the installation message and
 // kSalidaInstalacion, without touching the database), then Conectar
 // (kSalidaConexion when it fails), then loads the terminal's printers and
-// serves the queue until SIGTERM or SIGINT. Returns the process's exit status.
+// serves the queue until SIGTERM or SIGINT. In window mode the server window
+// does the loading and serving, and a failed load leaves it on screen instead
+// of ending the program. Returns the process's exit status.
 int Arrancar(const OpcionesArranque& opciones);
 
 // Shows the system's message box with a text and a button code (0 or 16:

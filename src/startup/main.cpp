@@ -1,4 +1,5 @@
 #include "startup/Arranque.h"
+#include "startup/gui/ArranqueVentana.h"
 #include "startup/gui/ModoVentana.h"
 
 #include <QApplication>
@@ -42,5 +43,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     PrepararModoVentana();
-    return Arrancar({false});
+    OpcionesArranque arranque;
+    arranque.mostrarVentana = MostrarServidor;
+    return Arrancar(arranque);
 }

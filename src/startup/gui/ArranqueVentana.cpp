@@ -1,0 +1,12 @@
+#include "startup/gui/ArranqueVentana.h"
+
+#include "server/gui/Server.h"
+#include "startup/Estado.h"
+#include "startup/gui/VolverAlServidor.h"
+
+bool MostrarServidor() {
+    // Never deleted: the window lives as long as the process.
+    auto* ventana = new Server(NumeroTerminal);
+    RegistrarVentanaPrincipal(ventana);
+    return ventana->Form_Load();
+}

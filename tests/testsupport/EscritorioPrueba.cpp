@@ -1,0 +1,154 @@
+#include "testsupport/EscritorioPrueba.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+
+template <typename F> bool Hasta(F&& condicion, double segundos) {
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!condicion()) {
+        if (reloj.elapsed() > segundos * 1000) {
+            return false;
+        }
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+void Terminar(QProcess& proceso) {
+    if (proceso.state() != QProcess::NotRunning) {
+        proceso.kill();
+        proceso.waitForFinished(5000);
+    }
+}
+
+} // namespace
+
+void EscritorioPrueba::Preparar(QProcess& proceso) {
+    proceso.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+EscritorioPrueba::~EscritorioPrueba() {
+    for (auto& programa : m_programas) {
+        Terminar(*programa);
+    }
+    Terminar(m_trayer);
+    Terminar(m_xvfb);
+}
+
+bool EscritorioPrueba::Abrir(bool conBandeja) {
+    // The first display number nobody holds; a race with another test is
+    // seen as an X server that ends at once, and the next number is tried.
+    for (int numero = 90; numero < 190 && m_pantalla.isEmpty(); ++numero) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(numero)) ||
+            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(numero))) {
+            continue;
+        }
+        Preparar(m_xvfb);
+        m_xvfb.setProcessChannelMode(QProcess::MergedChannels);
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {QStringLiteral(":%1").arg(numero), QStringLiteral("-screen"), QStringLiteral("0"),
+                      QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!m_xvfb.waitForStarted(5000)) {
+            m_error = QStringLiteral("Xvfb no arranca (apt-get install xvfb)");
+            return false;
+        }
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(numero);
+        if (Hasta([&] { return QFile::exists(socket) || m_xvfb.state() == QProcess::NotRunning; }, 10) &&
+            m_xvfb.state() == QProcess::Running) {
+            m_pantalla = QStringLiteral(":%1").arg(numero);
+        } else {
+            Terminar(m_xvfb);
+        }
+    }
+    if (m_pantalla.isEmpty()) {
+        m_error = QStringLiteral("ningun Xvfb quedo en pie: ") + QString::fromLocal8Bit(m_xvfb.readAll());
+        return false;
+    }
+    if (!conBandeja) {
+        return true;
+    }
+    Preparar(m_trayer);
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
+    m_trayer.setProcessEnvironment(entorno);
+    m_trayer.setProcessChannelMode(QProcess::MergedChannels);
+    m_trayer.start(QStringLiteral("trayer"),
+                   {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
+                    QStringLiteral("--widthtype"), QStringLiteral("pixel"), QStringLiteral("--width"),
+                    QStringLiteral("100"), QStringLiteral("--height"), QStringLiteral("32"),
+                    QStringLiteral("--transparent"), QStringLiteral("false")});
+    if (!m_trayer.waitForStarted(5000) || EsperarVentana(QStringLiteral("^panel$")).isEmpty()) {
+        m_error = QStringLiteral("trayer no muestra su panel (apt-get install trayer): ") +
+                  QString::fromLocal8Bit(m_trayer.readAll());
+        return false;
+    }
+    return true;
+}
+
+QProcess& EscritorioPrueba::Iniciar(const QString& programa, const QStringList& argumentos,
+                                    QProcessEnvironment entorno) {
+    auto proceso = std::make_unique<QProcess>();
+    Preparar(*proceso);
+    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
+    entorno.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    proceso->setProcessEnvironment(entorno);
+    proceso->setProcessChannelMode(QProcess::MergedChannels);
+    proceso->start(programa, argumentos);
+    proceso->waitForStarted(5000);
+    m_programas.push_back(std::move(proceso));
+    return *m_programas.back();
+}
+
+QString EscritorioPrueba::Xdotool(const QStringList& argumentos, double segundos) {
+    QProcess xdotool;
+    Preparar(xdotool);
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
+    xdotool.setProcessEnvironment(entorno);
+    xdotool.start(QStringLiteral("xdotool"), argumentos);
+    if (!xdotool.waitForFinished(static_cast<int>(segundos * 1000))) {
+        Terminar(xdotool);
+        return QString();
+    }
+    return xdotool.exitCode() == 0 ? QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed() : QString();
+}
+
+QString EscritorioPrueba::EsperarVentana(const QString& nombre, double segundos) {
+    return Xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--name"), nombre},
+                   segundos)
+        .section(u'\n', 0, 0);
+}
+
+QList<QRect> EscritorioPrueba::Ventanas(const QString& clase) {
+    QList<QRect> lugares;
+    const QString ids =
+        Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), clase});
+    for (const QString& id : ids.split(u'\n', Qt::SkipEmptyParts)) {
+        QRect r;
+        for (const QString& linea : Xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
+                                        .split(u'\n', Qt::SkipEmptyParts)) {
+            const int valor = linea.section(u'=', 1).toInt();
+            const QString clave = linea.section(u'=', 0, 0);
+            if (clave == u"X") {
+                r.moveLeft(valor);
+            } else if (clave == u"Y") {
+                r.moveTop(valor);
+            } else if (clave == u"WIDTH") {
+                r.setWidth(valor);
+            } else if (clave == u"HEIGHT") {
+                r.setHeight(valor);
+            }
+        }
+        if (r.isValid()) {
+            lugares << r;
+        }
+    }
+    return lugares;
+}
