@@ -113,11 +113,13 @@ FrmLogin::FrmLogin(QWidget* padre) : QDialog(padre) {
     connect(cmdAceptar, &QPushButton::clicked, this, &FrmLogin::cmdAceptar_Click);
     connect(cmdCancelar, &QPushButton::clicked, this, &FrmLogin::cmdCancelar_Click);
 
-    setTabOrder(txtUsuario, cmdTeclado[0]);
-    setTabOrder(cmdTeclado[0], txtContraseña);
-    setTabOrder(txtContraseña, cmdTeclado[1]);
-    setTabOrder(cmdTeclado[1], cmdAceptar);
+    // Tab goes from the user name straight to the password, as an operator
+    // typing on a real keyboard expects; the keyboard buttons come last.
+    setTabOrder(txtUsuario, txtContraseña);
+    setTabOrder(txtContraseña, cmdAceptar);
     setTabOrder(cmdAceptar, cmdCancelar);
+    setTabOrder(cmdCancelar, cmdTeclado[0]);
+    setTabOrder(cmdTeclado[0], cmdTeclado[1]);
 
     Form_Load();
 }

@@ -82,13 +82,13 @@ protected:
     }
 
     // Types into the login as an operator does: the user name where the
-    // dialog starts, past the keyboard button to the password, then Enter.
+    // dialog starts, Tab to the password, then Enter.
     bool Login(const QString& usuario, const QString& contrasena) {
         if (m_escritorio.EsperarVentana("^Login$").isEmpty()) {
             return false;
         }
         m_escritorio.Xdotool({"type", "--delay", "30", usuario});
-        m_escritorio.Xdotool({"key", "--delay", "100", "Tab", "Tab"});
+        m_escritorio.Xdotool({"key", "--delay", "100", "Tab"});
         m_escritorio.Xdotool({"type", "--delay", "30", contrasena});
         m_escritorio.Xdotool({"key", "Return"});
         return true;
