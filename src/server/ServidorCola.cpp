@@ -5,6 +5,8 @@
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QElapsedTimer>
+
 namespace {
 
 const QString kOrigen = QStringLiteral("Base de Datos");
@@ -73,10 +75,22 @@ void ServidorCola::Timer1_Timer() {
     if (m_reconectar) {
         // A server that went away and came back is served again without a
         // restart; until it answers every tick just tries once more.
+        QElapsedTimer intento;
+        intento.start();
         if (!Conectar()) {
+            // Logged once per outage, and whenever a login held the tick for
+            // longer than a tick's interval (a server that does not answer
+            // runs each login into its time-out).
+            const ErroresProveedor& errores = Conexion::Instancia().Errores();
+            if (!m_sinConexionRegistrado || intento.elapsed() >= m_timer1.interval()) {
+                Registrar(QStringLiteral("Cola Impresion, sin conexion con la base de datos: ") +
+                          (errores.isEmpty() ? QString() : errores.first().descripcion));
+                m_sinConexionRegistrado = true;
+            }
             return;
         }
         m_reconectar = false;
+        m_sinConexionRegistrado = false;
         Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));
     }
     try {
