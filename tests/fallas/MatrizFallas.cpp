@@ -187,12 +187,17 @@ public:
             {"--modo", "E", "--enlace", m_enlace, "--captura", m_captura, "--respuesta", QString::number(respuesta)});
         return Esperar([&] { return QFileInfo::exists(m_enlace); }, 10);
     }
-    // SIGKILL: the pseudo-terminal closes under whatever was being written.
+    // SIGKILL: the pseudo-terminal closes under whatever was being written,
+    // and its link goes with it, as an unplugged adapter's device node does.
+    // A link left behind would name a pseudo-terminal number that any other
+    // program on the machine may get next, and the server would print into
+    // that one.
     void Matar() {
         if (m_proceso.state() != QProcess::NotRunning) {
             m_proceso.kill();
             m_proceso.waitForFinished(5000);
         }
+        QFile::remove(m_enlace);
     }
     QString Enlace() const { return m_enlace; }
     QString Captura() const { return m_captura; }
@@ -365,8 +370,10 @@ void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::fu
     std::fprintf(stderr, "== %s\n", qPrintable(nombre));
     const qint64 desde = m_reloj.elapsed();
     Pasar(3000);
+    const qint64 inicioFalla = m_reloj.elapsed();
     inyectar();
     const qint64 finFalla = m_reloj.elapsed();
+    std::fprintf(stderr, "   falla de %.1f s a %.1f s\n", inicioFalla / 1000.0, finFalla / 1000.0);
     Restablecer();
     // The next job out of a watched printer after the fault, for at most 90 s.
     std::optional<qint64> siguiente;
@@ -446,6 +453,10 @@ void Matriz::Informar() {
                 fila.repetidos += v.inicios > 1 ? 1 : 0;
             } else {
                 ++fila.perdidos;
+                std::fprintf(stderr,
+                             "perdido el trabajo %d de la impresora %d (primer renglon impreso %d veces), "
+                             "escrito a los %.1f s\n",
+                             id, kImpresoras[id % 4], v.inicios, m_escritos.value(id) / 1000.0);
             }
         }
     }
