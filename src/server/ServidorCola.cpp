@@ -144,6 +144,13 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             }
             m_pr2.Avanzar(3);
             m_pr2.Cortar();
+            if (impreso && !m_pr2.ConfirmarRecepcion()) {
+                // The printer went away (or out of paper) during the job, so
+                // its bytes may never reach paper: the job stays, and the next
+                // tick prints it again whole, here or on the backup.
+                impreso = false;
+                Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo ") + idTrabajo);
+            }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
             }
