@@ -557,6 +557,10 @@ int Matriz::Correr() {
     }
     const bool drenada = Drenar();
     Informar();
+    const QString bitacoras = m_uno->Bitacora() + m_dos->Bitacora();
+    std::fprintf(stderr, "en las bitacoras: %lld ticks terminados por tiempo agotado, %lld conexiones fallidas\n",
+                 static_cast<long long>(bitacoras.count("Cola Impresion, Tiempo de espera agotado")),
+                 static_cast<long long>(bitacoras.count("Cola Impresion, sin conexion con la base de datos")));
     const bool vivos = m_uno->Corriendo() && m_dos->Corriendo();
     m_uno->Detener();
     m_dos->Detener();
