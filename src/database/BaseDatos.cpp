@@ -93,6 +93,16 @@ bool Conectar() {
     }
     const QString base = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"),
                                        QStringLiteral("BASE_DE_DATOS"), QStringLiteral("DBORLAN"));
+    auto segundos = [](const QString& clave, int omision) {
+        bool ok = false;
+        const int valor =
+            Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), clave, QString::number(omision))
+                .trimmed()
+                .toInt(&ok);
+        return ok && valor >= 0 ? valor : omision;
+    };
+    conexion.EstablecerTiempos(segundos(QStringLiteral("TiempoConexion"), 15),
+                               segundos(QStringLiteral("TiempoConsulta"), 30));
     static const ProveedorCredenciales proveedor;
     const std::optional<QString> usuario = proveedor.ObtenerUsuario();
     if (!usuario) {

@@ -57,6 +57,11 @@ public:
     static Conexion& Instancia();
 
     bool Abierta() const;
+    // The login time-out and the time-out of each statement, in seconds (0:
+    // none), for the next Abrir. A call that outlives its time-out fails: a
+    // login with a leading "HYT00" record, a statement as a lost connection
+    // ("08S01", then "HYT00"), even when the driver itself would wait on.
+    void EstablecerTiempos(int conexionSegundos, int consultaSegundos);
     // Opens with a connection string; false (records in Errores()) on failure.
     bool Abrir(const QString& cadena);
     void Cerrar();
@@ -82,7 +87,9 @@ private:
 };
 
 // Composes the connection string from the settings and the credentials and
-// (re)opens the connection. Any failure: false, nothing logged.
+// (re)opens the connection, with the time-outs of settings "TiempoConexion"
+// (login, default 15 s) and "TiempoConsulta" (each statement, default 30 s).
+// Any failure: false, nothing logged.
 bool Conectar();
 
 // "SELECT campo FROM tabla [WHERE condicion]": first column of the first row

@@ -1,8 +1,14 @@
 #include "database/BaseDatos.h"
+#include "platform/SocketsProceso.h"
 #include "support/ErrorEjecucion.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sql.h>
 #include <sqlext.h>
+#include <thread>
+#include <utility>
 
 // The connection runs on unixODBC's narrow calls with UTF-8 text: every
 // backend is set to UTF-8 (SQLite natively, psqlODBC's ANSI library with
@@ -13,6 +19,16 @@
 // The environment asks for ODBC 2 behaviour so that drivers report the
 // SQLSTATEs the error handler is keyed on: "S1000" for a general error and
 // "37000" for a syntax error, apart from "42000" for an access violation.
+//
+// Time-outs: every driver is given the login time-out and each statement the
+// query time-out, but a driver blocked in a read on a server that stopped
+// answering without closing the connection does not always honour them
+// (psqlODBC honours the login time-out and only sends the query time-out to
+// the server as statement_timeout, which a stopped server never applies; its
+// SQLCancel goes to the same stopped server). So a watchdog thread guards
+// every call: when a call outlives its time-out by a short grace, the
+// connection's sockets are shut down under the driver, the blocked read
+// returns, and the call fails as a lost connection.
 
 namespace {
 
@@ -65,6 +81,89 @@ bool EsReal(SQLSMALLINT tipo) {
     return tipo == SQL_NUMERIC || tipo == SQL_DECIMAL || tipo == SQL_FLOAT || tipo == SQL_REAL || tipo == SQL_DOUBLE;
 }
 
+// The driver gets the first chance to apply its own time-out.
+constexpr auto kGracia = std::chrono::seconds(2);
+
+// Shuts down the given sockets (or, for a login, every socket opened since the
+// watch began) when a watched call is still running at its deadline.
+class Vigilante {
+public:
+    ~Vigilante() {
+        {
+            std::lock_guard bloqueo(m_mutex);
+            m_fin = true;
+        }
+        m_cambio.notify_all();
+        if (m_hilo.joinable()) {
+            m_hilo.join();
+        }
+    }
+
+    // `sockets` empty: a login, whose sockets do not exist yet.
+    void Armar(std::chrono::seconds limite, QList<SocketsProceso::Socket> sockets) {
+        std::lock_guard bloqueo(m_mutex);
+        if (!m_hilo.joinable()) {
+            m_hilo = std::thread([this] { Vigilar(); });
+        }
+        m_antes = sockets.isEmpty() ? SocketsProceso::Abiertos() : QList<SocketsProceso::Socket>();
+        m_sockets = std::move(sockets);
+        m_plazo = std::chrono::steady_clock::now() + limite + kGracia;
+        m_armado = true;
+        m_disparado = false;
+        m_cambio.notify_all();
+    }
+
+    // Ends the watch; true when the deadline passed and the sockets were cut.
+    bool Desarmar() {
+        std::lock_guard bloqueo(m_mutex);
+        m_armado = false;
+        return std::exchange(m_disparado, false);
+    }
+
+    bool Disparado() {
+        std::lock_guard bloqueo(m_mutex);
+        return m_disparado;
+    }
+
+private:
+    void Vigilar() {
+        std::unique_lock bloqueo(m_mutex);
+        while (!m_fin) {
+            if (!m_armado || m_disparado) {
+                m_cambio.wait(bloqueo);
+                continue;
+            }
+            if (m_cambio.wait_until(bloqueo, m_plazo) != std::cv_status::timeout || !m_armado || m_disparado) {
+                continue;
+            }
+            // The call still runs while the lock is held here, so its sockets
+            // cannot have been closed and their descriptors reused.
+            QList<SocketsProceso::Socket> cortar = m_sockets;
+            if (cortar.isEmpty()) {
+                for (const SocketsProceso::Socket& s : SocketsProceso::Abiertos()) {
+                    if (!m_antes.contains(s)) {
+                        cortar.append(s);
+                    }
+                }
+            }
+            for (const SocketsProceso::Socket& s : cortar) {
+                SocketsProceso::Cortar(s);
+            }
+            m_disparado = true;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cambio;
+    std::thread m_hilo;
+    bool m_fin = false;
+    bool m_armado = false;
+    bool m_disparado = false;
+    std::chrono::steady_clock::time_point m_plazo;
+    QList<SocketsProceso::Socket> m_sockets;
+    QList<SocketsProceso::Socket> m_antes;
+};
+
 } // namespace
 
 struct Conexion::Privado {
@@ -74,6 +173,22 @@ struct Conexion::Privado {
     bool sqlite = false; // the SQLite3 driver, whose constraint errors need mapping
     ErroresProveedor errores;
     QByteArray buffer = QByteArray(4096, Qt::Uninitialized);
+    int tiempoConexion = 15; // seconds; 0 waits for ever
+    int tiempoConsulta = 30;
+    QList<SocketsProceso::Socket> sockets; // the open connection's own
+    Vigilante vigilante;
+
+    // Watches one call on the open connection for its whole length, the
+    // handling of its failure included.
+    struct Vigilia {
+        Privado& p;
+        explicit Vigilia(Privado& privado) : p(privado) {
+            if (p.tiempoConsulta > 0 && !p.sockets.isEmpty()) {
+                p.vigilante.Armar(std::chrono::seconds(p.tiempoConsulta), p.sockets);
+            }
+        }
+        ~Vigilia() { p.vigilante.Desarmar(); }
+    };
 
     // Raises the failure of a call on a statement (or, without one, on the
     // connection), keeping every diagnostic record.
@@ -81,6 +196,15 @@ struct Conexion::Privado {
         errores = LeerDiagnosticos(tipo, handle);
         if (tipo == SQL_HANDLE_STMT) {
             SQLFreeHandle(SQL_HANDLE_STMT, handle);
+        }
+        if (vigilante.Disparado()) {
+            // The server kept the connection but stopped answering: for the
+            // error handler and the reconnection it is a lost link.
+            const QString texto =
+                QStringLiteral("Tiempo de espera agotado, la base de datos no respondio en %1 s").arg(tiempoConsulta);
+            errores.prepend({QStringLiteral("HYT00"), 0, texto});
+            errores.prepend({QStringLiteral("08S01"), 0, QStringLiteral("Communication link failure")});
+            throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, texto, errores);
         }
         // SQLite reports a constraint violation as a general error with its
         // own code SQLITE_CONSTRAINT (19); it is an integrity violation.
@@ -124,6 +248,11 @@ struct Conexion::Privado {
         SQLHSTMT stmt = SQL_NULL_HANDLE;
         if (!Exito(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
             Fallar(SQL_HANDLE_DBC, dbc);
+        }
+        if (tiempoConsulta > 0) {
+            // Honoured by FreeTDS on the client, by psqlODBC on a server that
+            // still answers; the watchdog covers the rest.
+            SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(tiempoConsulta)), 0);
         }
         QByteArray texto = sql.toUtf8();
         const SQLRETURN r =
@@ -184,6 +313,11 @@ const ErroresProveedor& Conexion::Errores() const {
     return d->errores;
 }
 
+void Conexion::EstablecerTiempos(int conexionSegundos, int consultaSegundos) {
+    d->tiempoConexion = std::max(0, conexionSegundos);
+    d->tiempoConsulta = std::max(0, consultaSegundos);
+}
+
 bool Conexion::Abrir(const QString& cadena) {
     d->errores.clear();
     if (d->entorno == SQL_NULL_HANDLE) {
@@ -198,15 +332,38 @@ bool Conexion::Abrir(const QString& cadena) {
         return false;
     }
     Cerrar();
+    SQLSetConnectAttr(d->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(d->tiempoConexion)), 0);
+    SQLSetConnectAttr(d->dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(d->tiempoConsulta)), 0);
+    const QList<SocketsProceso::Socket> antes = SocketsProceso::Abiertos();
+    if (d->tiempoConexion > 0) {
+        d->vigilante.Armar(std::chrono::seconds(d->tiempoConexion), {});
+    }
     QByteArray texto = cadena.toUtf8();
     SQLCHAR salida[1024];
     SQLSMALLINT largoSalida = 0;
     const SQLRETURN r = SQLDriverConnect(d->dbc, nullptr, reinterpret_cast<SQLCHAR*>(texto.data()),
                                          static_cast<SQLSMALLINT>(texto.size()), salida, sizeof salida, &largoSalida,
                                          SQL_DRIVER_NOPROMPT);
-    if (!Exito(r)) {
+    const bool vencido = d->vigilante.Desarmar();
+    if (!Exito(r) || vencido) {
         d->errores = LeerDiagnosticos(SQL_HANDLE_DBC, d->dbc);
+        if (vencido) {
+            d->errores.prepend({QStringLiteral("HYT00"), 0,
+                                QStringLiteral("Tiempo de espera agotado, la base de datos no respondio al conectar "
+                                               "en %1 s")
+                                    .arg(d->tiempoConexion)});
+            if (Exito(r)) {
+                SQLDisconnect(d->dbc);
+            }
+        }
         return false;
+    }
+    // The sockets that appeared during the login are the connection's.
+    d->sockets.clear();
+    for (const SocketsProceso::Socket& s : SocketsProceso::Abiertos()) {
+        if (!antes.contains(s)) {
+            d->sockets.append(s);
+        }
     }
     d->abierta = true;
     SQLCHAR driver[128] = {};
@@ -220,15 +377,18 @@ void Conexion::Cerrar() {
     if (d->abierta) {
         SQLDisconnect(d->dbc);
         d->abierta = false;
+        d->sockets.clear();
     }
 }
 
 void Conexion::Ejecutar(const QString& sql) {
+    Privado::Vigilia vigilia(*d);
     SQLHSTMT stmt = d->EjecutarDirecto(sql);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
 std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
+    Privado::Vigilia vigilia(*d);
     SQLHSTMT stmt = d->EjecutarDirecto(sql);
     SQLSMALLINT numero = 0;
     if (!Exito(SQLNumResultCols(stmt, &numero))) {

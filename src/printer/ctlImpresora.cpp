@@ -143,6 +143,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     CerrarPuerto(m_numeroPuerto);
 
     int estado = 3;
+    m_respondioEstado = false;
     if (tipo == u"COM") {
         estado = 1;
         int respuesta = 0;
@@ -153,6 +154,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
             (AbrirSerie(*p, m_numeroPuerto, settings) ? LeerEstadoPapel(respuesta) : p->SinRespuesta())) {
             Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
             estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
+            m_respondioEstado = estado == 0 || estado == 4;
         }
         m_esLpt = false;
     } else if (tipo == u"LPT") {
@@ -186,6 +188,14 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     Registrar(QStringLiteral("COLA IMPRESION: ") + letra + u' ' + QString::number(estado));
     Ajustes::Guardar(kEscritura, impresora, QStringLiteral("Estado"), QString::number(estado));
     return estado == 0 || estado == 2 || estado == 4;
+}
+
+bool ctlImpresora::ConfirmarRecepcion() {
+    if (m_esLpt || !m_respondioEstado) {
+        return true;
+    }
+    int respuesta = 0;
+    return LeerEstadoPapel(respuesta) && (respuesta == 18 || respuesta == 16);
 }
 
 bool ctlImpresora::LeerEstadoPapel(int& respuesta) {

@@ -64,6 +64,14 @@ public:
     void SetModo(qint16 nModo);
     void PrintLogo();
 
+    // After a job on a serial printer that answered the paper-status request
+    // when its port was initialised: asks again and is true only when the
+    // printer answers ready (18 or 16), which it can only do after it took
+    // every byte sent before the request. False when it went silent or ran
+    // out of paper during the job. Printers that did not answer before, and
+    // parallel ports, are not asked: true.
+    bool ConfirmarRecepcion();
+
     qint16 ModoImpresora() const { return m_modoImpresora; }
     bool EsLpt() const { return m_esLpt; }
     qint16 NumeroPuerto() const { return m_numeroPuerto; }
@@ -91,7 +99,8 @@ private:
     bool m_esLpt = false;
     qint16 m_numeroPuerto = 0;
     qint16 m_direccionLpt = 0;
-    Privado* d = nullptr; // serial objects and the rest of the implementation
+    bool m_respondioEstado = false; // the serial printer answered at InicializarPuerto
+    Privado* d = nullptr;           // serial objects and the rest of the implementation
 };
 
 // The time-out of Recibir: number 200, source "Time Out", description

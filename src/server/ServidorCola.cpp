@@ -5,6 +5,8 @@
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QElapsedTimer>
+
 namespace {
 
 const QString kOrigen = QStringLiteral("Base de Datos");
@@ -34,6 +36,14 @@ bool PuertoValido(const QString& puerto) {
     return false;
 }
 
+// [Cola] ConfirmarRecepcion=1: a serial printer that answers the paper-status
+// request must answer ready again after a job before the job is deleted. Off
+// by default: the job is then deleted once the port has taken its bytes.
+bool ConfirmarRecepcion() {
+    return Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcion"),
+                         QStringLiteral("0"))
+               .trimmed() == u'1';
+}
 } // namespace
 
 void RegistrarFallaCola(const ErrorEjecucion& e) {
@@ -92,10 +102,22 @@ void ServidorCola::Timer1_Timer() {
     if (m_reconectar) {
         // A server that went away and came back is served again without a
         // restart; until it answers every tick just tries once more.
+        QElapsedTimer intento;
+        intento.start();
         if (!Conectar()) {
+            // Logged once per outage, and whenever a login held the tick for
+            // longer than a tick's interval (a server that does not answer
+            // runs each login into its time-out).
+            const ErroresProveedor& errores = Conexion::Instancia().Errores();
+            if (!m_sinConexionRegistrado || intento.elapsed() >= m_timer1.interval()) {
+                Registrar(QStringLiteral("Cola Impresion, sin conexion con la base de datos: ") +
+                          (errores.isEmpty() ? QString() : errores.first().descripcion));
+                m_sinConexionRegistrado = true;
+            }
             return;
         }
         m_reconectar = false;
+        m_sinConexionRegistrado = false;
         Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));
     }
     try {
@@ -150,6 +172,13 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             }
             m_pr2.Avanzar(3);
             m_pr2.Cortar();
+            if (impreso && ConfirmarRecepcion() && !m_pr2.ConfirmarRecepcion()) {
+                // The printer went away (or out of paper) during the job, so
+                // its bytes may never reach paper: the job stays, and the next
+                // tick prints it again whole, here or on the backup.
+                impreso = false;
+                Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo ") + idTrabajo);
+            }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
                 emit TrabajoImpreso(idTrabajo.toLongLong(),

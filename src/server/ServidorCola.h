@@ -56,6 +56,7 @@ private:
     bool m_activo = false;
     bool m_enTick = false;
     bool m_reconectar = false;
+    bool m_sinConexionRegistrado = false;
     QString m_sql;
     QString m_consultaTrabajos;
     std::unique_ptr<Recordset> m_rsImpresora;

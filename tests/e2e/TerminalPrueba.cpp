@@ -64,6 +64,13 @@ int TerminalPrueba::Detener() {
     return m_proceso.exitStatus() == QProcess::NormalExit ? m_proceso.exitCode() : -1;
 }
 
+void TerminalPrueba::Matar() {
+    if (Corriendo()) {
+        m_proceso.kill();
+        m_proceso.waitForFinished(5000);
+    }
+}
+
 QString TerminalPrueba::Salida() {
     m_salida += QString::fromUtf8(m_proceso.readAll());
     return m_salida;

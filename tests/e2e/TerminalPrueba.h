@@ -27,6 +27,9 @@ public:
     void Iniciar();
     // SIGTERM, then waits for the exit; returns the exit status.
     int Detener();
+    // SIGKILL, as a crash or a power cut would end it.
+    void Matar();
+    qint64 Pid() const { return m_proceso.processId(); }
     bool Corriendo() const { return m_proceso.state() != QProcess::NotRunning; }
     QString Salida();
 

@@ -176,3 +176,27 @@ TEST_F(ImpresoraSerie, SpanishParityLettersOpenTheirParity) {
     EXPECT_FALSE(m_pr.InicializarPuerto("COM1", &letra));
     EXPECT_EQ(letra, "P");
 }
+
+// A printer that answered before the job confirms it only by answering ready
+// again after the job's bytes; one that never answered is not asked.
+TEST_F(ImpresoraSerie, AfterAJobOnlyAPrinterThatStillAnswersReadyConfirmsIt) {
+    ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
+    Tomar(m_com1, 3);
+    EXPECT_TRUE(m_pr.Imprimir("cuenta"));
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion());
+    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + kPedido) << "the request follows the job's bytes";
+    for (int respuesta : {114, ImpresoraPty::kSilencio}) {
+        m_com1.EstablecerRespuesta(respuesta);
+        EXPECT_FALSE(m_pr.ConfirmarRecepcion()) << respuesta;
+        Tomar(m_com1, 3);
+    }
+    m_com1.EstablecerRespuesta(16);
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion());
+    Tomar(m_com1, 3);
+
+    m_com2.EstablecerRespuesta(ImpresoraPty::kSilencio);
+    ASSERT_TRUE(m_pr.InicializarPuerto("COM2"));
+    Tomar(m_com2, 3);
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << "a printer that never answers is printed on all the same";
+    EXPECT_TRUE(m_com2.EsperarRecibidos(1, 300).isEmpty());
+}

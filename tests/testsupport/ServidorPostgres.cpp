@@ -1,6 +1,7 @@
 #include "testsupport/ServidorPostgres.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <unistd.h>
@@ -50,7 +51,7 @@ bool ServidorPostgres::Iniciar() {
         hba.write("local all postgres trust\nlocal all all scram-sha-256\n");
     }
     const QString opciones = QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' -c fsync=off"
-                                            " -c full_page_writes=off")
+                                            " -c full_page_writes=off -c max_connections=300")
                                  .arg(m_dir.path());
     m_activo = Ejecutar(
         "pg_ctl", {"-D", datos, "-l", m_dir.path() + QStringLiteral("/servidor.log"), "-o", opciones, "-w", "start"});
@@ -74,4 +75,31 @@ bool ServidorPostgres::CrearBaseDatos(const QString& nombre) {
 bool ServidorPostgres::Sql(const QString& sql) {
     return Ejecutar("psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", m_dir.path(), "-U", "postgres", "-d",
                              "postgres", "-c", sql});
+}
+
+qint64 ServidorPostgres::Pid() const {
+    QFile f(m_dir.path() + QStringLiteral("/datos/postmaster.pid"));
+    return m_activo && f.open(QIODevice::ReadOnly) ? f.readLine().trimmed().toLongLong() : 0;
+}
+
+bool ServidorPostgres::Senal(int senal) {
+    const qint64 postmaster = Pid();
+    if (postmaster <= 0 || ::kill(static_cast<pid_t>(postmaster), senal) != 0) {
+        m_error = QStringLiteral("no se encontro el proceso del servidor");
+        return false;
+    }
+    // Every backend is a child of the postmaster (field 4 of /proc/<pid>/stat).
+    const QStringList procesos = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& proceso : procesos) {
+        QFile stat(QStringLiteral("/proc/") + proceso + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray texto = stat.readAll();
+        const QList<QByteArray> campos = texto.mid(texto.lastIndexOf(')') + 2).split(' ');
+        if (campos.size() > 1 && campos[1].toLongLong() == postmaster) {
+            ::kill(static_cast<pid_t>(proceso.toLongLong()), senal);
+        }
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <csignal>
 
 // A throw-away PostgreSQL 15 cluster for the tests, in a temporary directory
 // and reachable only through a Unix socket there (no TCP port). The superuser
@@ -22,6 +23,13 @@ public:
     // Stops the server at once (immediate mode), as a crash would look.
     bool Detener();
     bool Activo() const { return m_activo; }
+    // Stops (SIGSTOP) or resumes (SIGCONT) the postmaster and every backend:
+    // a server that hangs while its connections stay open. False when the
+    // server's process is not found.
+    bool Suspender() { return Senal(SIGSTOP); }
+    bool Reanudar() { return Senal(SIGCONT); }
+    // The postmaster's process id, 0 when the server is not running.
+    qint64 Pid() const;
 
     // The socket directory: the value of setting "Servidor".
     QString DirectorioSocket() const { return m_dir.path(); }
@@ -31,6 +39,7 @@ public:
     bool CrearBaseDatos(const QString& nombre);
 
 private:
+    bool Senal(int senal);
     bool Ejecutar(const QString& programa, const QStringList& argumentos);
     bool Sql(const QString& sql);
 

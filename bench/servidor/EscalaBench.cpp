@@ -1,0 +1,356 @@
+#include "Figura.h"
+#include "TerminalBench.h"
+#include "e2e/TerminalPrueba.h"
+#include "platform/Ajustes.h"
+#include "server/ServidorCola.h"
+#include "startup/ProveedorCredenciales.h"
+#include "support/ErrorEjecucion.h"
+#include "testsupport/DatosCola.h"
+#include "testsupport/ServidorPostgres.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <vector>
+
+// Many terminals on one PostgreSQL server: 10, 50 and 200 real
+// `orlan-cola --servicio` processes, each with its two printers on its own
+// simulated parallel port, idle. Per size: the database server's CPU (the
+// postmaster and every backend), the CPU of one terminal, and the time of an
+// empty tick of one more terminal (this process) while the others poll. At 10
+// terminals also the latency from a writer's release of a job (Escribiendo =
+// 0) to its first byte at the printer, one job a second per terminal. Last,
+// the job query's plan at 100,000 queued lines. ORLAN_BENCH_SEGUNDOS shortens
+// each window (60 s).
+
+namespace {
+
+// Goals: 200 idle terminals take under 5% of one database core; a job is on
+// paper within the 2-s poll interval plus 50 ms.
+constexpr double kMetaBaseDatosPorciento = 5.0;
+constexpr int kMetaTerminales = 200;
+constexpr double kMetaLatenciaMs = 2050.0;
+// The floors of bench_servicio: one idle service under 0.5% of a core, an
+// empty tick under 2 ms.
+constexpr double kPisoCpuPorciento = 0.5;
+constexpr double kPisoTickMs = 2.0;
+constexpr int kTerminalPropia = 1000;
+
+// Run time of a process's threads in ns (/proc/<pid>/task/*/schedstat).
+qint64 TiempoCpuNs(qint64 pid) {
+    const QDir tareas(QStringLiteral("/proc/%1/task").arg(pid));
+    qint64 total = 0;
+    for (const QString& hilo : tareas.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tareas.filePath(hilo + QStringLiteral("/schedstat")));
+        if (f.open(QIODevice::ReadOnly)) {
+            total += f.readAll().split(' ').first().toLongLong();
+        }
+    }
+    return total;
+}
+
+// The run time of the postmaster and of each of its children, by pid.
+QMap<qint64, qint64> CpuServidor(qint64 postmaster) {
+    QMap<qint64, qint64> tiempos;
+    tiempos[postmaster] = TiempoCpuNs(postmaster);
+    for (const QString& p : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/") + p + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray texto = stat.readAll();
+        const QList<QByteArray> campos = texto.mid(texto.lastIndexOf(')') + 2).split(' ');
+        if (campos.size() > 1 && campos[1].toLongLong() == postmaster) {
+            tiempos[p.toLongLong()] = TiempoCpuNs(p.toLongLong());
+        }
+    }
+    return tiempos;
+}
+
+double Percentil(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min<size_t>(v.size() - 1, static_cast<size_t>(p * v.size()))];
+}
+
+void Pasar(qint64 ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+}
+
+class Escala {
+public:
+    int Correr();
+
+private:
+    bool Agregar(int hasta);
+    void Inactivas(int n);
+    void Latencia();
+    void Plan();
+
+    int m_segundos = 60;
+    TerminalBench m_propia{Motor::PostgreSql, kTerminalPropia};
+    std::vector<std::unique_ptr<TerminalPrueba>> m_terminales;
+};
+
+// Starts terminals until there are `hasta`, and waits until all serve.
+bool Escala::Agregar(int hasta) {
+    QFile credenciales(ProveedorCredenciales::RutaArchivo());
+    credenciales.open(QIODevice::ReadOnly);
+    const QByteArray datos = credenciales.readAll();
+    const QString odbc = BaseDatosPrueba::DirectorioOdbc(Motor::PostgreSql);
+    for (int n = static_cast<int>(m_terminales.size()) + 1; n <= hasta; ++n) {
+        Conexion::Instancia().Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(n));
+        InsertarImpresora(2 * n - 1, n, 2 * n);
+        InsertarImpresora(2 * n, n, 2 * n - 1);
+        auto t = std::make_unique<TerminalPrueba>(n, odbc, m_propia.Servidor(), m_propia.BaseDatos(), datos);
+        QDir().mkpath(t->RaizUnidad() + QStringLiteral("/lpt"));
+        QFile(t->RaizUnidad() + QStringLiteral("/lpt/378.bin")).open(QIODevice::WriteOnly);
+        t->Iniciar();
+        m_terminales.push_back(std::move(t));
+    }
+    for (auto& t : m_terminales) {
+        if (!Esperar([&] { return t->Salida().contains("sirviendo la cola") || !t->Corriendo(); }, 120) ||
+            !t->Corriendo()) {
+            std::fprintf(stderr, "una terminal no arranco:\n%s\n", qPrintable(t->Salida()));
+            return false;
+        }
+    }
+    return true;
+}
+
+void Escala::Inactivas(int n) {
+    Pasar(3000);
+    ServidorPostgres& pg = ServidorPostgres::Compartido();
+    const QMap<qint64, qint64> bdAntes = CpuServidor(pg.Pid());
+    std::vector<qint64> antes;
+    for (auto& t : m_terminales) {
+        antes.push_back(TiempoCpuNs(t->Pid()));
+    }
+    QElapsedTimer ventana;
+    ventana.start();
+    Pasar(m_segundos * 1000LL);
+    const double segundos = ventana.nsecsElapsed() / 1e9;
+    const QMap<qint64, qint64> bdDespues = CpuServidor(pg.Pid());
+    qint64 bd = 0;
+    for (auto it = bdDespues.cbegin(); it != bdDespues.cend(); ++it) {
+        bd += it.value() - bdAntes.value(it.key(), 0);
+    }
+    qint64 terminales = 0;
+    for (size_t i = 0; i < m_terminales.size(); ++i) {
+        terminales += TiempoCpuNs(m_terminales[i]->Pid()) - antes[i];
+    }
+    const double bdPorciento = bd / 1e9 / segundos * 100;
+    const double terminalPorciento = terminales / 1e9 / segundos * 100 / n;
+
+    // An empty tick of one more terminal, while the others poll.
+    ServidorCola servidor(kTerminalPropia);
+    servidor.EstablecerActivo(true);
+    std::vector<double> ticks;
+    for (int i = 0; i < 200; ++i) {
+        QElapsedTimer t;
+        t.start();
+        servidor.Timer1_Timer();
+        ticks.push_back(t.nsecsElapsed() / 1e6);
+    }
+    servidor.EstablecerActivo(false);
+
+    const std::string donde = " (" + std::to_string(n) + " idle terminals, " + std::to_string(m_segundos) + " s)";
+    ImprimirFigura("database server CPU" + donde, bdPorciento, "% of one core",
+                   "goal at " + std::to_string(kMetaTerminales) + " terminals", kMetaBaseDatosPorciento,
+                   "% of one core", MenosEsMejor::Si);
+    ImprimirFigura("database server CPU per terminal" + donde, bdPorciento / n, "% of one core", "goal per terminal",
+                   kMetaBaseDatosPorciento / kMetaTerminales, "% of one core", MenosEsMejor::Si);
+    ImprimirFigura("orlan-cola CPU per terminal" + donde, terminalPorciento, "% of one core", "floor",
+                   kPisoCpuPorciento, "% of one core", MenosEsMejor::Si);
+    ImprimirFigura("empty tick, median of 200" + donde, Percentil(ticks, 0.5), "ms", "floor", kPisoTickMs, "ms",
+                   MenosEsMejor::Si);
+    ImprimirFigura("empty tick, p99 of 200" + donde, Percentil(ticks, 0.99), "ms", "floor", kPisoTickMs, "ms",
+                   MenosEsMejor::Si);
+}
+
+// One job a second for each of the first ten terminals, spread over the
+// second. Every job prints the same number of bytes, so the first byte of a
+// terminal's k-th job is the moment its capture file grows past k jobs; the
+// growth is seen through inotify.
+void Escala::Latencia() {
+    constexpr int kTerminales = 10;
+    auto ruta = [&](int t) { return m_terminales[t]->RaizUnidad() + QStringLiteral("/lpt/378.bin"); };
+    auto tamano = [&](int t) { return QFileInfo(ruta(t)).size(); };
+    Conexion& c = Conexion::Instancia();
+    int id = 1;
+    auto liberar = [&](int t) {
+        c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
+                                  "VALUES (%1, 'R', 'caja', -1, %2)")
+                       .arg(id)
+                       .arg(2 * (t + 1) - 1));
+        c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, 1, "
+                                  "'<B>Comanda %2</B>')")
+                       .arg(id)
+                       .arg(id, 8, 10, QLatin1Char('0')));
+        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(id));
+        ++id;
+    };
+    // One job each first, to learn the size of a job's output.
+    std::vector<qint64> base(kTerminales);
+    for (int t = 0; t < kTerminales; ++t) {
+        base[t] = tamano(t);
+        liberar(t);
+    }
+    Pasar(5000);
+    const qint64 porTrabajo = tamano(0) - base[0];
+    for (int t = 0; t < kTerminales; ++t) {
+        base[t] = tamano(t);
+    }
+    if (porTrabajo <= 0) {
+        std::fprintf(stderr, "el primer trabajo no se imprimio\n");
+        return;
+    }
+
+    struct Pendiente {
+        int k;
+        qint64 liberado;
+    };
+    std::vector<QList<Pendiente>> pendientes(kTerminales);
+    std::vector<int> liberados(kTerminales, 0);
+    QElapsedTimer reloj;
+    reloj.start();
+    std::vector<double> latencias;
+    auto mirar = [&](int t) {
+        const qint64 ahora = reloj.nsecsElapsed();
+        const qint64 actual = tamano(t);
+        while (!pendientes[t].isEmpty() && actual > base[t] + pendientes[t].first().k * porTrabajo) {
+            latencias.push_back((ahora - pendientes[t].first().liberado) / 1e6);
+            pendientes[t].removeFirst();
+        }
+    };
+    QFileSystemWatcher vigilante;
+    QMap<QString, int> indice;
+    for (int t = 0; t < kTerminales; ++t) {
+        vigilante.addPath(ruta(t));
+        indice[ruta(t)] = t;
+    }
+    QObject::connect(&vigilante, &QFileSystemWatcher::fileChanged, [&](const QString& r) { mirar(indice[r]); });
+
+    const qint64 fin = m_segundos * 1000LL;
+    for (qint64 siguiente = 0, turno = 0; reloj.elapsed() < fin; siguiente += 1000 / kTerminales, ++turno) {
+        while (reloj.elapsed() < siguiente) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+        const int t = static_cast<int>(turno % kTerminales);
+        liberar(t);
+        pendientes[t].append({liberados[t]++, reloj.nsecsElapsed()});
+    }
+    Pasar(4000);
+    for (int t = 0; t < kTerminales; ++t) {
+        mirar(t);
+    }
+    const std::string donde = " (10 terminals, one job a second each, " + std::to_string(latencias.size()) + " jobs)";
+    ImprimirFigura("release to first byte at the printer, p50" + donde, Percentil(latencias, 0.5), "ms",
+                   "poll interval + 50 ms", kMetaLatenciaMs, "ms", MenosEsMejor::Si);
+    ImprimirFigura("release to first byte at the printer, p99" + donde, Percentil(latencias, 0.99), "ms",
+                   "poll interval + 50 ms", kMetaLatenciaMs, "ms", MenosEsMejor::Si);
+}
+
+// The job query at 100,000 queued lines (20,000 jobs of 5 lines for the 400
+// printers of 200 terminals), as planned, against the same query with index
+// scans switched off.
+void Escala::Plan() {
+    Conexion& c = Conexion::Instancia();
+    c.Ejecutar("DELETE FROM DetalleColaImpresion");
+    c.Ejecutar("DELETE FROM ColaImpresion");
+    c.Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
+               "SELECT g, 'R', 'caja', 0, 1 + g % 400 FROM generate_series(1, 20000) g");
+    c.Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) "
+               "SELECT j, r, 'renglon ' || r FROM generate_series(1, 20000) j, generate_series(1, 5) r");
+    c.Ejecutar("ANALYZE");
+    const QString consulta =
+        QStringLiteral("SELECT IdTrabajo,Tipo,Usuario,imp.Redirigido FROM ColaImpresion col, Impresora imp Where "
+                       "Col.Escribiendo = 0 AND col.id_impresora = imp.Id_Impresora AND imp.Redirigido in (select "
+                       "id_impresora from impresora where id_terminal = 7 and esdecheques = 0) ORDER BY IDtrabajo");
+    auto medir = [&](QString* plan) {
+        std::vector<double> tiempos;
+        for (int i = 0; i < 50; ++i) {
+            QElapsedTimer t;
+            t.start();
+            c.Consultar(consulta);
+            tiempos.push_back(t.nsecsElapsed() / 1e6);
+        }
+        plan->clear();
+        for (auto filas = c.Consultar("EXPLAIN " + consulta); !filas->Fin(); filas->MoveNext()) {
+            *plan += filas->Campo(0).toString() + u'\n';
+        }
+        return Percentil(tiempos, 0.5);
+    };
+    QString plan, planSinIndices;
+    const double conIndices = medir(&plan);
+    c.Ejecutar("SET enable_indexscan = off");
+    c.Ejecutar("SET enable_bitmapscan = off");
+    const double sinIndices = medir(&planSinIndices);
+    c.Ejecutar("RESET enable_indexscan");
+    c.Ejecutar("RESET enable_bitmapscan");
+    std::fprintf(stderr, "plan of the job query at 100,000 queued lines:\n%s", qPrintable(plan));
+    const bool usaIndice = plan.contains("ix_colaimpresion_impresora") && plan.contains("ix_impresora_terminal");
+    ImprimirFigura(std::string("job query at 100,000 queued lines, median of 50, ") +
+                       (usaIndice ? "index scans on ColaImpresion and Impresora" : "NOT using the job indexes"),
+                   conIndices, "ms", "same query with index scans off", sinIndices, "ms", MenosEsMejor::Si);
+}
+
+int Escala::Correr() {
+    bool numero = false;
+    const int segundos = qEnvironmentVariableIntValue("ORLAN_BENCH_SEGUNDOS", &numero);
+    if (numero && segundos > 0) {
+        m_segundos = segundos;
+    }
+    if (!m_propia.Preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(m_propia.Error()));
+        return 1;
+    }
+    try {
+        Conexion::Instancia().Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        Conexion::Instancia().Ejecutar(
+            QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(kTerminalPropia));
+        InsertarImpresora(5001, kTerminalPropia, 5002);
+        InsertarImpresora(5002, kTerminalPropia, 5001);
+        for (int n : {10, 50, 200}) {
+            if (!Agregar(n)) {
+                return 1;
+            }
+            Inactivas(n);
+            if (n == 10) {
+                Latencia();
+            }
+        }
+        for (auto& t : m_terminales) {
+            ::kill(static_cast<pid_t>(t->Pid()), SIGTERM);
+        }
+        for (auto& t : m_terminales) {
+            t->Detener();
+        }
+        Plan();
+    } catch (const ErrorEjecucion& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    return Escala().Correr();
+}

@@ -1,0 +1,598 @@
+// orlan-fallas: the fault matrix. Two real `orlan-cola --servicio` terminals
+// on the tests' PostgreSQL server, each with a virtual serial printer and a
+// printer on the simulated parallel port, each printer the backup of the
+// other terminal's printer of the same kind. A job writer (this program in
+// writer mode, another process) writes a job every 100 ms, round the four
+// printers, each with its number on its first line and on a closing line.
+// Faults are injected while jobs print; for each one the program prints, in
+// the benchmarks' line format, the jobs written, printed, lost and printed
+// more than once, and the seconds from the end of the fault to the next job
+// printed where the fault was. It ends with status 1 when a job is lost.
+//
+//   orlan-fallas [--repeticiones N]   each fault N times (3)
+//   orlan-fallas --corto              each fault once: the ctest `fallas`
+//   orlan-fallas --solo TEXT          only the faults whose name holds TEXT
+
+#include "../../bench/Figura.h"
+#include "database/BaseDatos.h"
+#include "e2e/TerminalPrueba.h"
+#include "platform/Ajustes.h"
+#include "startup/ProveedorCredenciales.h"
+#include "support/ErrorEjecucion.h"
+#include "testsupport/BaseDatosPrueba.h"
+#include "testsupport/DatosCola.h"
+#include "testsupport/ServidorPostgres.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr int kImpresoras[] = {1, 2, 3, 4}; // 1 and 2 on terminal 1, 3 and 4 on terminal 2
+constexpr int kPausaEscritorMs = 100;
+
+QString Numero(int id) {
+    return QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0'));
+}
+
+// ---- The job writer (its own process, so that a hung database holds it and
+// not the harness). One line on standard output per job: "W n" once its
+// release is in the database, "X n" when it was taken back after a failure.
+
+volatile std::sig_atomic_t g_parar = 0;
+
+QList<std::optional<QString>> LineasTrabajo(int id) {
+    QList<std::optional<QString>> lineas;
+    lineas << QStringLiteral("Trabajo %1").arg(Numero(id)).leftJustified(42);
+    for (int i = 2; i <= 5; ++i) {
+        lineas << QStringLiteral("renglon %1 del trabajo %2").arg(i).arg(Numero(id)).leftJustified(42);
+    }
+    lineas << QStringLiteral("Fin %1").arg(Numero(id)).leftJustified(42);
+    return lineas;
+}
+
+// After a failure: whether the job's release reached the database. Takes an
+// unreleased job back. "W" released, "X" taken back, "?" gone from the
+// queue (never inserted, or released and already printed).
+char Resolver(int id) {
+    const QString estado = ObtenerValor(QStringLiteral("Escribiendo"), QStringLiteral("ColaImpresion"),
+                                        QStringLiteral("IdTrabajo=%1").arg(id));
+    if (estado == QStringLiteral("0")) {
+        return 'W';
+    }
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo=%1").arg(id));
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo=%1").arg(id));
+    return estado.isEmpty() ? '?' : 'X';
+}
+
+int Escritor(int primero) {
+    std::signal(SIGTERM, [](int) { g_parar = 1; });
+    bool conectado = Conectar();
+    int pendiente = 0; // a job whose write failed, 0 for none
+    QElapsedTimer reloj;
+    reloj.start();
+    qint64 siguiente = 0;
+    for (int id = primero; !g_parar;) {
+        const qint64 espera = siguiente - reloj.elapsed();
+        if (espera > 0) {
+            QThread::msleep(static_cast<unsigned long>(espera));
+        }
+        siguiente = reloj.elapsed() + kPausaEscritorMs;
+        try {
+            if (!conectado && !(conectado = Conectar())) {
+                continue;
+            }
+            if (pendiente != 0) {
+                std::printf("%c %d\n", Resolver(pendiente), pendiente);
+                pendiente = 0;
+            }
+            pendiente = id;
+            InsertarTrabajo(id, kImpresoras[id % 4], LineasTrabajo(id));
+            pendiente = 0;
+            std::printf("W %d\n", id);
+            ++id;
+        } catch (const ErrorEjecucion&) {
+            if (pendiente == id) {
+                ++id;
+            }
+            conectado = false;
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+// ---- The harness.
+
+// Reads a capture file as it grows and notes, per job number, how many times
+// its first line came out and when its closing line first did.
+struct Visto {
+    int inicios = 0;
+    qint64 fin = -1; // ms on the harness clock
+    int archivo = -1;
+};
+
+class Capturas {
+public:
+    void Agregar(const QString& ruta) { m_archivos.append({ruta, 0, {}}); }
+
+    void Leer(qint64 ahora) {
+        static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
+        for (int i = 0; i < m_archivos.size(); ++i) {
+            Archivo& a = m_archivos[i];
+            QFile f(a.ruta);
+            if (!f.open(QIODevice::ReadOnly) || f.size() <= a.posicion || !f.seek(a.posicion)) {
+                continue;
+            }
+            const QByteArray nuevos = f.readAll();
+            a.posicion += nuevos.size();
+            a.resto += nuevos;
+            const QString texto = QString::fromLatin1(a.resto);
+            qsizetype consumido = 0;
+            for (auto m = marca.globalMatch(texto); m.hasNext();) {
+                const auto encontrado = m.next();
+                Visto& v = m_vistos[encontrado.captured(2).toInt()];
+                if (encontrado.captured(1) == QStringLiteral("Trabajo")) {
+                    ++v.inicios;
+                } else if (v.fin < 0) {
+                    v.fin = ahora;
+                    v.archivo = i;
+                }
+                consumido = encontrado.capturedEnd();
+            }
+            // A mark cut in two by the read waits for its other half.
+            a.resto = a.resto.mid(std::max<qsizetype>(consumido, a.resto.size() - 16));
+        }
+    }
+
+    const QMap<int, Visto>& Vistos() const { return m_vistos; }
+
+private:
+    struct Archivo {
+        QString ruta;
+        qint64 posicion;
+        QByteArray resto;
+    };
+    QList<Archivo> m_archivos;
+    QMap<int, Visto> m_vistos;
+};
+
+// orlan-impresora-virtual on a fixed link, recording to a capture file that
+// survives its restarts.
+class ImpresoraVirtual {
+public:
+    ImpresoraVirtual(QString enlace, QString captura) : m_enlace(std::move(enlace)), m_captura(std::move(captura)) {
+        m_proceso.setStandardOutputFile(QProcess::nullDevice());
+        m_proceso.setStandardErrorFile(QProcess::nullDevice());
+    }
+    ~ImpresoraVirtual() { Matar(); }
+
+    bool Iniciar(int respuesta = 18) {
+        QFile::remove(m_enlace);
+        m_proceso.start(
+            QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+            {"--modo", "E", "--enlace", m_enlace, "--captura", m_captura, "--respuesta", QString::number(respuesta)});
+        return Esperar([&] { return QFileInfo::exists(m_enlace); }, 10);
+    }
+    // SIGKILL: the pseudo-terminal closes under whatever was being written,
+    // and its link goes with it, as an unplugged adapter's device node does.
+    // A link left behind would name a pseudo-terminal number that any other
+    // program on the machine may get next, and the server would print into
+    // that one.
+    void Matar() {
+        if (m_proceso.state() != QProcess::NotRunning) {
+            m_proceso.kill();
+            m_proceso.waitForFinished(5000);
+        }
+        QFile::remove(m_enlace);
+    }
+    QString Enlace() const { return m_enlace; }
+    QString Captura() const { return m_captura; }
+
+private:
+    QString m_enlace;
+    QString m_captura;
+    QProcess m_proceso;
+};
+
+struct Fila {
+    QString falla;
+    int escritos = 0;
+    int impresos = 0;
+    int perdidos = 0;
+    int repetidos = 0;
+    QList<double> recuperacion;
+};
+
+class Matriz {
+public:
+    Matriz(int repeticiones, QString solo) : m_repeticiones(repeticiones), m_solo(std::move(solo)) {}
+
+    int Correr();
+
+private:
+    bool Preparar();
+    // Runs one fault: `inyectar` does the fault and returns when it ends;
+    // `donde` are the capture files (indexes) where its printing is watched.
+    void Falla(const QString& nombre, const QList<int>& donde, const std::function<void()>& inyectar);
+    // Lets `ms` pass while reading the writer and the captures.
+    void Pasar(qint64 ms);
+    void LeerEscritor();
+    void Restablecer();
+    bool Drenar();
+    void Informar();
+
+    int m_repeticiones;
+    QString m_solo; // only the faults whose name holds this text
+    int m_perdidos = 0;
+    QElapsedTimer m_reloj;
+    EntornoPrueba m_entorno;
+    BaseDatosPrueba m_bd{m_entorno, Motor::PostgreSql};
+    std::unique_ptr<TerminalPrueba> m_uno, m_dos;
+    std::unique_ptr<ImpresoraVirtual> m_serieUno, m_serieDos;
+    QProcess m_escritor;
+    QByteArray m_salidaEscritor;
+    QMap<int, qint64> m_escritos; // job number -> when its release was confirmed
+    QSet<int> m_dudosos;          // gone from the queue after a failed write
+    Capturas m_capturas;
+    QList<Fila> m_filas;
+    struct Tramo {
+        int fila;
+        qint64 desde, hasta;
+    };
+    QList<Tramo> m_tramos;
+};
+
+bool Matriz::Preparar() {
+    Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConexion", "5");
+    Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConsulta", "5");
+    if (!m_bd.Preparar()) {
+        std::fprintf(stderr, "base de datos: %s\n", qPrintable(m_bd.Error()));
+        return false;
+    }
+    Conexion& c = Conexion::Instancia();
+    for (int t : {1, 2}) {
+        c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
+    }
+    c.Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 3, "'A'", "COM1");
+    InsertarImpresora(2, 1, 4, "'A'", "LPT1");
+    InsertarImpresora(3, 2, 1, "'A'", "COM1");
+    InsertarImpresora(4, 2, 2, "'A'", "LPT1");
+
+    QFile credenciales(ProveedorCredenciales::RutaArchivo());
+    credenciales.open(QIODevice::ReadOnly);
+    const QByteArray datos = credenciales.readAll();
+    const QString odbc = BaseDatosPrueba::DirectorioOdbc(Motor::PostgreSql);
+    const QString servidor = Ajustes::Leer("ORLAN", "Configuracion", "Servidor");
+    const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
+    m_uno = std::make_unique<TerminalPrueba>(1, odbc, servidor, base, datos);
+    m_dos = std::make_unique<TerminalPrueba>(2, odbc, servidor, base, datos);
+    m_serieUno = std::make_unique<ImpresoraVirtual>(m_entorno.Raiz() + "/com1-t1", m_entorno.Raiz() + "/com1-t1.bin");
+    m_serieDos = std::make_unique<ImpresoraVirtual>(m_entorno.Raiz() + "/com1-t2", m_entorno.Raiz() + "/com1-t2.bin");
+    for (auto [terminal, serie] :
+         {std::pair{m_uno.get(), m_serieUno.get()}, std::pair{m_dos.get(), m_serieDos.get()}}) {
+        terminal->Ajuste("Puertos", "COM1", serie->Enlace());
+        terminal->Ajuste("Configuracion", "TiempoConexion", "5");
+        terminal->Ajuste("Configuracion", "TiempoConsulta", "5");
+        terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
+        if (!serie->Iniciar()) {
+            std::fprintf(stderr, "orlan-impresora-virtual no arranco\n");
+            return false;
+        }
+        terminal->Iniciar();
+    }
+    // Capture files: 0 and 1 terminal 1's serial and parallel printers, 2
+    // and 3 terminal 2's.
+    m_capturas.Agregar(m_serieUno->Captura());
+    m_capturas.Agregar(m_uno->RaizUnidad() + "/lpt/378.bin");
+    m_capturas.Agregar(m_serieDos->Captura());
+    m_capturas.Agregar(m_dos->RaizUnidad() + "/lpt/378.bin");
+
+    m_escritor.setProcessChannelMode(QProcess::SeparateChannels);
+    m_escritor.setStandardErrorFile(QProcess::nullDevice());
+    m_escritor.start(QCoreApplication::applicationFilePath(), {"--escritor", "1"});
+    return m_escritor.waitForStarted(5000);
+}
+
+void Matriz::LeerEscritor() {
+    m_salidaEscritor += m_escritor.readAllStandardOutput();
+    qsizetype fin;
+    while ((fin = m_salidaEscritor.indexOf('\n')) >= 0) {
+        const QByteArray linea = m_salidaEscritor.left(fin);
+        m_salidaEscritor.remove(0, fin + 1);
+        const int id = linea.mid(2).toInt();
+        if (linea.startsWith("W ")) {
+            m_escritos.insert(id, m_reloj.elapsed());
+        } else if (linea.startsWith("? ")) {
+            m_dudosos.insert(id);
+        }
+    }
+}
+
+void Matriz::Pasar(qint64 ms) {
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_escritor.waitForReadyRead(50);
+        LeerEscritor();
+        m_capturas.Leer(m_reloj.elapsed());
+        m_uno->Salida();
+        m_dos->Salida();
+    } while (t.elapsed() < ms);
+}
+
+// Every printer serves its own jobs again, as the operator does with
+// orlan-admin restablecer once a printer is back. Retried: the database may
+// still be coming back.
+void Matriz::Restablecer() {
+    for (int intento = 0; intento < 60; ++intento) {
+        try {
+            if (!Conexion::Instancia().Abierta() && !Conectar()) {
+                throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, "sin conexion");
+            }
+            Conexion::Instancia().Ejecutar("UPDATE Impresora SET Redirigido = Id_Impresora, Estado_Impresora = 'A'");
+            return;
+        } catch (const ErrorEjecucion&) {
+            Conexion::Instancia().Cerrar();
+            Pasar(500);
+        }
+    }
+}
+
+void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::function<void()>& inyectar) {
+    int indice = -1;
+    for (int i = 0; i < m_filas.size(); ++i) {
+        if (m_filas[i].falla == nombre) {
+            indice = i;
+        }
+    }
+    if (indice < 0) {
+        m_filas.append(Fila{nombre, 0, 0, 0, 0, {}});
+        indice = m_filas.size() - 1;
+    }
+    if (!m_solo.isEmpty() && !nombre.contains(m_solo)) {
+        return;
+    }
+    std::fprintf(stderr, "== %s\n", qPrintable(nombre));
+    const qint64 desde = m_reloj.elapsed();
+    Pasar(3000);
+    const qint64 inicioFalla = m_reloj.elapsed();
+    inyectar();
+    const qint64 finFalla = m_reloj.elapsed();
+    std::fprintf(stderr, "   falla de %.1f s a %.1f s\n", inicioFalla / 1000.0, finFalla / 1000.0);
+    Restablecer();
+    // The next job out of a watched printer after the fault, for at most 90 s.
+    std::optional<qint64> siguiente;
+    QElapsedTimer espera;
+    espera.start();
+    for (int vuelta = 1; !siguiente && espera.elapsed() < 90000; ++vuelta) {
+        Pasar(100);
+        if (vuelta % 20 == 0) {
+            // A tick that was still waiting on the failed printer may redirect
+            // it after the fault ended: set it back again, as the operator
+            // would on seeing it.
+            Restablecer();
+        }
+        for (const Visto& v : m_capturas.Vistos()) {
+            if (v.fin > finFalla && donde.contains(v.archivo) && (!siguiente || v.fin < *siguiente)) {
+                siguiente = v.fin;
+            }
+        }
+    }
+    if (siguiente) {
+        m_filas[indice].recuperacion << (*siguiente - finFalla) / 1000.0;
+    } else {
+        m_filas[indice].recuperacion << -1;
+        std::fprintf(stderr, "nada salio despues de la falla; bitacoras:\n%s\n%s\n",
+                     qPrintable(m_uno->Bitacora().right(3000)), qPrintable(m_dos->Bitacora().right(1500)));
+    }
+    Pasar(3000);
+    m_tramos.append({indice, desde, m_reloj.elapsed()});
+}
+
+// Stops the writer and waits until the queue is empty and the captures stop
+// growing.
+bool Matriz::Drenar() {
+    ::kill(static_cast<pid_t>(m_escritor.processId()), SIGTERM);
+    while (!m_escritor.waitForFinished(100)) {
+        LeerEscritor();
+    }
+    LeerEscritor();
+    QElapsedTimer espera;
+    espera.start();
+    while (espera.elapsed() < 180000) {
+        Pasar(1000);
+        try {
+            if (Lista("SELECT COUNT(*) FROM ColaImpresion") == QStringLiteral("0")) {
+                Pasar(3000);
+                return true;
+            }
+        } catch (const ErrorEjecucion&) {
+            Conexion::Instancia().Cerrar();
+            Conectar();
+        }
+    }
+    return false;
+}
+
+void Matriz::Informar() {
+    const QMap<int, Visto>& vistos = m_capturas.Vistos();
+    for (const Tramo& tramo : m_tramos) {
+        Fila& fila = m_filas[tramo.fila];
+        QSet<int> trabajos;
+        for (auto it = m_escritos.cbegin(); it != m_escritos.cend(); ++it) {
+            if (it.value() >= tramo.desde && it.value() < tramo.hasta) {
+                trabajos.insert(it.key());
+            }
+        }
+        for (int id : m_dudosos) {
+            // Released and printed before the writer could tell: written.
+            if (vistos.contains(id) && vistos[id].fin >= tramo.desde && vistos[id].fin < tramo.hasta) {
+                trabajos.insert(id);
+            }
+        }
+        for (int id : trabajos) {
+            ++fila.escritos;
+            const Visto v = vistos.value(id);
+            if (v.fin >= 0) {
+                ++fila.impresos;
+                fila.repetidos += v.inicios > 1 ? 1 : 0;
+            } else {
+                ++fila.perdidos;
+                std::fprintf(stderr,
+                             "perdido el trabajo %d de la impresora %d (primer renglon impreso %d veces), "
+                             "escrito a los %.1f s\n",
+                             id, kImpresoras[id % 4], v.inicios, m_escritos.value(id) / 1000.0);
+            }
+        }
+    }
+    // Every job of the run, those written between the faults included.
+    Fila todo{QStringLiteral("whole run"), 0, 0, 0, 0, {}};
+    for (auto it = m_escritos.cbegin(); it != m_escritos.cend(); ++it) {
+        ++todo.escritos;
+        const Visto v = vistos.value(it.key());
+        todo.impresos += v.fin >= 0 ? 1 : 0;
+        todo.perdidos += v.fin >= 0 ? 0 : 1;
+        todo.repetidos += v.inicios > 1 ? 1 : 0;
+    }
+    for (int id : m_dudosos) {
+        if (vistos.value(id).fin >= 0) {
+            ++todo.escritos;
+            ++todo.impresos;
+        }
+    }
+    m_perdidos = todo.perdidos;
+    for (const Fila& fila : m_filas) {
+        if (fila.recuperacion.isEmpty()) {
+            continue;
+        }
+        const std::string f = fila.falla.toStdString();
+        ImprimirFigura(f + ", jobs printed", fila.impresos, "jobs", "jobs written", fila.escritos, "jobs");
+        ImprimirFigura(f + ", jobs lost", fila.perdidos, "jobs", "jobs written", fila.escritos, "jobs");
+        ImprimirFigura(f + ", jobs printed more than once", fila.repetidos, "jobs", "jobs written", fila.escritos,
+                       "jobs");
+        double peor = 0;
+        for (double s : fila.recuperacion) {
+            peor = s < 0 || peor < 0 ? -1 : std::max(peor, s);
+        }
+        // The poll interval: the fastest a job can be noticed at all.
+        ImprimirFigura(f + ", seconds from the end of the fault to the next printed job (worst of " +
+                           std::to_string(fila.recuperacion.size()) + ")",
+                       peor, "s", "poll interval", 2.0, "s", MenosEsMejor::Si);
+    }
+    ImprimirFigura("whole run, jobs printed", todo.impresos, "jobs", "jobs written", todo.escritos, "jobs");
+    ImprimirFigura("whole run, jobs lost", todo.perdidos, "jobs", "jobs written", todo.escritos, "jobs");
+    ImprimirFigura("whole run, jobs printed more than once", todo.repetidos, "jobs", "jobs written", todo.escritos,
+                   "jobs");
+}
+
+int Matriz::Correr() {
+    m_reloj.start();
+    ServidorPostgres& pg = ServidorPostgres::Compartido();
+    if (!pg.Activo() || !Preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(pg.Error()));
+        return 2;
+    }
+    Pasar(5000);
+    const QString lptUno = m_uno->RaizUnidad() + "/lpt/378.estado";
+    const QString nodra = m_uno->RaizUnidad() + "/nodra";
+    for (int r = 0; r < m_repeticiones; ++r) {
+        Falla("database server restarted", {0, 1, 2, 3}, [&] {
+            pg.Detener();
+            Pasar(5000);
+            pg.Iniciar();
+        });
+        Falla("database server hung 20 s (SIGSTOP, SIGCONT)", {0, 1, 2, 3}, [&] {
+            pg.Suspender();
+            Pasar(20000);
+            pg.Reanudar();
+        });
+        Falla("serial printer's pseudo-terminal closed and reopened", {0}, [&] {
+            m_serieUno->Matar();
+            Pasar(3000);
+            m_serieUno->Iniciar();
+        });
+        Falla("serial printer out of paper, backup on terminal 2", {0}, [&] {
+            m_serieUno->Matar();
+            m_serieUno->Iniciar(114);
+            Pasar(8000);
+            m_serieUno->Matar();
+            m_serieUno->Iniciar();
+        });
+        Falla("parallel printer out of paper, backup on terminal 2", {1}, [&] {
+            m_entorno.Escribir(lptUno, "sin-papel\n");
+            Pasar(30000);
+            m_entorno.Escribir(lptUno, "listo\n");
+        });
+        Falla("server killed (SIGKILL) and started again", {0, 1}, [&] {
+            m_uno->Matar();
+            Pasar(2000);
+            m_uno->Iniciar();
+        });
+        // Root may write anywhere, so the log's directory is replaced by a
+        // file; the server is restarted under it so that it has to log.
+        Falla("event log's directory replaced by a file, server restarted", {0, 1}, [&] {
+            QDir(nodra).rename(nodra, nodra + ".aparte");
+            m_entorno.Escribir(nodra, "no es un directorio\n");
+            m_uno->Detener();
+            m_uno->Iniciar();
+            Pasar(10000);
+            QFile::remove(nodra);
+            QDir().rename(nodra + ".aparte", nodra);
+        });
+    }
+    const bool drenada = Drenar();
+    Informar();
+    const QString bitacoras = m_uno->Bitacora() + m_dos->Bitacora();
+    std::fprintf(stderr, "en las bitacoras: %lld ticks terminados por tiempo agotado, %lld conexiones fallidas\n",
+                 static_cast<long long>(bitacoras.count("Cola Impresion, Tiempo de espera agotado")),
+                 static_cast<long long>(bitacoras.count("Cola Impresion, sin conexion con la base de datos")));
+    const bool vivos = m_uno->Corriendo() && m_dos->Corriendo();
+    m_uno->Detener();
+    m_dos->Detener();
+    int perdidos = m_perdidos;
+    for (const Fila& f : m_filas) {
+        perdidos += f.perdidos;
+    }
+    if (!drenada) {
+        std::fprintf(stderr, "la cola no se vacio: %s\n", qPrintable(Lista("SELECT IdTrabajo FROM ColaImpresion")));
+    }
+    if (!vivos) {
+        std::fprintf(stderr, "un servidor termino solo:\n%s\n%s\n", qPrintable(m_uno->Salida()),
+                     qPrintable(m_dos->Salida()));
+    }
+    return perdidos == 0 && drenada && vivos ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QStringLiteral("--escritor")) {
+        return Escritor(args.value(2).toInt());
+    }
+    int repeticiones = 3;
+    if (args.contains(QStringLiteral("--corto"))) {
+        repeticiones = 1;
+    } else if (const qsizetype i = args.indexOf(QStringLiteral("--repeticiones")); i > 0) {
+        repeticiones = std::max(1, args.value(i + 1).toInt());
+    }
+    const qsizetype solo = args.indexOf(QStringLiteral("--solo"));
+    return Matriz(repeticiones, solo > 0 ? args.value(solo + 1) : QString()).Correr();
+}
