@@ -9,11 +9,23 @@
 // ~/.config/orlan/). Application, section and key names compare without
 // regard to case; a new section or key keeps the spelling of its first write.
 //
+// Names are taken without the blanks at either end. A write changes only the
+// line of its own key (or adds the key after the last key of its section, or
+// the section at the end of the file): comments, blank lines, lines the store
+// does not understand and the order of everything stay as they were.
+//
 // Every write reaches the disk (written to a temporary file, synced and
-// renamed over the old one) before Guardar returns. A file that cannot be read
-// or holds damaged lines gives a warning through the warning sink and the
-// defaults (or the lines that could be read) apply: nothing throws.
+// renamed over the old one) before Guardar returns. A file that is not a
+// regular file, is larger than 1 MiB or cannot be read counts as absent for
+// reading and is never written over; it and any damaged line give a warning
+// through the warning sink, and the defaults (or the lines that could be
+// read) apply: nothing throws.
 namespace Ajustes {
+
+// Whether a section or key name reads back as itself: not empty (after
+// trimming), not starting with ";" or "#", and free of "[", "]", "=", CR, LF
+// and NUL. Guardar refuses any other name with a warning.
+bool NombreValido(const QString& nombre);
 
 // Value of application/section/key, or `predeterminado` when it is absent.
 QString Leer(const QString& aplicacion, const QString& seccion, const QString& clave,

@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr qsizetype kCitaMaxima = 80;
+
 enum class Operacion { Ninguna, Negrita, Color, Subrayado, Invertido, ExtraExpandido, Expandido, Caja, Corte, Avance };
 
 struct Etiqueta {
@@ -86,7 +88,11 @@ std::optional<PiezaRenglon> LectorRenglon::Siguiente() {
     }
     const qsizetype cierre = renglon.indexOf(u'>', p);
     if (cierre < 0) {
-        throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(renglon.toString()));
+        // The message is logged at every tick until the job is mended:
+        // quote only the start of a long line.
+        const QString cita = renglon.size() > kCitaMaxima ? renglon.left(kCitaMaxima).toString() + QStringLiteral("...")
+                                                          : renglon.toString();
+        throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(cita));
     }
     m_posicion = cierre + 1;
     return PiezaRenglon{true, renglon.mid(p, cierre - p + 1)};

@@ -27,6 +27,18 @@ bool EnlacePerdido(const ErrorEjecucion& e) {
     return !e.Errores().isEmpty() && e.Errores().first().sqlState == QStringLiteral("08S01");
 }
 
+// A port name that the settings cannot keep as a section of its own (it holds
+// "]", "=" or a line break, say) is no known kind of port: the printer is
+// treated as out of service and nothing is written under that name.
+bool PuertoValido(const QString& puerto) {
+    if (Ajustes::NombreValido(puerto)) {
+        return true;
+    }
+    const QString cita = puerto.size() > 80 ? puerto.left(80) + QStringLiteral("...") : puerto;
+    Registrar(QStringLiteral("Puerto de impresora no valido: ") + cita);
+    return false;
+}
+
 } // namespace
 
 ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(parent), m_numeroTerminal(numeroTerminal) {
@@ -52,6 +64,9 @@ bool ServidorCola::Cargar() {
         m_rsImpresora = Conexion::Instancia().Consultar(m_sql);
         for (; !m_rsImpresora->Fin(); m_rsImpresora->MoveNext()) {
             const QString puerto = m_rsImpresora->Texto(QStringLiteral("Puerto"));
+            if (!PuertoValido(puerto)) {
+                continue;
+            }
             Ajustes::Guardar(QStringLiteral("ORLAN"), puerto, QStringLiteral("Nombre"),
                              m_rsImpresora->Texto(QStringLiteral("Nombre_impresora")));
             m_pr2.ConfigurarPuerto(puerto, m_rsImpresora->Texto(QStringLiteral("Modo")));
@@ -114,10 +129,11 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                 QStringLiteral(" ORDER BY IdRenglon");
         m_rsDetalle = conexion.Consultar(m_sql);
 
-        QString estadoImpresora;
+        const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
+        QString estadoImpresora = QStringLiteral("D");
         if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
-        } else if (m_pr2.InicializarPuerto(impresora.Texto(QStringLiteral("Puerto")), &estadoImpresora)) {
+        } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
             m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
             bool impreso = true;
             for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {

@@ -56,6 +56,9 @@ int Arrancar(const OpcionesArranque& opciones) {
                 NombreServidor.toLocal8Bit().constData());
     std::fflush(stdout);
 
+    // In window mode the server window is shown here: loading it reads the
+    // printers and starts serving. Until it exists both modes serve the queue
+    // without a window.
     ServidorCola servidor(NumeroTerminal);
     if (!servidor.Cargar()) {
         std::fprintf(stderr,
@@ -66,7 +69,7 @@ int Arrancar(const OpcionesArranque& opciones) {
     // A stop request is handled between events, so a tick that is printing
     // finishes its job first.
     Senales::AlTerminar([](int) { QCoreApplication::quit(); });
-    std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n", opciones.servicio ? "servicio" : "sin ventana");
+    std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n", opciones.servicio ? "servicio" : "modo ventana");
     std::fflush(stdout);
     QCoreApplication::exec();
     Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));

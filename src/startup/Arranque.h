@@ -8,6 +8,8 @@
 
 struct OpcionesArranque {
     // Service mode: no window and no tray icon; messages go to standard error.
+    // Window mode (false) runs inside a QApplication whose message boxes are
+    // already installed.
     bool servicio = false;
 };
 
@@ -17,6 +19,7 @@ enum SalidaArranque : int {
     kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
     kSalidaConexion = 2,    // Conectar failed
     kSalidaCarga = 3,       // the terminal's printers could not be read
+    kSalidaSinPantalla = 4, // window mode without a display it can open (main)
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,

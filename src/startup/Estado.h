@@ -11,3 +11,9 @@ inline qint16 NumeroTerminal = 0;
 // Address of the database server, from setting ORLAN/Configuracion/Servidor
 // (set by Conectar).
 inline QString NombreServidor;
+
+// Number of the button that closed the last message box (1 "Aceptar",
+// 6 "Si", 7 "No"), written only by a button press and read by MostrarMensaje.
+// It is not reset between boxes: a box closed without a button gives the
+// previous answer again.
+inline quint8 MnRespuesta = 0;

@@ -1,32 +1,26 @@
 #include "startup/ProveedorCredenciales.h"
 
+#include "platform/ArchivoRegular.h"
 #include "platform/Rutas.h"
 #include "support/Bitacora.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 namespace {
 
 const QString kOrigen = QStringLiteral("Credenciales: ");
 
 // Any access for group or others: such a file may have been read or replaced.
-constexpr QFileDevice::Permissions kPermisosAjenos = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                                                     QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                                     QFileDevice::WriteOther | QFileDevice::ExeOther;
+constexpr int kPermisosAjenos = 077;
 
-QString Octal(QFileDevice::Permissions p) {
-    int modo = 0;
-    modo |= p.testFlag(QFileDevice::ReadOwner) ? 0400 : 0;
-    modo |= p.testFlag(QFileDevice::WriteOwner) ? 0200 : 0;
-    modo |= p.testFlag(QFileDevice::ExeOwner) ? 0100 : 0;
-    modo |= p.testFlag(QFileDevice::ReadGroup) ? 040 : 0;
-    modo |= p.testFlag(QFileDevice::WriteGroup) ? 020 : 0;
-    modo |= p.testFlag(QFileDevice::ExeGroup) ? 010 : 0;
-    modo |= p.testFlag(QFileDevice::ReadOther) ? 04 : 0;
-    modo |= p.testFlag(QFileDevice::WriteOther) ? 02 : 0;
-    modo |= p.testFlag(QFileDevice::ExeOther) ? 01 : 0;
-    return QStringLiteral("%1").arg(modo, 4, 8, QLatin1Char('0'));
+// The content last read, kept while the file stays the same version.
+struct Copia {
+    QString ruta;
+    ArchivoRegular::Firma firma;
+    QByteArray contenido;
+};
+
+Copia& Ultima() {
+    static Copia copia;
+    return copia;
 }
 
 } // namespace
@@ -49,32 +43,38 @@ std::optional<QString> ProveedorCredenciales::ObtenerContrasena() const {
 
 std::optional<QString> ProveedorCredenciales::Obtener(const QString& clave) const {
     const QString ruta = RutaArchivo();
-    const QFileInfo info(ruta);
-    if (!info.exists()) {
+    ArchivoRegular archivo(ruta);
+    switch (archivo.estado()) {
+    case ArchivoRegular::Estado::Ausente:
         Registrar(kOrigen + "no existe el archivo " + ruta);
         return std::nullopt;
-    }
-    if (!info.isFile()) {
-        Registrar(kOrigen + ruta + " no es un archivo");
+    case ArchivoRegular::Estado::Rechazado:
+        Registrar(kOrigen + "se rechaza el archivo " + ruta + ": " + archivo.Motivo());
         return std::nullopt;
+    case ArchivoRegular::Estado::Fallo:
+        Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
+        return std::nullopt;
+    case ArchivoRegular::Estado::Abierto:
+        break;
     }
-    const QFileDevice::Permissions permisos = info.permissions();
+    // Judged on the file actually opened, not on whatever the path names now.
+    const int permisos = archivo.Permisos();
     if (permisos & kPermisosAjenos) {
-        Registrar(kOrigen + "el archivo " + ruta + " tiene permisos " + Octal(permisos) +
+        Registrar(kOrigen + "el archivo " + ruta + " tiene permisos " +
+                  QStringLiteral("%1").arg(permisos & 0777, 4, 8, QLatin1Char('0')) +
                   "; otros usuarios pueden leerlo, se rechaza (debe ser 0600)");
         return std::nullopt;
     }
-    QFile archivo(ruta);
-    if (!archivo.open(QIODevice::ReadOnly)) {
-        Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.errorString());
-        return std::nullopt;
+    Copia& copia = Ultima();
+    if (copia.ruta != ruta || copia.firma != archivo.firma()) {
+        const std::optional<QByteArray> contenido = archivo.Leer();
+        if (!contenido) {
+            Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
+            return std::nullopt;
+        }
+        copia = {ruta, archivo.firma(), *contenido};
     }
-    const QByteArray contenido = archivo.readAll();
-    if (archivo.error() != QFileDevice::NoError) {
-        Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.errorString());
-        return std::nullopt;
-    }
-    for (QByteArray linea : contenido.split('\n')) {
+    for (QByteArray linea : copia.contenido.split('\n')) {
         if (linea.endsWith('\r')) {
             linea.chop(1);
         }

@@ -10,9 +10,12 @@
 // which must be readable by its owner only (mode 0600, as ssh demands of a
 // private key).
 //
-// Every call reads the file again. A missing or unreadable file, a file that
-// group or others may access, or a missing key makes the call fail (no value)
-// after a line in the event log that says why. Values are taken as they stand
+// Every call opens the file again and checks the file it opened; its content
+// is read again only when the file changed (size, times or inode). A missing
+// or unreadable file, anything that is not a regular file (a pipe, a device),
+// a file larger than 1 MiB, a file that group or others may access, or a
+// missing key makes the call fail (no value) after a line in the event log
+// that says why. Values are taken as they stand
 // after the "=", blanks included; key names compare without regard to case.
 class ProveedorCredenciales {
 public:

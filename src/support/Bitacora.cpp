@@ -18,8 +18,9 @@ const QString kDirectorioLog = QStringLiteral("C:\\nodra\\log");
 
 } // namespace
 
-
-QString NombreBitacora() { return Prefijo(); }
+QString NombreBitacora() {
+    return Prefijo();
+}
 
 QString RutaBitacora(const QDate& fecha) {
     // The prefix starts with a slash, which acts as a path separator: the file
@@ -73,7 +74,31 @@ static std::unique_ptr<QFile> AbrirBitacoraDel(const QDate& fecha) {
     return archivo;
 }
 
-std::unique_ptr<QFile> AbrirBitacora() { return AbrirBitacoraDel(Reloj::Ahora().date()); }
+std::unique_ptr<QFile> AbrirBitacora() {
+    return AbrirBitacoraDel(Reloj::Ahora().date());
+}
+
+// A line break inside a message (database drivers put them in their texts)
+// would start a line with no time stamp: each CR LF, CR or LF becomes a blank.
+static QString UnaLinea(const QString& texto) {
+    if (!texto.contains(u'\r') && !texto.contains(u'\n')) {
+        return texto;
+    }
+    QString linea;
+    linea.reserve(texto.size());
+    for (qsizetype i = 0; i < texto.size(); ++i) {
+        const QChar c = texto[i];
+        if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && i + 1 < texto.size() && texto[i + 1] == u'\n') {
+                ++i;
+            }
+            linea += u' ';
+        } else {
+            linea += c;
+        }
+    }
+    return linea;
+}
 
 bool Registrar(const QString& texto) {
     // One reading of the clock dates both the file and the line, so a line
@@ -83,8 +108,10 @@ bool Registrar(const QString& texto) {
     if (!archivo) {
         return false;
     }
+    // The text follows the time stamp directly: messages that want a blank
+    // before them carry it themselves.
     const QByteArray linea =
-        (ahora.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + u' ' + texto + QStringLiteral("\r\n")).toUtf8();
+        (ahora.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + UnaLinea(texto) + QStringLiteral("\r\n")).toUtf8();
     const bool escrito = archivo->write(linea) == linea.size();
     archivo->close();
     return escrito && archivo->error() == QFileDevice::NoError;

@@ -11,8 +11,10 @@
 //
 // The file of a day is "C:\nodra\OrlanComTra<ddmmyyyy>.log" (the directory
 // "C:\nodra\log\" is ensured to exist first, although the file lies one level
-// above it). Lines are "dd/MM/yyyy HH:mm:ss" + one blank + the text + CR LF,
-// dated by the injectable clock of platform/Reloj.h.
+// above it). Lines are "dd/MM/yyyy HH:mm:ss" followed directly by the text
+// (no separator), then CR LF, dated by the injectable clock of
+// platform/Reloj.h. Line breaks inside the text become blanks, so that every
+// line of the file starts with its time stamp.
 
 // Appends one line. Returns false when the file could not be opened or written.
 bool Registrar(const QString& texto);

@@ -2,7 +2,9 @@
 #include "testsupport/EntornoPrueba.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 TEST(Ajustes, NamesCompareWithoutCaseAndKeepTheFirstSpelling) {
     EntornoPrueba entorno;
@@ -47,5 +49,114 @@ TEST(Ajustes, DamagedOrUnreadableFilesWarnAndFallBackToDefaults) {
     EXPECT_EQ(Ajustes::Leer("roto", "a", "b", "d"), "d");
     EXPECT_FALSE(Ajustes::Guardar("roto", "a", "b", "c"));
     EXPECT_FALSE(avisos.isEmpty());
+    Ajustes::EstablecerAvisos(nullptr);
+}
+
+TEST(Ajustes, NamesThatCannotBeReadBackAreRefusedAndTheFileStaysAsItWas) {
+    EntornoPrueba entorno;
+    QStringList avisos;
+    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "3"));
+    const QString ruta = Ajustes::RutaArchivo("ORLAN");
+    const QByteArray antes = EntornoPrueba::Leer(ruta);
+
+    // A printer's port name straight from the database.
+    const QString puerto = "LPT2]\n[Configuracion]\nTerminal=7\n[X";
+    const QString nombres[] = {puerto, "",  "  ", "a[b", "a]b", "a=b", "a\rb", "a\nb", QString::fromLatin1("a\0b", 3),
+                               ";x",   "#x"};
+    for (const QString& nombre : nombres) {
+        avisos.clear();
+        EXPECT_FALSE(Ajustes::Guardar("ORLAN", nombre, "Nombre", "x")) << nombre.toStdString();
+        EXPECT_FALSE(Ajustes::Guardar("ORLAN", "LPT1", nombre, "x")) << nombre.toStdString();
+        ASSERT_EQ(avisos.size(), 2) << nombre.toStdString();
+        EXPECT_FALSE(avisos.join("").contains(u'\n'));
+        EXPECT_EQ(Ajustes::Leer("ORLAN", nombre, "Nombre", "-"), "-");
+    }
+    EXPECT_EQ(EntornoPrueba::Leer(ruta), antes);
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "3");
+
+    // Blanks around a name are not part of it, as in a hand-written file.
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", " LPT1  ", " Modo ", "C"));
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "LPT1", "Modo"), "C");
+    Ajustes::EstablecerAvisos(nullptr);
+}
+
+TEST(Ajustes, AWriteChangesOnlyItsOwnLineAndKeepsEverythingElse) {
+    EntornoPrueba entorno;
+    QStringList avisos;
+    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+    const QString ruta = Ajustes::RutaArchivo("ORLAN");
+    const QByteArray original = "# instalado por JP\n"
+                                "[Configuracion]\n"
+                                "  Terminal = 3\n"
+                                "; respaldo: 10.0.0.9\n"
+                                "Servidor=db1\n"
+                                "linea que nadie entiende\n"
+                                "\n"
+                                "[ ]\n"
+                                "Terminal=7\n"
+                                "[LPT1]\n"
+                                "Modo=E";
+    entorno.Escribir(ruta, original);
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "3");
+
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "configuracion", "TERMINAL", "4"));
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", "DB"));
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "lpt1", "Estado", "0"));
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "COM1", "Nombre", "Barra"));
+    EXPECT_EQ(EntornoPrueba::Leer(ruta), "# instalado por JP\n"
+                                         "[Configuracion]\n"
+                                         "  Terminal = 4\n"
+                                         "; respaldo: 10.0.0.9\n"
+                                         "Servidor=db1\n"
+                                         "BASE_DE_DATOS=DB\n"
+                                         "linea que nadie entiende\n"
+                                         "\n"
+                                         "[ ]\n"
+                                         "Terminal=7\n"
+                                         "[LPT1]\n"
+                                         "Modo=E\n"
+                                         "Estado=0\n"
+                                         "\n"
+                                         "[COM1]\n"
+                                         "Nombre=Barra\n");
+    // The keys of the unnamed section never join the section before it.
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal"), "4");
+    EXPECT_FALSE(avisos.isEmpty());
+
+    // A file written on Windows keeps its byte-order mark and line ends.
+    entorno.Escribir(ruta, "\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n[B]\r\n");
+    ASSERT_TRUE(Ajustes::Guardar("ORLAN", "A", "y", "2"));
+    EXPECT_EQ(EntornoPrueba::Leer(ruta), "\xEF\xBB\xBF[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\n");
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "A", "x"), "1");
+    Ajustes::EstablecerAvisos(nullptr);
+}
+
+TEST(Ajustes, FilesThatAreNotPlainOrAreTooLargeAreRefusedAndKept) {
+    EntornoPrueba entorno;
+    QStringList avisos;
+    Ajustes::EstablecerAvisos([&](const QString& t) { avisos << t; });
+    const QString ruta = Ajustes::RutaArchivo("ORLAN");
+    const QByteArray grande = "[Configuracion]\nTerminal=3\n;" + QByteArray(1024 * 1024, 'x') + "\n";
+    entorno.Escribir(ruta, grande);
+    ASSERT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
+    ASSERT_EQ(avisos.size(), 1);
+    EXPECT_TRUE(avisos[0].contains(ruta));
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Servidor", "s"), "s");
+    EXPECT_EQ(avisos.size(), 1); // said once, not at every read
+    EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
+    EXPECT_EQ(EntornoPrueba::Leer(ruta), grande);
+
+    // A pipe would block the start for ever, a device would never end.
+    QFile::remove(ruta);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0);
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
+    EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
+    QFile::remove(ruta);
+    ASSERT_TRUE(QFile::link("/dev/zero", ruta));
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "0"), "0");
+    EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
+    EXPECT_EQ(QFileInfo(ruta).symLinkTarget(), "/dev/zero");
+    EXPECT_GE(avisos.size(), 3);
     Ajustes::EstablecerAvisos(nullptr);
 }

@@ -16,7 +16,7 @@ inline QStringList Eventos() {
     const QString texto = QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(Reloj::Ahora().date())));
     QStringList eventos;
     for (const QString& linea : texto.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
-        eventos << linea.mid(20);
+        eventos << linea.mid(19);
     }
     return eventos;
 }

@@ -57,4 +57,13 @@ TEST_F(Renglon, AnUnterminatedTagIsAnErrorAfterTheTextBeforeIt) {
         EXPECT_THROW(InterpretarRenglon(m_pr, QString::fromLatin1(renglon)), ErrorEjecucion) << renglon;
     }
     EXPECT_EQ(Tomar(), "a x");
+
+    // A long line is quoted only in part: the message is logged at every tick.
+    const QString largo = "<" + QString(4000, u'x');
+    try {
+        InterpretarRenglon(m_pr, largo);
+        ADD_FAILURE();
+    } catch (const ErrorEjecucion& e) {
+        EXPECT_EQ(e.Descripcion(), "Etiqueta sin cerrar en el renglon: " + largo.left(80) + "...");
+    }
 }

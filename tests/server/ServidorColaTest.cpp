@@ -176,6 +176,18 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     EXPECT_EQ(Fila(1), "2/D");
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion"), "43");
     EXPECT_TRUE(Tomar().isEmpty());
+
+    // A port name that would be read as more settings is no known kind of
+    // port either, at load and at every tick, and the settings keep no trace of it.
+    Ejecutar("UPDATE Impresora SET Puerto = 'LPT1]\n[Configuracion]\nTerminal=7\n[X', Redirigido = 1, "
+             "Estado_Impresora = 'A' WHERE Id_Impresora = 1");
+    EXPECT_TRUE(m_servidor->Cargar());
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Fila(1), "2/D");
+    EXPECT_TRUE(Tomar().isEmpty());
+    EXPECT_FALSE(EntornoPrueba::Leer(Ajustes::RutaArchivo("ORLAN")).contains("Terminal"));
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "-"), "-");
+    EXPECT_TRUE(Bitacora().contains("Puerto de impresora no valido: LPT1] [Configuracion] Terminal=7 [X"));
 }
 
 TEST_F(Cola, WithTheSettingAJobThatCannotBeRenderedIsSetAsideUnprinted) {

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 // Runs orlan-cola with the environment of the test (its settings, credentials
-// and data directories, ODBCSYSINI): exit status (-1: it did not end) and output.
-static std::pair<int, QString> Ejecutar(const QStringList& argumentos = {QStringLiteral("--servicio")}) {
+// and data directories, ODBCSYSINI), or the one given: exit status (-1: it did
+// not end) and output.
+static std::pair<int, QString>
+Ejecutar(const QStringList& argumentos = {QStringLiteral("--servicio")},
+         const QProcessEnvironment& ambiente = QProcessEnvironment::systemEnvironment()) {
     QProcess proceso;
+    proceso.setProcessEnvironment(ambiente);
     proceso.setProcessChannelMode(QProcess::MergedChannels);
     proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), argumentos);
     const bool termino = proceso.waitForFinished(30000) && proceso.exitStatus() == QProcess::NormalExit;
@@ -51,4 +55,26 @@ TEST(Arranque, StopsOnABadTerminalBeforeTheDatabaseOrAFailedConnectionAndAnswers
     EXPECT_EQ(Ejecutar({"--version"}), std::make_pair(0, QStringLiteral("orlan-cola " ORLAN_VERSION "\n")));
     const auto ayuda = Ejecutar({"--help"});
     EXPECT_TRUE(ayuda.first == 0 && ayuda.second.contains("--servicio")) << ayuda.second.toStdString();
+}
+
+TEST(Arranque, WindowModeWithoutADisplayEndsWithItsOwnStatusAndPointsAtServiceMode) {
+    EntornoPrueba entorno;
+    QProcessEnvironment sinPantalla = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        sinPantalla.remove(QString::fromLatin1(variable));
+    }
+    // No display named at all, then an X display that nobody serves: the
+    // platform fails to open, which must not abort the program.
+    QProcessEnvironment pantallaMuerta = sinPantalla;
+    pantallaMuerta.insert(QStringLiteral("DISPLAY"), QStringLiteral(":93"));
+    for (const QProcessEnvironment& ambiente : {sinPantalla, pantallaMuerta}) {
+        const auto [salida, texto] = Ejecutar({}, ambiente);
+        EXPECT_EQ(salida, 4) << texto.toStdString();
+        EXPECT_TRUE(texto.contains("--servicio")) << texto.toStdString();
+    }
+    // Help and service mode need no display.
+    EXPECT_EQ(Ejecutar({"--help"}, sinPantalla).first, 0);
+    const auto [servicio, texto] = Ejecutar({"--servicio"}, sinPantalla);
+    EXPECT_EQ(servicio, 1) << texto.toStdString(); // no "Terminal": the installation message on stderr
+    EXPECT_TRUE(texto.contains("Error de instalación, faltan parametros")) << texto.toStdString();
 }

@@ -4,11 +4,13 @@
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/EntornoPrueba.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 static QString UltimaLinea() {
     const QString bitacora = QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(Reloj::Ahora().date())));
-    return bitacora.section(QStringLiteral("\r\n"), -2, -2).mid(20);
+    return bitacora.section(QStringLiteral("\r\n"), -2, -2).mid(19);
 }
 
 TEST(ProveedorCredenciales, ReadsValuesAsTheyStandAndRefusesAMissingFileOrKeyAndAFileOthersMayRead) {
@@ -32,4 +34,32 @@ TEST(ProveedorCredenciales, ReadsValuesAsTheyStandAndRefusesAMissingFileOrKeyAnd
     }
     BaseDatosPrueba::EscribirCredenciales("Llave=\n", 0400);
     EXPECT_EQ(proveedor.ObtenerLlave(), "");
+}
+
+TEST(ProveedorCredenciales, RefusesFilesThatAreNotPlainOrAreTooLargeAndFollowsChanges) {
+    EntornoPrueba entorno;
+    const ProveedorCredenciales proveedor;
+    const QString ruta = ProveedorCredenciales::RutaArchivo();
+    BaseDatosPrueba::EscribirCredenciales("Usuario=sa\n#" + QByteArray(1024 * 1024, 'x') + "\n");
+    EXPECT_FALSE(proveedor.ObtenerUsuario());
+    ASSERT_TRUE(UltimaLinea().startsWith("Credenciales: se rechaza el archivo " + ruta)) << UltimaLinea().toStdString();
+
+    QFile::remove(ruta);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0);
+    EXPECT_FALSE(proveedor.ObtenerUsuario());
+    EXPECT_TRUE(UltimaLinea().startsWith("Credenciales: se rechaza el archivo " + ruta));
+
+    // The permissions that count are those of the file read, not of a link.
+    QFile::remove(ruta);
+    const QString destino = entorno.Escribir(entorno.Raiz() + "/otro.ini", "Usuario=sa\n");
+    ::chmod(QFile::encodeName(destino).constData(), 0644);
+    ASSERT_TRUE(QFile::link(destino, ruta));
+    EXPECT_FALSE(proveedor.ObtenerUsuario());
+    EXPECT_TRUE(UltimaLinea().contains("tiene permisos 0644"));
+    ::chmod(QFile::encodeName(destino).constData(), 0600);
+    EXPECT_EQ(proveedor.ObtenerUsuario(), "sa");
+
+    // A changed file is read again.
+    entorno.Escribir(destino, "Usuario=otro\n");
+    EXPECT_EQ(proveedor.ObtenerUsuario(), "otro");
 }

@@ -1,6 +1,6 @@
+#include "support/Bitacora.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Reloj.h"
-#include "support/Bitacora.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QFile>
@@ -28,19 +28,25 @@ TEST(Bitacora, CreatesTheDirectoriesAndWritesDailyFilesAcrossMidnight) {
     EXPECT_TRUE(QFileInfo(entorno.Datos() + "/nodra/log").isDir());
 
     const QString dia1 = entorno.Datos() + "/nodra/OrlanComTra04122026.log";
-    EXPECT_EQ(EntornoPrueba::Leer(dia1),
-              "04/12/2026 23:59:59 Iniciando Cola de Impresion \r\n04/12/2026 23:59:59 \r\n");
+    EXPECT_EQ(EntornoPrueba::Leer(dia1), "04/12/2026 23:59:59Iniciando Cola de Impresion \r\n04/12/2026 23:59:59\r\n");
 
     reloj.ahora = QDateTime(QDate(2026, 12, 5), QTime(0, 0, 1));
     EXPECT_TRUE(Registrar("señal"));
     EXPECT_EQ(EntornoPrueba::Leer(entorno.Datos() + "/nodra/OrlanComTra05122026.log"),
-              QString("05/12/2026 00:00:01 señal\r\n").toUtf8());
+              QString("05/12/2026 00:00:01señal\r\n").toUtf8());
     EXPECT_EQ(EntornoPrueba::Leer(dia1).count('\n'), 2);
 
-    RegistrarErroresBD({{"23000", 2627, "Violation of PRIMARY KEY"}, {"01000", -1, "The statement has been terminated."}});
+    RegistrarErroresBD(
+        {{"23000", 2627, "Violation of PRIMARY KEY"}, {"01000", -1, "The statement has been terminated."}});
     EXPECT_TRUE(EntornoPrueba::Leer(entorno.Datos() + "/nodra/OrlanComTra05122026.log")
-                    .endsWith("2627Violation of PRIMARY KEY23000\r\n05/12/2026 00:00:01 -1The statement has been "
+                    .endsWith("2627Violation of PRIMARY KEY23000\r\n05/12/2026 00:00:01-1The statement has been "
                               "terminated.01000\r\n"));
+
+    // Line breaks inside a message (database drivers put them in their texts)
+    // would start a line without a time stamp.
+    EXPECT_TRUE(Registrar("ERROR: no existe;\nError while executing\r\nthe query\r"));
+    EXPECT_TRUE(EntornoPrueba::Leer(entorno.Datos() + "/nodra/OrlanComTra05122026.log")
+                    .endsWith("01000\r\n05/12/2026 00:00:01ERROR: no existe; Error while executing the query \r\n"));
 }
 
 TEST(Bitacora, ADirectoryThatCannotBeCreatedShowsTheMessageAndStillTries) {

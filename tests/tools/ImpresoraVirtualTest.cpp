@@ -55,4 +55,14 @@ TEST(ImpresoraVirtual, ServesTheControlOnAPseudoTerminalAndReplaysItsCapture) {
     lector.start(kPrograma, {"--leer", captura, "--modo", "E"});
     ASSERT_TRUE(lector.waitForFinished(3000));
     EXPECT_EQ(QString::fromUtf8(lector.readAllStandardOutput()).toStdString(), recibo.toStdString());
+
+    // One picture for the receipt, numbered on from the pictures already there.
+    for (const char* nombre : {"recibo-0001.png", "recibo-0002.png"}) {
+        QProcess dibujo;
+        dibujo.start(kPrograma, {"--leer", captura, "--png", entorno.Raiz() + "/recibos"});
+        ASSERT_TRUE(dibujo.waitForFinished(5000));
+        const QString ruta = entorno.Raiz() + "/recibos/" + nombre;
+        EXPECT_TRUE(QString::fromUtf8(dibujo.readAllStandardOutput()).endsWith(corte + ruta + "\n"));
+        EXPECT_TRUE(EntornoPrueba::Leer(ruta).startsWith("\x89PNG"));
+    }
 }

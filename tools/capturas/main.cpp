@@ -1,4 +1,5 @@
 #include "Capturas.h"
+#include "dialogs/Fuentes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,6 +25,7 @@ bool RegistrarCaptura(Captura captura) {
 // the named files) into DIRECTORY and prints each file's path.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    SustituirFuentes();
     const QStringList argumentos = app.arguments().mid(1);
     if (argumentos.isEmpty()) {
         std::fprintf(stderr, "uso: orlan-capturas DIRECTORIO [ARCHIVO.png...]\n");

@@ -102,6 +102,10 @@ QStringList Decodificador::TomarLineas() {
     return std::exchange(m_lineas, {});
 }
 
+QList<Renglon> Decodificador::TomarRenglones() {
+    return std::exchange(m_renglones, {});
+}
+
 QStringList Decodificador::Terminar() {
     while (!m_pendiente.isEmpty()) {
         m_pendiente.remove(0, Paso(true));
@@ -160,6 +164,7 @@ qsizetype Decodificador::Paso(bool final) {
             }
             if (m < 32) {
                 m_imagen += p.sliced(5, columnas);
+                m_renglon.imagen += p.sliced(5, columnas);
             }
             return longitud;
         }
@@ -208,10 +213,10 @@ void Decodificador::Aplicar(qsizetype fila) {
         };
         switch (c) {
         case Comando::Cortar:
-            LineaSuelta(kLineaCorte);
+            LineaSuelta(Renglon::Tipo::Corte);
             break;
         case Comando::Abrircaja:
-            LineaSuelta(kLineaCajon);
+            LineaSuelta(Renglon::Tipo::Cajon);
             break;
         case Comando::NegritaSi:
             encender(kNegrita);
@@ -283,20 +288,28 @@ void Decodificador::FinDeLinea() {
     }
     m_linea.clear();
     m_columna = 0;
+    if (m_conservarRenglones) {
+        m_renglones << m_renglon;
+    }
+    m_renglon = {};
 }
 
 void Decodificador::Texto(const QString& texto) {
     if (m_ancho <= 0) {
         m_linea += texto;
+        for (QChar c : texto) {
+            TextoEnRenglon(c);
+        }
         return;
     }
     // Expanded and extra-expanded print take two columns a character.
-    const int paso = m_estilos[4] || m_estilos[5] ? 2 : 1;
+    const int paso = m_estilos[kExpandido] || m_estilos[kExtraExpandido] ? 2 : 1;
     for (QChar c : texto) {
         if (m_columna + paso > m_ancho) {
             FinDeLinea(); // a wide character that no longer fits
         }
         m_linea += c;
+        TextoEnRenglon(c);
         m_columna += paso;
         if (m_columna >= m_ancho) {
             FinDeLinea(); // the printer prints a full line at once
@@ -304,9 +317,21 @@ void Decodificador::Texto(const QString& texto) {
     }
 }
 
-void Decodificador::LineaSuelta(const QString& texto) {
+void Decodificador::TextoEnRenglon(QChar letra) {
+    const Estilos estilos{m_estilos[kNegrita], m_estilos[kSubrayado], m_estilos[kInvertido],
+                          m_estilos[kColor],   m_estilos[kExpandido], m_estilos[kExtraExpandido]};
+    if (m_renglon.tramos.isEmpty() || m_renglon.tramos.last().estilos != estilos) {
+        m_renglon.tramos.append({QString(), estilos});
+    }
+    m_renglon.tramos.last().texto += letra;
+}
+
+void Decodificador::LineaSuelta(Renglon::Tipo tipo) {
     if (!m_linea.isEmpty() || !m_imagen.isEmpty()) {
         FinDeLinea();
     }
-    m_lineas << texto;
+    m_lineas << (tipo == Renglon::Tipo::Corte ? kLineaCorte : kLineaCajon);
+    if (m_conservarRenglones) {
+        m_renglones << Renglon{tipo, {}, {}};
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -23,6 +24,31 @@
 //
 // Bytes may arrive in pieces of any size: a command split between two pieces
 // waits for the rest.
+// The print styles in force for a run of text.
+struct Estilos {
+    bool negrita = false;
+    bool subrayado = false;
+    bool invertido = false;
+    bool color = false;
+    bool expandido = false;      // double width
+    bool extraExpandido = false; // double width and height
+
+    bool operator==(const Estilos&) const = default;
+};
+
+// One line of paper as the printer lays it out, for drawing the receipt.
+struct Renglon {
+    enum class Tipo { Texto, Corte, Cajon };
+    struct Tramo {
+        QString texto;
+        Estilos estilos;
+    };
+
+    Tipo tipo = Tipo::Texto;
+    QByteArray imagen; // bit-image columns above the text, top dot in the most significant bit
+    QList<Tramo> tramos;
+};
+
 class Decodificador {
 public:
     // `ancho` is the paper's width in characters of normal print (42 on an
@@ -42,6 +68,13 @@ public:
     // completes the current line and returns the remaining lines.
     QStringList Terminar();
 
+    // Also keep every line as a Renglon, for TomarRenglones.
+    void ConservarRenglones() { m_conservarRenglones = true; }
+
+    // The lines completed since the last call, with their styles; only
+    // after ConservarRenglones.
+    QList<Renglon> TomarRenglones();
+
     // A whole stream at once, lines joined with '\n'.
     static QString Decodificar(QByteArrayView bytes, qint16 modo, int ancho = 0);
 
@@ -52,8 +85,9 @@ private:
     void Aplicar(qsizetype fila);
     void Marca(int estilo, bool activo);
     void FinDeLinea();
-    void LineaSuelta(const QString& texto);
+    void LineaSuelta(Renglon::Tipo tipo);
     void Texto(const QString& texto);
+    void TextoEnRenglon(QChar letra);
 
     qint16 m_modo;
     QByteArray m_pendiente;
@@ -63,4 +97,7 @@ private:
     bool m_estilos[6] = {};
     int m_ancho;
     int m_columna = 0; // characters of normal width on the current line
+    bool m_conservarRenglones = false;
+    Renglon m_renglon;
+    QList<Renglon> m_renglones;
 };

@@ -1,19 +1,26 @@
 // orlan-impresora-virtual: a receipt printer for trying the queue server
 // without hardware. It either plays a serial printer on a pseudo-terminal, or
 // reads the capture file of the simulated parallel port, and shows every
-// receipt as text.
+// receipt as text and, with --png, as a picture.
 
 #include "impresora-virtual/Decodificador.h"
+#include "impresora-virtual/DibujoRecibo.h"
 #include "impresora-virtual/ImpresoraPty.h"
 #include "platform/Ajustes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -40,7 +47,12 @@ muestra cada recibo que le llega.
   --todo                con --seguir, empieza por el principio del archivo
   --ancho N             ancho del papel en caracteres (42 en un rollo de 80 mm):
                         el texto que llega al borde sigue en otra línea, como
-                        en el papel (0: sin cortar líneas, lo predeterminado)
+                        en el papel (0: sin cortar líneas, lo predeterminado;
+                        42 con --png)
+  --png DIRECTORIO      dibuja cada recibo (hasta cada corte) como papel
+                        térmico de 576 puntos en DIRECTORIO/recibo-0001.png,
+                        recibo-0002.png... (sigue la numeración que haya) y
+                        escribe la ruta de cada archivo al crearlo
   --inactividad SEG     termina tras SEG segundos sin bytes nuevos (0: nunca)
   --help                esta ayuda
 
@@ -68,6 +80,62 @@ int Fallo(const QString& texto) {
     return 2;
 }
 
+// Shows the decoded lines as text and, with a picture directory, draws each
+// receipt into recibo-NNNN.png there, numbered on from the files already in it.
+class Salida {
+public:
+    Salida(const QString& directorio, int columnas) : m_directorio(directorio), m_dibujo(columnas) {}
+
+    bool Preparar(Decodificador& d) {
+        if (m_directorio.isEmpty()) {
+            return true;
+        }
+        d.ConservarRenglones();
+        if (!QDir().mkpath(m_directorio)) {
+            return false;
+        }
+        static const QRegularExpression kNombre(QStringLiteral("^recibo-(\\d+)\\.png$"));
+        for (const QString& nombre : QDir(m_directorio).entryList({QStringLiteral("recibo-*.png")}, QDir::Files)) {
+            const auto m = kNombre.match(nombre);
+            if (m.hasMatch()) {
+                m_numero = std::max(m_numero, m.captured(1).toInt());
+            }
+        }
+        return true;
+    }
+
+    void Tomar(Decodificador& d) {
+        Mostrar(d.TomarLineas());
+        Dibujar(d.TomarRenglones(), false);
+    }
+
+    void Terminar(Decodificador& d) {
+        Mostrar(d.Terminar());
+        Dibujar(d.TomarRenglones(), true);
+    }
+
+private:
+    void Dibujar(const QList<Renglon>& renglones, bool final) {
+        if (m_directorio.isEmpty()) {
+            return;
+        }
+        m_dibujo.Agregar(renglones);
+        for (const QImage& recibo : final ? m_dibujo.Terminar() : m_dibujo.TomarRecibos()) {
+            const QString ruta =
+                QDir(m_directorio).filePath(QStringLiteral("recibo-%1.png").arg(++m_numero, 4, 10, QLatin1Char('0')));
+            if (recibo.save(ruta, "PNG")) {
+                Mostrar({ruta});
+            } else {
+                std::fprintf(stderr, "orlan-impresora-virtual: no se pudo escribir %s\n", ruta.toUtf8().constData());
+            }
+        }
+    }
+
+    QString m_directorio;
+    DibujoRecibo m_dibujo;
+    int m_numero = 0;
+};
+
 struct Opciones {
     qint16 modo = 1;
     int respuesta = 18;
@@ -79,6 +147,7 @@ struct Opciones {
     bool todo = false;
     int inactividad = 0;
     int ancho = 0;
+    QString png;
 };
 
 // Ends when a signal came or nothing arrived for the idle time.
@@ -101,13 +170,21 @@ int Leer(const Opciones& o) {
         return Fallo(o.leer + QStringLiteral(": ") + f.errorString());
     }
     Decodificador d(o.modo, o.ancho);
+    Salida salida(o.png, o.ancho);
+    if (!salida.Preparar(d)) {
+        return Fallo(QStringLiteral("no se pudo crear ") + o.png);
+    }
     d.Alimentar(f.readAll());
-    Mostrar(d.Terminar());
+    salida.Terminar(d);
     return 0;
 }
 
 int Seguir(const Opciones& o) {
     Decodificador d(o.modo, o.ancho);
+    Salida salida(o.png, o.ancho);
+    if (!salida.Preparar(d)) {
+        return Fallo(QStringLiteral("no se pudo crear ") + o.png);
+    }
     Vigilante vigilante(o.inactividad);
     qint64 posicion = o.todo ? 0 : QFileInfo(o.seguir).size();
     std::fprintf(stderr, "siguiendo %s desde el byte %lld\n", o.seguir.toUtf8().constData(),
@@ -122,14 +199,14 @@ int Seguir(const Opciones& o) {
                 const QByteArray nuevos = f.readAll();
                 posicion += nuevos.size();
                 d.Alimentar(nuevos);
-                Mostrar(d.TomarLineas());
+                salida.Tomar(d);
                 vigilante.Llegaron();
             }
         }
         // A capture file gives no signal when it grows: look again shortly.
         usleep(200 * 1000);
     }
-    Mostrar(d.Terminar());
+    salida.Terminar(d);
     return 0;
 }
 
@@ -161,6 +238,10 @@ int Servir(const Opciones& o) {
         return Fallo(o.captura + QStringLiteral(": ") + captura.errorString());
     }
     Decodificador d(o.modo, o.ancho);
+    Salida salida(o.png, o.ancho);
+    if (!salida.Preparar(d)) {
+        return Fallo(QStringLiteral("no se pudo crear ") + o.png);
+    }
     Vigilante vigilante(o.inactividad);
     while (!vigilante.Terminar()) {
         const QByteArray llegados = impresora.Atender(200);
@@ -173,9 +254,9 @@ int Servir(const Opciones& o) {
             captura.flush();
         }
         d.Alimentar(llegados);
-        Mostrar(d.TomarLineas());
+        salida.Tomar(d);
     }
-    Mostrar(d.Terminar());
+    salida.Terminar(d);
     if (!o.enlace.isEmpty()) {
         QFile::remove(o.enlace);
     }
@@ -185,8 +266,22 @@ int Servir(const Opciones& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    // Drawing text needs a QGuiApplication; the offscreen platform draws
+    // without an X server.
+    bool dibujar = false;
+    for (int i = 1; i < argc; ++i) {
+        dibujar = dibujar || std::string_view(argv[i]) == "--png";
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (dibujar) {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    const QStringList args = app->arguments();
     Opciones o;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -227,6 +322,9 @@ int main(int argc, char** argv) {
         } else if (a == u"--ancho") {
             o.ancho = valor().toInt(&ok);
             ok = ok && o.ancho >= 0;
+        } else if (a == u"--png") {
+            o.png = valor();
+            ok = !o.png.isEmpty();
         } else if (a == u"--inactividad") {
             o.inactividad = valor().toInt(&ok);
             ok = ok && o.inactividad >= 0;
@@ -236,6 +334,9 @@ int main(int argc, char** argv) {
         if (!ok) {
             return Fallo(QStringLiteral("opción no válida: %1 (vea --help)").arg(a));
         }
+    }
+    if (!o.png.isEmpty() && o.ancho == 0) {
+        o.ancho = 42; // paper has a width
     }
     std::signal(SIGINT, AlTerminar);
     std::signal(SIGTERM, AlTerminar);

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# paquete.sh BUILD_DIR VERSION PREFIX: makes the package with cpack, unpacks it
+# and checks its files, its dependencies, that the programs start and that the
+# systemd unit is valid (where systemd-analyze exists).
+set -euo pipefail
+build=$1 version=$2 prefijo=${3#/}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fallo() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1) || { cat "$tmp/cpack.log"; fallo "cpack"; }
+deb=$tmp/cpack/orlan-cola_${version}_amd64.deb
+[ -f "$deb" ] || fallo "no $(basename "$deb"): $(ls "$tmp/cpack")"
+dpkg-deb -x "$deb" "$tmp/raiz"
+
+esperados="lib/systemd/system/orlan-cola@.service
+$prefijo/bin/orlan-admin
+$prefijo/bin/orlan-cola
+$prefijo/bin/orlan-impresora-virtual
+$prefijo/share/man/man1/orlan-impresora-virtual.1.gz
+$prefijo/share/man/man8/orlan-admin.8.gz
+$prefijo/share/man/man8/orlan-cola.8.gz
+$prefijo/share/orlan-cola/esquema/postgresql.sql
+$prefijo/share/orlan-cola/esquema/sqlite.sql
+$prefijo/share/orlan-cola/esquema/sqlserver.sql
+$prefijo/share/orlan-cola/odbc/postgresql/odbcinst.ini
+$prefijo/share/orlan-cola/odbc/sqlite/odbcinst.ini
+$prefijo/share/orlan-cola/odbc/sqlserver/odbcinst.ini"
+hallados=$(cd "$tmp/raiz" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$hallados" = "$(LC_ALL=C sort <<<"$esperados")" ] ||
+    fallo "files differ:$(diff <(LC_ALL=C sort <<<"$esperados") <(echo "$hallados") || true)"
+
+depende=$(dpkg-deb -f "$deb" Depends)
+for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6gui6; do
+    grep -qw "$p" <<<"$depende" || fallo "Depends lacks $p: $depende"
+done
+dpkg-deb -f "$deb" Recommends | grep -qw tdsodbc || fallo "Recommends lacks tdsodbc"
+
+bin=$tmp/raiz/$prefijo/bin
+[ "$("$bin/orlan-cola" --version)" = "orlan-cola $version" ] || fallo "orlan-cola --version"
+"$bin/orlan-admin" --help >/dev/null || fallo "orlan-admin --help"
+"$bin/orlan-impresora-virtual" --help >/dev/null || fallo "orlan-impresora-virtual --help"
+for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1; do
+    nombre=$(basename "$pagina")
+    zcat "$tmp/raiz/$prefijo/share/man/$pagina.gz" | grep -q "^\.TH \"${nombre%.*}\" \"${nombre##*.}\"" ||
+        fallo "$pagina is not a manual page"
+done
+
+unidad=$tmp/raiz/lib/systemd/system/orlan-cola@.service
+grep -qx 'User=%i' "$unidad" || fallo "the unit does not run as the instance's user"
+grep -qx "ExecStart=/$prefijo/bin/orlan-cola --servicio" "$unidad" || fallo "the unit's ExecStart"
+if command -v systemd-analyze >/dev/null; then
+    # An instance of the template, starting the unpacked program.
+    sed "s|^ExecStart=/$prefijo/bin/|ExecStart=$bin/|" "$unidad" >"$tmp/orlan-cola@caja.service"
+    salida=$(systemd-analyze verify --man=no "$tmp/orlan-cola@caja.service" 2>&1) || fallo "$salida"
+    [ -z "$salida" ] || fallo "systemd-analyze verify: $salida"
+else
+    echo "systemd-analyze not found: the unit was not verified"
+fi
+echo "$(basename "$deb"): $(wc -l <<<"$hallados") files, all checks passed"

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+// Answers a modal window from inside its showing: once a visible top-level
+// window of type T appears, `accion` runs on it (and may click its buttons
+// or close it). Call it before the call that shows the window.
+template <typename T> void AlAparecer(std::function<void(T&)> accion) {
+    auto* espera = new QTimer;
+    QObject::connect(espera, &QTimer::timeout, [espera, accion] {
+        for (QWidget* ventana : QApplication::topLevelWidgets()) {
+            if (auto* forma = qobject_cast<T*>(ventana); forma && forma->isVisible()) {
+                espera->stop();
+                espera->deleteLater();
+                accion(*forma);
+                return;
+            }
+        }
+    });
+    espera->start(5);
+}
