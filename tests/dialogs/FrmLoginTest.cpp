@@ -151,7 +151,7 @@ TEST_F(Login, LosErroresSeRegistranYElDialogoSigueAbierto) {
             BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\n");
         }
         Intentar(login, usuario, "Secreta");
-        EXPECT_TRUE(Bitacora().contains("12:00:00 Cola Impresion, " + descripcion + "\r\n")) << usuario.toStdString();
+        EXPECT_TRUE(Bitacora().contains("12:00:00Cola Impresion, " + descripcion + "\r\n")) << usuario.toStdString();
         EXPECT_TRUE(Traza().endsWith("Base de Datos-" + descripcion + "\r\n"));
         EXPECT_TRUE(m_avisos.isEmpty());
         EXPECT_EQ(login.txtUsuario->text() + login.txtContraseña->text(), usuario + "Secreta");
@@ -177,7 +177,7 @@ TEST_F(Login, LosErroresSeRegistranYElDialogoSigueAbierto) {
     EXPECT_TRUE(Bitacora().contains("Cola Impresion, " + descripcion + "\r\n"));
     EXPECT_TRUE(Traza().endsWith("Base de Datos-" + descripcion + "\r\n"));
     if (kMotor == Motor::PostgreSql) {
-        EXPECT_TRUE(Bitacora().endsWith(" A ocurrido un error y es necesario reiniciar\r\n"));
+        EXPECT_TRUE(Bitacora().endsWith(":00A ocurrido un error y es necesario reiniciar\r\n"));
         ASSERT_TRUE(servidor.Iniciar()) << servidor.Error().toStdString();
     }
 }
