@@ -101,11 +101,19 @@ constexpr std::uint64_t Permutar(std::uint64_t entrada, int anchoEntrada, const 
 // A 64-bit permutation as eight byte-indexed tables whose entries are ORed.
 using TablaPermutacion = std::array<std::array<std::uint64_t, 256>, 8>;
 
+// Built from the image of each single input bit, each entry from a smaller one
+// (the value without its lowest bit), so that it stays well within what
+// compilers allow a constant expression to take.
 constexpr TablaPermutacion PorBytes(const std::array<int, 64>& tabla) {
+    std::array<std::uint64_t, 64> imagen{}; // imagen[n - 1]: where input bit n goes
+    for (int i = 0; i < 64; ++i) {
+        imagen[tabla[i] - 1] |= Bit(i + 1, 64);
+    }
     TablaPermutacion t{};
     for (int byte = 0; byte < 8; ++byte) {
-        for (int v = 0; v < 256; ++v) {
-            t[byte][v] = Permutar(std::uint64_t(v) << (56 - 8 * byte), 64, tabla);
+        for (int v = 1; v < 256; ++v) {
+            const int menor = std::countr_zero(static_cast<unsigned>(v)); // bit 8 * byte + 8 - menor
+            t[byte][v] = t[byte][v & (v - 1)] | imagen[8 * byte + 7 - menor];
         }
     }
     return t;

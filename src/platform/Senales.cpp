@@ -1,5 +1,7 @@
 #include "platform/Senales.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
@@ -26,13 +28,16 @@ namespace Senales {
 
 void AlTerminar(std::function<void(int)> manejador) {
     Manejador() = std::move(manejador);
-    if (g_tuberia[0] >= 0) {
+    // The notifier belongs to the application, which deletes it when it ends;
+    // a later application gets a new one on the same pipe.
+    static QPointer<QSocketNotifier> notificador;
+    if (notificador) {
         return;
     }
-    if (::pipe2(g_tuberia, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (g_tuberia[0] < 0 && ::pipe2(g_tuberia, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
-    auto* notificador = new QSocketNotifier(g_tuberia[0], QSocketNotifier::Read);
+    notificador = new QSocketNotifier(g_tuberia[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notificador, &QSocketNotifier::activated, [] {
         unsigned char byte = 0;
         while (::read(g_tuberia[0], &byte, 1) == 1) {

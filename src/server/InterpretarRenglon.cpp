@@ -72,34 +72,48 @@ void Ejecutar(ctlImpresora& pr2, const Etiqueta& e) {
 
 } // namespace
 
+std::optional<PiezaRenglon> LectorRenglon::Siguiente() {
+    const qsizetype p = m_posicion;
+    const QStringView renglon = m_renglon;
+    if (p >= renglon.size()) {
+        return std::nullopt;
+    }
+    if (renglon[p] != u'<') {
+        qsizetype fin = renglon.indexOf(u'<', p);
+        if (fin < 0) {
+            fin = renglon.size();
+        }
+        m_posicion = fin;
+        return PiezaRenglon{false, renglon.mid(p, fin - p)};
+    }
+    const qsizetype cierre = renglon.indexOf(u'>', p);
+    if (cierre < 0) {
+        // The message is logged at every tick until the job is mended:
+        // quote only the start of a long line.
+        const QString cita = renglon.size() > kCitaMaxima ? renglon.left(kCitaMaxima).toString() + QStringLiteral("...")
+                                                          : renglon.toString();
+        throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(cita));
+    }
+    m_posicion = cierre + 1;
+    return PiezaRenglon{true, renglon.mid(p, cierre - p + 1)};
+}
+
+void ComprobarRenglon(QStringView renglon) {
+    LectorRenglon lector(renglon);
+    while (lector.Siguiente()) {
+    }
+}
+
 ResultadoRenglon InterpretarRenglon(ctlImpresora& pr2, QStringView renglon) {
-    qsizetype p = 0;
-    const qsizetype largo = renglon.size();
-    while (p < largo) {
-        if (renglon[p] != u'<') {
-            qsizetype fin = renglon.indexOf(u'<', p);
-            if (fin < 0) {
-                fin = largo;
-            }
-            if (!pr2.Imprimir(renglon.mid(p, fin - p).toString())) {
+    LectorRenglon lector(renglon);
+    while (const std::optional<PiezaRenglon> pieza = lector.Siguiente()) {
+        if (!pieza->etiqueta) {
+            if (!pr2.Imprimir(pieza->texto.toString())) {
                 return ResultadoRenglon::FalloImpresion;
             }
-            p = fin;
-            continue;
-        }
-        const qsizetype cierre = renglon.indexOf(u'>', p);
-        if (cierre < 0) {
-            // The message is logged at every tick until the job is mended:
-            // quote only the start of a long line.
-            const QString cita = renglon.size() > kCitaMaxima
-                                     ? renglon.left(kCitaMaxima).toString() + QStringLiteral("...")
-                                     : renglon.toString();
-            throw ErrorEjecucion(5, QStringLiteral("Etiqueta sin cerrar en el renglon: %1").arg(cita));
-        }
-        if (const Etiqueta* e = Buscar(renglon.mid(p, cierre - p + 1))) {
+        } else if (const Etiqueta* e = Buscar(pieza->texto)) {
             Ejecutar(pr2, *e);
         }
-        p = cierre + 1;
     }
     return ResultadoRenglon::Completo;
 }

@@ -120,6 +120,9 @@ void ServidorCola::Timer1_Timer() {
         m_sinConexionRegistrado = false;
         Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));
     }
+    m_apartarDefectuosos = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"),
+                                         QStringLiteral("ApartarTrabajosDefectuosos"), QStringLiteral("0"))
+                               .trimmed() == QStringLiteral("1");
     try {
         m_sql = m_consultaTrabajos;
         const std::unique_ptr<Recordset> trabajos = Conexion::Instancia().Consultar(m_sql);
@@ -154,7 +157,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
 
         const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
         QString estadoImpresora = QStringLiteral("D");
-        if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
+        if (m_apartarDefectuosos && Apartar(idTrabajo)) {
+            // Nothing of it was sent; the printer's later jobs go on.
+        } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
             m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
             bool impreso = true;
             for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {
@@ -194,6 +199,28 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     }
     conexion.Ejecutar(QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo FROM "
                                      "DetalleColaImpresion) AND Escribiendo=0"));
+}
+
+bool ServidorCola::Apartar(const QString& idTrabajo) {
+    QString motivo;
+    for (; !m_rsDetalle->Fin() && motivo.isEmpty(); m_rsDetalle->MoveNext()) {
+        try {
+            ComprobarRenglon(m_rsDetalle->Texto(QStringLiteral("Dato")));
+        } catch (const ErrorEjecucion& e) {
+            motivo =
+                QStringLiteral("renglon %1, %2").arg(m_rsDetalle->Texto(QStringLiteral("Idrenglon")), e.Descripcion());
+        }
+    }
+    m_rsDetalle->MoveFirst();
+    if (motivo.isEmpty()) {
+        return false;
+    }
+    // The job query takes only Escribiendo = 0, so the job is logged once and
+    // left alone until someone puts it back.
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 2 WHERE IdTrabajo = ") +
+                                   idTrabajo);
+    Registrar(QStringLiteral("Cola Impresion, trabajo %1 apartado, no se puede imprimir: %2").arg(idTrabajo, motivo));
+    return true;
 }
 
 void ServidorCola::Redirigir(const Recordset& impresora, const QString& estado) {

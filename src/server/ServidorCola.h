@@ -49,6 +49,13 @@ signals:
 private:
     void ServirTrabajo(const Recordset& trabajo);
     void Redirigir(const Recordset& impresora, const QString& estado);
+    // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in
+    // m_rsDetalle is read before anything is printed; a job the renderer could
+    // not finish (a "<" with no ">" after it) is set aside, Escribiendo = 2, a
+    // value no writer uses, and logged. True when the job was set aside.
+    // Without the setting such a job stays at the head of its printer's queue
+    // and ends every tick that reaches it.
+    bool Apartar(const QString& idTrabajo);
 
     qint16 m_numeroTerminal;
     ctlImpresora m_pr2;
@@ -57,6 +64,7 @@ private:
     bool m_enTick = false;
     bool m_reconectar = false;
     bool m_sinConexionRegistrado = false;
+    bool m_apartarDefectuosos = false; // read at the start of every tick
     QString m_sql;
     QString m_consultaTrabajos;
     std::unique_ptr<Recordset> m_rsImpresora;

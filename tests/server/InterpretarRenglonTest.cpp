@@ -53,6 +53,12 @@ TEST_F(Renglon, TextRunsAndTagsBecomeTheDialectsBytes) {
 
 TEST_F(Renglon, AnUnterminatedTagIsAnErrorAfterTheTextBeforeIt) {
     Enlazar(1);
+    // The check before printing refuses the same lines and prints nothing.
+    for (const char* renglon : {"a < b", "x<B", "<"}) {
+        EXPECT_THROW(ComprobarRenglon(QString::fromLatin1(renglon)), ErrorEjecucion) << renglon;
+    }
+    EXPECT_NO_THROW(ComprobarRenglon(u"a <x> b > c<N>"));
+    EXPECT_TRUE(Tomar().isEmpty());
     for (const char* renglon : {"a < b", "x<B", "<"}) {
         EXPECT_THROW(InterpretarRenglon(m_pr, QString::fromLatin1(renglon)), ErrorEjecucion) << renglon;
     }

@@ -190,6 +190,39 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     EXPECT_TRUE(Bitacora().contains("Puerto de impresora no valido: LPT1] [Configuracion] Terminal=7 [X"));
 }
 
+TEST_F(Cola, WithTheSettingAJobThatCannotBeRenderedIsSetAsideUnprinted) {
+    Ajustes::Guardar("ORLAN", "Cola", "ApartarTrabajosDefectuosos", "1");
+    InsertarTrabajo(40, 1, {"ok", "listo en < 5 min"});
+    InsertarTrabajo(41, 1, {"bien"});
+    m_servidor->Timer1_Timer();
+    // Not a byte of job 40, and the printer's next job is not held behind it.
+    EXPECT_EQ(Tomar(), ImpresoEpson("bien"));
+    EXPECT_EQ(Lista("SELECT IdTrabajo || '/' || Escribiendo FROM ColaImpresion"), "40/2");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 40"), "2");
+    EXPECT_TRUE(m_mensajes.isEmpty());
+
+    // Set aside means left alone: logged once, never printed again.
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Tomar().isEmpty());
+    const QString bitacora = Bitacora();
+    EXPECT_EQ(bitacora.count("trabajo 40 apartado"), 1) << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains("renglon 2")) << bitacora.toStdString();
+
+    // Mended and put back, it prints whole.
+    Ejecutar("UPDATE DetalleColaImpresion SET Datos = 'listo en 5 min' WHERE IdTrabajo = 40 AND IdRenglon = 2");
+    Ejecutar("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IdTrabajo = 40");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("oklisto en 5 min"));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+
+    // Switched off, such a job holds its printer again.
+    Ajustes::Guardar("ORLAN", "Cola", "ApartarTrabajosDefectuosos", "0");
+    InsertarTrabajo(42, 1, {"<B"});
+    InsertarTrabajo(43, 1, {"detras"});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT IdTrabajo || '/' || Escribiendo FROM ColaImpresion"), "42/0,43/0");
+}
+
 TEST_F(Cola, ATickDoesNotStartInsideAnother) {
     InsertarTrabajo(50, 1, {"una vez"});
     // While the printer is busy the port wait lets events through; a timer

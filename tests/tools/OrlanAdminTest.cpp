@@ -4,6 +4,7 @@
 #include "testsupport/ServidorPostgres.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <gtest/gtest.h>
 #include <memory>
@@ -186,4 +187,24 @@ TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
     const Resultado sinLlave = Admin({"contrasena"}, "x\n");
     EXPECT_EQ(sinLlave.salida, 1);
     EXPECT_TRUE(sinLlave.errores.contains("no hay llave")) << sinLlave.errores.toStdString();
+}
+
+TEST_F(OrlanAdmin, ListsSetAsideJobsAndPutsThemBack) {
+    ASSERT_EQ(Admin({"encolar", "--impresora", "1", "listo en < 5 min"}).salida, 0);
+    ASSERT_EQ(Admin({"encolar", "--impresora", "1", "bien"}).salida, 0);
+    Ejecutar("UPDATE ColaImpresion SET Escribiendo = 2 WHERE IdTrabajo = 1");
+    const QString cola = Admin({"cola"}).texto;
+    EXPECT_TRUE(cola.contains(QRegularExpression("\n1\t[^\n]*\tapartado\n"))) << cola.toStdString();
+    EXPECT_TRUE(cola.contains(QRegularExpression("\n2\t[^\n]*\tpendiente\n"))) << cola.toStdString();
+
+    const Resultado r = Admin({"reintentar", "1"});
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Valor("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 1"), "0");
+    // Only a set-aside job goes back: not a pending one, not one still being
+    // written, not one that does not exist.
+    Ejecutar("UPDATE ColaImpresion SET Escribiendo = -1 WHERE IdTrabajo = 2");
+    for (const char* trabajo : {"1", "2", "9", "x"}) {
+        EXPECT_EQ(Admin({"reintentar", trabajo}).salida, 1) << trabajo;
+    }
+    EXPECT_EQ(Valor("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 2"), "-1");
 }

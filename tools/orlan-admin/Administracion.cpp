@@ -258,7 +258,8 @@ int ListarCola(QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion& c) {
         auto filas = c.Consultar(QStringLiteral(
             "SELECT col.IdTrabajo, col.Tipo, col.Usuario, col.id_impresora, imp.Redirigido, col.Escribiendo, "
-            "(SELECT COUNT(*) FROM DetalleColaImpresion det WHERE det.IdTrabajo = col.IdTrabajo) AS Renglones "
+            "(SELECT COUNT(*) FROM DetalleColaImpresion det WHERE det.IdTrabajo = col.IdTrabajo) AS Renglones, "
+            "CASE col.Escribiendo WHEN 0 THEN 'pendiente' WHEN 2 THEN 'apartado' ELSE 'escribiendose' END AS Estado "
             "FROM ColaImpresion col LEFT JOIN Impresora imp ON col.id_impresora = imp.Id_Impresora "
             "ORDER BY col.IdTrabajo"));
         ImprimirFilas(*filas, salida);
@@ -300,6 +301,23 @@ int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
             return 2;
         }
         salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+        return 0;
+    });
+}
+
+int Reintentar(qint64 trabajo, QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        const QString condicion = QStringLiteral("IdTrabajo = ") + QString::number(trabajo);
+        const QString escribiendo =
+            ObtenerValor(QStringLiteral("COALESCE(Escribiendo, -1)"), QStringLiteral("ColaImpresion"), condicion);
+        if (escribiendo != QStringLiteral("2")) {
+            errores << "orlan-admin: el trabajo " << trabajo
+                    << (escribiendo.isEmpty() ? " no existe" : " no esta apartado") << Qt::endl;
+            return 1;
+        }
+        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE ") + condicion +
+                   QStringLiteral(" AND Escribiendo = 2"));
+        salida << "Trabajo " << trabajo << " de vuelta en la cola" << Qt::endl;
         return 0;
     });
 }

@@ -24,7 +24,12 @@ struct Trabajo {
 // Escribiendo = -1, its lines, then Escribiendo = 0. Prints the job number.
 int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores);
 
+// Every job with its state: pendiente (Escribiendo = 0), escribiendose (still
+// being written) or apartado (set aside by the server as impossible to print).
 int ListarCola(QTextStream& salida, QTextStream& errores);
+// Puts a set-aside job back in the queue (Escribiendo = 0); refuses (1) a job
+// that does not exist or is not set aside.
+int Reintentar(qint64 trabajo, QTextStream& salida, QTextStream& errores);
 int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores);
 // Serves a printer's own jobs again after a redirection: Redirigido = itself,
 // Estado_Impresora = 'A'.

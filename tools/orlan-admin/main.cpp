@@ -22,7 +22,8 @@ Ordenes:
   encolar --impresora N [--tipo T] [--usuario U] [RENGLON...]
                            escribe un trabajo como lo hace un punto de venta;
                            sin RENGLON lee los renglones de la entrada estandar
-  cola                     lista los trabajos pendientes
+  cola                     lista los trabajos y su estado (pendiente, escribiendose, apartado)
+  reintentar N             devuelve a la cola el trabajo apartado N
   impresora N              muestra la fila de la impresora N
   restablecer N            vuelve a servir la impresora N (Redirigido = N, estado 'A')
   sql SENTENCIA            ejecuta una sentencia; un SELECT imprime sus filas
@@ -117,6 +118,14 @@ int main(int argc, char** argv) {
         }
         return orden == QStringLiteral("impresora") ? Administracion::MostrarImpresora(numero, salida, errores)
                                                     : Administracion::Restablecer(numero, salida, errores);
+    }
+    if (orden == QStringLiteral("reintentar")) {
+        bool ok = false;
+        const qint64 trabajo = args.size() == 1 ? args[0].toLongLong(&ok) : 0;
+        if (!ok) {
+            return Uso(errores, QStringLiteral("reintentar necesita el numero de trabajo"));
+        }
+        return Administracion::Reintentar(trabajo, salida, errores);
     }
     if (orden == QStringLiteral("sql")) {
         if (args.size() != 1) {
