@@ -121,7 +121,7 @@ QString ErrorDelTrabajo(const Administracion::Trabajo& trabajo) {
 }
 
 // Writers that meet creating the missing counter retry this many times in all.
-constexpr int kIntentosFolio = 3;
+constexpr int kIntentosFolio = 5;
 
 qint64 MayorTrabajo(const QString& tabla) {
     return ObtenerValor(QStringLiteral("MAX(IdTrabajo)"), tabla, QString()).toLongLong();
@@ -229,10 +229,22 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
                     return 2;
                 }
                 const QString numero = QString::number(*folio);
-                c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
-                                          "Escribiendo, id_impresora) VALUES (") +
-                           numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
-                           QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+                try {
+                    c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
+                                              "Escribiendo, id_impresora) VALUES (") +
+                               numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
+                               QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+                } catch (const ErrorEjecucion& e) {
+                    // A writer that found the counter missing can read it back
+                    // just after another writer created it (each statement
+                    // sees what is committed), and so take that writer's
+                    // number: the header's key refuses it, and a new try
+                    // increments the counter like everybody else.
+                    if (e.Numero() == ErrorEjecucion::kErrorIntegridad && intento < kIntentosFolio) {
+                        continue;
+                    }
+                    throw;
+                }
                 c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") +
                            numero + u',' + impresora + u')');
                 int renglon = 0;
