@@ -2,6 +2,8 @@
 
 #include "database/BaseDatos.h"
 #include "platform/CajaMensajes.h"
+#include "platform/PuertoES.h"
+#include "platform/PuertoSimulado.h"
 #include "platform/Reloj.h"
 #include "platform/Rutas.h"
 #include "support/Bitacora.h"
@@ -24,6 +26,9 @@ protected:
         ASSERT_TRUE(m_bd.Preparar()) << m_bd.Error().toStdString();
     }
     void TearDown() override {
+        if (m_puerto) {
+            PuertoES::Establecer(nullptr);
+        }
         CajaMensajes::EstablecerPresentador(m_caja);
         Reloj::Establecer(m_reloj);
     }
@@ -31,10 +36,23 @@ protected:
     QString Bitacora() const { return QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(QDate(2026, 12, 5)))); }
     QString Traza() const { return QString::fromUtf8(EntornoPrueba::Leer(Rutas::Local("C:\\TT.LOG"))); }
     void Ejecutar(const QString& sql) { Conexion::Instancia().Ejecutar(sql); }
+    // Puts the simulated ports, without their files, in place of the real ones.
+    void InstalarPuerto() {
+        PuertoSimulado::Opciones opciones;
+        opciones.archivos = false;
+        m_puerto = &PuertoSimulado::Instalar(opciones);
+    }
+    // What the simulated parallel port has captured since the last call.
+    QByteArray Tomar() {
+        const QByteArray bytes = m_puerto->Capturado();
+        m_puerto->LimpiarCaptura();
+        return bytes;
+    }
 
     EntornoPrueba m_entorno;
     BaseDatosPrueba m_bd{m_entorno, kMotor};
     QList<CajaMensajes::Mensaje> m_mensajes;
+    PuertoSimulado* m_puerto = nullptr;
     Reloj::Fuente m_reloj;
     CajaMensajes::Presentador m_caja;
 };

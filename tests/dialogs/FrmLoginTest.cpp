@@ -5,6 +5,7 @@
 #include "startup/Arranque.h"
 #include "startup/ProveedorCredenciales.h"
 #include "testsupport/ServidorPostgres.h"
+#include "testsupport/gui/AlAparecer.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -19,12 +20,6 @@ QString Cifrar(const QString& contrasena) {
     clsDES des;
     des.Key(*ProveedorCredenciales().ObtenerLlave());
     return des.EncryptString(contrasena, QString(), true);
-}
-
-void Procesar() {
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
-    }
 }
 
 // Employees: group 1 holds permission 27, group 2 only permission 5.
@@ -80,7 +75,7 @@ TEST_F(Login, UnOperadorValidoEntraYValidoSobreviveAlDialogo) {
         FrmLogin login;
         QWidget* foco = nullptr;
         QTimer::singleShot(0, &login, [&] {
-            Procesar();
+            ProcesarEventos();
             foco = QApplication::focusWidget();
             login.txtUsuario->setText("gerente");
             login.txtContraseña->setText("sECRETA"); // letter case does not count
@@ -113,7 +108,7 @@ TEST_F(Login, UnOperadorValidoEntraYValidoSobreviveAlDialogo) {
 TEST_F(Login, LosRechazosVacianLosCamposYDejanElFocoEnElUsuario) {
     FrmLogin login;
     login.show();
-    Procesar();
+    ProcesarEventos();
     const QString invalido = "El usuario es inválido o no tiene privilegios suficientes|0";
     const QString incorrecta = "La contraseña es incorrecta|0";
     const QList<std::tuple<QString, QString, QString>> casos = {

@@ -2,6 +2,7 @@
 #include "dialogs/RelojInactividad.h"
 #include "dialogs/Twips.h"
 #include "startup/gui/VolverAlServidor.h"
+#include "testsupport/gui/AlAparecer.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,9 +25,7 @@ QString Captions(const QList<TeclaDispuesta>& teclas) {
 
 void Activar(QWidget* ventana) {
     ventana->activateWindow();
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
-    }
+    ProcesarEventos();
 }
 
 void Teclear(frmTecladoLibre& teclado, const QStringList& captions) {

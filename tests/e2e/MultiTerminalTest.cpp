@@ -1,8 +1,6 @@
 #include "PruebaCola.h"
 #include "testsupport/ServidorPostgres.h"
 
-#include <QDir>
-
 // Two terminals on one database: terminal 1's printer runs out of paper, its
 // jobs move to its backup on terminal 2, which prints them; then the database
 // server goes away and comes back under both running servers.
@@ -16,11 +14,7 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
 
     TerminalPrueba& uno = NuevaTerminal(1);
     TerminalPrueba& dos = NuevaTerminal(2);
-    QDir().mkpath(uno.RaizUnidad() + "/lpt");
-    QFile estado(uno.RaizUnidad() + "/lpt/378.estado");
-    ASSERT_TRUE(estado.open(QIODevice::WriteOnly));
-    estado.write("sin-papel\n");
-    estado.close();
+    m_entorno.Escribir(uno.RaizUnidad() + "/lpt/378.estado", "sin-papel\n");
     uno.Iniciar();
     dos.Iniciar();
 

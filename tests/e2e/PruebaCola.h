@@ -2,12 +2,9 @@
 
 #include "TerminalPrueba.h"
 #include "database/BaseDatos.h"
-#include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -24,11 +21,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_bd.Preparar()) << m_bd.Error().toStdString(); }
 
     TerminalPrueba& NuevaTerminal(int numero) {
-        QFile credenciales(ProveedorCredenciales::RutaArchivo());
-        credenciales.open(QIODevice::ReadOnly);
-        m_terminales.push_back(std::make_unique<TerminalPrueba>(
-            numero, BaseDatosPrueba::DirectorioOdbc(kMotor), Ajustes::Leer("ORLAN", "Configuracion", "Servidor"),
-            Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS"), credenciales.readAll()));
+        m_terminales.push_back(std::make_unique<TerminalPrueba>(numero, kMotor));
         return *m_terminales.back();
     }
 

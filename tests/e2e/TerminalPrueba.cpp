@@ -1,4 +1,7 @@
 #include "TerminalPrueba.h"
+#include "platform/Ajustes.h"
+#include "startup/ProveedorCredenciales.h"
+#include "testsupport/EntornoPrueba.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,11 +27,14 @@ TerminalPrueba::TerminalPrueba(int numero, const QString& odbcsysini, const QStr
     m_proceso.setProcessChannelMode(QProcess::MergedChannels);
 }
 
+TerminalPrueba::TerminalPrueba(int numero, Motor motor)
+    : TerminalPrueba(numero, BaseDatosPrueba::DirectorioOdbc(motor),
+                     Ajustes::Leer("ORLAN", "Configuracion", "Servidor"),
+                     Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS"),
+                     EntornoPrueba::Leer(ProveedorCredenciales::RutaArchivo())) {}
+
 TerminalPrueba::~TerminalPrueba() {
-    if (Corriendo()) {
-        m_proceso.kill();
-        m_proceso.waitForFinished(5000);
-    }
+    TerminarProceso(m_proceso);
 }
 
 void TerminalPrueba::Ajuste(const QString& seccion, const QString& clave, const QString& valor) {
@@ -56,8 +62,7 @@ int TerminalPrueba::Detener() {
     if (Corriendo()) {
         ::kill(static_cast<pid_t>(m_proceso.processId()), SIGTERM);
         if (!m_proceso.waitForFinished(15000)) {
-            m_proceso.kill();
-            m_proceso.waitForFinished(5000);
+            TerminarProceso(m_proceso);
             return -1;
         }
     }
@@ -65,10 +70,7 @@ int TerminalPrueba::Detener() {
 }
 
 void TerminalPrueba::Matar() {
-    if (Corriendo()) {
-        m_proceso.kill();
-        m_proceso.waitForFinished(5000);
-    }
+    TerminarProceso(m_proceso);
 }
 
 QString TerminalPrueba::Salida() {
@@ -82,13 +84,5 @@ QByteArray TerminalPrueba::CapturaLpt() const {
 }
 
 QString TerminalPrueba::Bitacora() const {
-    QString todo;
-    const QDir dir(RaizUnidad() + QStringLiteral("/nodra"));
-    for (const QString& nombre : dir.entryList({QStringLiteral("OrlanComTra*.log")}, QDir::Files, QDir::Name)) {
-        QFile f(dir.filePath(nombre));
-        if (f.open(QIODevice::ReadOnly)) {
-            todo += QString::fromUtf8(f.readAll());
-        }
-    }
-    return todo;
+    return EntornoPrueba::Bitacora(RaizUnidad());
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "testsupport/BaseDatosPrueba.h"
+#include "testsupport/Procesos.h"
+
 #include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-#include <QThread>
 
 // One point-of-sale terminal for the end-to-end tests: its own settings file,
 // credentials file and drive root in a temporary directory, and the real
@@ -18,6 +18,9 @@ public:
     // `credenciales` to the credentials file.
     TerminalPrueba(int numero, const QString& odbcsysini, const QString& servidor, const QString& baseDatos,
                    const QByteArray& credenciales);
+    // The same with what this program's own connection uses: `motor`'s
+    // drivers, the settings and the credentials file now in place.
+    TerminalPrueba(int numero, Motor motor);
     ~TerminalPrueba();
 
     // Adds "clave=valor" to a section of the settings file (before Iniciar).
@@ -47,18 +50,3 @@ private:
     QMap<QString, QMap<QString, QString>> m_ajustes;
     QString m_salida;
 };
-
-// Repeats `condicion` every 50 ms until it holds or `segundos` pass, while
-// processing events. Returns whether it held.
-template <typename F> bool Esperar(F&& condicion, double segundos) {
-    QElapsedTimer reloj;
-    reloj.start();
-    while (!condicion()) {
-        if (reloj.elapsed() > segundos * 1000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(50);
-    }
-    return true;
-}

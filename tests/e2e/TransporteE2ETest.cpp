@@ -20,8 +20,7 @@ public:
     ~ImpresoraRed() {
         m_proceso.terminate();
         if (!m_proceso.waitForFinished(5000)) {
-            m_proceso.kill();
-            m_proceso.waitForFinished(5000);
+            TerminarProceso(m_proceso);
         }
     }
     const QString& Destino() const { return m_destino; }

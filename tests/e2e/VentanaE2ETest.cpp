@@ -1,5 +1,4 @@
 #include "TerminalPrueba.h"
-#include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
 #include "startup/ProveedorCredenciales.h"
@@ -7,7 +6,6 @@
 #include "testsupport/DatosCola.h"
 #include "testsupport/EscritorioPrueba.h"
 
-#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -24,15 +22,7 @@ protected:
         Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
         Conexion::Instancia().Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
         InsertarImpresora(1, 1, 0);
-        clsDES des;
-        des.Key(*ProveedorCredenciales().ObtenerLlave());
-        for (const QString& sql :
-             {QStringLiteral("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'gerente', '%1')")
-                  .arg(des.EncryptString("demo", {}, true)),
-              QStringLiteral("INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)"),
-              QStringLiteral("INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)")}) {
-            Conexion::Instancia().Ejecutar(sql);
-        }
+        InsertarGerente(*ProveedorCredenciales().ObtenerLlave());
     }
 
     // Starts orlan-cola without --servicio and waits until it serves.
@@ -87,10 +77,12 @@ protected:
         if (m_escritorio.EsperarVentana("^Login$").isEmpty()) {
             return false;
         }
-        m_escritorio.Xdotool({"type", "--delay", "30", usuario});
-        m_escritorio.Xdotool({"key", "--delay", "100", "Tab"});
-        m_escritorio.Xdotool({"type", "--delay", "30", contrasena});
-        m_escritorio.Xdotool({"key", "Return"});
+        for (const QStringList& paso : {QStringList{"type", "--delay", "30", usuario},
+                                        {"key", "--delay", "100", "Tab"},
+                                        {"type", "--delay", "30", contrasena},
+                                        {"key", "Return"}}) {
+            m_escritorio.Xdotool(paso);
+        }
         return true;
     }
 
@@ -106,14 +98,7 @@ protected:
         return Esperar([&] { return m_escritorio.Ventanas("orlan-cola").size() == 1; }, 10);
     }
 
-    QString Bitacora() const {
-        QString todo;
-        const QDir dir(m_entorno.Datos() + "/nodra");
-        for (const QString& nombre : dir.entryList({"OrlanComTra*.log"}, QDir::Files, QDir::Name)) {
-            todo += QString::fromUtf8(EntornoPrueba::Leer(dir.filePath(nombre)));
-        }
-        return todo;
-    }
+    QString Bitacora() const { return EntornoPrueba::Bitacora(m_entorno.Datos()); }
     QByteArray Captura() const { return EntornoPrueba::Leer(m_entorno.Datos() + "/lpt/378.bin"); }
     QString Trabajos() { return Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"); }
 

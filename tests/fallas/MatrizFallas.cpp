@@ -17,10 +17,10 @@
 #include "database/BaseDatos.h"
 #include "e2e/TerminalPrueba.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
+#include "testsupport/Procesos.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QCoreApplication>
@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -193,10 +194,7 @@ public:
     // program on the machine may get next, and the server would print into
     // that one.
     void Matar() {
-        if (m_proceso.state() != QProcess::NotRunning) {
-            m_proceso.kill();
-            m_proceso.waitForFinished(5000);
-        }
+        TerminarProceso(m_proceso);
         QFile::remove(m_enlace);
     }
     QString Enlace() const { return m_enlace; }
@@ -273,14 +271,8 @@ bool Matriz::Preparar() {
     InsertarImpresora(3, 2, 1, "'A'", "COM1");
     InsertarImpresora(4, 2, 2, "'A'", "LPT1");
 
-    QFile credenciales(ProveedorCredenciales::RutaArchivo());
-    credenciales.open(QIODevice::ReadOnly);
-    const QByteArray datos = credenciales.readAll();
-    const QString odbc = BaseDatosPrueba::DirectorioOdbc(Motor::PostgreSql);
-    const QString servidor = Ajustes::Leer("ORLAN", "Configuracion", "Servidor");
-    const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
-    m_uno = std::make_unique<TerminalPrueba>(1, odbc, servidor, base, datos);
-    m_dos = std::make_unique<TerminalPrueba>(2, odbc, servidor, base, datos);
+    m_uno = std::make_unique<TerminalPrueba>(1, Motor::PostgreSql);
+    m_dos = std::make_unique<TerminalPrueba>(2, Motor::PostgreSql);
     m_serieUno = std::make_unique<ImpresoraVirtual>(m_entorno.Raiz() + "/com1-t1", m_entorno.Raiz() + "/com1-t1.bin");
     m_serieDos = std::make_unique<ImpresoraVirtual>(m_entorno.Raiz() + "/com1-t2", m_entorno.Raiz() + "/com1-t2.bin");
     for (auto [terminal, serie] :
@@ -355,15 +347,11 @@ void Matriz::Restablecer() {
 }
 
 void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::function<void()>& inyectar) {
-    int indice = -1;
-    for (int i = 0; i < m_filas.size(); ++i) {
-        if (m_filas[i].falla == nombre) {
-            indice = i;
-        }
-    }
-    if (indice < 0) {
+    const int indice = static_cast<int>(
+        std::find_if(m_filas.cbegin(), m_filas.cend(), [&](const Fila& f) { return f.falla == nombre; }) -
+        m_filas.cbegin());
+    if (indice == m_filas.size()) {
         m_filas.append(Fila{nombre, 0, 0, 0, 0, {}});
-        indice = m_filas.size() - 1;
     }
     if (!m_solo.isEmpty() && !nombre.contains(m_solo)) {
         return;
@@ -477,15 +465,19 @@ void Matriz::Informar() {
         }
     }
     m_perdidos = todo.perdidos;
+    const auto Conteos = [](const Fila& fila) {
+        for (const auto& [que, cuantos] : {std::pair{", jobs printed", fila.impresos},
+                                           {", jobs lost", fila.perdidos},
+                                           {", jobs printed more than once", fila.repetidos}}) {
+            ImprimirFigura(fila.falla.toStdString() + que, cuantos, "jobs", "jobs written", fila.escritos, "jobs");
+        }
+    };
     for (const Fila& fila : m_filas) {
         if (fila.recuperacion.isEmpty()) {
             continue;
         }
         const std::string f = fila.falla.toStdString();
-        ImprimirFigura(f + ", jobs printed", fila.impresos, "jobs", "jobs written", fila.escritos, "jobs");
-        ImprimirFigura(f + ", jobs lost", fila.perdidos, "jobs", "jobs written", fila.escritos, "jobs");
-        ImprimirFigura(f + ", jobs printed more than once", fila.repetidos, "jobs", "jobs written", fila.escritos,
-                       "jobs");
+        Conteos(fila);
         double peor = 0;
         for (double s : fila.recuperacion) {
             peor = s < 0 || peor < 0 ? -1 : std::max(peor, s);
@@ -495,10 +487,7 @@ void Matriz::Informar() {
                            std::to_string(fila.recuperacion.size()) + ")",
                        peor, "s", "poll interval", 2.0, "s", MenosEsMejor::Si);
     }
-    ImprimirFigura("whole run, jobs printed", todo.impresos, "jobs", "jobs written", todo.escritos, "jobs");
-    ImprimirFigura("whole run, jobs lost", todo.perdidos, "jobs", "jobs written", todo.escritos, "jobs");
-    ImprimirFigura("whole run, jobs printed more than once", todo.repetidos, "jobs", "jobs written", todo.escritos,
-                   "jobs");
+    Conteos(todo);
 }
 
 int Matriz::Correr() {

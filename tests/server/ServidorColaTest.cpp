@@ -1,8 +1,6 @@
 #include "server/ServidorCola.h"
 #include "database/PruebaBaseDatos.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
 #include "platform/Rutas.h"
 #include "testsupport/DatosCola.h"
 
@@ -15,9 +13,7 @@ class Cola : public PruebaBaseDatos {
 protected:
     void SetUp() override {
         PruebaBaseDatos::SetUp();
-        PuertoSimulado::Opciones opciones;
-        opciones.archivos = false;
-        m_puerto = &PuertoSimulado::Instalar(opciones);
+        InstalarPuerto();
         Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
         Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
         Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
@@ -32,7 +28,6 @@ protected:
     }
     void TearDown() override {
         m_servidor.reset();
-        PuertoES::Establecer(nullptr);
         PruebaBaseDatos::TearDown();
     }
 
@@ -41,13 +36,7 @@ protected:
                              "WHERE Id_Impresora = %1")
                          .arg(impresora));
     }
-    QByteArray Tomar() {
-        const QByteArray bytes = m_puerto->Capturado();
-        m_puerto->LimpiarCaptura();
-        return bytes;
-    }
 
-    PuertoSimulado* m_puerto = nullptr;
     std::unique_ptr<ServidorCola> m_servidor;
 };
 

@@ -1,7 +1,5 @@
 #include "database/PruebaBaseDatos.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
 #include "server/ServidorCola.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/DatosCola.h"
@@ -18,17 +16,12 @@ protected:
         Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConexion", "2");
         Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConsulta", "1");
         ASSERT_TRUE(Conectar());
-        PuertoSimulado::Opciones opciones;
-        opciones.archivos = false;
-        m_puerto = &PuertoSimulado::Instalar(opciones);
+        InstalarPuerto();
     }
     void TearDown() override {
         ServidorPostgres::Compartido().Reanudar();
-        PuertoES::Establecer(nullptr);
         PruebaBaseDatos::TearDown();
     }
-
-    PuertoSimulado* m_puerto = nullptr;
 };
 
 TEST_F(TiempoEspera, AHungServerFailsTheCallAsALostLink) {

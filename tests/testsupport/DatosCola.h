@@ -1,5 +1,6 @@
 #pragma once
 
+#include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 
 #include <QStringList>
@@ -37,6 +38,18 @@ inline void InsertarTrabajo(int id, int impresora, const QList<std::optional<QSt
     if (!aMedias) {
         c.Ejecutar(QString("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(id));
     }
+}
+
+// The operator "gerente", password "demo" encrypted with `llave`, in a group
+// allowed to control the print server (permission 27).
+inline void InsertarGerente(const QString& llave) {
+    clsDES des;
+    des.Key(llave);
+    Conexion& c = Conexion::Instancia();
+    c.Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'gerente', '" +
+               des.EncryptString("demo", {}, true) + "')");
+    c.Ejecutar("INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)");
+    c.Ejecutar("INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)");
 }
 
 // The first column of every row, joined with commas.

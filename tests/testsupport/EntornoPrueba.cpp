@@ -27,3 +27,12 @@ QByteArray EntornoPrueba::Leer(const QString& ruta) {
     QFile f(ruta);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+QString EntornoPrueba::Bitacora(const QString& raizUnidad) {
+    QString todo;
+    const QDir dir(raizUnidad + QStringLiteral("/nodra"));
+    for (const QString& nombre : dir.entryList({QStringLiteral("OrlanComTra*.log")}, QDir::Files, QDir::Name)) {
+        todo += QString::fromUtf8(Leer(dir.filePath(nombre)));
+    }
+    return todo;
+}

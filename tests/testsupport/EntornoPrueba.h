@@ -18,6 +18,8 @@ public:
     // Writes a file (creating its directory); returns its path.
     QString Escribir(const QString& ruta, const QByteArray& contenido);
     static QByteArray Leer(const QString& ruta);
+    // The event log under a drive root (Datos() or a terminal's), every day's file joined.
+    static QString Bitacora(const QString& raizUnidad);
 
 private:
     QTemporaryDir m_dir;

@@ -1,44 +1,24 @@
 #include "testsupport/EscritorioPrueba.h"
+#include "testsupport/Procesos.h"
 
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 #include <csignal>
 #include <sys/prctl.h>
 
-namespace {
-
-template <typename F> bool Hasta(F&& condicion, double segundos) {
-    QElapsedTimer reloj;
-    reloj.start();
-    while (!condicion()) {
-        if (reloj.elapsed() > segundos * 1000) {
-            return false;
-        }
-        QThread::msleep(50);
-    }
-    return true;
-}
-
-void Terminar(QProcess& proceso) {
-    if (proceso.state() != QProcess::NotRunning) {
-        proceso.kill();
-        proceso.waitForFinished(5000);
-    }
-}
-
-} // namespace
-
-void EscritorioPrueba::Preparar(QProcess& proceso) {
+void EscritorioPrueba::Preparar(QProcess& proceso, std::optional<QProcessEnvironment> entorno) {
     proceso.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    if (entorno) {
+        entorno->insert(QStringLiteral("DISPLAY"), m_pantalla);
+        proceso.setProcessEnvironment(*entorno);
+    }
 }
 
 EscritorioPrueba::~EscritorioPrueba() {
     for (auto& programa : m_programas) {
-        Terminar(*programa);
+        TerminarProceso(*programa);
     }
-    Terminar(m_trayer);
-    Terminar(m_xvfb);
+    TerminarProceso(m_trayer);
+    TerminarProceso(m_xvfb);
 }
 
 bool EscritorioPrueba::Abrir(bool conBandeja) {
@@ -59,11 +39,11 @@ bool EscritorioPrueba::Abrir(bool conBandeja) {
             return false;
         }
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(numero);
-        if (Hasta([&] { return QFile::exists(socket) || m_xvfb.state() == QProcess::NotRunning; }, 10) &&
+        if (Esperar([&] { return QFile::exists(socket) || m_xvfb.state() == QProcess::NotRunning; }, 10) &&
             m_xvfb.state() == QProcess::Running) {
             m_pantalla = QStringLiteral(":%1").arg(numero);
         } else {
-            Terminar(m_xvfb);
+            TerminarProceso(m_xvfb);
         }
     }
     if (m_pantalla.isEmpty()) {
@@ -73,10 +53,7 @@ bool EscritorioPrueba::Abrir(bool conBandeja) {
     if (!conBandeja) {
         return true;
     }
-    Preparar(m_trayer);
-    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
-    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
-    m_trayer.setProcessEnvironment(entorno);
+    Preparar(m_trayer, QProcessEnvironment::systemEnvironment());
     m_trayer.setProcessChannelMode(QProcess::MergedChannels);
     m_trayer.start(QStringLiteral("trayer"),
                    {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
@@ -94,10 +71,8 @@ bool EscritorioPrueba::Abrir(bool conBandeja) {
 QProcess& EscritorioPrueba::Iniciar(const QString& programa, const QStringList& argumentos,
                                     QProcessEnvironment entorno) {
     auto proceso = std::make_unique<QProcess>();
-    Preparar(*proceso);
-    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
     entorno.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    proceso->setProcessEnvironment(entorno);
+    Preparar(*proceso, entorno);
     proceso->setProcessChannelMode(QProcess::MergedChannels);
     proceso->start(programa, argumentos);
     proceso->waitForStarted(5000);
@@ -107,13 +82,10 @@ QProcess& EscritorioPrueba::Iniciar(const QString& programa, const QStringList& 
 
 QString EscritorioPrueba::Xdotool(const QStringList& argumentos, double segundos) {
     QProcess xdotool;
-    Preparar(xdotool);
-    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
-    entorno.insert(QStringLiteral("DISPLAY"), m_pantalla);
-    xdotool.setProcessEnvironment(entorno);
+    Preparar(xdotool, QProcessEnvironment::systemEnvironment());
     xdotool.start(QStringLiteral("xdotool"), argumentos);
     if (!xdotool.waitForFinished(static_cast<int>(segundos * 1000))) {
-        Terminar(xdotool);
+        TerminarProceso(xdotool);
         return QString();
     }
     return xdotool.exitCode() == 0 ? QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed() : QString();

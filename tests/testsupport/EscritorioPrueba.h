@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A desktop for running the real window: a virtual X server (Xvfb, 1024 × 768)
@@ -39,7 +40,8 @@ public:
     QList<QRect> Ventanas(const QString& clase);
 
 private:
-    static void Preparar(QProcess& proceso);
+    // The process dies with this program; given an environment, it runs on this display.
+    void Preparar(QProcess& proceso, std::optional<QProcessEnvironment> entorno = std::nullopt);
     QProcess m_xvfb;
     QProcess m_trayer;
     std::vector<std::unique_ptr<QProcess>> m_programas;

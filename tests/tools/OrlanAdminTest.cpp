@@ -1,6 +1,7 @@
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "testsupport/BaseDatosPrueba.h"
+#include "testsupport/DatosCola.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QProcess>
@@ -38,11 +39,6 @@ Resultado Admin(const QStringList& argumentos, const QByteArray& entrada = QByte
     return Esperar(*Lanzar(argumentos, entrada));
 }
 
-QString Valor(const QString& sql) {
-    auto filas = Conexion::Instancia().Consultar(sql);
-    return filas->Fin() ? QString() : filas->Campo(0).toString();
-}
-
 void Ejecutar(const QString& sql) {
     Conexion::Instancia().Ejecutar(sql);
 }
@@ -71,13 +67,9 @@ TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
     r = Admin({"encolar", "--impresora", "2", "--tipo", "P"}, "<B>Mesa 4</B>\nAño 'nuevo'\n");
     ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
     const QString numero = r.texto.trimmed();
-    EXPECT_EQ(Valor("SELECT Escribiendo || Tipo || id_impresora FROM "
-                    "ColaImpresion WHERE IdTrabajo = " +
-                    numero),
+    EXPECT_EQ(Lista("SELECT Escribiendo || Tipo || id_impresora FROM ColaImpresion WHERE IdTrabajo = " + numero),
               "0P2");
-    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdRenglon = 2 "
-                    "AND IdTrabajo = " +
-                    numero),
+    EXPECT_EQ(Lista("SELECT Datos FROM DetalleColaImpresion WHERE IdRenglon = 2 AND IdTrabajo = " + numero),
               "Año 'nuevo'");
     EXPECT_EQ(Admin({"encolar", "--impresora", "1", "x"}).texto.trimmed().toInt(), numero.toInt() + 1);
     EXPECT_TRUE(Admin({"cola"}).texto.contains(numero + "\tP\t"));
@@ -92,9 +84,8 @@ TEST_F(OrlanAdmin, NumbersJobsFromTheSharedCounterWithoutReusingPrintedOnes) {
     // No counter yet, and a job still queued: the counter is created above it,
     // once, even when several writers start at the same moment.
     Ejecutar("DELETE FROM Parametros WHERE Id_Parametro = 'FOLIOIMPRESION'");
-    Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, "
-             "id_impresora) "
-             "VALUES (41, 'R', 'caja', 0, 1)");
+    Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) VALUES (41, 'R', 'caja', "
+             "0, 1)");
     std::vector<std::unique_ptr<QProcess>> procesos;
     for (int i = 0; i < 6; ++i) {
         procesos.push_back(Lanzar({"encolar", "--impresora", "1", QString::number(i)}));
@@ -111,16 +102,13 @@ TEST_F(OrlanAdmin, NumbersJobsFromTheSharedCounterWithoutReusingPrintedOnes) {
     Ejecutar("DELETE FROM DetalleColaImpresion");
     Ejecutar("DELETE FROM ColaImpresion");
     EXPECT_EQ(Admin({"encolar", "--impresora", "2", "x"}).texto.trimmed(), "48");
-    EXPECT_EQ(Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
-                    "'FOLIOIMPRESION'"),
-              "48");
+    EXPECT_EQ(Lista("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = 'FOLIOIMPRESION'"), "48");
 }
 
 TEST_F(OrlanAdmin, AJobThatCannotBeWrittenWholeLeavesNothingBehind) {
     const auto nada = [] {
-        return Valor("SELECT COUNT(*) FROM ColaImpresion") + Valor("SELECT COUNT(*) FROM ImpresorasXImpresion") +
-               Valor("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = "
-                     "'FOLIOIMPRESION'");
+        return Lista("SELECT COUNT(*) FROM ColaImpresion") + Lista("SELECT COUNT(*) FROM ImpresorasXImpresion") +
+               Lista("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = 'FOLIOIMPRESION'");
     };
     Resultado r = Admin({"encolar", "--impresora", "1"}, QByteArray("uno\ndo\0s\n", 9));
     EXPECT_EQ(r.salida, 1);
@@ -135,16 +123,15 @@ TEST_F(OrlanAdmin, AJobThatCannotBeWrittenWholeLeavesNothingBehind) {
 
     r = Admin({"encolar", "--impresora", "1", largo});
     ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
-    EXPECT_EQ(Valor("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = 1"), largo);
+    EXPECT_EQ(Lista("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = 1"), largo);
 
     // A statement that fails part-way (a stray line already holds the next
     // job's second line) takes the header, its printer and its number with it.
-    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) "
-             "VALUES (2, 2, 'suelto')");
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (2, 2, 'suelto')");
     r = Admin({"encolar", "--impresora", "1", "a", "b"});
     EXPECT_EQ(r.salida, 2);
     EXPECT_EQ(nada(), "111");
-    EXPECT_EQ(Valor("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 2"), "1");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 2"), "1");
 }
 
 TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
@@ -158,7 +145,7 @@ TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
     EXPECT_EQ(des.DecryptString(impreso.texto.trimmed(), QString(), true), "Muñoz 1");
 
     const auto guardada = [&des] {
-        return des.DecryptString(Valor("SELECT Contraseña FROM Empleado WHERE Usuario = 'gerente'"), QString(), true);
+        return des.DecryptString(Lista("SELECT Contraseña FROM Empleado WHERE Usuario = 'gerente'"), QString(), true);
     };
     EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, "secreto\n").salida, 0);
     EXPECT_EQ(guardada(), "secreto");
@@ -172,21 +159,24 @@ TEST_F(OrlanAdmin, StoresOperatorPasswordsThatDecryptWithTheKey) {
     EXPECT_TRUE(larga.errores.contains("60")) << larga.errores.toStdString();
     EXPECT_EQ(guardada(), sesenta);
 
-    const Resultado sinNombre = Admin({"contrasena", "--usuario", ""}, "x\n");
-    EXPECT_EQ(sinNombre.salida, 1);
-    EXPECT_TRUE(sinNombre.texto.isEmpty()) << sinNombre.texto.toStdString();
-    EXPECT_EQ(Admin({"contrasena", "--usuario", "nadie"}, "x\n").salida, 1);
-    EXPECT_EQ(Admin({"contrasena"}, "\n").salida, 1);
-
-    BaseDatosPrueba::EscribirCredenciales(cuenta + "Llave=\n");
-    const Resultado llaveVacia = Admin({"contrasena"}, "x\n");
-    EXPECT_EQ(llaveVacia.salida, 1);
-    EXPECT_TRUE(llaveVacia.texto.isEmpty()) << llaveVacia.texto.toStdString();
-    EXPECT_TRUE(llaveVacia.errores.contains("vacia")) << llaveVacia.errores.toStdString();
-    BaseDatosPrueba::EscribirCredenciales(cuenta);
-    const Resultado sinLlave = Admin({"contrasena"}, "x\n");
-    EXPECT_EQ(sinLlave.salida, 1);
-    EXPECT_TRUE(sinLlave.errores.contains("no hay llave")) << sinLlave.errores.toStdString();
+    // Refused: status 1, nothing on standard output, the reason on standard error.
+    const struct {
+        QByteArray credenciales;
+        QStringList argumentos;
+        QByteArray entrada;
+        QString motivo;
+    } rechazos[] = {{cuenta + "Llave=Llave2026x\n", {"contrasena", "--usuario", ""}, "x\n", ""},
+                    {cuenta + "Llave=Llave2026x\n", {"contrasena", "--usuario", "nadie"}, "x\n", ""},
+                    {cuenta + "Llave=Llave2026x\n", {"contrasena"}, "\n", ""},
+                    {cuenta + "Llave=\n", {"contrasena"}, "x\n", "vacia"},
+                    {cuenta, {"contrasena"}, "x\n", "no hay llave"}};
+    for (const auto& rechazo : rechazos) {
+        BaseDatosPrueba::EscribirCredenciales(rechazo.credenciales);
+        const Resultado r = Admin(rechazo.argumentos, rechazo.entrada);
+        EXPECT_EQ(r.salida, 1) << rechazo.argumentos.join(' ').toStdString();
+        EXPECT_TRUE(r.texto.isEmpty()) << r.texto.toStdString();
+        EXPECT_TRUE(r.errores.contains(rechazo.motivo)) << r.errores.toStdString();
+    }
 }
 
 TEST_F(OrlanAdmin, ListsSetAsideJobsAndPutsThemBack) {
@@ -199,12 +189,12 @@ TEST_F(OrlanAdmin, ListsSetAsideJobsAndPutsThemBack) {
 
     const Resultado r = Admin({"reintentar", "1"});
     EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
-    EXPECT_EQ(Valor("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 1"), "0");
+    EXPECT_EQ(Lista("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 1"), "0");
     // Only a set-aside job goes back: not a pending one, not one still being
     // written, not one that does not exist.
     Ejecutar("UPDATE ColaImpresion SET Escribiendo = -1 WHERE IdTrabajo = 2");
     for (const char* trabajo : {"1", "2", "9", "x"}) {
         EXPECT_EQ(Admin({"reintentar", trabajo}).salida, 1) << trabajo;
     }
-    EXPECT_EQ(Valor("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 2"), "-1");
+    EXPECT_EQ(Lista("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 2"), "-1");
 }

@@ -1,11 +1,8 @@
 #include "server/gui/Server.h"
 #include "config/frmConfigPrinters.h"
-#include "crypto/clsDES.h"
 #include "database/PruebaBaseDatos.h"
 #include "dialogs/FrmLogin.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
 #include "startup/Arranque.h"
 #include "support/gui/BandejaSistema.h"
 #include "testsupport/DatosCola.h"
@@ -22,9 +19,7 @@ class Ventana : public PruebaBaseDatos {
 protected:
     void SetUp() override {
         PruebaBaseDatos::SetUp();
-        PuertoSimulado::Opciones opciones;
-        opciones.archivos = false;
-        m_puerto = &PuertoSimulado::Instalar(opciones);
+        InstalarPuerto();
         Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
         InsertarImpresora(1, 1, 2);
         InsertarImpresora(2, 2, 1, "'A'", "LPT2");
@@ -52,7 +47,6 @@ protected:
         Server::EstablecerTerminar(m_terminar);
         Server::EstablecerLogin(m_login);
         EstablecerPresentadorMensaje(m_presentador);
-        PuertoES::Establecer(nullptr);
         PruebaBaseDatos::TearDown();
     }
 
@@ -68,14 +62,8 @@ protected:
         }
         return estados;
     }
-    QByteArray Tomar() {
-        const QByteArray bytes = m_puerto->Capturado();
-        m_puerto->LimpiarCaptura();
-        return bytes;
-    }
     void Tick() { m_ventana->Servidor().Timer1_Timer(); }
 
-    PuertoSimulado* m_puerto = nullptr;
     std::unique_ptr<Server> m_ventana;
     QList<quint8> m_respuestas;
     QStringList m_preguntas;
@@ -309,12 +297,7 @@ TEST_F(Ventana, TheQueueDisplayShowsPendingAndPrintedJobs) {
 
 TEST_F(Ventana, TheRealLoginGuardsTheCommandsAndItsValidoOutlivesIt) {
     Server::EstablecerLogin(m_login); // the window's own: FrmLogin
-    clsDES des;
-    des.Key("llave");
-    Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (1, 'gerente', '" +
-             des.EncryptString("demo", {}, true) + "')");
-    Ejecutar("INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)");
-    Ejecutar("INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)");
+    InsertarGerente("llave");
     ASSERT_TRUE(m_ventana->Form_Load());
     // Types into the dialog and accepts; `cancelar` then gives up, after
     // typing the name again (a refusal empties the fields).

@@ -22,3 +22,10 @@ template <typename T> void AlAparecer(std::function<void(T&)> accion) {
     });
     espera->start(5);
 }
+
+// Lets pending events (activation, focus, layout) run a few rounds.
+inline void ProcesarEventos() {
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+}
