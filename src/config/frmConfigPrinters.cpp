@@ -282,11 +282,13 @@ void frmConfigPrinters::btn_test_Click() {
     };
     // A feature's name in normal print padded with full stops to 22
     // characters, then the name again in the feature.
-    const auto caracteristica = [&](const QString& nombre, void (ctlImpresora::*estilo)(bool), const QString& muestra) {
-        m_pr2.Imprimir(nombre.leftJustified(22, u'.'));
-        (m_pr2.*estilo)(true);
+    ctlImpresora& pr2 = m_pr2;
+    const auto caracteristica = [&pr2, &renglon](const QString& nombre, void (ctlImpresora::*estilo)(bool),
+                                                 const QString& muestra) {
+        pr2.Imprimir(nombre.leftJustified(22, u'.'));
+        (pr2.*estilo)(true);
         renglon(muestra);
-        (m_pr2.*estilo)(false);
+        (pr2.*estilo)(false);
     };
     try {
         m_pr2.InicializarPuerto(p);
