@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Prints one benchmark figure in the one line format every benchmark uses:
 //   <figure>: <value> <unit> | <reference>: <value> <unit> | ratio <value/reference>
@@ -17,4 +19,12 @@ inline void ImprimirFigura(const std::string& figura, double valor, const std::s
     std::printf("%s: %.6g %s | %s: %.6g %s | ratio %.3f\n", figura.c_str(), valor, unidad.c_str(), referencia.c_str(),
                 valorReferencia, unidadReferencia.c_str(), ratio);
     std::fflush(stdout);
+}
+
+// The median of a set of measurements (the mean of the middle two for an even
+// count).
+inline double Mediana(std::vector<double> valores) {
+    std::sort(valores.begin(), valores.end());
+    const size_t n = valores.size();
+    return n % 2 ? valores[n / 2] : (valores[n / 2 - 1] + valores[n / 2]) / 2;
 }

@@ -25,6 +25,20 @@ void TerminalBench::AltaImpresoras() {
     InsertarImpresora(2, m_numeroTerminal, 1);
 }
 
+bool TerminalBench::PrepararConImpresoras() {
+    if (!Preparar()) {
+        return false;
+    }
+    try {
+        AltaImpresoras();
+    } catch (const ErrorEjecucion& e) {
+        m_error = e.Descripcion();
+        return false;
+    }
+    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
+    return true;
+}
+
 QString TerminalBench::Servidor() const {
     return Ajustes::Leer("ORLAN", "Configuracion", "Servidor");
 }

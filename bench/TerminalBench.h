@@ -26,6 +26,10 @@ public:
     // Throws ErrorEjecucion on failure.
     void AltaImpresoras();
 
+    // Preparar, then AltaImpresoras, with the parallel port simulated: a
+    // terminal the real orlan-cola can serve. False, with Error(), on failure.
+    bool PrepararConImpresoras();
+
     // Settings "Servidor" and "BASE_DE_DATOS" as written.
     QString Servidor() const;
     QString BaseDatos() const;

@@ -2,7 +2,6 @@
 #include "MedidasProceso.h"
 #include "TerminalBench.h"
 #include "platform/Ajustes.h"
-#include "support/ErrorEjecucion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,17 +29,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::string motor = ORLAN_BENCH_MOTOR;
     TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar()) {
+    if (!terminal.PrepararConImpresoras()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }
-    try {
-        terminal.AltaImpresoras();
-    } catch (const ErrorEjecucion& e) {
-        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
-        return 1;
-    }
-    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
 
     bool numero = false;
     int segundos = qEnvironmentVariableIntValue("ORLAN_BENCH_SEGUNDOS", &numero);

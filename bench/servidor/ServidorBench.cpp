@@ -135,12 +135,6 @@ qint64 Contar(Conexion& conexion, const char* tabla) {
         .toLongLong();
 }
 
-double Mediana(std::vector<double> valores) {
-    std::sort(valores.begin(), valores.end());
-    const size_t n = valores.size();
-    return n % 2 ? valores[n / 2] : (valores[n / 2 - 1] + valores[n / 2]) / 2;
-}
-
 int Medir(TerminalBench& terminal) {
     Conexion& conexion = Conexion::Instancia();
     terminal.AltaImpresoras();

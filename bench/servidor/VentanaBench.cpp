@@ -2,7 +2,6 @@
 #include "MedidasProceso.h"
 #include "TerminalBench.h"
 #include "platform/Ajustes.h"
-#include "support/ErrorEjecucion.h"
 #include "testsupport/EscritorioPrueba.h"
 
 #include <QCoreApplication>
@@ -42,28 +41,15 @@ void Cerrar(QProcess& programa) {
     }
 }
 
-double Mediana(std::vector<double> valores) {
-    std::sort(valores.begin(), valores.end());
-    const size_t n = valores.size();
-    return n % 2 ? valores[n / 2] : (valores[n / 2 - 1] + valores[n / 2]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar()) {
+    if (!terminal.PrepararConImpresoras()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
         return 1;
     }
-    try {
-        terminal.AltaImpresoras();
-    } catch (const ErrorEjecucion& e) {
-        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
-        return 1;
-    }
-    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
     EscritorioPrueba escritorio;
     if (!escritorio.Abrir()) {
         std::fprintf(stderr, "%s\n", qPrintable(escritorio.Error()));
