@@ -42,9 +42,9 @@ public:
     // assumes one-character fields: "9600,N,8,1.5" shows stop bits "5", data
     // bits "1", parity "8" and speed "9600,N". A feature value that is not a
     // whole number of 16 bits throws ErrorEjecucion (type mismatch, or
-    // overflow when too large) naming the port, the key and the value; the
-    // boxes before it are loaded.
-    // On opening the form shows it in the registry error box.
+    // overflow when too large) naming the port, the key and the value, with
+    // the boxes before it loaded; the form opening shows that error in its
+    // registry error box.
     void CargarConfiguracion(const QString& impresora);
 
     // "Guardar Cambios": stores the keys, reopens the printer through
