@@ -6,6 +6,7 @@
 #include "platform/CajaMensajes.h"
 #include "printer/ComandosImpresora.h"
 #include "printer/ctlImpresora.h"
+#include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QCheckBox>
@@ -24,8 +25,10 @@ namespace {
 const QString kAplicacion = QStringLiteral("orlan");
 const QColor kFondo(128, 170, 128);
 
-// The run-time error number of a settings write that failed.
+// The run-time error numbers of a settings write that failed, and of a
+// number too large for its type.
 constexpr qint64 kErrorRegistro = 5;
+constexpr qint64 kErrorDesbordamiento = 6;
 
 QString Leer(const QString& seccion, const QString& clave, const QString& predeterminado) {
     return Ajustes::Leer(kAplicacion, seccion, clave, predeterminado);
@@ -48,11 +51,30 @@ void PonerTexto(QComboBox* lista, const QString& texto) {
 }
 
 // A stored feature value as a box state: a whole number that fits 16 bits,
-// anything else counts as 0.
-bool Marcada(const QString& valor) {
+// checked unless 0. Anything else is a damaged setting and a conversion
+// error (type mismatch, or overflow for a number too large), so that the
+// operator hears of it instead of finding a box silently cleared.
+bool Marcada(const QString& impresora, const QString& clave, const QString& valor) {
     bool ok = false;
     const qint16 numero = valor.trimmed().toShort(&ok);
-    return ok && numero != 0;
+    if (!ok) {
+        bool entero = false;
+        valor.trimmed().toLongLong(&entero);
+        throw ErrorEjecucion(entero ? kErrorDesbordamiento : ErrorEjecucion::kTiposNoCoinciden,
+                             (entero ? QStringLiteral("Desbordamiento") : QStringLiteral("No coinciden los tipos")) +
+                                 QStringLiteral(" en %1/%2: \"%3\"").arg(impresora, clave, valor));
+    }
+    return numero != 0;
+}
+
+// The form's error box: a heading, a line break and the error's description,
+// which also goes to the log.
+void MostrarError(const QString& encabezado, const std::exception& e) {
+    const auto* error = dynamic_cast<const ErrorEjecucion*>(&e);
+    const QString descripcion = error ? error->Descripcion() : QString::fromLocal8Bit(e.what());
+    Registrar(QStringLiteral("Configuracion de impresoras, ") + descripcion);
+    CajaMensajes::Mostrar(
+        {encabezado + QStringLiteral("\r\n") + descripcion, QStringLiteral("Error"), CajaMensajes::Icono::Error, 0});
 }
 
 bool Marcada(const QCheckBox* caja) {
@@ -208,7 +230,11 @@ frmConfigPrinters::frmConfigPrinters(ctlImpresora& pr2, QWidget* parent)
     // Choosing another printer loads nothing: the next save stores the form's
     // values under it, the next test page loads its stored ones.
     selectimpresora->setCurrentIndex(0);
-    CargarConfiguracion(QStringLiteral("COM1"));
+    try {
+        CargarConfiguracion(QStringLiteral("COM1"));
+    } catch (const std::exception& e) {
+        MostrarError(QStringLiteral("Se ha presentado un error de registro:"), e);
+    }
 }
 
 void frmConfigPrinters::CargarConfiguracion(const QString& impresora) {
@@ -233,7 +259,8 @@ void frmConfigPrinters::CargarConfiguracion(const QString& impresora) {
                                                                          {Ch_Caja, "caja"},
                                                                          {Ch_Corte, "corte"}}};
     for (const auto& [caja, clave] : casillas) {
-        caja->setChecked(Marcada(Leer(impresora, QString::fromLatin1(clave), QStringLiteral("0"))));
+        const QString nombre = QString::fromLatin1(clave);
+        caja->setChecked(Marcada(impresora, nombre, Leer(impresora, nombre, QStringLiteral("0"))));
     }
 }
 
@@ -262,10 +289,7 @@ void frmConfigPrinters::btn_guardar_Click() {
         m_pr2.InicializarPuerto(p);
         CargarConfiguracion(p);
     } catch (const std::exception& e) {
-        const auto* error = dynamic_cast<const ErrorEjecucion*>(&e);
-        CajaMensajes::Mostrar({QStringLiteral("Se ha presentado un error de registro:\r\n") +
-                                   (error ? error->Descripcion() : QString::fromLocal8Bit(e.what())),
-                               QStringLiteral("Error"), CajaMensajes::Icono::Error, 0});
+        MostrarError(QStringLiteral("Se ha presentado un error de registro:"), e);
     }
 }
 
@@ -316,12 +340,9 @@ void frmConfigPrinters::btn_test_Click() {
             m_pr2.Cortar();
         }
     } catch (const std::exception& e) {
-        // Only a printer name the control cannot take gets here; the port's
-        // own failures are recorded by the control.
-        const auto* error = dynamic_cast<const ErrorEjecucion*>(&e);
-        CajaMensajes::Mostrar({QStringLiteral("Se ha presentado un error de impresion:\r\n") +
-                                   (error ? error->Descripcion() : QString::fromLocal8Bit(e.what())),
-                               QStringLiteral("Error"), CajaMensajes::Icono::Error, 0});
+        // Only a printer name the control cannot take, or a damaged feature
+        // value, gets here; the port's own failures are recorded by the control.
+        MostrarError(QStringLiteral("Se ha presentado un error de impresion:"), e);
     }
 }
 

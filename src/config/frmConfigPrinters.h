@@ -41,7 +41,10 @@ public:
     // last and fifth last characters, the speed is all but the last six. That
     // assumes one-character fields: "9600,N,8,1.5" shows stop bits "5", data
     // bits "1", parity "8" and speed "9600,N". A feature value that is not a
-    // whole number clears its box.
+    // whole number of 16 bits throws ErrorEjecucion (type mismatch, or
+    // overflow when too large) naming the port, the key and the value, with
+    // the boxes before it loaded; the form opening shows that error in its
+    // registry error box.
     void CargarConfiguracion(const QString& impresora);
 
     // "Guardar Cambios": stores the keys, reopens the printer through

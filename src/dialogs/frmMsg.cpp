@@ -19,6 +19,27 @@ QFont FuenteFormulario() {
     return fuente;
 }
 
+// A button that shows plainly when it has the focus: a dark frame inside its
+// edge, since Space presses the focused button and the style's own hint is
+// hard to see on the panel.
+class BotonMensaje : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent* evento) override {
+        QPushButton::paintEvent(evento);
+        if (!hasFocus()) {
+            return;
+        }
+        QPainter pintor(this);
+        pintor.setPen(QPen(Qt::black, frmMsg::kGrosorFoco));
+        pintor.setBrush(Qt::NoBrush);
+        pintor.drawRect(QRectF(rect()).adjusted(frmMsg::kMargenFoco, frmMsg::kMargenFoco, -frmMsg::kMargenFoco,
+                                                -frmMsg::kMargenFoco));
+    }
+};
+
 double PixelesAPuntos(qreal pixeles) {
     return pixeles * 72.0 / Twips::PuntosPorPulgada();
 }
@@ -100,7 +121,7 @@ frmMsg::frmMsg(QWidget* padre) : QDialog(padre, Qt::Dialog | Qt::FramelessWindow
     static const char* const kTitulos[kCantidadBotones] = {"Aceptar", "Cancelar", "Abortar", "Reintentar",
                                                            "Ignorar", "Si",       "No"};
     for (int i = 0; i < kCantidadBotones; ++i) {
-        cmdBotones[i] = new QPushButton(QString::fromLatin1(kTitulos[i]), this);
+        cmdBotones[i] = new BotonMensaje(QString::fromLatin1(kTitulos[i]), this);
         // No default button: Enter presses nothing, not even the focused
         // button (a stray Enter must not stop the server); Space presses the
         // focused one.
@@ -196,6 +217,9 @@ void frmMsg::showEvent(QShowEvent* evento) {
     // Laid out before QDialog places it, so that it is centred for its real
     // size.
     Disponer();
+    // A question starts on "No": a stray Space must not stop the server.
+    const bool pregunta = !cmdBotones[6]->isHidden();
+    cmdBotones[pregunta ? 6 : 0]->setFocus();
     QDialog::showEvent(evento);
 }
 

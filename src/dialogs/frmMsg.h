@@ -61,6 +61,10 @@ public:
     static constexpr int kSeparacionTextoBotones = 300;
     static constexpr int kSeparacionBotones = 20;
     static constexpr int kCantidadBotones = 7;
+    // The focused button's frame, in pixels: its width and its distance
+    // from the button's edge.
+    static constexpr int kGrosorFoco = 2;
+    static constexpr int kMargenFoco = 4;
 
     explicit frmMsg(QWidget* padre = nullptr);
 

@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <algorithm>
 
 namespace {
 
@@ -57,15 +58,27 @@ QPointer<frmTecladoLibre> instancia;
 
 } // namespace
 
-DisposicionTeclado DisponerQWERTY(QSizeF pantalla, double anchoForma, QRectF letra0, QRectF texto) {
+DisposicionTeclado DisponerQWERTY(QSizeF pantalla, QSizeF forma, QRectF letra0, QRectF texto) {
+    const double anchoForma = forma.width();
     const double L0 = letra0.left();
     const double T0 = letra0.top();
     const double W = letra0.width(); // before the keys are resized
     DisposicionTeclado d;
     d.Texto = QRectF(L0, texto.top(), (W + kHueco) * 10 + 2 * W, texto.height());
 
-    const double w = pantalla.width() * 740 / 12000;
-    const double h = pantalla.height() * 740 / 12000;
+    // The screen's size, shrunk when it would push keys off the form. The
+    // right edges are those of "BORRAR" (L0 + 12 w + 10 gaps) and of "Borrar
+    // todo" (second row, 330 further in, L0 + 330 + 11.5 w + 10 gaps); the
+    // bottom one is that of "Espacio" in the fifth row. The text box, rebuilt
+    // from this width, then ends at L0 + 12 w + 10 gaps as well.
+    double w = pantalla.width() * 740 / 12000;
+    double h = pantalla.height() * 740 / 12000;
+    const double anchoQueCabe =
+        std::min((anchoForma - L0 - 10 * kHueco) / 12, (anchoForma - L0 - 330 - 10 * kHueco) / 11.5);
+    const double altoQueCabe = (forma.height() - T0 - 4 * kHueco) / 5;
+    const double escala = std::min({1.0, anchoQueCabe / w, altoQueCabe / h});
+    w *= escala;
+    h *= escala;
     d.Letras.append({kQWERTY.mid(0, 1), QRectF(L0, T0, w, h)});
     for (int p = 2; p <= 40; ++p) {
         const QRectF previa = d.Letras[p - 2].Rect;
@@ -225,7 +238,7 @@ void frmTecladoLibre::CambiarTeclado() {
         cmdDigito[0]->hide();
         MfTecladoQWERTY = false;
         cmdTipoTeclado->setText(QStringLiteral("ABCDEF..."));
-        Aplicar(DisponerQWERTY(Twips::Pantalla(), kAnchoForma, m_letra0, m_texto));
+        Aplicar(DisponerQWERTY(Twips::Pantalla(), {kAnchoForma, kAltoForma}, m_letra0, m_texto));
     }
 }
 

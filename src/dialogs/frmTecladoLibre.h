@@ -30,10 +30,12 @@ struct DisposicionTeclado {
 // twips and the rectangles of the arrays' element 0 (and of the text box), so
 // that they can be checked against figures worked out by hand.
 //
-// QWERTY: four rows of ten keys from letter key 0, sized in proportion to the
-// screen (740 × 555 on 12000 × 9000 twips), then "Espacio", "BORRAR" and
-// "Borrar todo".
-DisposicionTeclado DisponerQWERTY(QSizeF pantalla, double anchoForma, QRectF letra0, QRectF texto);
+// QWERTY: four rows of ten keys from letter key 0, then "Espacio", "BORRAR"
+// and "Borrar todo". The keys are sized in proportion to the screen (740 × 555
+// on 12000 × 9000 twips) as long as every key still lies whole on the form;
+// on a larger screen they take the largest size that fits, with the same
+// proportions. The alphabetical build reuses that size and fits as well.
+DisposicionTeclado DisponerQWERTY(QSizeF pantalla, QSizeF forma, QRectF letra0, QRectF texto);
 // Alphabetical: rows of eight keys of letter key 0's current size, "Espacio",
 // "Borrar", "Borrar todo" and a keypad of digit keys of digit key 0's size.
 DisposicionTeclado DisponerAlfabetico(double anchoForma, QRectF letra0, QRectF digito0);

@@ -78,8 +78,9 @@ int Arrancar(const OpcionesArranque& opciones) {
         }
     }
     // A stop request is handled between events, so a tick that is printing
-    // finishes its job first.
-    Senales::AlTerminar([](int) { QCoreApplication::quit(); });
+    // finishes its job first. exit() rather than quit(): quit() asks every
+    // window to close first, and the server window and the dialogs refuse.
+    Senales::AlTerminar([](int) { QCoreApplication::exit(0); });
     if (sirviendo) {
         std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
                     opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));

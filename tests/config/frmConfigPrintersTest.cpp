@@ -5,6 +5,7 @@
 #include "platform/PuertoES.h"
 #include "platform/PuertoSimulado.h"
 #include "printer/ctlImpresora.h"
+#include "support/ErrorEjecucion.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QCheckBox>
@@ -119,16 +120,35 @@ TEST_F(Configuracion, SaveStoresTheKeysInOrderAndLoadsThemBackByPosition) {
     }
     EXPECT_EQ(Ajuste("COM3", "Estado"), "1") << "COM3 leads nowhere";
     EXPECT_TRUE(m_mensajes.empty()) << "an unusable printer is the control's business";
+}
 
-    // A stored feature value that is not a 16-bit whole number clears its box.
-    for (auto [clave, valor] :
-         {std::pair{"negrita", "si"}, std::pair{"subrayado", " -1 "}, std::pair{"corte", "70000"}}) {
-        Ajustes::Guardar("ORLAN", "COM4", clave, valor);
-    }
-    f.CargarConfiguracion("COM4");
-    EXPECT_FALSE(f.ch_Negrita->isChecked());
-    EXPECT_TRUE(f.ch_Subrayado->isChecked());
-    EXPECT_FALSE(f.Ch_Corte->isChecked());
+TEST_F(Configuracion, ADamagedFeatureValueIsAnErrorTheOperatorSees) {
+    // " -1 " is a number; "si" and "70000" (past 16 bits) are not.
+    Ajustes::Guardar("ORLAN", "COM4", "negrita", " -1 ");
+    Ajustes::Guardar("ORLAN", "COM4", "subrayado", "si");
+    Ajustes::Guardar("ORLAN", "COM1", "corte", "70000");
+
+    // The form opens on COM1 and shows the overflow in its registry error box.
+    const frmConfigPrinters abierta(m_pr2);
+    ASSERT_EQ(m_mensajes.size(), 1u);
+    EXPECT_EQ(m_mensajes[0].texto, "Se ha presentado un error de registro:\r\nDesbordamiento en COM1/corte: \"70000\"");
+
+    // Loading stops at the damaged value, the boxes before it loaded.
+    MarcarTodas(false);
+    EXPECT_THROW(m_forma->CargarConfiguracion("COM4"), ErrorEjecucion);
+    EXPECT_TRUE(m_forma->ch_Negrita->isChecked());
+    EXPECT_FALSE(m_forma->ch_Subrayado->isChecked());
+
+    // A test page of COM4 reports it in its own box; the log keeps both.
+    m_forma->selectimpresora->setEditText("COM4");
+    m_forma->btn_test->click();
+    ASSERT_EQ(m_mensajes.size(), 2u);
+    EXPECT_EQ(m_mensajes[1].texto,
+              "Se ha presentado un error de impresion:\r\nNo coinciden los tipos en COM4/subrayado: \"si\"");
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_TRUE(bitacora.contains("Configuracion de impresoras, Desbordamiento en COM1/corte"))
+        << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains("Configuracion de impresoras, No coinciden los tipos en COM4/subrayado"));
 }
 
 TEST_F(Configuracion, FreeTextIsStoredAsTypedAndFailuresShowTheRegistryError) {

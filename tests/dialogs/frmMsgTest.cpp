@@ -72,7 +72,6 @@ TEST(frmMsg, CreceConLasLineasDelTextoYElContornoLaSigue) {
     EXPECT_NEAR(tres.AltoTexto(), 3 * una.AltoTexto(), 0.01);
     EXPECT_NEAR(tres.height() - una.height(), 2 * una.sslabel->height(), 2);
     for (const frmMsg* forma : {&una, &tres}) {
-        EXPECT_NEAR(forma->AltoForma(), 20 * forma->AltoTexto() + 1995, 0.01);
         EXPECT_EQ(forma->sslabel->pos(), QPoint(Twips::APixeles(240), Twips::APixeles(480)));
         const QRect boton = forma->cmdBotones[0]->geometry();
         EXPECT_NEAR(boton.top() - forma->sslabel->geometry().bottom() - 1, Twips::APixeles(300), 1);
@@ -80,13 +79,10 @@ TEST(frmMsg, CreceConLasLineasDelTextoYElContornoLaSigue) {
         EXPECT_EQ(forma->shaBorde->geometry(), forma->rect());
     }
 
-    // A measured height under 10.5 points keeps the row's height but still
-    // sizes the text area.
+    // An empty text measures nothing: the text area has no height.
     frmMsg vacia;
-    const double renglon = vacia.AltoRenglon();
     disponer(vacia, QString());
     EXPECT_EQ(vacia.AltoTexto(), 0);
-    EXPECT_EQ(vacia.AltoRenglon(), renglon);
     EXPECT_EQ(vacia.sslabel->height(), 0);
 
     // Thousands of characters, with and without spaces, are laid out and
@@ -128,6 +124,53 @@ TEST(frmMsg, DevuelveElBotonPulsadoYAlCerrarSinBotonLaRespuestaAnterior) {
         forma.cmdBotones[0]->click();
     });
     EXPECT_EQ(frmMsg::Mostrar(QString(5000, u'x'), 16), 1);
+}
+
+namespace {
+
+// Whether a dark pixel lies within a few pixels of each of the four edges,
+// half-way along: the focus frame that the operator sees.
+bool MarcoOscuro(const QImage& boton) {
+    const int ancho = boton.width();
+    const int alto = boton.height();
+    const auto oscuro = [&](int x, int y) { return qGray(boton.pixel(x, y)) < 64; };
+    bool izquierda = false, derecha = false, arriba = false, abajo = false;
+    for (int d = 1; d < 8; ++d) {
+        izquierda = izquierda || oscuro(d, alto / 2);
+        derecha = derecha || oscuro(ancho - 1 - d, alto / 2);
+        arriba = arriba || oscuro(ancho / 4, d);
+        abajo = abajo || oscuro(ancho / 4, alto - 1 - d);
+    }
+    return izquierda && derecha && arriba && abajo;
+}
+
+} // namespace
+
+// The question starts on "No", the focused button is plainly framed, and a
+// stray Space answers "No"; a box with "Aceptar" alone starts on it.
+TEST(frmMsg, ElFocoSeVeYEmpiezaEnNo) {
+    const auto espacio = [](QWidget* destino) {
+        for (const QEvent::Type tipo : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent tecla(tipo, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+            QApplication::sendEvent(destino, &tecla);
+        }
+    };
+    AlAparecer<frmMsg>([&](frmMsg& forma) {
+        ProcesarEventos();
+        EXPECT_EQ(QApplication::focusWidget(), forma.cmdBotones[6]);
+        EXPECT_TRUE(MarcoOscuro(forma.cmdBotones[6]->grab().toImage()));
+        EXPECT_FALSE(MarcoOscuro(forma.cmdBotones[5]->grab().toImage()));
+        espacio(forma.focusWidget() ? forma.focusWidget() : &forma);
+    });
+    EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("En verdad quiere detener el servidor de impresion?"), 4), 7);
+
+    AlAparecer<frmMsg>([&](frmMsg& forma) {
+        ProcesarEventos();
+        EXPECT_EQ(QApplication::focusWidget(), forma.cmdBotones[0]);
+        EXPECT_TRUE(MarcoOscuro(forma.cmdBotones[0]->grab().toImage()));
+        espacio(forma.focusWidget() ? forma.focusWidget() : &forma);
+    });
+    EXPECT_EQ(frmMsg::Mostrar(QStringLiteral("La contraseña es incorrecta"), 0), 1);
 }
 
 TEST(Fuentes, ArialYGaramondSeSirvenConSusSustitutas) {

@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
-#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -46,7 +45,8 @@ void Teclear(frmTecladoLibre& teclado, const QStringList& captions) {
 // Figures worked out by hand for a 12000 × 9000-twip screen and the design
 // form (9990 wide, letter key 0 at 600, 2280).
 TEST(frmTecladoLibre, GeometriaDeLasDosDisposiciones) {
-    const DisposicionTeclado q = DisponerQWERTY({12000, 9000}, 9990, {600, 2280, 740, 740}, {600, 1560, 8775, 555});
+    const DisposicionTeclado q =
+        DisponerQWERTY({12000, 9000}, {9990, 6375}, {600, 2280, 740, 740}, {600, 1560, 8775, 555});
     EXPECT_EQ(Captions(q.Letras), "1234567890QWERTYUIOPASDFGHJKLÑZXCVBNM,.-[Espacio][BORRAR][Borrar todo]");
     EXPECT_TRUE(q.Digitos.isEmpty());
     EXPECT_EQ(*q.Texto, QRectF(600, 1560, 9080, 555)); // (740 + 20) × 10 + 2 × 740
@@ -57,11 +57,6 @@ TEST(frmTecladoLibre, GeometriaDeLasDosDisposiciones) {
     for (const auto& [i, rect] : qwerty) {
         EXPECT_EQ(q.Letras[i].Rect, rect) << "QWERTY " << i;
     }
-    // A larger screen, larger keys; the text box follows the previous key width.
-    const DisposicionTeclado g = DisponerQWERTY({19200, 14400}, 9990, q.Letras[0].Rect, *q.Texto);
-    EXPECT_EQ(g.Letras[10].Rect, QRectF(930, 3188, 1184, 888));
-    EXPECT_EQ(g.Letras[42].Rect, QRectF(12970, 3188, 1776, 888));
-    EXPECT_EQ(DisponerQWERTY({19200, 14400}, 9990, g.Letras[0].Rect, *g.Texto).Texto->width(), 14408);
 
     const DisposicionTeclado a = DisponerAlfabetico(9990, q.Letras[0].Rect, {8640, 2280, 740, 740});
     EXPECT_EQ(Captions(a.Letras), "ABCDEFGHIJKLMNÑOPQRSTUVWXYZ,.-[Espacio][Borrar][Borrar todo]");
@@ -74,6 +69,53 @@ TEST(frmTecladoLibre, GeometriaDeLasDosDisposiciones) {
         {108, {8440, 3430, 740, 740}}, {109, {7700, 4005, 740, 740}}};
     for (const auto& [i, rect] : alfabetico) {
         EXPECT_EQ(i < 100 ? a.Letras[i].Rect : a.Digitos[i - 100].Rect, rect) << "ABC " << i;
+    }
+}
+
+// On the screens tills have, every key of both layouts, and the text box,
+// lies whole on the form and no two letter keys overlap (the keypad's keys
+// stay 740 twips high and overlap by design). The keys keep the screen's
+// proportions and are as large as the form allows, up to the size of an
+// 800 × 600 screen's keys scaled with the screen.
+TEST(frmTecladoLibre, CadaTeclaCabeEnteraEnLasPantallasDeCaja) {
+    const QSizeF forma(9990, 6375);
+    const QRectF dentro = QRectF(QPointF(0, 0), forma).adjusted(-1e-6, -1e-6, 1e-6, 1e-6);
+    const QSize pantallas[] = {{800, 600}, {1024, 768}, {1280, 1024}, {1366, 768}, {1920, 1080}};
+    for (const QSize pixeles : pantallas) {
+        const QSizeF pantalla = QSizeF(pixeles) * 15; // twips at 96 DPI
+        const std::string nombre = std::to_string(pixeles.width()) + "x" + std::to_string(pixeles.height());
+        ASSERT_TRUE(dentro.width() <= pantalla.width() && dentro.height() <= pantalla.height()) << nombre;
+        const DisposicionTeclado primera =
+            DisponerQWERTY(pantalla, forma, {600, 2280, 740, 740}, {600, 1560, 8775, 555});
+        // The second QWERTY build sizes the text box from the keys of the first.
+        const DisposicionTeclado q = DisponerQWERTY(pantalla, forma, primera.Letras[0].Rect, *primera.Texto);
+        const DisposicionTeclado a = DisponerAlfabetico(forma.width(), q.Letras[0].Rect, {8640, 2280, 740, 740});
+        for (const DisposicionTeclado* d : {&primera, &q, &a}) {
+            const QList<TeclaDispuesta> teclas = d->Letras + d->Digitos;
+            double derecha = 0;
+            double abajo = 0;
+            for (qsizetype i = 0; i < teclas.size(); ++i) {
+                const QRectF r = teclas[i].Rect;
+                EXPECT_TRUE(dentro.contains(r)) << nombre << " " << teclas[i].Caption.toStdString();
+                derecha = std::max(derecha, r.right());
+                abajo = std::max(abajo, r.bottom());
+                for (qsizetype j = 0; i < d->Letras.size() && j < i; ++j) {
+                    EXPECT_FALSE(r.intersects(teclas[j].Rect))
+                        << nombre << " " << teclas[i].Caption.toStdString() << "/" << teclas[j].Caption.toStdString();
+                }
+            }
+            if (d->Texto) {
+                EXPECT_TRUE(dentro.contains(*d->Texto)) << nombre << " text box";
+            }
+            if (d == &q && pixeles != QSize(800, 600)) {
+                // As large as fits: a key reaches the right or the bottom edge.
+                EXPECT_TRUE(std::abs(derecha - forma.width()) < 1 || std::abs(abajo - forma.height()) < 1) << nombre;
+            }
+        }
+        const QSizeF tecla = q.Letras[0].Rect.size();
+        EXPECT_NEAR(tecla.width() / tecla.height(), pantalla.width() / pantalla.height(), 1e-9) << nombre;
+        EXPECT_LE(tecla.width(), pantalla.width() * 740 / 12000 + 1e-9) << nombre;
+        EXPECT_GE(tecla.width(), 740) << nombre;
     }
 }
 
@@ -148,21 +190,24 @@ TEST(frmTecladoLibre, TeclasEspecialesCursorYMascara) {
 }
 
 TEST(frmTecladoLibre, ReglasDeCierre) {
+    // A login that succeeded stands: still, a keyboard left over hidden must
+    // not bring the server window up.
     QWidget servidor;
-    RegistrarVentanaPrincipal(&servidor);
+    RegistrarVentanaPrincipal(&servidor, [] { return true; });
     {
+        // The close box is "Cancelar": it clears an earlier result.
         frmTecladoLibre teclado;
+        teclado.MsResultado = QStringLiteral("anterior");
         teclado.show();
         Activar(&teclado);
         Teclear(teclado, {"A"});
-        QCloseEvent casilla; // the close box: a request from the window system
-        QSpontaneKeyEvent::setSpontaneous(&casilla);
-        QApplication::instance()->notify(&teclado, &casilla); // sendEvent would clear the flag
+        CerrarConCasilla(teclado);
         EXPECT_EQ(teclado.MsResultado, "");
         EXPECT_FALSE(teclado.isVisible());
         EXPECT_TRUE(teclado.bActivo);
 
         // The first unload by code cancels too and clears bActivo; the next one unloads.
+        teclado.MsResultado = QStringLiteral("anterior");
         teclado.show();
         Teclear(teclado, {"A"});
         teclado.close();
@@ -175,8 +220,7 @@ TEST(frmTecladoLibre, ReglasDeCierre) {
     }
 
     // The shared instance after "Aceptar": the caller's unload is refused and
-    // the hidden form stays loaded until its own clock unloads it, bringing
-    // the server window back.
+    // the hidden form stays loaded until its own clock unloads it, quietly.
     QPointer<frmTecladoLibre> teclado = frmTecladoLibre::Cargar();
     QTimer::singleShot(0, teclado, [&] {
         Activar(teclado);
@@ -190,7 +234,7 @@ TEST(frmTecladoLibre, ReglasDeCierre) {
     for (int tic = 0; tic < 3; ++tic) {
         teclado->UsrInactivo->TmrBloquear_Timer();
     }
-    EXPECT_TRUE(servidor.isVisible());
+    EXPECT_FALSE(servidor.isVisible());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(teclado);
 

@@ -86,6 +86,37 @@ protected:
         return true;
     }
 
+    // A login on a touch till of 1024 × 768 pixels (96 DPI, 15 twips a
+    // pixel): the user name typed, the password touched on the on-screen
+    // keyboard, a mistaken key taken back with "BORRAR", then "Aceptar" on
+    // the keyboard and on the login. The keyboard's letter keys are the
+    // largest that fit whole on its 9990-twip form: "BORRAR", two keys wide
+    // right of "0", ends at the form's edge.
+    bool LoginTactil(const QString& usuario, const QList<QPoint>& letras) {
+        const auto pixeles = [](double x, double y) { return QPoint(qRound(x / 15), qRound(y / 15)); };
+        const QString login = m_escritorio.EsperarVentana("^Login$");
+        if (login.isEmpty()) {
+            return false;
+        }
+        m_escritorio.Xdotool({"type", "--delay", "30", usuario});
+        m_escritorio.Pulsar(login, pixeles(1440 + 3540 + 270, 120 + 900 + 232)); // the password's keyboard button
+        const QString teclado = m_escritorio.EsperarVentana("^Ingresar contrase");
+        if (teclado.isEmpty()) {
+            return false;
+        }
+        const double w = (9990.0 - 600 - 10 * 20) / 12;
+        const double h = w * 768 / 1024;
+        const double inicioFila[] = {600, 930, 1230, 1530};
+        for (const QPoint& letra : letras) { // (column, row) of the QWERTY rows
+            m_escritorio.Pulsar(teclado, pixeles(inicioFila[letra.y()] + letra.x() * (w + 20) + w / 2,
+                                                 2280 + letra.y() * (h + 20) + h / 2));
+        }
+        m_escritorio.Pulsar(teclado, pixeles(600 + 10 * (w + 20) + w, 2280 + h / 2)); // "BORRAR"
+        m_escritorio.Pulsar(teclado, pixeles(3360 + 1815 / 2, 600 + 855 / 2));        // "Aceptar"
+        m_escritorio.Pulsar(login, pixeles(2520 + 750, 1920 + 277));                  // the login's "Aceptar"
+        return true;
+    }
+
     // Clicks "Si" in the message box: the left one of the two buttons
     // centred above its bottom margin.
     bool Si() {
@@ -96,6 +127,15 @@ protected:
         const QPoint si(caja->left() + caja->width() / 2 - 53, caja->bottom() - 56);
         m_escritorio.Xdotool({"mousemove", QString::number(si.x()), QString::number(si.y()), "click", "1"});
         return Esperar([&] { return m_escritorio.Ventanas("orlan-cola").size() == 1; }, 10);
+    }
+
+    // Sends SIGTERM: the program ends normally, "Apagando" its last log line.
+    void Terminar(QProcess& cola) {
+        cola.terminate();
+        ASSERT_TRUE(cola.waitForFinished(10000)) << Bitacora().toStdString();
+        EXPECT_EQ(cola.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(cola.exitCode(), 0);
+        EXPECT_TRUE(Bitacora().endsWith("Apagando Servidor de Comunicaciones\r\n")) << Bitacora().toStdString();
     }
 
     QString Bitacora() const { return EntornoPrueba::Bitacora(m_entorno.Datos()); }
@@ -118,6 +158,38 @@ TEST_F(Operador, WithoutANotificationAreaTheWindowStaysInViewAndServes) {
     EXPECT_EQ(Captura(), ImpresoEpson("uno"));
     EXPECT_TRUE(Bitacora().contains("no tiene area de notificacion")) << Bitacora().toStdString();
     EXPECT_EQ(cola.state(), QProcess::Running);
+
+    // SIGTERM ends window mode as it ends service mode: the window in view
+    // does not hold the program up.
+    Terminar(cola);
+}
+
+// With a window manager on a 1024 × 768 screen: a login through the
+// on-screen keyboard, the close box of the restored window puts the queue
+// back to work, and SIGTERM ends the program while the window is open.
+TEST_F(Operador, TheCloseBoxResumesPrintingAndSigtermEndsTheRestoredWindow) {
+    ASSERT_TRUE(m_escritorio.Abrir(true, true)) << m_escritorio.Error().toStdString();
+    QProcess& cola = Arrancar();
+    ASSERT_TRUE(m_salida.contains("sirviendo la cola de impresion (ventana)")) << m_salida.toStdString();
+
+    // "Restaurar" with a valid login shows the window and stops printing.
+    // The password goes in by touch: D, E, M, O and a stray X.
+    ASSERT_TRUE(Menu(1));
+    ASSERT_TRUE(LoginTactil("gerente", {{2, 2}, {2, 1}, {6, 3}, {8, 1}, {1, 3}}));
+    const QString ventana = m_escritorio.EsperarVentana("^Servidor de Impresion$");
+    ASSERT_FALSE(ventana.isEmpty());
+    InsertarTrabajo(1, 1, {"uno"});
+
+    // Alt+F4: the window manager closes the window as its close box does.
+    m_escritorio.Xdotool({"windowactivate", "--sync", ventana, "key", "alt+F4"});
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 10)) << Bitacora().toStdString();
+    EXPECT_EQ(Captura(), ImpresoEpson("uno"));
+
+    // Restored again, one SIGTERM ends the program.
+    ASSERT_TRUE(Menu(1));
+    ASSERT_TRUE(Login("gerente", "demo"));
+    ASSERT_FALSE(m_escritorio.EsperarVentana("^Servidor de Impresion$").isEmpty());
+    Terminar(cola);
 }
 
 TEST_F(Operador, StopsStartsAndClosesTheServerFromTheTrayIcon) {

@@ -18,10 +18,11 @@ EscritorioPrueba::~EscritorioPrueba() {
         TerminarProceso(*programa);
     }
     TerminarProceso(m_trayer);
+    TerminarProceso(m_gestor);
     TerminarProceso(m_xvfb);
 }
 
-bool EscritorioPrueba::Abrir(bool conBandeja) {
+bool EscritorioPrueba::Abrir(bool conBandeja, bool conGestor) {
     // The first display number nobody holds; a race with another test is
     // seen as an X server that ends at once, and the next number is tried.
     for (int numero = 90; numero < 190 && m_pantalla.isEmpty(); ++numero) {
@@ -49,6 +50,22 @@ bool EscritorioPrueba::Abrir(bool conBandeja) {
     if (m_pantalla.isEmpty()) {
         m_error = QStringLiteral("ningun Xvfb quedo en pie: ") + QString::fromLocal8Bit(m_xvfb.readAll());
         return false;
+    }
+    if (conGestor) {
+        // A private configuration directory: the defaults, nothing of the user's.
+        QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("/nonexistent"));
+        Preparar(m_gestor, entorno);
+        m_gestor.setProcessChannelMode(QProcess::MergedChannels);
+        m_gestor.start(QStringLiteral("openbox"), {});
+        // Openbox makes its own (unmapped) windows once it manages the screen.
+        if (!m_gestor.waitForStarted(5000) || Xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                                                       QStringLiteral("--classname"), QStringLiteral("openbox")})
+                                                  .isEmpty()) {
+            m_error = QStringLiteral("openbox no arranca (apt-get install openbox): ") +
+                      QString::fromLocal8Bit(m_gestor.readAll());
+            return false;
+        }
     }
     if (!conBandeja) {
         return true;
@@ -123,4 +140,9 @@ QList<QRect> EscritorioPrueba::Ventanas(const QString& clase) {
         }
     }
     return lugares;
+}
+
+void EscritorioPrueba::Pulsar(const QString& id, QPoint punto) {
+    Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), id, QString::number(punto.x()),
+             QString::number(punto.y()), QStringLiteral("click"), QStringLiteral("1")});
 }

@@ -1,8 +1,8 @@
 #include "Capturas.h"
 #include "dialogs/frmMsg.h"
 
-// The message box: the installation error (one line, "Aceptar") and the two
-// stop confirmations run together (three lines, "Si"/"No").
+// The message box: the installation error ("Aceptar") and the confirmation
+// of the window's "Cerrar" ("Si"/"No", the focus on "No").
 namespace {
 
 std::unique_ptr<QWidget> Mensaje(const QString& texto, int botones) {
@@ -15,10 +15,7 @@ std::unique_ptr<QWidget> Mensaje(const QString& texto, int botones) {
 const bool registradas =
     RegistrarCaptura({QStringLiteral("mensaje.png"),
                       [] { return Mensaje(QStringLiteral("Error de instalación, faltan parametros"), 16); }}) &&
-    RegistrarCaptura({QStringLiteral("mensaje-si-no.png"), [] {
-                          return Mensaje(QStringLiteral("En verdad quiere detener el servidor de impresion? Esto "
-                                                        "detendra las trabajos de impresion, desea continuar?"),
-                                         4);
-                      }});
+    RegistrarCaptura({QStringLiteral("mensaje-si-no.png"),
+                      [] { return Mensaje(QStringLiteral("En verdad quiere detener el servidor de impresion?"), 4); }});
 
 } // namespace

@@ -82,7 +82,18 @@ std::unique_ptr<QWidget> MenuBandeja() {
     return etiqueta;
 }
 
+// As "Restaurar" shows it on a till's 1024 × 768 screen: maximised, with
+// printing stopped until "Reanudar" or the close box.
+std::unique_ptr<QWidget> VentanaRestaurada() {
+    std::unique_ptr<QWidget> ventana = VentanaConCola();
+    auto* servidor = static_cast<Server*>(ventana.get());
+    servidor->Cola->EstablecerEstado(QStringLiteral("Servicio detenido: no se imprime nada"), false);
+    servidor->setWindowState(Qt::WindowMaximized);
+    return ventana;
+}
+
 const bool registradas = RegistrarCaptura({QStringLiteral("servidor.png"), VentanaConCola}) &&
+                         RegistrarCaptura({QStringLiteral("servidor-1024x768.png"), VentanaRestaurada, {1024, 768}}) &&
                          RegistrarCaptura({QStringLiteral("menu-bandeja.png"), MenuBandeja});
 
 } // namespace

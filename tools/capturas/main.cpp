@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <vector>
@@ -21,8 +22,9 @@ bool RegistrarCaptura(Captura captura) {
     return true;
 }
 
-// orlan-capturas DIRECTORY [NAME...]: draws every registered window (or only
-// the named files) into DIRECTORY and prints each file's path.
+// orlan-capturas DIRECTORY [NAME...]: draws every registered window of this
+// screen's size (or only the named files) into DIRECTORY and prints each
+// file's path.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SustituirFuentes();
@@ -37,9 +39,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QStringList elegidas = argumentos.mid(1);
+    const QSize pantalla = QGuiApplication::primaryScreen()->size();
     int fallas = 0;
     for (const Captura& captura : Registro()) {
-        if (!elegidas.isEmpty() && !elegidas.contains(captura.archivo)) {
+        if ((!elegidas.isEmpty() && !elegidas.contains(captura.archivo)) || captura.pantalla != pantalla) {
             continue;
         }
         std::unique_ptr<QWidget> ventana = captura.crear();

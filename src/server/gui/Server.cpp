@@ -281,12 +281,9 @@ void Server::SysTrayMouseEventHandler() {
 }
 
 void Server::closeEvent(QCloseEvent* evento) {
-    // Closing the window does not end the program (that is "Cerrar"): it goes
-    // back behind its icon, or to the task bar where there is no icon.
+    // The close box never ends the program (that is "Cerrar") and never
+    // leaves the queue stopped behind the operator's back: it does what
+    // "Reanudar" does, so closing the restored window resumes printing.
     evento->ignore();
-    if (BandejaDisponible()) {
-        hide();
-    } else {
-        Minimizar();
-    }
+    btn_Regresar_Click();
 }

@@ -1,5 +1,6 @@
 #include "startup/gui/ArranqueVentana.h"
 
+#include "dialogs/FrmLogin.h"
 #include "server/gui/Server.h"
 #include "startup/Estado.h"
 #include "startup/gui/VolverAlServidor.h"
@@ -7,6 +8,6 @@
 bool MostrarServidor() {
     // Never deleted: the window lives as long as the process.
     auto* ventana = new Server(NumeroTerminal);
-    RegistrarVentanaPrincipal(ventana);
+    RegistrarVentanaPrincipal(ventana, &FrmLogin::Valido);
     return ventana->Form_Load();
 }

@@ -5,10 +5,12 @@
 
 namespace {
 QPointer<QWidget> ventanaPrincipal;
-}
+std::function<bool()> loginValido;
+} // namespace
 
-void RegistrarVentanaPrincipal(QWidget* ventana) {
+void RegistrarVentanaPrincipal(QWidget* ventana, std::function<bool()> valido) {
     ventanaPrincipal = ventana;
+    loginValido = std::move(valido);
 }
 
 QWidget* VentanaPrincipal() {
@@ -16,7 +18,8 @@ QWidget* VentanaPrincipal() {
 }
 
 void VolverAlServidor(QWidget* PfForma) {
-    if (ventanaPrincipal) {
+    const bool aLaVista = PfForma && PfForma->isVisible();
+    if (ventanaPrincipal && aLaVista && loginValido && loginValido()) {
         ventanaPrincipal->show();
     }
     if (PfForma) {

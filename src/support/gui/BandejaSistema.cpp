@@ -53,6 +53,11 @@ void AgregarIconoBandeja(QWidget* ventana, qint64 identificador, const QIcon& ic
         b.icono = new QSystemTrayIcon(QCoreApplication::instance());
         QObject::connect(b.icono.data(), &QSystemTrayIcon::activated,
                          [](QSystemTrayIcon::ActivationReason motivo) { ProcVentana(motivo); });
+        // When the event loop ends (SIGTERM, SIGINT) the icon goes while the
+        // application still stands: left to the application's own end, it
+        // would be destroyed after the widgets' machinery and crash the exit.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, b.icono.data(),
+                         [] { delete Estado().icono.data(); });
     }
     b.ventanaIcono = ventana;
     b.icono->setIcon(icono);

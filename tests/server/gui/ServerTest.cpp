@@ -214,6 +214,16 @@ TEST_F(Ventana, TheCommandsFollowTheStateTable) {
     EXPECT_FALSE(m_ventana->Activo());
     EXPECT_EQ(Menu(), "+-++");
 
+    // Its close box resumes service as "Reanudar" does: printing never stays
+    // stopped behind a window that went away.
+    InsertarTrabajo(8, 1, {"ocho"});
+    CerrarConCasilla(*m_ventana);
+    EXPECT_TRUE(m_ventana->Activo());
+    EXPECT_EQ(Menu(), "+-++");
+    EXPECT_TRUE(m_ventana->windowState() & Qt::WindowMinimized);
+    Tick();
+    EXPECT_EQ(Tomar(), ImpresoEpson("ocho"));
+
     // The tray's "Cerrar": refused, then its log line is written before the end.
     m_salidas.clear();
     Login("pepe", false);

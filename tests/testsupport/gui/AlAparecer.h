@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QTimer>
 #include <QWidget>
+#include <QtTest/qtestspontaneevent.h>
 #include <functional>
 
 // Answers a modal window from inside its showing: once a visible top-level
@@ -28,4 +30,12 @@ inline void ProcesarEventos() {
     for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();
     }
+}
+
+// Closes a window as its close box does: a close request from the window
+// system (sendEvent would clear the spontaneous flag).
+inline void CerrarConCasilla(QWidget& ventana) {
+    QCloseEvent casilla;
+    QSpontaneKeyEvent::setSpontaneous(&casilla);
+    QApplication::instance()->notify(&ventana, &casilla);
 }
