@@ -283,9 +283,10 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
     Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/no-existe");
     r = Admin({"diagnostico"});
     EXPECT_EQ(r.salida, 1);
-    for (const char* linea : {"[FALLA] impresora 7 'Patio' en COM3: fuera de servicio (Estado_Impresora NULL)",
-                              "'orlan-admin restablecer 7'", "[FALLA] impresora 7 'Patio' en COM3: estado P",
-                              "[Puertos] COM3", "[FALLA] impresora 7: su respaldo 8 no existe"}) {
+    for (const char* linea :
+         {"[FALLA] impresora 7 'Patio' en COM3: fuera de servicio (Estado_Impresora NULL)",
+          "'orlan-admin restablecer 7'", "[FALLA] impresora 7 'Patio' en COM3: estado P",
+          "/no-existe: no existe; revise [Puertos] COM3", "[FALLA] impresora 7: su respaldo 8 no existe"}) {
         EXPECT_TRUE(r.texto.contains(linea)) << linea << " not in: " << r.texto.toStdString();
     }
 

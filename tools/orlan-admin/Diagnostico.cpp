@@ -3,6 +3,8 @@
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
+#include "platform/PuertoCom.h"
+#include "platform/PuertoSerie.h"
 #include "printer/ctlImpresora.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
@@ -13,6 +15,7 @@
 #include <QSettings>
 #include <dlfcn.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -190,6 +193,29 @@ QString SignificadoEstado(const QString& letra) {
     return QStringLiteral("puerto de tipo desconocido");
 }
 
+// Where a COM port leads and, for a device, why it cannot be opened: the
+// technician's most common mistakes are a wrong path and a missing group.
+QString DescribirDestino(const QString& puerto) {
+    if (!puerto.startsWith(QLatin1String("COM"))) {
+        return QString();
+    }
+    const QString texto = PuertoSerie::Dispositivo(puerto.mid(3).toInt());
+    const PuertoCom::Destino destino = PuertoCom::Interpretar(texto);
+    QString descripcion = puerto + QStringLiteral(" = ") + texto;
+    if (destino.tipo == PuertoCom::Destino::Tipo::Tcp) {
+        return descripcion + (destino.valido ? QString() : QStringLiteral(": no es tcp:HOST:PUERTO"));
+    }
+    const QByteArray ruta = QFile::encodeName(destino.ruta);
+    if (!QFileInfo::exists(destino.ruta)) {
+        return descripcion + QStringLiteral(": no existe");
+    }
+    if (::access(ruta.constData(), R_OK | W_OK) != 0) {
+        return descripcion + QStringLiteral(": sin permiso de lectura y escritura (agregue el usuario al grupo del "
+                                            "dispositivo, dialout o lp)");
+    }
+    return descripcion;
+}
+
 void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& control) {
     const QString id = Valor(fila, "Id_Impresora");
     const QString puerto = Valor(fila, "Puerto");
@@ -213,7 +239,9 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
     } catch (const ErrorEjecucion&) {
         letra = QStringLiteral("D");
     }
-    const QString puertos = QStringLiteral(" (revise [Puertos] ") + puerto + QStringLiteral(" en ") +
+    const QString destino = DescribirDestino(puerto);
+    const QString puertos = QStringLiteral(" (") + (destino.isEmpty() ? QString() : destino + QStringLiteral("; ")) +
+                            QStringLiteral("revise [Puertos] ") + puerto + QStringLiteral(" en ") +
                             Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
                             QStringLiteral(", el cable y la impresora)");
     if (usable && letra == u"A") {
