@@ -47,6 +47,7 @@ cat >"$tmp/ambiente.sh" <<FIN
 # What systemd does for orlan-cola@caja.service.
 systemctl() {
     if [ "\$*" = "enable --now orlan-cola@caja.service" ]; then
+        : >"$tmp/servicio.log"
         ( set -a; ODBCSYSINI=$fuente/src/database/odbc/sqlserver; . "$tmp/etc/default/orlan-cola"; set +a
           exec orlan-cola --servicio ) >"$tmp/servicio.log" 2>&1 &
         echo \$! >"$tmp/servicio.pid"
