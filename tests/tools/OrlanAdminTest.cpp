@@ -290,6 +290,14 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
         EXPECT_TRUE(r.texto.contains(linea)) << linea << " not in: " << r.texto.toStdString();
     }
 
+    // A registry naming a driver that is not installed.
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    m_entorno.Escribir(m_entorno.Raiz() + "/odbc/odbcinst.ini", "[SQL Server]\nDriver=libodbc-que-no-existe.so\n");
+    ambiente.insert("ODBCSYSINI", m_entorno.Raiz() + "/odbc");
+    r = Admin({"diagnostico"}, {}, ambiente);
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.texto.contains("[FALLA] el controlador libodbc-que-no-existe.so")) << r.texto.toStdString();
+
     // Credentials others may read come first, with the command that fixes them.
     BaseDatosPrueba::EscribirCredenciales("Usuario=x\nContrasena=y\n", 0640);
     r = Admin({"diagnostico"});

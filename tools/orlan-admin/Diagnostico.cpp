@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
-#include <dlfcn.h>
 #include <memory>
 #include <unistd.h>
 
@@ -103,19 +102,15 @@ void RevisarCredenciales(Informe& informe) {
     informe.Bien(QStringLiteral("credenciales en ") + ruta + QStringLiteral(" (permisos 0600)"));
 }
 
-// Loads a driver library the way the driver manager finds it: a path, a name
-// on the loader's path, or a name in the driver manager's own directory.
-bool LibreriaCargable(const QString& libreria) {
-    QStringList candidatos{libreria};
-    if (!libreria.contains(u'/')) {
-        for (const QString& dir : {QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc"), QStringLiteral("/usr/lib/odbc"),
-                                   QStringLiteral("/usr/local/lib")}) {
-            candidatos << dir + u'/' + libreria;
-        }
+// Finds a driver library where the driver manager looks for it: a path, or
+// a name in the driver manager's own directory or on the loader's path.
+bool LibreriaInstalada(const QString& libreria) {
+    if (libreria.contains(u'/')) {
+        return QFileInfo(libreria).isFile();
     }
-    for (const QString& c : candidatos) {
-        if (void* manejador = dlopen(QFile::encodeName(c).constData(), RTLD_LAZY | RTLD_LOCAL)) {
-            dlclose(manejador);
+    for (const char* directorio : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/x86_64-linux-gnu", "/usr/lib/odbc",
+                                   "/usr/lib", "/usr/local/lib"}) {
+        if (QFileInfo(QLatin1String(directorio) + u'/' + libreria).isFile()) {
             return true;
         }
     }
@@ -141,9 +136,9 @@ bool RevisarRegistro(Informe& informe) {
         informe.Falla(registro + QStringLiteral(" no define [SQL Server] con Driver="));
         return false;
     }
-    if (!LibreriaCargable(libreria)) {
+    if (!LibreriaInstalada(libreria)) {
         informe.Falla(QStringLiteral("el controlador ") + libreria + QStringLiteral(" de ") + registro +
-                      QStringLiteral(" no se puede cargar: instale su paquete (tdsodbc, odbc-postgresql o "
+                      QStringLiteral(" no esta instalado: instale su paquete (tdsodbc, odbc-postgresql o "
                                      "libsqliteodbc)"));
         return false;
     }
