@@ -60,6 +60,18 @@ QStringList AvisosTerminal(qint16 terminal) {
                                      "impresora de respaldo fallara; '") +
                           agregar + QStringLiteral("' la crea");
         }
+        // A row written by hand without a state is out of service for ever:
+        // its jobs go to its backup, or wait when it has none.
+        const std::unique_ptr<Recordset> sinEstado = Conexion::Instancia().Consultar(
+            QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ") + numero +
+            QStringLiteral(" AND esdecheques = 0 AND Estado_Impresora IS NULL ORDER BY Id_Impresora"));
+        for (; !sinEstado->Fin(); sinEstado->MoveNext()) {
+            const QString id = sinEstado->Texto(QStringLiteral("Id_Impresora"));
+            avisos << QStringLiteral("la impresora ") + id +
+                          QStringLiteral(" tiene Estado_Impresora NULL, que la deja fuera de servicio: no imprimira; "
+                                         "'orlan-admin restablecer ") +
+                          id + QStringLiteral("' la pone en servicio");
+        }
     } catch (const ErrorEjecucion&) {
         // No schema: loading the printers fails next and says so.
     }

@@ -44,8 +44,8 @@ int Arrancar(const OpcionesArranque& opciones);
 
 // What keeps terminal `terminal` from serving, each with its fix: no row in
 // Terminal, no printers in Impresora, no 'TERMINAL' row in Parametros (every
-// redirection would fail). Empty when all is in place or the tables cannot
-// be read.
+// redirection would fail), a printer without a state (out of service). Empty
+// when all is in place or the tables cannot be read.
 QStringList AvisosTerminal(qint16 terminal);
 
 // Shows the system's message box with a text and a button code (0 or 16:

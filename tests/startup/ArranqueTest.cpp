@@ -1,3 +1,4 @@
+#include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
 #include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
@@ -127,21 +128,34 @@ TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
     // Connected, but terminal 3 has no row, no printers and no 'TERMINAL'
     // parameter: it would serve nothing without a word.
     ASSERT_TRUE(bd.Preparar(true));
-    QProcess servidor;
-    servidor.setProcessChannelMode(QProcess::MergedChannels);
-    servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
-    QString texto;
-    const bool avisado = Esperar(
-        [&] {
-            texto += QString::fromUtf8(servidor.readAll());
-            return texto.contains("sirviendo");
-        },
-        30);
-    TerminarProceso(servidor);
-    EXPECT_TRUE(avisado) << texto.toStdString();
+    const auto servir = [] {
+        QProcess servidor;
+        servidor.setProcessChannelMode(QProcess::MergedChannels);
+        servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
+        QString texto;
+        const bool sirve = Esperar(
+            [&] {
+                texto += QString::fromUtf8(servidor.readAll());
+                return texto.contains("sirviendo");
+            },
+            30);
+        TerminarProceso(servidor);
+        EXPECT_TRUE(sirve) << texto.toStdString();
+        return texto;
+    };
+    QString texto = servir();
     for (const char* aviso :
          {"no tiene fila en la tabla Terminal", "orlan-admin terminal agregar 3", "no tiene impresoras",
           "orlan-admin impresora agregar --terminal 3", "falta la fila 'TERMINAL'"}) {
         EXPECT_TRUE(texto.contains(aviso)) << aviso << " not in: " << texto.toStdString();
     }
+    // A printer inserted by hand without a state never prints.
+    Conexion::Instancia().Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (3)");
+    Conexion::Instancia().Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 3)");
+    Conexion::Instancia().Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido) VALUES "
+                                   "(4, 3, 'COM1', 4)");
+    texto = servir();
+    EXPECT_TRUE(texto.contains("la impresora 4 tiene Estado_Impresora NULL") &&
+                texto.contains("'orlan-admin restablecer 4'") && !texto.contains("no tiene"))
+        << texto.toStdString();
 }
