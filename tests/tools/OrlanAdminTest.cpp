@@ -281,12 +281,14 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
              "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (7, 2, 'COM3', 'E', 'Patio', "
              "8, 7, NULL, 0)");
     Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/no-existe");
+    Ajustes::Guardar("orlan", "COM3", "Modo", "S");
     r = Admin({"diagnostico"});
     EXPECT_EQ(r.salida, 1);
     for (const char* linea :
          {"[FALLA] impresora 7 'Patio' en COM3: fuera de servicio (Estado_Impresora NULL)",
           "'orlan-admin restablecer 7'", "[FALLA] impresora 7 'Patio' en COM3: estado P",
-          "/no-existe: no existe; revise [Puertos] COM3", "[FALLA] impresora 7: su respaldo 8 no existe"}) {
+          "/no-existe: no existe; revise [Puertos] COM3", "[FALLA] impresora 7: su respaldo 8 no existe",
+          "[aviso] impresora 7 'Patio' en COM3: Modo E en la base de datos, pero se imprime en el Modo S de [COM3]"}) {
         EXPECT_TRUE(r.texto.contains(linea)) << linea << " not in: " << r.texto.toStdString();
     }
 

@@ -217,6 +217,15 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
     const QString nombre = QStringLiteral("impresora ") + id + QStringLiteral(" '") + Valor(fila, "Nombre_Impresora") +
                            QStringLiteral("' en ") + puerto + QStringLiteral(": ");
     const QString restablecer = QStringLiteral("'orlan-admin restablecer ") + id + u'\'';
+    // The server prints in the dialect of the port's section, not the row's.
+    const QString modo = Ajustes::Leer(QStringLiteral("orlan"), puerto, QStringLiteral("Modo"), QStringLiteral("E"));
+    if (Ajustes::NombreValido(puerto) && modo != Valor(fila, "Modo")) {
+        informe.Aviso(nombre + QStringLiteral("Modo ") + Valor(fila, "Modo") +
+                      QStringLiteral(" en la base de datos, pero se imprime en el Modo ") + modo +
+                      QStringLiteral(" de [") + puerto + QStringLiteral("] en ") +
+                      Ajustes::RutaArchivo(QStringLiteral("ORLAN")) + QStringLiteral("; escriba Modo=") +
+                      Valor(fila, "Modo") + QStringLiteral(" alli"));
+    }
     const QString estado = Valor(fila, "Estado_Impresora");
     if (estado.isEmpty() || estado == u"D") {
         informe.Falla(nombre + QStringLiteral("fuera de servicio (Estado_Impresora ") +
@@ -309,8 +318,9 @@ void RevisarTerminal(Informe& informe, int terminal) {
                                      "'orlan-admin terminal agregar N' o 'orlan-admin restablecer N' la crean"));
     }
     const auto impresoras = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT Id_Impresora, Puerto, Nombre_Impresora, Redirigido, Estado_Impresora FROM Impresora "
-                       "WHERE ID_Terminal = ") +
+        QStringLiteral(
+            "SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora FROM Impresora "
+            "WHERE ID_Terminal = ") +
         numero + QStringLiteral(" AND esdecheques = 0 ORDER BY Id_Impresora"));
     if (impresoras->Fin()) {
         informe.Falla(QStringLiteral("la terminal ") + numero +
