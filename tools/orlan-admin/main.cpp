@@ -113,9 +113,9 @@ QString Rellenar(const QString& renglon, int ancho) {
     return visibles >= ancho ? renglon : renglon + QString(ancho - visibles, u' ');
 }
 
-// "--opcion VALOR" pairs of a command into `valores`; flags (no value) into
-// `banderas`. False (after the usage message) on a missing value or an
-// unknown option.
+// A command's options into `valores`: "--opcion VALOR" for those of
+// `conValor`, the flags of `sinValor` with an empty value. False (after the
+// usage message) on a missing value or an unknown option.
 bool Opciones(QStringList args, const QStringList& conValor, const QStringList& sinValor,
               QHash<QString, QString>& valores, QTextStream& errores) {
     while (!args.isEmpty()) {
