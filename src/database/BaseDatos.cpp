@@ -112,9 +112,14 @@ bool Conectar() {
     if (!contrasena) {
         return false;
     }
+    // A server on a TCP port other than its driver's default: psqlODBC and
+    // FreeTDS both take "port=" in the connection string.
+    const QString puerto =
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Puerto")).trimmed();
     return conexion.Abrir(QStringLiteral("server=") + NombreServidor + QStringLiteral(";driver={sql server};") +
                           QStringLiteral("database=") + base + QStringLiteral(";uid=") + *usuario +
-                          QStringLiteral(";pwd=") + *contrasena + u';');
+                          QStringLiteral(";pwd=") + *contrasena + u';' +
+                          (puerto.isEmpty() ? QString() : QStringLiteral("port=") + puerto + u';'));
 }
 
 QString ObtenerValor(const QString& campo, const QString& tabla, const QString& condicion) {

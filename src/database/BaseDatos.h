@@ -89,7 +89,8 @@ private:
 // Composes the connection string from the settings and the credentials and
 // (re)opens the connection, with the time-outs of settings "TiempoConexion"
 // (login, default 15 s) and "TiempoConsulta" (each statement, default 30 s).
-// Any failure: false, nothing logged.
+// A setting "Puerto" adds "port=N;" for a server off its default port.
+// Any failure: false, nothing logged (ExplicarFalloConexion tells why).
 bool Conectar();
 
 // "SELECT campo FROM tabla [WHERE condicion]": first column of the first row

@@ -1,5 +1,6 @@
 #include "platform/CajaMensajes.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 
 namespace {
@@ -17,7 +18,12 @@ int Mostrar(const Mensaje& mensaje) {
     if (Actual()) {
         return Actual()(mensaje);
     }
-    const QString titulo = mensaje.titulo.isEmpty() ? QStringLiteral("orlan-cola") : mensaje.titulo;
+    // Each program names itself: the database layer's messages also reach
+    // standard error from orlan-admin.
+    QString titulo = mensaje.titulo.isEmpty() ? QCoreApplication::applicationName() : mensaje.titulo;
+    if (titulo.isEmpty()) {
+        titulo = QStringLiteral("orlan-cola");
+    }
     std::fprintf(stderr, "%s: %s\n", titulo.toLocal8Bit().constData(), mensaje.texto.toLocal8Bit().constData());
     std::fflush(stderr);
     return 1;

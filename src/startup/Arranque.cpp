@@ -1,6 +1,7 @@
 #include "startup/Arranque.h"
 
 #include "database/BaseDatos.h"
+#include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Reloj.h"
@@ -8,6 +9,7 @@
 #include "server/ServidorCola.h"
 #include "startup/Estado.h"
 #include "support/Bitacora.h"
+#include "support/ErrorEjecucion.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -16,6 +18,64 @@
 
 namespace {
 PresentadorMensaje presentadorMensaje;
+
+// Service mode: a line on standard error and the same in the event log, so
+// that both the journal and the log tell the technician what to fix.
+void Avisar(const QString& texto) {
+    std::fprintf(stderr, "orlan-cola: %s\n", texto.toLocal8Bit().constData());
+    std::fflush(stderr);
+    Registrar(texto);
+}
+
+QString Configuracion() {
+    return QStringLiteral("[Configuracion] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+}
+
+} // namespace
+
+QStringList AvisosTerminal(qint16 terminal) {
+    QStringList avisos;
+    const QString numero = QString::number(terminal);
+    const QString agregar = QStringLiteral("orlan-admin terminal agregar ") + numero;
+    try {
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Terminal"),
+                         QStringLiteral("ID_Terminal = ") + numero)
+                .toInt() == 0) {
+            avisos << QStringLiteral("la terminal ") + numero +
+                          QStringLiteral(" no tiene fila en la tabla Terminal; agreguela con '") + agregar +
+                          QStringLiteral("' o corrija Terminal en ") + Configuracion();
+        }
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"),
+                         QStringLiteral("ID_Terminal = ") + numero + QStringLiteral(" AND esdecheques = 0"))
+                .toInt() == 0) {
+            avisos << QStringLiteral("la terminal ") + numero +
+                          QStringLiteral(" no tiene impresoras en la tabla Impresora: no imprimira nada; agregue "
+                                         "una con 'orlan-admin impresora agregar --terminal ") +
+                          numero + QStringLiteral(" --puerto COM1 --modo E --nombre Caja'");
+        }
+        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Parametros"),
+                         QStringLiteral("Id_Parametro = 'TERMINAL'"))
+                .toInt() == 0) {
+            avisos << QStringLiteral("falta la fila 'TERMINAL' de la tabla Parametros: cada redireccion a una "
+                                     "impresora de respaldo fallara; '") +
+                          agregar + QStringLiteral("' la crea");
+        }
+        // A row written by hand without a state is out of service for ever:
+        // its jobs go to its backup, or wait when it has none.
+        const std::unique_ptr<Recordset> sinEstado = Conexion::Instancia().Consultar(
+            QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ") + numero +
+            QStringLiteral(" AND esdecheques = 0 AND Estado_Impresora IS NULL ORDER BY Id_Impresora"));
+        for (; !sinEstado->Fin(); sinEstado->MoveNext()) {
+            const QString id = sinEstado->Texto(QStringLiteral("Id_Impresora"));
+            avisos << QStringLiteral("la impresora ") + id +
+                          QStringLiteral(" tiene Estado_Impresora NULL, que la deja fuera de servicio: no imprimira; "
+                                         "'orlan-admin restablecer ") +
+                          id + QStringLiteral("' la pone en servicio");
+        }
+    } catch (const ErrorEjecucion&) {
+        // No schema: loading the printers fails next and says so.
+    }
+    return avisos;
 }
 
 PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador) {
@@ -46,16 +106,31 @@ int Arrancar(const OpcionesArranque& opciones) {
     }
     if (!esNumero || !cabe || numero == 0) {
         MostrarMensaje(QStringLiteral("Error de instalación, faltan parametros"), 16);
+        if (opciones.servicio) {
+            Avisar(QStringLiteral("escriba el numero de esta terminal (1 a 32767, su ID_Terminal) como Terminal=N "
+                                  "en ") +
+                   Configuracion());
+        }
         return kSalidaInstalacion;
     }
     NumeroTerminal = static_cast<qint16>(numero);
 
+    // Window mode ends here without a word, as it always did; a service has
+    // no one to ask, so it says what to fix.
     if (!Conectar()) {
+        if (opciones.servicio) {
+            Avisar(QStringLiteral("no se pudo conectar con la base de datos: ") + ExplicarFalloConexion());
+        }
         return kSalidaConexion;
     }
     std::printf("orlan-cola: terminal %d, conexion abierta con %s\n", NumeroTerminal,
                 NombreServidor.toLocal8Bit().constData());
     std::fflush(stdout);
+    if (opciones.servicio) {
+        for (const QString& aviso : AvisosTerminal(NumeroTerminal)) {
+            Avisar(aviso);
+        }
+    }
 
     const QString bitacora = RutaBitacora(Reloj::Ahora().date());
     std::unique_ptr<ServidorCola> servidor;

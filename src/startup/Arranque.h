@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // The program's start-up: reads the terminal number, opens the database
@@ -34,7 +35,18 @@ enum SalidaArranque : int {
 // serves the queue until SIGTERM or SIGINT. In window mode the server window
 // does the loading and serving, and a failed load leaves it on screen instead
 // of ending the program. Returns the process's exit status.
+//
+// In service mode every way of failing to start also writes one line to
+// standard error and the event log naming what to fix (the setting and its
+// file, the credentials file, ODBCSYSINI, the driver's SQLSTATE and text), and
+// a terminal that cannot serve anything is warned about the same way.
 int Arrancar(const OpcionesArranque& opciones);
+
+// What keeps terminal `terminal` from serving, each with its fix: no row in
+// Terminal, no printers in Impresora, no 'TERMINAL' row in Parametros (every
+// redirection would fail), a printer without a state (out of service). Empty
+// when all is in place or the tables cannot be read.
+QStringList AvisosTerminal(qint16 terminal);
 
 // Shows the system's message box with a text and a button code (0 or 16:
 // "Aceptar"; 4: "Si" and "No") and returns the number of the button pressed

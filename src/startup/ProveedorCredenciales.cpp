@@ -23,7 +23,21 @@ Copia& Ultima() {
     return copia;
 }
 
+QString& Fallo() {
+    static QString fallo;
+    return fallo;
+}
+
+void RegistrarFallo(const QString& texto) {
+    Fallo() = texto;
+    Registrar(texto);
+}
+
 } // namespace
+
+QString ProveedorCredenciales::UltimoFallo() {
+    return Fallo();
+}
 
 QString ProveedorCredenciales::RutaArchivo() {
     return Rutas::DirectorioConfiguracion() + "/credenciales.ini";
@@ -46,13 +60,13 @@ std::optional<QString> ProveedorCredenciales::Obtener(const QString& clave) cons
     ArchivoRegular archivo(ruta);
     switch (archivo.estado()) {
     case ArchivoRegular::Estado::Ausente:
-        Registrar(kOrigen + "no existe el archivo " + ruta);
+        RegistrarFallo(kOrigen + "no existe el archivo " + ruta);
         return std::nullopt;
     case ArchivoRegular::Estado::Rechazado:
-        Registrar(kOrigen + "se rechaza el archivo " + ruta + ": " + archivo.Motivo());
+        RegistrarFallo(kOrigen + "se rechaza el archivo " + ruta + ": " + archivo.Motivo());
         return std::nullopt;
     case ArchivoRegular::Estado::Fallo:
-        Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
+        RegistrarFallo(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
         return std::nullopt;
     case ArchivoRegular::Estado::Abierto:
         break;
@@ -60,16 +74,16 @@ std::optional<QString> ProveedorCredenciales::Obtener(const QString& clave) cons
     // Judged on the file actually opened, not on whatever the path names now.
     const int permisos = archivo.Permisos();
     if (permisos & kPermisosAjenos) {
-        Registrar(kOrigen + "el archivo " + ruta + " tiene permisos " +
-                  QStringLiteral("%1").arg(permisos & 0777, 4, 8, QLatin1Char('0')) +
-                  "; otros usuarios pueden leerlo, se rechaza (debe ser 0600)");
+        RegistrarFallo(kOrigen + "el archivo " + ruta + " tiene permisos " +
+                       QStringLiteral("%1").arg(permisos & 0777, 4, 8, QLatin1Char('0')) +
+                       "; otros usuarios pueden leerlo, se rechaza (debe ser 0600)");
         return std::nullopt;
     }
     Copia& copia = Ultima();
     if (copia.ruta != ruta || copia.firma != archivo.firma()) {
         const std::optional<QByteArray> contenido = archivo.Leer();
         if (!contenido) {
-            Registrar(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
+            RegistrarFallo(kOrigen + "no se puede leer " + ruta + ": " + archivo.Motivo());
             return std::nullopt;
         }
         copia = {ruta, archivo.firma(), *contenido};
@@ -86,6 +100,6 @@ std::optional<QString> ProveedorCredenciales::Obtener(const QString& clave) cons
             return QString::fromUtf8(linea.mid(igual + 1));
         }
     }
-    Registrar(kOrigen + "falta la clave " + clave + " en " + ruta);
+    RegistrarFallo(kOrigen + "falta la clave " + clave + " en " + ruta);
     return std::nullopt;
 }

@@ -24,6 +24,9 @@ public:
     std::optional<QString> ObtenerContrasena() const;
 
     static QString RutaArchivo();
+    // The event-log text of the last failed call of any instance (empty when
+    // none failed yet), so that start-up can also put it on standard error.
+    static QString UltimoFallo();
 
 private:
     std::optional<QString> Obtener(const QString& clave) const;

@@ -14,8 +14,13 @@ int main(int argc, char** argv) {
     QCommandLineParser opciones;
     opciones.setApplicationDescription(
         QStringLiteral("Servidor de la cola de impresion: imprime los trabajos de esta terminal."));
-    const QCommandLineOption ayuda = opciones.addHelpOption();
-    const QCommandLineOption version = opciones.addVersionOption();
+    // Qt's own help and version options describe themselves in English.
+    const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
+                                   QStringLiteral("Muestra esta ayuda y termina."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Muestra la version y termina."));
+    opciones.addOption(ayuda);
+    opciones.addOption(version);
     const QCommandLineOption servicio(QStringLiteral("servicio"),
                                       QStringLiteral("Sin ventana: los mensajes van a la salida de errores."));
     opciones.addOption(servicio);
@@ -29,7 +34,25 @@ int main(int argc, char** argv) {
     const bool entendidas = opciones.parse(argumentos);
     if (!entendidas || opciones.isSet(ayuda) || opciones.isSet(version) || opciones.isSet(servicio)) {
         QCoreApplication app(argc, argv);
-        opciones.process(app); // answers help, version and errors, and exits
+        if (!entendidas) {
+            std::fprintf(stderr, "orlan-cola: opcion desconocida: %s\nPruebe 'orlan-cola --help'.\n",
+                         opciones.unknownOptionNames().join(QStringLiteral(", ")).toLocal8Bit().constData());
+            return kSalidaInstalacion;
+        }
+        if (opciones.isSet(ayuda)) {
+            std::fputs(opciones.helpText()
+                           .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
+                           .replace(QStringLiteral("Options:"), QStringLiteral("Opciones:"))
+                           .replace(QStringLiteral("[options]"), QStringLiteral("[opciones]"))
+                           .toLocal8Bit()
+                           .constData(),
+                       stdout);
+            return kSalidaNormal;
+        }
+        if (opciones.isSet(version)) {
+            std::printf("orlan-cola %s\n", ORLAN_VERSION);
+            return kSalidaNormal;
+        }
         return Arrancar({true});
     }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # paquete.sh BUILD_DIR VERSION PREFIX: makes the package with cpack, unpacks it
-# and checks its files, its dependencies, that the programs start and that the
-# systemd unit is valid (where systemd-analyze exists).
+# and checks its files, its dependencies, that the programs start, that the
+# systemd unit is valid and hardened (where systemd-analyze exists), and what
+# its maintainer scripts do on removal and purge.
 set -euo pipefail
 build=$1 version=$2 prefijo=${3#/}
 tmp=$(mktemp -d)
@@ -13,7 +14,8 @@ deb=$tmp/cpack/orlan-cola_${version}_amd64.deb
 [ -f "$deb" ] || fallo "no $(basename "$deb"): $(ls "$tmp/cpack")"
 dpkg-deb -x "$deb" "$tmp/raiz"
 
-esperados="lib/systemd/system/orlan-cola@.service
+esperados="etc/default/orlan-cola
+lib/systemd/system/orlan-cola@.service
 $prefijo/bin/orlan-admin
 $prefijo/bin/orlan-cola
 $prefijo/bin/orlan-impresora-virtual
@@ -54,7 +56,41 @@ if command -v systemd-analyze >/dev/null; then
     sed "s|^ExecStart=/$prefijo/bin/|ExecStart=$bin/|" "$unidad" >"$tmp/orlan-cola@caja.service"
     salida=$(systemd-analyze verify --man=no "$tmp/orlan-cola@caja.service" 2>&1) || fallo "$salida"
     [ -z "$salida" ] || fallo "systemd-analyze verify: $salida"
+    exposicion=$(cd "$tmp" && systemd-analyze security --offline=yes ./orlan-cola@caja.service 2>&1 |
+        sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    [ -n "$exposicion" ] && awk "BEGIN { exit !($exposicion <= 3.0) }" || fallo "exposure ${exposicion:-unknown} > 3.0"
 else
     echo "systemd-analyze not found: the unit was not verified"
 fi
+# The environment file is a configuration file, and the maintainer scripts
+# stop and disable every instance on removal and remove it on purge. They run
+# here on a copy of the unpacked tree, with a systemctl that records its calls
+# and disables by removing the link, as the real one does.
+dpkg-deb -e "$deb" "$tmp/control"
+grep -qx /etc/default/orlan-cola "$tmp/control/conffiles" || fallo "/etc/default/orlan-cola is not a conffile"
+raiz=$tmp/raiz
+mkdir -p "$raiz/run/systemd/system" "$raiz/etc/systemd/system/multi-user.target.wants" "$tmp/fingido"
+ln -s /lib/systemd/system/orlan-cola@.service "$raiz/etc/systemd/system/multi-user.target.wants/orlan-cola@caja.service"
+cat >"$tmp/fingido/systemctl" <<FIN
+#!/bin/sh
+echo "\$*" >>"$tmp/llamadas"
+case "\$*" in
+    list-units*) echo "orlan-cola@caja.service loaded active running Print-queue server" ;;
+    *disable*) rm -f "$raiz"/etc/systemd/system/*.wants/"\$(echo "\$*" | awk '{print \$NF}')" ;;
+esac
+FIN
+chmod +x "$tmp/fingido/systemctl"
+mantener() { DPKG_ROOT=$raiz PATH="$tmp/fingido:$PATH" sh "$tmp/control/$1" "$2" || fallo "$1 $2"; }
+mantener prerm upgrade
+[ ! -e "$tmp/llamadas" ] || fallo "an upgrade stopped or disabled instances: $(cat "$tmp/llamadas")"
+mantener prerm remove
+grep -qx "stop orlan-cola@caja.service" "$tmp/llamadas" || fallo "prerm did not stop the instance"
+[ ! -L "$raiz/etc/systemd/system/multi-user.target.wants/orlan-cola@caja.service" ] ||
+    fallo "prerm left the enabled instance's link"
+mantener postrm remove
+grep -qx daemon-reload "$tmp/llamadas" || fallo "postrm did not reload systemd"
+[ -f "$raiz/etc/default/orlan-cola" ] || fallo "remove took the environment file"
+mantener postrm purge
+[ ! -e "$raiz/etc/default/orlan-cola" ] || fallo "purge left /etc/default/orlan-cola"
+
 echo "$(basename "$deb"): $(wc -l <<<"$hallados") files, all checks passed"

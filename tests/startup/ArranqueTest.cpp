@@ -1,5 +1,8 @@
+#include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
+#include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
+#include "testsupport/Procesos.h"
 
 #include <QFile>
 #include <QProcess>
@@ -77,4 +80,82 @@ TEST(Arranque, WindowModeWithoutADisplayEndsWithItsOwnStatusAndPointsAtServiceMo
     const auto [servicio, texto] = Ejecutar({"--servicio"}, sinPantalla);
     EXPECT_EQ(servicio, 1) << texto.toStdString(); // no "Terminal": the installation message on stderr
     EXPECT_TRUE(texto.contains("Error de instalación, faltan parametros")) << texto.toStdString();
+}
+
+// Service mode: every failure to start says what to fix, on standard error
+// and in the event log; window mode keeps its silence (above).
+TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
+    EntornoPrueba entorno;
+    BaseDatosPrueba bd(entorno, Motor::Sqlite);
+    ASSERT_TRUE(bd.Preparar(false));
+    const QString ajustes = Ajustes::RutaArchivo("ORLAN");
+    const auto revisar = [&](const QProcessEnvironment& ambiente, int esperada, const QStringList& textos) {
+        const auto [salida, texto] = Ejecutar({"--servicio"}, ambiente);
+        EXPECT_EQ(salida, esperada) << texto.toStdString();
+        const QString bitacora = EntornoPrueba::Bitacora(entorno.Datos());
+        for (const QString& t : textos) {
+            EXPECT_TRUE(texto.contains(t)) << t.toStdString() << " not in: " << texto.toStdString();
+            EXPECT_TRUE(bitacora.contains(t)) << t.toStdString() << " not in the log: " << bitacora.toStdString();
+        }
+    };
+    const QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+
+    // No terminal number: the setting and its file.
+    revisar(ambiente, 1, {"Terminal=N", ajustes});
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "3");
+
+    // No driver registry, and a registry naming a driver that is not installed.
+    QProcessEnvironment sinRegistro = ambiente;
+    sinRegistro.remove("ODBCSYSINI");
+    revisar(sinRegistro, 2, {"SQLSTATE", "ODBCSYSINI no esta definida"});
+    entorno.Escribir(entorno.Raiz() + "/odbc/odbcinst.ini", "[SQL Server]\nDriver=libodbc-que-no-existe.so\n");
+    QProcessEnvironment sinControlador = ambiente;
+    sinControlador.insert("ODBCSYSINI", entorno.Raiz() + "/odbc");
+    revisar(sinControlador, 2, {"SQLSTATE", "Driver=libodbc-que-no-existe.so"});
+
+    // A database file whose directory does not exist.
+    const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
+    Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", entorno.Raiz() + "/no/existe/dborlan.db");
+    revisar(ambiente, 2, {"SQLSTATE", "BASE_DE_DATOS en [Configuracion] de " + ajustes});
+    Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", base);
+
+    // Credentials that others may read.
+    const QByteArray credenciales = EntornoPrueba::Leer(ProveedorCredenciales::RutaArchivo());
+    BaseDatosPrueba::EscribirCredenciales(credenciales, 0644);
+    revisar(ambiente, 2, {"permisos 0644", "chmod 600 " + ProveedorCredenciales::RutaArchivo()});
+    BaseDatosPrueba::EscribirCredenciales(credenciales);
+
+    // Connected, but terminal 3 has no row, no printers and no 'TERMINAL'
+    // parameter: it would serve nothing without a word.
+    ASSERT_TRUE(bd.Preparar(true));
+    const auto servir = [] {
+        QProcess servidor;
+        servidor.setProcessChannelMode(QProcess::MergedChannels);
+        servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
+        QString texto;
+        const bool sirve = Esperar(
+            [&] {
+                texto += QString::fromUtf8(servidor.readAll());
+                return texto.contains("sirviendo");
+            },
+            30);
+        TerminarProceso(servidor);
+        EXPECT_TRUE(sirve) << texto.toStdString();
+        return texto;
+    };
+    QString texto = servir();
+    for (const char* aviso :
+         {"no tiene fila en la tabla Terminal", "orlan-admin terminal agregar 3", "no tiene impresoras",
+          "orlan-admin impresora agregar --terminal 3", "falta la fila 'TERMINAL'"}) {
+        EXPECT_TRUE(texto.contains(aviso)) << aviso << " not in: " << texto.toStdString();
+    }
+    // A printer inserted by hand without a state never prints.
+    Conexion::Instancia().Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (3)");
+    Conexion::Instancia().Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 3)");
+    Conexion::Instancia().Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido) VALUES "
+                                   "(4, 3, 'COM1', 4)");
+    texto = servir();
+    EXPECT_TRUE(texto.contains("la impresora 4 tiene Estado_Impresora NULL") &&
+                texto.contains("'orlan-admin restablecer 4'") && !texto.contains("no tiene"))
+        << texto.toStdString();
 }

@@ -1,5 +1,6 @@
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
+#include "platform/Ajustes.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 #include "testsupport/ServidorPostgres.h"
@@ -21,8 +22,10 @@ struct Resultado {
     QString errores;
 };
 
-std::unique_ptr<QProcess> Lanzar(const QStringList& argumentos, const QByteArray& entrada = QByteArray()) {
+std::unique_ptr<QProcess> Lanzar(const QStringList& argumentos, const QByteArray& entrada = QByteArray(),
+                                 const QProcessEnvironment& ambiente = QProcessEnvironment::systemEnvironment()) {
     auto proceso = std::make_unique<QProcess>();
+    proceso->setProcessEnvironment(ambiente);
     proceso->start(QStringLiteral(ORLAN_BUILD_DIR "/tools/orlan-admin/orlan-admin"), argumentos);
     proceso->write(entrada);
     proceso->closeWriteChannel();
@@ -35,8 +38,9 @@ Resultado Esperar(QProcess& proceso) {
             QString::fromUtf8(proceso.readAllStandardOutput()), QString::fromUtf8(proceso.readAllStandardError())};
 }
 
-Resultado Admin(const QStringList& argumentos, const QByteArray& entrada = QByteArray()) {
-    return Esperar(*Lanzar(argumentos, entrada));
+Resultado Admin(const QStringList& argumentos, const QByteArray& entrada = QByteArray(),
+                const QProcessEnvironment& ambiente = QProcessEnvironment::systemEnvironment()) {
+    return Esperar(*Lanzar(argumentos, entrada, ambiente));
 }
 
 void Ejecutar(const QString& sql) {
@@ -197,4 +201,130 @@ TEST_F(OrlanAdmin, ListsSetAsideJobsAndPutsThemBack) {
         EXPECT_EQ(Admin({"reintentar", trabajo}).salida, 1) << trabajo;
     }
     EXPECT_EQ(Lista("SELECT Escribiendo FROM ColaImpresion WHERE IdTrabajo = 2"), "-1");
+}
+
+TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
+    Resultado r = Admin({"terminal", "agregar", "5", "--nombre", "Barra"});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Admin({"terminal", "agregar", "5"}).salida, 1);
+    r = Admin({"impresora", "agregar", "--terminal", "5", "--puerto", "COM2", "--modo", "S", "--nombre", "Barra 2",
+               "--respaldo", "1"});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(r.texto.trimmed(), "5");
+    // Served at once: its own Redirigido, in service, not a cheque printer.
+    EXPECT_EQ(Lista("SELECT ID_Terminal || '|' || Puerto || '|' || Modo || '|' || Nombre_Impresora || '|' || "
+                    "Id_Impresora_Respaldo || '|' || Redirigido || '|' || Estado_Impresora || '|' || esdecheques "
+                    "FROM Impresora WHERE Id_Impresora = 5"),
+              "5|COM2|S|Barra 2|1|5|A|0");
+    EXPECT_EQ(Admin({"impresora", "respaldo", "5", "3"}).salida, 0);
+    EXPECT_EQ(Lista("SELECT Id_Impresora_Respaldo FROM Impresora WHERE Id_Impresora = 5"), "3");
+    EXPECT_TRUE(Admin({"impresora", "lista"}).texto.contains("\tCOM2\tS\tBarra 2\t3\t5\tA\t0"));
+
+    // Refused before anything is written, each with its reason.
+    const struct {
+        QStringList argumentos;
+        const char* motivo;
+    } rechazos[] = {
+        {{"impresora", "agregar", "--terminal", "9", "--puerto", "COM1", "--modo", "E", "--nombre", "x"},
+         "terminal agregar 9"},
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "USB1", "--modo", "E", "--nombre", "x"},
+         "COM1 a COM4"},
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1", "--modo", "X", "--nombre", "x"}, "--modo"},
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1", "--modo", "E", "--nombre", "x", "--respaldo",
+          "77"},
+         "respaldo 77"},
+        {{"impresora", "respaldo", "5", "5"}, "su propio respaldo"},
+        {{"impresora", "respaldo", "5", "77"}, "impresora 77"},
+    };
+    for (const auto& rechazo : rechazos) {
+        r = Admin(rechazo.argumentos);
+        EXPECT_EQ(r.salida, 1) << rechazo.argumentos.join(' ').toStdString();
+        EXPECT_TRUE(r.errores.contains(rechazo.motivo)) << r.errores.toStdString();
+    }
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "5");
+}
+
+TEST_F(OrlanAdmin, CreatesTheMissingTerminalParameterSoThatRestoringReplicates) {
+    // A database set up by hand: no 'TERMINAL' row; printer 2 redirected.
+    Ejecutar("DELETE FROM Parametros WHERE Id_Parametro = 'TERMINAL'");
+    Ejecutar("UPDATE Impresora SET Redirigido = 1, Estado_Impresora = 'P' WHERE Id_Impresora = 2");
+    const Resultado r = Admin({"restablecer", "2"});
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 2"), "2A");
+    // The lowest terminal stands in for the settings' missing number, and the
+    // change reaches the other terminal.
+    EXPECT_EQ(Lista("SELECT Valor_Num FROM Parametros WHERE Id_Parametro = 'TERMINAL'"), "1");
+    EXPECT_EQ(Lista("SELECT ID_Terminal FROM TransaccionesXTerminal"), "2");
+}
+
+TEST_F(OrlanAdmin, PadsJobLinesToTheGivenWidthWithoutCountingTags) {
+    const Resultado r = Admin({"encolar", "--impresora", "2", "--ancho", "16"},
+                              "<B>COMANDA 12</B>\n1x Paella\n<XH></XH>Cerveza fria 2x\n");
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Datos FROM DetalleColaImpresion ORDER BY IdRenglon"),
+              "<B>COMANDA 12</B>      ,1x Paella       ,<XH></XH>Cerveza fria 2x ");
+    EXPECT_EQ(Admin({"encolar", "--impresora", "2", "--ancho", "x", "a"}).salida, 1);
+}
+
+TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
+    // Terminal 2 of the demo has no printers.
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "2");
+    Resultado r = Admin({"diagnostico"});
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.texto.contains("[ ok ] conexion con la base de datos")) << r.texto.toStdString();
+    EXPECT_TRUE(r.texto.contains("[FALLA] la terminal 2 no tiene impresoras: 'orlan-admin impresora agregar"))
+        << r.texto.toStdString();
+
+    // A printer out of service whose port leads nowhere, and a backup that
+    // does not exist.
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (7, 2, 'COM3', 'E', 'Patio', "
+             "8, 7, NULL, 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/no-existe");
+    Ajustes::Guardar("orlan", "COM3", "Modo", "S");
+    r = Admin({"diagnostico"});
+    EXPECT_EQ(r.salida, 1);
+    for (const char* linea :
+         {"[FALLA] impresora 7 'Patio' en COM3: fuera de servicio (Estado_Impresora NULL)",
+          "'orlan-admin restablecer 7'", "[FALLA] impresora 7 'Patio' en COM3: estado P",
+          "/no-existe: no existe; revise [Puertos] COM3", "[FALLA] impresora 7: su respaldo 8 no existe",
+          "[aviso] impresora 7 'Patio' en COM3: Modo E en la base de datos, pero se imprime en el Modo S de [COM3]"}) {
+        EXPECT_TRUE(r.texto.contains(linea)) << linea << " not in: " << r.texto.toStdString();
+    }
+
+    // A registry naming a driver that is not installed.
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    m_entorno.Escribir(m_entorno.Raiz() + "/odbc/odbcinst.ini", "[SQL Server]\nDriver=libodbc-que-no-existe.so\n");
+    ambiente.insert("ODBCSYSINI", m_entorno.Raiz() + "/odbc");
+    r = Admin({"diagnostico"}, {}, ambiente);
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.texto.contains("[FALLA] el controlador libodbc-que-no-existe.so")) << r.texto.toStdString();
+
+    // Credentials others may read come first, with the command that fixes them.
+    BaseDatosPrueba::EscribirCredenciales("Usuario=x\nContrasena=y\n", 0640);
+    r = Admin({"diagnostico"});
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.texto.contains("[FALLA] Credenciales: el archivo") && r.texto.contains("chmod 600"))
+        << r.texto.toStdString();
+}
+
+TEST_F(OrlanAdmin, ReadsTheServiceEnvironmentFileAndNamesItself) {
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    const QString registro = ambiente.value("ODBCSYSINI");
+    ambiente.remove("ODBCSYSINI");
+    // Without the variable and without the file: the unit's default registry.
+    ambiente.insert("ORLAN_AMBIENTE", m_entorno.Raiz() + "/no-existe");
+    Resultado r = Admin({"cola"}, {}, ambiente);
+    EXPECT_EQ(r.salida, 2);
+    EXPECT_TRUE(r.errores.contains("odbc/sqlserver")) << r.errores.toStdString();
+    // The file of the service chooses the registry.
+    ambiente.insert("ORLAN_AMBIENTE", m_entorno.Escribir(m_entorno.Raiz() + "/default",
+                                                         "# el servicio\nODBCSYSINI=" + registro.toUtf8()));
+    r = Admin({"cola"}, {}, ambiente);
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+
+    // The database layer's own messages carry this program's name.
+    Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", "");
+    r = Admin({"cola"});
+    EXPECT_TRUE(r.errores.startsWith("orlan-admin: Error de instalación")) << r.errores.toStdString();
 }

@@ -61,6 +61,7 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         escribe la ruta de cada archivo al crearlo
   --inactividad SEG     termina tras SEG segundos sin bytes nuevos (0: nunca)
   --help                esta ayuda
+  --version             muestra la versión
 
 Termina con SIGINT o SIGTERM (Ctrl-C).
 Marcas: [B] negrita, [U] subrayado, [I] invertido, [C] color, [E] expandido,
@@ -308,6 +309,9 @@ int main(int argc, char** argv) {
         bool ok = true;
         if (a == u"--help" || a == u"-h") {
             std::fputs(kAyuda, stdout);
+            return 0;
+        } else if (a == u"--version") {
+            std::printf("orlan-impresora-virtual %s\n", ORLAN_VERSION);
             return 0;
         } else if (a == u"--modo") {
             const QString v = valor();

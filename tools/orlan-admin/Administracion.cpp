@@ -4,9 +4,12 @@
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "database/Esquema.h"
+#include "database/FalloConexion.h"
+#include "platform/Ajustes.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <optional>
 
@@ -23,9 +26,7 @@ bool Conectado(QTextStream& errores) {
     if (Conectar()) {
         return true;
     }
-    errores << "orlan-admin: no se pudo abrir la base de datos (revise Servidor y BASE_DE_DATOS en la "
-               "configuracion, el archivo de credenciales y ODBCSYSINI)"
-            << Qt::endl;
+    errores << "orlan-admin: no se pudo abrir la base de datos: " << ExplicarFalloConexion() << Qt::endl;
     for (const ErrorProveedor& p : Conexion::Instancia().Errores()) {
         errores << "  SQLSTATE " << p.sqlState << " (" << p.nativo << "): " << p.descripcion << Qt::endl;
     }
@@ -59,6 +60,43 @@ void ImprimirFilas(Recordset& filas, QTextStream& salida) {
         }
         salida << celdas.join(u'\t') << Qt::endl;
     }
+}
+
+bool Existe(const QString& tabla, const QString& condicion) {
+    return ObtenerValor(QStringLiteral("COUNT(*)"), tabla, condicion).toInt() > 0;
+}
+
+bool ExisteImpresora(int impresora) {
+    return Existe(QStringLiteral("Impresora"), QStringLiteral("Id_Impresora = ") + QString::number(impresora));
+}
+
+// Creates the Parametros row 'TERMINAL' that replication reads, when it is
+// missing: the terminal number of the settings, else `agregada` (a terminal
+// being added), else the lowest terminal of the database. Nothing when there
+// is no terminal at all yet.
+void AsegurarParametroTerminal(Conexion& c, int agregada = 0) {
+    if (Existe(QStringLiteral("Parametros"), QStringLiteral("Id_Parametro = 'TERMINAL'"))) {
+        return;
+    }
+    int terminal = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal"))
+                       .trimmed()
+                       .toInt();
+    if (terminal <= 0 || terminal > 32767) {
+        terminal = agregada > 0
+                       ? agregada
+                       : ObtenerValor(QStringLiteral("MIN(ID_Terminal)"), QStringLiteral("Terminal"), {}).toInt();
+    }
+    if (terminal > 0) {
+        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', ") +
+                   QString::number(terminal) + u')');
+    }
+}
+
+// The port names the printer control binds to: a serial, network or USB
+// printer on COM1 to COM4, a parallel one on LPT1 to LPT9.
+bool PuertoServible(const QString& puerto) {
+    static const QRegularExpression nombre(QStringLiteral("^(COM[1-4]|LPT[1-9])$"));
+    return nombre.match(puerto).hasMatch();
 }
 
 // The demo shop: terminal 1 with a receipt printer on the parallel port, a
@@ -298,21 +336,117 @@ int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores) {
 }
 
 int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
-    return EnBaseDatos(errores, [&](Conexion&) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
         const QString id = QString::number(impresora);
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id)
-                .toInt() == 0) {
+        if (!ExisteImpresora(impresora)) {
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
         }
+        AsegurarParametroTerminal(c);
+        const QString condicion = QStringLiteral("Id_Impresora=") + id;
         if (!Actualizar(QStringLiteral("Impresora"),
-                        QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"),
-                        QStringLiteral("Id_Impresora=") + id)) {
-            errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
+                        QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"), condicion)) {
+            // The update stays in effect when only its replication failed.
+            if (ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"), condicion) != id) {
+                errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
+                        << Qt::endl;
+                return 2;
+            }
+            errores << "orlan-admin: la impresora " << impresora
+                    << " quedo restablecida, pero el cambio no se replico a las otras terminales (vea la bitacora)"
                     << Qt::endl;
-            return 2;
         }
         salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+        return 0;
+    });
+}
+
+int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTextStream& errores) {
+    if (numero <= 0 || numero > 32767) {
+        errores << "orlan-admin: el numero de terminal va de 1 a 32767" << Qt::endl;
+        return 1;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        const QString id = QString::number(numero);
+        if (Existe(QStringLiteral("Terminal"), QStringLiteral("ID_Terminal = ") + id)) {
+            errores << "orlan-admin: la terminal " << numero << " ya existe" << Qt::endl;
+            return 1;
+        }
+        c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal, Nombre) VALUES (") + id + u',' +
+                   (nombre.isEmpty() ? QStringLiteral("NULL") : Texto(nombre)) + u')');
+        AsegurarParametroTerminal(c, numero);
+        salida << "Terminal " << numero << " agregada" << Qt::endl;
+        return 0;
+    });
+}
+
+int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStream& errores) {
+    if (!PuertoServible(impresora.puerto)) {
+        errores << "orlan-admin: puerto '" << impresora.puerto
+                << "' no valido: COM1 a COM4 (serie, red o USB, segun [Puertos] en orlan.ini) o LPT1 a LPT9"
+                << Qt::endl;
+        return 1;
+    }
+    if (impresora.modo != QLatin1String("E") && impresora.modo != QLatin1String("C") &&
+        impresora.modo != QLatin1String("S")) {
+        errores << "orlan-admin: --modo es E (Epson), C (Citizen) o S (Star)" << Qt::endl;
+        return 1;
+    }
+    if (impresora.nombre.isEmpty() || Caracteres(impresora.nombre) > 50) {
+        errores << "orlan-admin: --nombre necesita un texto de 1 a 50 caracteres" << Qt::endl;
+        return 1;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        if (!Existe(QStringLiteral("Terminal"),
+                    QStringLiteral("ID_Terminal = ") + QString::number(impresora.terminal))) {
+            errores << "orlan-admin: no existe la terminal " << impresora.terminal << " (agreguela con 'orlan-admin "
+                    << "terminal agregar " << impresora.terminal << "')" << Qt::endl;
+            return 1;
+        }
+        if (impresora.respaldo != 0 && !ExisteImpresora(impresora.respaldo)) {
+            errores << "orlan-admin: no existe la impresora de respaldo " << impresora.respaldo << Qt::endl;
+            return 1;
+        }
+        AsegurarParametroTerminal(c);
+        const QString id = QString::number(
+            ObtenerValor(QStringLiteral("MAX(Id_Impresora)"), QStringLiteral("Impresora"), {}).toInt() + 1);
+        c.Ejecutar(QStringLiteral("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+                                  "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (") +
+                   id + u',' + QString::number(impresora.terminal) + u',' + Texto(impresora.puerto) + u',' +
+                   Texto(impresora.modo) + u',' + Texto(impresora.nombre) + u',' +
+                   (impresora.respaldo ? QString::number(impresora.respaldo) : QStringLiteral("NULL")) + u',' + id +
+                   QStringLiteral(", 'A', ") + (impresora.cheques ? QStringLiteral("-1") : QStringLiteral("0")) + u')');
+        salida << id << Qt::endl;
+        return 0;
+    });
+}
+
+int AsignarRespaldo(int impresora, int respaldo, QTextStream& salida, QTextStream& errores) {
+    if (impresora == respaldo) {
+        errores << "orlan-admin: una impresora no puede ser su propio respaldo" << Qt::endl;
+        return 1;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const int id : {impresora, respaldo}) {
+            if (!ExisteImpresora(id)) {
+                errores << "orlan-admin: no existe la impresora " << id << Qt::endl;
+                return 1;
+            }
+        }
+        AsegurarParametroTerminal(c);
+        c.Ejecutar(QStringLiteral("UPDATE Impresora SET Id_Impresora_Respaldo = ") + QString::number(respaldo) +
+                   QStringLiteral(" WHERE Id_Impresora = ") + QString::number(impresora));
+        salida << "La impresora " << respaldo << " respalda a la impresora " << impresora << Qt::endl;
+        return 0;
+    });
+}
+
+int ListarImpresoras(QTextStream& salida, QTextStream& errores) {
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        auto filas = c.Consultar(QStringLiteral(
+            "SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, Redirigido, "
+            "Estado_Impresora, esdecheques FROM Impresora ORDER BY Id_Impresora"));
+        ImprimirFilas(*filas, salida);
         return 0;
     });
 }

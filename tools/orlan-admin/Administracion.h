@@ -9,6 +9,11 @@
 // orlan-cola uses them). Each returns the process exit status: 0 on success,
 // 1 for a refused request (a printer that does not exist, a bad argument),
 // 2 when the database cannot be reached or a statement fails.
+//
+// The commands that add or change printers and terminals first create the
+// Parametros row 'TERMINAL' when it is missing (replication reads it), with
+// the terminal number of the settings, or else the terminal being added, or
+// else the lowest terminal in Terminal.
 namespace Administracion {
 
 int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores);
@@ -31,6 +36,26 @@ int ListarCola(QTextStream& salida, QTextStream& errores);
 // that does not exist or is not set aside.
 int Reintentar(qint64 trabajo, QTextStream& salida, QTextStream& errores);
 int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores);
+
+// Adds terminal `numero` to Terminal; refuses (1) one that exists.
+int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTextStream& errores);
+
+struct Impresora {
+    int terminal = 0;
+    QString puerto;
+    QString modo;
+    QString nombre;
+    int respaldo = 0; // 0: none
+    bool cheques = false;
+};
+// Adds a printer the server serves at once: the next free id, state 'A' and
+// Redirigido = its own id. Refuses (1) an unknown terminal or backup, a port
+// name the server cannot use and a dialect other than E, C or S. Prints the id.
+int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStream& errores);
+// Makes printer `respaldo` the backup of printer `impresora`.
+int AsignarRespaldo(int impresora, int respaldo, QTextStream& salida, QTextStream& errores);
+// Every printer with its terminal, port, dialect, backup, serving printer and state.
+int ListarImpresoras(QTextStream& salida, QTextStream& errores);
 // Serves a printer's own jobs again after a redirection: Redirigido = itself,
 // Estado_Impresora = 'A'.
 int Restablecer(int impresora, QTextStream& salida, QTextStream& errores);

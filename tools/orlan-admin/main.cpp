@@ -2,10 +2,12 @@
 // technician who installs a terminal, and for the tests and the demo.
 
 #include "Administracion.h"
+#include "Diagnostico.h"
 
 #include "platform/Consola.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
 #include <cstdio>
 
@@ -14,23 +16,43 @@ namespace {
 const char kAyuda[] = R"(Uso: orlan-admin ORDEN [ARGUMENTOS]
 
 Trabaja sobre la base de datos configurada para esta terminal
-(~/.config/orlan/orlan.ini, credenciales.ini y ODBCSYSINI), como orlan-cola.
+(~/.config/orlan/orlan.ini y credenciales.ini), como orlan-cola. Sin ODBCSYSINI
+en el ambiente toma el de /etc/default/orlan-cola, como la unidad de systemd.
 
 Ordenes:
+  diagnostico              revisa configuracion, credenciales, controlador ODBC,
+                           conexion, esquema, la terminal y sus impresoras, y dice
+                           como corregir cada falla
   esquema MOTOR            crea las tablas (MOTOR: sqlite, postgresql o sqlserver)
   demo                     carga los datos de la tienda de demostracion
-  encolar --impresora N [--tipo T] [--usuario U] [RENGLON...]
-                           escribe un trabajo como lo hace un punto de venta;
-                           sin RENGLON lee los renglones de la entrada estandar
-  cola                     lista los trabajos y su estado (pendiente, escribiendose, apartado)
-  reintentar N             devuelve a la cola el trabajo apartado N
+  terminal agregar N [--nombre TEXTO]
+                           agrega la terminal N
+  impresora agregar --terminal N --puerto PUERTO --modo E|C|S --nombre TEXTO
+                    [--respaldo M] [--cheques]
+                           agrega una impresora lista para servir (PUERTO: COM1 a
+                           COM4 o LPT1 a LPT9) e imprime su numero
+  impresora respaldo N M   la impresora M es el respaldo de la impresora N
+  impresora lista          lista las impresoras
   impresora N              muestra la fila de la impresora N
   restablecer N            vuelve a servir la impresora N (Redirigido = N, estado 'A')
+  encolar --impresora N [--tipo T] [--usuario U] [--ancho N] [RENGLON...]
+                           escribe un trabajo como lo hace un punto de venta;
+                           sin RENGLON lee los renglones de la entrada estandar.
+                           El servidor no pone nada entre renglones: un renglon
+                           sigue en la misma linea del papel hasta llenar el ancho
+                           de la impresora. --ancho N rellena cada renglon con
+                           espacios hasta N caracteres (sin contar las etiquetas),
+                           como lo hace un punto de venta (42 es lo usual)
+  cola                     lista los trabajos y su estado (pendiente, escribiendose, apartado)
+  reintentar N             devuelve a la cola el trabajo apartado N
   sql SENTENCIA            ejecuta una sentencia; un SELECT imprime sus filas
   contrasena [--usuario NOMBRE]
                            cifra una contrasena de operador (leida sin eco)
+  --help                   muestra esta ayuda
+  --version                muestra la version
 
-Estado de salida: 0 bien, 1 peticion rechazada, 2 base de datos inaccesible o sentencia fallida.
+Estado de salida: 0 bien, 1 peticion rechazada (o diagnostico con fallas),
+2 base de datos inaccesible o sentencia fallida.
 )";
 
 int Uso(QTextStream& errores, const QString& mensaje) {
@@ -44,10 +66,79 @@ bool Numero(const QString& texto, int& numero) {
     return ok;
 }
 
+// The environment the systemd unit gives the server: its default driver
+// registry, then the assignments of /etc/default/orlan-cola (or the file in
+// ORLAN_AMBIENTE). A variable already set by the caller wins.
+void CargarAmbiente() {
+    const QByteArray archivo =
+        qEnvironmentVariableIsSet("ORLAN_AMBIENTE") ? qgetenv("ORLAN_AMBIENTE") : QByteArray("/etc/default/orlan-cola");
+    const bool registroPropio = qEnvironmentVariableIsSet("ODBCSYSINI");
+    if (!registroPropio) {
+        qputenv("ODBCSYSINI", ORLAN_DATOS "/odbc/sqlserver");
+    }
+    QFile f(QString::fromLocal8Bit(archivo));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    for (QByteArray linea : f.readAll().split('\n')) {
+        linea = linea.trimmed();
+        const qsizetype igual = linea.indexOf('=');
+        if (linea.startsWith('#') || igual <= 0) {
+            continue;
+        }
+        const QByteArray nombre = linea.left(igual).trimmed();
+        QByteArray valor = linea.mid(igual + 1).trimmed();
+        if (valor.size() >= 2 && (valor.front() == '"' || valor.front() == '\'') && valor.back() == valor.front()) {
+            valor = valor.mid(1, valor.size() - 2);
+        }
+        const bool propia = nombre == "ODBCSYSINI" ? registroPropio : qEnvironmentVariableIsSet(nombre.constData());
+        if (!propia) {
+            qputenv(nombre.constData(), valor);
+        }
+    }
+}
+
+// Pads a job line with blanks to `ancho` characters, tags not counted, as a
+// point-of-sale program does: the server puts nothing between lines.
+QString Rellenar(const QString& renglon, int ancho) {
+    qsizetype visibles = 0;
+    for (qsizetype i = 0; i < renglon.size(); ++i) {
+        const qsizetype cierre = renglon[i] == u'<' ? renglon.indexOf(u'>', i) : -1;
+        if (cierre > 0) {
+            i = cierre;
+        } else if (!renglon[i].isLowSurrogate()) {
+            ++visibles;
+        }
+    }
+    return visibles >= ancho ? renglon : renglon + QString(ancho - visibles, u' ');
+}
+
+// A command's options into `valores`: "--opcion VALOR" for those of
+// `conValor`, the flags of `sinValor` with an empty value. False (after the
+// usage message) on a missing value or an unknown option.
+bool Opciones(QStringList args, const QStringList& conValor, const QStringList& sinValor,
+              QHash<QString, QString>& valores, QTextStream& errores) {
+    while (!args.isEmpty()) {
+        const QString a = args.takeFirst();
+        if (sinValor.contains(a)) {
+            valores.insert(a, QString());
+        } else if (conValor.contains(a) && !args.isEmpty()) {
+            valores.insert(a, args.takeFirst());
+        } else {
+            Uso(errores, conValor.contains(a) ? a + QStringLiteral(" necesita un valor")
+                                              : QStringLiteral("opcion desconocida: ") + a);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    CargarAmbiente();
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orlan-admin"));
     QTextStream salida(stdout);
     QTextStream errores(stderr);
     QStringList args = app.arguments().mid(1);
@@ -68,16 +159,61 @@ int main(int argc, char** argv) {
         }
         return Administracion::CrearEsquema(args[0], salida, errores);
     }
+    if (orden == QStringLiteral("diagnostico")) {
+        return args.isEmpty() ? Diagnosticar(salida) : Uso(errores, QStringLiteral("diagnostico no lleva argumentos"));
+    }
+    if (orden == QStringLiteral("terminal")) {
+        QHash<QString, QString> valores;
+        if (args.size() < 2 || args[0] != QStringLiteral("agregar") || !Numero(args[1], numero)) {
+            return Uso(errores, QStringLiteral("uso: terminal agregar N [--nombre TEXTO]"));
+        }
+        if (!Opciones(args.mid(2), {QStringLiteral("--nombre")}, {}, valores, errores)) {
+            return 1;
+        }
+        return Administracion::AgregarTerminal(numero, valores.value(QStringLiteral("--nombre")), salida, errores);
+    }
+    if (orden == QStringLiteral("impresora") && !args.isEmpty() && args[0] == QStringLiteral("agregar")) {
+        QHash<QString, QString> valores;
+        if (!Opciones(args.mid(1),
+                      {QStringLiteral("--terminal"), QStringLiteral("--puerto"), QStringLiteral("--modo"),
+                       QStringLiteral("--nombre"), QStringLiteral("--respaldo")},
+                      {QStringLiteral("--cheques")}, valores, errores)) {
+            return 1;
+        }
+        Administracion::Impresora impresora;
+        impresora.puerto = valores.value(QStringLiteral("--puerto"));
+        impresora.modo = valores.value(QStringLiteral("--modo"));
+        impresora.nombre = valores.value(QStringLiteral("--nombre"));
+        impresora.cheques = valores.contains(QStringLiteral("--cheques"));
+        if (!Numero(valores.value(QStringLiteral("--terminal")), impresora.terminal) ||
+            (valores.contains(QStringLiteral("--respaldo")) &&
+             !Numero(valores.value(QStringLiteral("--respaldo")), impresora.respaldo))) {
+            return Uso(errores, QStringLiteral("impresora agregar necesita --terminal N (y --respaldo M, si lo "
+                                               "lleva, un numero)"));
+        }
+        return Administracion::AgregarImpresora(impresora, salida, errores);
+    }
+    if (orden == QStringLiteral("impresora") && !args.isEmpty() && args[0] == QStringLiteral("respaldo")) {
+        int respaldo = 0;
+        if (args.size() != 3 || !Numero(args[1], numero) || !Numero(args[2], respaldo)) {
+            return Uso(errores, QStringLiteral("uso: impresora respaldo N M"));
+        }
+        return Administracion::AsignarRespaldo(numero, respaldo, salida, errores);
+    }
+    if (orden == QStringLiteral("impresora") && args == QStringList{QStringLiteral("lista")}) {
+        return Administracion::ListarImpresoras(salida, errores);
+    }
     if (orden == QStringLiteral("demo")) {
         return Administracion::CargarDemo(salida, errores);
     }
     if (orden == QStringLiteral("encolar")) {
         Administracion::Trabajo trabajo;
         bool conImpresora = false;
+        int ancho = 0;
         while (!args.isEmpty()) {
             const QString a = args.takeFirst();
             if ((a == QStringLiteral("--impresora") || a == QStringLiteral("--tipo") ||
-                 a == QStringLiteral("--usuario")) &&
+                 a == QStringLiteral("--usuario") || a == QStringLiteral("--ancho")) &&
                 args.isEmpty()) {
                 return Uso(errores, a + QStringLiteral(" necesita un valor"));
             }
@@ -86,6 +222,10 @@ int main(int argc, char** argv) {
                     return Uso(errores, QStringLiteral("--impresora necesita un numero"));
                 }
                 conImpresora = true;
+            } else if (a == QStringLiteral("--ancho")) {
+                if (!Numero(args.takeFirst(), ancho) || ancho < 1) {
+                    return Uso(errores, QStringLiteral("--ancho necesita un numero de caracteres"));
+                }
             } else if (a == QStringLiteral("--tipo")) {
                 trabajo.tipo = args.takeFirst();
             } else if (a == QStringLiteral("--usuario")) {
@@ -105,6 +245,11 @@ int main(int argc, char** argv) {
             QString linea;
             while (entrada.readLineInto(&linea)) {
                 trabajo.renglones << linea;
+            }
+        }
+        if (ancho > 0) {
+            for (QString& renglon : trabajo.renglones) {
+                renglon = Rellenar(renglon, ancho);
             }
         }
         return Administracion::Encolar(trabajo, salida, errores);
