@@ -14,12 +14,15 @@ deb=$tmp/cpack/orlan-cola_${version}_amd64.deb
 dpkg-deb -x "$deb" "$tmp/raiz"
 
 esperados="lib/systemd/system/orlan-cola@.service
+lib/systemd/system/orlan-panel.service
 $prefijo/bin/orlan-admin
 $prefijo/bin/orlan-cola
 $prefijo/bin/orlan-impresora-virtual
+$prefijo/bin/orlan-panel
 $prefijo/share/man/man1/orlan-impresora-virtual.1.gz
 $prefijo/share/man/man8/orlan-admin.8.gz
 $prefijo/share/man/man8/orlan-cola.8.gz
+$prefijo/share/man/man8/orlan-panel.8.gz
 $prefijo/share/orlan-cola/esquema/postgresql.sql
 $prefijo/share/orlan-cola/esquema/sqlite.sql
 $prefijo/share/orlan-cola/esquema/sqlserver.sql
@@ -31,7 +34,7 @@ hallados=$(cd "$tmp/raiz" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     fallo "files differ:$(diff <(LC_ALL=C sort <<<"$esperados") <(echo "$hallados") || true)"
 
 depende=$(dpkg-deb -f "$deb" Depends)
-for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6; do
+for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6 libqt6httpserver6; do
     grep -qw "$p" <<<"$depende" || fallo "Depends lacks $p: $depende"
 done
 dpkg-deb -f "$deb" Recommends | grep -qw tdsodbc || fallo "Recommends lacks tdsodbc"
@@ -40,7 +43,8 @@ bin=$tmp/raiz/$prefijo/bin
 [ "$("$bin/orlan-cola" --version)" = "orlan-cola $version" ] || fallo "orlan-cola --version"
 "$bin/orlan-admin" --help >/dev/null || fallo "orlan-admin --help"
 "$bin/orlan-impresora-virtual" --help >/dev/null || fallo "orlan-impresora-virtual --help"
-for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1; do
+"$bin/orlan-panel" --help >/dev/null || fallo "orlan-panel --help"
+for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1 man8/orlan-panel.8; do
     nombre=$(basename "$pagina")
     zcat "$tmp/raiz/$prefijo/share/man/$pagina.gz" | grep -q "^\.TH \"${nombre%.*}\" \"${nombre##*.}\"" ||
         fallo "$pagina is not a manual page"
@@ -53,6 +57,10 @@ if command -v systemd-analyze >/dev/null; then
     # An instance of the template, starting the unpacked program.
     sed "s|^ExecStart=/$prefijo/bin/|ExecStart=$bin/|" "$unidad" >"$tmp/orlan-cola@caja.service"
     salida=$(systemd-analyze verify --man=no "$tmp/orlan-cola@caja.service" 2>&1) || fallo "$salida"
+    [ -z "$salida" ] || fallo "systemd-analyze verify: $salida"
+    panel=$tmp/raiz/lib/systemd/system/orlan-panel.service
+    sed "s|^ExecStart=/$prefijo/bin/|ExecStart=$bin/|" "$panel" >"$tmp/orlan-panel.service"
+    salida=$(systemd-analyze verify --man=no "$tmp/orlan-panel.service" 2>&1) || fallo "$salida"
     [ -z "$salida" ] || fallo "systemd-analyze verify: $salida"
 else
     echo "systemd-analyze not found: the unit was not verified"

@@ -2,6 +2,7 @@
 #include "Transaccion.h"
 
 #include "crypto/clsDES.h"
+#include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
 #include "database/Esquema.h"
 #include "startup/ProveedorCredenciales.h"
@@ -299,36 +300,29 @@ int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores) {
 
 int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion&) {
-        const QString id = QString::number(impresora);
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id)
-                .toInt() == 0) {
+        switch (RestablecerImpresora(impresora)) {
+        case ResultadoAccion::Hecha:
+            salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+            return 0;
+        case ResultadoAccion::NoExiste:
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
-        }
-        if (!Actualizar(QStringLiteral("Impresora"),
-                        QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"),
-                        QStringLiteral("Id_Impresora=") + id)) {
+        default:
             errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
                     << Qt::endl;
             return 2;
         }
-        salida << "Impresora " << impresora << " restablecida" << Qt::endl;
-        return 0;
     });
 }
 
 int Reintentar(qint64 trabajo, QTextStream& salida, QTextStream& errores) {
-    return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString condicion = QStringLiteral("IdTrabajo = ") + QString::number(trabajo);
-        const QString escribiendo =
-            ObtenerValor(QStringLiteral("COALESCE(Escribiendo, -1)"), QStringLiteral("ColaImpresion"), condicion);
-        if (escribiendo != QStringLiteral("2")) {
+    return EnBaseDatos(errores, [&](Conexion&) {
+        const ResultadoAccion r = ReintentarTrabajo(trabajo);
+        if (r != ResultadoAccion::Hecha) {
             errores << "orlan-admin: el trabajo " << trabajo
-                    << (escribiendo.isEmpty() ? " no existe" : " no esta apartado") << Qt::endl;
+                    << (r == ResultadoAccion::NoExiste ? " no existe" : " no esta apartado") << Qt::endl;
             return 1;
         }
-        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE ") + condicion +
-                   QStringLiteral(" AND Escribiendo = 2"));
         salida << "Trabajo " << trabajo << " de vuelta en la cola" << Qt::endl;
         return 0;
     });

@@ -1,0 +1,28 @@
+#include "database/AccionesCola.h"
+
+#include "database/BaseDatos.h"
+
+ResultadoAccion RestablecerImpresora(int impresora) {
+    const QString id = QString::number(impresora);
+    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id)
+            .toInt() == 0) {
+        return ResultadoAccion::NoExiste;
+    }
+    return Actualizar(QStringLiteral("Impresora"),
+                      QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"),
+                      QStringLiteral("Id_Impresora=") + id)
+               ? ResultadoAccion::Hecha
+               : ResultadoAccion::Fallida;
+}
+
+ResultadoAccion ReintentarTrabajo(qint64 trabajo) {
+    const QString condicion = QStringLiteral("IdTrabajo = ") + QString::number(trabajo);
+    const QString escribiendo =
+        ObtenerValor(QStringLiteral("COALESCE(Escribiendo, -1)"), QStringLiteral("ColaImpresion"), condicion);
+    if (escribiendo != QStringLiteral("2")) {
+        return escribiendo.isEmpty() ? ResultadoAccion::NoExiste : ResultadoAccion::NoApartado;
+    }
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE ") + condicion +
+                                   QStringLiteral(" AND Escribiendo = 2"));
+    return ResultadoAccion::Hecha;
+}
