@@ -13,19 +13,29 @@ std::optional<QString> TextoONulo(const QVariant& v) {
 }
 
 // A time stamp as each backend writes it ("2026-12-06 03:10:11", with or
-// without fractions or a zone): the age only needs whole seconds, and the
-// queue's time stamps and the database's clock are read in the same zone.
-std::optional<QDateTime> Instante(const QVariant& v) {
+// without fractions or a zone) in seconds since an arbitrary origin: the age
+// only needs whole seconds, and the queue's time stamps and the database's
+// clock are read in the same zone. Read by hand: a state read may parse a
+// thousand of them, and QDateTime::fromString is slow at that.
+std::optional<qint64> Segundos(const QVariant& v) {
     if (v.isNull()) {
         return std::nullopt;
     }
-    QDateTime t =
-        QDateTime::fromString(v.toString().left(19).replace(u'T', u' '), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!t.isValid()) {
+    const QString t = v.toString();
+    static const int kPosiciones[6][2] = {{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}};
+    int partes[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        partes[i] = QStringView(t).mid(kPosiciones[i][0], kPosiciones[i][1]).toInt(&ok);
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    const QDate fecha(partes[0], partes[1], partes[2]);
+    if (!fecha.isValid()) {
         return std::nullopt;
     }
-    t.setTimeSpec(Qt::UTC);
-    return t;
+    return fecha.toJulianDay() * 86400 + partes[3] * 3600 + partes[4] * 60 + partes[5];
 }
 
 QJsonValue Nulable(const std::optional<QString>& v) {
@@ -110,19 +120,21 @@ EstadoTienda LeerEstadoTienda() {
         }
         ImpresoraTienda& destino = estado.impresoras[*servidora];
         destino.pendientes += cuantos;
-        const auto desde = Instante(filas->Campo(3));
-        const auto ahora = Instante(filas->Campo(4));
+        const auto desde = Segundos(filas->Campo(3));
+        const auto ahora = Segundos(filas->Campo(4));
         if (desde && ahora) {
-            const qint64 espera = std::max<qint64>(0, desde->secsTo(*ahora));
+            const qint64 espera = std::max<qint64>(0, *ahora - *desde);
             destino.esperaMasAntigua = std::max(destino.esperaMasAntigua.value_or(0), espera);
         }
     }
 
+    // The first line through the primary key, once per set-aside job: a join
+    // would read every line of the queue.
     filas = c.Consultar(
-        QStringLiteral("SELECT col.IdTrabajo, col.id_impresora, det.Datos FROM ColaImpresion col "
-                       "LEFT JOIN DetalleColaImpresion det ON det.IdTrabajo = col.IdTrabajo AND det.IdRenglon = "
-                       "(SELECT MIN(d2.IdRenglon) FROM DetalleColaImpresion d2 WHERE d2.IdTrabajo = col.IdTrabajo) "
-                       "WHERE col.Escribiendo = 2 ORDER BY col.IdTrabajo"));
+        QStringLiteral("SELECT col.IdTrabajo, col.id_impresora, (SELECT det.Datos FROM DetalleColaImpresion det "
+                       "WHERE det.IdTrabajo = col.IdTrabajo AND det.IdRenglon = (SELECT MIN(d2.IdRenglon) "
+                       "FROM DetalleColaImpresion d2 WHERE d2.IdTrabajo = col.IdTrabajo)) AS Datos "
+                       "FROM ColaImpresion col WHERE col.Escribiendo = 2 ORDER BY col.IdTrabajo"));
     for (; !filas->Fin(); filas->MoveNext()) {
         const auto dirigida = posicion.constFind(filas->Campo(1).toInt());
         if (dirigida != posicion.cend()) {

@@ -11,6 +11,7 @@
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QUrlQuery>
 
 namespace {
@@ -76,6 +77,9 @@ bool ServidorPanel::handleRequest(const QHttpServerRequest& peticion, QTcpSocket
     respuesta.setHeader("X-Content-Type-Options", "nosniff");
     respuesta.setHeader("X-Frame-Options", "DENY");
     respuesta.setHeader("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+    // The answer goes out in more than one write; without this the last small
+    // segment waits for the client's delayed acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     respuesta.write(makeResponder(peticion, socket));
     return true;
 }
