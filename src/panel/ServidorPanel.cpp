@@ -169,6 +169,8 @@ const EstadoTienda* ServidorPanel::Leer() {
     }
     try {
         m_estado = LeerEstadoTienda();
+        m_cuerpoJson.clear();
+        m_cuerpoMetricas.clear();
         m_leido.start();
         if (m_caido) {
             Registrar(QStringLiteral("Panel, base de datos disponible de nuevo"));
@@ -193,10 +195,17 @@ QHttpServerResponse ServidorPanel::Estado(bool metricas) {
         }
         return Error(QStringLiteral("Sin conexion con la base de datos"), Codigo::ServiceUnavailable);
     }
+    // Every answer of the same read is the same text: it is written once.
     if (metricas) {
-        return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", Metricas(*estado));
+        if (m_cuerpoMetricas.isEmpty()) {
+            m_cuerpoMetricas = Metricas(*estado);
+        }
+        return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", m_cuerpoMetricas);
     }
-    return Json(EstadoJson(*estado));
+    if (m_cuerpoJson.isEmpty()) {
+        m_cuerpoJson = QJsonDocument(EstadoJson(*estado)).toJson(QJsonDocument::Compact);
+    }
+    return QHttpServerResponse(QByteArrayLiteral("application/json; charset=utf-8"), m_cuerpoJson);
 }
 
 QHttpServerResponse ServidorPanel::IniciarSesion(const QHttpServerRequest& peticion) {

@@ -50,6 +50,8 @@ private:
     SesionesPanel m_sesiones;
     ProveedorCredenciales m_credenciales;
     std::optional<EstadoTienda> m_estado;
+    QByteArray m_cuerpoJson; // the answers of m_estado, written on first use
+    QByteArray m_cuerpoMetricas;
     QElapsedTimer m_leido;
     int m_vigencia = 1000;
     bool m_conectado = false;
