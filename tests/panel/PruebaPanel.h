@@ -34,6 +34,7 @@ inline RespuestaHttp Pedir(QNetworkAccessManager& red, const QByteArray& metodo,
                            const QByteArray& cuerpo = {},
                            const QList<QPair<QByteArray, QByteArray>>& encabezados = {}) {
     QNetworkRequest peticion(url);
+    peticion.setTransferTimeout(20000); // a panel that never answers fails the test instead of hanging it
     peticion.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     peticion.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     if (!cuerpo.isEmpty()) {

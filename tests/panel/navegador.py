@@ -155,11 +155,18 @@ try:
                        for n in os.listdir(os.path.join(entorno["XDG_DATA_HOME"], "orlan/nodra")) if n.endswith(".log"))
     assert "Panel, gerente restablecio la impresora 3" in bitacora, bitacora
 
+    # Without the queue's table the panel cannot read the shop, and the page says so.
+    admin("sql", "ALTER TABLE ColaImpresion RENAME TO ColaGuardada")
+    espera.until(lambda _: navegador.find_element(By.ID, "aviso").is_displayed())
+    assert "Sin conexión con la base de datos" in navegador.find_element(By.ID, "aviso").text
+    admin("sql", "ALTER TABLE ColaGuardada RENAME TO ColaImpresion")
+    espera.until(lambda _: not navegador.find_element(By.ID, "aviso").is_displayed())
+
     # Without the panel the page says it cannot read the shop's state.
     panel.terminate()
     panel.wait(10)
     espera.until(lambda _: navegador.find_element(By.ID, "aviso").is_displayed())
-    assert "Sin conexión" in navegador.find_element(By.ID, "aviso").text
+    assert "Sin conexión con el panel" in navegador.find_element(By.ID, "aviso").text
     print("page ok")
 finally:
     navegador.quit()

@@ -133,8 +133,8 @@ function hora(iso) {
 async function actualizar() {
   try {
     const r = await fetch('/api/estado', { cache: 'no-store' });
-    if (r.status === 503) throw new Error('No se puede leer la base de datos');
-    if (!r.ok) throw new Error('El panel respondió ' + r.status);
+    if (r.status === 503) throw new Error('Sin conexión con la base de datos: el panel no puede leerla.');
+    if (!r.ok) throw new Error('El panel respondió ' + r.status + '.');
     ultimo = await r.json();
     dibujar(ultimo);
     $('aviso').hidden = true;
@@ -142,8 +142,8 @@ async function actualizar() {
     $('actualizado').textContent = 'Actualizado a las ' + hora(ultimo.generado) + ' · cada 2 s';
   } catch (e) {
     const aviso = $('aviso');
-    aviso.textContent = 'Sin conexión con la base de datos: ' + e.message.replace(/^Failed to fetch$/, 'el panel no responde') +
-      '. Se reintenta cada 2 s; lo que se ve puede estar atrasado.';
+    const motivo = e instanceof TypeError ? 'Sin conexión con el panel.' : e.message;
+    aviso.textContent = motivo + ' Se reintenta cada 2 s; lo que se ve puede estar atrasado.';
     aviso.hidden = false;
     $('terminales').classList.add('viejo');
   }
