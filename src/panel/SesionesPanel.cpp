@@ -62,6 +62,12 @@ bool SesionesPanel::Bloqueada(const QString& direccion, qint64* espera) {
 }
 
 void SesionesPanel::RegistrarFallo(const QString& direccion) {
+    // Addresses that stopped trying are forgotten once many have tried, so
+    // the table cannot grow for ever.
+    if (m_fallos.size() > 1000) {
+        const qint64 ahora = m_reloj.elapsed();
+        m_fallos.removeIf([&](const auto& f) { return ahora - f.value().last() >= kVentanaFallos; });
+    }
     Depurar(direccion);
     m_fallos[direccion].append(m_reloj.elapsed());
 }
