@@ -129,6 +129,18 @@ try:
     # The session cookie is out of the page's reach.
     assert "orlan_sesion" not in navegador.execute_script("return document.cookie")
 
+    # At a till's and a phone's width nothing runs off the side of the screen.
+    # (A phone's emulation would widen its viewport to fit what overflows.)
+    for ancho, alto in ((1024, 768), (390, 844), (1366, 768)):
+        navegador.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                  {"width": ancho, "height": alto, "deviceScaleFactor": 1, "mobile": False})
+        espera.until(lambda _: navegador.execute_script("return window.innerWidth") == ancho)
+        desborde = navegador.execute_script(
+            "return [...document.querySelectorAll('body *')].filter(e => e.getBoundingClientRect().right > "
+            "window.innerWidth + 0.5).map(e => e.tagName + '.' + e.className)")
+        assert not desborde, "%d px: %s" % (ancho, desborde)
+    navegador.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
     if capturas:
         admin("encolar", "--impresora", "1", "Ticket 1025")
         admin("encolar", "--impresora", "2", "<B>1</B> Flan", "listo en < 5 min")
