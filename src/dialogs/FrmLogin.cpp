@@ -1,11 +1,10 @@
 #include "dialogs/FrmLogin.h"
 
-#include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "dialogs/Twips.h"
 #include "dialogs/frmTecladoLibre.h"
-#include "platform/Cp1252.h"
 #include "startup/Arranque.h"
+#include "startup/ComprobacionOperador.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
@@ -23,11 +22,6 @@ namespace {
 // The result of the last showing; the server window reads it long after the
 // dialog is gone.
 bool valido = false;
-
-const QString kConsulta = QStringLiteral(
-    "SELECT Contraseña FROM Empleado,EmpleadosXGrupo,PermisosXGrupo_Trabajo WHERE "
-    "Empleado.ID_Empleado=EmpleadosXGrupo.ID_Empleado AND "
-    "EmpleadosXGrupo.ID_Grupo_Trabajo=PermisosXGrupo_Trabajo.ID_Grupo_Trabajo AND ID_Permiso=27 AND Usuario='");
 
 void Colocar(QWidget* control, const QRect& twips) {
     control->setGeometry(Twips::APixeles(twips));
@@ -154,36 +148,18 @@ void FrmLogin::closeEvent(QCloseEvent* evento) {
 
 void FrmLogin::cmdAceptar_Click() {
     try {
-        const QString usuario = txtUsuario->text();
-        // The name enters the statement as one literal: its quotes are doubled.
-        const std::unique_ptr<Recordset> filas =
-            Conexion::Instancia().Consultar(kConsulta + DuplicarComillas(usuario) + u'\'');
-        if (filas->Fin()) {
-            Rechazar(QStringLiteral("El usuario es inválido o no tiene privilegios suficientes"));
-            return;
-        }
-        clsDES des;
         if (!m_credenciales) {
             m_credenciales = std::make_unique<ProveedorCredenciales>();
         }
-        const std::optional<QString> llave = m_credenciales->ObtenerLlave();
-        if (!llave) {
-            throw ErrorEjecucion(429, QStringLiteral("No se obtuvo la llave de las contraseñas"));
-        }
-        des.Key(*llave);
-        const QVariant campo = filas->Campo(QStringLiteral("Contraseña"));
-        if (campo.isNull()) {
-            throw ErrorEjecucion(94, QStringLiteral("Invalid use of Null"));
-        }
-        QString almacenada = campo.toString();
-        // The typed text as the stored one was made: through Windows-1252,
-        // where a character outside the code page is "?".
-        const QString tecleada = Cp1252::Decodificar(Cp1252::Codificar(txtContraseña->text()));
-        const QString descifrada = des.DecryptString(almacenada, QString(), true);
-        // An empty stored password is no password: nothing matches it.
-        if (descifrada.isEmpty() || QString::compare(tecleada, descifrada, Qt::CaseInsensitive) != 0) {
+        switch (ComprobarOperador(txtUsuario->text(), txtContraseña->text(), *m_credenciales)) {
+        case ResultadoOperador::UsuarioInvalido:
+            Rechazar(QStringLiteral("El usuario es inválido o no tiene privilegios suficientes"));
+            return;
+        case ResultadoOperador::ContrasenaIncorrecta:
             Rechazar(QStringLiteral("La contraseña es incorrecta"));
             return;
+        case ResultadoOperador::Valido:
+            break;
         }
         hide();
         valido = true;

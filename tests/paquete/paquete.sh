@@ -16,12 +16,15 @@ dpkg-deb -x "$deb" "$tmp/raiz"
 
 esperados="etc/default/orlan-cola
 lib/systemd/system/orlan-cola@.service
+lib/systemd/system/orlan-panel.service
 $prefijo/bin/orlan-admin
 $prefijo/bin/orlan-cola
 $prefijo/bin/orlan-impresora-virtual
+$prefijo/bin/orlan-panel
 $prefijo/share/man/man1/orlan-impresora-virtual.1.gz
 $prefijo/share/man/man8/orlan-admin.8.gz
 $prefijo/share/man/man8/orlan-cola.8.gz
+$prefijo/share/man/man8/orlan-panel.8.gz
 $prefijo/share/orlan-cola/esquema/postgresql.sql
 $prefijo/share/orlan-cola/esquema/sqlite.sql
 $prefijo/share/orlan-cola/esquema/sqlserver.sql
@@ -33,7 +36,7 @@ hallados=$(cd "$tmp/raiz" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     fallo "files differ:$(diff <(LC_ALL=C sort <<<"$esperados") <(echo "$hallados") || true)"
 
 depende=$(dpkg-deb -f "$deb" Depends)
-for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6; do
+for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6 libqt6httpserver6; do
     grep -qw "$p" <<<"$depende" || fallo "Depends lacks $p: $depende"
 done
 dpkg-deb -f "$deb" Recommends | grep -qw tdsodbc || fallo "Recommends lacks tdsodbc"
@@ -42,7 +45,8 @@ bin=$tmp/raiz/$prefijo/bin
 [ "$("$bin/orlan-cola" --version)" = "orlan-cola $version" ] || fallo "orlan-cola --version"
 "$bin/orlan-admin" --help >/dev/null || fallo "orlan-admin --help"
 "$bin/orlan-impresora-virtual" --help >/dev/null || fallo "orlan-impresora-virtual --help"
-for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1; do
+"$bin/orlan-panel" --help >/dev/null || fallo "orlan-panel --help"
+for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1 man8/orlan-panel.8; do
     nombre=$(basename "$pagina")
     zcat "$tmp/raiz/$prefijo/share/man/$pagina.gz" | grep -q "^\.TH \"${nombre%.*}\" \"${nombre##*.}\"" ||
         fallo "$pagina is not a manual page"
@@ -59,6 +63,10 @@ if command -v systemd-analyze >/dev/null; then
     exposicion=$(cd "$tmp" && systemd-analyze security --offline=yes ./orlan-cola@caja.service 2>&1 |
         sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
     [ -n "$exposicion" ] && awk "BEGIN { exit !($exposicion <= 3.0) }" || fallo "exposure ${exposicion:-unknown} > 3.0"
+    panel=$tmp/raiz/lib/systemd/system/orlan-panel.service
+    sed "s|^ExecStart=/$prefijo/bin/|ExecStart=$bin/|" "$panel" >"$tmp/orlan-panel.service"
+    salida=$(systemd-analyze verify --man=no "$tmp/orlan-panel.service" 2>&1) || fallo "$salida"
+    [ -z "$salida" ] || fallo "systemd-analyze verify: $salida"
 else
     echo "systemd-analyze not found: the unit was not verified"
 fi

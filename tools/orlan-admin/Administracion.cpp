@@ -2,6 +2,7 @@
 #include "Transaccion.h"
 
 #include "crypto/clsDES.h"
+#include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
 #include "database/Esquema.h"
 #include "database/FalloConexion.h"
@@ -337,27 +338,29 @@ int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores) {
 
 int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString id = QString::number(impresora);
         if (!ExisteImpresora(impresora)) {
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
         }
         AsegurarParametroTerminal(c);
-        const QString condicion = QStringLiteral("Id_Impresora=") + id;
-        if (!Actualizar(QStringLiteral("Impresora"),
-                        QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"), condicion)) {
-            // The update stays in effect when only its replication failed.
-            if (ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"), condicion) != id) {
-                errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
-                        << Qt::endl;
-                return 2;
-            }
+        switch (RestablecerImpresora(impresora)) {
+        case ResultadoAccion::Hecha:
+            salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+            return 0;
+        case ResultadoAccion::NoReplicada:
             errores << "orlan-admin: la impresora " << impresora
                     << " quedo restablecida, pero el cambio no se replico a las otras terminales (vea la bitacora)"
                     << Qt::endl;
+            salida << "Impresora " << impresora << " restablecida" << Qt::endl;
+            return 0;
+        case ResultadoAccion::NoExiste:
+            errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
+            return 1;
+        default:
+            errores << "orlan-admin: no se pudo restablecer la impresora " << impresora << " (vea la bitacora)"
+                    << Qt::endl;
+            return 2;
         }
-        salida << "Impresora " << impresora << " restablecida" << Qt::endl;
-        return 0;
     });
 }
 
@@ -452,17 +455,13 @@ int ListarImpresoras(QTextStream& salida, QTextStream& errores) {
 }
 
 int Reintentar(qint64 trabajo, QTextStream& salida, QTextStream& errores) {
-    return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString condicion = QStringLiteral("IdTrabajo = ") + QString::number(trabajo);
-        const QString escribiendo =
-            ObtenerValor(QStringLiteral("COALESCE(Escribiendo, -1)"), QStringLiteral("ColaImpresion"), condicion);
-        if (escribiendo != QStringLiteral("2")) {
+    return EnBaseDatos(errores, [&](Conexion&) {
+        const ResultadoAccion r = ReintentarTrabajo(trabajo);
+        if (r != ResultadoAccion::Hecha) {
             errores << "orlan-admin: el trabajo " << trabajo
-                    << (escribiendo.isEmpty() ? " no existe" : " no esta apartado") << Qt::endl;
+                    << (r == ResultadoAccion::NoExiste ? " no existe" : " no esta apartado") << Qt::endl;
             return 1;
         }
-        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE ") + condicion +
-                   QStringLiteral(" AND Escribiendo = 2"));
         salida << "Trabajo " << trabajo << " de vuelta en la cola" << Qt::endl;
         return 0;
     });

@@ -1,0 +1,246 @@
+#include "panel/EstadoTienda.h"
+
+#include "database/BaseDatos.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QMap>
+
+namespace {
+
+std::optional<QString> TextoONulo(const QVariant& v) {
+    return v.isNull() ? std::nullopt : std::optional<QString>(v.toString());
+}
+
+// A time stamp as each backend writes it ("2026-12-06 03:10:11", with or
+// without fractions or a zone) in seconds since an arbitrary origin: the age
+// only needs whole seconds, and the queue's time stamps and the database's
+// clock are read in the same zone. Read by hand: a state read may parse a
+// thousand of them, and QDateTime::fromString is slow at that.
+std::optional<qint64> Segundos(const QVariant& v) {
+    if (v.isNull()) {
+        return std::nullopt;
+    }
+    const QString t = v.toString();
+    static const int kPosiciones[6][2] = {{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}};
+    int partes[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        partes[i] = QStringView(t).mid(kPosiciones[i][0], kPosiciones[i][1]).toInt(&ok);
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    const QDate fecha(partes[0], partes[1], partes[2]);
+    if (!fecha.isValid()) {
+        return std::nullopt;
+    }
+    return fecha.toJulianDay() * 86400 + partes[3] * 3600 + partes[4] * 60 + partes[5];
+}
+
+QJsonValue Nulable(const std::optional<QString>& v) {
+    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue Nulable(const std::optional<qint64>& v) {
+    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
+}
+
+// A label value as the text format wants it: backslash, double quote and line
+// feed escaped.
+QString Etiqueta(const QString& valor) {
+    QString r;
+    r.reserve(valor.size());
+    for (QChar c : valor) {
+        if (c == u'\\') {
+            r += QStringLiteral("\\\\");
+        } else if (c == u'"') {
+            r += QStringLiteral("\\\"");
+        } else if (c == u'\n') {
+            r += QStringLiteral("\\n");
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
+} // namespace
+
+EstadoTienda LeerEstadoTienda() {
+    Conexion& c = Conexion::Instancia();
+    EstadoTienda estado;
+    estado.generado = QDateTime::currentDateTime();
+
+    QHash<int, qsizetype> posicion;
+    auto filas = c.Consultar(QStringLiteral(
+        "SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, Redirigido, "
+        "Estado_Impresora, esdecheques FROM Impresora ORDER BY ID_Terminal, Id_Impresora"));
+    for (; !filas->Fin(); filas->MoveNext()) {
+        ImpresoraTienda i;
+        i.id = filas->Campo(0).toInt();
+        i.terminal = filas->Campo(1).toInt();
+        i.puerto = filas->Campo(2).toString();
+        i.modo = filas->Campo(3).toString().trimmed();
+        i.nombre = TextoONulo(filas->Campo(4));
+        if (!filas->Campo(5).isNull()) {
+            i.respaldo = filas->Campo(5).toInt();
+        }
+        i.redirigido = filas->Campo(6).toInt();
+        i.estado = TextoONulo(filas->Campo(7));
+        i.cheques = filas->Campo(8).toInt() != 0;
+        posicion.insert(i.id, estado.impresoras.size());
+        estado.impresoras.append(i);
+    }
+
+    // Counts per addressed printer and writer state; the database's own clock
+    // comes along so that ages do not depend on this machine's clock.
+    filas = c.Consultar(
+        QStringLiteral("SELECT id_impresora, Escribiendo, COUNT(*) AS Cuantos, MIN(FechaHora) AS MasAntigua, "
+                       "CURRENT_TIMESTAMP AS Ahora FROM ColaImpresion GROUP BY id_impresora, Escribiendo"));
+    for (; !filas->Fin(); filas->MoveNext()) {
+        const auto dirigida = posicion.constFind(filas->Campo(0).toInt());
+        if (dirigida == posicion.cend()) {
+            continue; // addressed to a printer that does not exist: nobody serves it
+        }
+        ImpresoraTienda& propia = estado.impresoras[*dirigida];
+        const int escribiendo = filas->Campo(1).toInt();
+        const int cuantos = filas->Campo(2).toInt();
+        if (escribiendo == 2) {
+            propia.apartados += cuantos;
+            continue;
+        }
+        if (escribiendo != 0) {
+            propia.escribiendose += cuantos;
+            continue;
+        }
+        const auto servidora = posicion.constFind(propia.redirigido);
+        if (servidora == posicion.cend()) {
+            continue;
+        }
+        ImpresoraTienda& destino = estado.impresoras[*servidora];
+        destino.pendientes += cuantos;
+        const auto desde = Segundos(filas->Campo(3));
+        const auto ahora = Segundos(filas->Campo(4));
+        if (desde && ahora) {
+            const qint64 espera = std::max<qint64>(0, *ahora - *desde);
+            destino.esperaMasAntigua = std::max(destino.esperaMasAntigua.value_or(0), espera);
+        }
+    }
+
+    // The first line through the primary key, once per set-aside job: a join
+    // would read every line of the queue.
+    filas = c.Consultar(
+        QStringLiteral("SELECT col.IdTrabajo, col.id_impresora, (SELECT det.Datos FROM DetalleColaImpresion det "
+                       "WHERE det.IdTrabajo = col.IdTrabajo AND det.IdRenglon = (SELECT MIN(d2.IdRenglon) "
+                       "FROM DetalleColaImpresion d2 WHERE d2.IdTrabajo = col.IdTrabajo)) AS Datos "
+                       "FROM ColaImpresion col WHERE col.Escribiendo = 2 ORDER BY col.IdTrabajo"));
+    for (; !filas->Fin(); filas->MoveNext()) {
+        const auto dirigida = posicion.constFind(filas->Campo(1).toInt());
+        if (dirigida != posicion.cend()) {
+            estado.impresoras[*dirigida].trabajosApartados.append(
+                {filas->Campo(0).toLongLong(), filas->Campo(2).toString()});
+        }
+    }
+
+    QMap<int, TerminalTienda> terminales;
+    filas = c.Consultar(QStringLiteral("SELECT ID_Terminal, Nombre FROM Terminal"));
+    for (; !filas->Fin(); filas->MoveNext()) {
+        const int id = filas->Campo(0).toInt();
+        terminales.insert(id, {id, TextoONulo(filas->Campo(1))});
+    }
+    for (const ImpresoraTienda& i : std::as_const(estado.impresoras)) {
+        if (!terminales.contains(i.terminal)) {
+            terminales.insert(i.terminal, {i.terminal, std::nullopt});
+        }
+    }
+    estado.terminales = terminales.values();
+    return estado;
+}
+
+QJsonObject EstadoJson(const EstadoTienda& estado) {
+    QJsonArray impresoras;
+    for (const ImpresoraTienda& i : estado.impresoras) {
+        QJsonArray apartados;
+        for (const TrabajoApartado& t : i.trabajosApartados) {
+            apartados.append(QJsonObject{{"id", t.id}, {"primer_renglon", t.primerRenglon}});
+        }
+        impresoras.append(QJsonObject{
+            {"id", i.id},
+            {"nombre", Nulable(i.nombre)},
+            {"terminal", i.terminal},
+            {"puerto", i.puerto},
+            {"modo", i.modo},
+            {"estado", Nulable(i.estado)},
+            {"redirigido", i.redirigido},
+            {"respaldo", i.respaldo ? QJsonValue(*i.respaldo) : QJsonValue(QJsonValue::Null)},
+            {"cheques", i.cheques},
+            {"pendientes", i.pendientes},
+            {"escribiendose", i.escribiendose},
+            {"apartados", i.apartados},
+            {"espera_mas_antigua_s", Nulable(i.esperaMasAntigua)},
+            {"trabajos_apartados", apartados},
+        });
+    }
+    QJsonArray terminales;
+    for (const TerminalTienda& t : estado.terminales) {
+        terminales.append(QJsonObject{{"id", t.id}, {"nombre", Nulable(t.nombre)}});
+    }
+    const QDateTime generado = estado.generado.toOffsetFromUtc(estado.generado.offsetFromUtc());
+    return QJsonObject{
+        {"generado", generado.toString(Qt::ISODate)}, {"terminales", terminales}, {"impresoras", impresoras}};
+}
+
+QByteArray Metricas(const EstadoTienda& estado) {
+    struct Familia {
+        const char* nombre;
+        const char* ayuda;
+    };
+    const Familia familias[] = {
+        {"orlan_trabajos_pendientes", "Trabajos listos que esperan a la impresora, propios o redirigidos a ella."},
+        {"orlan_trabajos_apartados", "Trabajos apartados por no poder imprimirse."},
+        {"orlan_impresora_estado", "Estado de la impresora (letra de Estado_Impresora; sin estado cuenta como D)."},
+        {"orlan_impresora_redirigida", "1 cuando los trabajos de la impresora van a otra."},
+        {"orlan_espera_mas_antigua_segundos", "Edad del trabajo pendiente mas antiguo con hora registrada."},
+    };
+    QString texto;
+    for (int f = 0; f < 5; ++f) {
+        texto += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
+                     .arg(QLatin1String(familias[f].nombre), QString::fromUtf8(familias[f].ayuda));
+        for (const ImpresoraTienda& i : estado.impresoras) {
+            const QString etiquetas = QStringLiteral("id=\"%1\",impresora=\"%2\",terminal=\"%3\"")
+                                          .arg(i.id)
+                                          .arg(Etiqueta(i.nombre.value_or(QString())))
+                                          .arg(i.terminal);
+            const QString serie = QLatin1String(familias[f].nombre) + u'{' + etiquetas;
+            switch (f) {
+            case 0:
+                texto += serie + QStringLiteral("} %1\n").arg(i.pendientes);
+                break;
+            case 1:
+                texto += serie + QStringLiteral("} %1\n").arg(i.apartados);
+                break;
+            case 2: {
+                QStringList letras{"A", "P", "F", "D", "C"};
+                if (!letras.contains(i.Letra())) {
+                    letras.append(i.Letra());
+                }
+                for (const QString& letra : letras) {
+                    texto +=
+                        serie +
+                        QStringLiteral(",estado=\"%1\"} %2\n").arg(Etiqueta(letra)).arg(letra == i.Letra() ? 1 : 0);
+                }
+                break;
+            }
+            case 3:
+                texto += serie + QStringLiteral("} %1\n").arg(i.Redirigida() ? 1 : 0);
+                break;
+            default:
+                if (i.esperaMasAntigua) {
+                    texto += serie + QStringLiteral("} %1\n").arg(*i.esperaMasAntigua);
+                }
+            }
+        }
+    }
+    return texto.toUtf8();
+}

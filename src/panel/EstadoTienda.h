@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// What the status panel shows: every printer of every terminal, where its jobs
+// go, and how deep its queue is. Read from the shared database in one pass of
+// four statements, one per table (printers, queue headers grouped by printer,
+// set-aside jobs with their first line, terminals), whatever the number of
+// printers.
+
+struct TrabajoApartado {
+    qint64 id = 0;
+    QString primerRenglon; // empty when the job has no lines
+};
+
+struct ImpresoraTienda {
+    int id = 0;
+    std::optional<QString> nombre;
+    int terminal = 0;
+    QString puerto;
+    QString modo;
+    std::optional<QString> estado; // Estado_Impresora as stored; NULL counts as 'D'
+    int redirigido = 0;            // the printer serving its jobs
+    std::optional<int> respaldo;
+    bool cheques = false;
+    // Released jobs addressed to it or to a printer redirected to it.
+    int pendientes = 0;
+    // Jobs addressed to it that a writer has not released yet, and those set aside.
+    int escribiendose = 0;
+    int apartados = 0;
+    // Age of the oldest pending job counted above whose header has a time stamp.
+    std::optional<qint64> esperaMasAntigua;
+    QList<TrabajoApartado> trabajosApartados;
+
+    bool Redirigida() const { return redirigido != id; }
+    // The state letter for the metrics: NULL is 'D', as the queue treats it.
+    QString Letra() const { return estado ? estado->trimmed() : QStringLiteral("D"); }
+};
+
+struct TerminalTienda {
+    int id = 0;
+    std::optional<QString> nombre;
+};
+
+struct EstadoTienda {
+    QDateTime generado;
+    QList<TerminalTienda> terminales;  // those of Terminal and those named by a printer
+    QList<ImpresoraTienda> impresoras; // by terminal, then id
+};
+
+// Reads the state on the open connection; database failures throw ErrorEjecucion.
+EstadoTienda LeerEstadoTienda();
+
+// GET /api/estado.
+QJsonObject EstadoJson(const EstadoTienda& estado);
+
+// GET /metrics, in the Prometheus text format (version 0.0.4).
+QByteArray Metricas(const EstadoTienda& estado);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// The panel's operator sessions and its brake on password guessing. A session
+// is a random token held in an HttpOnly cookie plus a second random token, the
+// CSRF token, that the page must send back in a header with every action: a
+// page of another site can make the browser send the cookie but cannot read
+// the CSRF token. Sessions end when signed out or after kDuracion idle; they
+// live in memory only, so restarting the panel signs everybody out.
+class SesionesPanel {
+public:
+    struct Sesion {
+        QString usuario;
+        QByteArray csrf;
+        qint64 ultimoUso = 0; // ms on the monotonic clock
+    };
+
+    static constexpr qint64 kDuracion = 8 * 3600 * 1000;
+    // Failed sign-ins allowed per address within kVentanaFallos.
+    static constexpr int kMaximoFallos = 5;
+    static constexpr qint64 kVentanaFallos = 5 * 60 * 1000;
+
+    SesionesPanel() { m_reloj.start(); }
+
+    // Opens a session and returns its token.
+    QByteArray Abrir(const QString& usuario);
+    // The live session of a token, or null; using it keeps it alive.
+    const Sesion* Buscar(const QByteArray& token);
+    void Cerrar(const QByteArray& token);
+
+    // Whether the address has used up its failed sign-ins; `espera` gets the
+    // seconds until it may try again.
+    bool Bloqueada(const QString& direccion, qint64* espera = nullptr);
+    void RegistrarFallo(const QString& direccion);
+    void Olvidar(const QString& direccion) { m_fallos.remove(direccion); }
+
+private:
+    QByteArray Aleatorio() const;
+    void Depurar(const QString& direccion);
+
+    QElapsedTimer m_reloj;
+    QHash<QByteArray, Sesion> m_sesiones;
+    QHash<QString, QList<qint64>> m_fallos;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class ProveedorCredenciales;
+
+// The check behind every operator login: the user must belong to a work
+// group holding permission 27, and the typed password must equal (without
+// regard to case) the stored one, deciphered with the credentials' key.
+enum class ResultadoOperador {
+    Valido,
+    UsuarioInvalido,      // unknown, or without permission 27
+    ContrasenaIncorrecta, // also a stored password that does not decipher
+};
+
+// Runs on the open connection. Database failures, a NULL stored password and a
+// missing key throw ErrorEjecucion.
+ResultadoOperador ComprobarOperador(const QString& usuario, const QString& contrasena,
+                                    const ProveedorCredenciales& credenciales);
+
+// Whether the user still belongs to a group holding permission 27; database
+// failures throw ErrorEjecucion.
+bool TienePermisoOperador(const QString& usuario);

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""The status page in a real browser (Debian's chromium, headless, through
+chromium-driver): a demo shop built with orlan-admin on SQLite, orlan-panel
+serving it, and an operator who watches a printer fail, signs in and restores
+it.
+
+    navegador.py BUILD_DIR SOURCE_DIR                 the test (exit status 0: passed)
+    navegador.py BUILD_DIR SOURCE_DIR --capturas DIR  also draws the page at a
+                                                      till's and a phone's width
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions as EC
+from selenium.webdriver.support.ui import WebDriverWait
+
+build, fuente = sys.argv[1], sys.argv[2]
+capturas = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--capturas" else None
+admin_bin = os.path.join(build, "tools/orlan-admin/orlan-admin")
+panel_bin = os.path.join(build, "src/panel/orlan-panel")
+
+raiz = tempfile.TemporaryDirectory(prefix="orlan-navegador.")
+entorno = dict(os.environ,
+               XDG_CONFIG_HOME=os.path.join(raiz.name, "config"),
+               XDG_DATA_HOME=os.path.join(raiz.name, "data"),
+               ODBCSYSINI=os.path.join(fuente, "src/database/odbc/sqlite"),
+               LC_ALL="C.UTF-8")
+configuracion = os.path.join(entorno["XDG_CONFIG_HOME"], "orlan")
+os.makedirs(configuracion)
+with open(os.path.join(configuracion, "orlan.ini"), "w") as f:
+    f.write("[Configuracion]\nTerminal=1\nServidor=localhost\nBASE_DE_DATOS=%s/orlan.db\n" % raiz.name)
+credenciales = os.path.join(configuracion, "credenciales.ini")
+with open(os.open(credenciales, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+    f.write("Usuario=orlan\nContrasena=orlan\nLlave=navegador\n")
+
+
+def admin(*argumentos, entrada=None):
+    r = subprocess.run([admin_bin, *argumentos], env=entorno, input=entrada, capture_output=True, text=True,
+                       timeout=60)
+    if r.returncode != 0:
+        sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
+    return r.stdout
+
+
+admin("esquema", "sqlite")
+admin("demo")
+admin("contrasena", "--usuario", "gerente", entrada="demo\n")
+admin("sql", "UPDATE Terminal SET Nombre = 'Caja principal' WHERE ID_Terminal = 1")
+admin("encolar", "--impresora", "3", "<B>1</B> Agua de jamaica")
+
+panel = subprocess.Popen([panel_bin, "--escuchar", "127.0.0.1:0"], env=entorno, stderr=subprocess.PIPE, text=True)
+linea = panel.stderr.readline()
+encontrado = re.search(r"(http://\S+)", linea)
+if not encontrado:
+    sys.exit("orlan-panel did not start: " + linea)
+url = encontrado.group(1)
+
+opciones = webdriver.ChromeOptions()
+opciones.binary_location = "/usr/bin/chromium"
+for argumento in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--no-first-run", "--user-data-dir=" + os.path.join(raiz.name, "chromium"),
+                  "--window-size=1024,768", "--lang=es"):
+    opciones.add_argument(argumento)
+navegador = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opciones)
+# The page redraws its cards every two seconds: an element found just before a
+# redraw is gone after it, and is looked up again.
+espera = WebDriverWait(navegador, 20, ignored_exceptions=[StaleElementReferenceException])
+
+
+def tarjeta(impresora):
+    return navegador.find_element(By.CSS_SELECTOR, 'article[data-impresora="%d"]' % impresora)
+
+
+def muestra(impresora, texto):
+    """Waits until the printer's card shows the text."""
+    espera.until(lambda _: texto in tarjeta(impresora).text)
+
+
+def no_muestra(impresora, texto):
+    espera.until(lambda _: texto not in tarjeta(impresora).text)
+
+
+def dibujar(nombre, ancho, alto, movil):
+    navegador.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                              {"width": ancho, "height": alto, "deviceScaleFactor": 1, "mobile": movil})
+    time.sleep(0.5)  # one frame of layout after the resize, for the picture only
+    if movil:  # the whole page: a phone scrolls
+        alto = navegador.execute_script("return document.documentElement.scrollHeight")
+        navegador.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                  {"width": ancho, "height": alto, "deviceScaleFactor": 1, "mobile": movil})
+        time.sleep(0.5)
+    navegador.save_screenshot(os.path.join(capturas, nombre))
+
+
+try:
+    navegador.get(url)
+    espera.until(EC.presence_of_element_located((By.CSS_SELECTOR, 'article[data-impresora="3"]')))
+    muestra(3, "Lista")
+    assert "Barra" in tarjeta(3).text
+    assert "Terminal 1 · Caja principal" in navegador.find_element(By.CSS_SELECTOR, "main").text
+    assert not navegador.find_elements(By.XPATH, "//button[text()='Restablecer']")
+
+    # The bar's printer runs out of paper: the server points its row at the backup.
+    admin("sql", "UPDATE Impresora SET Redirigido = 1, Estado_Impresora = 'P' WHERE Id_Impresora = 3")
+    muestra(3, "Sin papel o falla del puerto")
+    muestra(3, "Sus trabajos van a: Caja")
+    muestra(1, "También imprime lo de: Barra")
+
+    # A wrong password is told, and gives no actions.
+    navegador.find_element(By.ID, "entrar").click()
+    navegador.find_element(By.ID, "usuario").send_keys("gerente")
+    navegador.find_element(By.ID, "contrasena").send_keys("otra")
+    navegador.find_element(By.ID, "aceptar").click()
+    espera.until(lambda _: "La contraseña es incorrecta" in navegador.find_element(By.ID, "error-acceso").text)
+    navegador.find_element(By.ID, "usuario").clear()
+    navegador.find_element(By.ID, "usuario").send_keys("gerente")
+    navegador.find_element(By.ID, "contrasena").send_keys("demo")
+    navegador.find_element(By.ID, "aceptar").click()
+    espera.until(lambda _: navegador.find_element(By.ID, "operador").text == "gerente")
+    # The session cookie is out of the page's reach.
+    assert "orlan_sesion" not in navegador.execute_script("return document.cookie")
+
+    # At a till's and a phone's width nothing runs off the side of the screen.
+    # (A phone's emulation would widen its viewport to fit what overflows.)
+    for ancho, alto in ((1024, 768), (390, 844), (1366, 768)):
+        navegador.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                  {"width": ancho, "height": alto, "deviceScaleFactor": 1, "mobile": False})
+        espera.until(lambda _: navegador.execute_script("return window.innerWidth") == ancho)
+        desborde = navegador.execute_script(
+            "return [...document.querySelectorAll('body *')].filter(e => e.getBoundingClientRect().right > "
+            "window.innerWidth + 0.5).map(e => e.tagName + '.' + e.className)")
+        assert not desborde, "%d px: %s" % (ancho, desborde)
+    navegador.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+    if capturas:
+        admin("encolar", "--impresora", "1", "Ticket 1025")
+        admin("encolar", "--impresora", "2", "<B>1</B> Flan", "listo en < 5 min")
+        admin("sql", "UPDATE ColaImpresion SET Escribiendo = 2, FechaHora = datetime('now', '-75 seconds') "
+                     "WHERE IdTrabajo = (SELECT MAX(IdTrabajo) FROM ColaImpresion)")
+        admin("sql", "UPDATE ColaImpresion SET FechaHora = datetime('now', '-135 seconds') WHERE IdTrabajo = 1")
+        admin("sql", "UPDATE Impresora SET Estado_Impresora = 'D' WHERE Id_Impresora = 4")
+        muestra(2, "Reintentar")
+        os.makedirs(capturas, exist_ok=True)
+        dibujar("panel.png", 1024, 768, False)
+        dibujar("panel-telefono.png", 390, 844, True)
+        navegador.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+    def restablecer(_):
+        tarjeta(3).find_element(By.XPATH, ".//button[text()='Restablecer']").click()
+        return True
+    espera.until(restablecer)
+    muestra(3, "Lista")
+    no_muestra(3, "Sus trabajos van a")
+    fila = admin("impresora", "3")
+    assert re.search(r"(?i)redirigido: 3\b", fila), fila
+    assert re.search(r"(?i)estado_impresora: A\b", fila), fila
+    bitacora = "".join(open(os.path.join(entorno["XDG_DATA_HOME"], "orlan/nodra", n), encoding="utf-8").read()
+                       for n in os.listdir(os.path.join(entorno["XDG_DATA_HOME"], "orlan/nodra")) if n.endswith(".log"))
+    assert "Panel, gerente restablecio la impresora 3" in bitacora, bitacora
+
+    # Without the queue's table the panel cannot read the shop, and the page says so.
+    admin("sql", "ALTER TABLE ColaImpresion RENAME TO ColaGuardada")
+    espera.until(lambda _: navegador.find_element(By.ID, "aviso").is_displayed())
+    assert "Sin conexión con la base de datos" in navegador.find_element(By.ID, "aviso").text
+    admin("sql", "ALTER TABLE ColaGuardada RENAME TO ColaImpresion")
+    espera.until(lambda _: not navegador.find_element(By.ID, "aviso").is_displayed())
+
+    # Without the panel the page says it cannot read the shop's state.
+    panel.terminate()
+    panel.wait(10)
+    espera.until(lambda _: navegador.find_element(By.ID, "aviso").is_displayed())
+    assert "Sin conexión con el panel" in navegador.find_element(By.ID, "aviso").text
+    print("page ok")
+finally:
+    navegador.quit()
+    if panel.poll() is None:
+        panel.kill()
