@@ -3,6 +3,7 @@
 
 #include "database/BaseDatos.h"
 #include "panel/ServidorPanel.h"
+#include "platform/Consola.h"
 #include "platform/Senales.h"
 #include "support/Bitacora.h"
 
@@ -43,13 +44,30 @@ int main(int argc, char** argv) {
     QCommandLineParser opciones;
     opciones.setApplicationDescription(
         QStringLiteral("Panel de estado: impresoras y colas de todas las terminales, en una pagina web."));
-    opciones.addHelpOption();
-    opciones.addVersionOption();
+    // Qt's own help and version options describe themselves in English.
+    const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
+                                   QStringLiteral("Muestra esta ayuda y termina."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Muestra la version y termina."));
+    opciones.addOption(ayuda);
+    opciones.addOption(version);
     const QCommandLineOption escuchar(QStringLiteral("escuchar"),
                                       QStringLiteral("Direccion y puerto donde atiende (por omision 127.0.0.1:8631)."),
                                       QStringLiteral("DIRECCION:PUERTO"), QStringLiteral("127.0.0.1:8631"));
     opciones.addOption(escuchar);
-    opciones.process(app);
+    if (!opciones.parse(app.arguments())) {
+        std::fprintf(stderr, "orlan-panel: %s\nPruebe 'orlan-panel --help'.\n",
+                     opciones.errorText().toLocal8Bit().constData());
+        return 1;
+    }
+    if (opciones.isSet(ayuda)) {
+        std::fputs(Consola::Ayuda(opciones).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (opciones.isSet(version)) {
+        std::printf("orlan-panel %s\n", ORLAN_VERSION);
+        return 0;
+    }
 
     QHostAddress direccion;
     quint16 puerto = 0;

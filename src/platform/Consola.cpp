@@ -1,5 +1,7 @@
 #include "platform/Consola.h"
 
+#include <QCommandLineParser>
+
 #include <cstdio>
 #include <string>
 #include <termios.h>
@@ -38,6 +40,13 @@ std::optional<QString> LeerSecreto(const QString& indicacion) {
         linea.pop_back();
     }
     return QString::fromLocal8Bit(linea.data(), static_cast<qsizetype>(linea.size()));
+}
+
+QString Ayuda(const QCommandLineParser& opciones) {
+    return opciones.helpText()
+        .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
+        .replace(QStringLiteral("Options:"), QStringLiteral("Opciones:"))
+        .replace(QStringLiteral("[options]"), QStringLiteral("[opciones]"));
 }
 
 } // namespace Consola

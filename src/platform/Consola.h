@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+
+class QCommandLineParser;
 #include <optional>
 
 // The controlling terminal of a command-line tool.
@@ -11,5 +13,9 @@ namespace Consola {
 // it is a pipe or a file the line is read as it comes, without a prompt.
 // Nothing when the input ends before a line.
 std::optional<QString> LeerSecreto(const QString& indicacion);
+
+// The parser's help text with Qt's own English headings ("Usage:",
+// "Options:") in Spanish, so that --help speaks one language.
+QString Ayuda(const QCommandLineParser& opciones);
 
 } // namespace Consola

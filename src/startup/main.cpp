@@ -1,3 +1,4 @@
+#include "platform/Consola.h"
 #include "startup/Arranque.h"
 #include "startup/gui/ArranqueVentana.h"
 #include "startup/gui/ModoVentana.h"
@@ -40,13 +41,7 @@ int main(int argc, char** argv) {
             return kSalidaInstalacion;
         }
         if (opciones.isSet(ayuda)) {
-            std::fputs(opciones.helpText()
-                           .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
-                           .replace(QStringLiteral("Options:"), QStringLiteral("Opciones:"))
-                           .replace(QStringLiteral("[options]"), QStringLiteral("[opciones]"))
-                           .toLocal8Bit()
-                           .constData(),
-                       stdout);
+            std::fputs(Consola::Ayuda(opciones).toLocal8Bit().constData(), stdout);
             return kSalidaNormal;
         }
         if (opciones.isSet(version)) {

@@ -24,6 +24,7 @@ revisar() { # PROGRAM MANUAL
 revisar "$build/src/orlan-cola" "$fuente/man/orlan-cola.8.scd"
 revisar "$build/tools/orlan-admin/orlan-admin" "$fuente/man/orlan-admin.8.scd"
 revisar "$build/tools/impresora-virtual/orlan-impresora-virtual" "$fuente/man/orlan-impresora-virtual.1.scd"
+revisar "$build/src/panel/orlan-panel" "$fuente/man/orlan-panel.8.scd"
 
 # The example of orlan-admin(8), as it stands, in a new home.
 mkdir -p "$tmp/bin" "$tmp/home"
