@@ -88,3 +88,4 @@ TEST_F(EntregaRed, ADeadPrinterIsAskedOncePerTickWhateverItsQueue) {
     EXPECT_EQ(Tomar(),
               ImpresoEpson("20") + ImpresoEpson("21") + ImpresoEpson("22") + ImpresoEpson("23") + ImpresoEpson("24"));
 }
+
