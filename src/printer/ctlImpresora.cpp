@@ -155,6 +155,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     int estado = 3;
     m_respondioEstado = false;
     m_sinLinea = false;
+    m_plazoTrabajo.setRemainingTime(kPlazoTrabajo);
     m_enviados = 0;
     m_sinRespuesta = 0;
     QString causa;
@@ -288,6 +289,17 @@ bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {
     }
 }
 
+bool ctlImpresora::Salida(PuertoCom& p, QByteArrayView bytes) {
+    m_enviados += bytes.size();
+    if (m_sinLinea && m_plazoTrabajo.hasExpired() && p.PortOpen()) {
+        // Each write has its own limit, but a printer that takes every piece
+        // just in time would hold the terminal for as long as it likes.
+        p.Cerrar();
+        m_causa = QStringLiteral("el trabajo no termino en %1 s").arg(kPlazoTrabajo / 1000);
+    }
+    return p.Output(bytes);
+}
+
 bool ctlImpresora::Enviar(QByteArrayView bytes) {
     try {
         if (m_esLpt) {
@@ -295,8 +307,7 @@ bool ctlImpresora::Enviar(QByteArrayView bytes) {
             return true;
         }
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        m_enviados += bytes.size();
-        return p == nullptr || p->Output(bytes);
+        return p == nullptr || Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
     }
@@ -331,8 +342,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
             return ImprimirCadena(m_direccionLpt, bytes);
         }
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        m_enviados += bytes.size();
-        return p != nullptr && p->PortOpen() && p->Output(bytes);
+        return p != nullptr && p->PortOpen() && Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
     }

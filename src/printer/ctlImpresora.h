@@ -3,6 +3,7 @@
 #include "support/ErrorEjecucion.h"
 
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QtGlobal>
 #include <string_view>
@@ -34,6 +35,8 @@
 // "Estado" (state number), "EstadoPapel" (serial answer byte), "EstadoReal"
 // (parallel status byte, -1 when the port could not be read, which counts as
 // "P"), and "<kind>" = "Desconocida" for an unknown port kind.
+class PuertoCom;
+
 class ctlImpresora {
 public:
     ctlImpresora();
@@ -98,6 +101,11 @@ public:
     };
     bool EnUso() const { return m_usos > 0; }
 
+    // A network or USB printer's job may take this long from the binding of
+    // its port (ms); afterwards the port is closed and the rest of the job
+    // fails at once, well within systemd's 90-s stop limit.
+    static constexpr qint64 kPlazoTrabajo = 60000;
+
     qint16 ModoImpresora() const { return m_modoImpresora; }
     bool EsLpt() const { return m_esLpt; }
     qint16 NumeroPuerto() const { return m_numeroPuerto; }
@@ -120,6 +128,8 @@ private:
     bool Enviar(QByteArrayView bytes);
     void EnviarComando(QByteArrayView bytes, std::string_view textoError);
     bool EnviarTexto(QStringView texto, bool conFinDeLinea);
+    // Output through a serial object; see kPlazoTrabajo.
+    bool Salida(PuertoCom& p, QByteArrayView bytes);
 
     qint16 m_modoImpresora = 0;
     bool m_esLpt = false;
@@ -129,6 +139,7 @@ private:
     bool m_sinLinea = false;        // network or USB printer
     qint64 m_enviados = 0;          // bytes sent since the port was bound or last confirmed
     qint64 m_sinRespuesta = 0;      // status requests on this port not answered in time
+    QDeadlineTimer m_plazoTrabajo;  // see kPlazoTrabajo
     QString m_causa;
     int m_usos = 0;
     Privado* d = nullptr; // serial objects and the rest of the implementation
