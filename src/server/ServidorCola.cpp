@@ -195,6 +195,8 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             m_pr2.Cortar();
             if (impreso && ConfirmarRecepcion(m_pr2)) {
                 impreso = Confirmado(impresora, idTrabajo);
+            } else if (!impreso && m_pr2.SinLinea()) {
+                m_fallidas.insert(idImpresora); // a write failed: the device is closed
             }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
