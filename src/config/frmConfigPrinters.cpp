@@ -286,7 +286,11 @@ void frmConfigPrinters::btn_guardar_Click() {
         for (const auto& [clave, caja] : casillas) {
             Guardar(p, QString::fromLatin1(clave), Estado(caja));
         }
-        m_pr2.InicializarPuerto(p);
+        // While a job prints the control is the job's: the keys take effect
+        // at the next job's own opening of the port.
+        if (!m_pr2.EnUso()) {
+            m_pr2.InicializarPuerto(p);
+        }
         CargarConfiguracion(p);
     } catch (const std::exception& e) {
         MostrarError(QStringLiteral("Se ha presentado un error de registro:"), e);
@@ -297,7 +301,16 @@ void frmConfigPrinters::btn_test_Click() {
     if (m_ocupado) {
         return;
     }
+    if (m_pr2.EnUso()) {
+        // A job is printing through the same control (waiting on a busy
+        // printer lets this click through): the page would take the rest of
+        // the job to its own printer.
+        CajaMensajes::Mostrar({QStringLiteral("Se esta imprimiendo un trabajo. Intente la prueba en unos segundos."),
+                               QStringLiteral("Prueba de Impresion"), CajaMensajes::Icono::Informacion, 0});
+        return;
+    }
     const Ocupado ocupado(*this);
+    const ctlImpresora::Uso uso(m_pr2);
     const QString p = selectimpresora->currentText();
     // Imprimirln may extend the caller's text, so every line is a fresh copy.
     const auto renglon = [this](const QString& texto) {

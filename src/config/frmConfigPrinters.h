@@ -48,7 +48,8 @@ public:
     void CargarConfiguracion(const QString& impresora);
 
     // "Guardar Cambios": stores the keys, reopens the printer through
-    // pr2.InicializarPuerto and reloads the form. A write that the settings
+    // pr2.InicializarPuerto (unless a job is printing through pr2, whose own
+    // next opening takes the keys) and reloads the form. A write that the settings
     // store refuses, or a printer name the control cannot take, shows the
     // platform's message box "Se ha presentado un error de registro:" with the
     // description, titled "Error"; keys stored before the failure stay stored.
@@ -58,9 +59,9 @@ public:
     // and prints its name, the driver identification, a "Normal" line and one
     // line for each ticked feature (logo, bold, expanded, underline,
     // inverted), then cuts if the paper-cut box is ticked. The cash-drawer box
-    // is not used. A printer name the control cannot take shows the platform's
-    // message box "Se ha presentado un error de impresion:" with the
-    // description, titled "Error".
+    // is not used. While a job prints through pr2 the page is refused with an
+    // information box "Se esta imprimiendo un trabajo. ...". A printer name the control cannot take shows the
+    // platform's message box "Se ha presentado un error de impresion:" with the description, titled "Error".
     void btn_test_Click();
 
     // "Salir".

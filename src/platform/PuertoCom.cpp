@@ -64,6 +64,7 @@ bool PuertoCom::Abrir(const QString& settings) {
     m_transporte.reset();
     const QString texto = PuertoSerie::Dispositivo(m_commPort);
     const Destino d = Interpretar(texto);
+    m_tipo = d.tipo;
     if (!d.valido) {
         m_error = QStringLiteral("COM%1: destino no válido: \"%2\"").arg(m_commPort).arg(texto);
         return false;
@@ -141,6 +142,19 @@ Transporte::Espera PuertoCom::EsperarEntrada(int milisegundos) {
 
 bool PuertoCom::Break(bool activo) {
     return !Cerrado() && m_transporte->Break(activo);
+}
+
+QString PuertoCom::Dispositivo() const {
+    return PuertoSerie::Dispositivo(m_commPort);
+}
+
+qint64 PuertoCom::TiempoLinea(qsizetype bytes) const {
+    const auto c = PuertoSerie::InterpretarSettings(m_settings);
+    if (m_tipo != Tipo::Serie || !c) {
+        return qint64(bytes) * 10 * 1000 / 115200;
+    }
+    const int bitsPorByte = 1 + c->bitsDatos + (c->paridad == 'N' ? 0 : 1) + c->bitsParada / 10;
+    return qint64(bytes) * bitsPorByte * 1000 / c->velocidad;
 }
 
 const QString& PuertoCom::Error() const {

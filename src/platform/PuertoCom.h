@@ -55,6 +55,15 @@ public:
     bool SinRespuesta() const override { return m_sinRespuesta; }
     const QString& Error() const override;
 
+    // The kind of way the last opening led to (or tried to).
+    Destino::Tipo Tipo() const { return m_tipo; }
+    // Where the port leads, as its setting names it.
+    QString Dispositivo() const;
+    // The time the printer needs to take `bytes` bytes at its line speed:
+    // a serial port's own, a nominal 115200 baud for the others (the pace of
+    // a fast receipt printer that prints what it takes).
+    qint64 TiempoLinea(qsizetype bytes) const;
+
 private:
     bool Cerrado();
 
@@ -62,5 +71,6 @@ private:
     QString m_settings = QStringLiteral("9600,N,8,1");
     std::unique_ptr<Transporte> m_transporte; // null while closed
     bool m_sinRespuesta = false;
+    Destino::Tipo m_tipo = Destino::Tipo::Serie;
     QString m_error;
 };

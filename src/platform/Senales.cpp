@@ -10,6 +10,7 @@
 namespace {
 
 int g_tuberia[2] = {-1, -1};
+volatile std::sig_atomic_t g_pedida = 0;
 
 std::function<void(int)>& Manejador() {
     static std::function<void(int)> manejador;
@@ -17,6 +18,7 @@ std::function<void(int)>& Manejador() {
 }
 
 extern "C" void AlRecibir(int senal) {
+    g_pedida = 1;
     const unsigned char byte = static_cast<unsigned char>(senal);
     // Nothing else is safe here: the event loop reads the byte.
     [[maybe_unused]] ssize_t escrito = ::write(g_tuberia[1], &byte, 1);
@@ -25,6 +27,10 @@ extern "C" void AlRecibir(int senal) {
 } // namespace
 
 namespace Senales {
+
+bool Pedida() {
+    return g_pedida != 0;
+}
 
 void AlTerminar(std::function<void(int)> manejador) {
     Manejador() = std::move(manejador);

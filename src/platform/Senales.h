@@ -10,4 +10,8 @@ namespace Senales {
 // Installs the handler (once per process; a later call replaces it).
 void AlTerminar(std::function<void(int senal)> manejador);
 
+// True once a signal has come (set in the signal context itself): long work
+// checks it between its steps so that a stop is not held back by it.
+bool Pedida();
+
 } // namespace Senales

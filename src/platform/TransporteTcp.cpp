@@ -25,6 +25,11 @@ bool TransporteTcp::Abrir() {
     }
     // Commands are a few bytes each: send them at once.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // The connection stays open between jobs while the event loop runs; a
+    // printer that sends without pause must not fill memory meanwhile. Past
+    // this bound the socket stops reading and the system's flow control holds
+    // the printer back.
+    m_socket->setReadBufferSize(kEntradaMaxima);
     return true;
 }
 
@@ -99,8 +104,9 @@ qint64 TransporteTcp::InBufferCount() {
 }
 
 void TransporteTcp::DescartarEntrada() {
-    if (m_socket) {
-        InBufferCount();
+    // Drains what the system holds too, a bounded number of buffers at a
+    // time: a printer that floods the connection is never waited out.
+    for (int i = 0; i < 64 && InBufferCount() > 0; ++i) {
         m_socket->readAll();
     }
 }

@@ -17,10 +17,13 @@ class QTcpSocket;
 // Output waits until the socket has taken the bytes, at most what a 9600-baud
 // line would need twice over plus a second; a printer that holds them longer
 // has the connection dropped, so that nothing of a failed output arrives
-// later. There is no line to hold in break.
+// later. At most kEntradaMaxima bytes of unread input are kept; a printer
+// that sends more waits for them to be taken (DescartarEntrada drains them).
+// There is no line to hold in break.
 class TransporteTcp final : public Transporte {
 public:
-    static constexpr int kPlazoConexion = 2000; // milliseconds
+    static constexpr int kPlazoConexion = 2000;    // milliseconds
+    static constexpr qint64 kEntradaMaxima = 4096; // unread input kept, bytes
 
     TransporteTcp(const QString& host, quint16 puerto);
     ~TransporteTcp() override;

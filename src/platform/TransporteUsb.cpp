@@ -18,6 +18,15 @@ void TransporteUsb::FalloSistema(int numero) {
     m_error = m_ruta + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(numero));
 }
 
+// A printer that stopped taking bytes would make every later write of the job
+// wait out its own limit: the device is closed, so that they fail at once and
+// nothing of a failed output arrives later.
+bool TransporteUsb::FalloSalida(int numero) {
+    FalloSistema(numero);
+    Cerrar();
+    return false;
+}
+
 bool TransporteUsb::Abrir() {
     if (PortOpen()) {
         m_error = QStringLiteral("El puerto ya está abierto");
@@ -63,18 +72,17 @@ bool TransporteUsb::Output(QByteArrayView bytes) {
             continue;
         }
         if (errno != EAGAIN) {
-            FalloSistema(errno);
-            return false;
+            return FalloSalida(errno);
         }
         pollfd pf{m_fd, POLLOUT, 0};
         const int r = limite.hasExpired() ? 0 : ::poll(&pf, 1, static_cast<int>(limite.remainingTime()));
         if (r == 0) {
             m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
+            Cerrar();
             return false;
         }
         if (r < 0 && errno != EINTR) {
-            FalloSistema(errno);
-            return false;
+            return FalloSalida(errno);
         }
     }
     return true;

@@ -9,7 +9,8 @@
 //
 // The device is opened non-blocking; writes wait in poll() for the driver to
 // take the bytes, at most what a 9600-baud line would need twice over plus a
-// second, and input waits in poll() too. A device that goes away (unplugged)
+// second; after a write that failed or was not taken in time the device is
+// closed, as a network connection is. Input waits in poll() too. A device that goes away (unplugged)
 // fails the next wait. There is no line to hold in break.
 class TransporteUsb final : public Transporte {
 public:
@@ -31,6 +32,7 @@ private:
     bool Cerrado();
     void TomarPendiente();
     void FalloSistema(int numero);
+    bool FalloSalida(int numero);
 
     QString m_ruta;
     int m_fd = -1;

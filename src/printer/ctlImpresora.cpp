@@ -76,6 +76,16 @@ bool AbrirSerie(PuertoCom& p, qint16 numero, const QString& settings) {
     return p.Abrir(settings.isNull() ? settings : ctlImpresora::SettingsSerie(settings));
 }
 
+// How long a printer has to answer the paper-status request, in ms.
+constexpr qint64 kEsperaEstado = 2000;
+
+// "Cocina (COM1 en tcp:10.0.0.5:9100)": the name the printer was loaded
+// with, then its port and where that leads.
+QString NombreImpresora(const QString& impresora, const QString& destino) {
+    const QString nombre = Ajustes::Leer(kLectura, impresora, QStringLiteral("Nombre"), QString());
+    return (nombre.isEmpty() ? QStringLiteral("impresora") : nombre) + QStringLiteral(" (") + destino + u')';
+}
+
 QString Letra(int estado) {
     static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
                                                   QStringLiteral("D"), QStringLiteral("C")};
@@ -144,17 +154,37 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
 
     int estado = 3;
     m_respondioEstado = false;
+    m_sinLinea = false;
+    m_plazoTrabajo.setRemainingTime(kPlazoTrabajo);
+    m_enviados = 0;
+    m_sinRespuesta = 0;
+    QString causa;
+    QString destino = impresora.left(4).toUpper();
     if (tipo == u"COM") {
         estado = 1;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        // A printer that does not take a network connection in time has not
-        // answered: the same as silence.
-        if (p != nullptr &&
-            (AbrirSerie(*p, m_numeroPuerto, settings) ? LeerEstadoPapel(respuesta) : p->SinRespuesta())) {
+        const bool abierto = p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings);
+        if (p != nullptr) {
+            m_sinLinea = p->Tipo() != PuertoCom::Destino::Tipo::Serie;
+            destino += QStringLiteral(" en ") + p->Dispositivo();
+        }
+        if (p == nullptr) {
+            causa = QStringLiteral("no hay puerto serie %1").arg(m_numeroPuerto);
+        } else if (!abierto) {
+            // A network printer that does not take the connection in time
+            // cannot be printed on: failing, as a port that cannot be opened.
+            causa = p->SinRespuesta() ? QStringLiteral("no acepta la conexion")
+                                      : QStringLiteral("no se pudo abrir: ") + p->Error();
+        } else if (!LeerEstadoPapel(respuesta, kEsperaEstado)) {
+            causa = QStringLiteral("no se pudo consultar: ") + p->Error();
+        } else {
             Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
             estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
             m_respondioEstado = estado == 0 || estado == 4;
+            causa = estado == 1   ? QStringLiteral("sin papel")
+                    : estado == 2 ? QStringLiteral("no contesta")
+                                  : QStringLiteral("respuesta desconocida %1").arg(respuesta);
         }
         m_esLpt = false;
     } else if (tipo == u"LPT") {
@@ -168,6 +198,8 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         }
         const int s = ReadStatus(m_direccionLpt);
         Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
+        destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
+        causa = s < 0 ? QStringLiteral("no se pudo leer el puerto") : QStringLiteral("estado desconocido %1").arg(s);
         if (s < 0) {
             estado = 1; // the port could not be read
         } else if ((s & 0x78) == 0x00 || (s & 0x78) == 0x58) {
@@ -175,10 +207,12 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
             Registrar(QStringLiteral("COLA IMPRESION: FUNCIONA BIEN ") + QString::number(s));
         } else if ((s & 0x78) == 0x70 || (s & 0x78) == 0x78) {
             estado = 1;
+            causa = QStringLiteral("sin papel");
             Registrar(QStringLiteral("COLA IMPRESION: FALTA PAPEL ") + QString::number(s));
         }
     } else {
         Ajustes::Guardar(kEscritura, impresora, tipo, QStringLiteral("Desconocida"));
+        causa = QStringLiteral("tipo de puerto desconocido");
     }
 
     const QString letra = Letra(estado);
@@ -186,39 +220,84 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         *estado_impresora = letra;
     }
     Registrar(QStringLiteral("COLA IMPRESION: ") + letra + u' ' + QString::number(estado));
+    m_causa.clear();
+    if (estado != 0 && estado != 4) {
+        // The line above names neither the printer nor why: this one does.
+        m_causa = causa;
+        Registrar(QStringLiteral("COLA IMPRESION: ") + NombreImpresora(impresora, destino) + QStringLiteral(": ") +
+                  causa);
+    }
     Ajustes::Guardar(kEscritura, impresora, QStringLiteral("Estado"), QString::number(estado));
     return estado == 0 || estado == 2 || estado == 4;
 }
 
 bool ctlImpresora::ConfirmarRecepcion() {
-    if (m_esLpt || !m_respondioEstado) {
+    if (m_esLpt || (!m_sinLinea && !m_respondioEstado)) {
         return true;
     }
+    PuertoCom* p = d->Serie(m_numeroPuerto);
+    if (p == nullptr) {
+        return true;
+    }
+    // The answer comes after every byte before the request, so the wait
+    // allows the job's own line time; an answer left over from before is no
+    // answer to this request.
+    const qint64 espera = kEsperaEstado + p->TiempoLinea(m_enviados + kPedidoEstadoPapel.size());
+    m_enviados = 0;
+    // Late answers to earlier requests come first, in order: they are not
+    // this request's answer.
+    m_sinRespuesta = std::max<qint64>(0, m_sinRespuesta - p->Input().size());
+    p->DescartarEntrada();
     int respuesta = 0;
-    return LeerEstadoPapel(respuesta) && (respuesta == 18 || respuesta == 16);
+    if (!LeerEstadoPapel(respuesta, espera)) {
+        m_causa = QStringLiteral("se perdio la conexion: ") + p->Error();
+        return false;
+    }
+    m_causa = respuesta == 0     ? QStringLiteral("no contesto en %1 ms").arg(espera)
+              : respuesta == 114 ? QStringLiteral("sin papel")
+                                 : QStringLiteral("respondio %1").arg(respuesta);
+    return respuesta == 18 || respuesta == 16;
 }
 
-bool ctlImpresora::LeerEstadoPapel(int& respuesta) {
+bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {
     PuertoCom* p = d->Serie(m_numeroPuerto);
     if (p == nullptr || !p->Output(QByteArrayView(kPedidoEstadoPapel.data(), kPedidoEstadoPapel.size()))) {
         return false;
     }
-    const Plazo plazo(2);
+    // Monotonic and to the millisecond: an answer 1.9 s late is in time.
+    const QDeadlineTimer plazo(milisegundos);
     for (;;) {
-        const QByteArray recibido = p->Input();
+        QByteArray recibido = p->Input();
+        const qint64 atrasadas = std::min<qint64>(m_sinRespuesta, recibido.size());
+        recibido.remove(0, atrasadas);
+        m_sinRespuesta -= atrasadas;
         if (!recibido.isEmpty()) {
             respuesta = static_cast<unsigned char>(recibido[0]);
             return true;
         }
-        const int espera = plazo.Tramo();
-        if (espera == 0) {
+        if (plazo.hasExpired()) {
             respuesta = 0;
+            // A network printer that takes the connection late answers every
+            // request in the end; a serial line may simply have lost it.
+            m_sinRespuesta += m_sinLinea ? 1 : 0;
             return true;
         }
-        if (p->EsperarEntrada(espera) == Transporte::Espera::Fallo) {
+        if (p->EsperarEntrada(static_cast<int>(std::min<qint64>(plazo.remainingTime(), kTramoEspera))) ==
+            Transporte::Espera::Fallo) {
             return false;
         }
     }
+}
+
+bool ctlImpresora::Salida(PuertoCom& p, QByteArrayView bytes) {
+    m_enviados += bytes.size();
+    if (m_sinLinea && m_plazoTrabajo.hasExpired() && p.PortOpen()) {
+        // Each write has its own limit, but a printer that takes every piece
+        // just in time would hold the terminal for as long as it likes.
+        p.Cerrar();
+        m_causa = QStringLiteral("el trabajo no termino en %1 s").arg(kPlazoTrabajo / 1000);
+    }
+    return p.Output(bytes);
 }
 
 bool ctlImpresora::Enviar(QByteArrayView bytes) {
@@ -228,7 +307,7 @@ bool ctlImpresora::Enviar(QByteArrayView bytes) {
             return true;
         }
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        return p == nullptr || p->Output(bytes);
+        return p == nullptr || Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
     }
@@ -263,7 +342,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
             return ImprimirCadena(m_direccionLpt, bytes);
         }
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        return p != nullptr && p->PortOpen() && p->Output(bytes);
+        return p != nullptr && p->PortOpen() && Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include "support/ErrorEjecucion.h"
 
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QtGlobal>
 #include <string_view>
@@ -19,8 +20,9 @@
 // Serial ports: ConfigurarPuerto opens port n where setting
 // ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT
 // or a USB printer, see platform/PuertoCom.h) and asks for the paper status; a
-// network printer that does not take the connection within 2 s has not
-// answered ("F"). The port stays open until
+// network printer that does not take the connection within 2 s cannot be
+// printed on ("P"). Any state but "A" and "C" is followed in the event log by
+// a line naming the printer, its port and the cause. The port stays open until
 // CerrarPuerto(n), the next ConfigurarPuerto of a name with the digit n (an
 // "LPTn" name too), or, for port 1, Recibir. A
 // settings text that is omitted keeps the port's current settings (9600,N,8,1
@@ -33,6 +35,8 @@
 // "Estado" (state number), "EstadoPapel" (serial answer byte), "EstadoReal"
 // (parallel status byte, -1 when the port could not be read, which counts as
 // "P"), and "<kind>" = "Desconocida" for an unknown port kind.
+class PuertoCom;
+
 class ctlImpresora {
 public:
     ctlImpresora();
@@ -65,12 +69,42 @@ public:
     void PrintLogo();
 
     // After a job on a serial printer that answered the paper-status request
-    // when its port was initialised: asks again and is true only when the
-    // printer answers ready (18 or 16), which it can only do after it took
-    // every byte sent before the request. False when it went silent or ran
-    // out of paper during the job. Printers that did not answer before, and
-    // parallel ports, are not asked: true.
+    // when its port was initialised, or on any network or USB printer: asks
+    // again and is true only when the printer answers ready (18 or 16), which
+    // it can only do after it took every byte sent before the request. The
+    // wait allows the line time of the bytes sent since the port was bound,
+    // plus 2 s. False when it went silent, lost its connection or ran out of
+    // paper; Causa() then says which. Serial printers that did not answer
+    // before, and parallel ports, are not asked: true.
     bool ConfirmarRecepcion();
+
+    // The bound port leads to a network or USB printer: the device taking the
+    // bytes says nothing about the printer having them.
+    bool SinLinea() const { return m_sinLinea; }
+
+    // Why the bound printer is failing, after a classification other than
+    // "A" or "C" or a failed confirmation ("sin papel", "no contesta", ...).
+    const QString& Causa() const { return m_causa; }
+
+    // One user at a time: a job (or a test page) holds a Uso from its
+    // InicializarPuerto to its last byte, and anyone else who would bind the
+    // control to another port meanwhile asks EnUso() first.
+    class Uso {
+    public:
+        explicit Uso(ctlImpresora& pr) : m_pr(pr) { ++m_pr.m_usos; }
+        ~Uso() { --m_pr.m_usos; }
+        Uso(const Uso&) = delete;
+        Uso& operator=(const Uso&) = delete;
+
+    private:
+        ctlImpresora& m_pr;
+    };
+    bool EnUso() const { return m_usos > 0; }
+
+    // A network or USB printer's job may take this long from the binding of
+    // its port (ms); afterwards the port is closed and the rest of the job
+    // fails at once, well within systemd's 90-s stop limit.
+    static constexpr qint64 kPlazoTrabajo = 60000;
 
     qint16 ModoImpresora() const { return m_modoImpresora; }
     bool EsLpt() const { return m_esLpt; }
@@ -87,20 +121,28 @@ public:
 private:
     struct Privado;
 
-    bool LeerEstadoPapel(int& respuesta);
+    bool LeerEstadoPapel(int& respuesta, qint64 milisegundos);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.
     bool Enviar(QByteArrayView bytes);
     void EnviarComando(QByteArrayView bytes, std::string_view textoError);
     bool EnviarTexto(QStringView texto, bool conFinDeLinea);
+    // Output through a serial object; see kPlazoTrabajo.
+    bool Salida(PuertoCom& p, QByteArrayView bytes);
 
     qint16 m_modoImpresora = 0;
     bool m_esLpt = false;
     qint16 m_numeroPuerto = 0;
     qint16 m_direccionLpt = 0;
     bool m_respondioEstado = false; // the serial printer answered at InicializarPuerto
-    Privado* d = nullptr;           // serial objects and the rest of the implementation
+    bool m_sinLinea = false;        // network or USB printer
+    qint64 m_enviados = 0;          // bytes sent since the port was bound or last confirmed
+    qint64 m_sinRespuesta = 0;      // status requests on this port not answered in time
+    QDeadlineTimer m_plazoTrabajo;  // see kPlazoTrabajo
+    QString m_causa;
+    int m_usos = 0;
+    Privado* d = nullptr; // serial objects and the rest of the implementation
 };
 
 // The time-out of Recibir: number 200, source "Time Out", description

@@ -1,6 +1,7 @@
 #include "server/ServidorCola.h"
 
 #include "platform/Ajustes.h"
+#include "platform/Senales.h"
 #include "server/InterpretarRenglon.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
@@ -36,13 +37,20 @@ bool PuertoValido(const QString& puerto) {
     return false;
 }
 
-// [Cola] ConfirmarRecepcion=1: a serial printer that answers the paper-status
-// request must answer ready again after a job before the job is deleted. Off
-// by default: the job is then deleted once the port has taken its bytes.
-bool ConfirmarRecepcion() {
-    return Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcion"),
-                         QStringLiteral("0"))
-               .trimmed() == u'1';
+// Whether the printer must answer ready after a job before the job is
+// deleted. Serial printers that answer the paper-status request: [Cola]
+// ConfirmarRecepcion=1, off by default (the job is then deleted once the port
+// has taken its bytes). Network and USB printers, whose device takes bytes
+// whether or not the printer has them: [Cola] ConfirmarRecepcionRed, on
+// unless 0.
+bool ConfirmarRecepcion(const ctlImpresora& pr) {
+    const bool red = pr.SinLinea();
+    const QString valor =
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"),
+                      red ? QStringLiteral("ConfirmarRecepcionRed") : QStringLiteral("ConfirmarRecepcion"),
+                      red ? QStringLiteral("1") : QStringLiteral("0"))
+            .trimmed();
+    return red ? valor != u'0' : valor == u'1';
 }
 } // namespace
 
@@ -123,10 +131,14 @@ void ServidorCola::Timer1_Timer() {
     m_apartarDefectuosos = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"),
                                          QStringLiteral("ApartarTrabajosDefectuosos"), QStringLiteral("0"))
                                .trimmed() == QStringLiteral("1");
+    m_fallidas.clear();
+    const ctlImpresora::Uso uso(m_pr2);
     try {
         m_sql = m_consultaTrabajos;
         const std::unique_ptr<Recordset> trabajos = Conexion::Instancia().Consultar(m_sql);
-        for (; !trabajos->Fin(); trabajos->MoveNext()) {
+        // A stop asked for ends the tick between jobs: the rest wait in the
+        // queue for the next start.
+        for (; !trabajos->Fin() && !Senales::Pedida(); trabajos->MoveNext()) {
             ServirTrabajo(*trabajos);
         }
     } catch (const ErrorEjecucion& e) {
@@ -156,8 +168,12 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
         m_rsDetalle = conexion.Consultar(m_sql);
 
         const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
+        const QString idImpresora = impresora.Texto(QStringLiteral("Id_Impresora"));
         QString estadoImpresora = QStringLiteral("D");
-        if (m_apartarDefectuosos && Apartar(idTrabajo)) {
+        if (m_fallidas.contains(idImpresora)) {
+            // Found failing earlier in this tick: asking it again for every
+            // job queued for it would hold every other printer back.
+        } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
             m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
@@ -177,12 +193,10 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             }
             m_pr2.Avanzar(3);
             m_pr2.Cortar();
-            if (impreso && ConfirmarRecepcion() && !m_pr2.ConfirmarRecepcion()) {
-                // The printer went away (or out of paper) during the job, so
-                // its bytes may never reach paper: the job stays, and the next
-                // tick prints it again whole, here or on the backup.
-                impreso = false;
-                Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo ") + idTrabajo);
+            if (impreso && ConfirmarRecepcion(m_pr2)) {
+                impreso = Confirmado(impresora, idTrabajo);
+            } else if (!impreso && m_pr2.SinLinea()) {
+                m_fallidas.insert(idImpresora); // a write failed: the device is closed
             }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
@@ -192,6 +206,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                                     trabajo.Texto(QStringLiteral("Usuario")), m_rsDetalle->RecordCount());
             }
         } else {
+            if (m_pr2.SinLinea()) {
+                m_fallidas.insert(idImpresora);
+            }
             Redirigir(impresora, estadoImpresora);
         }
     } else {
@@ -199,6 +216,28 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     }
     conexion.Ejecutar(QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo FROM "
                                      "DetalleColaImpresion) AND Escribiendo=0"));
+}
+
+bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTrabajo) {
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    if (m_pr2.ConfirmarRecepcion()) {
+        m_sinConfirmar.remove(id);
+        return true;
+    }
+    // The printer went away (or out of paper) during the job, so its bytes
+    // may never reach paper: the job stays, and a later tick prints it again
+    // whole, here or on the backup. It is not asked again in this tick, and
+    // after a few jobs in a row that it did not confirm it is failing: its
+    // jobs go to the backup.
+    m_fallidas.insert(id);
+    Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo ") + idTrabajo);
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2): %3")
+                  .arg(id, impresora.Texto(QStringLiteral("Puerto")), m_pr2.Causa()));
+    if (++m_sinConfirmar[id] >= kConfirmacionesFallidas) {
+        m_sinConfirmar.remove(id);
+        Redirigir(impresora, QStringLiteral("F"));
+    }
+    return false;
 }
 
 bool ServidorCola::Apartar(const QString& idTrabajo) {

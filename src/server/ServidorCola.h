@@ -4,7 +4,9 @@
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <memory>
 
@@ -56,6 +58,13 @@ private:
     // Without the setting such a job stays at the head of its printer's queue
     // and ends every tick that reaches it.
     bool Apartar(const QString& idTrabajo);
+    // After a job printed whole on the printer of `impresora`: whether the
+    // printer confirmed it. Counts the failures in a row, and the
+    // kConfirmacionesFallidas-th redirects the printer to its backup with
+    // state "F".
+    bool Confirmado(const Recordset& impresora, const QString& idTrabajo);
+
+    static constexpr int kConfirmacionesFallidas = 3;
 
     qint16 m_numeroTerminal;
     ctlImpresora m_pr2;
@@ -67,6 +76,8 @@ private:
     bool m_apartarDefectuosos = false; // read at the start of every tick
     QString m_sql;
     QString m_consultaTrabajos;
+    QSet<QString> m_fallidas;           // printers (ids) found failing in this tick
+    QHash<QString, int> m_sinConfirmar; // printer id -> jobs in a row it did not confirm
     std::unique_ptr<Recordset> m_rsImpresora;
     std::unique_ptr<Recordset> m_rsDetalle;
 };

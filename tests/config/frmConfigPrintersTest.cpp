@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -255,4 +256,34 @@ TEST_F(Configuracion, TestPageOnASerialPrinter) {
                                 QByteArray("\n\r").repeated(12) + QByteArray::fromHex("1B50001B5001");
     EXPECT_EQ(impresora.EsperarRecibidos(esperado.size(), 5000).toHex().toStdString(), esperado.toHex().toStdString());
     EXPECT_EQ(m_pr2.ModoImpresora(), 2);
+}
+
+// A job waits on a busy parallel printer, and the wait lets the click on
+// "Prueba de Impresion" through: the page is refused, so the job's bytes stay
+// on its own printer; once the job is over the page prints.
+TEST_F(Configuracion, TestPageIsRefusedWhileAJobPrints) {
+    ImpresoraPty com2;
+    ASSERT_TRUE(com2.Abierta());
+    Ajustes::Guardar("ORLAN", "Puertos", "COM2", com2.Ruta());
+    com2.Iniciar();
+    m_forma->selectimpresora->setCurrentText("COM2");
+    ASSERT_TRUE(m_pr2.InicializarPuerto("LPT1"));
+    m_puerto->LimpiarCaptura();
+    {
+        const ctlImpresora::Uso trabajo(m_pr2);
+        m_puerto->EstablecerEstado(PuertoSimulado::kOcupado);
+        QTimer::singleShot(0, [&] {
+            m_forma->btn_test->click();
+            m_puerto->EstablecerEstado(PuertoSimulado::kListo);
+        });
+        EXPECT_TRUE(m_pr2.Imprimir("resto del trabajo"));
+        m_pr2.Cortar();
+    }
+    EXPECT_TRUE(m_puerto->Capturado().startsWith("resto del trabajo"));
+    ASSERT_EQ(m_mensajes.size(), 1u);
+    EXPECT_EQ(m_mensajes[0].titulo, "Prueba de Impresion");
+    EXPECT_TRUE(com2.EsperarRecibidos(1, 300).isEmpty());
+
+    m_forma->btn_test->click();
+    EXPECT_TRUE(com2.EsperarRecibidos(10, 3000).contains("COM2"));
 }

@@ -5,12 +5,14 @@
 namespace {
 
 // orlan-impresora-virtual playing a network printer on 127.0.0.1 with the
-// given answer to the paper-status request, capturing into a file.
+// given answer to the paper-status request, capturing into a file; with
+// other options instead of --tcp 0, a serial printer on a pseudo-terminal.
 class ImpresoraRed {
 public:
-    ImpresoraRed(const QString& captura, const QString& respuesta) : m_captura(captura) {
+    ImpresoraRed(const QString& captura, const QString& respuesta, const QStringList& forma = {"--tcp", "0"})
+        : m_captura(captura) {
         m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
-                        {"--tcp", "0", "--respuesta", respuesta, "--captura", captura});
+                        forma + QStringList{"--respuesta", respuesta, "--captura", captura});
         for (int i = 0; i < 50 && !m_destino.endsWith('\n'); ++i) {
             m_proceso.waitForReadyRead(100);
             m_destino += QString::fromUtf8(m_proceso.readLine());
@@ -64,22 +66,53 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
     terminal.Iniciar();
 
     // Job 2's printer is out of paper: its job moves to printer 1 and prints
-    // there in the next tick. The silent printer has not answered, which
-    // leaves it usable.
-    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << Trabajos().toStdString();
-    const QByteArray uno = ImpresoEpsonSerie(H("1B4501") + "uno" + H("1B4500"));
-    const QByteArray dos = ImpresoEpsonSerie("dos");
-    EXPECT_TRUE(Esperar([&] { return lista.Captura().size() >= 3 + uno.size() + dos.size(); }, 10));
+    // there in the next tick. The silent printer is printed on, but a job
+    // counts only once the printer answers after its last byte: it never
+    // does, and after three tries its job goes to printer 1 too.
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 40)) << Trabajos().toStdString();
+    const QByteArray uno = ImpresoEpsonSerie(H("1B4501") + "uno" + H("1B4500")) + H("100404");
+    const QByteArray dos = ImpresoEpsonSerie("dos") + H("100404");
+    const QByteArray tres = ImpresoEpsonSerie("tres") + H("100404");
+    EXPECT_TRUE(Esperar([&] { return lista.Captura().size() >= 3 + uno.size() + dos.size() + tres.size(); }, 10));
     EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();
 
-    // Every printer is asked once when the server starts, then once per job.
+    // Every printer is asked once when the server starts, then once before
+    // and once after every job.
     const QByteArray arranque = H("100404");
-    EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + uno + dos).toHex().toStdString());
+    EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + uno + dos + tres).toHex().toStdString());
     EXPECT_EQ(sinPapel.Captura(), arranque + arranque);
-    EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + ImpresoEpsonSerie("tres")).toHex().toStdString());
-    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "1A,1P,3A");
+    EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + tres.repeated(3)).toHex().toStdString());
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "1A,1P,1F");
     const QString bitacora = terminal.Bitacora();
+    EXPECT_EQ(bitacora.count("Cola Impresion, la impresora no confirmo el trabajo 3"), 3);
     for (const char* linea : {"COLA IMPRESION: A 0", "COLA IMPRESION: P 1", "COLA IMPRESION: F 2"}) {
         EXPECT_TRUE(bitacora.contains(linea)) << linea;
     }
+}
+
+// A stop asked for while a tick works through a slow printer's queue ends the
+// tick after the job being printed: the rest wait in the queue, and the
+// program ends long before systemd would kill it.
+TEST_F(PruebaCola, AStopEndsTheTickBetweenJobs) {
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 0, "'A'", "COM1");
+    // Six receipts of 3.6 KB each: nearly 4 s apiece on a 9600-baud line.
+    QList<std::optional<QString>> lineas;
+    for (int i = 0; i < 80; ++i) {
+        lineas << QString(42, u'x');
+    }
+    for (int id = 1; id <= 6; ++id) {
+        InsertarTrabajo(id, 1, lineas);
+    }
+    ImpresoraRed lenta(m_entorno.Raiz() + "/com1.bin", "18", {"--baudios", "9600"});
+    ASSERT_TRUE(lenta.Destino().startsWith("/dev/")) << lenta.Destino().toStdString();
+    TerminalPrueba& terminal = NuevaTerminal(1);
+    terminal.Ajuste("Puertos", "COM1", lenta.Destino());
+    terminal.Ajuste("Cola", "ConfirmarRecepcion", "1");
+    terminal.Iniciar();
+    ASSERT_TRUE(Esperar([&] { return Trabajos() == "2,3,4,5,6"; }, 30)) << Trabajos().toStdString();
+
+    EXPECT_EQ(terminal.Detener(), 0) << "ended by its own stop, not killed";
+    EXPECT_TRUE(Trabajos().startsWith("3,4,5,6") || Trabajos().startsWith("4,5,6")) << Trabajos().toStdString();
 }

@@ -4,7 +4,9 @@
 // other terminal's printer of the same kind. A job writer (this program in
 // writer mode, another process) writes a job every 100 ms, round the four
 // printers, each with its number on its first line and on a closing line.
-// Faults are injected while jobs print; for each one the program prints, in
+// Faults are injected while jobs print, among them terminal 1's serial
+// printer replaced for a while by network printers that misbehave, a USB
+// printer that stops taking bytes and a 9600-baud line; for each one the program prints, in
 // the benchmarks' line format, the jobs written, printed, lost and printed
 // more than once, and the seconds from the end of the fault to the next job
 // printed where the fault was. It ends with status 1 when a job is lost.
@@ -32,7 +34,9 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSet>
+#include <QTcpServer>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -129,6 +133,7 @@ struct Visto {
 class Capturas {
 public:
     void Agregar(const QString& ruta) { m_archivos.append({ruta, 0, {}}); }
+    qsizetype Cantidad() const { return m_archivos.size(); }
 
     void Leer(qint64 ahora) {
         static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
@@ -181,13 +186,15 @@ public:
     }
     ~ImpresoraVirtual() { Matar(); }
 
-    bool Iniciar(int respuesta = 18) {
+    bool Iniciar(int respuesta = 18, const QStringList& mas = {}) {
         QFile::remove(m_enlace);
-        m_proceso.start(
-            QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
-            {"--modo", "E", "--enlace", m_enlace, "--captura", m_captura, "--respuesta", QString::number(respuesta)});
+        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+                        QStringList{"--modo", "E", "--enlace", m_enlace, "--captura", m_captura, "--respuesta",
+                                    QString::number(respuesta)} +
+                            mas);
         return Esperar([&] { return QFileInfo::exists(m_enlace); }, 10);
     }
+    void Senal(int senal) { ::kill(static_cast<pid_t>(m_proceso.processId()), senal); }
     // SIGKILL: the pseudo-terminal closes under whatever was being written,
     // and its link goes with it, as an unplugged adapter's device node does.
     // A link left behind would name a pseudo-terminal number that any other
@@ -205,6 +212,50 @@ private:
     QString m_captura;
     QProcess m_proceso;
 };
+
+// orlan-impresora-virtual as a network printer that misbehaves (--conducta),
+// recording what it takes to a capture file.
+class ImpresoraRed {
+public:
+    ImpresoraRed(const QString& conducta, const QString& captura) {
+        m_proceso.setStandardErrorFile(QProcess::nullDevice());
+        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+                        {"--modo", "E", "--tcp", "0", "--conducta", conducta, "--captura", captura});
+        for (int i = 0; i < 50 && !m_destino.endsWith('\n'); ++i) {
+            m_proceso.waitForReadyRead(100);
+            m_destino += QString::fromUtf8(m_proceso.readLine());
+        }
+        m_destino = m_destino.trimmed();
+    }
+    ~ImpresoraRed() { TerminarProceso(m_proceso); }
+    const QString& Destino() const { return m_destino; }
+
+private:
+    QProcess m_proceso;
+    QString m_destino;
+};
+
+// Points a running terminal's COM1 elsewhere, as a technician editing its
+// settings file does; the server reads it at the next opening of the port.
+// The file is replaced whole, so the server never reads half of it.
+void CambiarCom1(const TerminalPrueba& terminal, const QString& destino) {
+    const QString ruta = terminal.RaizUnidad() + QStringLiteral("/../../config/orlan/orlan.ini");
+    QString texto = QString::fromUtf8(EntornoPrueba::Leer(ruta));
+    static const QRegularExpression kCom1(QStringLiteral("(\\[Puertos\\][^\\[]*\nCOM1=)[^\n]*"));
+    texto.replace(kCom1, QStringLiteral("\\1") + destino);
+    QSaveFile f(ruta);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(texto.toUtf8());
+        f.commit();
+    }
+}
+
+// A free port on 127.0.0.1 where nobody listens: connections are refused.
+QString PuertoCerrado() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return QStringLiteral("tcp:127.0.0.1:%1").arg(s.serverPort());
+}
 
 struct Fila {
     QString falla;
@@ -543,6 +594,42 @@ int Matriz::Correr() {
             Pasar(10000);
             QFile::remove(nodra);
             QDir().rename(nodra + ".aparte", nodra);
+        });
+        // Terminal 1's COM1 moved for 15 s to a network printer that
+        // misbehaves (its jobs must reach the backup on terminal 2 unprinted
+        // or printed once), then back to the serial printer.
+        for (const char* conducta : {"no-lee", "reinicia", "inunda", "acepta-lento", "tarda"}) {
+            const QString captura = m_entorno.Raiz() + QStringLiteral("/red-%1-%2.bin").arg(conducta).arg(r);
+            m_capturas.Agregar(captura);
+            const int indice = static_cast<int>(m_capturas.Cantidad()) - 1;
+            Falla(QStringLiteral("network printer on terminal 1 that is %1 (--conducta %1)").arg(conducta),
+                  {0, 2, indice}, [&] {
+                      ImpresoraRed red(QString::fromLatin1(conducta), captura);
+                      CambiarCom1(*m_uno, red.Destino());
+                      Pasar(15000);
+                      CambiarCom1(*m_uno, m_serieUno->Enlace());
+                  });
+        }
+        Falla("network printer on terminal 1 that refuses the connection", {0, 2}, [&] {
+            CambiarCom1(*m_uno, PuertoCerrado());
+            Pasar(15000);
+            CambiarCom1(*m_uno, m_serieUno->Enlace());
+        });
+        // A USB printer that stops taking bytes: the serial printer's
+        // pseudo-terminal as a USB device, its printer stopped (SIGSTOP).
+        Falla("USB printer on terminal 1 that stops taking bytes", {0, 2}, [&] {
+            CambiarCom1(*m_uno, QStringLiteral("usb:") + m_serieUno->Enlace());
+            m_serieUno->Senal(SIGSTOP);
+            Pasar(15000);
+            m_serieUno->Senal(SIGCONT);
+            CambiarCom1(*m_uno, m_serieUno->Enlace());
+        });
+        Falla("9600-baud serial printer with ConfirmarRecepcion=1 (--baudios 9600)", {0}, [&] {
+            m_serieUno->Matar();
+            m_serieUno->Iniciar(18, {"--baudios", "9600"});
+            Pasar(20000);
+            m_serieUno->Matar();
+            m_serieUno->Iniciar();
         });
     }
     const bool drenada = Drenar();

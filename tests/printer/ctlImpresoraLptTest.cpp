@@ -8,11 +8,12 @@ TEST_F(ImpresoraLpt, ParallelStatusGivesTheStateLetter) {
         const char* letra;
         int estado;
         const char* linea; // the status line before the state line, if any
+        const char* causa; // the line after it that names the printer, if any
     };
     const Caso casos[] = {
-        {0xD8, "A", 0, "COLA IMPRESION: FUNCIONA BIEN 88"}, // 0x58
-        {0xF8, "P", 1, "COLA IMPRESION: FALTA PAPEL 120"},  // 0x78
-        {0xD0, "D", 3, nullptr},                            // 0x50
+        {0xD8, "A", 0, "COLA IMPRESION: FUNCIONA BIEN 88", nullptr},                               // 0x58
+        {0xF8, "P", 1, "COLA IMPRESION: FALTA PAPEL 120", "impresora (LPT1 en 0x378): sin papel"}, // 0x78
+        {0xD0, "D", 3, nullptr, "impresora (LPT1 en 0x378): estado desconocido 80"},               // 0x50
     };
     Ajustes::Guardar("ORLAN", "lpt1", "Modo", "S");
     for (const Caso& c : casos) {
@@ -27,7 +28,11 @@ TEST_F(ImpresoraLpt, ParallelStatusGivesTheStateLetter) {
         EXPECT_EQ(Ajuste("LPT1", "EstadoReal"), QString::number(c.crudo ^ 0x80));
         EXPECT_EQ(Ajuste("LPT1", "Estado"), QString::number(c.estado));
         const QString estado = QStringLiteral("COLA IMPRESION: %1 %2").arg(c.letra).arg(c.estado);
-        EXPECT_EQ(Eventos().mid(antes), (c.linea ? QStringList{c.linea, estado} : QStringList{estado}));
+        QStringList esperadas = c.linea ? QStringList{c.linea, estado} : QStringList{estado};
+        if (c.causa) {
+            esperadas << QStringLiteral("COLA IMPRESION: ") + c.causa;
+        }
+        EXPECT_EQ(Eventos().mid(antes), esperadas);
     }
 }
 
@@ -52,7 +57,8 @@ TEST_F(ImpresoraLpt, PortNamesModesAndLineEnds) {
     EXPECT_EQ(letra, "D");
     EXPECT_EQ(Ajuste("USB1", "USB"), "Desconocida");
     EXPECT_EQ(Ajuste("USB1", "Estado"), "3");
-    EXPECT_EQ(Eventos().last(), "COLA IMPRESION: D 3");
+    EXPECT_EQ(Eventos().mid(Eventos().size() - 2),
+              QStringList({"COLA IMPRESION: D 3", "COLA IMPRESION: impresora (USB1): tipo de puerto desconocido"}));
 
     // A fourth character that is not a digit is a type mismatch for the caller.
     for (const char* nombre : {"COMX", "LPT"}) {

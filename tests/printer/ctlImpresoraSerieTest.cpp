@@ -50,6 +50,9 @@ TEST_F(ImpresoraSerie, PaperAnswerGivesTheStateAndItIsStored) {
         int estado;
     };
     Ajustes::Guardar("ORLAN", "COM2", "Modo", "C");
+    Ajustes::Guardar("ORLAN", "COM2", "Nombre", "Barra");
+    const QString nombre = "COLA IMPRESION: Barra (COM2 en " + m_com2.Ruta() + "): ";
+    const QStringList causas = {"", "sin papel", "no contesta", "respuesta desconocida 7", ""};
     for (const Caso& c : {Caso{18, "A", true, 0}, Caso{114, "P", false, 1}, Caso{16, "C", true, 4},
                           Caso{0, "F", true, 2}, Caso{7, "D", false, 3}, Caso{ImpresoraPty::kSilencio, "F", true, 2}}) {
         SCOPED_TRACE(c.respuesta);
@@ -62,7 +65,13 @@ TEST_F(ImpresoraSerie, PaperAnswerGivesTheStateAndItIsStored) {
         EXPECT_EQ(Tomar(m_com2, 3), kPedido);
         EXPECT_EQ(Ajuste("COM2", "EstadoPapel"), QString::number(std::max(c.respuesta, 0)));
         EXPECT_EQ(Ajuste("COM2", "Estado"), QString::number(c.estado));
-        EXPECT_EQ(Eventos().last(), QStringLiteral("COLA IMPRESION: %1 %2").arg(c.letra).arg(c.estado));
+        // A state that is not ready is followed by the printer's name, where
+        // it hangs and why.
+        QStringList esperadas = {QStringLiteral("COLA IMPRESION: %1 %2").arg(c.letra).arg(c.estado)};
+        if (!causas[c.estado].isEmpty()) {
+            esperadas << nombre + causas[c.estado];
+        }
+        EXPECT_EQ(Eventos().mid(Eventos().size() - esperadas.size()), esperadas);
     }
     EXPECT_TRUE(m_pr.Imprimir("ok")) << "a silent printer's port stays open";
     EXPECT_EQ(Tomar(m_com2, 2), "ok");
@@ -72,7 +81,9 @@ TEST_F(ImpresoraSerie, UnusablePortsArePaperOut) {
     auto clasificar = [&](const QString& nombre, const QString& settings = "9600,N,8,1") {
         QString letra;
         EXPECT_FALSE(m_pr.ConfigurarPuerto(nombre, "E", settings, &letra));
-        EXPECT_EQ(Eventos().last(), "COLA IMPRESION: P 1");
+        EXPECT_EQ(Eventos()[Eventos().size() - 2], "COLA IMPRESION: P 1");
+        EXPECT_TRUE(Eventos().last().startsWith("COLA IMPRESION: impresora (" + nombre))
+            << Eventos().last().toStdString();
         EXPECT_EQ(Ajuste(nombre, "Estado"), "1");
         return letra;
     };
@@ -81,6 +92,9 @@ TEST_F(ImpresoraSerie, UnusablePortsArePaperOut) {
     EXPECT_EQ(Ajuste("COM1", "EstadoPapel"), "-") << "no answer was read";
     Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/no-existe");
     EXPECT_EQ(clasificar("COM3"), "P");
+    EXPECT_TRUE(Eventos().last().endsWith("/no-existe): no se pudo abrir: " + m_entorno.Raiz() +
+                                          "/no-existe: No such file or directory"))
+        << Eventos().last().toStdString();
     EXPECT_EQ(clasificar("COM5"), "P") << "no serial object";
     ctlImpresora otro; // holds COM2
     ASSERT_TRUE(otro.ConfigurarPuerto("COM2", "E", "9600,N,8,1"));
@@ -199,4 +213,18 @@ TEST_F(ImpresoraSerie, AfterAJobOnlyAPrinterThatStillAnswersReadyConfirmsIt) {
     Tomar(m_com2, 3);
     EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << "a printer that never answers is printed on all the same";
     EXPECT_TRUE(m_com2.EsperarRecibidos(1, 300).isEmpty());
+}
+
+// A 9600-baud printer takes about 960 bytes a second and answers only after
+// them: the wait for the confirmation allows the job's own line time.
+TEST_F(ImpresoraSerie, TheConfirmationWaitsForTheLineToCarryTheJob) {
+    m_com1.EstablecerBaudios(9600);
+    ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
+    QString linea = QString(42, u'x');
+    for (int i = 0; i < 80; ++i) {
+        QString copia = linea;
+        ASSERT_TRUE(m_pr.Imprimirln(copia));
+    }
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << m_pr.Causa().toStdString();
+    EXPECT_EQ(Tomar(m_com1, 3 + 80 * 45 + 3).size(), 3 + 80 * 45 + 3);
 }

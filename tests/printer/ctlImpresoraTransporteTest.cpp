@@ -3,7 +3,10 @@
 #include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/PuertoCom.h"
+#include "platform/TransporteUsb.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -119,20 +122,101 @@ TEST(PuertoRed, ANetworkPrinterAnswersAndPrintsOnItsConnection) {
     EXPECT_EQ(letra, "P");
 }
 
-TEST(PuertoRed, APrinterThatDoesNotTakeTheConnectionHasNotAnswered) {
+TEST(PuertoRed, APrinterThatDoesNotTakeTheConnectionIsFailingAndNamed) {
     EntornoPrueba entorno;
     PuertoSaturado saturado;
     if (!saturado.Lleno()) {
         GTEST_SKIP() << "this system still takes connections on a full queue";
     }
-    Ajustes::Guardar("ORLAN", "Puertos", "COM2", QStringLiteral("tcp:127.0.0.1:%1").arg(saturado.Puerto()));
+    const QString destino = QStringLiteral("tcp:127.0.0.1:%1").arg(saturado.Puerto());
+    Ajustes::Guardar("ORLAN", "Puertos", "COM2", destino);
+    Ajustes::Guardar("ORLAN", "COM2", "Nombre", "Cocina");
     ctlImpresora pr;
     QString letra;
-    EXPECT_TRUE(pr.InicializarPuerto("COM2", &letra));
-    EXPECT_EQ(letra, "F");
-    EXPECT_EQ(Ajuste("COM2", "EstadoPapel"), "0");
-    EXPECT_EQ(Ajuste("COM2", "Estado"), "2");
-    EXPECT_FALSE(pr.Imprimir("x")) << "nothing to print on";
+    EXPECT_FALSE(pr.InicializarPuerto("COM2", &letra)) << "nothing can be printed on it: its jobs go to the backup";
+    EXPECT_EQ(letra, "P");
+    EXPECT_EQ(Ajuste("COM2", "Estado"), "1");
+    EXPECT_EQ(Eventos().mid(Eventos().size() - 2),
+              QStringList(
+                  {"COLA IMPRESION: P 1", "COLA IMPRESION: Cocina (COM2 en " + destino + "): no acepta la conexion"}));
+}
+
+// Printers that take bytes without printing them, or answer late: a job
+// counts only once the printer answered a request sent after its last byte.
+TEST(PuertoRed, OnlyAnAnswerAfterTheLastByteConfirmsAJob) {
+    EntornoPrueba entorno;
+    using Conducta = ImpresoraTcp::Conducta;
+    struct Caso {
+        Conducta conducta;
+        const char* letra;
+        bool confirma;
+    };
+    for (const Caso& c : {Caso{Conducta::NoLee, "F", false}, Caso{Conducta::ReiniciaTrasListo, "A", false},
+                          Caso{Conducta::Tarda, "A", true}, Caso{Conducta::AceptaLento, "F", true},
+                          Caso{Conducta::Normal, "A", true}}) {
+        SCOPED_TRACE(static_cast<int>(c.conducta));
+        ImpresoraTcp impresora;
+        impresora.EstablecerConducta(c.conducta);
+        impresora.Iniciar();
+        Ajustes::Guardar("ORLAN", "Puertos", "COM1", impresora.Destino());
+        ctlImpresora pr;
+        QString letra;
+        EXPECT_TRUE(pr.InicializarPuerto("COM1", &letra));
+        EXPECT_EQ(letra, c.letra) << "an answer 1.9 s late is in time";
+        EXPECT_TRUE(pr.SinLinea());
+        // A large job: the system's buffers take all of it from a printer
+        // that never reads.
+        EXPECT_TRUE(pr.Imprimir(QString(20 * 1024, u'x')));
+        EXPECT_EQ(pr.ConfirmarRecepcion(), c.confirma) << pr.Causa().toStdString();
+    }
+}
+
+// Resident memory of this process, in bytes.
+qint64 Residente() {
+    const QStringList lineas = QString::fromLatin1(EntornoPrueba::Leer("/proc/self/status")).split(u'\n');
+    for (const QString& linea : lineas) {
+        if (linea.startsWith("VmRSS:")) {
+            return linea.section(u' ', 1, 1, QString::SectionSkipEmpty).toLongLong() * 1024;
+        }
+    }
+    return 0;
+}
+
+TEST(PuertoRed, APrinterThatFloodsTheConnectionDoesNotFillMemory) {
+    EntornoPrueba entorno;
+    ImpresoraTcp impresora;
+    impresora.EstablecerConducta(ImpresoraTcp::Conducta::Inunda);
+    impresora.Iniciar();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", impresora.Destino());
+    ctlImpresora pr;
+    QString letra;
+    EXPECT_FALSE(pr.InicializarPuerto("COM1", &letra));
+    EXPECT_EQ(letra, "D") << "noise is no answer";
+    // The connection stays open while the server waits for its next tick.
+    const qint64 antes = Residente();
+    QElapsedTimer espera;
+    espera.start();
+    while (espera.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
+}
+
+// A device that stops taking bytes is closed after the write that failed, so
+// the rest of the job fails at once instead of each write waiting its turn.
+TEST(PuertoUsb, AUsbPrinterThatStopsTakingBytesIsClosed) {
+    EntornoPrueba entorno;
+    ImpresoraPty impresora; // never read
+    ASSERT_TRUE(impresora.Abierta());
+    TransporteUsb usb(impresora.Ruta());
+    ASSERT_TRUE(usb.Abrir()) << usb.Error().toStdString();
+    const QByteArray renglon(512, 'x');
+    int tomados = 0;
+    while (usb.Output(renglon) && ++tomados < 4096) {
+    }
+    EXPECT_LT(tomados, 4096);
+    EXPECT_FALSE(usb.PortOpen());
+    EXPECT_FALSE(usb.Output("y"));
 }
 
 TEST(PuertoUsb, AUsbPrinterIsWrittenAndReadBackOnItsDevice) {

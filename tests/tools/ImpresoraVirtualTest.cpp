@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,4 +66,28 @@ TEST(ImpresoraVirtual, ServesTheControlOnAPseudoTerminalAndReplaysItsCapture) {
         EXPECT_TRUE(QString::fromUtf8(dibujo.readAllStandardOutput()).endsWith(corte + ruta + "\n"));
         EXPECT_TRUE(EntornoPrueba::Leer(ruta).startsWith("\x89PNG"));
     }
+}
+
+// As a network printer every connection starts from a clean decoder: one
+// program's truncated bit image holds nothing of the next one's receipt.
+TEST(ImpresoraVirtual, ATruncatedCommandOnOneConnectionHoldsNoOtherReceipt) {
+    EntornoPrueba entorno;
+    QProcess impresora;
+    impresora.start(kPrograma, {"--tcp", "0", "--modo", "E"});
+    const QString destino = LeerHasta(impresora, "\n").trimmed();
+    ASSERT_TRUE(destino.startsWith("tcp:127.0.0.1:")) << destino.toStdString();
+    const quint16 puerto = static_cast<quint16>(destino.section(u':', 2).toUInt());
+    QTcpSocket truncado;
+    truncado.connectToHost("127.0.0.1", puerto);
+    ASSERT_TRUE(truncado.waitForConnected(3000));
+    truncado.write(QByteArray::fromHex("1B2A21FFFF")); // announces 65535 columns, sends none
+    ASSERT_TRUE(truncado.waitForBytesWritten(3000));
+    QTcpSocket siguiente;
+    siguiente.connectToHost("127.0.0.1", puerto);
+    ASSERT_TRUE(siguiente.waitForConnected(3000));
+    siguiente.write("cuenta 12\n");
+    ASSERT_TRUE(siguiente.waitForBytesWritten(3000));
+    EXPECT_TRUE(LeerHasta(impresora, "cuenta 12\n").contains("cuenta 12\n"));
+    impresora.terminate();
+    EXPECT_TRUE(impresora.waitForFinished(3000));
 }

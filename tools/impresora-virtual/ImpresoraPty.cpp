@@ -1,5 +1,6 @@
 #include "impresora-virtual/ImpresoraPty.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,8 +30,15 @@ ImpresoraPty::~ImpresoraPty() {
     Cerrar();
 }
 
-QByteArray ImpresoraPty::Atender(int milisegundos) {
+QList<ImpresoraVirtual::Pieza> ImpresoraPty::AtenderPiezas(int milisegundos) {
     if (m_maestro < 0) {
+        return {};
+    }
+    int espera = 0;
+    const qsizetype cupo = Cupo(espera);
+    if (cupo == 0) {
+        // The line is still carrying the last bytes.
+        poll(nullptr, 0, std::min(espera, milisegundos));
         return {};
     }
     pollfd pf{m_maestro, POLLIN, 0};
@@ -38,10 +46,11 @@ QByteArray ImpresoraPty::Atender(int milisegundos) {
         return {};
     }
     char buffer[4096];
-    const ssize_t n = read(m_maestro, buffer, sizeof buffer);
+    const ssize_t n = read(m_maestro, buffer, static_cast<size_t>(std::min<qsizetype>(cupo, sizeof buffer)));
     if (n <= 0) {
         return {};
     }
+    Tomados(n);
     const int respuesta = Respuesta();
     for (int pedidos = PedidosEstado(QByteArrayView(buffer, n), m_estadoPedido); pedidos > 0; --pedidos) {
         if (respuesta != kSilencio) {
@@ -49,7 +58,7 @@ QByteArray ImpresoraPty::Atender(int milisegundos) {
             Enviar(QByteArrayView(&c, 1));
         }
     }
-    return QByteArray(buffer, n);
+    return {Pieza{0, QByteArray(buffer, n), false}};
 }
 
 bool ImpresoraPty::Enviar(QByteArrayView bytes) {

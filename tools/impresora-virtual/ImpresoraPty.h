@@ -22,7 +22,7 @@ public:
     // The device path of the program's end.
     const QString& Ruta() const { return m_ruta; }
 
-    QByteArray Atender(int milisegundos) override;
+    QList<Pieza> AtenderPiezas(int milisegundos) override;
 
     // Writes bytes to the program's end, as the printer's answer.
     bool Enviar(QByteArrayView bytes);

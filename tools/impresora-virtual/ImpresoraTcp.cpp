@@ -1,5 +1,6 @@
 #include "impresora-virtual/ImpresoraTcp.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -7,6 +8,41 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+int HastaMs(steady_clock::time_point t) {
+    return static_cast<int>(std::max<qint64>(0, std::chrono::ceil<milliseconds>(t - steady_clock::now()).count()));
+}
+
+// Drops the connection with a reset, as a printer that restarts does.
+void Reiniciar(int fd) {
+    const linger l{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close(fd);
+}
+
+} // namespace
+
+std::optional<ImpresoraTcp::Conducta> ImpresoraTcp::ConductaDeNombre(const QString& nombre) {
+    static const std::pair<const char*, Conducta> kNombres[] = {
+        {"normal", Conducta::Normal},
+        {"no-lee", Conducta::NoLee},
+        {"reinicia", Conducta::ReiniciaTrasListo},
+        {"inunda", Conducta::Inunda},
+        {"acepta-lento", Conducta::AceptaLento},
+        {"tarda", Conducta::Tarda},
+    };
+    for (const auto& [texto, conducta] : kNombres) {
+        if (nombre == QLatin1StringView(texto)) {
+            return conducta;
+        }
+    }
+    return std::nullopt;
+}
 
 ImpresoraTcp::ImpresoraTcp(quint16 puerto) {
     m_escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -30,50 +66,113 @@ ImpresoraTcp::~ImpresoraTcp() {
     Cerrar();
 }
 
-QByteArray ImpresoraTcp::Atender(int milisegundos) {
+bool ImpresoraTcp::Leer(Cliente& c, QList<Pieza>& piezas) {
+    int espera = 0;
+    const qsizetype cupo = Cupo(espera);
+    if (cupo == 0) {
+        return true; // the line is still carrying the last bytes
+    }
+    char buffer[4096];
+    const ssize_t n = read(c.fd, buffer, static_cast<size_t>(std::min<qsizetype>(cupo, sizeof buffer)));
+    if (n <= 0) {
+        close(c.fd); // the program closed its end
+        piezas.append({c.id, {}, true});
+        return false;
+    }
+    Tomados(n);
+    const int respuesta = Respuesta();
+    const Conducta conducta = m_conducta;
+    if (conducta == Conducta::ReiniciaTrasListo && c.respondio) {
+        // Taken and thrown away; a status request now finds a printer that restarts.
+        if (PedidosEstado(QByteArrayView(buffer, n), c.estadoPedido) > 0) {
+            Reiniciar(c.fd);
+            piezas.append({c.id, {}, true});
+            return false;
+        }
+        return true;
+    }
+    piezas.append({c.id, QByteArray(buffer, n), false});
+    for (int pedidos = PedidosEstado(QByteArrayView(buffer, n), c.estadoPedido); pedidos > 0; --pedidos) {
+        c.respondio = true;
+        if (respuesta == kSilencio) {
+            continue;
+        }
+        if (conducta == Conducta::Tarda) {
+            c.respuestas.push_back(steady_clock::now() + milliseconds(kDemoraRespuesta));
+            continue;
+        }
+        const char b = static_cast<char>(respuesta);
+        (void)!send(c.fd, &b, 1, MSG_NOSIGNAL); // a program gone already gets no answer
+    }
+    return true;
+}
+
+void ImpresoraTcp::Aceptar() {
+    if (m_conducta == Conducta::AceptaLento) {
+        if (m_esperandoDesde == Instante{}) {
+            m_esperandoDesde = steady_clock::now();
+        }
+        if (HastaMs(m_esperandoDesde + milliseconds(kDemoraAceptar)) > 0) {
+            return;
+        }
+        m_esperandoDesde = {};
+    }
+    const int fd = accept4(m_escucha, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+        m_clientes.push_back({fd, 0, ++m_conexiones, false, {}});
+    }
+}
+
+QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
     if (m_escucha < 0) {
         return {};
     }
+    const Conducta conducta = m_conducta;
+    // Sleep no longer than the next late answer or the next slow accept.
+    int espera = milisegundos;
+    for (const Cliente& c : m_clientes) {
+        for (const Instante& t : c.respuestas) {
+            espera = std::min(espera, HastaMs(t));
+        }
+    }
+    if (m_esperandoDesde != Instante{}) {
+        espera = std::min(espera, HastaMs(m_esperandoDesde + milliseconds(kDemoraAceptar)));
+    }
     std::vector<pollfd> pf{{m_escucha, POLLIN, 0}};
     for (const Cliente& c : m_clientes) {
-        pf.push_back({c.fd, POLLIN, 0});
+        const short eventos = conducta == Conducta::NoLee    ? short(0)
+                              : conducta == Conducta::Inunda ? short(POLLIN | POLLOUT)
+                                                             : short(POLLIN);
+        pf.push_back({c.fd, eventos, 0});
     }
-    if (poll(pf.data(), pf.size(), milisegundos) <= 0) {
+    if (poll(pf.data(), pf.size(), espera) < 0) {
         return {};
     }
-    QByteArray llegados;
+    QList<Pieza> piezas;
     std::vector<Cliente> siguen;
     for (std::size_t i = 1; i < pf.size(); ++i) {
         Cliente c = m_clientes[i - 1];
-        if (pf[i].revents == 0) {
-            siguen.push_back(c);
+        if (pf[i].revents & POLLOUT) {
+            static const QByteArray kRuido(65536, '\x55');
+            (void)!send(c.fd, kRuido.constData(), static_cast<size_t>(kRuido.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        if ((pf[i].revents & (POLLIN | POLLHUP | POLLERR)) && !Leer(c, piezas)) {
             continue;
         }
-        char buffer[4096];
-        const ssize_t n = read(c.fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            close(c.fd); // the program closed its end
-            continue;
-        }
-        llegados.append(buffer, n);
-        const int respuesta = Respuesta();
-        for (int pedidos = PedidosEstado(QByteArrayView(buffer, n), c.estadoPedido); pedidos > 0; --pedidos) {
-            if (respuesta != kSilencio) {
-                const char b = static_cast<char>(respuesta);
-                (void)!send(c.fd, &b, 1, MSG_NOSIGNAL); // a program gone already gets no answer
-            }
+        // Late answers that fell due.
+        const auto ahora = steady_clock::now();
+        while (!c.respuestas.empty() && c.respuestas.front() <= ahora) {
+            const char b = static_cast<char>(Respuesta());
+            (void)!send(c.fd, &b, 1, MSG_NOSIGNAL);
+            c.respuestas.erase(c.respuestas.begin());
         }
         siguen.push_back(c);
     }
     m_clientes = std::move(siguen);
-    if (pf[0].revents & POLLIN) {
-        const int fd = accept4(m_escucha, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            m_clientes.push_back({fd, 0});
-            ++m_conexiones;
-        }
+    if ((pf[0].revents & POLLIN) || m_esperandoDesde != Instante{}) {
+        Aceptar();
     }
-    return llegados;
+    return piezas;
 }
 
 void ImpresoraTcp::Cerrar() {

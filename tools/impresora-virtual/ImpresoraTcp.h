@@ -3,6 +3,8 @@
 #include "impresora-virtual/ImpresoraVirtual.h"
 
 #include <QString>
+#include <chrono>
+#include <optional>
 #include <vector>
 
 // A network receipt printer on 127.0.0.1: the program under test connects to
@@ -10,8 +12,26 @@
 // of the printer's bytes; a status request is answered on the connection it
 // came on (see ImpresoraVirtual). Connections are taken as they come, several
 // at a time if need be.
+//
+// A Conducta makes it misbehave as real network printers do:
+//   NoLee              takes the connection and never reads from it
+//   ReiniciaTrasListo  answers ready to a connection's first status request,
+//                      throws away what comes after it (nothing is printed)
+//                      and resets the connection at the next request
+//   Inunda             sends bytes (0x55) on every connection without pause
+//   AceptaLento        takes each connection kDemoraAceptar ms after it came
+//   Tarda              answers every status request kDemoraRespuesta ms late
+// A printer that refuses connections is one that was Cerrar()ed.
 class ImpresoraTcp final : public ImpresoraVirtual {
 public:
+    enum class Conducta { Normal, NoLee, ReiniciaTrasListo, Inunda, AceptaLento, Tarda };
+    static constexpr int kDemoraAceptar = 2500;   // ms
+    static constexpr int kDemoraRespuesta = 1900; // ms
+
+    // "normal", "no-lee", "reinicia", "inunda", "acepta-lento", "tarda"; nullopt
+    // for any other name.
+    static std::optional<Conducta> ConductaDeNombre(const QString& nombre);
+
     // Listens on `puerto`, or on one the system picks when it is 0.
     explicit ImpresoraTcp(quint16 puerto = 0);
     ~ImpresoraTcp() override;
@@ -24,7 +44,9 @@ public:
     // The text for setting ORLAN/Puertos/COMn.
     QString Destino() const { return QStringLiteral("tcp:127.0.0.1:%1").arg(m_puerto); }
 
-    QByteArray Atender(int milisegundos) override;
+    QList<Pieza> AtenderPiezas(int milisegundos) override;
+
+    void EstablecerConducta(Conducta c) { m_conducta = c; }
 
     // Connections taken so far.
     int Conexiones() const { return m_conexiones; }
@@ -33,14 +55,24 @@ public:
     void Cerrar();
 
 private:
+    using Instante = std::chrono::steady_clock::time_point;
     struct Cliente {
         int fd;
         int estadoPedido;
+        int id;
+        bool respondio = false;           // ReiniciaTrasListo: ready was given
+        std::vector<Instante> respuestas; // Tarda: when each answer is due
     };
+
+    // Reads from a client that has bytes; false when it is gone.
+    bool Leer(Cliente& c, QList<Pieza>& piezas);
+    void Aceptar();
 
     int m_escucha = -1;
     quint16 m_puerto = 0;
     QString m_error;
     std::vector<Cliente> m_clientes;
     std::atomic<int> m_conexiones{0};
+    std::atomic<Conducta> m_conducta{Conducta::Normal};
+    Instante m_esperandoDesde{}; // AceptaLento: a connection waits since
 };

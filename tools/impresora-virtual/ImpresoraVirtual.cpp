@@ -16,6 +16,42 @@ int ImpresoraVirtual::PedidosEstado(QByteArrayView bytes, int& estado) {
     return pedidos;
 }
 
+QByteArray ImpresoraVirtual::Atender(int milisegundos) {
+    QByteArray todo;
+    for (const Pieza& p : AtenderPiezas(milisegundos)) {
+        todo += p.bytes;
+    }
+    return todo;
+}
+
+namespace {
+// A real printer's receive FIFO: a line that was idle delivers this much at once.
+constexpr qsizetype kRafaga = 16;
+} // namespace
+
+qsizetype ImpresoraVirtual::Cupo(int& espera) {
+    const int baudios = m_baudios;
+    if (baudios <= 0) {
+        return 1 << 16;
+    }
+    const auto porByte = std::chrono::microseconds(10'000'000 / baudios);
+    const auto ahora = Reloj::now();
+    const Reloj::time_point piso = ahora - std::chrono::duration_cast<Reloj::duration>(porByte * kRafaga);
+    m_siguiente = std::max(m_siguiente, piso);
+    if (ahora < m_siguiente) {
+        espera = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(m_siguiente - ahora).count());
+        return 0;
+    }
+    return std::min<qsizetype>(kRafaga, (ahora - m_siguiente) / porByte + 1);
+}
+
+void ImpresoraVirtual::Tomados(qsizetype cantidad) {
+    const int baudios = m_baudios;
+    if (baudios > 0) {
+        m_siguiente += std::chrono::microseconds(10'000'000 / baudios) * cantidad;
+    }
+}
+
 void ImpresoraVirtual::Iniciar() {
     Detener();
     m_seguir = true;

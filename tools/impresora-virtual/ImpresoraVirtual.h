@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,6 +16,11 @@
 //
 // Either call Atender() from your own loop, or let Iniciar() run it on a
 // thread of its own until Detener() (or the destructor of the way).
+//
+// With a line speed (EstablecerBaudios) the printer takes bytes no faster
+// than a serial line of that speed carries them, 10 bits a byte: the sender
+// waits on a full buffer, and a status request is answered only once the
+// bytes before it were taken, as a real printer does.
 class ImpresoraVirtual {
 public:
     static constexpr int kSilencio = -1;
@@ -25,9 +32,23 @@ public:
     // The answer to a status request: 0 to 255, or kSilencio.
     void EstablecerRespuesta(int respuesta) { m_respuesta = respuesta; }
 
+    // The bytes of one connection, in the order they came; `fin` once the
+    // connection is over (its last bytes, if any, come with it).
+    struct Pieza {
+        int conexion = 0;
+        QByteArray bytes;
+        bool fin = false;
+    };
+
     // Waits up to `milisegundos` for bytes, answers the status requests among
-    // them and returns them (empty when none came).
-    virtual QByteArray Atender(int milisegundos) = 0;
+    // them and returns them by connection (empty when nothing came).
+    virtual QList<Pieza> AtenderPiezas(int milisegundos) = 0;
+
+    // The same, every connection's bytes joined.
+    QByteArray Atender(int milisegundos);
+
+    // 0: bytes are taken as fast as they come.
+    void EstablecerBaudios(int baudios) { m_baudios = baudios; }
 
     // Runs Atender on a thread, keeping what arrives for Recibidos().
     void Iniciar();
@@ -46,7 +67,16 @@ protected:
     static int PedidosEstado(QByteArrayView bytes, int& estado);
     int Respuesta() const { return m_respuesta; }
 
+    // How many bytes the line speed lets the printer take now; when none,
+    // `espera` is set to the milliseconds until the next one. Tomados counts
+    // what was taken.
+    qsizetype Cupo(int& espera);
+    void Tomados(qsizetype cantidad);
+
 private:
+    using Reloj = std::chrono::steady_clock;
+    std::atomic<int> m_baudios{0};
+    Reloj::time_point m_siguiente{}; // when the line may carry the next byte
     std::atomic<int> m_respuesta{18};
     std::atomic<bool> m_seguir{false};
     std::thread m_hilo;

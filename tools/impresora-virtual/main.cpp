@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <unistd.h>
@@ -44,6 +45,17 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         tcp:127.0.0.1:PUERTO, lo que va en el ajuste
                         ORLAN/Puertos/COMn; responde al pedido de estado por la
                         misma conexión
+  --baudios N           toma los bytes a la velocidad de una línea serie de N
+                        baudios (N/10 bytes por segundo), y responde al pedido
+                        de estado después de los bytes anteriores (0: sin
+                        límite, lo predeterminado)
+  --conducta C          con --tcp, se porta como una impresora de red que
+                        falla: no-lee (acepta la conexión y nunca lee),
+                        reinicia (responde lista y reinicia la conexión en el
+                        pedido siguiente, sin imprimir lo que llegó entre
+                        ambos), inunda (envía bytes sin pausa), acepta-lento
+                        (acepta cada conexión 2,5 s tarde) o tarda (responde
+                        1,9 s tarde); normal es lo predeterminado
   --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
   --captura ARCHIVO     añade al ARCHIVO cada byte recibido
   --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
@@ -121,6 +133,12 @@ public:
         Dibujar(d.TomarRenglones(), true);
     }
 
+    // A connection ended: what its decoder still held is shown as it is.
+    void Cerrar(Decodificador& d) {
+        Mostrar(d.Terminar());
+        Dibujar(d.TomarRenglones(), false);
+    }
+
 private:
     void Dibujar(const QList<Renglon>& renglones, bool final) {
         if (m_directorio.isEmpty()) {
@@ -149,6 +167,8 @@ struct Opciones {
     QString enlace;
     int puerto = 0;
     int tcp = -1; // -1: on a pseudo-terminal
+    int baudios = 0;
+    ImpresoraTcp::Conducta conducta = ImpresoraTcp::Conducta::Normal;
     QString captura;
     QString leer;
     QString seguir;
@@ -226,6 +246,7 @@ int Servir(const Opciones& o) {
         if (!red->Abierta()) {
             return Fallo(QStringLiteral("no se pudo escuchar en el puerto %1: %2").arg(o.tcp).arg(red->Error()));
         }
+        red->EstablecerConducta(o.conducta);
         ruta = red->Destino();
         impresora = std::move(red);
     } else {
@@ -237,6 +258,7 @@ int Servir(const Opciones& o) {
         impresora = std::move(pty);
     }
     impresora->EstablecerRespuesta(o.respuesta);
+    impresora->EstablecerBaudios(o.baudios);
     if (!o.enlace.isEmpty()) {
         if (QFileInfo(o.enlace).isSymLink()) {
             QFile::remove(o.enlace);
@@ -257,26 +279,40 @@ int Servir(const Opciones& o) {
     if (!o.captura.isEmpty() && !captura.open(QIODevice::WriteOnly | QIODevice::Append)) {
         return Fallo(o.captura + QStringLiteral(": ") + captura.errorString());
     }
-    Decodificador d(o.modo, o.ancho);
+    // Every connection starts from a clean decoder: a command one program
+    // left unfinished holds nothing of the next one's receipts.
+    std::map<int, Decodificador> decodificadores;
     Salida salida(o.png, o.ancho);
-    if (!salida.Preparar(d)) {
+    const auto decodificador = [&](int conexion) -> Decodificador& {
+        auto [it, nuevo] = decodificadores.try_emplace(conexion, o.modo, o.ancho);
+        if (nuevo) {
+            salida.Preparar(it->second);
+        }
+        return it->second;
+    };
+    if (!salida.Preparar(decodificador(0))) {
         return Fallo(QStringLiteral("no se pudo crear ") + o.png);
     }
     Vigilante vigilante(o.inactividad);
     while (!vigilante.Terminar()) {
-        const QByteArray llegados = impresora->Atender(200);
-        if (llegados.isEmpty()) {
-            continue;
+        for (const ImpresoraVirtual::Pieza& pieza : impresora->AtenderPiezas(200)) {
+            vigilante.Llegaron();
+            if (captura.isOpen() && !pieza.bytes.isEmpty()) {
+                captura.write(pieza.bytes);
+                captura.flush();
+            }
+            Decodificador& d = decodificador(pieza.conexion);
+            d.Alimentar(pieza.bytes);
+            salida.Tomar(d);
+            if (pieza.fin) {
+                salida.Cerrar(d);
+                decodificadores.erase(pieza.conexion);
+            }
         }
-        vigilante.Llegaron();
-        if (captura.isOpen()) {
-            captura.write(llegados);
-            captura.flush();
-        }
-        d.Alimentar(llegados);
-        salida.Tomar(d);
     }
-    salida.Terminar(d);
+    for (auto& [conexion, d] : decodificadores) {
+        salida.Terminar(d);
+    }
     if (!o.enlace.isEmpty()) {
         QFile::remove(o.enlace);
     }
@@ -331,6 +367,13 @@ int main(int argc, char** argv) {
         } else if (a == u"--tcp") {
             o.tcp = valor().toInt(&ok);
             ok = ok && o.tcp >= 0 && o.tcp <= 65535;
+        } else if (a == u"--baudios") {
+            o.baudios = valor().toInt(&ok);
+            ok = ok && o.baudios >= 0;
+        } else if (a == u"--conducta") {
+            const auto c = ImpresoraTcp::ConductaDeNombre(valor());
+            ok = c.has_value();
+            o.conducta = c.value_or(ImpresoraTcp::Conducta::Normal);
         } else if (a == u"--puerto") {
             o.puerto = valor().toInt(&ok);
             ok = ok && o.puerto >= 1 && o.puerto <= 9;

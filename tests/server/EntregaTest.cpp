@@ -1,0 +1,91 @@
+#include "database/PruebaBaseDatos.h"
+#include "impresora-virtual/ImpresoraTcp.h"
+#include "platform/Ajustes.h"
+#include "server/ServidorCola.h"
+#include "testsupport/DatosCola.h"
+
+// Terminal 1 with network printers on COM ports and a parallel printer,
+// printer 2 on LPT1, that is every network printer's backup.
+class EntregaRed : public PruebaBaseDatos {
+protected:
+    void SetUp() override {
+        PruebaBaseDatos::SetUp();
+        InstalarPuerto();
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+        Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        InsertarImpresora(2, 1, 0);
+        m_servidor = std::make_unique<ServidorCola>(1);
+        m_servidor->EstablecerActivo(true);
+    }
+    void TearDown() override {
+        m_servidor.reset();
+        PruebaBaseDatos::TearDown();
+    }
+
+    // Printer `id` on port COMn, leading to `destino`.
+    void Red(int id, int n, const QString& destino) {
+        InsertarImpresora(id, 1, 2, "'A'", QStringLiteral("COM%1").arg(n));
+        Ajustes::Guardar("ORLAN", "Puertos", QStringLiteral("COM%1").arg(n), destino);
+        Ajustes::Guardar("ORLAN", QStringLiteral("COM%1").arg(n), "Nombre", QStringLiteral("Impresora %1").arg(id));
+    }
+
+    std::unique_ptr<ServidorCola> m_servidor;
+};
+
+// One takes the connection and never reads, the other answers ready and then
+// restarts, losing what it took: neither ever prints, so no job may be
+// deleted; after three jobs they did not confirm, their jobs go to the backup.
+TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
+    ImpresoraTcp sorda;
+    sorda.EstablecerConducta(ImpresoraTcp::Conducta::NoLee);
+    sorda.Iniciar();
+    ImpresoraTcp reinicia;
+    reinicia.EstablecerConducta(ImpresoraTcp::Conducta::ReiniciaTrasListo);
+    reinicia.Iniciar();
+    Red(1, 1, sorda.Destino());
+    Red(3, 2, reinicia.Destino());
+    InsertarTrabajo(10, 1, {"diez"});
+    InsertarTrabajo(11, 3, {"once"});
+    InsertarTrabajo(12, 1, {"doce"});
+
+    for (int tick = 1; tick <= 3; ++tick) {
+        SCOPED_TRACE(tick);
+        m_servidor->Timer1_Timer();
+        EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "10,11,12");
+        EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
+    }
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "2F,2A,2F");
+    // Once per tick and printer: job 12 waited behind job 10's failure.
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 10"), 3);
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 11"), 3);
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 12"), 0);
+    EXPECT_TRUE(Bitacora().contains("Cola Impresion, impresora 3 (COM2): se perdio la conexion"))
+        << Bitacora().toStdString();
+
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("diez") + ImpresoEpson("once") + ImpresoEpson("doce"));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+}
+
+// A printer that refuses the connection is failing: reported and redirected
+// once, and not asked again for the rest of its queue in that tick.
+TEST_F(EntregaRed, ADeadPrinterIsAskedOncePerTickWhateverItsQueue) {
+    ImpresoraTcp apagada;
+    const QString destino = apagada.Destino();
+    apagada.Cerrar();
+    Red(4, 3, destino);
+    for (int id = 20; id < 25; ++id) {
+        InsertarTrabajo(id, 4, {QString::number(id)});
+    }
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Tomar().isEmpty());
+    EXPECT_EQ(Bitacora().count("COLA IMPRESION: P 1"), 1);
+    EXPECT_EQ(Bitacora().count("COLA IMPRESION: Impresora 4 (COM3 en " + destino + "): no se pudo abrir"), 1);
+    EXPECT_EQ(Lista("SELECT Transaccion FROM Transacciones"),
+              "UPDATE Impresora SET Redirigido = 2, Estado_Impresora='P' WHERE Id_Impresora=4");
+
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(),
+              ImpresoEpson("20") + ImpresoEpson("21") + ImpresoEpson("22") + ImpresoEpson("23") + ImpresoEpson("24"));
+}
+
