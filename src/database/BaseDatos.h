@@ -78,6 +78,11 @@ public:
     // The diagnostic records of the last failure.
     const ErroresProveedor& Errores() const;
 
+    // Of the open connection: the string it was opened with, and the file
+    // name of the ODBC driver that serves it ("psqlodbca.so", ...).
+    QString Cadena() const;
+    QString Controlador() const;
+
     ~Conexion();
 
 private:
