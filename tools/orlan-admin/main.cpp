@@ -18,6 +18,9 @@ Trabaja sobre la base de datos configurada para esta terminal
 
 Ordenes:
   esquema MOTOR            crea las tablas (MOTOR: sqlite, postgresql o sqlserver)
+  esquema postgresql --despertar
+                           agrega a una base existente solo los disparadores
+                           que avisan a los servidores con [Cola] Despertar=1
   demo                     carga los datos de la tienda de demostracion
   encolar --impresora N [--tipo T] [--usuario U] [RENGLON...]
                            escribe un trabajo como lo hace un punto de venta;
@@ -63,6 +66,9 @@ int main(int argc, char** argv) {
     int numero = 0;
 
     if (orden == QStringLiteral("esquema")) {
+        if (args.size() == 2 && args[1] == QStringLiteral("--despertar")) {
+            return Administracion::CrearDespertar(args[0], salida, errores);
+        }
         if (args.size() != 1) {
             return Uso(errores, QStringLiteral("esquema necesita el motor"));
         }
