@@ -82,6 +82,9 @@ public:
     // name of the ODBC driver that serves it ("psqlodbca.so", ...).
     QString Cadena() const;
     QString Controlador() const;
+    // For a program that is ending, from any thread: cancels the statement in
+    // flight, which then fails, and fails every later one at once.
+    void Interrumpir();
 
     ~Conexion();
 

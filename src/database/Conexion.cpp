@@ -4,6 +4,7 @@
 #include "support/ErrorEjecucion.h"
 
 #include <chrono>
+#include <mutex>
 #include <sql.h>
 #include <sqlext.h>
 #include <utility>
@@ -94,6 +95,21 @@ struct Conexion::Privado {
     Vigilante vigilante;
     QString cadena;
     QString controlador;
+    // The statement being run, for Interrumpir from another thread; the lock
+    // keeps it from being freed while it is cancelled.
+    std::mutex mutexEnCurso;
+    SQLHSTMT enCurso = SQL_NULL_HANDLE;
+    bool interrumpida = false;
+
+    void Liberar(SQLHSTMT stmt) {
+        {
+            std::lock_guard bloqueo(mutexEnCurso);
+            if (enCurso == stmt) {
+                enCurso = SQL_NULL_HANDLE;
+            }
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
 
     // Watches one call on the open connection for its whole length, the
     // handling of its failure included.
@@ -112,7 +128,7 @@ struct Conexion::Privado {
     [[noreturn]] void Fallar(SQLSMALLINT tipo, SQLHANDLE handle) {
         errores = LeerDiagnosticos(tipo, handle);
         if (tipo == SQL_HANDLE_STMT) {
-            SQLFreeHandle(SQL_HANDLE_STMT, handle);
+            Liberar(handle);
         }
         if (vigilante.Disparado()) {
             // The server kept the connection but stopped answering: for the
@@ -170,6 +186,15 @@ struct Conexion::Privado {
             // Honoured by FreeTDS on the client, by psqlODBC on a server that
             // still answers; the watchdog covers the rest.
             SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(tiempoConsulta)), 0);
+        }
+        {
+            std::lock_guard bloqueo(mutexEnCurso);
+            if (interrumpida) {
+                SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+                errores = {{QStringLiteral("HY008"), 0, QStringLiteral("Operacion cancelada, el programa termina")}};
+                throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, errores.first().descripcion, errores);
+            }
+            enCurso = stmt;
         }
         QByteArray texto = sql.toUtf8();
         const SQLRETURN r =
@@ -308,10 +333,18 @@ QString Conexion::Controlador() const {
     return d->abierta ? d->controlador : QString();
 }
 
+void Conexion::Interrumpir() {
+    std::lock_guard bloqueo(d->mutexEnCurso);
+    d->interrumpida = true;
+    if (d->enCurso != SQL_NULL_HANDLE) {
+        SQLCancel(d->enCurso);
+    }
+}
+
 void Conexion::Ejecutar(const QString& sql) {
     Privado::Vigilia vigilia(*d);
     SQLHSTMT stmt = d->EjecutarDirecto(sql);
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    d->Liberar(stmt);
 }
 
 std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
@@ -370,6 +403,6 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
         }
         filas.append(std::move(fila));
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    d->Liberar(stmt);
     return std::make_unique<Recordset>(std::move(columnas), std::move(filas));
 }

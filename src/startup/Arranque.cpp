@@ -80,6 +80,11 @@ int Arrancar(const OpcionesArranque& opciones) {
     // A stop request is handled between events, so a tick that is printing
     // finishes its job first.
     Senales::AlTerminar([](int) { QCoreApplication::quit(); });
+    // A statement that holds the tick (a lock another terminal keeps, a slow
+    // plan) would keep the stop request waiting as long as it runs: it is
+    // cancelled at once, the tick ends on its failure, and no later statement
+    // starts. A job whose deletion was cancelled is printed again next time.
+    Senales::AlTerminarDesdeOtroHilo([] { Conexion::Instancia().Interrumpir(); });
     if (sirviendo) {
         std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
                     opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));
