@@ -20,12 +20,15 @@
 // each, spread over the second: the time from a writer's release of a job
 // (Escribiendo = 0 committed) to its first byte at the printer, with
 // [Cola] Despertar off (the reference, the 2-s poll) and on, in one run. On
-// PostgreSQL also the database connections the terminals hold either way.
+// PostgreSQL also the database connections the terminals hold either way,
+// and how twenty terminals started together spread their polls.
 // ORLAN_BENCH_SEGUNDOS sets each window (30 s).
 
 namespace {
 
 constexpr int kTerminales = 10;
+// Terminals started together for the spread of their polls.
+constexpr int kJuntas = 20;
 // The goal with the wake-up: a job on paper within 50 ms of its release.
 constexpr double kMetaMs = 50.0;
 
@@ -52,7 +55,8 @@ public:
     int Correr();
 
 private:
-    bool Arrancar(bool despertar);
+    bool Arrancar(bool despertar, int cuantas = kTerminales);
+    void Dispersion();
     Medida Medir();
     void Liberar(int terminal);
 
@@ -63,12 +67,12 @@ private:
     int m_id = 1;
 };
 
-bool Banco::Arrancar(bool despertar) {
+bool Banco::Arrancar(bool despertar, int cuantas) {
     m_terminales.clear();
     QFile credenciales(ProveedorCredenciales::RutaArchivo());
     credenciales.open(QIODevice::ReadOnly);
     const QByteArray datos = credenciales.readAll();
-    for (int n = 1; n <= kTerminales; ++n) {
+    for (int n = 1; n <= cuantas; ++n) {
         auto t = std::make_unique<TerminalPrueba>(n, BaseDatosPrueba::DirectorioOdbc(m_motor), m_propia.Servidor(),
                                                   m_propia.BaseDatos(), datos);
         t->Ajuste(QStringLiteral("Cola"), QStringLiteral("Despertar"), despertar ? QStringLiteral("1") : "0");
@@ -100,6 +104,32 @@ void Banco::Liberar(int terminal) {
                    .arg(m_id, 8, 10, QLatin1Char('0')));
     c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(m_id));
     ++m_id;
+}
+
+// Twenty terminals started within a few milliseconds: where in the 2-s period
+// each one's last job query started (pg_stat_activity), and the most of them
+// that fall within 10 ms of each other. In lock step that is all twenty.
+void Banco::Dispersion() {
+    Pasar(6000);
+    std::vector<qint64> fases;
+    auto consulta = Conexion::Instancia().Consultar(
+        "SELECT (EXTRACT(EPOCH FROM query_start) * 1000)::bigint % 2000 FROM pg_stat_activity WHERE query LIKE "
+        "'SELECT IdTrabajo%' AND datname = current_database()");
+    for (; !consulta->Fin(); consulta->MoveNext()) {
+        fases.push_back(consulta->Campo(0).toLongLong());
+    }
+    int juntas = 0;
+    for (qint64 a : fases) {
+        int cerca = 0;
+        for (qint64 b : fases) {
+            const qint64 d = (b - a + 2000) % 2000;
+            cerca += d < 10 ? 1 : 0;
+        }
+        juntas = std::max(juntas, cerca);
+    }
+    ImprimirFigura("most of " + std::to_string(fases.size()) +
+                       " terminals started together whose job queries fall within 10 ms",
+                   juntas, "terminals", "lock step", kJuntas, "terminals", MenosEsMejor::Si);
 }
 
 // Every job prints the same number of bytes, so the first byte of a
@@ -181,7 +211,7 @@ int Banco::Correr() {
     try {
         Conexion& c = Conexion::Instancia();
         c.Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-        for (int n = 1; n <= kTerminales; ++n) {
+        for (int n = 1; n <= kJuntas; ++n) {
             c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(n));
             InsertarImpresora(2 * n - 1, n, 2 * n);
             InsertarImpresora(2 * n, n, 2 * n - 1);
@@ -206,8 +236,15 @@ int Banco::Correr() {
         ImprimirFigura("release to first byte with Despertar=1, p99" + donde, Percentil(encendido.latencias, 0.99),
                        "ms", "goal", kMetaMs, "ms", MenosEsMejor::Si);
         if (m_motor == Motor::PostgreSql) {
-            ImprimirFigura("database connections of 10 terminals with Despertar=1", encendido.conexiones,
-                           "connections", "Despertar=0", apagado.conexiones, "connections", MenosEsMejor::Si);
+            ImprimirFigura("database connections of 10 terminals with Despertar=1", encendido.conexiones, "connections",
+                           "Despertar=0", apagado.conexiones, "connections", MenosEsMejor::Si);
+            if (!Arrancar(false, kJuntas)) {
+                return 1;
+            }
+            Dispersion();
+            for (auto& t : m_terminales) {
+                t->Detener();
+            }
         }
     } catch (const ErrorEjecucion& e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
