@@ -15,10 +15,10 @@ class Limpieza : public PruebaBaseDatos {};
 // lines whose header is gone.
 TEST_F(Limpieza, DeletesExactlyTheFinishedHeaders) {
     QRandomGenerator azar(20261206);
-    for (int ronda = 0; ronda < 25; ++ronda) {
+    for (int ronda = 0; ronda < 12; ++ronda) {
         Ejecutar("DELETE FROM ColaImpresion");
         Ejecutar("DELETE FROM DetalleColaImpresion");
-        const int trabajos = 1 + int(azar.bounded(30));
+        const int trabajos = 1 + int(azar.bounded(20));
         for (int id = 1; id <= trabajos; ++id) {
             if (azar.bounded(5) != 0) {
                 static const int kEscribiendo[] = {0, 0, 0, -1, 2};
