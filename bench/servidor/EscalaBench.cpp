@@ -96,7 +96,8 @@ public:
 
 private:
     bool Agregar(int hasta);
-    void Inactivas(int n);
+    // Returns the database server's CPU share.
+    double Inactivas(int n, const std::string& modo = std::string());
     void Latencia();
     void Plan();
 
@@ -131,7 +132,7 @@ bool Escala::Agregar(int hasta) {
     return true;
 }
 
-void Escala::Inactivas(int n) {
+double Escala::Inactivas(int n, const std::string& modo) {
     Pasar(3000);
     ServidorPostgres& pg = ServidorPostgres::Compartido();
     const QMap<qint64, qint64> bdAntes = CpuServidor(pg.Pid());
@@ -167,7 +168,8 @@ void Escala::Inactivas(int n) {
     }
     servidor.EstablecerActivo(false);
 
-    const std::string donde = " (" + std::to_string(n) + " idle terminals, " + std::to_string(m_segundos) + " s)";
+    const std::string donde =
+        " (" + std::to_string(n) + " idle terminals" + modo + ", " + std::to_string(m_segundos) + " s)";
     ImprimirFigura("database server CPU" + donde, bdPorciento, "% of one core",
                    "goal at " + std::to_string(kMetaTerminales) + " terminals", kMetaBaseDatosPorciento,
                    "% of one core", MenosEsMejor::Si);
@@ -179,6 +181,7 @@ void Escala::Inactivas(int n) {
                    MenosEsMejor::Si);
     ImprimirFigura("empty tick, p99 of 200" + donde, Percentil(ticks, 0.99), "ms", "floor", kPisoTickMs, "ms",
                    MenosEsMejor::Si);
+    return bdPorciento;
 }
 
 // One job a second for each of the first ten terminals, spread over the
@@ -325,17 +328,37 @@ int Escala::Correr() {
             QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(kTerminalPropia));
         InsertarImpresora(5001, kTerminalPropia, 5002);
         InsertarImpresora(5002, kTerminalPropia, 5001);
+        double sinDespertar = 0;
         for (int n : {10, 50, 200}) {
             if (!Agregar(n)) {
                 return 1;
             }
-            Inactivas(n);
+            sinDespertar = Inactivas(n);
             if (n == 10) {
                 Latencia();
             }
         }
+        // The same terminals also woken by the database ([Cola] Despertar=1):
+        // each holds a LISTEN connection that waits without a query.
         for (auto& t : m_terminales) {
-            ::kill(static_cast<pid_t>(t->Pid()), SIGTERM);
+            t->Detener();
+            t->Ajuste(QStringLiteral("Cola"), QStringLiteral("Despertar"), QStringLiteral("1"));
+            t->Iniciar();
+        }
+        // Two connections a terminal now; every one of them listens.
+        const QString escuchas = "SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'orlan-cola escucha' "
+                                 "AND query LIKE 'LISTEN%'";
+        if (!Esperar([&] { return Lista(escuchas).toInt() == kMetaTerminales; }, 120)) {
+            std::fprintf(stderr, "solo %s terminales escuchan\n", qPrintable(Lista(escuchas)));
+            return 1;
+        }
+        const double conDespertar = Inactivas(kMetaTerminales, ", Despertar=1");
+        ImprimirFigura("database server CPU, 200 idle terminals with Despertar=1", conDespertar, "% of one core",
+                       "Despertar=0", sinDespertar, "% of one core", MenosEsMejor::Si);
+        for (auto& t : m_terminales) {
+            if (t->Pid() > 0) {
+                ::kill(static_cast<pid_t>(t->Pid()), SIGTERM);
+            }
         }
         for (auto& t : m_terminales) {
             t->Detener();

@@ -78,6 +78,14 @@ public:
     // The diagnostic records of the last failure.
     const ErroresProveedor& Errores() const;
 
+    // Of the open connection: the string it was opened with, and the file
+    // name of the ODBC driver that serves it ("psqlodbca.so", ...).
+    QString Cadena() const;
+    QString Controlador() const;
+    // For a program that is ending, from any thread: cancels the statement in
+    // flight, which then fails, and fails every later one at once.
+    void Interrumpir();
+
     ~Conexion();
 
 private:

@@ -1,13 +1,12 @@
 #include "database/BaseDatos.h"
+#include "database/Vigilante.h"
 #include "platform/SocketsProceso.h"
 #include "support/ErrorEjecucion.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <sql.h>
 #include <sqlext.h>
-#include <thread>
 #include <utility>
 
 // The connection runs on unixODBC's narrow calls with UTF-8 text: every
@@ -81,89 +80,6 @@ bool EsReal(SQLSMALLINT tipo) {
     return tipo == SQL_NUMERIC || tipo == SQL_DECIMAL || tipo == SQL_FLOAT || tipo == SQL_REAL || tipo == SQL_DOUBLE;
 }
 
-// The driver gets the first chance to apply its own time-out.
-constexpr auto kGracia = std::chrono::seconds(2);
-
-// Shuts down the given sockets (or, for a login, every socket opened since the
-// watch began) when a watched call is still running at its deadline.
-class Vigilante {
-public:
-    ~Vigilante() {
-        {
-            std::lock_guard bloqueo(m_mutex);
-            m_fin = true;
-        }
-        m_cambio.notify_all();
-        if (m_hilo.joinable()) {
-            m_hilo.join();
-        }
-    }
-
-    // `sockets` empty: a login, whose sockets do not exist yet.
-    void Armar(std::chrono::seconds limite, QList<SocketsProceso::Socket> sockets) {
-        std::lock_guard bloqueo(m_mutex);
-        if (!m_hilo.joinable()) {
-            m_hilo = std::thread([this] { Vigilar(); });
-        }
-        m_antes = sockets.isEmpty() ? SocketsProceso::Abiertos() : QList<SocketsProceso::Socket>();
-        m_sockets = std::move(sockets);
-        m_plazo = std::chrono::steady_clock::now() + limite + kGracia;
-        m_armado = true;
-        m_disparado = false;
-        m_cambio.notify_all();
-    }
-
-    // Ends the watch; true when the deadline passed and the sockets were cut.
-    bool Desarmar() {
-        std::lock_guard bloqueo(m_mutex);
-        m_armado = false;
-        return std::exchange(m_disparado, false);
-    }
-
-    bool Disparado() {
-        std::lock_guard bloqueo(m_mutex);
-        return m_disparado;
-    }
-
-private:
-    void Vigilar() {
-        std::unique_lock bloqueo(m_mutex);
-        while (!m_fin) {
-            if (!m_armado || m_disparado) {
-                m_cambio.wait(bloqueo);
-                continue;
-            }
-            if (m_cambio.wait_until(bloqueo, m_plazo) != std::cv_status::timeout || !m_armado || m_disparado) {
-                continue;
-            }
-            // The call still runs while the lock is held here, so its sockets
-            // cannot have been closed and their descriptors reused.
-            QList<SocketsProceso::Socket> cortar = m_sockets;
-            if (cortar.isEmpty()) {
-                for (const SocketsProceso::Socket& s : SocketsProceso::Abiertos()) {
-                    if (!m_antes.contains(s)) {
-                        cortar.append(s);
-                    }
-                }
-            }
-            for (const SocketsProceso::Socket& s : cortar) {
-                SocketsProceso::Cortar(s);
-            }
-            m_disparado = true;
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_cambio;
-    std::thread m_hilo;
-    bool m_fin = false;
-    bool m_armado = false;
-    bool m_disparado = false;
-    std::chrono::steady_clock::time_point m_plazo;
-    QList<SocketsProceso::Socket> m_sockets;
-    QList<SocketsProceso::Socket> m_antes;
-};
-
 } // namespace
 
 struct Conexion::Privado {
@@ -177,6 +93,23 @@ struct Conexion::Privado {
     int tiempoConsulta = 30;
     QList<SocketsProceso::Socket> sockets; // the open connection's own
     Vigilante vigilante;
+    QString cadena;
+    QString controlador;
+    // The statement being run, for Interrumpir from another thread; the lock
+    // keeps it from being freed while it is cancelled.
+    std::mutex mutexEnCurso;
+    SQLHSTMT enCurso = SQL_NULL_HANDLE;
+    bool interrumpida = false;
+
+    void Liberar(SQLHSTMT stmt) {
+        {
+            std::lock_guard bloqueo(mutexEnCurso);
+            if (enCurso == stmt) {
+                enCurso = SQL_NULL_HANDLE;
+            }
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
 
     // Watches one call on the open connection for its whole length, the
     // handling of its failure included.
@@ -195,7 +128,7 @@ struct Conexion::Privado {
     [[noreturn]] void Fallar(SQLSMALLINT tipo, SQLHANDLE handle) {
         errores = LeerDiagnosticos(tipo, handle);
         if (tipo == SQL_HANDLE_STMT) {
-            SQLFreeHandle(SQL_HANDLE_STMT, handle);
+            Liberar(handle);
         }
         if (vigilante.Disparado()) {
             // The server kept the connection but stopped answering: for the
@@ -253,6 +186,15 @@ struct Conexion::Privado {
             // Honoured by FreeTDS on the client, by psqlODBC on a server that
             // still answers; the watchdog covers the rest.
             SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(tiempoConsulta)), 0);
+        }
+        {
+            std::lock_guard bloqueo(mutexEnCurso);
+            if (interrumpida) {
+                SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+                errores = {{QStringLiteral("HY008"), 0, QStringLiteral("Operacion cancelada, el programa termina")}};
+                throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, errores.first().descripcion, errores);
+            }
+            enCurso = stmt;
         }
         QByteArray texto = sql.toUtf8();
         const SQLRETURN r =
@@ -366,10 +308,12 @@ bool Conexion::Abrir(const QString& cadena) {
         }
     }
     d->abierta = true;
+    d->cadena = cadena;
     SQLCHAR driver[128] = {};
     SQLSMALLINT largoDriver = 0;
     SQLGetInfo(d->dbc, SQL_DRIVER_NAME, driver, sizeof driver, &largoDriver);
-    d->sqlite = QByteArray(reinterpret_cast<const char*>(driver)).contains("sqlite");
+    d->controlador = QString::fromUtf8(reinterpret_cast<const char*>(driver));
+    d->sqlite = d->controlador.contains(QLatin1String("sqlite"));
     return true;
 }
 
@@ -381,10 +325,26 @@ void Conexion::Cerrar() {
     }
 }
 
+QString Conexion::Cadena() const {
+    return d->abierta ? d->cadena : QString();
+}
+
+QString Conexion::Controlador() const {
+    return d->abierta ? d->controlador : QString();
+}
+
+void Conexion::Interrumpir() {
+    std::lock_guard bloqueo(d->mutexEnCurso);
+    d->interrumpida = true;
+    if (d->enCurso != SQL_NULL_HANDLE) {
+        SQLCancel(d->enCurso);
+    }
+}
+
 void Conexion::Ejecutar(const QString& sql) {
     Privado::Vigilia vigilia(*d);
     SQLHSTMT stmt = d->EjecutarDirecto(sql);
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    d->Liberar(stmt);
 }
 
 std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
@@ -443,6 +403,6 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
         }
         filas.append(std::move(fila));
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    d->Liberar(stmt);
     return std::make_unique<Recordset>(std::move(columnas), std::move(filas));
 }

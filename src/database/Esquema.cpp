@@ -28,16 +28,24 @@ QString ScriptEsquema(Motor motor) {
     return QString::fromUtf8(f.readAll());
 }
 
-QStringList SentenciasEsquema(Motor motor) {
+namespace {
+
+const QString kParteDespertar = QStringLiteral("-- Despertar:");
+
+QStringList Sentencias(const QString& script) {
     QStringList sentencias;
     QString actual;
-    for (const QString& linea : ScriptEsquema(motor).split(u'\n')) {
+    bool enCuerpo = false; // inside $$ ... $$
+    for (const QString& linea : script.split(u'\n')) {
         const QString limpia = linea.trimmed();
-        if (limpia.isEmpty() || limpia.startsWith(QLatin1String("--"))) {
+        if (!enCuerpo && (limpia.isEmpty() || limpia.startsWith(QLatin1String("--")))) {
             continue;
         }
         actual += linea + u'\n';
-        if (limpia.endsWith(u';')) {
+        if (linea.count(QLatin1String("$$")) % 2 == 1) {
+            enCuerpo = !enCuerpo;
+        }
+        if (!enCuerpo && limpia.endsWith(u';')) {
             actual.chop(actual.size() - actual.lastIndexOf(u';'));
             sentencias << actual.trimmed();
             actual.clear();
@@ -47,4 +55,16 @@ QStringList SentenciasEsquema(Motor motor) {
         sentencias << actual.trimmed();
     }
     return sentencias;
+}
+
+} // namespace
+
+QStringList SentenciasEsquema(Motor motor) {
+    return Sentencias(ScriptEsquema(motor));
+}
+
+QStringList SentenciasDespertar(Motor motor) {
+    const QString script = ScriptEsquema(motor);
+    const qsizetype inicio = script.indexOf(kParteDespertar);
+    return inicio < 0 ? QStringList() : Sentencias(script.mid(inicio));
 }

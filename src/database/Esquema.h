@@ -17,5 +17,11 @@ std::optional<Motor> MotorPorNombre(const QString& nombre);
 QString ScriptEsquema(Motor motor);
 
 // The script's statements one by one, without comments or the closing ";",
-// ready to run through Conexion::Ejecutar.
+// ready to run through Conexion::Ejecutar. A ";" inside a dollar-quoted body
+// ($$ ... $$) does not end a statement.
 QStringList SentenciasEsquema(Motor motor);
+
+// Of those, the statements of the script's "Despertar" part alone (the
+// notification triggers): empty for a backend that has none. They can be run
+// again on a database that has them.
+QStringList SentenciasDespertar(Motor motor);

@@ -209,6 +209,12 @@ void Analizar(const QString& ruta, const QByteArray& contenido, Archivo& archivo
 
 Archivo& Cargar(const QString& ruta) {
     Archivo& archivo = Cache()[ruta];
+    // The many reads of a print job look at the path only: the file is opened
+    // again when its signature (size, times, inode) changed.
+    if (archivo.leido && archivo.existe && archivo.rechazo.isEmpty() &&
+        ArchivoRegular::FirmaDe(ruta) == archivo.firma) {
+        return archivo;
+    }
     ArchivoRegular disco(ruta);
     switch (disco.estado()) {
     case ArchivoRegular::Estado::Ausente:

@@ -13,6 +13,16 @@ QString TextoError(int numero) {
     return QString::fromLocal8Bit(std::strerror(numero));
 }
 
+ArchivoRegular::Firma FirmaDeEstado(const struct stat& st) {
+    ArchivoRegular::Firma firma;
+    firma.dispositivo = static_cast<quint64>(st.st_dev);
+    firma.nodo = static_cast<quint64>(st.st_ino);
+    firma.tamano = st.st_size;
+    firma.modificado = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    firma.cambiado = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return firma;
+}
+
 } // namespace
 
 ArchivoRegular::ArchivoRegular(const QString& ruta, qint64 limite) : m_limite(limite) {
@@ -52,6 +62,14 @@ ArchivoRegular::~ArchivoRegular() {
     }
 }
 
+std::optional<ArchivoRegular::Firma> ArchivoRegular::FirmaDe(const QString& ruta) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return FirmaDeEstado(st);
+}
+
 bool ArchivoRegular::Examinar(const void* estadoSistema) {
     const auto& st = *static_cast<const struct stat*>(estadoSistema);
     if (!S_ISREG(st.st_mode)) {
@@ -65,11 +83,7 @@ bool ArchivoRegular::Examinar(const void* estadoSistema) {
         m_motivo = QStringLiteral("mide %1 bytes, mas del limite de %2").arg(st.st_size).arg(m_limite);
         return false;
     }
-    m_firma.dispositivo = static_cast<quint64>(st.st_dev);
-    m_firma.nodo = static_cast<quint64>(st.st_ino);
-    m_firma.tamano = st.st_size;
-    m_firma.modificado = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    m_firma.cambiado = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    m_firma = FirmaDeEstado(st);
     m_permisos = static_cast<int>(st.st_mode & 07777);
     return true;
 }

@@ -32,6 +32,11 @@ public:
         bool operator==(const Firma&) const = default;
     };
 
+    // The signature of the regular file at `ruta`, by its path alone and
+    // without opening it; nothing when there is no regular file there. Enough
+    // to tell that a file read before is unchanged.
+    static std::optional<Firma> FirmaDe(const QString& ruta);
+
     explicit ArchivoRegular(const QString& ruta, qint64 limite = kLimite);
     ~ArchivoRegular();
     ArchivoRegular(const ArchivoRegular&) = delete;

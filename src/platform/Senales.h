@@ -14,4 +14,10 @@ void AlTerminar(std::function<void(int senal)> manejador);
 // checks it between its steps so that a stop is not held back by it.
 bool Pedida();
 
+// Also on SIGTERM and SIGINT, but at once, on a thread of its own, while the
+// event loop may still be busy: for what must not wait for the running event
+// to end (cancelling a database statement that holds the loop, say). Takes
+// effect once AlTerminar has installed the signal handlers.
+void AlTerminarDesdeOtroHilo(std::function<void()> manejador);
+
 } // namespace Senales

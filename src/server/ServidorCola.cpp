@@ -7,6 +7,7 @@
 #include "support/ErrorEjecucion.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 namespace {
 
@@ -54,6 +55,16 @@ bool ConfirmarRecepcion(const ctlImpresora& pr) {
 }
 } // namespace
 
+QString SentenciaLimpieza() {
+    // IdTrabajo is part of the lines' primary key, so it is never NULL there
+    // and this deletes exactly the rows of "IdTrabajo NOT IN (SELECT IdTrabajo
+    // FROM DetalleColaImpresion)". Every backend plans NOT EXISTS as an
+    // anti-join through that key's index; NOT IN with a large lines table
+    // becomes a subplan that rescans the lines for every header.
+    return QStringLiteral("DELETE FROM ColaImpresion WHERE NOT EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE "
+                          "det.IdTrabajo = ColaImpresion.IdTrabajo) AND Escribiendo=0");
+}
+
 void RegistrarFallaCola(const ErrorEjecucion& e) {
     Registrar(QStringLiteral("Cola Impresion, ") + e.Descripcion());
     ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), e.Errores());
@@ -67,9 +78,34 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(par
         QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
         QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
         QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
-    m_timer1.setInterval(2000);
-    connect(&m_timer1, &QTimer::timeout, this, &ServidorCola::Timer1_Timer);
-    m_timer1.start();
+    // Terminals started together would otherwise poll the database at the
+    // same instants for as long as they run: the first tick falls anywhere in
+    // the first period, and a precise timer keeps the phase (a coarse one
+    // rounds a 2-s period to a 500-ms grid).
+    constexpr int kPeriodo = 2000;
+    m_timer1.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer1, &QTimer::timeout, this, [this] {
+        if (m_timer1.interval() != kPeriodo) {
+            m_timer1.setInterval(kPeriodo);
+        }
+        Timer1_Timer();
+    });
+    m_timer1.start(QRandomGenerator::global()->bounded(kPeriodo));
+    m_despertador.setSingleShot(true);
+    m_despertador.setInterval(0);
+    connect(&m_despertador, &QTimer::timeout, this, [this] {
+        if (m_enTick) {
+            m_despertarPendiente = true;
+        } else {
+            Timer1_Timer();
+        }
+    });
+}
+
+void ServidorCola::Despertar() {
+    if (!m_despertador.isActive()) {
+        m_despertador.start();
+    }
 }
 
 bool ServidorCola::Cargar() {
@@ -80,6 +116,15 @@ bool ServidorCola::Cargar() {
         CargarImpresoras();
         Registrar(QStringLiteral("Iniciando Cola de Impresion "));
         m_activo = true;
+        if (Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("Despertar"),
+                          QStringLiteral("0"))
+                    .trimmed() == u'1' &&
+            !m_aviso) {
+            m_aviso = AvisoCambios::Crear();
+            if (m_aviso) {
+                connect(m_aviso.get(), &AvisoCambios::Cambio, this, &ServidorCola::Despertar);
+            }
+        }
         return true;
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
@@ -106,7 +151,16 @@ void ServidorCola::Timer1_Timer() {
     if (!m_activo || m_enTick) {
         return;
     }
-    Guardia guardia(m_enTick);
+    {
+        Guardia guardia(m_enTick);
+        Tick();
+    }
+    if (std::exchange(m_despertarPendiente, false)) {
+        m_despertador.start();
+    }
+}
+
+void ServidorCola::Tick() {
     if (m_reconectar) {
         // A server that went away and came back is served again without a
         // restart; until it answers every tick just tries once more.
@@ -170,7 +224,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
         const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
         const QString idImpresora = impresora.Texto(QStringLiteral("Id_Impresora"));
         QString estadoImpresora = QStringLiteral("D");
-        if (m_fallidas.contains(idImpresora)) {
+        if (m_rsDetalle->RecordCount() == 0 && m_sinRenglones.contains(idTrabajo)) {
+            // Printed whole already; only its header is left to remove.
+        } else if (m_fallidas.contains(idImpresora)) {
             // Found failing earlier in this tick: asking it again for every
             // job queued for it would hold every other printer back.
         } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
@@ -200,6 +256,7 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
+                m_sinRenglones.insert(idTrabajo);
                 emit TrabajoImpreso(idTrabajo.toLongLong(),
                                     impresora.Campo(QStringLiteral("Id_Impresora")).toLongLong(),
                                     impresora.Texto(QStringLiteral("Puerto")), trabajo.Texto(QStringLiteral("Tipo")),
@@ -214,8 +271,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     } else {
         Redirigir(impresora, QStringLiteral("D"));
     }
-    conexion.Ejecutar(QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo FROM "
-                                     "DetalleColaImpresion) AND Escribiendo=0"));
+    conexion.Ejecutar(SentenciaLimpieza());
+    // Every header without lines is gone now.
+    m_sinRenglones.clear();
 }
 
 bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTrabajo) {

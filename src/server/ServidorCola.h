@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database/AvisoCambios.h"
 #include "database/BaseDatos.h"
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
@@ -21,6 +22,8 @@ public:
     // The load step's work that needs no window: configure the printer control
     // for every printer of the terminal, log the start, switch service on.
     // False (after the log line and ManejarErrorBD) when a statement failed.
+    // With [Cola] Despertar = 1 it also starts listening to the database
+    // (AvisoCambios) for the wake-ups of Despertar.
     bool Cargar();
 
     // The first part of that: read the terminal's printers, write each one's
@@ -33,6 +36,11 @@ public:
     // start while another tick is running (the parallel-port wait lets events
     // through, the timer among them).
     void Timer1_Timer();
+
+    // Work may be waiting: a tick runs as soon as the event loop is free, next
+    // to Timer1, which keeps its period. A burst of wake-ups runs one tick;
+    // one that comes during a tick runs one tick after it.
+    void Despertar();
 
     bool Activo() const { return m_activo; }
     void EstablecerActivo(bool activo) { m_activo = activo; }
@@ -49,6 +57,7 @@ signals:
                         const QString& usuario, int renglones);
 
 private:
+    void Tick();
     void ServirTrabajo(const Recordset& trabajo);
     void Redirigir(const Recordset& impresora, const QString& estado);
     // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in
@@ -69,6 +78,13 @@ private:
     qint16 m_numeroTerminal;
     ctlImpresora m_pr2;
     QTimer m_timer1;
+    QTimer m_despertador; // single shot, 0 ms: the wake-ups of one pass of the event loop
+    bool m_despertarPendiente = false;
+    std::unique_ptr<AvisoCambios> m_aviso;
+    // Jobs whose lines this server deleted while their header is still there
+    // (the header cleanup failed after the lines went): found again with no
+    // lines, they are not printed a second time.
+    QSet<QString> m_sinRenglones;
     bool m_activo = false;
     bool m_enTick = false;
     bool m_reconectar = false;
@@ -81,6 +97,10 @@ private:
     std::unique_ptr<Recordset> m_rsImpresora;
     std::unique_ptr<Recordset> m_rsDetalle;
 };
+
+// The header cleanup run after every job: removes every finished job header of
+// any terminal, that is every header not being written that has no lines left.
+QString SentenciaLimpieza();
 
 // The queue's failure path: the log line "Cola Impresion, " + the description,
 // then ManejarErrorBD with the origin "Base de Datos".

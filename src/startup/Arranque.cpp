@@ -156,6 +156,11 @@ int Arrancar(const OpcionesArranque& opciones) {
     // finishes its job first. exit() rather than quit(): quit() asks every
     // window to close first, and the server window and the dialogs refuse.
     Senales::AlTerminar([](int) { QCoreApplication::exit(0); });
+    // A statement that holds the tick (a lock another terminal keeps, a slow
+    // plan) would keep the stop request waiting as long as it runs: it is
+    // cancelled at once, the tick ends on its failure, and no later statement
+    // starts. A job whose deletion was cancelled is printed again next time.
+    Senales::AlTerminarDesdeOtroHilo([] { Conexion::Instancia().Interrumpir(); });
     if (sirviendo) {
         std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
                     opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));

@@ -332,6 +332,8 @@ bool Matriz::Preparar() {
         terminal->Ajuste("Configuracion", "TiempoConexion", "5");
         terminal->Ajuste("Configuracion", "TiempoConsulta", "5");
         terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
+        // Terminal 2 is also woken by the database (LISTEN on PostgreSQL).
+        terminal->Ajuste("Cola", "Despertar", terminal == m_dos.get() ? "1" : "0");
         if (!serie->Iniciar()) {
             std::fprintf(stderr, "orlan-impresora-virtual no arranco\n");
             return false;
@@ -578,6 +580,11 @@ int Matriz::Correr() {
             m_entorno.Escribir(lptUno, "sin-papel\n");
             Pasar(30000);
             m_entorno.Escribir(lptUno, "listo\n");
+        });
+        Falla("listening connection of terminal 2 killed (pg_terminate_backend)", {2, 3}, [&] {
+            Lista("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'orlan-cola "
+                  "escucha'");
+            Pasar(3000);
         });
         Falla("server killed (SIGKILL) and started again", {0, 1}, [&] {
             m_uno->Matar();

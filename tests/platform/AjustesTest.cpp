@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -158,4 +160,23 @@ TEST_F(ArchivoAjustes, FilesThatAreNotPlainOrAreTooLargeAreRefusedAndKept) {
     EXPECT_FALSE(Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "4"));
     EXPECT_EQ(QFileInfo(ruta).symLinkTarget(), "/dev/zero");
     EXPECT_GE(m_avisos.size(), 3);
+}
+
+// A print job reads the settings a few times: an unchanged file is not opened
+// again (the kernel's open events tell), an edited one is read at once.
+TEST_F(ArchivoAjustes, AnUnchangedFileIsNotOpenedAgain) {
+    const QString ruta = m_entorno.Configuracion() + "/orlan.ini";
+    m_entorno.Escribir(ruta, "[Cola]\nDespertar=1\n");
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Cola", "Despertar"), "1");
+    const int vigia = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(vigia, QFile::encodeName(ruta).constData(), IN_OPEN), 0);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(Ajustes::Leer("ORLAN", "Cola", "Despertar"), "1");
+    }
+    alignas(inotify_event) char eventos[4096];
+    EXPECT_LE(::read(vigia, eventos, sizeof eventos), 0); // nothing opened it
+    ::close(vigia);
+
+    m_entorno.Escribir(ruta, "[Cola]\nDespertar=0\nApartarTrabajosDefectuosos=1\n");
+    EXPECT_EQ(Ajustes::Leer("ORLAN", "Cola", "Despertar"), "0");
 }

@@ -4,6 +4,7 @@
 #include "platform/Rutas.h"
 #include "testsupport/DatosCola.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 // Terminal 1 on the simulated parallel port and its queue in SQLite.
@@ -225,4 +226,23 @@ TEST_F(Cola, ATickDoesNotStartInsideAnother) {
     m_servidor->Timer1_Timer();
     EXPECT_TRUE(pedido);
     EXPECT_EQ(Tomar(), ImpresoEpson("una vez"));
+}
+
+// A job released while a tick waits on a busy printer: the database's
+// wake-up comes during the tick and is kept, so that one more tick runs after
+// it (the 2-s timer is stopped here).
+TEST_F(Cola, AWakeUpDuringATickRunsOneTickAfterIt) {
+    m_servidor->Timer1().stop();
+    InsertarTrabajo(52, 1, {"primero"});
+    m_puerto->OcupadoDurante(200000);
+    QTimer::singleShot(0, [&] {
+        InsertarTrabajo(53, 1, {"despues"});
+        m_servidor->Despertar();
+    });
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("primero"));
+    for (int i = 0; i < 50 && Lista("SELECT COUNT(*) FROM ColaImpresion") != "0"; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(Tomar(), ImpresoEpson("despues"));
 }

@@ -51,7 +51,7 @@ bool ServidorPostgres::Iniciar() {
         hba.write("local all postgres trust\nlocal all all scram-sha-256\n");
     }
     const QString opciones = QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' -c fsync=off"
-                                            " -c full_page_writes=off -c max_connections=300")
+                                            " -c full_page_writes=off -c max_connections=450")
                                  .arg(m_dir.path());
     m_activo = Ejecutar(
         "pg_ctl", {"-D", datos, "-l", m_dir.path() + QStringLiteral("/servidor.log"), "-o", opciones, "-w", "start"});

@@ -228,6 +228,22 @@ int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores
     });
 }
 
+int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores) {
+    const std::optional<Motor> elegido = MotorPorNombre(motor);
+    const QStringList sentencias = elegido ? SentenciasDespertar(*elegido) : QStringList();
+    if (sentencias.isEmpty()) {
+        errores << "orlan-admin: el motor '" << motor << "' no tiene avisos (solo postgresql)" << Qt::endl;
+        return 1;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const QString& s : sentencias) {
+            c.Ejecutar(s);
+        }
+        salida << "Avisos de Despertar creados (" << sentencias.size() << " sentencias)" << Qt::endl;
+        return 0;
+    });
+}
+
 int CargarDemo(QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion& c) {
         for (const char* s : kDemo) {

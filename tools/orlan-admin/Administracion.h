@@ -17,6 +17,9 @@
 namespace Administracion {
 
 int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores);
+// Adds only the notification triggers of the schema to an existing database
+// (PostgreSQL); refuses (1) a backend that has none.
+int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores);
 int CargarDemo(QTextStream& salida, QTextStream& errores);
 
 struct Trabajo {

@@ -24,6 +24,9 @@ Ordenes:
                            conexion, esquema, la terminal y sus impresoras, y dice
                            como corregir cada falla
   esquema MOTOR            crea las tablas (MOTOR: sqlite, postgresql o sqlserver)
+  esquema postgresql --despertar
+                           agrega a una base existente solo los disparadores
+                           que avisan a los servidores con [Cola] Despertar=1
   demo                     carga los datos de la tienda de demostracion
   terminal agregar N [--nombre TEXTO]
                            agrega la terminal N
@@ -154,6 +157,9 @@ int main(int argc, char** argv) {
     int numero = 0;
 
     if (orden == QStringLiteral("esquema")) {
+        if (args.size() == 2 && args[1] == QStringLiteral("--despertar")) {
+            return Administracion::CrearDespertar(args[0], salida, errores);
+        }
         if (args.size() != 1) {
             return Uso(errores, QStringLiteral("esquema necesita el motor"));
         }

@@ -79,3 +79,35 @@ CREATE TABLE PermisosXGrupo_Trabajo (
     ID_Permiso int NOT NULL,
     PRIMARY KEY (ID_Grupo_Trabajo, ID_Permiso)
 );
+
+-- Despertar: the triggers that wake the print servers that listen (setting
+-- [Cola] Despertar=1) as soon as a job is released or a printer redirected.
+-- pg_notify is delivered when the writer's transaction commits, repeated
+-- notifications of one transaction are delivered once, and nothing is written:
+-- a writer sees no difference. This part can be run on its own on an existing
+-- database ("orlan-admin esquema postgresql --despertar"), as often as wanted.
+CREATE OR REPLACE FUNCTION orlan_despertar_trabajo() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('orlan_cola', NEW.id_impresora::text);
+    RETURN NULL;
+END
+$$;
+
+CREATE OR REPLACE FUNCTION orlan_despertar_impresora() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('orlan_cola', NEW.Redirigido::text);
+    RETURN NULL;
+END
+$$;
+
+DROP TRIGGER IF EXISTS orlan_trabajo_nuevo ON ColaImpresion;
+CREATE TRIGGER orlan_trabajo_nuevo AFTER INSERT ON ColaImpresion
+    FOR EACH ROW WHEN (NEW.Escribiendo = 0) EXECUTE FUNCTION orlan_despertar_trabajo();
+
+DROP TRIGGER IF EXISTS orlan_trabajo_liberado ON ColaImpresion;
+CREATE TRIGGER orlan_trabajo_liberado AFTER UPDATE OF Escribiendo ON ColaImpresion
+    FOR EACH ROW WHEN (NEW.Escribiendo = 0 AND OLD.Escribiendo <> 0) EXECUTE FUNCTION orlan_despertar_trabajo();
+
+DROP TRIGGER IF EXISTS orlan_impresora_redirigida ON Impresora;
+CREATE TRIGGER orlan_impresora_redirigida AFTER UPDATE OF Redirigido ON Impresora
+    FOR EACH ROW WHEN (NEW.Redirigido IS DISTINCT FROM OLD.Redirigido) EXECUTE FUNCTION orlan_despertar_impresora();

@@ -1,5 +1,10 @@
 -- Schema of the shared database on SQLite (the embedded single-file database).
 
+-- A write-ahead log: readers (the print servers' job queries) go on while a
+-- till or a server commits, instead of waiting for the file's lock. The mode
+-- stays with the file.
+PRAGMA journal_mode=WAL;
+
 CREATE TABLE Terminal (
     ID_Terminal smallint NOT NULL PRIMARY KEY,
     Nombre varchar(50) NULL

@@ -1,0 +1,261 @@
+#include "Figura.h"
+#include "TerminalBench.h"
+#include "e2e/TerminalPrueba.h"
+#include "startup/ProveedorCredenciales.h"
+#include "support/ErrorEjecucion.h"
+#include "testsupport/DatosCola.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QThread>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+// Ten real `orlan-cola --servicio` terminals on one database, one job a second
+// each, spread over the second: the time from a writer's release of a job
+// (Escribiendo = 0 committed) to its first byte at the printer, with
+// [Cola] Despertar off (the reference, the 2-s poll) and on, in one run. On
+// PostgreSQL also the database connections the terminals hold either way,
+// and how twenty terminals started together spread their polls.
+// ORLAN_BENCH_SEGUNDOS sets each window (30 s).
+
+namespace {
+
+constexpr int kTerminales = 10;
+// Terminals started together for the spread of their polls.
+constexpr int kJuntas = 20;
+// The goal with the wake-up: a job on paper within 50 ms of its release.
+constexpr double kMetaMs = 50.0;
+
+double Percentil(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min<size_t>(v.size() - 1, static_cast<size_t>(p * v.size()))];
+}
+
+void Pasar(qint64 ms) {
+    Esperar([] { return false; }, ms / 1000.0);
+}
+
+struct Medida {
+    std::vector<double> latencias;
+    int conexiones = 0;
+};
+
+class Banco {
+public:
+    explicit Banco(Motor motor) : m_motor(motor), m_propia(motor, 1000) {}
+    int Correr();
+
+private:
+    bool Arrancar(bool despertar, int cuantas = kTerminales);
+    void Dispersion();
+    Medida Medir();
+    void Liberar(int terminal);
+
+    Motor m_motor;
+    TerminalBench m_propia;
+    std::vector<std::unique_ptr<TerminalPrueba>> m_terminales;
+    int m_segundos = 30;
+    int m_id = 1;
+};
+
+bool Banco::Arrancar(bool despertar, int cuantas) {
+    m_terminales.clear();
+    QFile credenciales(ProveedorCredenciales::RutaArchivo());
+    credenciales.open(QIODevice::ReadOnly);
+    const QByteArray datos = credenciales.readAll();
+    for (int n = 1; n <= cuantas; ++n) {
+        auto t = std::make_unique<TerminalPrueba>(n, BaseDatosPrueba::DirectorioOdbc(m_motor), m_propia.Servidor(),
+                                                  m_propia.BaseDatos(), datos);
+        t->Ajuste(QStringLiteral("Cola"), QStringLiteral("Despertar"), despertar ? QStringLiteral("1") : "0");
+        QDir().mkpath(t->RaizUnidad() + QStringLiteral("/lpt"));
+        QFile(t->RaizUnidad() + QStringLiteral("/lpt/378.bin")).open(QIODevice::WriteOnly);
+        t->Iniciar();
+        m_terminales.push_back(std::move(t));
+    }
+    for (auto& t : m_terminales) {
+        if (!Esperar([&] { return t->Salida().contains("sirviendo la cola") || !t->Corriendo(); }, 60) ||
+            !t->Corriendo()) {
+            std::fprintf(stderr, "una terminal no arranco:\n%s\n", qPrintable(t->Salida()));
+            return false;
+        }
+    }
+    Pasar(3000); // the listening connections come up
+    return true;
+}
+
+void Banco::Liberar(int terminal) {
+    Conexion& c = Conexion::Instancia();
+    c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
+                              "VALUES (%1, 'R', 'caja', -1, %2)")
+                   .arg(m_id)
+                   .arg(2 * (terminal + 1) - 1));
+    c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, 1, "
+                              "'<B>Comanda %2</B>')")
+                   .arg(m_id)
+                   .arg(m_id, 8, 10, QLatin1Char('0')));
+    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(m_id));
+    ++m_id;
+}
+
+// Twenty terminals started within a few milliseconds: where in the 2-s period
+// each one's last job query started (pg_stat_activity), and the most of them
+// that fall within 10 ms of each other. In lock step that is all twenty.
+void Banco::Dispersion() {
+    Pasar(6000);
+    std::vector<qint64> fases;
+    auto consulta = Conexion::Instancia().Consultar(
+        "SELECT (EXTRACT(EPOCH FROM query_start) * 1000)::bigint % 2000 FROM pg_stat_activity WHERE query LIKE "
+        "'SELECT IdTrabajo%' AND datname = current_database()");
+    for (; !consulta->Fin(); consulta->MoveNext()) {
+        fases.push_back(consulta->Campo(0).toLongLong());
+    }
+    int juntas = 0;
+    for (qint64 a : fases) {
+        int cerca = 0;
+        for (qint64 b : fases) {
+            const qint64 d = (b - a + 2000) % 2000;
+            cerca += d < 10 ? 1 : 0;
+        }
+        juntas = std::max(juntas, cerca);
+    }
+    ImprimirFigura("most of " + std::to_string(fases.size()) +
+                       " terminals started together whose job queries fall within 10 ms",
+                   juntas, "terminals", "lock step", kJuntas, "terminals", MenosEsMejor::Si);
+}
+
+// Every job prints the same number of bytes, so the first byte of a
+// terminal's k-th job is the moment its capture file grows past k jobs.
+Medida Banco::Medir() {
+    Medida medida;
+    auto ruta = [&](int t) { return m_terminales[t]->RaizUnidad() + QStringLiteral("/lpt/378.bin"); };
+    auto tamano = [&](int t) { return QFileInfo(ruta(t)).size(); };
+    std::vector<qint64> base(kTerminales);
+    for (int t = 0; t < kTerminales; ++t) {
+        base[t] = tamano(t);
+        Liberar(t);
+    }
+    Pasar(4500);
+    const qint64 porTrabajo = tamano(0) - base[0];
+    for (int t = 0; t < kTerminales; ++t) {
+        base[t] = tamano(t);
+    }
+    if (porTrabajo <= 0) {
+        std::fprintf(stderr, "el primer trabajo no se imprimio\n");
+        return medida;
+    }
+    if (m_motor == Motor::PostgreSql) {
+        medida.conexiones = Lista("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                                  "pid <> pg_backend_pid()")
+                                .toInt();
+    }
+    std::vector<QList<std::pair<int, qint64>>> pendientes(kTerminales); // (k-th job, release time)
+    std::vector<int> liberados(kTerminales, 0);
+    QElapsedTimer reloj;
+    reloj.start();
+    auto mirar = [&](int t) {
+        const qint64 ahora = reloj.nsecsElapsed();
+        const qint64 actual = tamano(t);
+        while (!pendientes[t].isEmpty() && actual > base[t] + pendientes[t].first().first * porTrabajo) {
+            medida.latencias.push_back((ahora - pendientes[t].first().second) / 1e6);
+            pendientes[t].removeFirst();
+        }
+    };
+    QFileSystemWatcher vigia;
+    for (int t = 0; t < kTerminales; ++t) {
+        vigia.addPath(ruta(t));
+    }
+    QObject::connect(&vigia, &QFileSystemWatcher::fileChanged, [&](const QString& r) {
+        for (int t = 0; t < kTerminales; ++t) {
+            if (ruta(t) == r) {
+                mirar(t);
+            }
+        }
+    });
+    for (qint64 siguiente = 0, turno = 0; reloj.elapsed() < m_segundos * 1000LL;
+         siguiente += 1000 / kTerminales, ++turno) {
+        while (reloj.elapsed() < siguiente) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+        const int t = static_cast<int>(turno % kTerminales);
+        Liberar(t);
+        pendientes[t].append({liberados[t]++, reloj.nsecsElapsed()});
+    }
+    Pasar(4000);
+    for (int t = 0; t < kTerminales; ++t) {
+        mirar(t);
+    }
+    return medida;
+}
+
+int Banco::Correr() {
+    bool numero = false;
+    const int segundos = qEnvironmentVariableIntValue("ORLAN_BENCH_SEGUNDOS", &numero);
+    if (numero && segundos > 0) {
+        m_segundos = segundos;
+    }
+    if (!m_propia.Preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(m_propia.Error()));
+        return 1;
+    }
+    const std::string nombre = m_motor == Motor::PostgreSql ? "postgresql" : "sqlite";
+    try {
+        Conexion& c = Conexion::Instancia();
+        c.Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        for (int n = 1; n <= kJuntas; ++n) {
+            c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(n));
+            InsertarImpresora(2 * n - 1, n, 2 * n);
+            InsertarImpresora(2 * n, n, 2 * n - 1);
+        }
+        Medida apagado, encendido;
+        for (bool despertar : {false, true}) {
+            if (!Arrancar(despertar)) {
+                return 1;
+            }
+            (despertar ? encendido : apagado) = Medir();
+            for (auto& t : m_terminales) {
+                t->Detener();
+            }
+        }
+        const std::string donde = " (" + nombre + ", 10 terminals, one job a second each, " +
+                                  std::to_string(encendido.latencias.size()) + " jobs)";
+        for (const auto& [cual, p] : {std::pair{"p50", 0.5}, {"p99", 0.99}, {"max", 1.0}}) {
+            ImprimirFigura(std::string("release to first byte with Despertar=1, ") + cual + donde,
+                           Percentil(encendido.latencias, p), "ms", std::string("Despertar=0, ") + cual,
+                           Percentil(apagado.latencias, p), "ms", MenosEsMejor::Si);
+        }
+        ImprimirFigura("release to first byte with Despertar=1, p99" + donde, Percentil(encendido.latencias, 0.99),
+                       "ms", "goal", kMetaMs, "ms", MenosEsMejor::Si);
+        if (m_motor == Motor::PostgreSql) {
+            ImprimirFigura("database connections of 10 terminals with Despertar=1", encendido.conexiones, "connections",
+                           "Despertar=0", apagado.conexiones, "connections", MenosEsMejor::Si);
+            if (!Arrancar(false, kJuntas)) {
+                return 1;
+            }
+            Dispersion();
+            for (auto& t : m_terminales) {
+                t->Detener();
+            }
+        }
+    } catch (const ErrorEjecucion& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    return Banco(*MotorPorNombre(QStringLiteral(ORLAN_BENCH_MOTOR))).Correr();
+}

@@ -1,0 +1,91 @@
+#include "database/AvisoCambios.h"
+
+#include "database/BaseDatos.h"
+#include "database/EscuchaPostgres.h"
+#include "support/Bitacora.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+namespace {
+
+// A writer's job is several statements (the header, its lines, the release),
+// each a change of the file: changes closer together than this are reported
+// once, and a stream of them at least this often.
+constexpr int kCalmaMs = 8;
+constexpr int kEsperaMaximaMs = 40;
+
+// The SQLite database file and its write-ahead log, watched through inotify.
+// The directory is watched too, so that a log created or removed after the
+// start is picked up. The server's own writes are reported like any other:
+// the tick they cause finds nothing to do and writes nothing, so it does not
+// go round again.
+class AvisoSqlite : public AvisoCambios {
+public:
+    explicit AvisoSqlite(const QString& archivo) : m_archivo(QFileInfo(archivo).absoluteFilePath()) {
+        m_calma.setSingleShot(true);
+        m_calma.setTimerType(Qt::PreciseTimer);
+        connect(&m_calma, &QTimer::timeout, this, [this] {
+            m_primero.invalidate();
+            emit Cambio(QString());
+        });
+        connect(&m_vigia, &QFileSystemWatcher::fileChanged, this, &AvisoSqlite::Cambiado);
+        connect(&m_vigia, &QFileSystemWatcher::directoryChanged, this, &AvisoSqlite::Cambiado);
+        m_vigia.addPath(QFileInfo(m_archivo).absolutePath());
+        Vigilar();
+    }
+
+private:
+    void Vigilar() {
+        for (const QString& ruta : {m_archivo, m_archivo + QStringLiteral("-wal")}) {
+            if (!m_vigia.files().contains(ruta) && QFileInfo::exists(ruta)) {
+                m_vigia.addPath(ruta);
+            }
+        }
+    }
+    void Cambiado() {
+        // A file replaced or removed drops out of the watch; put it back.
+        Vigilar();
+        if (!m_primero.isValid()) {
+            m_primero.start();
+        }
+        m_calma.start(m_primero.elapsed() >= kEsperaMaximaMs - kCalmaMs ? 0 : kCalmaMs);
+    }
+
+    QString m_archivo;
+    QFileSystemWatcher m_vigia;
+    QTimer m_calma;
+    QElapsedTimer m_primero;
+};
+
+} // namespace
+
+QString ValorCadenaConexion(const QString& cadena, const QString& clave) {
+    for (const QString& parte : cadena.split(u';')) {
+        const qsizetype igual = parte.indexOf(u'=');
+        if (igual > 0 && parte.left(igual).trimmed().compare(clave, Qt::CaseInsensitive) == 0) {
+            return parte.mid(igual + 1);
+        }
+    }
+    return QString();
+}
+
+std::unique_ptr<AvisoCambios> AvisoCambios::Crear() {
+    const Conexion& conexion = Conexion::Instancia();
+    const QString controlador = conexion.Controlador().toLower();
+    const QString cadena = conexion.Cadena();
+    if (controlador.contains(QLatin1String("psqlodbc"))) {
+        return std::make_unique<EscuchaPostgres>(ValorCadenaConexion(cadena, QStringLiteral("server")),
+                                                 ValorCadenaConexion(cadena, QStringLiteral("database")),
+                                                 ValorCadenaConexion(cadena, QStringLiteral("uid")),
+                                                 ValorCadenaConexion(cadena, QStringLiteral("pwd")));
+    }
+    if (controlador.contains(QLatin1String("sqlite"))) {
+        return std::make_unique<AvisoSqlite>(ValorCadenaConexion(cadena, QStringLiteral("database")));
+    }
+    Registrar(QStringLiteral("Cola Impresion, Despertar no disponible con el controlador ") + conexion.Controlador() +
+              QStringLiteral(", se consulta cada 2 s"));
+    return nullptr;
+}

@@ -1,0 +1,110 @@
+#include "database/PruebaBaseDatos.h"
+#include "platform/Ajustes.h"
+#include "server/ServidorCola.h"
+#include "testsupport/DatosCola.h"
+
+#include "testsupport/Procesos.h"
+
+// [Cola] Despertar=1 on a real backend. The 2-s timer is stopped, so a job
+// that prints was brought by the database's own notice.
+class Despertar : public PruebaBaseDatos {
+protected:
+    void SetUp() override {
+        PruebaBaseDatos::SetUp();
+        InstalarPuerto();
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
+        Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        InsertarImpresora(1, 1, 2);
+        InsertarImpresora(2, 2, 1);
+        Ajustes::Guardar("ORLAN", "Cola", "Despertar", "1");
+        m_servidor = std::make_unique<ServidorCola>(1);
+        m_servidor->Timer1().stop();
+        ASSERT_TRUE(m_servidor->Cargar());
+        m_servidor->Timer1().stop();
+    }
+    void TearDown() override {
+        m_servidor.reset();
+        PruebaBaseDatos::TearDown();
+    }
+    // Lets the event loop run until the printer got `esperado` (a few seconds
+    // at most); what it got.
+    QByteArray Recibir(const QByteArray& esperado) {
+        QByteArray recibido;
+        ::Esperar(
+            [&] {
+                recibido += Tomar();
+                return recibido.size() >= esperado.size();
+            },
+            8);
+        Pausa(0.05);
+        return recibido + Tomar();
+    }
+    // Until the server listens: on PostgreSQL its connection has run LISTEN.
+    static void EsperarEscucha() {
+        if (kMotor == Motor::PostgreSql) {
+            ::Esperar(
+                [] {
+                    return Lista("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'orlan-cola escucha' "
+                                 "AND state = 'idle' AND query LIKE 'LISTEN%' AND datname = current_database()") == "1";
+                },
+                8);
+        }
+    }
+    static void Pausa(double segundos) {
+        ::Esperar([] { return false; }, segundos);
+    }
+    std::unique_ptr<ServidorCola> m_servidor;
+};
+
+TEST_F(Despertar, AReleasedJobPrintsWithoutWaitingForThePoll) {
+    EsperarEscucha();
+    // Written as a till does: header being written, lines, then released.
+    InsertarTrabajo(1, 1, {"uno"});
+    EXPECT_EQ(Recibir(ImpresoEpson("uno")), ImpresoEpson("uno"));
+    InsertarTrabajo(2, 1, {"dos"}, true);
+    Pausa(0.2);
+    EXPECT_TRUE(Tomar().isEmpty()); // still being written
+    Ejecutar("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IdTrabajo = 2");
+    EXPECT_EQ(Recibir(ImpresoEpson("dos")), ImpresoEpson("dos"));
+
+    // Terminal 2's printer fails over to ours: its job comes at once.
+    InsertarTrabajo(3, 2, {"tres"});
+    Pausa(0.2);
+    EXPECT_TRUE(Tomar().isEmpty());
+    Ejecutar("UPDATE Impresora SET Redirigido = 1 WHERE Id_Impresora = 2");
+    EXPECT_EQ(Recibir(ImpresoEpson("tres")), ImpresoEpson("tres"));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+}
+
+#ifdef ORLAN_PRUEBA_POSTGRESQL
+// The listening connection is killed while jobs flow: that is logged once, the
+// connection comes back by itself, and no job is lost or printed twice.
+TEST_F(Despertar, AKilledListenerComesBackAndLosesNothing) {
+    EsperarEscucha();
+    const QString matar = "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                          "WHERE application_name = 'orlan-cola escucha' AND datname = current_database()";
+    QByteArray esperado;
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(Lista(matar), "1");
+        InsertarTrabajo(i, 1, {QString("trabajo %1").arg(i)});
+        esperado += ImpresoEpson(QString("trabajo %1").arg(i).toUtf8());
+        ::Esperar([&] { return Bitacora().count("restablecida") == i; }, 8);
+        EsperarEscucha();
+    }
+    // Each reconnection runs a tick for what came meanwhile.
+    EXPECT_EQ(Recibir(esperado), esperado);
+    EXPECT_EQ(Bitacora().count("Cola Impresion, sin escucha de avisos de la base de datos"), 3)
+        << Bitacora().toStdString();
+    // And the notices flow again.
+    InsertarTrabajo(9, 1, {"nueve"});
+    EXPECT_EQ(Recibir(ImpresoEpson("nueve")), ImpresoEpson("nueve"));
+
+    // The triggers can be added again to a database that has them; a writer
+    // sees no difference.
+    for (const QString& s : SentenciasDespertar(Motor::PostgreSql)) {
+        Ejecutar(s);
+    }
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM pg_trigger WHERE tgname LIKE 'orlan_%'"), "3");
+}
+#endif

@@ -1,0 +1,89 @@
+#include "database/PruebaBaseDatos.h"
+#include "platform/Ajustes.h"
+#include "server/ServidorCola.h"
+#include "testsupport/DatosCola.h"
+
+#include <QRandomGenerator>
+#include <libpq-fe.h>
+
+// The header cleanup that runs after every job, on a real backend.
+class Limpieza : public PruebaBaseDatos {};
+
+// The cleanup deletes exactly the headers that "IdTrabajo NOT IN (SELECT
+// IdTrabajo FROM DetalleColaImpresion) AND Escribiendo=0" names, on queues of
+// every shape: headers with and without lines, being written, set aside, and
+// lines whose header is gone.
+TEST_F(Limpieza, DeletesExactlyTheFinishedHeaders) {
+    QRandomGenerator azar(20261206);
+    for (int ronda = 0; ronda < 12; ++ronda) {
+        Ejecutar("DELETE FROM ColaImpresion");
+        Ejecutar("DELETE FROM DetalleColaImpresion");
+        const int trabajos = 1 + int(azar.bounded(20));
+        for (int id = 1; id <= trabajos; ++id) {
+            if (azar.bounded(5) != 0) {
+                static const int kEscribiendo[] = {0, 0, 0, -1, 2};
+                Ejecutar(QString("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
+                                 "VALUES (%1, 'R', 'caja', %2, 1)")
+                             .arg(id)
+                             .arg(kEscribiendo[azar.bounded(5)]));
+            }
+            const int renglones = azar.bounded(3) == 0 ? 0 : int(azar.bounded(4));
+            for (int r = 1; r <= renglones; ++r) {
+                Ejecutar(QString("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, %2, %3)")
+                             .arg(id)
+                             .arg(r)
+                             .arg(azar.bounded(4) == 0 ? "NULL" : "'x'"));
+            }
+        }
+        const QString quedan = Lista("SELECT IdTrabajo FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo "
+                                     "FROM ColaImpresion WHERE IdTrabajo NOT IN (SELECT IdTrabajo FROM "
+                                     "DetalleColaImpresion) AND Escribiendo=0) ORDER BY IdTrabajo");
+        const QString renglones = Lista("SELECT IdTrabajo || '.' || IdRenglon FROM DetalleColaImpresion ORDER BY 1");
+        Ejecutar(SentenciaLimpieza());
+        EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), quedan) << "ronda " << ronda;
+        EXPECT_EQ(Lista("SELECT IdTrabajo || '.' || IdRenglon FROM DetalleColaImpresion ORDER BY 1"), renglones);
+    }
+}
+
+#ifdef ORLAN_PRUEBA_POSTGRESQL
+// Another terminal's long transaction holds the jobs' table: the job prints,
+// its lines go, and the header cleanup runs into the statement time-out. Once
+// the table is free the header is removed without printing the job again as
+// an empty receipt with a cut.
+TEST_F(Limpieza, AJobWhoseLinesAreGoneIsNotPrintedAgain) {
+    Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConsulta", "1");
+    ASSERT_TRUE(Conectar());
+    InstalarPuerto();
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 0);
+    InsertarTrabajo(7, 1, {"siete"});
+    InsertarTrabajo(8, 1, {}); // a writer's empty job is still framed and cut
+    ServidorCola servidor(1);
+    servidor.Timer1().stop();
+    servidor.EstablecerActivo(true);
+
+    const QString cadena = Conexion::Instancia().Cadena();
+    const QByteArray conexion = QString("host='%1' dbname='%2' user='%3' password='%4'")
+                                    .arg(ValorCadenaConexion(cadena, "server"), ValorCadenaConexion(cadena, "database"),
+                                         ValorCadenaConexion(cadena, "uid"), ValorCadenaConexion(cadena, "pwd"))
+                                    .toUtf8();
+    PGconn* otra = PQconnectdb(conexion.constData());
+    ASSERT_EQ(PQstatus(otra), CONNECTION_OK) << PQerrorMessage(otra);
+    PQclear(PQexec(otra, "BEGIN"));
+    PGresult* bloqueo = PQexec(otra, "LOCK TABLE ColaImpresion IN EXCLUSIVE MODE");
+    ASSERT_EQ(PQresultStatus(bloqueo), PGRES_COMMAND_OK) << PQresultErrorMessage(bloqueo);
+    PQclear(bloqueo);
+
+    servidor.Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("siete"));
+    EXPECT_TRUE(Bitacora().contains("Cola Impresion, ")) << Bitacora().toStdString();
+
+    PQclear(PQexec(otra, "COMMIT"));
+    PQfinish(otra);
+    servidor.Timer1_Timer();
+    servidor.Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson(""));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+}
+#endif
