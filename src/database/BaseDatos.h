@@ -83,7 +83,8 @@ public:
     QString Cadena() const;
     QString Controlador() const;
     // For a program that is ending, from any thread: cancels the statement in
-    // flight, which then fails, and fails every later one at once.
+    // flight, which then fails, and fails every later one at once. With none
+    // in flight, later statements run with a time limit of one second.
     void Interrumpir();
 
     ~Conexion();

@@ -99,7 +99,8 @@ struct Conexion::Privado {
     // keeps it from being freed while it is cancelled.
     std::mutex mutexEnCurso;
     SQLHSTMT enCurso = SQL_NULL_HANDLE;
-    bool interrumpida = false;
+    bool interrumpida = false; // a statement was cancelled: every later one fails
+    bool terminando = false;   // the program ends: later statements get a short time limit
 
     void Liberar(SQLHSTMT stmt) {
         {
@@ -193,6 +194,11 @@ struct Conexion::Privado {
                 SQLFreeHandle(SQL_HANDLE_STMT, stmt);
                 errores = {{QStringLiteral("HY008"), 0, QStringLiteral("Operacion cancelada, el programa termina")}};
                 throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, errores.first().descripcion, errores);
+            }
+            if (terminando) {
+                // The statements that finish the job in hand (deleting a
+                // printed job) still run, but none may hold the stop for long.
+                SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
             }
             enCurso = stmt;
         }
@@ -335,8 +341,12 @@ QString Conexion::Controlador() const {
 
 void Conexion::Interrumpir() {
     std::lock_guard bloqueo(d->mutexEnCurso);
-    d->interrumpida = true;
+    d->terminando = true;
     if (d->enCurso != SQL_NULL_HANDLE) {
+        // A statement holds the tick: it fails, and so does every later one.
+        // Between statements (a job being printed, say) the job in hand is
+        // finished, so that a printed job is deleted and not printed again.
+        d->interrumpida = true;
         SQLCancel(d->enCurso);
     }
 }

@@ -44,13 +44,7 @@ int main(int argc, char** argv) {
     QCommandLineParser opciones;
     opciones.setApplicationDescription(
         QStringLiteral("Panel de estado: impresoras y colas de todas las terminales, en una pagina web."));
-    // Qt's own help and version options describe themselves in English.
-    const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
-                                   QStringLiteral("Muestra esta ayuda y termina."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Muestra la version y termina."));
-    opciones.addOption(ayuda);
-    opciones.addOption(version);
+    const auto [ayuda, version] = Consola::AgregarAyuda(opciones);
     const QCommandLineOption escuchar(QStringLiteral("escuchar"),
                                       QStringLiteral("Direccion y puerto donde atiende (por omision 127.0.0.1:8631)."),
                                       QStringLiteral("DIRECCION:PUERTO"), QStringLiteral("127.0.0.1:8631"));

@@ -42,6 +42,16 @@ std::optional<QString> LeerSecreto(const QString& indicacion) {
     return QString::fromLocal8Bit(linea.data(), static_cast<qsizetype>(linea.size()));
 }
 
+OpcionesAyuda AgregarAyuda(QCommandLineParser& opciones) {
+    OpcionesAyuda resultado{QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                               QStringLiteral("Muestra esta ayuda y termina.")),
+                            QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")},
+                                               QStringLiteral("Muestra la version y termina."))};
+    opciones.addOption(resultado.ayuda);
+    opciones.addOption(resultado.version);
+    return resultado;
+}
+
 QString Ayuda(const QCommandLineParser& opciones) {
     return opciones.helpText()
         .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))

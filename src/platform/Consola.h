@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <QCommandLineOption>
+
 class QCommandLineParser;
 #include <optional>
 
@@ -13,6 +15,14 @@ namespace Consola {
 // it is a pipe or a file the line is read as it comes, without a prompt.
 // Nothing when the input ends before a line.
 std::optional<QString> LeerSecreto(const QString& indicacion);
+
+// -h/--help and -v/--version, described in Spanish (Qt's own options
+// describe themselves in English), added to the parser.
+struct OpcionesAyuda {
+    QCommandLineOption ayuda;
+    QCommandLineOption version;
+};
+OpcionesAyuda AgregarAyuda(QCommandLineParser& opciones);
 
 // The parser's help text with Qt's own English headings ("Usage:",
 // "Options:") in Spanish, so that --help speaks one language.

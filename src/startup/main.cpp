@@ -15,13 +15,7 @@ int main(int argc, char** argv) {
     QCommandLineParser opciones;
     opciones.setApplicationDescription(
         QStringLiteral("Servidor de la cola de impresion: imprime los trabajos de esta terminal."));
-    // Qt's own help and version options describe themselves in English.
-    const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
-                                   QStringLiteral("Muestra esta ayuda y termina."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Muestra la version y termina."));
-    opciones.addOption(ayuda);
-    opciones.addOption(version);
+    const auto [ayuda, version] = Consola::AgregarAyuda(opciones);
     const QCommandLineOption servicio(QStringLiteral("servicio"),
                                       QStringLiteral("Sin ventana: los mensajes van a la salida de errores."));
     opciones.addOption(servicio);
