@@ -1,12 +1,36 @@
 #include "platform/Consola.h"
 #include "startup/Arranque.h"
-#include "startup/gui/ArranqueVentana.h"
-#include "startup/gui/ModoVentana.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+// Window mode is a program of its own, so that this one (the service) links
+// no GUI library. It is looked for next to this program (the build tree),
+// then in the package's private directory (ORLAN_VENTANA_INSTALADA, relative
+// to the directory of the installed orlan-cola). It replaces this process with
+// the same arguments, so the window mode runs under the same process id. Only
+// returns when it cannot be executed.
+static int EjecutarModoVentana(char** argv) {
+    std::error_code error;
+    const std::filesystem::path aqui = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    const std::filesystem::path instalado = aqui / ORLAN_VENTANA_INSTALADA;
+    // Without /proc/self/exe the paths would be relative to the working
+    // directory: nothing is executed then.
+    if (!error) {
+        ::execv((aqui / "orlan-cola-ventana").c_str(), argv);
+        ::execv(instalado.c_str(), argv);
+    }
+    std::fprintf(stderr,
+                 "orlan-cola: no se pudo ejecutar el modo ventana %s: %s.\n"
+                 "Reinstale el paquete orlan-cola, o use --servicio para servir la cola sin ventana.\n",
+                 instalado.lexically_normal().c_str(), std::strerror(errno));
+    return kSalidaInstalacion;
+}
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("orlan-cola"));
@@ -45,17 +69,5 @@ int main(int argc, char** argv) {
         return Arrancar({true});
     }
 
-    QString motivo;
-    if (!PantallaDisponible(argc, argv, &motivo)) {
-        std::fprintf(stderr,
-                     "orlan-cola: %s.\n"
-                     "El modo ventana necesita una pantalla; use --servicio para servir la cola sin ventana.\n",
-                     motivo.toLocal8Bit().constData());
-        return kSalidaSinPantalla;
-    }
-    QApplication app(argc, argv);
-    PrepararModoVentana();
-    OpcionesArranque arranque;
-    arranque.mostrarVentana = MostrarServidor;
-    return Arrancar(arranque);
+    return EjecutarModoVentana(argv);
 }

@@ -21,6 +21,7 @@ $prefijo/bin/orlan-admin
 $prefijo/bin/orlan-cola
 $prefijo/bin/orlan-impresora-virtual
 $prefijo/bin/orlan-panel
+$prefijo/lib/orlan-cola/orlan-cola-ventana
 $prefijo/share/man/man1/orlan-impresora-virtual.1.gz
 $prefijo/share/man/man8/orlan-admin.8.gz
 $prefijo/share/man/man8/orlan-cola.8.gz
@@ -43,6 +44,14 @@ dpkg-deb -f "$deb" Recommends | grep -qw tdsodbc || fallo "Recommends lacks tdso
 
 bin=$tmp/raiz/$prefijo/bin
 [ "$("$bin/orlan-cola" --version)" = "orlan-cola $version" ] || fallo "orlan-cola --version"
+# The server links no GUI library; window mode is the private program, which
+# the installed orlan-cola finds and runs (here it reports the missing display).
+if readelf -d "$bin/orlan-cola" | grep -E 'NEEDED.*lib(Qt6Gui|Qt6Widgets|X11|xcb|GL|EGL)[.-]'; then
+    fallo "orlan-cola links GUI libraries"
+fi
+estado=0
+sinpantalla=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/orlan-cola" 2>&1) || estado=$?
+[ "$estado" = 4 ] && grep -q -- --servicio <<<"$sinpantalla" || fallo "window mode without a display: $estado $sinpantalla"
 "$bin/orlan-admin" --help >/dev/null || fallo "orlan-admin --help"
 "$bin/orlan-impresora-virtual" --help >/dev/null || fallo "orlan-impresora-virtual --help"
 "$bin/orlan-panel" --help >/dev/null || fallo "orlan-panel --help"

@@ -4,23 +4,45 @@
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/Procesos.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 // Runs orlan-cola with the environment of the test (its settings, credentials
 // and data directories, ODBCSYSINI), or the one given: exit status (-1: it did
 // not end) and output.
-static std::pair<int, QString>
-Ejecutar(const QStringList& argumentos = {QStringLiteral("--servicio")},
-         const QProcessEnvironment& ambiente = QProcessEnvironment::systemEnvironment()) {
+static std::pair<int, QString> Ejecutar(const QStringList& argumentos = {QStringLiteral("--servicio")},
+                                        const QProcessEnvironment& ambiente = QProcessEnvironment::systemEnvironment(),
+                                        const QString& programa = QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola")) {
     QProcess proceso;
     proceso.setProcessEnvironment(ambiente);
     proceso.setProcessChannelMode(QProcess::MergedChannels);
-    proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), argumentos);
+    proceso.start(programa, argumentos);
     const bool termino = proceso.waitForFinished(30000) && proceso.exitStatus() == QProcess::NormalExit;
     proceso.kill();
     return {termino ? proceso.exitCode() : -1, QString::fromUtf8(proceso.readAll())};
+}
+
+// Starts orlan-cola --servicio and stops it once it says it is serving: its
+// output and the libraries it had mapped (/proc/PID/maps).
+static std::pair<QString, QString> Servir() {
+    QProcess servidor;
+    servidor.setProcessChannelMode(QProcess::MergedChannels);
+    servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
+    QString texto;
+    const bool sirve = Esperar(
+        [&] {
+            texto += QString::fromUtf8(servidor.readAll());
+            return texto.contains("sirviendo");
+        },
+        30);
+    const QString mapas =
+        QString::fromUtf8(EntornoPrueba::Leer(QStringLiteral("/proc/%1/maps").arg(servidor.processId())));
+    TerminarProceso(servidor);
+    EXPECT_TRUE(sirve) << texto.toStdString();
+    return {texto, mapas};
 }
 
 TEST(Arranque, StopsOnABadTerminalBeforeTheDatabaseOrAFailedConnectionAndAnswersHelp) {
@@ -75,6 +97,15 @@ TEST(Arranque, WindowModeWithoutADisplayEndsWithItsOwnStatusAndPointsAtServiceMo
         EXPECT_EQ(salida, 4) << texto.toStdString();
         EXPECT_TRUE(texto.contains("--servicio")) << texto.toStdString();
     }
+    // Window mode's program missing (orlan-cola copied alone): an incomplete
+    // installation, named.
+    const QString solo = entorno.Raiz() + "/bin/orlan-cola";
+    ASSERT_TRUE(QDir().mkpath(entorno.Raiz() + "/bin") &&
+                QFile::copy(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), solo));
+    const auto [sinVentana, falta] = Ejecutar({}, sinPantalla, solo);
+    EXPECT_EQ(sinVentana, 1) << falta.toStdString();
+    EXPECT_TRUE(falta.contains("lib/orlan-cola/orlan-cola-ventana") && falta.contains("--servicio"))
+        << falta.toStdString();
     // Help and service mode need no display.
     EXPECT_EQ(Ejecutar({"--help"}, sinPantalla).first, 0);
     const auto [servicio, texto] = Ejecutar({"--servicio"}, sinPantalla);
@@ -128,21 +159,7 @@ TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
     // Connected, but terminal 3 has no row, no printers and no 'TERMINAL'
     // parameter: it would serve nothing without a word.
     ASSERT_TRUE(bd.Preparar(true));
-    const auto servir = [] {
-        QProcess servidor;
-        servidor.setProcessChannelMode(QProcess::MergedChannels);
-        servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
-        QString texto;
-        const bool sirve = Esperar(
-            [&] {
-                texto += QString::fromUtf8(servidor.readAll());
-                return texto.contains("sirviendo");
-            },
-            30);
-        TerminarProceso(servidor);
-        EXPECT_TRUE(sirve) << texto.toStdString();
-        return texto;
-    };
+    const auto servir = [] { return Servir().first; };
     QString texto = servir();
     for (const char* aviso :
          {"no tiene fila en la tabla Terminal", "orlan-admin terminal agregar 3", "no tiene impresoras",
@@ -158,4 +175,19 @@ TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
     EXPECT_TRUE(texto.contains("la impresora 4 tiene Estado_Impresora NULL") &&
                 texto.contains("'orlan-admin restablecer 4'") && !texto.contains("no tiene"))
         << texto.toStdString();
+}
+
+// The service loads no GUI or X library: they cost an idle terminal memory
+// for windows it never shows.
+TEST(Arranque, ServiceModeMapsNoWindowLibrary) {
+    EntornoPrueba entorno;
+    BaseDatosPrueba bd(entorno, Motor::Sqlite);
+    ASSERT_TRUE(bd.Preparar(true));
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "3");
+    const auto [texto, mapas] = Servir();
+    ASSERT_TRUE(mapas.contains("libQt6Core")) << mapas.toStdString();
+    static const QRegularExpression ventanas(
+        QStringLiteral("/lib(Qt6Gui|Qt6Widgets|X11|xcb|xkbcommon|GL|EGL)[.-][^\n]*"));
+    const QRegularExpressionMatch hallada = ventanas.match(mapas);
+    EXPECT_FALSE(hallada.hasMatch()) << hallada.captured().toStdString();
 }
