@@ -82,6 +82,10 @@ public:
     // name of the ODBC driver that serves it ("psqlodbca.so", ...).
     QString Cadena() const;
     QString Controlador() const;
+    // `expresion`, a text value, as a select-list item that reads back whole,
+    // NUL bytes included, on the open connection's backend. A binary column
+    // is read as the bytes of UTF-8 text.
+    QString TextoEntero(const QString& expresion) const;
     // For a program that is ending, from any thread: cancels the statement in
     // flight, which then fails, and fails every later one at once. With none
     // in flight, later statements run with a time limit of one second.

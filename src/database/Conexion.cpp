@@ -76,6 +76,10 @@ bool EsEntero(SQLSMALLINT tipo, SQLSMALLINT decimales) {
     }
 }
 
+bool EsBinario(SQLSMALLINT tipo) {
+    return tipo == SQL_BINARY || tipo == SQL_VARBINARY || tipo == SQL_LONGVARBINARY;
+}
+
 bool EsReal(SQLSMALLINT tipo) {
     return tipo == SQL_NUMERIC || tipo == SQL_DECIMAL || tipo == SQL_FLOAT || tipo == SQL_REAL || tipo == SQL_DOUBLE;
 }
@@ -211,12 +215,15 @@ struct Conexion::Privado {
         return stmt;
     }
 
-    // One field as text; false for NULL. Long values arrive in pieces.
-    bool LeerCampo(SQLHSTMT stmt, SQLUSMALLINT columna, QByteArray& valor) {
+    // One field as text (SQL_C_CHAR) or as bytes (SQL_C_BINARY); false for
+    // NULL. Long values arrive in pieces, text ones each with its terminating
+    // zero.
+    bool LeerCampo(SQLHSTMT stmt, SQLUSMALLINT columna, SQLSMALLINT tipoC, QByteArray& valor) {
         valor.clear();
+        const qsizetype disponible = buffer.size() - (tipoC == SQL_C_CHAR ? 1 : 0);
         for (;;) {
             SQLLEN indicador = 0;
-            const SQLRETURN r = SQLGetData(stmt, columna, SQL_C_CHAR, buffer.data(), buffer.size(), &indicador);
+            const SQLRETURN r = SQLGetData(stmt, columna, tipoC, buffer.data(), buffer.size(), &indicador);
             if (r == SQL_NO_DATA) {
                 return true;
             }
@@ -226,7 +233,6 @@ struct Conexion::Privado {
             if (indicador == SQL_NULL_DATA) {
                 return false;
             }
-            const qsizetype disponible = buffer.size() - 1; // the terminating zero
             if (r == SQL_SUCCESS || (indicador != SQL_NO_TOTAL && indicador <= disponible)) {
                 valor.append(buffer.constData(), indicador == SQL_NO_TOTAL ? disponible : qsizetype(indicador));
                 return true;
@@ -339,6 +345,12 @@ QString Conexion::Controlador() const {
     return d->abierta ? d->controlador : QString();
 }
 
+QString Conexion::TextoEntero(const QString& expresion) const {
+    // The SQLite driver hands text over as a C string, which ends at the
+    // first NUL byte, but a BLOB whole; its bytes are the text's UTF-8.
+    return d->sqlite ? QStringLiteral("CAST(") + expresion + QStringLiteral(" AS BLOB)") : expresion;
+}
+
 void Conexion::Interrumpir() {
     std::lock_guard bloqueo(d->mutexEnCurso);
     d->terminando = true;
@@ -365,7 +377,7 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
         d->Fallar(SQL_HANDLE_STMT, stmt);
     }
     QVector<QString> columnas;
-    QVector<char> clases; // 'e' integer, 'r' real, 't' text
+    QVector<char> clases; // 'e' integer, 'r' real, 'b' bytes of text, 't' text
     columnas.reserve(numero);
     for (SQLUSMALLINT c = 1; c <= numero; ++c) {
         SQLCHAR nombre[256];
@@ -376,7 +388,7 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
         }
         largo = std::min<SQLSMALLINT>(largo, sizeof nombre - 1);
         columnas.append(QString::fromUtf8(reinterpret_cast<const char*>(nombre), largo));
-        clases.append(EsEntero(tipo, decimales) ? 'e' : EsReal(tipo) ? 'r' : 't');
+        clases.append(EsEntero(tipo, decimales) ? 'e' : EsReal(tipo) ? 'r' : EsBinario(tipo) ? 'b' : 't');
     }
     QVector<QVector<QVariant>> filas;
     QByteArray valor;
@@ -391,7 +403,7 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
         QVector<QVariant> fila;
         fila.reserve(numero);
         for (SQLUSMALLINT c = 1; c <= numero; ++c) {
-            if (!d->LeerCampo(stmt, c, valor)) {
+            if (!d->LeerCampo(stmt, c, clases[c - 1] == 'b' ? SQL_C_BINARY : SQL_C_CHAR, valor)) {
                 fila.append(QVariant());
                 continue;
             }

@@ -216,9 +216,10 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     const QVariant estado = impresora.Campo(QStringLiteral("Estado_Impresora"));
     if (!estado.isNull() && estado.toString() != QStringLiteral("D")) {
         const QString idTrabajo = trabajo.Texto(QStringLiteral("IdTrabajo"));
-        m_sql = QStringLiteral("SELECT  CASE datos WHEN datos THEN datos ELSE '<N>' END as Dato, Idrenglon") +
-                QStringLiteral(" FROM DetalleColaImpresion ") + QStringLiteral(" WHERE IdTrabajo = ") + idTrabajo +
-                QStringLiteral(" ORDER BY IdRenglon");
+        m_sql = QStringLiteral("SELECT  ") +
+                conexion.TextoEntero(QStringLiteral("CASE datos WHEN datos THEN datos ELSE '<N>' END")) +
+                QStringLiteral(" as Dato, Idrenglon") + QStringLiteral(" FROM DetalleColaImpresion ") +
+                QStringLiteral(" WHERE IdTrabajo = ") + idTrabajo + QStringLiteral(" ORDER BY IdRenglon");
         m_rsDetalle = conexion.Consultar(m_sql);
 
         const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
@@ -235,8 +236,7 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
             bool impreso = true;
             for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {
-                if (InterpretarRenglon(m_pr2, m_rsDetalle->Texto(QStringLiteral("Dato"))) ==
-                    ResultadoRenglon::FalloImpresion) {
+                if (InterpretarRenglon(m_pr2, SinNulos(idTrabajo)) == ResultadoRenglon::FalloImpresion) {
                     // The job stays for the backup printer; this printer still
                     // gets the rest of the job and its cut.
                     impreso = false;
@@ -296,6 +296,19 @@ bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTraba
         Redirigir(impresora, QStringLiteral("F"));
     }
     return false;
+}
+
+QString ServidorCola::SinNulos(const QString& idTrabajo) const {
+    QString dato = m_rsDetalle->Texto(QStringLiteral("Dato"));
+    // A NUL byte has nothing to print: it alone is left out, the rest of the
+    // line is printed.
+    if (const qsizetype nulos = dato.count(QChar(0)); nulos > 0) {
+        dato.remove(QChar(0));
+        Registrar(QStringLiteral("Cola Impresion, trabajo %1, renglon %2: caracteres nulos omitidos (%3)")
+                      .arg(idTrabajo, m_rsDetalle->Texto(QStringLiteral("Idrenglon")))
+                      .arg(nulos));
+    }
+    return dato;
 }
 
 bool ServidorCola::Apartar(const QString& idTrabajo) {

@@ -67,6 +67,8 @@ private:
     // Without the setting such a job stays at the head of its printer's queue
     // and ends every tick that reaches it.
     bool Apartar(const QString& idTrabajo);
+    // The current line of the job without its NUL bytes, the dropping logged.
+    QString SinNulos(const QString& idTrabajo) const;
     // After a job printed whole on the printer of `impresora`: whether the
     // printer confirmed it. Counts the failures in a row, and the
     // kConfirmacionesFallidas-th redirects the printer to its backup with

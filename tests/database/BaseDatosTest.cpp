@@ -32,6 +32,26 @@ TEST_F(BaseDatos, SpanishTextNullsAndLongValuesSurviveARoundTrip) {
     const QString largo = QString(2500, u'ñ') + QStringLiteral("<N>fin");
     Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 1, '" + largo + "')");
     EXPECT_EQ(ObtenerValor("Datos", "DetalleColaImpresion", "IDtrabajo=7"), largo);
+
+    // Read whole, in pieces too, and on SQLite past a NUL byte (the other
+    // backend refuses to store one).
+    Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 2, NULL)");
+    QString nul = QStringLiteral("1 T\u00e9") + QChar(0) + QStringLiteral("2 Pan");
+    if (kMotor == Motor::Sqlite) {
+        Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 3, '1 Té' || char(0) || "
+                 "'2 Pan')");
+    } else {
+        Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (7, 3, '1 Té2 Pan')");
+        nul.remove(QChar(0));
+    }
+    auto entero = AbrirConsulta("SELECT " + Conexion::Instancia().TextoEntero("Datos") +
+                                " AS Dato FROM DetalleColaImpresion WHERE IdTrabajo = 7 ORDER BY IdRenglon");
+    ASSERT_TRUE(entero);
+    EXPECT_EQ(entero->Texto("Dato"), largo);
+    entero->MoveNext();
+    EXPECT_TRUE(entero->Campo("Dato").isNull());
+    entero->MoveNext();
+    EXPECT_EQ(entero->Texto("Dato"), nul);
 }
 
 TEST_F(BaseDatos, ActualizarReplicatesTheStatementOrReportsTheRealFailure) {

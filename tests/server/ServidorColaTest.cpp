@@ -6,6 +6,40 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <sql.h>
+#include <sqlext.h>
+
+namespace {
+
+// A line stored as a till program stores it: a buffer bound to a parameter
+// of an INSERT on its own ODBC connection, with its length, so bytes after a
+// NUL are stored too.
+void InsertarRenglonComoTerminal(int trabajo, int renglon, const QByteArray& datos) {
+    SQLHENV entorno = SQL_NULL_HANDLE;
+    SQLHDBC dbc = SQL_NULL_HANDLE;
+    SQLHSTMT stmt = SQL_NULL_HANDLE;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &entorno);
+    SQLSetEnvAttr(entorno, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, entorno, &dbc);
+    QByteArray cadena = Conexion::Instancia().Cadena().toUtf8();
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cadena.data()), SQL_NTS,
+                                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    QByteArray sql = QString("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, %2, ?)")
+                         .arg(trabajo)
+                         .arg(renglon)
+                         .toUtf8();
+    QByteArray valor = datos;
+    SQLLEN largo = valor.size();
+    SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 255, 0, valor.data(), largo, &largo);
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)));
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, entorno);
+}
+
+} // namespace
 
 // Terminal 1 on the simulated parallel port and its queue in SQLite.
 // Printers: 1 and 3 of terminal 1 with backup 2, 2 of terminal 2, 4 of
@@ -178,6 +212,22 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     EXPECT_FALSE(EntornoPrueba::Leer(Ajustes::RutaArchivo("ORLAN")).contains("Terminal"));
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "-"), "-");
     EXPECT_TRUE(Bitacora().contains("Puerto de impresora no valido: LPT1] [Configuracion] Terminal=7 [X"));
+}
+
+// A till's buffer with a stray NUL: the rest of the line is printed, the NUL
+// is not sent, and the log says which job and line lost it.
+TEST_F(Cola, ANulByteInALineIsDroppedAndTheRestPrinted) {
+    InsertarTrabajo(30, 1, {"Mesa 4"}, true);
+    InsertarRenglonComoTerminal(30, 2, QByteArray("2 Caf\xC3\xA9\0 con leche <B>1,50", 26));
+    InsertarRenglonComoTerminal(30, 3, QByteArray("\0\0fin", 5));
+    Ejecutar("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IdTrabajo = 30");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("Mesa 42 Caf\xE9 con leche \x1B\x45\x01"
+                                    "1,50fin"));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    const QString bitacora = Bitacora();
+    EXPECT_TRUE(bitacora.contains("trabajo 30, renglon 2: caracteres nulos omitidos (1)")) << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains("trabajo 30, renglon 3: caracteres nulos omitidos (2)")) << bitacora.toStdString();
 }
 
 TEST_F(Cola, WithTheSettingAJobThatCannotBeRenderedIsSetAsideUnprinted) {

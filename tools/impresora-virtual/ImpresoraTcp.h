@@ -26,7 +26,7 @@ class ImpresoraTcp final : public ImpresoraVirtual {
 public:
     enum class Conducta { Normal, NoLee, ReiniciaTrasListo, Inunda, AceptaLento, Tarda };
     static constexpr int kDemoraAceptar = 2500;   // ms
-    static constexpr int kDemoraRespuesta = 1900; // ms
+    static constexpr int kDemoraRespuesta = 1500; // ms
 
     // "normal", "no-lee", "reinicia", "inunda", "acepta-lento", "tarda"; nullopt
     // for any other name.

@@ -55,7 +55,7 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         pedido siguiente, sin imprimir lo que llegó entre
                         ambos), inunda (envía bytes sin pausa), acepta-lento
                         (acepta cada conexión 2,5 s tarde) o tarda (responde
-                        1,9 s tarde); normal es lo predeterminado
+                        1,5 s tarde); normal es lo predeterminado
   --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
   --captura ARCHIVO     añade al ARCHIVO cada byte recibido
   --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
