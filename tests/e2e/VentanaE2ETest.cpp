@@ -133,7 +133,7 @@ protected:
     void Terminar(QProcess& cola) {
         cola.terminate();
         ASSERT_TRUE(cola.waitForFinished(10000)) << Bitacora().toStdString();
-        EXPECT_EQ(cola.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(cola.exitStatus(), QProcess::NormalExit) << cola.readAll().toStdString();
         EXPECT_EQ(cola.exitCode(), 0);
         EXPECT_TRUE(Bitacora().endsWith("Apagando Servidor de Comunicaciones\r\n")) << Bitacora().toStdString();
     }
