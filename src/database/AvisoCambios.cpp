@@ -77,10 +77,10 @@ std::unique_ptr<AvisoCambios> AvisoCambios::Crear() {
     const QString controlador = conexion.Controlador().toLower();
     const QString cadena = conexion.Cadena();
     if (controlador.contains(QLatin1String("psqlodbc"))) {
-        return std::make_unique<EscuchaPostgres>(ValorCadenaConexion(cadena, QStringLiteral("server")),
-                                                 ValorCadenaConexion(cadena, QStringLiteral("database")),
-                                                 ValorCadenaConexion(cadena, QStringLiteral("uid")),
-                                                 ValorCadenaConexion(cadena, QStringLiteral("pwd")));
+        return std::make_unique<EscuchaPostgres>(
+            ValorCadenaConexion(cadena, QStringLiteral("server")),
+            ValorCadenaConexion(cadena, QStringLiteral("database")), ValorCadenaConexion(cadena, QStringLiteral("uid")),
+            ValorCadenaConexion(cadena, QStringLiteral("pwd")), ValorCadenaConexion(cadena, QStringLiteral("port")));
     }
     if (controlador.contains(QLatin1String("sqlite"))) {
         return std::make_unique<AvisoSqlite>(ValorCadenaConexion(cadena, QStringLiteral("database")));

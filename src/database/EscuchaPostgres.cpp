@@ -18,9 +18,9 @@ void Soltar(std::unique_ptr<QSocketNotifier>& notificador) {
 } // namespace
 
 EscuchaPostgres::EscuchaPostgres(QString servidor, QString baseDatos, QString usuario, QString contrasena,
-                                 QObject* parent)
+                                 QString puerto, QObject* parent)
     : AvisoCambios(parent), m_servidor(std::move(servidor)), m_baseDatos(std::move(baseDatos)),
-      m_usuario(std::move(usuario)), m_contrasena(std::move(contrasena)) {
+      m_usuario(std::move(usuario)), m_contrasena(std::move(contrasena)), m_puerto(std::move(puerto)) {
     m_reintento.setSingleShot(true);
     connect(&m_reintento, &QTimer::timeout, this, &EscuchaPostgres::Conectar);
     Conectar();
@@ -61,12 +61,13 @@ void EscuchaPostgres::Vigilar(bool lectura, bool escritura) {
 void EscuchaPostgres::Conectar() {
     Cerrar();
     const QByteArray servidor = m_servidor.toUtf8(), base = m_baseDatos.toUtf8(), usuario = m_usuario.toUtf8(),
-                     contrasena = m_contrasena.toUtf8();
+                     contrasena = m_contrasena.toUtf8(), puerto = m_puerto.toUtf8();
     // Keep-alives notice a peer that vanished without closing (TCP only).
     const char* claves[] = {"host",
                             "dbname",
                             "user",
                             "password",
+                            "port",
                             "application_name",
                             "keepalives",
                             "keepalives_idle",
@@ -78,6 +79,7 @@ void EscuchaPostgres::Conectar() {
                              base.constData(),
                              usuario.constData(),
                              contrasena.constData(),
+                             puerto.constData(), // empty: libpq's default
                              "orlan-cola escucha",
                              "1",
                              "10",

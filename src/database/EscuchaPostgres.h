@@ -18,7 +18,7 @@ struct pg_conn;
 class EscuchaPostgres : public AvisoCambios {
     Q_OBJECT
 public:
-    EscuchaPostgres(QString servidor, QString baseDatos, QString usuario, QString contrasena,
+    EscuchaPostgres(QString servidor, QString baseDatos, QString usuario, QString contrasena, QString puerto = {},
                     QObject* parent = nullptr);
     ~EscuchaPostgres() override;
 
@@ -33,7 +33,7 @@ private:
     void Vigilar(bool lectura, bool escritura);
     void Cerrar();
 
-    QString m_servidor, m_baseDatos, m_usuario, m_contrasena;
+    QString m_servidor, m_baseDatos, m_usuario, m_contrasena, m_puerto;
     pg_conn* m_pg = nullptr;
     std::unique_ptr<QSocketNotifier> m_lectura;
     std::unique_ptr<QSocketNotifier> m_escritura;
