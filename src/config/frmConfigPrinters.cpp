@@ -56,10 +56,11 @@ void PonerTexto(QComboBox* lista, const QString& texto) {
 // operator hears of it instead of finding a box silently cleared.
 bool Marcada(const QString& impresora, const QString& clave, const QString& valor) {
     bool ok = false;
-    const qint16 numero = valor.trimmed().toShort(&ok);
+    const QString limpio = valor.trimmed();
+    const qint16 numero = limpio.toShort(&ok);
     if (!ok) {
         bool entero = false;
-        valor.trimmed().toLongLong(&entero);
+        limpio.toLongLong(&entero);
         throw ErrorEjecucion(entero ? kErrorDesbordamiento : ErrorEjecucion::kTiposNoCoinciden,
                              (entero ? QStringLiteral("Desbordamiento") : QStringLiteral("No coinciden los tipos")) +
                                  QStringLiteral(" en %1/%2: \"%3\"").arg(impresora, clave, valor));

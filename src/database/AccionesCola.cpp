@@ -4,11 +4,10 @@
 
 ResultadoAccion RestablecerImpresora(int impresora) {
     const QString id = QString::number(impresora);
-    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id)
-            .toInt() == 0) {
+    const QString condicion = QStringLiteral("Id_Impresora=") + id;
+    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), condicion).toInt() == 0) {
         return ResultadoAccion::NoExiste;
     }
-    const QString condicion = QStringLiteral("Id_Impresora=") + id;
     if (Actualizar(QStringLiteral("Impresora"),
                    QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"), condicion)) {
         return ResultadoAccion::Hecha;

@@ -13,12 +13,6 @@ QString EnConfiguracion(const QString& claves) {
     return claves + QStringLiteral(" en [Configuracion] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
 }
 
-// The library the registry in ODBCSYSINI gives for the driver name "SQL Server".
-QString LibreriaRegistrada(const QString& registro) {
-    QSettings ini(registro, QSettings::IniFormat);
-    return ini.value(QStringLiteral("SQL Server/Driver")).toString();
-}
-
 QString Arreglo(const ErrorProveedor& error) {
     const QString texto = error.descripcion.toLower();
     const QString directorio = qEnvironmentVariable("ODBCSYSINI");
@@ -69,6 +63,11 @@ QString UnaLinea(QString texto) {
 }
 
 } // namespace
+
+QString LibreriaRegistrada(const QString& registro) {
+    QSettings ini(registro, QSettings::IniFormat);
+    return ini.value(QStringLiteral("SQL Server/Driver")).toString();
+}
 
 QString ExplicarFalloConexion() {
     const ErroresProveedor& errores = Conexion::Instancia().Errores();

@@ -9,3 +9,7 @@
 //   SQLSTATE 08001: could not connect to server ...; revise Servidor (y Puerto)
 //   en [Configuracion] de /home/caja/.config/orlan/orlan.ini
 QString ExplicarFalloConexion();
+
+// The library a driver registry (an odbcinst.ini, as in ODBCSYSINI) gives for
+// the driver name "SQL Server"; empty when it names none.
+QString LibreriaRegistrada(const QString& registro);

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QMap>
+#include <iterator>
 
 namespace {
 
@@ -38,11 +39,7 @@ std::optional<qint64> Segundos(const QVariant& v) {
     return fecha.toJulianDay() * 86400 + partes[3] * 3600 + partes[4] * 60 + partes[5];
 }
 
-QJsonValue Nulable(const std::optional<QString>& v) {
-    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
-}
-
-QJsonValue Nulable(const std::optional<qint64>& v) {
+template <typename T> QJsonValue Nulable(const std::optional<T>& v) {
     return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
 }
 
@@ -173,7 +170,7 @@ QJsonObject EstadoJson(const EstadoTienda& estado) {
             {"modo", i.modo},
             {"estado", Nulable(i.estado)},
             {"redirigido", i.redirigido},
-            {"respaldo", i.respaldo ? QJsonValue(*i.respaldo) : QJsonValue(QJsonValue::Null)},
+            {"respaldo", Nulable(i.respaldo)},
             {"cheques", i.cheques},
             {"pendientes", i.pendientes},
             {"escribiendose", i.escribiendose},
@@ -204,7 +201,7 @@ QByteArray Metricas(const EstadoTienda& estado) {
         {"orlan_espera_mas_antigua_segundos", "Edad del trabajo pendiente mas antiguo con hora registrada."},
     };
     QString texto;
-    for (int f = 0; f < 5; ++f) {
+    for (int f = 0; f < int(std::size(familias)); ++f) {
         texto += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
                      .arg(QLatin1String(familias[f].nombre), QString::fromUtf8(familias[f].ayuda));
         for (const ImpresoraTienda& i : estado.impresoras) {

@@ -159,8 +159,7 @@ TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
     // Connected, but terminal 3 has no row, no printers and no 'TERMINAL'
     // parameter: it would serve nothing without a word.
     ASSERT_TRUE(bd.Preparar(true));
-    const auto servir = [] { return Servir().first; };
-    QString texto = servir();
+    QString texto = Servir().first;
     for (const char* aviso :
          {"no tiene fila en la tabla Terminal", "orlan-admin terminal agregar 3", "no tiene impresoras",
           "orlan-admin impresora agregar --terminal 3", "falta la fila 'TERMINAL'"}) {
@@ -171,7 +170,7 @@ TEST(Arranque, ServiceModeNamesTheFixForEveryStartFailure) {
     Conexion::Instancia().Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 3)");
     Conexion::Instancia().Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Redirigido) VALUES "
                                    "(4, 3, 'COM1', 4)");
-    texto = servir();
+    texto = Servir().first;
     EXPECT_TRUE(texto.contains("la impresora 4 tiene Estado_Impresora NULL") &&
                 texto.contains("'orlan-admin restablecer 4'") && !texto.contains("no tiene"))
         << texto.toStdString();

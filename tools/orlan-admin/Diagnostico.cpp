@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QSettings>
 #include <memory>
 #include <unistd.h>
 
@@ -130,8 +129,7 @@ bool RevisarRegistro(Informe& informe) {
                       QStringLiteral(": ODBCSYSINI debe nombrar uno de los directorios de /usr/share/orlan-cola/odbc"));
         return false;
     }
-    const QString libreria =
-        QSettings(registro, QSettings::IniFormat).value(QStringLiteral("SQL Server/Driver")).toString();
+    const QString libreria = LibreriaRegistrada(registro);
     if (libreria.isEmpty()) {
         informe.Falla(registro + QStringLiteral(" no define [SQL Server] con Driver="));
         return false;
@@ -266,7 +264,7 @@ void RevisarRespaldos(Informe& informe, const QString& id) {
     QString actual = id;
     for (;;) {
         const auto fila = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora_Respaldo, esdecheques FROM Impresora WHERE Id_Impresora = ") + actual);
+            QStringLiteral("SELECT Id_Impresora_Respaldo FROM Impresora WHERE Id_Impresora = ") + actual);
         const QString respaldo = fila->Fin() ? QString() : Valor(*fila, "Id_Impresora_Respaldo");
         if (respaldo.isEmpty()) {
             if (actual == id) {
