@@ -159,16 +159,12 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     m_enviados = 0;
     m_sinRespuesta = 0;
     QString causa;
-    QString destino = impresora.left(4).toUpper();
     if (tipo == u"COM") {
         estado = 1;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
         const bool abierto = p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings);
-        if (p != nullptr) {
-            m_sinLinea = p->Tipo() != PuertoCom::Destino::Tipo::Serie;
-            destino += QStringLiteral(" en ") + p->Dispositivo();
-        }
+        m_sinLinea = p != nullptr && p->Tipo() != PuertoCom::Destino::Tipo::Serie;
         if (p == nullptr) {
             causa = QStringLiteral("no hay puerto serie %1").arg(m_numeroPuerto);
         } else if (!abierto) {
@@ -198,7 +194,6 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         }
         const int s = ReadStatus(m_direccionLpt);
         Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
-        destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
         causa = s < 0 ? QStringLiteral("no se pudo leer el puerto") : QStringLiteral("estado desconocido %1").arg(s);
         if (s < 0) {
             estado = 1; // the port could not be read
@@ -224,6 +219,13 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     if (estado != 0 && estado != 4) {
         // The line above names neither the printer nor why: this one does.
         m_causa = causa;
+        // Where the port leads is read only for this line.
+        QString destino = impresora.left(4).toUpper();
+        if (const PuertoCom* p = tipo == u"COM" ? d->Serie(m_numeroPuerto) : nullptr) {
+            destino += QStringLiteral(" en ") + p->Dispositivo();
+        } else if (tipo == u"LPT") {
+            destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
+        }
         Registrar(QStringLiteral("COLA IMPRESION: ") + NombreImpresora(impresora, destino) + QStringLiteral(": ") +
                   causa);
     }

@@ -243,7 +243,7 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                     Actualizar(QStringLiteral("Impresora"),
                                QStringLiteral("Redirigido = ") +
                                    impresora.Texto(QStringLiteral("Id_Impresora_Respaldo")),
-                               QStringLiteral("Id_Impresora=") + impresora.Texto(QStringLiteral("Id_Impresora")));
+                               QStringLiteral("Id_Impresora=") + idImpresora);
                 }
                 m_pr2.Avanzar();
             }
@@ -258,9 +258,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
                 m_sinRenglones.insert(idTrabajo);
                 emit TrabajoImpreso(idTrabajo.toLongLong(),
-                                    impresora.Campo(QStringLiteral("Id_Impresora")).toLongLong(),
-                                    impresora.Texto(QStringLiteral("Puerto")), trabajo.Texto(QStringLiteral("Tipo")),
-                                    trabajo.Texto(QStringLiteral("Usuario")), m_rsDetalle->RecordCount());
+                                    impresora.Campo(QStringLiteral("Id_Impresora")).toLongLong(), puerto,
+                                    trabajo.Texto(QStringLiteral("Tipo")), trabajo.Texto(QStringLiteral("Usuario")),
+                                    m_rsDetalle->RecordCount());
             }
         } else {
             if (m_pr2.SinLinea()) {
