@@ -71,7 +71,9 @@ public:
     // first record's text as description, and every record.
     //
     // Runs a statement that returns no rows; throws ErrorEjecucion on failure.
-    void Ejecutar(const QString& sql);
+    // Returns how many rows it inserted, changed or deleted (0 when the driver
+    // cannot tell).
+    qint64 Ejecutar(const QString& sql);
     // Runs a select and fetches every row; throws ErrorEjecucion on failure.
     std::unique_ptr<Recordset> Consultar(const QString& sql);
 

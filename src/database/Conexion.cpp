@@ -363,10 +363,15 @@ void Conexion::Interrumpir() {
     }
 }
 
-void Conexion::Ejecutar(const QString& sql) {
+qint64 Conexion::Ejecutar(const QString& sql) {
     Privado::Vigilia vigilia(*d);
     SQLHSTMT stmt = d->EjecutarDirecto(sql);
+    SQLLEN filas = 0;
+    if (!Exito(SQLRowCount(stmt, &filas)) || filas < 0) {
+        filas = 0;
+    }
     d->Liberar(stmt);
+    return filas;
 }
 
 std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {

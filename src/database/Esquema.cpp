@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 std::optional<Motor> MotorPorNombre(const QString& nombre) {
     const QString n = nombre.toLower();
     if (n == QLatin1String("sqlserver")) {
@@ -30,7 +32,25 @@ QString ScriptEsquema(Motor motor) {
 
 namespace {
 
+// The parts a script may have, each from its heading to the next one's or to
+// the end.
 const QString kParteDespertar = QStringLiteral("-- Despertar:");
+const QString kParteReclamos = QStringLiteral("-- Reclamos:");
+
+QString Parte(const QString& script, const QString& encabezado) {
+    const qsizetype inicio = script.indexOf(encabezado);
+    if (inicio < 0) {
+        return QString();
+    }
+    qsizetype fin = script.size();
+    for (const QString& otro : {kParteDespertar, kParteReclamos}) {
+        const qsizetype siguiente = script.indexOf(otro, inicio + encabezado.size());
+        if (siguiente > inicio) {
+            fin = std::min(fin, siguiente);
+        }
+    }
+    return script.mid(inicio, fin - inicio);
+}
 
 QStringList Sentencias(const QString& script) {
     QStringList sentencias;
@@ -64,7 +84,9 @@ QStringList SentenciasEsquema(Motor motor) {
 }
 
 QStringList SentenciasDespertar(Motor motor) {
-    const QString script = ScriptEsquema(motor);
-    const qsizetype inicio = script.indexOf(kParteDespertar);
-    return inicio < 0 ? QStringList() : Sentencias(script.mid(inicio));
+    return Sentencias(Parte(ScriptEsquema(motor), kParteDespertar));
+}
+
+QStringList SentenciasReclamos(Motor motor) {
+    return Sentencias(Parte(ScriptEsquema(motor), kParteReclamos));
 }

@@ -25,3 +25,8 @@ QStringList SentenciasEsquema(Motor motor);
 // notification triggers): empty for a backend that has none. They can be run
 // again on a database that has them.
 QStringList SentenciasDespertar(Motor motor);
+
+// Of those, the statements of the script's "Reclamos" part alone: the optional
+// table ReclamoTrabajo through which the print servers claim each job before
+// printing it. They can be run again on a database that has it.
+QStringList SentenciasReclamos(Motor motor);

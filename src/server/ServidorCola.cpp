@@ -53,6 +53,30 @@ bool ConfirmarRecepcion(const ctlImpresora& pr) {
             .trimmed();
     return red ? valor != u'0' : valor == u'1';
 }
+
+// [Cola] VenceReclamo: the seconds another server's claim on a job must stand
+// unchanged before this server takes the job over, 300 unless set. Longer
+// than a job can hold a terminal, so that only the claim of a server that
+// died expires.
+qint64 VenceReclamoMs() {
+    constexpr qint64 kPredeterminado = 300;
+    const QString valor = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("VenceReclamo"),
+                                        QString::number(kPredeterminado))
+                              .trimmed();
+    bool ok = false;
+    const qint64 segundos = valor.toLongLong(&ok);
+    if (ok && segundos >= 0 && segundos <= 86400) {
+        return segundos * 1000;
+    }
+    static QString avisado;
+    if (avisado != valor) {
+        avisado = valor;
+        Registrar(QStringLiteral("Cola Impresion, ajuste VenceReclamo no valido: '%1'; se usan %2 segundos")
+                      .arg(valor.left(40))
+                      .arg(kPredeterminado));
+    }
+    return kPredeterminado * 1000;
+}
 } // namespace
 
 QString SentenciaLimpieza() {
@@ -74,6 +98,11 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(par
     const QString t = QString::number(numeroTerminal);
     m_consultaTrabajos =
         QStringLiteral("SELECT IdTrabajo,Tipo,Usuario,imp.Redirigido") +
+        // Whether the job had lines when the snapshot was taken: one whose
+        // lines are gone by the time it is served is not printed as a blank
+        // receipt (another terminal printed it).
+        QStringLiteral(", CASE WHEN EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = "
+                       "col.IdTrabajo) THEN 1 ELSE 0 END AS ConRenglones") +
         QStringLiteral(" FROM ColaImpresion col, Impresora imp") + QStringLiteral(" Where Col.Escribiendo = 0") +
         QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
         QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
@@ -230,6 +259,8 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
         } else if (m_fallidas.contains(idImpresora)) {
             // Found failing earlier in this tick: asking it again for every
             // job queued for it would hold every other printer back.
+        } else if (!Reclamar(trabajo, idImpresora, m_rsDetalle->RecordCount())) {
+            // Another terminal prints it, or it is no longer this terminal's.
         } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
@@ -274,6 +305,7 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     conexion.Ejecutar(SentenciaLimpieza());
     // Every header without lines is gone now.
     m_sinRenglones.clear();
+    Soltar(trabajo.Texto(QStringLiteral("IdTrabajo")));
 }
 
 bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTrabajo) {
@@ -345,4 +377,129 @@ void ServidorCola::Redirigir(const Recordset& impresora, const QString& estado) 
                        estado + u'\'',
                    QStringLiteral("Id_Impresora=") + id);
     }
+}
+
+void ServidorCola::DetectarReclamos() {
+    try {
+        Conexion::Instancia().Consultar(
+            QStringLiteral("SELECT IdTrabajo, ID_Terminal, Ficha FROM ReclamoTrabajo WHERE 1 = 0"));
+        m_reclamos = Reclamos::ConTabla;
+    } catch (const ErrorEjecucion& e) {
+        if (EnlacePerdido(e)) {
+            throw;
+        }
+        m_reclamos = Reclamos::SinTabla;
+        Registrar(QStringLiteral("Cola Impresion, la base de datos no tiene la tabla ReclamoTrabajo ('orlan-admin "
+                                 "esquema MOTOR --reclamos' la crea): sin ella cada trabajo se revisa antes de "
+                                 "imprimirlo, pero si una impresora se restablece mientras otra terminal imprime sus "
+                                 "trabajos, alguno puede salir en las dos"));
+    }
+}
+
+bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora, int renglones) {
+    const QString id = trabajo.Texto(QStringLiteral("IdTrabajo"));
+    const bool conRenglones = trabajo.Campo(QStringLiteral("ConRenglones")).toLongLong() != 0;
+    if (!conRenglones) {
+        // Written without lines: it has nothing to print twice but a blank
+        // slip, and the header cleanup after any job of any terminal may
+        // already have taken its header. The snapshot's word stands.
+        return true;
+    }
+    if (renglones == 0) {
+        Registrar(QStringLiteral("Cola Impresion, trabajo %1: sus renglones ya no estan, no se imprime").arg(id));
+        return false;
+    }
+    if (m_reclamos == Reclamos::SinDetectar) {
+        DetectarReclamos();
+    }
+    // Still released, still routed to the printer about to print it, and
+    // with its lines.
+    const QString condicion =
+        QStringLiteral("ColaImpresion.IdTrabajo = ") + id +
+        QStringLiteral(" AND ColaImpresion.Escribiendo = 0 AND ColaImpresion.id_impresora IN (SELECT Id_Impresora "
+                       "FROM Impresora WHERE Redirigido = ") +
+        idImpresora + QStringLiteral(") AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = ") +
+        id + u')';
+    Conexion& conexion = Conexion::Instancia();
+    if (m_reclamos == Reclamos::SinTabla) {
+        return ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("ColaImpresion"), condicion).toInt() > 0;
+    }
+
+    m_venceReclamoMs = VenceReclamoMs();
+    const QString terminal = QString::number(m_numeroTerminal);
+    const qint64 ficha = static_cast<qint64>(QRandomGenerator::global()->generate64() >> 2);
+    try {
+        // On PostgreSQL two servers can both pass the NOT EXISTS; the primary
+        // key then refuses the second.
+        if (conexion.Ejecutar(QStringLiteral("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) SELECT "
+                                             "IdTrabajo, ") +
+                              terminal + u',' + QString::number(ficha) + QStringLiteral(" FROM ColaImpresion WHERE ") +
+                              condicion +
+                              QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ReclamoTrabajo rec WHERE "
+                                             "rec.IdTrabajo = ") +
+                              id + u')') == 1) {
+            m_fichas.insert(id, ficha);
+            m_ajenos.remove(id);
+            return true;
+        }
+    } catch (const ErrorEjecucion& e) {
+        if (e.Numero() != ErrorEjecucion::kErrorIntegridad) {
+            throw;
+        }
+    }
+
+    // Not claimed: the job is no longer this server's, or a claim stands.
+    const std::unique_ptr<Recordset> reclamo =
+        conexion.Consultar(QStringLiteral("SELECT ID_Terminal, Ficha FROM ReclamoTrabajo WHERE IdTrabajo = ") + id);
+    if (reclamo->Fin()) {
+        return false;
+    }
+    const qint64 suya = reclamo->Campo(QStringLiteral("Ficha")).toLongLong();
+    if (m_fichas.value(id) == suya) {
+        return true; // claimed by this server in a tick that ended early
+    }
+    for (auto it = m_ajenos.begin(); it != m_ajenos.end();) {
+        // Jobs no longer met (printed elsewhere, say) are forgotten.
+        it = it.value().visto.hasExpired(m_venceReclamoMs + 60000) ? m_ajenos.erase(it) : std::next(it);
+    }
+    ReclamoAjeno& ajeno = m_ajenos[id];
+    ajeno.visto.start();
+    if (!ajeno.desde.isValid() || ajeno.ficha != suya) {
+        ajeno.ficha = suya;
+        ajeno.desde.start();
+        Registrar(QStringLiteral("Cola Impresion, trabajo %1: lo imprime la terminal %2")
+                      .arg(id, reclamo->Texto(QStringLiteral("ID_Terminal"))));
+        return false;
+    }
+    if (ajeno.desde.elapsed() < m_venceReclamoMs) {
+        return false;
+    }
+    // The claim outlived any job: its server died holding it.
+    if (conexion.Ejecutar(QStringLiteral("UPDATE ReclamoTrabajo SET ID_Terminal = ") + terminal +
+                          QStringLiteral(", Ficha = ") + QString::number(ficha) +
+                          QStringLiteral(" WHERE IdTrabajo = ") + id + QStringLiteral(" AND Ficha = ") +
+                          QString::number(suya) + QStringLiteral(" AND EXISTS (SELECT 1 FROM ColaImpresion WHERE ") +
+                          condicion + u')') != 1) {
+        return false;
+    }
+    Registrar(
+        QStringLiteral("Cola Impresion, trabajo %1: el reclamo de la terminal %2 vencio, lo imprime esta terminal")
+            .arg(id, reclamo->Texto(QStringLiteral("ID_Terminal"))));
+    m_fichas.insert(id, ficha);
+    m_ajenos.remove(id);
+    return true;
+}
+
+void ServidorCola::Soltar(const QString& idTrabajo) {
+    const auto it = m_fichas.constFind(idTrabajo);
+    if (it == m_fichas.cend()) {
+        return;
+    }
+    // Claims on jobs whose header is gone go too: those of a server that
+    // died after printing.
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE Ficha = ") +
+                                   QString::number(it.value()) +
+                                   QStringLiteral(" OR NOT EXISTS (SELECT 1 FROM ColaImpresion col WHERE "
+                                                  "col.IdTrabajo = ReclamoTrabajo.IdTrabajo)"));
+    m_fichas.erase(it);
 }

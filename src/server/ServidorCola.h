@@ -5,6 +5,7 @@
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -74,6 +75,20 @@ private:
     // kConfirmacionesFallidas-th redirects the printer to its backup with
     // state "F".
     bool Confirmado(const Recordset& impresora, const QString& idTrabajo);
+    // Claims the job in `trabajo` for this server before anything of it is
+    // sent to printer `idImpresora`, which serves it in the tick's snapshot;
+    // `renglones` is how many lines were read for it. True when this server
+    // prints it: the job is still released and routed to that printer, its
+    // lines are still there if it had any when the snapshot was taken, and no
+    // other server holds a claim on it that has not expired. With the table
+    // ReclamoTrabajo the claim is one statement whose row count says whether
+    // this server won; without it the same conditions are only checked.
+    bool Reclamar(const Recordset& trabajo, const QString& idImpresora, int renglones);
+    // Gives back this server's claim on the job, if it holds one, once the
+    // job's lines and header are gone or the job is left for another tick.
+    void Soltar(const QString& idTrabajo);
+    // Whether ReclamoTrabajo exists, asked once; says in the log when not.
+    void DetectarReclamos();
 
     static constexpr int kConfirmacionesFallidas = 3;
 
@@ -96,6 +111,19 @@ private:
     QString m_consultaTrabajos;
     QSet<QString> m_fallidas;           // printers (ids) found failing in this tick
     QHash<QString, int> m_sinConfirmar; // printer id -> jobs in a row it did not confirm
+    enum class Reclamos { SinDetectar, ConTabla, SinTabla };
+    Reclamos m_reclamos = Reclamos::SinDetectar;
+    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick
+    QHash<QString, qint64> m_fichas; // job -> number of the claim this server holds on it
+    // Another server's claim as this server first saw it: it expires once it
+    // has stood unchanged for m_venceReclamoMs on this server's own clock, so
+    // that the terminals' clocks need not agree.
+    struct ReclamoAjeno {
+        qint64 ficha = 0;
+        QElapsedTimer desde;
+        QElapsedTimer visto;
+    };
+    QHash<QString, ReclamoAjeno> m_ajenos;
     std::unique_ptr<Recordset> m_rsImpresora;
     std::unique_ptr<Recordset> m_rsDetalle;
 };

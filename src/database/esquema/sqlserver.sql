@@ -79,3 +79,17 @@ CREATE TABLE PermisosXGrupo_Trabajo (
     ID_Permiso int NOT NULL,
     PRIMARY KEY (ID_Grupo_Trabajo, ID_Permiso)
 );
+
+-- Reclamos: optional, ours, not the point-of-sale system's. With this table
+-- each job is claimed by one print server before its first byte is sent (a
+-- row per job being printed, with the claiming terminal and a number of its
+-- own), so that two terminals never print the same job; a claim left by a
+-- server that died expires. Without it the servers still work, with a weaker
+-- check. This part can be run on its own on an existing database
+-- ("orlan-admin esquema MOTOR --reclamos"), as often as wanted.
+IF OBJECT_ID('ReclamoTrabajo', 'U') IS NULL
+CREATE TABLE ReclamoTrabajo (
+    IdTrabajo int NOT NULL PRIMARY KEY,
+    ID_Terminal smallint NOT NULL,
+    Ficha bigint NOT NULL
+);
