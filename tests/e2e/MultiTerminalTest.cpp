@@ -1,6 +1,12 @@
 #include "PruebaCola.h"
 #include "testsupport/ServidorPostgres.h"
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+#include <tuple>
+
 // Two terminals on one database: terminal 1's printer runs out of paper, its
 // jobs move to its backup on terminal 2, which prints them; then the database
 // server goes away and comes back under both running servers.
@@ -45,4 +51,176 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
     EXPECT_TRUE(uno.Corriendo() && dos.Corriendo());
     EXPECT_EQ(uno.Detener(), 0);
     EXPECT_EQ(dos.Detener(), 0);
+}
+
+namespace {
+
+// orlan-impresora-virtual as a serial printer on a pseudo-terminal that takes
+// bytes at the speed of a line of `baudios` and answers the paper-status
+// request after the bytes before it, capturing into a file.
+class ImpresoraLenta {
+public:
+    ImpresoraLenta(const QString& captura, int baudios) : m_captura(captura) {
+        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+                        {"--modo", "E", "--baudios", QString::number(baudios), "--captura", captura});
+        for (int i = 0; i < 50 && !m_ruta.endsWith('\n'); ++i) {
+            m_proceso.waitForReadyRead(100);
+            m_ruta += QString::fromUtf8(m_proceso.readLine());
+        }
+        m_ruta = m_ruta.trimmed();
+    }
+    ~ImpresoraLenta() { Apagar(); }
+    void Apagar() { TerminarProceso(m_proceso); }
+    const QString& Ruta() const { return m_ruta; }
+    QByteArray Captura() const { return EntornoPrueba::Leer(m_captura); }
+
+private:
+    QString m_captura;
+    QProcess m_proceso;
+    QString m_ruta;
+};
+
+// A job whose number stands on its first and on its last line, so that a
+// receipt tells which job it is and whether it came out whole.
+QList<std::optional<QString>> Marcado(int id) {
+    const QString n = QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0'));
+    return {QStringLiteral("Trabajo ") + n, QStringLiteral("2 tacos al pastor, 1 agua de horchata"),
+            QStringLiteral("Mesa 4, mesero Juan"), QStringLiteral("Fin ") + n};
+}
+
+// The receipts (up to each cut) of some captures: per job, the copies that
+// came out whole and those cut short; and the receipts with no job on them.
+struct Recibos {
+    QMap<int, int> enteros, parciales;
+    int enBlanco = 0;
+};
+
+Recibos Contar(const QList<QByteArray>& capturas) {
+    static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
+    Recibos r;
+    for (const QByteArray& captura : capturas) {
+        // ESC m, the cut, ends a receipt.
+        for (qsizetype desde = 0, corte; desde < captura.size(); desde = corte + 2) {
+            corte = captura.indexOf("\x1B\x6D", desde);
+            corte = corte < 0 ? captura.size() : corte;
+            const QByteArray recibo = captura.mid(desde, corte - desde);
+            QSet<int> inicios, fines;
+            for (auto m = marca.globalMatch(QString::fromLatin1(recibo)); m.hasNext();) {
+                const auto e = m.next();
+                (e.captured(1) == QStringLiteral("Trabajo") ? inicios : fines).insert(e.captured(2).toInt());
+            }
+            for (int id : inicios) {
+                ++(fines.contains(id) ? r.enteros : r.parciales)[id];
+            }
+            r.enBlanco += inicios.isEmpty() && recibo.contains("\x1B\x40") ? 1 : 0;
+        }
+    }
+    return r;
+}
+
+} // namespace
+
+// A printer restored while the terminal that serves it as a backup is printing
+// its jobs: each job comes out once, on one of the two printers, and no blank
+// receipt comes out for a job the other terminal printed. Run both ways: with
+// the backup slower than the restored printer, and faster.
+TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce) {
+    for (int t : {1, 2}) {
+        Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
+    }
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 2, 1, "'A'", "COM1");
+    // About 190 bytes a job: 0.4 s at 4800 baud, 0.8 s at 2400.
+    ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 4800);
+    ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 2400);
+    TerminalPrueba& uno = NuevaTerminal(1);
+    TerminalPrueba& dos = NuevaTerminal(2);
+    for (auto [terminal, impresora] : {std::pair{&uno, &impresoraUno}, std::pair{&dos, &impresoraDos}}) {
+        ASSERT_FALSE(impresora->Ruta().isEmpty());
+        terminal->Ajuste("Puertos", "COM1", impresora->Ruta());
+        terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
+        terminal->Iniciar();
+    }
+    const auto Capturas = [&] { return QList<QByteArray>{impresoraUno.Captura(), impresoraDos.Captura()}; };
+
+    for (auto [propia, respaldo, primero] : {std::tuple{1, 2, 1}, std::tuple{2, 1, 101}}) {
+        SCOPED_TRACE(QString("impresora %1 restablecida").arg(propia).toStdString());
+        Ejecutar(QString("UPDATE Impresora SET Redirigido = %1 WHERE Id_Impresora = %2").arg(respaldo).arg(propia));
+        for (int id = primero; id < primero + 20; ++id) {
+            InsertarTrabajo(id, propia, Marcado(id));
+        }
+        // The backup has printed two of them: the rest are in its tick's list.
+        ASSERT_TRUE(Esperar([&] { return Contar(Capturas()).enteros.value(primero + 1) > 0; }, 60));
+        Ejecutar(
+            QString("UPDATE Impresora SET Redirigido = %1, Estado_Impresora='A' WHERE Id_Impresora = %1").arg(propia));
+        EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 90)) << Trabajos().toStdString();
+        // Whatever a terminal still had in its list has come out by now.
+        QList<QByteArray> antes;
+        ASSERT_TRUE(Esperar(
+            [&] {
+                const QList<QByteArray> ahora = Capturas();
+                const bool quietas = ahora == antes;
+                antes = ahora;
+                QThread::msleep(1500);
+                return quietas;
+            },
+            90));
+    }
+    const Recibos r = Contar(Capturas());
+    int repetidos = 0;
+    for (int id : r.enteros.keys()) {
+        repetidos += r.enteros[id] > 1 ? 1 : 0;
+    }
+    EXPECT_EQ(r.enteros.size(), 40);
+    EXPECT_EQ(repetidos, 0);
+    EXPECT_TRUE(r.parciales.isEmpty());
+    EXPECT_EQ(r.enBlanco, 0);
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
+    EXPECT_EQ(uno.Detener(), 0);
+    EXPECT_EQ(dos.Detener(), 0);
+}
+
+// The backup's terminal dies (with its printer) in the middle of a job it
+// claimed, and the printer is restored: the job waits for the claim to expire
+// and then comes out whole, once, on the restored printer.
+TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
+    for (int t : {1, 2}) {
+        Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
+    }
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 2, 1, "'A'", "COM1");
+    Ejecutar("UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora = 1");
+    ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 0);
+    ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 1200);
+    TerminalPrueba& uno = NuevaTerminal(1);
+    TerminalPrueba& dos = NuevaTerminal(2);
+    for (auto [terminal, impresora] : {std::pair{&uno, &impresoraUno}, std::pair{&dos, &impresoraDos}}) {
+        terminal->Ajuste("Puertos", "COM1", impresora->Ruta());
+        terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
+        terminal->Ajuste("Cola", "VenceReclamo", "4");
+    }
+    dos.Iniciar();
+    QList<std::optional<QString>> lineas = Marcado(1);
+    for (int i = 0; i < 20; ++i) {
+        lineas.insert(1, QStringLiteral("renglon largo del pedido ").repeated(3));
+    }
+    InsertarTrabajo(1, 1, lineas);
+    ASSERT_TRUE(Esperar([&] { return impresoraDos.Captura().contains("Trabajo 000001"); }, 30));
+    dos.Matar();
+    impresoraDos.Apagar();
+    EXPECT_EQ(Lista("SELECT ID_Terminal FROM ReclamoTrabajo WHERE IdTrabajo = 1"), "2");
+
+    uno.Iniciar();
+    Ejecutar("UPDATE Impresora SET Redirigido = 1, Estado_Impresora='A' WHERE Id_Impresora = 1");
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 60)) << uno.Bitacora().toStdString();
+    const Recibos r = Contar({impresoraUno.Captura(), impresoraDos.Captura()});
+    EXPECT_EQ(r.enteros.value(1), 1);
+    EXPECT_EQ(Contar({impresoraUno.Captura()}).enteros.value(1), 1);
+    const QString bitacora = uno.Bitacora();
+    EXPECT_TRUE(bitacora.contains("trabajo 1: lo imprime la terminal 2")) << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains("trabajo 1: el reclamo de la terminal 2 vencio")) << bitacora.toStdString();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
+    EXPECT_EQ(uno.Detener(), 0);
 }
