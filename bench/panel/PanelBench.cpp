@@ -74,7 +74,7 @@ protected:
     void run() override {
         ServidorPanel panel;
         panel.EstablecerVigencia(m_vigencia);
-        puerto = panel.listen(QHostAddress::LocalHost, 0);
+        puerto = panel.Escuchar(QHostAddress::LocalHost, 0);
         exec();
     }
 

@@ -120,7 +120,7 @@ try:
     navegador.find_element(By.ID, "usuario").send_keys("gerente")
     navegador.find_element(By.ID, "contrasena").send_keys("otra")
     navegador.find_element(By.ID, "aceptar").click()
-    espera.until(lambda _: "La contraseña es incorrecta" in navegador.find_element(By.ID, "error-acceso").text)
+    espera.until(lambda _: "El usuario o la contraseña no son válidos" in navegador.find_element(By.ID, "error-acceso").text)
     navegador.find_element(By.ID, "usuario").clear()
     navegador.find_element(By.ID, "usuario").send_keys("gerente")
     navegador.find_element(By.ID, "contrasena").send_keys("demo")
