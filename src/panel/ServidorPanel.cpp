@@ -265,7 +265,16 @@ struct ServidorPanel::Http {
                 p->peticion.direccion = QHostAddress(info->client_addr).toString();
             }
             *propio = new std::shared_ptr<Pendiente>(p);
-            return Inicio(c, *p);
+            if (auto r = Inicio(*p)) {
+                if (r->codigo == 413) {
+                    // Answered before a byte of the body is read; the connection then closes.
+                    return Enviar(c, *r);
+                }
+                p->enviada = true;
+                p->lista = true;
+                p->respuesta = std::move(*r);
+            }
+            return MHD_YES;
         }
         const std::shared_ptr<Pendiente> p = *ranura;
         if (*tamano != 0) {
@@ -305,39 +314,39 @@ struct ServidorPanel::Http {
         return Enviar(c, p->respuesta);
     }
 
-    MHD_Result Inicio(MHD_Connection* c, Pendiente& p) {
+    // The answer decided from the head alone, if any. It is sent on the call
+    // after the body (none for most): sent now, libmicrohttpd would close a
+    // kept-alive connection.
+    std::optional<Respuesta> Inicio(Pendiente& p) {
         const QByteArray& metodo = p.peticion.metodo;
         const bool get = metodo == "GET" || metodo == "HEAD"; // HEAD: libmicrohttpd leaves the body out
         if (!NombreAceptado(p.peticion.Encabezado("Host"))) {
-            return Enviar(c, Error(QStringLiteral("Nombre de servidor no admitido"), 421));
+            return Error(QStringLiteral("Nombre de servidor no admitido"), 421);
         }
         if (!get && metodo != "POST") {
             Respuesta r = Error(QStringLiteral("Metodo no permitido"), 405);
             r.encabezados.emplaceBack("Allow", "GET, HEAD, POST");
-            return Enviar(c, r);
+            return r;
         }
         bool numero = false;
         const qint64 largo = p.peticion.Encabezado("Content-Length").toLongLong(&numero);
         if (numero && largo > kMaximoCuerpo) {
-            // Answered before a byte of the body is read; the connection then closes.
-            return Enviar(c, Error(QStringLiteral("Cuerpo demasiado grande"), 413));
+            return Error(QStringLiteral("Cuerpo demasiado grande"), 413);
         }
         const QString& ruta = p.peticion.ruta;
         if (get && ruta == QStringLiteral("/")) {
-            return Enviar(c, {200, "text/html; charset=utf-8", pagina, {}});
+            return Respuesta{200, "text/html; charset=utf-8", pagina, {}};
         }
         if (get && ruta == QStringLiteral("/panel.js")) {
-            return Enviar(c, {200, "text/javascript; charset=utf-8", guion, {}});
+            return Respuesta{200, "text/javascript; charset=utf-8", guion, {}};
         }
         if (get && ruta == QStringLiteral("/panel.css")) {
-            return Enviar(c, {200, "text/css; charset=utf-8", estilos, {}});
+            return Respuesta{200, "text/css; charset=utf-8", estilos, {}};
         }
         if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-            if (const auto r = EstadoVigente(ruta == QStringLiteral("/metrics"))) {
-                return Enviar(c, *r);
-            }
+            return EstadoVigente(ruta == QStringLiteral("/metrics"));
         }
-        return MHD_YES;
+        return std::nullopt;
     }
 };
 
