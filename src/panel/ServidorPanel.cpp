@@ -358,6 +358,12 @@ ServidorPanel::ServidorPanel(QObject* padre) : QObject(padre), m_http(std::make_
 }
 
 ServidorPanel::~ServidorPanel() {
+    // No new connections; the requests still waiting are answered by the
+    // watchman as it stops, so that none stays suspended.
+    MHD_socket escucha = MHD_INVALID_SOCKET;
+    if (m_http->demonio) {
+        escucha = MHD_quiesce_daemon(m_http->demonio);
+    }
     if (m_http->vigilante.joinable()) {
         {
             std::lock_guard<std::mutex> cerrojo(m_http->plazos);
@@ -368,6 +374,9 @@ ServidorPanel::~ServidorPanel() {
     }
     if (m_http->demonio) {
         MHD_stop_daemon(m_http->demonio);
+    }
+    if (escucha != MHD_INVALID_SOCKET) {
+        ::close(escucha); // handed back by MHD_quiesce_daemon
     }
 }
 
@@ -660,7 +669,9 @@ Respuesta ServidorPanel::Accion(const Peticion& peticion, const QString& recurso
         }
         const ResultadoAccion r =
             impresora ? RestablecerImpresora(static_cast<int>(numero)) : ReintentarTrabajo(numero);
+        // The next reader sees the change, not the state read before it.
         m_estado.reset();
+        Publicar();
         switch (r) {
         case ResultadoAccion::Hecha:
         case ResultadoAccion::NoReplicada: // the local update stands; Actualizar logged the replication

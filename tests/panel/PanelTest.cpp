@@ -398,4 +398,35 @@ TEST_F(PanelTiendaPropia, RefusesHostileSignInsAndActionsWithoutLosingTheDatabas
     EXPECT_EQ(Http("GET", "/api/estado", {}, {{"Host", "localhost"}}).codigo, 200);
 }
 
+TEST(SesionesPanel, BrakesGuessingPerAddressPerAccountAndOverall) {
+    SesionesPanel sesiones;
+    // Many addresses sharing out the guesses at one account.
+    for (int i = 0; i < SesionesPanel::kMaximoPorCuenta; ++i) {
+        const QString direccion = QStringLiteral("192.168.1.%1").arg(i);
+        EXPECT_FALSE(sesiones.Bloqueada(direccion, "gerente"));
+        sesiones.RegistrarFallo(direccion, "gerente");
+    }
+    qint64 espera = 0;
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.200", "gerente", &espera));
+    EXPECT_GT(espera, 0);
+    // Another account from a fresh address may still try, and its success
+    // does not clear the failures at the first one.
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
+    sesiones.Olvidar("192.168.1.201", "cajero");
+    sesiones.Olvidar("192.168.1.0", "cajero");
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.202", "gerente"));
+    // An address's own success clears only its own failures at that account.
+    sesiones.RegistrarFallo("192.168.1.201", "cajero");
+    sesiones.Olvidar("192.168.1.201", "cajero");
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
+
+    // Guesses spread over accounts and addresses meet the overall brake.
+    SesionesPanel otras;
+    for (int i = 0; i < SesionesPanel::kMaximoTotal; ++i) {
+        ASSERT_FALSE(otras.Bloqueada(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i)));
+        otras.RegistrarFallo(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i));
+    }
+    EXPECT_TRUE(otras.Bloqueada("10.9.9.9", "nuevo"));
+}
+
 } // namespace
