@@ -13,27 +13,13 @@ import socket
 import sqlite3
 import subprocess
 import sys
-import tempfile
 import time
 
-build, fuente = sys.argv[1], sys.argv[2]
-admin_bin = os.path.join(build, "tools/orlan-admin/orlan-admin")
-panel_bin = os.path.join(build, "src/panel/orlan-panel")
+from tienda import Tienda
 
-raiz = tempfile.TemporaryDirectory(prefix="orlan-hostil.")
-base = os.path.join(raiz.name, "orlan.db")
-entorno = dict(os.environ,
-               XDG_CONFIG_HOME=os.path.join(raiz.name, "config"),
-               XDG_DATA_HOME=os.path.join(raiz.name, "data"),
-               ODBCSYSINI=os.path.join(fuente, "src/database/odbc/sqlite"),
-               LC_ALL="C.UTF-8")
-configuracion = os.path.join(entorno["XDG_CONFIG_HOME"], "orlan")
-os.makedirs(configuracion)
-with open(os.path.join(configuracion, "orlan.ini"), "w") as f:
-    # Statements wait for a locked database at most 40 s.
-    f.write("[Configuracion]\nTerminal=1\nServidor=localhost\nBASE_DE_DATOS=%s\nTiempoConsulta=40\n" % base)
-with open(os.open(os.path.join(configuracion, "credenciales.ini"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-    f.write("Usuario=orlan\nContrasena=orlan\nLlave=hostil\n")
+# Statements wait for a locked database at most 40 s.
+tienda = Tienda(sys.argv[1], sys.argv[2], "orlan-hostil.", "TiempoConsulta=40\n")
+entorno, base, panel_bin, admin = tienda.entorno, tienda.base, tienda.panel_bin, tienda.admin
 
 fallas = []
 
@@ -42,13 +28,6 @@ def comprobar(condicion, que):
     print(("ok     " if condicion else "FALLA  ") + que, flush=True)
     if not condicion:
         fallas.append(que)
-
-
-def admin(*argumentos, entrada=None):
-    r = subprocess.run([admin_bin, *argumentos], env=entorno, input=entrada, capture_output=True, text=True,
-                       timeout=60)
-    if r.returncode != 0:
-        sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
 
 
 def iniciar(*opciones, escuchar="127.0.0.1:0"):
