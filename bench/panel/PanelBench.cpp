@@ -8,7 +8,14 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
+#include <arpa/inet.h>
 #include <atomic>
+#include <fstream>
+#include <netinet/in.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // A shop of 50 terminals with 4 printers each (every tenth printer redirected
 // to its backup), 10,000 queued jobs of two lines (one in a hundred set aside,
@@ -74,7 +81,8 @@ protected:
     void run() override {
         ServidorPanel panel;
         panel.EstablecerVigencia(m_vigencia);
-        puerto = panel.listen(QHostAddress::LocalHost, 0);
+        panel.EstablecerMaximoConexiones(4096 - 128); // as orlan-panel under its unit's LimitNOFILE
+        puerto = panel.Escuchar(QHostAddress::LocalHost, 0);
         exec();
     }
 
@@ -124,10 +132,80 @@ double RespuestasPorSegundo(quint16 puerto, const QByteArray& ruta, double segun
     return respuestas / (reloj.elapsed() / 1000.0);
 }
 
+// `cuantas` connections that send nothing, from 127.0.1.1, 127.0.1.2, ... (50
+// an address: the panel admits 64 from one). Returns their descriptors.
+std::vector<int> ConexionesOciosas(quint16 puerto, int cuantas) {
+    std::vector<int> abiertas;
+    for (int i = 0; i < cuantas; ++i) {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in desde{};
+        desde.sin_family = AF_INET;
+        desde.sin_addr.s_addr = htonl((127u << 24) | (1u << 8) | unsigned(i / 50 + 1));
+        sockaddr_in hacia{};
+        hacia.sin_family = AF_INET;
+        hacia.sin_port = htons(puerto);
+        hacia.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&desde), sizeof desde) != 0 ||
+            ::connect(s, reinterpret_cast<sockaddr*>(&hacia), sizeof hacia) != 0) {
+            if (s >= 0) {
+                ::close(s);
+            }
+            break;
+        }
+        abiertas.push_back(s);
+    }
+    return abiertas;
+}
+
+// Resident memory of this process, in MB.
+double MemoriaMb() {
+    std::ifstream estado("/proc/self/status");
+    std::string linea;
+    while (std::getline(estado, linea)) {
+        if (linea.rfind("VmRSS:", 0) == 0) {
+            return std::stod(linea.substr(6)) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Sends a POST of 100 MB, announced or in chunks, until the panel stops
+// taking it (a bounded number of writes, each with a time limit).
+void CuerpoGrande(quint16 puerto, bool anunciado) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval limite{5, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limite, sizeof limite);
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limite, sizeof limite);
+    sockaddr_in hacia{};
+    hacia.sin_family = AF_INET;
+    hacia.sin_port = htons(puerto);
+    hacia.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&hacia), sizeof hacia) == 0) {
+        const std::string cabeza = anunciado ? "POST /no-existe HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+                                               "104857600\r\n\r\n"
+                                             : "POST /no-existe HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                               "Transfer-Encoding: chunked\r\n\r\n";
+        ::send(s, cabeza.data(), cabeza.size(), MSG_NOSIGNAL);
+        const std::string trozo =
+            anunciado ? std::string(1 << 20, 'x') : "100000\r\n" + std::string(1 << 20, 'x') + "\r\n";
+        for (int i = 0; i < 100; ++i) {
+            if (::send(s, trozo.data(), trozo.size(), MSG_NOSIGNAL) <= 0) {
+                break;
+            }
+        }
+    }
+    ::close(s);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // Room for the idle connections and their client ends, as the unit gives.
+    rlimit limite{};
+    ::getrlimit(RLIMIT_NOFILE, &limite);
+    limite.rlim_cur = std::min<rlim_t>(limite.rlim_max, 8192);
+    ::setrlimit(RLIMIT_NOFILE, &limite);
     TerminalBench terminal(Motor::PostgreSql, 1);
     if (!terminal.Preparar()) {
         std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
@@ -168,6 +246,21 @@ int main(int argc, char** argv) {
         // The goal: at least 200 answers a second.
         ImprimirFigura("answers/s GET /api/estado" + como, estado, "1/s", "goal", 200, "1/s");
         if (vigencia) {
+            // Readers while 1,000 connections a LAN host opened sit idle.
+            const std::vector<int> ociosas = ConexionesOciosas(hilo.puerto, 1000);
+            const double conOciosas = RespuestasPorSegundo(hilo.puerto, "/api/estado", segundos);
+            ImprimirFigura("answers/s GET /api/estado with " + std::to_string(ociosas.size()) +
+                               " idle connections held" + como,
+                           conOciosas, "1/s", "the same without them", estado, "1/s");
+            for (const int s : ociosas) {
+                ::close(s);
+            }
+            // Memory while clients send bodies of 100 MB, announced and in chunks.
+            const double antes = MemoriaMb();
+            CuerpoGrande(hilo.puerto, true);
+            CuerpoGrande(hilo.puerto, false);
+            ImprimirFigura("memory growth under two 100 MB request bodies", MemoriaMb() - antes, "MB", "one body", 100,
+                           "MB", MenosEsMejor::Si);
             // One read a second shared by every answer of that second.
             ImprimirFigura("database time per answer, kept 1 s, at the rate above", lectura / estado, "ms", "goal", 5.0,
                            "ms", MenosEsMejor::Si);

@@ -5,8 +5,13 @@
 ResultadoAccion RestablecerImpresora(int impresora) {
     const QString id = QString::number(impresora);
     const QString condicion = QStringLiteral("Id_Impresora=") + id;
-    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"), condicion).toInt() == 0) {
+    const auto filas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Redirigido, Estado_Impresora FROM Impresora WHERE ") + condicion);
+    if (filas->Fin()) {
         return ResultadoAccion::NoExiste;
+    }
+    if (filas->Campo(0).toString() == id && filas->Campo(1).toString().trimmed() == QStringLiteral("A")) {
+        return ResultadoAccion::SinCambios;
     }
     if (Actualizar(QStringLiteral("Impresora"),
                    QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"), condicion)) {

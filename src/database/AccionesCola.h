@@ -6,6 +6,7 @@
 // the status panel so that both run the same statements.
 enum class ResultadoAccion {
     Hecha,
+    SinCambios, // the printer already serves its own jobs and is ready: nothing written
     NoExiste,
     NoApartado,  // the job is not set aside
     NoReplicada, // the update took effect here but its replication failed
@@ -14,8 +15,9 @@ enum class ResultadoAccion {
 
 // Serves a printer's own jobs again after a redirection: Redirigido = itself
 // and Estado_Impresora = 'A', through Actualizar, so the change is logged and
-// replicated to the other terminals. The existence check throws ErrorEjecucion
-// on a database failure.
+// replicated to the other terminals; a printer that is already so is left
+// alone (no update, no transaction to replicate). The check first throws
+// ErrorEjecucion on a database failure.
 ResultadoAccion RestablecerImpresora(int impresora);
 
 // Puts a set-aside job (Escribiendo = 2) back in the queue. Database failures

@@ -64,7 +64,7 @@ QString Etiqueta(const QString& valor) {
 
 } // namespace
 
-EstadoTienda LeerEstadoTienda() {
+EstadoTienda LeerEstadoTienda(bool nombresTerminal) {
     Conexion& c = Conexion::Instancia();
     EstadoTienda estado;
     estado.generado = QDateTime::currentDateTime();
@@ -141,10 +141,11 @@ EstadoTienda LeerEstadoTienda() {
     }
 
     QMap<int, TerminalTienda> terminales;
-    filas = c.Consultar(QStringLiteral("SELECT ID_Terminal, Nombre FROM Terminal"));
+    filas = c.Consultar(nombresTerminal ? QStringLiteral("SELECT ID_Terminal, Nombre FROM Terminal")
+                                        : QStringLiteral("SELECT ID_Terminal FROM Terminal"));
     for (; !filas->Fin(); filas->MoveNext()) {
         const int id = filas->Campo(0).toInt();
-        terminales.insert(id, {id, TextoONulo(filas->Campo(1))});
+        terminales.insert(id, {id, nombresTerminal ? TextoONulo(filas->Campo(1)) : std::nullopt});
     }
     for (const ImpresoraTienda& i : std::as_const(estado.impresoras)) {
         if (!terminales.contains(i.terminal)) {

@@ -54,7 +54,9 @@ struct EstadoTienda {
 };
 
 // Reads the state on the open connection; database failures throw ErrorEjecucion.
-EstadoTienda LeerEstadoTienda();
+// `nombresTerminal`: whether Terminal has our optional Nombre column (without
+// it the terminals have no name).
+EstadoTienda LeerEstadoTienda(bool nombresTerminal = true);
 
 // GET /api/estado.
 QJsonObject EstadoJson(const EstadoTienda& estado);

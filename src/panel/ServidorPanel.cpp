@@ -2,54 +2,70 @@
 
 #include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
+#include "database/ColumnaOpcional.h"
 #include "startup/ComprobacionOperador.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QFile>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
 #include <QRegularExpression>
-#include <QTcpSocket>
-#include <QUrlQuery>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <microhttpd.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
-using Codigo = QHttpServerResponse::StatusCode;
+using Respuesta = ServidorPanel::Respuesta;
+using Peticion = ServidorPanel::Peticion;
+using Reloj = std::chrono::steady_clock;
 
 const QByteArray kCookie = "orlan_sesion";
-// A lost database is tried again at most this often, so a panel whose database
-// host is down does not spend every request waiting for a connection.
-constexpr qint64 kReintentoConexion = 2000;
+// The pause before reconnecting to a lost database: doubled after every
+// failed attempt, up to the last.
+constexpr qint64 kPausaInicial = 1000;
+constexpr qint64 kPausaMaxima = 16000;
+// The longest user name the panel takes: the width of Empleado.Usuario.
+constexpr int kLargoUsuario = 30;
+constexpr int kLargoContrasena = 100;
+// One text for every refused sign-in, so that the answer does not tell which
+// names hold the permission.
+const QString kAccesoRechazado = QStringLiteral("El usuario o la contraseña no son válidos");
 
-QHttpServerResponse Json(const QJsonObject& objeto, Codigo codigo = Codigo::Ok) {
-    QHttpServerResponse r(QByteArrayLiteral("application/json; charset=utf-8"),
-                          QJsonDocument(objeto).toJson(QJsonDocument::Compact), codigo);
-    return r;
+Respuesta Json(const QJsonObject& objeto, int codigo = 200) {
+    return {codigo,
+            QByteArrayLiteral("application/json; charset=utf-8"),
+            QJsonDocument(objeto).toJson(QJsonDocument::Compact),
+            {}};
 }
 
-QHttpServerResponse Error(const QString& texto, Codigo codigo) {
+Respuesta Error(const QString& texto, int codigo) {
     return Json(QJsonObject{{"error", texto}}, codigo);
 }
 
-QHttpServerResponse Recurso(const QString& ruta, const QByteArray& tipo) {
+const QString kSinBaseDatos = QStringLiteral("Sin conexion con la base de datos");
+
+QByteArray Recurso(const QString& ruta) {
     QFile archivo(ruta);
     archivo.open(QIODevice::ReadOnly);
-    return QHttpServerResponse(tipo, archivo.readAll());
+    return archivo.readAll();
 }
 
-QByteArray Encabezado(const QHttpServerRequest& peticion, const QByteArray& nombre) {
-    for (const auto& [clave, valor] : peticion.headers()) {
-        if (clave.compare(nombre, Qt::CaseInsensitive) == 0) {
-            return valor;
-        }
-    }
-    return {};
-}
-
-QByteArray TokenSesion(const QHttpServerRequest& peticion) {
-    for (const QByteArray& parte : Encabezado(peticion, "Cookie").split(';')) {
+QByteArray TokenSesion(const Peticion& peticion) {
+    for (const QByteArray& parte : peticion.Encabezado("Cookie").split(';')) {
         const QByteArray p = parte.trimmed();
         if (p.startsWith(kCookie + '=')) {
             return p.mid(kCookie.size() + 1);
@@ -62,45 +78,390 @@ QByteArray CookieSesion(const QByteArray& valor, bool borrar) {
     return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (borrar ? "; Max-Age=0" : "");
 }
 
-QString Direccion(const QHttpServerRequest& peticion) {
-    return peticion.remoteAddress().toString();
+// The driver's text, short enough for an answer.
+QString Causa(const ErrorEjecucion& e) {
+    return e.Descripcion().left(160);
+}
+
+// A user name the panel will put into a statement and a log line: not empty,
+// no wider than the column, no control characters (a NUL would cut the
+// statement short, a line break would forge a log line).
+bool UsuarioAceptable(const QString& usuario) {
+    if (usuario.isEmpty() || usuario.size() > kLargoUsuario) {
+        return false;
+    }
+    for (QChar c : usuario) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
-ServidorPanel::ServidorPanel(QObject* padre) : QAbstractHttpServer(padre) {}
-
-bool ServidorPanel::handleRequest(const QHttpServerRequest& peticion, QTcpSocket* socket) {
-    QHttpServerResponse respuesta = Atender(peticion);
-    // The answers change every second and some carry a session.
-    respuesta.setHeader("Cache-Control", "no-store");
-    respuesta.setHeader("X-Content-Type-Options", "nosniff");
-    respuesta.setHeader("X-Frame-Options", "DENY");
-    respuesta.setHeader("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-    // The answer goes out in more than one write; without this the last small
-    // segment waits for the client's delayed acknowledgement.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    respuesta.write(makeResponder(peticion, socket));
-    return true;
+QByteArray ServidorPanel::Peticion::Encabezado(const QByteArray& nombre) const {
+    for (const auto& [clave, valor] : encabezados) {
+        if (clave.compare(nombre, Qt::CaseInsensitive) == 0) {
+            return valor;
+        }
+    }
+    return {};
 }
 
-void ServidorPanel::missingHandler(const QHttpServerRequest& peticion, QTcpSocket* socket) {
-    makeResponder(peticion, socket).write(Codigo::NotFound);
+// ---------------------------------------------------------------------------
+// The HTTP side.
+
+namespace {
+
+// A request on its way: filled on libmicrohttpd's thread, answered by the
+// database side or by the deadline, whichever comes first.
+struct Pendiente {
+    Peticion peticion;
+    MHD_Connection* conexion = nullptr;
+    bool enviada = false; // handed to the database side
+    std::mutex m;
+    bool lista = false;
+    Respuesta respuesta;
+};
+
+} // namespace
+
+struct ServidorPanel::Http {
+    ServidorPanel* servidor = nullptr;
+    MHD_Daemon* demonio = nullptr;
+    QHostAddress direccion;
+    QByteArray pagina, guion, estilos;
+    std::atomic<int> vigencia{1000};
+
+    // The answers of the last state read, for the readers within its freshness.
+    std::mutex publicado;
+    bool hayEstado = false;
+    QByteArray json, metricas;
+    Reloj::time_point leido;
+
+    // Requests waiting for the database side, by deadline.
+    std::mutex plazos;
+    std::condition_variable cambio;
+    std::multimap<Reloj::time_point, std::weak_ptr<Pendiente>> esperando;
+    bool terminar = false;
+    std::thread vigilante;
+
+    // Answers `p` once; resumes its connection, which then sends it.
+    static void Completar(const std::shared_ptr<Pendiente>& p, Respuesta r) {
+        {
+            std::lock_guard<std::mutex> cerrojo(p->m);
+            if (p->lista) {
+                return;
+            }
+            p->respuesta = std::move(r);
+            p->lista = true;
+        }
+        MHD_resume_connection(p->conexion);
+    }
+
+    void Vigilar() {
+        std::unique_lock<std::mutex> cerrojo(plazos);
+        while (!terminar) {
+            if (esperando.empty()) {
+                cambio.wait(cerrojo);
+                continue;
+            }
+            const auto primero = esperando.begin();
+            if (Reloj::now() < primero->first) {
+                cambio.wait_until(cerrojo, primero->first);
+                continue;
+            }
+            const std::shared_ptr<Pendiente> p = primero->second.lock();
+            esperando.erase(primero);
+            if (p) {
+                cerrojo.unlock();
+                Completar(p, Error(QStringLiteral("La base de datos no responde"), 503));
+                cerrojo.lock();
+            }
+        }
+        // Nothing stays suspended once the server stops.
+        for (auto& [plazo, debil] : esperando) {
+            if (const std::shared_ptr<Pendiente> p = debil.lock()) {
+                Completar(p, Error(QStringLiteral("El panel se detiene"), 503));
+            }
+        }
+        esperando.clear();
+    }
+
+    bool NombreAceptado(const QByteArray& host) const {
+        if (host.isEmpty()) {
+            return true; // HTTP/1.0 without Host; libmicrohttpd refuses HTTP/1.1 without it
+        }
+        QString nombre = QString::fromLatin1(host).toLower();
+        if (nombre.startsWith(u'[')) {
+            nombre = nombre.mid(1, nombre.indexOf(u']') - 1);
+        } else if (nombre.count(u':') == 1) {
+            nombre = nombre.left(nombre.indexOf(u':'));
+        }
+        if (nombre == QStringLiteral("localhost") || servidor->m_nombres.contains(nombre, Qt::CaseInsensitive)) {
+            return true;
+        }
+        QHostAddress literal;
+        if (!literal.setAddress(nombre)) {
+            return false;
+        }
+        return direccion == QHostAddress::Any || direccion == QHostAddress::AnyIPv6 ||
+               direccion.isEqual(literal, QHostAddress::ConvertV4MappedToIPv4);
+    }
+
+    static MHD_Result Enviar(MHD_Connection* c, const Respuesta& r) {
+        MHD_Response* respuesta = MHD_create_response_from_buffer(
+            r.cuerpo.size(), const_cast<char*>(r.cuerpo.constData()), MHD_RESPMEM_MUST_COPY);
+        if (!r.tipo.isEmpty()) {
+            MHD_add_response_header(respuesta, "Content-Type", r.tipo.constData());
+        }
+        // The answers change every second and some carry a session.
+        MHD_add_response_header(respuesta, "Cache-Control", "no-store");
+        MHD_add_response_header(respuesta, "X-Content-Type-Options", "nosniff");
+        MHD_add_response_header(respuesta, "X-Frame-Options", "DENY");
+        MHD_add_response_header(respuesta, "Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+        for (const auto& [nombre, valor] : r.encabezados) {
+            MHD_add_response_header(respuesta, nombre.constData(), valor.constData());
+        }
+        const MHD_Result resultado = MHD_queue_response(c, r.codigo, respuesta);
+        MHD_destroy_response(respuesta);
+        return resultado;
+    }
+
+    // A state read still within its freshness, answered here at once.
+    std::optional<Respuesta> EstadoVigente(bool prometheus) {
+        std::lock_guard<std::mutex> cerrojo(publicado);
+        const qint64 edad = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - leido).count();
+        if (!hayEstado || edad >= vigencia) {
+            return std::nullopt;
+        }
+        Respuesta r{200,
+                    prometheus ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
+                               : QByteArrayLiteral("application/json; charset=utf-8"),
+                    prometheus ? metricas : json,
+                    {{"Age", QByteArray::number(edad / 1000)}}};
+        return r;
+    }
+
+    MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* datos, size_t* tamano,
+                      void** propio) {
+        auto* ranura = static_cast<std::shared_ptr<Pendiente>*>(*propio);
+        if (!ranura) {
+            // The head is complete: everything that needs no body is decided here.
+            auto p = std::make_shared<Pendiente>();
+            p->conexion = c;
+            p->peticion.metodo = metodo;
+            p->peticion.ruta = QString::fromUtf8(url);
+            MHD_get_connection_values(
+                c, MHD_HEADER_KIND,
+                [](void* destino, MHD_ValueKind, const char* clave, const char* valor) -> MHD_Result {
+                    static_cast<Peticion*>(destino)->encabezados.emplaceBack(clave, valor ? valor : "");
+                    return MHD_YES;
+                },
+                &p->peticion);
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            if (info && info->client_addr) {
+                p->peticion.direccion = QHostAddress(info->client_addr).toString();
+            }
+            *propio = new std::shared_ptr<Pendiente>(p);
+            if (auto r = Inicio(*p)) {
+                if (r->codigo == 413) {
+                    // Answered before a byte of the body is read; the connection then closes.
+                    return Enviar(c, *r);
+                }
+                p->enviada = true;
+                p->lista = true;
+                p->respuesta = std::move(*r);
+            }
+            return MHD_YES;
+        }
+        const std::shared_ptr<Pendiente> p = *ranura;
+        if (*tamano != 0) {
+            // Also without Content-Length (chunked): no more than the bound is kept.
+            if (p->peticion.cuerpo.size() + qint64(*tamano) > kMaximoCuerpo) {
+                return MHD_NO;
+            }
+            p->peticion.cuerpo.append(datos, qsizetype(*tamano));
+            *tamano = 0;
+            return MHD_YES;
+        }
+        if (!p->enviada) {
+            p->enviada = true;
+            MHD_suspend_connection(c);
+            const bool lectura = p->peticion.metodo != "POST";
+            {
+                std::lock_guard<std::mutex> cerrojo(plazos);
+                esperando.emplace(Reloj::now() + std::chrono::milliseconds(lectura ? kEsperaLectura : kEsperaAccion),
+                                  p);
+            }
+            cambio.notify_one();
+            QMetaObject::invokeMethod(
+                servidor,
+                [s = servidor, p] {
+                    {
+                        std::lock_guard<std::mutex> cerrojo(p->m);
+                        if (p->lista) {
+                            return; // already answered by its deadline: not done late
+                        }
+                    }
+                    Completar(p, s->Atender(p->peticion));
+                },
+                Qt::QueuedConnection);
+            return MHD_YES;
+        }
+        std::lock_guard<std::mutex> cerrojo(p->m);
+        return Enviar(c, p->respuesta);
+    }
+
+    // The answer decided from the head alone, if any. It is sent on the call
+    // after the body (none for most): sent now, libmicrohttpd would close a
+    // kept-alive connection.
+    std::optional<Respuesta> Inicio(Pendiente& p) {
+        const QByteArray& metodo = p.peticion.metodo;
+        const bool get = metodo == "GET" || metodo == "HEAD"; // HEAD: libmicrohttpd leaves the body out
+        if (!NombreAceptado(p.peticion.Encabezado("Host"))) {
+            return Error(QStringLiteral("Nombre de servidor no admitido"), 421);
+        }
+        if (!get && metodo != "POST") {
+            Respuesta r = Error(QStringLiteral("Metodo no permitido"), 405);
+            r.encabezados.emplaceBack("Allow", "GET, HEAD, POST");
+            return r;
+        }
+        bool numero = false;
+        const qint64 largo = p.peticion.Encabezado("Content-Length").toLongLong(&numero);
+        if (numero && largo > kMaximoCuerpo) {
+            return Error(QStringLiteral("Cuerpo demasiado grande"), 413);
+        }
+        const QString& ruta = p.peticion.ruta;
+        if (get && ruta == QStringLiteral("/")) {
+            return Respuesta{200, "text/html; charset=utf-8", pagina, {}};
+        }
+        if (get && ruta == QStringLiteral("/panel.js")) {
+            return Respuesta{200, "text/javascript; charset=utf-8", guion, {}};
+        }
+        if (get && ruta == QStringLiteral("/panel.css")) {
+            return Respuesta{200, "text/css; charset=utf-8", estilos, {}};
+        }
+        if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
+            return EstadoVigente(ruta == QStringLiteral("/metrics"));
+        }
+        return std::nullopt;
+    }
+};
+
+ServidorPanel::ServidorPanel(QObject* padre) : QObject(padre), m_http(std::make_unique<Http>()) {
+    m_http->servidor = this;
+    m_http->pagina = Recurso(QStringLiteral(":/panel/index.html"));
+    m_http->guion = Recurso(QStringLiteral(":/panel/panel.js"));
+    m_http->estilos = Recurso(QStringLiteral(":/panel/panel.css"));
 }
 
-QHttpServerResponse ServidorPanel::Atender(const QHttpServerRequest& peticion) {
-    const QString ruta = peticion.url().path();
-    const bool get = peticion.method() == QHttpServerRequest::Method::Get;
-    const bool post = peticion.method() == QHttpServerRequest::Method::Post;
-    if (get && ruta == QStringLiteral("/")) {
-        return Recurso(QStringLiteral(":/panel/index.html"), "text/html; charset=utf-8");
+ServidorPanel::~ServidorPanel() {
+    // No new connections; the requests still waiting are answered by the
+    // watchman as it stops, so that none stays suspended.
+    MHD_socket escucha = MHD_INVALID_SOCKET;
+    if (m_http->demonio) {
+        escucha = MHD_quiesce_daemon(m_http->demonio);
     }
-    if (get && ruta == QStringLiteral("/panel.js")) {
-        return Recurso(QStringLiteral(":/panel/panel.js"), "text/javascript; charset=utf-8");
+    if (m_http->vigilante.joinable()) {
+        {
+            std::lock_guard<std::mutex> cerrojo(m_http->plazos);
+            m_http->terminar = true;
+        }
+        m_http->cambio.notify_one();
+        m_http->vigilante.join();
     }
-    if (get && ruta == QStringLiteral("/panel.css")) {
-        return Recurso(QStringLiteral(":/panel/panel.css"), "text/css; charset=utf-8");
+    if (m_http->demonio) {
+        MHD_stop_daemon(m_http->demonio);
     }
+    if (escucha != MHD_INVALID_SOCKET) {
+        ::close(escucha); // handed back by MHD_quiesce_daemon
+    }
+}
+
+quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo) {
+    m_http->vigencia = m_vigencia;
+    m_http->direccion = direccion;
+    // The socket is made here so that a refusal says why (address in use,
+    // not this machine's, ...).
+    const bool v6 = direccion.protocol() == QAbstractSocket::IPv6Protocol;
+    sockaddr_storage sitio{};
+    socklen_t largo = 0;
+    if (v6) {
+        auto* s6 = reinterpret_cast<sockaddr_in6*>(&sitio);
+        s6->sin6_family = AF_INET6;
+        s6->sin6_port = htons(puerto);
+        const Q_IPV6ADDR a = direccion.toIPv6Address();
+        std::memcpy(&s6->sin6_addr, &a, sizeof a);
+        largo = sizeof *s6;
+    } else {
+        auto* s4 = reinterpret_cast<sockaddr_in*>(&sitio);
+        s4->sin_family = AF_INET;
+        s4->sin_port = htons(puerto);
+        s4->sin_addr.s_addr = htonl(direccion.toIPv4Address());
+        largo = sizeof *s4;
+    }
+    const int s = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int si = 1;
+    if (s < 0 || ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si) != 0 ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&sitio), largo) != 0 || ::listen(s, 128) != 0) {
+        if (motivo) {
+            *motivo = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        if (s >= 0) {
+            ::close(s);
+        }
+        return 0;
+    }
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sitio), &largo);
+    const quint16 escuchando = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&sitio)->sin6_port
+                                        : reinterpret_cast<sockaddr_in*>(&sitio)->sin_port);
+
+    m_http->vigilante = std::thread([h = m_http.get()] { h->Vigilar(); });
+    m_http->demonio = MHD_start_daemon(
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr,
+        [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char*, const char* datos,
+           size_t* tamano,
+           void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, datos, tamano, propio); },
+        m_http.get(), MHD_OPTION_LISTEN_SOCKET, s, MHD_OPTION_THREAD_POOL_SIZE, 2u, MHD_OPTION_CONNECTION_TIMEOUT,
+        unsigned(kInactividad), MHD_OPTION_PER_IP_CONNECTION_LIMIT, unsigned(kPorDireccion),
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
+        static_cast<MHD_RequestCompletedCallback>(
+            [](void*, MHD_Connection*, void** propio, MHD_RequestTerminationCode) {
+                delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
+                *propio = nullptr;
+            }),
+        nullptr, MHD_OPTION_END);
+    if (!m_http->demonio) {
+        if (motivo) {
+            *motivo = QStringLiteral("no se pudo iniciar el servidor HTTP");
+        }
+        ::close(s);
+        return 0;
+    }
+    return escuchando;
+}
+
+// ---------------------------------------------------------------------------
+// The database side.
+
+void ServidorPanel::Publicar() {
+    std::lock_guard<std::mutex> cerrojo(m_http->publicado);
+    m_http->vigencia = m_vigencia;
+    m_http->hayEstado = m_estado.has_value();
+    if (m_estado) {
+        m_http->json = QJsonDocument(EstadoJson(*m_estado)).toJson(QJsonDocument::Compact);
+        m_http->metricas = Metricas(*m_estado);
+        m_http->leido = Reloj::now();
+    }
+}
+
+Respuesta ServidorPanel::Atender(const Peticion& peticion) {
+    const QString& ruta = peticion.ruta;
+    const bool get = peticion.metodo == "GET" || peticion.metodo == "HEAD";
+    const bool post = peticion.metodo == "POST";
     if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
         return Estado(ruta == QStringLiteral("/metrics"));
     }
@@ -110,18 +471,16 @@ QHttpServerResponse ServidorPanel::Atender(const QHttpServerRequest& peticion) {
         }
         const SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
         if (!get) {
-            return Error(QStringLiteral("Metodo no permitido"), Codigo::MethodNotAllowed);
+            return Error(QStringLiteral("Metodo no permitido"), 405);
         }
         if (!sesion) {
-            return Error(QStringLiteral("Sin sesion"), Codigo::Unauthorized);
+            return Error(QStringLiteral("Sin sesion"), 401);
         }
         return Json({{"usuario", sesion->usuario}, {"csrf", QString::fromLatin1(sesion->csrf)}});
     }
     if (ruta == QStringLiteral("/api/sesion/salir") && post) {
         m_sesiones.Cerrar(TokenSesion(peticion));
-        QHttpServerResponse r(Codigo::NoContent);
-        r.setHeader("Set-Cookie", CookieSesion({}, true));
-        return r;
+        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true)}}};
     }
     static const QRegularExpression kAccion(QStringLiteral("^/api/(impresoras|trabajos)/([0-9]{1,15})/(\\w+)$"));
     const QRegularExpressionMatch m = kAccion.match(ruta);
@@ -129,23 +488,24 @@ QHttpServerResponse ServidorPanel::Atender(const QHttpServerRequest& peticion) {
         ((m.captured(1) == QStringLiteral("impresoras") && m.captured(3) == QStringLiteral("restablecer")) ||
          (m.captured(1) == QStringLiteral("trabajos") && m.captured(3) == QStringLiteral("reintentar")))) {
         if (!post) {
-            return Error(QStringLiteral("Metodo no permitido"), Codigo::MethodNotAllowed);
+            return Error(QStringLiteral("Metodo no permitido"), 405);
         }
         return Accion(peticion, m.captured(1), m.captured(2).toLongLong());
     }
-    return Error(QStringLiteral("No existe"), Codigo::NotFound);
+    return Error(QStringLiteral("No existe"), 404);
 }
 
 bool ServidorPanel::Conectado() {
     if (m_conectado) {
         return true;
     }
-    if (m_ultimoIntento.isValid() && m_ultimoIntento.elapsed() < kReintentoConexion) {
+    if (m_ultimoIntento.isValid() && m_ultimoIntento.elapsed() < m_pausa) {
         return false;
     }
     m_ultimoIntento.start();
     m_conectado = Conectar();
     if (!m_conectado) {
+        m_pausa = std::clamp<qint64>(m_pausa * 2, kPausaInicial, kPausaMaxima);
         const ErroresProveedor& errores = Conexion::Instancia().Errores();
         Fallo(errores.isEmpty() ? QStringLiteral("no se pudo abrir la base de datos") : errores.first().descripcion);
     }
@@ -159,118 +519,159 @@ void ServidorPanel::Fallo(const QString& descripcion) {
     m_caido = true;
 }
 
-const EstadoTienda* ServidorPanel::Leer() {
+void ServidorPanel::Perdida() {
+    m_conectado = false;
+    m_pausa = 0;
+    m_ultimoIntento.invalidate();
+    m_estado.reset();
+    Publicar();
+}
+
+const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
+    *perdida = false;
     if (m_estado && m_leido.isValid() && m_leido.elapsed() < m_vigencia) {
         return &*m_estado;
     }
-    m_estado.reset();
     if (!Conectado()) {
+        *perdida = true;
         return nullptr;
     }
     try {
-        m_estado = LeerEstadoTienda();
-        m_cuerpoJson.clear();
-        m_cuerpoMetricas.clear();
+        if (!m_nombresTerminal) {
+            m_nombresTerminal = ExisteColumna(QStringLiteral("Terminal"), QStringLiteral("Nombre"));
+            if (!*m_nombresTerminal) {
+                Registrar(QStringLiteral("Panel: la tabla Terminal no tiene la columna Nombre; "
+                                         "las terminales se muestran por su numero"));
+            }
+        }
+        m_estado = LeerEstadoTienda(*m_nombresTerminal);
         m_leido.start();
+        m_ultimoError.clear();
+        Publicar();
         if (m_caido) {
             Registrar(QStringLiteral("Panel, base de datos disponible de nuevo"));
             m_caido = false;
         }
         return &*m_estado;
     } catch (const ErrorEjecucion& e) {
-        Fallo(e.Descripcion());
-        // Reconnected on a later request: the connection may be the thing lost.
-        m_conectado = false;
-        m_ultimoIntento.start();
+        m_estado.reset();
+        if (ConexionPerdida(e)) {
+            Fallo(e.Descripcion());
+            Perdida();
+            *perdida = true;
+        } else {
+            // Logged when the cause changes: readers come every second.
+            if (Causa(e) != m_ultimoError) {
+                Registrar(QStringLiteral("Panel, no se pudo leer el estado: ") + e.Descripcion());
+                m_ultimoError = Causa(e);
+            }
+        }
         return nullptr;
     }
 }
 
-QHttpServerResponse ServidorPanel::Estado(bool metricas) {
-    const EstadoTienda* estado = Leer();
-    if (!estado) {
+Respuesta ServidorPanel::Estado(bool metricas) {
+    bool perdida = false;
+    if (!Leer(&perdida)) {
+        const QString texto = perdida ? kSinBaseDatos : QStringLiteral("No se pudo leer el estado: ") + m_ultimoError;
+        const int codigo = perdida ? 503 : 500;
         if (metricas) {
-            return QHttpServerResponse("text/plain; charset=utf-8", "orlan-panel: sin base de datos\n",
-                                       Codigo::ServiceUnavailable);
+            return {codigo, "text/plain; charset=utf-8", "orlan-panel: " + texto.toUtf8() + '\n', {}};
         }
-        return Error(QStringLiteral("Sin conexion con la base de datos"), Codigo::ServiceUnavailable);
+        return Error(texto, codigo);
     }
-    // Every answer of the same read is the same text: it is written once.
-    if (metricas) {
-        if (m_cuerpoMetricas.isEmpty()) {
-            m_cuerpoMetricas = Metricas(*estado);
-        }
-        return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8", m_cuerpoMetricas);
-    }
-    if (m_cuerpoJson.isEmpty()) {
-        m_cuerpoJson = QJsonDocument(EstadoJson(*estado)).toJson(QJsonDocument::Compact);
-    }
-    return QHttpServerResponse(QByteArrayLiteral("application/json; charset=utf-8"), m_cuerpoJson);
+    std::lock_guard<std::mutex> cerrojo(m_http->publicado);
+    const qint64 edad = m_leido.elapsed() / 1000;
+    return {200,
+            metricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
+                     : QByteArrayLiteral("application/json; charset=utf-8"),
+            metricas ? m_http->metricas : m_http->json,
+            {{"Age", QByteArray::number(edad)}}};
 }
 
-QHttpServerResponse ServidorPanel::IniciarSesion(const QHttpServerRequest& peticion) {
-    const QString direccion = Direccion(peticion);
-    qint64 espera = 0;
-    if (m_sesiones.Bloqueada(direccion, &espera)) {
-        QHttpServerResponse r =
-            Error(QStringLiteral("Demasiados intentos; espere unos minutos"), Codigo::TooManyRequests);
-        r.setHeader("Retry-After", QByteArray::number(espera));
-        return r;
+Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
+    const QByteArray tipo = peticion.Encabezado("Content-Type").split(';').first().trimmed().toLower();
+    if (tipo != "application/json") {
+        // A form of another site can post text/plain without asking first.
+        return Error(QStringLiteral("Se espera application/json"), 415);
     }
-    const QJsonObject datos = QJsonDocument::fromJson(peticion.body()).object();
+    const QJsonObject datos = QJsonDocument::fromJson(peticion.cuerpo).object();
     const QString usuario = datos.value(QStringLiteral("usuario")).toString();
     const QString contrasena = datos.value(QStringLiteral("contrasena")).toString();
+    const QString direccion = peticion.direccion;
+    const bool aceptable = UsuarioAceptable(usuario) && contrasena.size() <= kLargoContrasena;
+    // An unacceptable name brakes only its address and the whole panel.
+    const QString cuenta = aceptable ? usuario.toCaseFolded() : QString();
+    qint64 espera = 0;
+    if (m_sesiones.Bloqueada(direccion, cuenta, &espera)) {
+        Respuesta r = Error(QStringLiteral("Demasiados intentos; espere unos minutos"), 429);
+        r.encabezados.emplaceBack("Retry-After", QByteArray::number(espera));
+        return r;
+    }
+    if (!aceptable) {
+        m_sesiones.RegistrarFallo(direccion, cuenta);
+        Registrar(QStringLiteral("Panel, acceso rechazado a un nombre no valido desde ") + direccion);
+        return Error(kAccesoRechazado, 401);
+    }
     if (!Conectado()) {
-        return Error(QStringLiteral("Sin conexion con la base de datos"), Codigo::ServiceUnavailable);
+        return Error(kSinBaseDatos, 503);
     }
     ResultadoOperador resultado;
     try {
         resultado = ComprobarOperador(usuario, contrasena, m_credenciales);
     } catch (const ErrorEjecucion& e) {
-        Registrar(QStringLiteral("Panel, ") + e.Descripcion());
-        m_conectado = false;
-        return Error(QStringLiteral("No se pudo comprobar el usuario (vea la bitacora)"), Codigo::ServiceUnavailable);
+        Registrar(QStringLiteral("Panel, al comprobar a ") + usuario + QStringLiteral(": ") + e.Descripcion());
+        if (ConexionPerdida(e)) {
+            Fallo(e.Descripcion());
+            Perdida();
+            return Error(kSinBaseDatos, 503);
+        }
+        m_sesiones.RegistrarFallo(direccion, cuenta);
+        return Error(QStringLiteral("No se pudo comprobar el usuario: ") + Causa(e), 500);
     }
     if (resultado != ResultadoOperador::Valido) {
-        m_sesiones.RegistrarFallo(direccion);
+        m_sesiones.RegistrarFallo(direccion, cuenta);
         Registrar(QStringLiteral("Panel, acceso rechazado a ") + usuario + QStringLiteral(" desde ") + direccion);
-        return Error(resultado == ResultadoOperador::UsuarioInvalido
-                         ? QStringLiteral("El usuario es inválido o no tiene privilegios suficientes")
-                         : QStringLiteral("La contraseña es incorrecta"),
-                     Codigo::Unauthorized);
+        return Error(kAccesoRechazado, 401);
     }
-    m_sesiones.Olvidar(direccion);
+    m_sesiones.Olvidar(direccion, cuenta);
     const QByteArray token = m_sesiones.Abrir(usuario);
-    QHttpServerResponse r = Json({{"usuario", usuario}, {"csrf", QString::fromLatin1(m_sesiones.Buscar(token)->csrf)}});
-    r.setHeader("Set-Cookie", CookieSesion(token, false));
+    Respuesta r = Json({{"usuario", usuario}, {"csrf", QString::fromLatin1(m_sesiones.Buscar(token)->csrf)}});
+    r.encabezados.emplaceBack("Set-Cookie", CookieSesion(token, false));
     return r;
 }
 
-QHttpServerResponse ServidorPanel::Accion(const QHttpServerRequest& peticion, const QString& recurso, qint64 numero) {
+Respuesta ServidorPanel::Accion(const Peticion& peticion, const QString& recurso, qint64 numero) {
     const SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
     if (!sesion) {
-        return Error(QStringLiteral("Inicie sesion"), Codigo::Unauthorized);
+        return Error(QStringLiteral("Inicie sesion"), 401);
     }
     const QString usuario = sesion->usuario;
-    if (Encabezado(peticion, "X-CSRF-Token") != sesion->csrf) {
-        return Error(QStringLiteral("Falta la marca de la sesion"), Codigo::Forbidden);
-    }
-    if (!Conectado()) {
-        return Error(QStringLiteral("Sin conexion con la base de datos"), Codigo::ServiceUnavailable);
+    if (peticion.Encabezado("X-CSRF-Token") != sesion->csrf) {
+        return Error(QStringLiteral("Falta la marca de la sesion"), 403);
     }
     const bool impresora = recurso == QStringLiteral("impresoras");
+    const QString que =
+        (impresora ? QStringLiteral("la impresora ") : QStringLiteral("el trabajo ")) + QString::number(numero);
+    // Both ids are int columns: a larger number names nothing (and cut to
+    // int it would name another).
+    if (numero > std::numeric_limits<qint32>::max()) {
+        return Error(QStringLiteral("No existe ") + que, 404);
+    }
+    if (!Conectado()) {
+        return Error(kSinBaseDatos, 503);
+    }
     try {
         // The right is checked again: the operator's group may have lost it
         // since signing in.
         if (!TienePermisoOperador(usuario)) {
-            return Error(QStringLiteral("El usuario es inválido o no tiene privilegios suficientes"),
-                         Codigo::Forbidden);
+            return Error(kAccesoRechazado, 403);
         }
         const ResultadoAccion r =
             impresora ? RestablecerImpresora(static_cast<int>(numero)) : ReintentarTrabajo(numero);
+        // The next reader sees the change, not the state read before it.
         m_estado.reset();
-        const QString que =
-            (impresora ? QStringLiteral("la impresora ") : QStringLiteral("el trabajo ")) + QString::number(numero);
+        Publicar();
         switch (r) {
         case ResultadoAccion::Hecha:
         case ResultadoAccion::NoReplicada: // the local update stands; Actualizar logged the replication
@@ -278,16 +679,22 @@ QHttpServerResponse ServidorPanel::Accion(const QHttpServerRequest& peticion, co
                       (impresora ? QStringLiteral(" restablecio ") : QStringLiteral(" reintento ")) + que);
             return Json({{"mensaje", impresora ? QStringLiteral("Impresora restablecida")
                                                : QStringLiteral("Trabajo de vuelta en la cola")}});
+        case ResultadoAccion::SinCambios:
+            return Json({{"mensaje", QStringLiteral("La impresora ya atiende sus trabajos; nada que hacer")}});
         case ResultadoAccion::NoExiste:
-            return Error(QStringLiteral("No existe ") + que, Codigo::NotFound);
+            return Error(QStringLiteral("No existe ") + que, 404);
         case ResultadoAccion::NoApartado:
-            return Error(QStringLiteral("El trabajo no esta apartado"), Codigo::Conflict);
+            return Error(QStringLiteral("El trabajo no esta apartado"), 409);
         case ResultadoAccion::Fallida:
             break;
         }
     } catch (const ErrorEjecucion& e) {
         Registrar(QStringLiteral("Panel, ") + e.Descripcion());
-        m_conectado = false;
+        if (ConexionPerdida(e)) {
+            Fallo(e.Descripcion());
+            Perdida();
+            return Error(kSinBaseDatos, 503);
+        }
     }
-    return Error(QStringLiteral("No se pudo hacer (vea la bitacora)"), Codigo::InternalServerError);
+    return Error(QStringLiteral("No se pudo hacer (vea la bitacora)"), 500);
 }

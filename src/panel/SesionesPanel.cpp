@@ -1,6 +1,7 @@
 #include "panel/SesionesPanel.h"
 
 #include <QRandomGenerator>
+#include <optional>
 
 QByteArray SesionesPanel::Aleatorio() const {
     quint32 datos[8];
@@ -37,37 +38,47 @@ void SesionesPanel::Cerrar(const QByteArray& token) {
     m_sesiones.remove(token);
 }
 
-void SesionesPanel::Depurar(const QString& direccion) {
-    const auto it = m_fallos.find(direccion);
-    if (it == m_fallos.end()) {
-        return;
-    }
+void SesionesPanel::Depurar() {
     const qint64 ahora = m_reloj.elapsed();
-    it->removeIf([&](qint64 t) { return ahora - t >= kVentanaFallos; });
-    if (it->isEmpty()) {
-        m_fallos.erase(it);
+    while (!m_fallos.isEmpty() && ahora - m_fallos.first().momento >= kVentanaFallos) {
+        m_fallos.removeFirst();
     }
 }
 
-bool SesionesPanel::Bloqueada(const QString& direccion, qint64* espera) {
-    Depurar(direccion);
-    const QList<qint64> fallos = m_fallos.value(direccion);
-    if (fallos.size() < kMaximoFallos) {
+bool SesionesPanel::Bloqueada(const QString& direccion, const QString& cuenta, qint64* espera) {
+    Depurar();
+    // The failure whose expiry lets this sign-in through, if any is in the way.
+    std::optional<qint64> hasta;
+    const auto limite = [&](auto&& cuenta_en, int maximo) {
+        QList<qint64> momentos;
+        for (const Fallo& f : std::as_const(m_fallos)) {
+            if (cuenta_en(f)) {
+                momentos.append(f.momento);
+            }
+        }
+        if (momentos.size() >= maximo) {
+            hasta = std::max(hasta.value_or(0), momentos.at(momentos.size() - maximo) + kVentanaFallos);
+        }
+    };
+    limite([&](const Fallo& f) { return f.direccion == direccion; }, kMaximoFallos);
+    if (!cuenta.isEmpty()) {
+        limite([&](const Fallo& f) { return f.cuenta == cuenta; }, kMaximoPorCuenta);
+    }
+    limite([](const Fallo&) { return true; }, kMaximoTotal);
+    if (!hasta) {
         return false;
     }
     if (espera) {
-        *espera = (fallos.first() + kVentanaFallos - m_reloj.elapsed() + 999) / 1000;
+        *espera = std::max<qint64>(1, (*hasta - m_reloj.elapsed() + 999) / 1000);
     }
     return true;
 }
 
-void SesionesPanel::RegistrarFallo(const QString& direccion) {
-    // Addresses that stopped trying are forgotten once many have tried, so
-    // the table cannot grow for ever.
-    if (m_fallos.size() > 1000) {
-        const qint64 ahora = m_reloj.elapsed();
-        m_fallos.removeIf([&](const auto& f) { return ahora - f.value().last() >= kVentanaFallos; });
-    }
-    Depurar(direccion);
-    m_fallos[direccion].append(m_reloj.elapsed());
+void SesionesPanel::RegistrarFallo(const QString& direccion, const QString& cuenta) {
+    Depurar();
+    m_fallos.append({m_reloj.elapsed(), direccion, cuenta});
+}
+
+void SesionesPanel::Olvidar(const QString& direccion, const QString& cuenta) {
+    m_fallos.removeIf([&](const Fallo& f) { return f.direccion == direccion && f.cuenta == cuenta; });
 }

@@ -21,8 +21,12 @@ public:
     };
 
     static constexpr qint64 kDuracion = 8 * 3600 * 1000;
-    // Failed sign-ins allowed per address within kVentanaFallos.
+    // Failed sign-ins allowed within kVentanaFallos: from one address, at one
+    // account (from any address: many hosts must not share out the guesses)
+    // and in all (the panel's whole rate of guessing).
     static constexpr int kMaximoFallos = 5;
+    static constexpr int kMaximoPorCuenta = 10;
+    static constexpr int kMaximoTotal = 30;
     static constexpr qint64 kVentanaFallos = 5 * 60 * 1000;
 
     SesionesPanel() { m_reloj.start(); }
@@ -33,17 +37,25 @@ public:
     const Sesion* Buscar(const QByteArray& token);
     void Cerrar(const QByteArray& token);
 
-    // Whether the address has used up its failed sign-ins; `espera` gets the
-    // seconds until it may try again.
-    bool Bloqueada(const QString& direccion, qint64* espera = nullptr);
-    void RegistrarFallo(const QString& direccion);
-    void Olvidar(const QString& direccion) { m_fallos.remove(direccion); }
+    // Whether a sign-in from `direccion` at `cuenta` (empty: a name that is
+    // not one) must wait; `espera` gets the seconds until it may try again.
+    bool Bloqueada(const QString& direccion, const QString& cuenta, qint64* espera = nullptr);
+    void RegistrarFallo(const QString& direccion, const QString& cuenta);
+    // A valid sign-in clears the failures of its own account from its own
+    // address only: another operator's success must not free a guesser.
+    void Olvidar(const QString& direccion, const QString& cuenta);
 
 private:
+    struct Fallo {
+        qint64 momento;
+        QString direccion;
+        QString cuenta;
+    };
     QByteArray Aleatorio() const;
-    void Depurar(const QString& direccion);
+    void Depurar();
 
     QElapsedTimer m_reloj;
     QHash<QByteArray, Sesion> m_sesiones;
-    QHash<QString, QList<qint64>> m_fallos;
+    // Oldest first. Bounded: no failure is recorded once kMaximoTotal are.
+    QList<Fallo> m_fallos;
 };

@@ -10,8 +10,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QTcpServer>
+#include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
@@ -34,6 +35,22 @@ bool LeerDireccion(const QString& texto, QHostAddress& direccion, quint16& puert
     return true;
 }
 
+// Raises the soft limit of open descriptors to the hard one (the unit sets
+// both) and returns how many connections that leaves room for: the database,
+// the log and the listening socket need some of their own.
+int MaximoConexiones() {
+    rlimit limite{};
+    if (::getrlimit(RLIMIT_NOFILE, &limite) != 0) {
+        return 900;
+    }
+    if (limite.rlim_cur < limite.rlim_max) {
+        limite.rlim_cur = std::min<rlim_t>(limite.rlim_max, 65536);
+        ::setrlimit(RLIMIT_NOFILE, &limite);
+        ::getrlimit(RLIMIT_NOFILE, &limite);
+    }
+    return int(std::clamp<rlim_t>(limite.rlim_cur, 256, 65536) - 128);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +66,11 @@ int main(int argc, char** argv) {
                                       QStringLiteral("Direccion y puerto donde atiende (por omision 127.0.0.1:8631)."),
                                       QStringLiteral("DIRECCION:PUERTO"), QStringLiteral("127.0.0.1:8631"));
     opciones.addOption(escuchar);
+    const QCommandLineOption nombre(
+        QStringLiteral("nombre"),
+        QStringLiteral("Otro nombre con que se llega al panel (ademas de su direccion y localhost); repetible."),
+        QStringLiteral("NOMBRE"));
+    opciones.addOption(nombre);
     if (!opciones.parse(app.arguments())) {
         std::fprintf(stderr, "orlan-panel: %s\nPruebe 'orlan-panel --help'.\n",
                      opciones.errorText().toLocal8Bit().constData());
@@ -72,9 +94,11 @@ int main(int argc, char** argv) {
     }
 
     ServidorPanel servidor;
-    const quint16 escuchando = servidor.listen(direccion, puerto);
+    servidor.EstablecerNombres(opciones.values(nombre));
+    servidor.EstablecerMaximoConexiones(MaximoConexiones());
+    QString motivo;
+    const quint16 escuchando = servidor.Escuchar(direccion, puerto, &motivo);
     if (escuchando == 0) {
-        const QString motivo = servidor.servers().isEmpty() ? QString() : servidor.servers().first()->errorString();
         std::fprintf(stderr, "orlan-panel: no se puede atender en %s: %s\n",
                      opciones.value(escuchar).toLocal8Bit().constData(), motivo.toLocal8Bit().constData());
         return 2;

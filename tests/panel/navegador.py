@@ -12,7 +12,6 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 
 from selenium import webdriver
@@ -22,32 +21,12 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
 from selenium.webdriver.support.ui import WebDriverWait
 
+from tienda import Tienda
+
 build, fuente = sys.argv[1], sys.argv[2]
 capturas = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--capturas" else None
-admin_bin = os.path.join(build, "tools/orlan-admin/orlan-admin")
-panel_bin = os.path.join(build, "src/panel/orlan-panel")
-
-raiz = tempfile.TemporaryDirectory(prefix="orlan-navegador.")
-entorno = dict(os.environ,
-               XDG_CONFIG_HOME=os.path.join(raiz.name, "config"),
-               XDG_DATA_HOME=os.path.join(raiz.name, "data"),
-               ODBCSYSINI=os.path.join(fuente, "src/database/odbc/sqlite"),
-               LC_ALL="C.UTF-8")
-configuracion = os.path.join(entorno["XDG_CONFIG_HOME"], "orlan")
-os.makedirs(configuracion)
-with open(os.path.join(configuracion, "orlan.ini"), "w") as f:
-    f.write("[Configuracion]\nTerminal=1\nServidor=localhost\nBASE_DE_DATOS=%s/orlan.db\n" % raiz.name)
-credenciales = os.path.join(configuracion, "credenciales.ini")
-with open(os.open(credenciales, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-    f.write("Usuario=orlan\nContrasena=orlan\nLlave=navegador\n")
-
-
-def admin(*argumentos, entrada=None):
-    r = subprocess.run([admin_bin, *argumentos], env=entorno, input=entrada, capture_output=True, text=True,
-                       timeout=60)
-    if r.returncode != 0:
-        sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
-    return r.stdout
+tienda = Tienda(build, fuente, "orlan-navegador.")
+entorno, panel_bin, admin, raiz = tienda.entorno, tienda.panel_bin, tienda.admin, tienda.raiz
 
 
 admin("esquema", "sqlite")
@@ -120,7 +99,7 @@ try:
     navegador.find_element(By.ID, "usuario").send_keys("gerente")
     navegador.find_element(By.ID, "contrasena").send_keys("otra")
     navegador.find_element(By.ID, "aceptar").click()
-    espera.until(lambda _: "La contraseña es incorrecta" in navegador.find_element(By.ID, "error-acceso").text)
+    espera.until(lambda _: "El usuario o la contraseña no son válidos" in navegador.find_element(By.ID, "error-acceso").text)
     navegador.find_element(By.ID, "usuario").clear()
     navegador.find_element(By.ID, "usuario").send_keys("gerente")
     navegador.find_element(By.ID, "contrasena").send_keys("demo")
@@ -167,10 +146,11 @@ try:
                        for n in os.listdir(os.path.join(entorno["XDG_DATA_HOME"], "orlan/nodra")) if n.endswith(".log"))
     assert "Panel, gerente restablecio la impresora 3" in bitacora, bitacora
 
-    # Without the queue's table the panel cannot read the shop, and the page says so.
+    # Without the queue's table the panel cannot read the shop, and the page says why.
     admin("sql", "ALTER TABLE ColaImpresion RENAME TO ColaGuardada")
     espera.until(lambda _: navegador.find_element(By.ID, "aviso").is_displayed())
-    assert "Sin conexión con la base de datos" in navegador.find_element(By.ID, "aviso").text
+    assert "No se pudo leer el estado" in navegador.find_element(By.ID, "aviso").text
+    assert "ColaImpresion" in navegador.find_element(By.ID, "aviso").text
     admin("sql", "ALTER TABLE ColaGuardada RENAME TO ColaImpresion")
     espera.until(lambda _: not navegador.find_element(By.ID, "aviso").is_displayed())
 

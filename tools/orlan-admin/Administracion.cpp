@@ -4,6 +4,7 @@
 #include "crypto/clsDES.h"
 #include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
+#include "database/ColumnaOpcional.h"
 #include "database/Esquema.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
@@ -369,6 +370,9 @@ int Restablecer(int impresora, QTextStream& salida, QTextStream& errores) {
                     << Qt::endl;
             salida << "Impresora " << impresora << " restablecida" << Qt::endl;
             return 0;
+        case ResultadoAccion::SinCambios:
+            salida << "Impresora " << impresora << " ya atiende sus trabajos; nada que hacer" << Qt::endl;
+            return 0;
         case ResultadoAccion::NoExiste:
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
@@ -391,8 +395,15 @@ int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTex
             errores << "orlan-admin: la terminal " << numero << " ya existe" << Qt::endl;
             return 1;
         }
-        c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal, Nombre) VALUES (") + id + u',' +
-                   (nombre.isEmpty() ? QStringLiteral("NULL") : Texto(nombre)) + u')');
+        // The name is ours: a shop's Terminal table may have no column for it.
+        const bool conNombre = !nombre.isEmpty() && ExisteColumna(QStringLiteral("Terminal"), QStringLiteral("Nombre"));
+        if (!nombre.isEmpty() && !conNombre) {
+            errores << "orlan-admin: la tabla Terminal no tiene la columna Nombre; la terminal se agrega sin nombre"
+                    << Qt::endl;
+        }
+        c.Ejecutar(conNombre ? QStringLiteral("INSERT INTO Terminal (ID_Terminal, Nombre) VALUES (") + id + u',' +
+                                   Texto(nombre) + u')'
+                             : QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (") + id + u')');
         AsegurarParametroTerminal(c, numero);
         salida << "Terminal " << numero << " agregada" << Qt::endl;
         return 0;

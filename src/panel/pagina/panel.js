@@ -134,7 +134,10 @@ async function actualizar() {
   try {
     const r = await fetch('/api/estado', { cache: 'no-store' });
     if (r.status === 503) throw new Error('Sin conexión con la base de datos: el panel no puede leerla.');
-    if (!r.ok) throw new Error('El panel respondió ' + r.status + '.');
+    if (!r.ok) {
+      const datos = await r.json().catch(() => ({}));
+      throw new Error(datos.error ? datos.error + '.' : 'El panel respondió ' + r.status + '.');
+    }
     ultimo = await r.json();
     dibujar(ultimo);
     $('aviso').hidden = true;
