@@ -992,7 +992,9 @@ void Decodificador::Texto(const QString& texto) {
     for (QChar c : texto) {
         const Estilos estilos = EstilosActuales();
         const int celda = CeldaActual();
-        const int paso = (celda + m_estado.espacioDerecho) * estilos.Ancho();
+        // A character turned a quarter turn is as wide as it was tall.
+        const int paso = estilos.girado ? 2 * celda * estilos.Alto() + m_estado.espacioDerecho
+                                        : (celda + m_estado.espacioDerecho) * estilos.Ancho();
         if (c == u'\t') {
             // The next tab stop: every 8 characters unless ESC D set them.
             const int ancho = celda + m_estado.espacioDerecho;

@@ -207,11 +207,11 @@ void DibujoRecibo::DibujarTexto(QPainter& p, const Renglon& r, int izquierda, in
                 p.fillRect(x, arriba, paso, abajo - arriba, tinta);
             }
             p.save();
-            if (e.girado) { // a quarter turn clockwise within its cell
-                p.translate(x + paso / 2.0, arriba + (abajo - arriba) / 2.0);
+            if (e.girado) { // a quarter turn clockwise: the glyph's top to the right
+                p.translate(x + paso, abajo - 2 * celda * ancho);
                 p.rotate(90);
-                p.translate(-celda * ancho / 2.0, celda * altoLetra / 2.0);
                 p.scale(ancho, altoLetra);
+                p.translate(0, descenso + 2);
             } else {
                 p.translate(x, base);
                 p.scale(ancho, altoLetra);
