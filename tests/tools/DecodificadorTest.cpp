@@ -35,7 +35,8 @@ TEST(Decodificador, KnownStreamOfEachDialectAndThePapersWidth) {
         {1,
          H("100404 1B40 1B4501") + "TOTAL" + H("1B4500") + " 9,50 \x80" + H("0A0D 1B2D01") + "sub" + H("1B2D00") +
              H("1B4B01 1B7B01") + "inv" + H("1B4B01 1B7B00 07 0A0D 1B7000 0A0D 1B2120") + "G" + H("0D1B2100 1B6D"),
-         {QString::fromUtf8("[B]TOTAL[/B] 9,50 €"), "[U]sub[/U][I]inv[/I]<07>", kCajon, "", "[E]G[/E]", kCorte}},
+         // A printer starts in PC437: the Windows-1252 euro sign is a Ç there.
+         {QString::fromUtf8("[B]TOTAL[/B] 9,50 Ç"), "[U]sub[/U][I]inv[/I]<07>", kCajon, "", "[E]G[/E]", kCorte}},
         {2,
          H("11 0E") + "Modo Citizen" + H("0A0D 0F 0C") + "x" + H("0B 0D") + "y" + H("0A0D 1B5000 1B5001"),
          {"[E]Modo Citizen", "[/E][I]x[/I]y", kCorte}},
@@ -48,9 +49,11 @@ TEST(Decodificador, KnownStreamOfEachDialectAndThePapersWidth) {
         EXPECT_EQ(Decodificador::Decodificar(c.bytes, c.modo), c.lineas.join(u'\n'));
         EXPECT_EQ(DeAUno(c.bytes, c.modo), c.lineas.join(u'\n'));
     }
-    // At a width of 4, expanded characters counting twice.
+    // At a width of 4, expanded characters counting twice; a line wraps only
+    // when a character no longer fits.
     const QByteArray ancho = "abcdef" + H("1B2120") + "ghi" + H("1B2100") + "jk\n\rl";
-    EXPECT_EQ(DeAUno(ancho, 1, 4), "abcd\nef[E]g\nhi\n[/E]jk\nl");
+    EXPECT_EQ(DeAUno(ancho, 1, 4), "abcd\nef[E]g\nhi[/E]\njk\nl");
+    EXPECT_EQ(DeAUno("abcd\nefgh", 1, 4), "abcd\nefgh") << "a full line and its line feed are one line";
 }
 
 // The golden byte files of the printer tests (identification page, logo, cut)
@@ -69,5 +72,90 @@ TEST(Decodificador, GoldenDocumentsReadAsReceipts) {
         }
         EXPECT_EQ(recibo + "\n", QString::fromUtf8(EntornoPrueba::Leer(base + ".txt")));
         EXPECT_EQ(DeAUno(bytes, modo), recibo);
+    }
+}
+
+// ESC/POS as other programs send it: every command is consumed by its length
+// and never printed, parameters given as ASCII digits count, status and
+// real-time requests print nothing, and a command the printer does not know
+// is listed apart.
+TEST(Decodificador, EscPosCommandsAreReadByTheirLengthAndNeverPrinted) {
+    // The preamble a receipt library puts before every line: underline, Kanji
+    // underline, bold, reverse, sizes, margin, width, alignment, positions.
+    const QByteArray preambulo = H("1B2D30 1C2D30 1B4530 1D4230 1D2100 1D4C0000 1D574002 1B6101 1B240000 1B5C0000");
+    const QByteArray flujo =
+        H("1B40 1D6100 1B4D30 1C28410200 3000 1B2000 1C530000 1B3300 1B7B00 1C2E") + preambulo + "uno\n" + H("1B4531") +
+        "dos" + H("1B4530 1D2111") + "tres\n" +
+        H("100401 100402 100403 100404 1D7201 1D4901 1D2848 0600 3030 30313233 1005 02 1014010005") +
+        H("1B2841 0400 30310201") + H("1B9900") + H("1D0F") + "cuatro\n";
+    Decodificador d(1, 48);
+    d.Alimentar(flujo);
+    EXPECT_EQ(d.Terminar().join(u'\n'), "uno\n[B]dos[/B]tres\ncuatro");
+    EXPECT_EQ(d.TomarDesconocidos(), (QStringList{"1B 99", "1D 0F"}));
+    // Piece by piece, the same.
+    EXPECT_EQ(DeAUno(flujo, 1, 48), "uno\n[B]dos[/B]tres\ncuatro");
+
+    // A bit image, a raster and a receipt library's graphics never print as text.
+    const QByteArray graficos = H("1B2A21 0200 FFFFFF 000000") + H("1D763000 0100 0200 FF 81") +
+                                H("1D384C 0C000000 30 70 30 01 01 31 0800 0200 FF81") + H("1D284C 0200 3032") + "fin";
+    EXPECT_EQ(Decodificador::Decodificar(graficos, 1), "[imagen]\n[imagen]\nfin");
+    // Barcodes and two-dimensional codes show their data.
+    const QByteArray codigos = H("1D6B02") + "4006381333931" + H("00") + H("1D6B49 0A 7B42") + "Cola 128" +
+                               H("1D286B 0400 3141 3200 1D286B 0300 3143 06 1D286B 0300 3145 31") +
+                               H("1D286B 0700 3150 30") + "hola" + H("1D286B 0300 315130");
+    EXPECT_EQ(Decodificador::Decodificar(codigos, 1).toStdString(),
+              "[código EAN13: 4006381333931]\n[código CODE128: Cola 128]\n[código QR: hola]");
+}
+
+// The code page of ESC t (PC437 at power-on), the international sets of ESC R
+// and UTF-8.
+TEST(Decodificador, CodePagesInternationalSetsAndUtf8) {
+    const struct {
+        QByteArray bytes;
+        const char* texto;
+    } casos[] = {
+        {"Se\xA4or Mu\xA4oz: caf\x82", "Señor Muñoz: café"}, // PC437
+        {H("1B7411") + "\x91\xEA\xA5\xE8\xEC", "Съешь"},     // PC866
+        {H("1B7412") + "Za\xBE\xA2\x88\x86", "Zażółć"},      // PC852
+        {H("1B7413") + "12,50 \xD5", "12,50 €"},             // PC858
+        {H("1B7402") + "Gr\x94\xE1"
+                       "e",
+         "Größe"},                                                     // PC850
+        {H("1B7410") + "9,50 \x80", "9,50 €"},                         // Windows-1252
+        {H("1B5207") + "#1", "₧1"},                                    // Spain I
+        {H("1B5202") + "{|}~", "äöüß"},                                // Germany
+        {H("1C28430200 3002") + "caf\xC3\xA9 \xE2\x82\xAC", "café €"}, // UTF-8
+        {H("1B7401") + "\x9C\x95\x9D", "╭─╮"},                         // Katakana's box drawing
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.texto);
+        EXPECT_EQ(Decodificador::Decodificar(c.bytes, 1), QString::fromUtf8(c.texto));
+        EXPECT_EQ(DeAUno(c.bytes, 1), QString::fromUtf8(c.texto)) << "split anywhere, even inside a character";
+    }
+    Decodificador d(1);
+    EXPECT_TRUE(d.EstablecerTabla(16));
+    EXPECT_FALSE(d.EstablecerTabla(99));
+    d.Alimentar("\x80");
+    EXPECT_EQ(d.Terminar().join(u'\n'), QString::fromUtf8("€")) << "a printer set to Windows-1252";
+}
+
+// Every cut ends a receipt: GS V in each form (the feed-and-cut ones feed
+// first), ESC i and ESC m.
+TEST(Decodificador, EveryCutFormEndsAReceipt) {
+    for (const char* corte : {"1D5600", "1D5601", "1D5630", "1D5631", "1D564103", "1D564203", "1D566103", "1D566203",
+                              "1D566703", "1D566803", "1B69", "1B6D"}) {
+        SCOPED_TRACE(corte);
+        Decodificador d(1, 48);
+        d.ConservarRenglones();
+        d.Alimentar("uno\n" + H(corte) + "dos\n");
+        EXPECT_EQ(d.Terminar().join(u'\n'), "uno\n" + kCorte + "\ndos");
+        const QList<Renglon> renglones = d.TomarRenglones();
+        ASSERT_GE(renglones.size(), 3);
+        EXPECT_EQ(renglones[renglones.size() - 2].tipo, Renglon::Tipo::Corte);
+        const bool alimenta = QByteArray(corte).size() == 8;
+        EXPECT_EQ(renglones.size(), alimenta ? 4 : 3) << "the feed before the cut";
+        if (alimenta) {
+            EXPECT_EQ(renglones[1].avance, 3);
+        }
     }
 }

@@ -47,9 +47,11 @@ TEST(DibujoRecibo, StylesInkTheLogoAndTheTornEdges) {
     const QList<Renglon> renglones = d.TomarRenglones();
     ASSERT_EQ(renglones.size(), 8);
     // Bold, inverted and colour are checked on the picture below, cell by cell.
-    EXPECT_EQ(renglones[3].tramos[0].estilos, (Estilos{.extraExpandido = true}));
+    EXPECT_TRUE(renglones[3].tramos[0].estilos.extraExpandido);
+    EXPECT_EQ(renglones[3].tramos[0].estilos.Alto(), 2);
     EXPECT_EQ(renglones[4].tipo, Renglon::Tipo::Cajon);
-    EXPECT_EQ(renglones[5].imagen, BandaLogo(1).sliced(1, kColumnasLogo));
+    // The logo's 8-dot single-density band: each dot two dots wide and three tall.
+    ASSERT_EQ(renglones[5].grafico.size(), QSize(2 * kColumnasLogo, 24));
     EXPECT_EQ(renglones[6].tipo, Renglon::Tipo::Corte);
 
     DibujoRecibo dibujo(42);
@@ -77,12 +79,13 @@ TEST(DibujoRecibo, StylesInkTheLogoAndTheTornEdges) {
     EXPECT_TRUE(rojo) << "colour prints red";
     EXPECT_EQ(dibujo.Alto(renglones[3]), 2 * alto);
     EXPECT_GT(Tinta(r, celdas(3, 0, 2)), 0) << "extra expanded reaches into the upper half";
-    // The logo's first row of dots, one dot a square of kPuntoImagen.
+    // The logo's first row of dots.
     const int yLogo = DibujoRecibo::kMargenSuperior + 5 * alto;
+    const QByteArrayView banda = BandaLogo(1).sliced(1, kColumnasLogo);
     std::string esperados, dibujados;
     for (int col = 0; col < kColumnasLogo; ++col) {
-        esperados += static_cast<unsigned char>(renglones[5].imagen[col]) & 0x80 ? '#' : '.';
-        dibujados += qGray(r.pixel(x0 + col * DibujoRecibo::kPuntoImagen, yLogo)) < 100 ? '#' : '.';
+        esperados += static_cast<unsigned char>(banda[col]) & 0x80 ? '#' : '.';
+        dibujados += qGray(r.pixel(x0 + col * 2, yLogo + 2)) < 100 ? '#' : '.';
     }
     EXPECT_EQ(dibujados, esperados);
     EXPECT_FALSE(Transparente(r, 0)) << "the first receipt starts on a straight edge";

@@ -1,7 +1,12 @@
 #include "impresora-virtual/Decodificador.h"
 
+#include "impresora-virtual/CodigosBarras.h"
+#include "impresora-virtual/ComandosEscPos.h"
+#include "impresora-virtual/TablasCaracteres.h"
 #include "platform/Cp1252.h"
 #include "printer/ComandosImpresora.h"
+
+#include <QPainter>
 
 #include <algorithm>
 #include <vector>
@@ -27,8 +32,9 @@ std::vector<Secuencia> Secuencias(qint16 modo) {
     std::vector<Secuencia> secuencias;
     for (const auto& fila : ComandosImpresora::Tabla()) {
         const QByteArrayView bytes = ComandosImpresora::BytesComando(fila.comando, modo);
-        // A lone carriage return is a carriage return, whatever else it means.
-        if (bytes.isEmpty() || bytes == "\x0D") {
+        // A lone carriage return is a carriage return, whatever else it
+        // means; the Epson drawer kick is read with ESC/POS's (PasoEscPos).
+        if (bytes.isEmpty() || bytes == "\x0D" || (modo == 1 && fila.comando == Comando::Abrircaja)) {
             continue;
         }
         auto igual =
@@ -73,9 +79,104 @@ QStringList Braille(const QByteArray& columnas) {
     return filas;
 }
 
+constexpr unsigned char kEsc = 0x1B, kGs = 0x1D, kFs = 0x1C, kDle = 0x10;
+
+// A command larger than this is not kept whole: its bytes are thrown away as
+// they come (a printer with a buffer of a few KB could not hold it either).
+constexpr qint64 kMaximoComando = 4 << 20;
+
+// ESC/POS parameters that are 0/1 or '0'/'1' use their low bit.
+bool Bit(unsigned n) {
+    return n & 1u;
+}
+
+// Parameters that are 0-2 or '0'-'2'.
+int Digito(unsigned n) {
+    return static_cast<int>(n >= '0' ? n - '0' : n);
+}
+
+int Entero16(QByteArrayView c, qsizetype i) {
+    return static_cast<unsigned char>(c[i]) + 256 * static_cast<unsigned char>(c[i + 1]);
+}
+
+unsigned Byte(QByteArrayView c, qsizetype i) {
+    return static_cast<unsigned char>(c[i]);
+}
+
+// A raster of `bytesFila` bytes a row, top row first, most significant bit
+// leftmost; `escalaX`/`escalaY` repeat each dot.
+QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY) {
+    const int bytesFila = (anchoPuntos + 7) / 8;
+    if (anchoPuntos <= 0 || filas <= 0 || datos.size() < qsizetype(bytesFila) * filas) {
+        return {};
+    }
+    QImage imagen(anchoPuntos * escalaX, filas * escalaY, QImage::Format_Grayscale8);
+    imagen.fill(255);
+    for (int y = 0; y < filas; ++y) {
+        for (int x = 0; x < anchoPuntos; ++x) {
+            if (Byte(datos, qsizetype(y) * bytesFila + x / 8) & (0x80u >> (x % 8))) {
+                for (int dy = 0; dy < escalaY; ++dy) {
+                    std::fill_n(imagen.scanLine(y * escalaY + dy) + x * escalaX, escalaX, 0);
+                }
+            }
+        }
+    }
+    return imagen;
+}
+
+// Column format: each column `bytesColumna` bytes, top dot first.
+QImage Columnas(QByteArrayView datos, int columnas, int alto, int escalaX, int escalaY) {
+    const int bytesColumna = (alto + 7) / 8;
+    if (columnas <= 0 || alto <= 0 || datos.size() < qsizetype(bytesColumna) * columnas) {
+        return {};
+    }
+    QImage imagen(columnas * escalaX, alto * escalaY, QImage::Format_Grayscale8);
+    imagen.fill(255);
+    for (int x = 0; x < columnas; ++x) {
+        for (int y = 0; y < alto; ++y) {
+            if (Byte(datos, qsizetype(x) * bytesColumna + y / 8) & (0x80u >> (y % 8))) {
+                for (int dy = 0; dy < escalaY; ++dy) {
+                    std::fill_n(imagen.scanLine(y * escalaY + dy) + x * escalaX, escalaX, 0);
+                }
+            }
+        }
+    }
+    return imagen;
+}
+
+// A stored logo the viewer does not have: a framed box with a cross, as wide
+// as a typical logo.
+QImage MarcoLogo() {
+    QImage imagen(256, 96, QImage::Format_Grayscale8);
+    imagen.fill(255);
+    for (int x = 0; x < imagen.width(); ++x) {
+        for (int y : {0, 1, imagen.height() - 2, imagen.height() - 1}) {
+            imagen.scanLine(y)[x] = (x / 8) % 2 ? 255 : 0;
+        }
+        const int y1 = x * (imagen.height() - 1) / (imagen.width() - 1);
+        imagen.scanLine(y1)[x] = 0;
+        imagen.scanLine(imagen.height() - 1 - y1)[x] = 0;
+    }
+    for (int y = 0; y < imagen.height(); ++y) {
+        for (int x : {0, 1, imagen.width() - 2, imagen.width() - 1}) {
+            imagen.scanLine(y)[x] = (y / 8) % 2 ? 255 : 0;
+        }
+    }
+    return imagen;
+}
+
+QString Hex(QByteArrayView c) {
+    return QString::fromLatin1(c.first(std::min<qsizetype>(c.size(), 16)).toByteArray().toHex(' ').toUpper()) +
+           (c.size() > 16 ? QStringLiteral(" … (%1 bytes)").arg(c.size()) : QString());
+}
+
 } // namespace
 
-Decodificador::Decodificador(qint16 modo, int ancho) : m_modo(modo), m_ancho(ancho) {}
+Decodificador::Decodificador(qint16 modo, int ancho, int puntosPapel)
+    : m_modo(modo), m_ancho(ancho), m_puntosPapel(std::max(1, puntosPapel)),
+      m_celda(ancho > 0 ? std::max(1, m_puntosPapel / ancho) : 12) {
+    Reiniciar();
+}
 
 qint16 Decodificador::ModoDeLetra(QChar letra) {
     switch (letra.toUpper().unicode()) {
@@ -88,6 +189,23 @@ qint16 Decodificador::ModoDeLetra(QChar letra) {
     default:
         return 0;
     }
+}
+
+bool Decodificador::TablaConocida(int numero) {
+    return TablasCaracteres::Conocida(numero);
+}
+
+bool Decodificador::EstablecerTabla(int numero) {
+    if (!TablaConocida(numero)) {
+        return false;
+    }
+    m_tablaInicial = m_estado.tabla = numero;
+    return true;
+}
+
+void Decodificador::Reiniciar() {
+    m_estado = Estado{};
+    m_estado.tabla = m_tablaInicial;
 }
 
 void Decodificador::Alimentar(QByteArrayView bytes) {
@@ -106,11 +224,15 @@ QList<Renglon> Decodificador::TomarRenglones() {
     return std::exchange(m_renglones, {});
 }
 
+QStringList Decodificador::TomarDesconocidos() {
+    return std::exchange(m_desconocidos, {});
+}
+
 QStringList Decodificador::Terminar() {
     while (!m_pendiente.isEmpty()) {
         m_pendiente.remove(0, Paso(true));
     }
-    if (!m_linea.isEmpty() || !m_imagen.isEmpty()) {
+    if (!m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
         FinDeLinea();
     }
     return TomarLineas();
@@ -126,6 +248,12 @@ qsizetype Decodificador::Paso(bool final) {
     const QByteArrayView p = m_pendiente;
     const qsizetype n = p.size();
     const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(p[i]); };
+
+    if (m_saltar > 0) {
+        const qsizetype tirar = static_cast<qsizetype>(std::min<qint64>(m_saltar, n));
+        m_saltar -= tirar;
+        return tirar;
+    }
 
     const auto& secuencias = SecuenciasDe(m_modo);
     for (std::size_t i = 0; i < secuencias.size(); ++i) {
@@ -148,7 +276,13 @@ qsizetype Decodificador::Paso(bool final) {
         return 1;
     };
     const unsigned char b = byte(0);
-    if (b == 0x1B) {
+    const bool escPos = b == kEsc || b == kGs || b == kFs ||
+                        (b == kDle && n >= 2 && (byte(1) == 0x04 || byte(1) == 0x05 || byte(1) == 0x14));
+    if (m_modo == 1 && escPos) {
+        const qsizetype usados = PasoEscPos(p, final);
+        return usados > 0 ? usados : incompleto();
+    }
+    if (b == kEsc) {
         if (n < 2) {
             return incompleto();
         }
@@ -164,7 +298,7 @@ qsizetype Decodificador::Paso(bool final) {
             }
             if (m < 32) {
                 m_imagen += p.sliced(5, columnas);
-                m_renglon.imagen += p.sliced(5, columnas);
+                ImagenEnLinea(Columnas(p.sliced(5, columnas), int(columnas), 8, 2, 2));
             }
             return longitud;
         }
@@ -177,7 +311,7 @@ qsizetype Decodificador::Paso(bool final) {
         m_linea += QStringLiteral("<1B>");
         return 1;
     }
-    if (b == 0x10 && (n < 2 || byte(1) == 0x04)) { // status request: DLE EOT n
+    if (b == kDle && (n < 2 || byte(1) == 0x04)) { // status request: DLE EOT n
         if (n < 3) {
             return incompleto();
         }
@@ -190,16 +324,561 @@ qsizetype Decodificador::Paso(bool final) {
     if (b == 0x0D || b == 0x00) {
         return 1;
     }
+    if (m_modo == 1 && b == 0x09) {
+        Texto(QStringLiteral("\t"));
+        return 1;
+    }
+    if (m_modo == 1 && b == 0x0C) { // form feed: in standard mode, a line feed
+        FinDeLinea();
+        return 1;
+    }
+    if (m_modo == 1 && b == 0x18) { // CAN: page mode's data, of which there is none
+        return 1;
+    }
     if (b < 0x20 || b == 0x7F) {
         m_linea += QStringLiteral("<%1>").arg(b, 2, 16, QLatin1Char('0')).toUpper();
         return 1;
     }
+    return PasoTexto(p, final);
+}
+
+qsizetype Decodificador::PasoTexto(QByteArrayView p, bool final) {
+    const qsizetype n = p.size();
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(p[i]); };
     qsizetype fin = 1;
     while (fin < n && byte(fin) >= 0x20 && byte(fin) != 0x7F) {
         ++fin;
     }
-    Texto(Cp1252::Decodificar(p.first(fin)));
+    if (m_modo == 1 && m_estado.utf8) {
+        // Only whole characters: a sequence cut by the end of what came waits
+        // for the rest.
+        if (fin == n && !final) {
+            for (qsizetype i = std::max<qsizetype>(0, fin - 3); i < fin; ++i) {
+                const unsigned c = byte(i);
+                const qsizetype largo = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+                if (i + largo > fin) {
+                    fin = i;
+                    break;
+                }
+            }
+            if (fin == 0) {
+                return 0;
+            }
+        }
+        Texto(QString::fromUtf8(p.first(fin)));
+        return fin;
+    }
+    Texto(m_modo == 1 ? TablasCaracteres::Decodificar(p.first(fin), m_estado.tabla, m_estado.internacional)
+                      : Cp1252::Decodificar(p.first(fin)));
     return fin;
+}
+
+qsizetype Decodificador::PasoEscPos(QByteArrayView p, bool final) {
+    // ESC p m t1 t2 takes two pulse times; our own command table sends ESC p 0
+    // alone, followed by a line feed, a carriage return or the next command.
+    if (p.size() >= 3 && Byte(p, 0) == kEsc && Byte(p, 1) == 'p') {
+        if (p.size() < 5 && !final) {
+            return 0;
+        }
+        const auto propio = [&](qsizetype i) {
+            return i >= p.size() || Byte(p, i) == 0x0A || Byte(p, i) == 0x0D || Byte(p, i) == kEsc;
+        };
+        if (propio(3) || propio(4)) {
+            LineaSuelta(Renglon::Tipo::Cajon);
+            return 3;
+        }
+    }
+    const ComandosEscPos::Largo largo = ComandosEscPos::Medir(p);
+    if (largo.bytes == 0) {
+        return 0;
+    }
+    if (largo.bytes > kMaximoComando) {
+        Desconocido(p.first(std::min<qsizetype>(p.size(), 8)));
+        const qsizetype ahora = std::min<qsizetype>(p.size(), largo.bytes);
+        m_saltar = largo.bytes - ahora;
+        return ahora;
+    }
+    if (p.size() < largo.bytes) {
+        return 0;
+    }
+    const QByteArrayView c = p.first(static_cast<qsizetype>(largo.bytes));
+    if (!largo.conocido) {
+        Desconocido(c);
+    } else {
+        EjecutarEscPos(c);
+    }
+    return c.size();
+}
+
+void Decodificador::Desconocido(QByteArrayView c) {
+    m_desconocidos << Hex(c);
+}
+
+int Decodificador::AnchoArea() const {
+    const int total = m_ancho > 0 ? m_celda * m_ancho : m_puntosPapel;
+    const int area = m_estado.anchoArea > 0 ? m_estado.anchoArea : total - m_estado.margen;
+    return std::max(1, std::min(area, total - m_estado.margen));
+}
+
+int Decodificador::CeldaActual() const {
+    return m_estado.estilos.fuenteB ? std::max(1, m_celda * 3 / 4) : m_celda;
+}
+
+void Decodificador::EjecutarEscPos(QByteArrayView c) {
+    Estado& e = m_estado;
+    Estilos& s = e.estilos;
+    const unsigned b0 = Byte(c, 0), b1 = Byte(c, 1);
+    const auto p = [&](qsizetype i) { return Byte(c, i); };
+    if (b0 == kEsc) {
+        switch (b1) {
+        case '@':
+            if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty()) {
+                FinDeLinea();
+            }
+            for (int k = 0; k < kEstilos; ++k) {
+                Marca(k, false);
+            }
+            Reiniciar();
+            break;
+        case '!': {
+            const unsigned n = p(2);
+            s.fuenteB = Bit(n);
+            Marca(kNegrita, n & 0x08);
+            s.alto = (n & 0x10) ? 2 : 1;
+            s.ancho = (n & 0x20) ? 2 : 1;
+            Marca(kSubrayado, n & 0x80);
+            s.subrayadoDoble = false;
+            break;
+        }
+        case 'E':
+        case 'G':
+            Marca(kNegrita, Bit(p(2)));
+            break;
+        case '-':
+            Marca(kSubrayado, Digito(p(2)) % 3 != 0);
+            s.subrayadoDoble = Digito(p(2)) == 2;
+            break;
+        case 'M':
+            s.fuenteB = Digito(p(2)) == 1;
+            break;
+        case ' ':
+            e.espacioDerecho = int(p(2));
+            break;
+        case '2':
+            e.espaciado = -1;
+            break;
+        case '3':
+            e.espaciado = int(p(2));
+            break;
+        case 'a':
+            e.alineacion = static_cast<Renglon::Alineacion>(std::clamp(Digito(p(2)), 0, 2));
+            break;
+        case '$':
+            m_x = std::min(Entero16(c, 2), AnchoArea());
+            break;
+        case '\\':
+            m_x = std::clamp(m_x + static_cast<qint16>(Entero16(c, 2)), 0, AnchoArea());
+            break;
+        case 'D':
+            e.tabuladores.clear();
+            for (qsizetype i = 2; i + 1 < c.size(); ++i) {
+                e.tabuladores.push_back(int(p(i)));
+            }
+            e.tabuladoresFijados = true;
+            break;
+        case 'd':
+            if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+                FinDeLinea();
+                for (unsigned k = 1; k < p(2); ++k) {
+                    FinDeLinea();
+                }
+            } else {
+                for (unsigned k = 0; k < p(2); ++k) {
+                    FinDeLinea();
+                }
+            }
+            break;
+        case 'J':
+            if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+                m_renglon.espaciado = int(p(2));
+                FinDeLinea();
+            } else {
+                Avanzar(int(p(2)));
+            }
+            break;
+        case 'r':
+            Marca(kColor, Bit(p(2)));
+            break;
+        case '{':
+            e.alReves = Bit(p(2));
+            break;
+        case 'V':
+            s.girado = Digito(p(2)) == 1 || Digito(p(2)) == 2;
+            break;
+        case 't':
+            e.tabla = TablasCaracteres::Conocida(int(p(2))) ? int(p(2)) : 0;
+            if (!TablasCaracteres::Conocida(int(p(2)))) {
+                Desconocido(c);
+            }
+            break;
+        case 'R':
+            e.internacional = p(2) <= 12 ? int(p(2)) : 0;
+            break;
+        case 'i':
+        case 'm':
+            LineaSuelta(Renglon::Tipo::Corte);
+            break;
+        case 'p':
+            LineaSuelta(Renglon::Tipo::Cajon);
+            break;
+        case '*': {
+            const unsigned m = p(2);
+            const int columnas = Entero16(c, 3);
+            const QByteArrayView datos = c.sliced(5);
+            if (m < 32) {
+                m_imagen += datos.toByteArray();
+            }
+            // At 203 dpi: 8-dot modes print each dot three dots tall, the
+            // single-density modes two dots wide.
+            const int escalaX = (m == 0 || m == 32) ? 2 : 1;
+            ImagenEnLinea(Columnas(datos, columnas, m >= 32 ? 24 : 8, escalaX, m >= 32 ? 1 : 3));
+            break;
+        }
+        default:
+            break; // known, nothing to print: page mode, peripherals, beeper, panel keys...
+        }
+        return;
+    }
+    if (b0 == kGs) {
+        switch (b1) {
+        case '!': {
+            const unsigned n = p(2);
+            s.ancho = static_cast<qint8>(std::min(8u, ((n >> 4) & 7u) + 1));
+            s.alto = static_cast<qint8>(std::min(8u, (n & 7u) + 1));
+            break;
+        }
+        case 'B':
+            Marca(kInvertido, Bit(p(2)));
+            break;
+        case 'L':
+            e.margen = std::min(Entero16(c, 2), m_puntosPapel - 1);
+            break;
+        case 'W':
+            e.anchoArea = Entero16(c, 2);
+            break;
+        case '$':
+        case '\\':
+            break; // page mode positions
+        case 'V':
+            if (c.size() == 4 && (p(2) == 65 || p(2) == 66 || p(2) == 97 || p(2) == 98 || p(2) == 103 || p(2) == 104)) {
+                if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+                    FinDeLinea();
+                }
+                Avanzar(int(p(3)));
+            }
+            LineaSuelta(Renglon::Tipo::Corte);
+            break;
+        case 'h':
+            e.altoBarras = std::max(1, int(p(2)));
+            break;
+        case 'w':
+            e.anchoBarras = std::clamp(int(p(2)), 1, 6);
+            break;
+        case 'H':
+            e.posicionHri = Digito(p(2)) & 3;
+            break;
+        case 'f':
+            e.fuenteHriB = Digito(p(2)) == 1;
+            break;
+        case 'k':
+            CodigoDeBarras(c);
+            break;
+        case 'v': {
+            const unsigned m = Digito(p(3));
+            ImprimirGrafico(Raster(c.sliced(8), Entero16(c, 4) * 8, Entero16(c, 6), (m & 1) ? 2 : 1, (m & 2) ? 2 : 1),
+                            QStringLiteral("[imagen]"));
+            break;
+        }
+        case '(':
+            if (p(2) == 'L') {
+                EjecutarGraficos(c.sliced(5), false);
+            } else if (p(2) == 'k') {
+                EjecutarCodigo2D(c.sliced(5));
+            }
+            break;
+        case '8':
+            if (p(2) == 'L') {
+                EjecutarGraficos(c.sliced(7), true);
+            }
+            break;
+        case '*':
+            m_imagenDescargada = Columnas(c.sliced(4), int(p(2)) * 8, int(p(3)) * 8, 1, 1);
+            break;
+        case '/':
+            if (!m_imagenDescargada.isNull()) {
+                const unsigned m = Digito(p(2));
+                ImprimirGrafico(m_imagenDescargada.scaled(m_imagenDescargada.width() * ((m & 1) ? 2 : 1),
+                                                          m_imagenDescargada.height() * ((m & 2) ? 2 : 1)),
+                                QStringLiteral("[imagen]"));
+            }
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (b0 == kFs) {
+        switch (b1) {
+        case 'p': {
+            const QImage logo = m_logosNv.value(int(p(2)));
+            ImprimirGrafico(logo.isNull() ? MarcoLogo() : logo, QStringLiteral("[logo %1]").arg(p(2)));
+            break;
+        }
+        case 'q': {
+            m_logosNv.clear();
+            qsizetype i = 3;
+            for (unsigned k = 1; k <= p(2); ++k) {
+                const int x = Entero16(c, i), y = Entero16(c, i + 2);
+                m_logosNv[int(k)] = Columnas(c.sliced(i + 4), x * 8, y * 8, 1, 1);
+                i += 4 + qsizetype(x) * y * 8;
+            }
+            break;
+        }
+        case '(':
+            // FS ( C fn 48 m: the character encoding, 2 (or '2') UTF-8
+            if (p(2) == 'C' && c.size() >= 7 && p(5) == 48) {
+                e.utf8 = Digito(p(6)) == 2;
+            }
+            break;
+        default:
+            break; // Kanji modes and user-defined Kanji
+        }
+        return;
+    }
+    // DLE EOT, DLE ENQ, DLE DC4: status and real-time requests print nothing.
+}
+
+void Decodificador::EjecutarGraficos(QByteArrayView d, bool largo) {
+    Q_UNUSED(largo);
+    if (d.size() < 2) {
+        return;
+    }
+    const unsigned fn = Byte(d, 1);
+    const auto escala = [](unsigned v) { return Digito(v) == 2 ? 2 : 1; };
+    switch (fn) {
+    case 112: // store a raster in the print buffer: m fn a bx by c xL xH yL yH d
+    case 113: // the same in column format
+    case 67:  // define an NV graphic: m fn a kc1 kc2 b xL xH yL yH [c d]
+    case 68:
+    case 83: // define a download graphic
+    case 84: {
+        const bool nv = fn == 67 || fn == 68 || fn == 83 || fn == 84;
+        const qsizetype cabecera = nv ? 10 : 10;
+        if (d.size() < cabecera) {
+            return;
+        }
+        if (nv) {
+            const QByteArray clave = d.sliced(3, 2).toByteArray();
+            const int x = Entero16(d, 6), y = Entero16(d, 8);
+            const QByteArrayView datos = d.sliced(std::min<qsizetype>(d.size(), 11));
+            m_graficosNv[clave] = fn == 67 || fn == 83 ? Raster(datos, x, y, 1, 1) : Columnas(datos, x, y, 1, 1);
+        } else {
+            const int x = Entero16(d, 6), y = Entero16(d, 8);
+            const QByteArrayView datos = d.sliced(10);
+            const int ex = escala(Byte(d, 3)), ey = escala(Byte(d, 4));
+            const unsigned color = Byte(d, 5);
+            if (color == 49 || color == 48 || m_graficoEnBuffer.isNull()) {
+                m_graficoEnBuffer = fn == 112 ? Raster(datos, x, y, ex, ey) : Columnas(datos, x, y, ex, ey);
+            }
+        }
+        break;
+    }
+    case 2:
+    case 50: // print the buffered graphic
+        if (!m_graficoEnBuffer.isNull()) {
+            ImprimirGrafico(std::exchange(m_graficoEnBuffer, {}), QStringLiteral("[imagen]"));
+        }
+        break;
+    case 69: // print an NV graphic: m fn kc1 kc2 x y
+    case 85:
+        if (d.size() >= 4) {
+            const QImage g = m_graficosNv.value(d.sliced(2, 2).toByteArray());
+            ImprimirGrafico(g.isNull() ? MarcoLogo() : g,
+                            QStringLiteral("[logo %1]").arg(QString::fromLatin1(d.sliced(2, 2))));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Decodificador::EjecutarCodigo2D(QByteArrayView d) {
+    // cn fn ...
+    if (d.size() < 3) {
+        return;
+    }
+    Estado& e = m_estado;
+    const unsigned cn = Byte(d, 0), fn = Byte(d, 1);
+    const unsigned n = Byte(d, 2);
+    using CodigosBarras::Simbolo;
+    Simbolo simbolo;
+    switch (cn) {
+    case 48:
+        simbolo = Simbolo::Pdf417;
+        break;
+    case 49:
+        simbolo = Simbolo::Qr;
+        break;
+    case 53:
+        simbolo = Simbolo::Aztec;
+        break;
+    case 54:
+        simbolo = Simbolo::DataMatrix;
+        break;
+    default:
+        return; // MaxiCode, DataBar and composite symbols: not printed
+    }
+    if (fn == 80) { // store: cn fn m d
+        e.datos2D[int(cn)] = d.sliced(3).toByteArray();
+        return;
+    }
+    if (fn == 81) { // print
+        CodigosBarras::Opciones2D o;
+        o.modulo = simbolo == Simbolo::Qr ? e.moduloQr : simbolo == Simbolo::Pdf417 ? e.moduloPdf : e.moduloOtro;
+        o.nivel = simbolo == Simbolo::Qr ? e.nivelQr : e.nivelPdf;
+        o.altoFila = e.altoFilaPdf;
+        o.columnas = e.columnasPdf;
+        QString error;
+        const QByteArray datos = e.datos2D.value(int(cn));
+        const QImage imagen = CodigosBarras::Simbolo2D(simbolo, datos, o, error);
+        if (imagen.isNull()) {
+            Desconocido(d.first(std::min<qsizetype>(d.size(), 4)));
+            return;
+        }
+        static const char* const kNombres[] = {"PDF417", "QR", "DataMatrix", "Aztec"};
+        ImprimirGrafico(
+            imagen,
+            QStringLiteral("[código %1: %2]").arg(QLatin1StringView(kNombres[int(simbolo)]), QString::fromUtf8(datos)));
+        return;
+    }
+    switch (simbolo) {
+    case Simbolo::Qr:
+        if (fn == 67) {
+            e.moduloQr = std::clamp(int(n), 1, 16);
+        } else if (fn == 69) {
+            e.nivelQr = std::clamp(int(n) - 47, 1, 4);
+        }
+        break;
+    case Simbolo::Pdf417:
+        if (fn == 65) {
+            e.columnasPdf = int(n);
+        } else if (fn == 67) {
+            e.moduloPdf = std::clamp(int(n), 2, 8);
+        } else if (fn == 68) {
+            e.altoFilaPdf = std::clamp(int(n), 2, 8);
+        } else if (fn == 69 && d.size() >= 4 && n == 48) {
+            e.nivelPdf = std::clamp(int(Byte(d, 3)) - 48, 0, 8);
+        }
+        break;
+    default:
+        if (fn == 67 || fn == 68) {
+            e.moduloOtro = std::clamp(int(n), 1, 16);
+        }
+        break;
+    }
+}
+
+void Decodificador::CodigoDeBarras(QByteArrayView c) {
+    const Estado& e = m_estado;
+    const unsigned m = Byte(c, 2);
+    const QByteArrayView datos = m <= 6 ? c.sliced(3, c.size() - 4) : c.sliced(4);
+    QString legible, error;
+    const QImage barras = CodigosBarras::Barras(int(m), datos, e.anchoBarras, e.altoBarras, legible, error);
+    if (barras.isNull()) {
+        Desconocido(c);
+        return;
+    }
+    const auto hri = [&] {
+        Estilos estilos;
+        estilos.fuenteB = e.fuenteHriB;
+        std::swap(m_estado.estilos, estilos);
+        const int celda = CeldaActual();
+        // Centred under the bars, whatever the alignment does to both.
+        const int ancho = legible.size() * celda;
+        m_x = std::max(0, (barras.width() - ancho) / 2);
+        for (QChar letra : legible) {
+            TextoEnRenglon(letra, m_x, celda, celda);
+            m_x += celda;
+        }
+        m_renglon.usado = std::max(m_renglon.usado, barras.width());
+        m_linea = legible;
+        std::swap(m_estado.estilos, estilos);
+        FinDeLinea();
+    };
+    if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+        FinDeLinea();
+    }
+    if (e.posicionHri & 1) {
+        hri();
+    }
+    ImprimirGrafico(barras, QStringLiteral("[código %1: %2]").arg(CodigosBarras::NombreTipo(int(m)), legible));
+    if (e.posicionHri & 2) {
+        hri();
+    }
+}
+
+void Decodificador::ImprimirGrafico(const QImage& imagen, const QString& texto) {
+    if (imagen.isNull()) {
+        return;
+    }
+    if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+        FinDeLinea();
+    }
+    m_x = 0;
+    ImagenEnLinea(imagen);
+    m_linea = texto;
+    m_imagen.clear();
+    FinDeLinea();
+}
+
+void Decodificador::ImagenEnLinea(const QImage& imagen) {
+    if (imagen.isNull()) {
+        return;
+    }
+    if (!m_conservarRenglones) {
+        m_x += imagen.width();
+        return;
+    }
+    QImage& g = m_renglon.grafico;
+    const int ancho = std::max(g.isNull() ? 0 : g.width(), m_x + imagen.width());
+    const int alto = std::max(g.isNull() ? 0 : g.height(), imagen.height());
+    if (g.isNull() || g.width() < ancho || g.height() < alto) {
+        QImage mayor(ancho, alto, QImage::Format_Grayscale8);
+        mayor.fill(255);
+        if (!g.isNull()) {
+            QPainter p(&mayor);
+            p.drawImage(0, alto - g.height(), g);
+        }
+        g = mayor;
+    }
+    {
+        QPainter p(&g);
+        p.setCompositionMode(QPainter::CompositionMode_Darken);
+        p.drawImage(m_x, alto - imagen.height(), imagen);
+    }
+    m_x += imagen.width();
+    m_renglon.usado = std::max(m_renglon.usado, m_x);
+}
+
+void Decodificador::Avanzar(int puntos) {
+    if (puntos <= 0) {
+        return;
+    }
+    if (m_conservarRenglones) {
+        Renglon r;
+        r.avance = puntos;
+        m_renglones << r;
+    }
 }
 
 void Decodificador::Aplicar(qsizetype fila) {
@@ -262,8 +941,16 @@ void Decodificador::Aplicar(qsizetype fila) {
             for (int e = 0; e < kEstilos; ++e) {
                 Marca(e, false);
             }
+            if (m_modo == 1) {
+                Reiniciar();
+            }
             break;
         }
+    }
+    // ESC ! 0 in ESC/POS also ends the sizes and fonts it sets.
+    if (m_modo == 1 && SecuenciasDe(m_modo)[static_cast<std::size_t>(fila)].bytes.endsWith("\x1B\x21\x00")) {
+        m_estado.estilos.ancho = m_estado.estilos.alto = 1;
+        m_estado.estilos.fuenteB = false;
     }
 }
 
@@ -287,51 +974,90 @@ void Decodificador::FinDeLinea() {
         m_lineas << m_linea;
     }
     m_linea.clear();
-    m_columna = 0;
+    m_x = 0;
     if (m_conservarRenglones) {
+        m_renglon.alineacion = m_estado.alineacion;
+        m_renglon.margen = m_estado.margen;
+        m_renglon.anchoArea = AnchoArea();
+        if (m_renglon.espaciado < 0) {
+            m_renglon.espaciado = m_estado.espaciado;
+        }
+        m_renglon.alReves = m_estado.alReves;
         m_renglones << m_renglon;
     }
     m_renglon = {};
 }
 
 void Decodificador::Texto(const QString& texto) {
-    if (m_ancho <= 0) {
-        m_linea += texto;
-        for (QChar c : texto) {
-            TextoEnRenglon(c);
-        }
-        return;
-    }
-    // Expanded and extra-expanded print take two columns a character.
-    const int paso = m_estilos[kExpandido] || m_estilos[kExtraExpandido] ? 2 : 1;
     for (QChar c : texto) {
-        if (m_columna + paso > m_ancho) {
-            FinDeLinea(); // a wide character that no longer fits
+        const Estilos estilos = EstilosActuales();
+        const int celda = CeldaActual();
+        // A character turned a quarter turn is as wide as it was tall.
+        const int paso = estilos.girado ? 2 * celda * estilos.Alto() + m_estado.espacioDerecho
+                                        : (celda + m_estado.espacioDerecho) * estilos.Ancho();
+        if (c == u'\t') {
+            // The next tab stop: every 8 characters unless ESC D set them.
+            const int ancho = celda + m_estado.espacioDerecho;
+            int destino = -1;
+            if (!m_estado.tabuladoresFijados) {
+                destino = (m_x / (8 * ancho) + 1) * 8 * ancho;
+            } else {
+                for (int t : m_estado.tabuladores) {
+                    if (t * ancho > m_x) {
+                        destino = t * ancho;
+                        break;
+                    }
+                }
+            }
+            if (destino >= 0 && destino <= AnchoArea()) {
+                m_x = destino;
+                m_linea += u' ';
+            }
+            continue;
+        }
+        // A character that no longer fits starts a new line.
+        if (m_ancho > 0 && m_x > 0 && m_x + paso > AnchoArea()) {
+            FinDeLinea();
         }
         m_linea += c;
-        TextoEnRenglon(c);
-        m_columna += paso;
-        if (m_columna >= m_ancho) {
-            FinDeLinea(); // the printer prints a full line at once
-        }
+        TextoEnRenglon(c, m_x, paso, celda);
+        m_x += paso;
     }
 }
 
-void Decodificador::TextoEnRenglon(QChar letra) {
-    const Estilos estilos{m_estilos[kNegrita], m_estilos[kSubrayado], m_estilos[kInvertido],
-                          m_estilos[kColor],   m_estilos[kExpandido], m_estilos[kExtraExpandido]};
-    if (m_renglon.tramos.isEmpty() || m_renglon.tramos.last().estilos != estilos) {
-        m_renglon.tramos.append({QString(), estilos});
+Estilos Decodificador::EstilosActuales() const {
+    Estilos estilos = m_estado.estilos;
+    estilos.negrita = m_estilos[kNegrita];
+    estilos.subrayado = m_estilos[kSubrayado];
+    estilos.invertido = m_estilos[kInvertido];
+    estilos.color = m_estilos[kColor];
+    estilos.expandido = m_estilos[kExpandido];
+    estilos.extraExpandido = m_estilos[kExtraExpandido];
+    return estilos;
+}
+
+void Decodificador::TextoEnRenglon(QChar letra, int x, int paso, int celda) {
+    if (!m_conservarRenglones) {
+        return;
+    }
+    const Estilos estilos = EstilosActuales();
+    if (m_renglon.tramos.isEmpty() || m_renglon.tramos.last().estilos != estilos ||
+        m_renglon.tramos.last().paso != paso ||
+        m_renglon.tramos.last().x + m_renglon.tramos.last().texto.size() * paso != x) {
+        m_renglon.tramos.append({QString(), estilos, x, paso, celda});
     }
     m_renglon.tramos.last().texto += letra;
+    m_renglon.usado = std::max(m_renglon.usado, x + paso);
 }
 
 void Decodificador::LineaSuelta(Renglon::Tipo tipo) {
-    if (!m_linea.isEmpty() || !m_imagen.isEmpty()) {
+    if (!m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
         FinDeLinea();
     }
     m_lineas << (tipo == Renglon::Tipo::Corte ? kLineaCorte : kLineaCajon);
     if (m_conservarRenglones) {
-        m_renglones << Renglon{tipo, {}, {}};
+        Renglon r;
+        r.tipo = tipo;
+        m_renglones << r;
     }
 }

@@ -28,15 +28,32 @@ QFont Letra(int anchoColumna, bool negrita) {
 }
 
 bool TieneTexto(const Renglon& r) {
-    return !r.tramos.isEmpty() || r.imagen.isEmpty();
+    return r.avance < 0 && (!r.tramos.isEmpty() || r.grafico.isNull());
 }
 
 bool ImprimeAlgo(const Renglon& r) {
-    if (!r.imagen.isEmpty()) {
+    if (!r.grafico.isNull()) {
         return true;
     }
     return std::any_of(r.tramos.begin(), r.tramos.end(),
                        [](const Renglon::Tramo& t) { return t.estilos.invertido || !t.texto.trimmed().isEmpty(); });
+}
+
+// Ink where a graphic has dots, nothing elsewhere.
+QImage Tinta(const QImage& grafico) {
+    QImage tinta(grafico.size(), QImage::Format_ARGB32);
+    tinta.fill(Qt::transparent);
+    const QImage gris = grafico.convertToFormat(QImage::Format_Grayscale8);
+    for (int y = 0; y < gris.height(); ++y) {
+        const uchar* fila = gris.constScanLine(y);
+        auto* destino = reinterpret_cast<QRgb*>(tinta.scanLine(y));
+        for (int x = 0; x < gris.width(); ++x) {
+            if (fila[x] < 128) {
+                destino[x] = kTinta.rgb();
+            }
+        }
+    }
+    return tinta;
 }
 
 // The jagged line of torn paper from x 0 to `ancho`, between y and y + alto;
@@ -60,8 +77,9 @@ void BordeRoto(QPainterPath& camino, int ancho, qreal y, int alto, bool haciaLaD
 
 } // namespace
 
-DibujoRecibo::DibujoRecibo(int columnas)
-    : m_columnas(std::max(1, columnas)), m_anchoColumna(std::max(1, kAnchoPapel / m_columnas)) {}
+DibujoRecibo::DibujoRecibo(int columnas, int puntosPapel)
+    : m_columnas(std::max(1, columnas)), m_puntosPapel(std::max(1, puntosPapel)),
+      m_anchoColumna(std::max(1, m_puntosPapel / m_columnas)) {}
 
 void DibujoRecibo::Agregar(const QList<Renglon>& renglones) {
     for (const Renglon& r : renglones) {
@@ -91,13 +109,22 @@ void DibujoRecibo::Cerrar(bool cortado) {
 }
 
 int DibujoRecibo::Alto(const Renglon& renglon) const {
-    int alto = renglon.imagen.isEmpty() ? 0 : 8 * kPuntoImagen;
-    if (TieneTexto(renglon)) {
-        const bool doble = std::any_of(renglon.tramos.begin(), renglon.tramos.end(),
-                                       [](const Renglon::Tramo& t) { return t.estilos.extraExpandido; });
-        alto += AltoLinea() * (doble ? 2 : 1);
+    if (renglon.avance >= 0) {
+        return renglon.avance;
     }
-    return alto;
+    const int grafico = renglon.grafico.isNull() ? 0 : renglon.grafico.height();
+    if (!TieneTexto(renglon)) {
+        return grafico;
+    }
+    // Taller characters take the gap between lines along with them.
+    const int espaciado = renglon.espaciado >= 0 ? renglon.espaciado : AltoLinea();
+    const int letra = 2 * m_anchoColumna;
+    int veces = 1;
+    for (const Renglon::Tramo& t : renglon.tramos) {
+        veces = std::max(veces, t.estilos.Alto());
+    }
+    const int texto = veces * letra + (espaciado > letra ? (espaciado - letra) * veces : 0);
+    return std::max({espaciado, texto, grafico});
 }
 
 QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, bool abajoRoto) const {
@@ -105,12 +132,12 @@ QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, b
     for (const Renglon& r : renglones) {
         alto += Alto(r);
     }
-    QImage imagen(kAnchoPapel, alto, QImage::Format_ARGB32);
+    QImage imagen(m_puntosPapel, alto, QImage::Format_ARGB32);
     imagen.fill(Qt::transparent);
     QPainter p(&imagen);
 
     // The paper, torn where it was cut; its outline on the outermost pixels.
-    const int derecha = kAnchoPapel - 1, abajo = alto - 1;
+    const int derecha = m_puntosPapel - 1, abajo = alto - 1;
     QPainterPath papel;
     papel.moveTo(0, 0);
     if (arribaRoto) {
@@ -129,59 +156,71 @@ QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, b
     p.setPen(kBorde); // so that the paper shows on a white page too
     p.drawPath(papel);
 
-    const QFont normal = Letra(m_anchoColumna, false);
-    const QFont negrita = Letra(m_anchoColumna, true);
-    const qreal descenso = QFontMetricsF(normal).descent();
-    const int margen = MargenIzquierdo();
     int y = kMargenSuperior + (arribaRoto ? kBordeRoto : 0);
     for (const Renglon& r : renglones) {
-        if (!r.imagen.isEmpty()) {
-            for (qsizetype c = 0; c < r.imagen.size(); ++c) {
-                const auto columna = static_cast<unsigned char>(r.imagen[c]);
-                for (int punto = 0; punto < 8; ++punto) {
-                    if (columna & (0x80 >> punto)) {
-                        p.fillRect(margen + int(c) * kPuntoImagen, y + punto * kPuntoImagen, kPuntoImagen, kPuntoImagen,
-                                   kTinta);
-                    }
-                }
-            }
-            y += 8 * kPuntoImagen;
+        const int altoRenglon = Alto(r);
+        const int area = r.anchoArea > 0 ? r.anchoArea : m_anchoColumna * m_columnas;
+        int izquierda = MargenIzquierdo() + r.margen;
+        if (r.alineacion == Renglon::Alineacion::Centro) {
+            izquierda += std::max(0, (area - r.usado) / 2);
+        } else if (r.alineacion == Renglon::Alineacion::Derecha) {
+            izquierda += std::max(0, area - r.usado);
         }
-        if (!TieneTexto(r)) {
-            continue;
+        p.save();
+        if (r.alReves) { // the line turned half a turn within the print area
+            const int centro = MargenIzquierdo() + r.margen + area / 2;
+            p.translate(centro, y + altoRenglon / 2.0);
+            p.scale(-1, -1);
+            p.translate(-centro, -(y + altoRenglon / 2.0));
         }
-        const int altoRenglon = Alto(r) - (r.imagen.isEmpty() ? 0 : 8 * kPuntoImagen);
-        int columna = 0;
-        for (const Renglon::Tramo& t : r.tramos) {
-            const Estilos& e = t.estilos;
-            const int ancho = e.expandido || e.extraExpandido ? 2 : 1;
-            const int altoLetra = e.extraExpandido ? 2 : 1;
-            const QColor tinta = e.color ? kRojo : kTinta;
-            const QColor letra = e.invertido ? kPapel : tinta;
-            // Characters of every height stand on the line's bottom.
-            const int abajo = y + altoRenglon;
-            const int arriba = abajo - AltoLinea() * altoLetra;
-            const qreal base = abajo - (descenso + 2) * altoLetra;
-            p.setFont(e.negrita ? negrita : normal);
-            p.setPen(letra);
-            for (QChar c : t.texto) {
-                const int x = margen + columna * m_anchoColumna;
-                const int anchoCelda = ancho * m_anchoColumna;
-                if (e.invertido) {
-                    p.fillRect(x, arriba, anchoCelda, abajo - arriba, tinta);
-                }
-                p.save();
-                p.translate(x, base);
-                p.scale(ancho, altoLetra);
-                p.drawText(QPointF(0, 0), QString(c));
-                p.restore();
-                if (e.subrayado) {
-                    p.fillRect(x, int(base) + 2 * altoLetra, anchoCelda, 2 * altoLetra, letra);
-                }
-                columna += ancho;
-            }
+        if (!r.grafico.isNull()) {
+            p.drawImage(izquierda, y + altoRenglon - r.grafico.height(), Tinta(r.grafico));
         }
+        if (TieneTexto(r)) {
+            DibujarTexto(p, r, izquierda, y + altoRenglon);
+        }
+        p.restore();
         y += altoRenglon;
     }
     return imagen;
+}
+
+void DibujoRecibo::DibujarTexto(QPainter& p, const Renglon& r, int izquierda, int abajo) const {
+    for (const Renglon::Tramo& t : r.tramos) {
+        const Estilos& e = t.estilos;
+        const int ancho = e.Ancho();
+        const int altoLetra = e.Alto();
+        const int celda = t.celda > 0 ? t.celda : m_anchoColumna;
+        const int paso = t.paso > 0 ? t.paso : celda * ancho;
+        const QColor tinta = e.color ? kRojo : kTinta;
+        const QColor letra = e.invertido ? kPapel : tinta;
+        const QFont fuente = Letra(celda, e.negrita);
+        const qreal descenso = QFontMetricsF(Letra(celda, false)).descent();
+        // Characters of every height stand on the line's bottom.
+        const int arriba = abajo - AltoLinea() * altoLetra;
+        const qreal base = abajo - (descenso + 2) * altoLetra;
+        p.setFont(fuente);
+        p.setPen(letra);
+        for (qsizetype i = 0; i < t.texto.size(); ++i) {
+            const int x = izquierda + t.x + int(i) * paso;
+            if (e.invertido) {
+                p.fillRect(x, arriba, paso, abajo - arriba, tinta);
+            }
+            p.save();
+            if (e.girado) { // a quarter turn clockwise: the glyph's top to the right
+                p.translate(x + paso, abajo - 2 * celda * ancho);
+                p.rotate(90);
+                p.scale(ancho, altoLetra);
+                p.translate(0, descenso + 2);
+            } else {
+                p.translate(x, base);
+                p.scale(ancho, altoLetra);
+            }
+            p.drawText(QPointF(0, 0), QString(t.texto[i]));
+            p.restore();
+            if (e.subrayado) {
+                p.fillRect(x, int(base) + 2 * altoLetra, paso, (e.subrayadoDoble ? 3 : 2) * altoLetra, letra);
+            }
+        }
+    }
 }

@@ -6,24 +6,27 @@
 #include <QList>
 #include <QString>
 
-// Draws decoded receipts as pictures of thermal paper: 576 dots across, the
-// print width of an 80 mm roll, with `columnas` characters of normal print
-// from margin to margin in a monospace font. Bold, underline, inverse, colour
-// (red ink), expanded (double width) and extra expanded (double width and
-// height) print as a printer prints them; a bit image prints dot for dot,
-// each dot a square of kPuntoImagen dots of the paper, bands touching. A cut
-// ends the receipt with a torn edge, and the next one starts with one. The
-// drawer kick leaves nothing on paper.
+class QPainter;
+
+// Draws decoded receipts as pictures of thermal paper, one pixel a dot: 576
+// dots across, the print width of an 80 mm roll (384 on a 58 mm one), with
+// `columnas` characters of Font A from margin to margin in a monospace font
+// (48 of 12 dots on 80 mm; Font B is three quarters as wide). Bold,
+// underline, inverse, colour (red ink), sizes 1x to 8x, upside-down and
+// rotated print come out as a printer prints them; lines keep their
+// alignment, margins and spacing; bit images, rasters and codes print dot for
+// dot, and a line of bit image alone is as tall as its image, so that bands
+// touch. A cut ends the receipt with a torn edge, and the next one starts
+// with one. The drawer kick leaves nothing on paper.
 //
 // Needs a QGuiApplication for its fonts (the offscreen platform will do).
 class DibujoRecibo {
 public:
     static constexpr int kAnchoPapel = 576;
-    static constexpr int kPuntoImagen = 2;
     static constexpr int kMargenSuperior = 16; // paper above the first line
     static constexpr int kBordeRoto = 12;      // height of a torn edge
 
-    explicit DibujoRecibo(int columnas = 42);
+    explicit DibujoRecibo(int columnas = 48, int puntosPapel = kAnchoPapel);
 
     // Adds decoded lines; a cut closes the receipt being laid out.
     void Agregar(const QList<Renglon>& renglones);
@@ -38,7 +41,7 @@ public:
 
     // Where the character cells are: for laying out and for checking pictures.
     int AnchoColumna() const { return m_anchoColumna; }
-    int MargenIzquierdo() const { return (kAnchoPapel - m_anchoColumna * m_columnas) / 2; }
+    int MargenIzquierdo() const { return (m_puntosPapel - m_anchoColumna * m_columnas) / 2; }
     int AltoLinea() const { return 2 * m_anchoColumna + 4; }
     // The height a line takes on paper.
     int Alto(const Renglon& renglon) const;
@@ -48,8 +51,11 @@ public:
 
 private:
     void Cerrar(bool cortado);
+    // The text of a line whose bottom is at `abajo`, from `izquierda`.
+    void DibujarTexto(QPainter& p, const Renglon& r, int izquierda, int abajo) const;
 
     int m_columnas;
+    int m_puntosPapel;
     int m_anchoColumna;
     QList<Renglon> m_actual;
     bool m_despuesDeCorte = false;

@@ -44,14 +44,24 @@ std::optional<ImpresoraTcp::Conducta> ImpresoraTcp::ConductaDeNombre(const QStri
     return std::nullopt;
 }
 
-ImpresoraTcp::ImpresoraTcp(quint16 puerto) {
+bool ImpresoraTcp::DireccionValida(const QString& direccion) {
+    in_addr a{};
+    return inet_pton(AF_INET, direccion.toLatin1().constData(), &a) == 1;
+}
+
+ImpresoraTcp::ImpresoraTcp(quint16 puerto, const QString& anfitrion)
+    : m_direccion(anfitrion.isEmpty() ? QStringLiteral("127.0.0.1") : anfitrion) {
     m_escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int si = 1;
     sockaddr_in direccion{};
     direccion.sin_family = AF_INET;
     direccion.sin_port = htons(puerto);
-    direccion.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t largo = sizeof direccion;
+    if (inet_pton(AF_INET, m_direccion.toLatin1().constData(), &direccion.sin_addr) != 1) {
+        m_error = QStringLiteral("dirección no válida: ") + m_direccion;
+        Cerrar();
+        return;
+    }
     if (m_escucha < 0 || setsockopt(m_escucha, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si) != 0 ||
         bind(m_escucha, reinterpret_cast<sockaddr*>(&direccion), sizeof direccion) != 0 || listen(m_escucha, 8) != 0 ||
         getsockname(m_escucha, reinterpret_cast<sockaddr*>(&direccion), &largo) != 0) {
@@ -138,7 +148,9 @@ QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
     if (m_esperandoDesde != Instante{}) {
         espera = std::min(espera, HastaMs(m_esperandoDesde + milliseconds(kDemoraAceptar)));
     }
-    std::vector<pollfd> pf{{m_escucha, POLLIN, 0}};
+    // One at a time: the listening socket waits while a connection is served.
+    const bool aceptar = !m_unaALaVez || m_clientes.empty();
+    std::vector<pollfd> pf{{aceptar ? m_escucha : -1, POLLIN, 0}};
     for (const Cliente& c : m_clientes) {
         const short eventos = conducta == Conducta::NoLee    ? short(0)
                               : conducta == Conducta::Inunda ? short(POLLIN | POLLOUT)
@@ -169,7 +181,7 @@ QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
         siguen.push_back(c);
     }
     m_clientes = std::move(siguen);
-    if ((pf[0].revents & POLLIN) || m_esperandoDesde != Instante{}) {
+    if (aceptar && ((pf[0].revents & POLLIN) || m_esperandoDesde != Instante{})) {
         Aceptar();
     }
     return piezas;

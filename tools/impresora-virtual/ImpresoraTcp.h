@@ -32,9 +32,13 @@ public:
     // for any other name.
     static std::optional<Conducta> ConductaDeNombre(const QString& nombre);
 
-    // Listens on `puerto`, or on one the system picks when it is 0.
-    explicit ImpresoraTcp(quint16 puerto = 0);
+    // Listens on `puerto`, or on one the system picks when it is 0, at
+    // `direccion` (an IPv4 address; 127.0.0.1 when empty).
+    explicit ImpresoraTcp(quint16 puerto = 0, const QString& direccion = QString());
     ~ImpresoraTcp() override;
+
+    // An IPv4 address in dotted form, as the constructor takes it.
+    static bool DireccionValida(const QString& direccion);
 
     // False when the port could not be had; Error() says why.
     bool Abierta() const { return m_escucha >= 0; }
@@ -42,11 +46,15 @@ public:
 
     quint16 Puerto() const { return m_puerto; }
     // The text for setting ORLAN/Puertos/COMn.
-    QString Destino() const { return QStringLiteral("tcp:127.0.0.1:%1").arg(m_puerto); }
+    QString Destino() const { return QStringLiteral("tcp:%1:%2").arg(m_direccion).arg(m_puerto); }
 
     QList<Pieza> AtenderPiezas(int milisegundos) override;
 
     void EstablecerConducta(Conducta c) { m_conducta = c; }
+
+    // As a network printer does: one connection at a time, the next one
+    // waiting in the backlog until the one being served closes.
+    void EstablecerUnaALaVez(bool una) { m_unaALaVez = una; }
 
     // Connections taken so far.
     int Conexiones() const { return m_conexiones; }
@@ -70,7 +78,9 @@ private:
 
     int m_escucha = -1;
     quint16 m_puerto = 0;
+    QString m_direccion;
     QString m_error;
+    std::atomic<bool> m_unaALaVez{false};
     std::vector<Cliente> m_clientes;
     std::atomic<int> m_conexiones{0};
     std::atomic<Conducta> m_conducta{Conducta::Normal};

@@ -45,6 +45,10 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         tcp:127.0.0.1:PUERTO, lo que va en el ajuste
                         ORLAN/Puertos/COMn; responde al pedido de estado por la
                         misma conexión
+  --escuchar DIR:PUERTO hace de impresora de red en la dirección DIR (0.0.0.0:
+                        todas), para una caja o una tableta de la red local;
+                        como una impresora, atiende una conexión a la vez y
+                        la siguiente espera a que se cierre la anterior
   --baudios N           toma los bytes a la velocidad de una línea serie de N
                         baudios (N/10 bytes por segundo), y responde al pedido
                         de estado después de los bytes anteriores (0: sin
@@ -63,22 +67,36 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         paralelo simulado, <raíz>/lpt/378.bin) y muestra los
                         recibos según llegan; empieza por el final del archivo
   --todo                con --seguir, empieza por el principio del archivo
-  --ancho N             ancho del papel en caracteres (42 en un rollo de 80 mm):
-                        el texto que llega al borde sigue en otra línea, como
-                        en el papel (0: sin cortar líneas, lo predeterminado;
-                        42 con --png)
-  --png DIRECTORIO      dibuja cada recibo (hasta cada corte) como papel
-                        térmico de 576 puntos en DIRECTORIO/recibo-0001.png,
-                        recibo-0002.png... (sigue la numeración que haya) y
-                        escribe la ruta de cada archivo al crearlo
+  --ancho N             ancho del papel en caracteres de la fuente A (48 en un
+                        rollo de 80 mm, 32 en uno de 58 mm): el carácter que
+                        ya no cabe sigue en otra línea, como en el papel (0:
+                        sin cortar líneas, lo predeterminado; 48 o 32 con
+                        --png)
+  --papel 80|58         rollo de 80 mm (576 puntos, lo predeterminado) o de
+                        58 mm (384 puntos)
+  --tabla N             tabla de caracteres con que arranca la impresora, el
+                        número que le da ESC t: 0 PC437 (la predeterminada),
+                        2 PC850, 16 Windows-1252, 17 PC866, 18 PC852, 19 PC858...
+  --png DIRECTORIO      dibuja cada recibo (hasta cada corte, o hasta que se
+                        cierra su conexión) como papel térmico en
+                        DIRECTORIO/recibo-0001.png, recibo-0002.png... (sigue
+                        la numeración que haya: el más nuevo es el de número
+                        mayor) y escribe la ruta de cada archivo al crearlo
+  --registro ARCHIVO    añade al ARCHIVO cada comando que la impresora no
+                        conoce (en hexadecimal), uno por línea
   --inactividad SEG     termina tras SEG segundos sin bytes nuevos (0: nunca)
   --help                esta ayuda
   --version             muestra la versión
 
 Termina con SIGINT o SIGTERM (Ctrl-C).
+Con --modo E lee ESC/POS como una impresora Epson: estilos, tamaños,
+alineación, posiciones, tablas de caracteres (ESC t, ESC R, UTF-8), imágenes
+(ESC *, GS v 0, GS ( L, GS 8 L), códigos de barras (GS k) y QR y PDF417
+(GS ( k); todas las formas de corte (GS V, ESC i, ESC m) terminan un recibo.
 Marcas: [B] negrita, [U] subrayado, [I] invertido, [C] color, [E] expandido,
 [X] extra expandido; el corte es una línea de guiones con tijeras, la apertura
-de cajón una línea "==== abre cajón ====" y el logo un bloque de puntos.
+de cajón una línea "==== abre cajón ====", el logo un bloque de puntos y un
+código "[código TIPO: datos]".
 )";
 
 volatile std::sig_atomic_t g_terminar = 0;
@@ -100,10 +118,19 @@ int Fallo(const QString& texto) {
 }
 
 // Shows the decoded lines as text and, with a picture directory, draws each
-// receipt into recibo-NNNN.png there, numbered on from the files already in it.
+// receipt into recibo-NNNN.png there, numbered on from the files already in
+// it: the newest receipt is the highest number. A picture is written under a
+// temporary name and renamed, so a program that watches the directory never
+// reads half a file. Each connection (0 for a pseudo-terminal or a file) has
+// its own paper: a receipt is never drawn into another's picture.
 class Salida {
 public:
-    Salida(const QString& directorio, int columnas) : m_directorio(directorio), m_dibujo(columnas) {}
+    // Fast zlib levels: a picture is on disk a few milliseconds after its
+    // cut, at a file size close to the default's (paper is mostly blank).
+    static constexpr int kCalidadPng = 80;
+
+    Salida(const QString& directorio, int columnas, int puntos, const QString& registro)
+        : m_directorio(directorio), m_columnas(columnas), m_puntos(puntos), m_registro(registro) {}
 
     bool Preparar(Decodificador& d) {
         if (m_directorio.isEmpty()) {
@@ -123,41 +150,59 @@ public:
         return true;
     }
 
-    void Tomar(Decodificador& d) {
+    void Tomar(Decodificador& d, int conexion = 0) {
         Mostrar(d.TomarLineas());
-        Dibujar(d.TomarRenglones(), false);
+        Registrar(d);
+        Dibujar(conexion, d.TomarRenglones(), false);
     }
 
-    void Terminar(Decodificador& d) {
+    // The end of a stream or a connection: the paper still in the printer is
+    // a receipt of its own.
+    void Terminar(Decodificador& d, int conexion = 0) {
         Mostrar(d.Terminar());
-        Dibujar(d.TomarRenglones(), true);
-    }
-
-    // A connection ended: what its decoder still held is shown as it is.
-    void Cerrar(Decodificador& d) {
-        Mostrar(d.Terminar());
-        Dibujar(d.TomarRenglones(), false);
+        Registrar(d);
+        Dibujar(conexion, d.TomarRenglones(), true);
+        m_papeles.erase(conexion);
     }
 
 private:
-    void Dibujar(const QList<Renglon>& renglones, bool final) {
+    // Commands the printer would not know go to the side log, one a line.
+    void Registrar(Decodificador& d) {
+        const QStringList desconocidos = d.TomarDesconocidos();
+        if (m_registro.isEmpty() || desconocidos.isEmpty()) {
+            return;
+        }
+        QFile f(m_registro);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            f.write((desconocidos.join(u'\n') + u'\n').toUtf8());
+        }
+    }
+
+    void Dibujar(int conexion, const QList<Renglon>& renglones, bool final) {
         if (m_directorio.isEmpty()) {
             return;
         }
-        m_dibujo.Agregar(renglones);
-        for (const QImage& recibo : final ? m_dibujo.Terminar() : m_dibujo.TomarRecibos()) {
+        DibujoRecibo& dibujo = m_papeles.try_emplace(conexion, m_columnas, m_puntos).first->second;
+        dibujo.Agregar(renglones);
+        for (const QImage& recibo : final ? dibujo.Terminar() : dibujo.TomarRecibos()) {
             const QString ruta =
                 QDir(m_directorio).filePath(QStringLiteral("recibo-%1.png").arg(++m_numero, 4, 10, QLatin1Char('0')));
-            if (recibo.save(ruta, "PNG")) {
+            const QString temporal = ruta + QStringLiteral(".tmp");
+            QFile::remove(temporal);
+            if (recibo.save(temporal, "PNG", kCalidadPng) && QFile::rename(temporal, ruta)) {
                 Mostrar({ruta});
             } else {
+                QFile::remove(temporal);
                 std::fprintf(stderr, "orlan-impresora-virtual: no se pudo escribir %s\n", ruta.toUtf8().constData());
             }
         }
     }
 
     QString m_directorio;
-    DibujoRecibo m_dibujo;
+    int m_columnas;
+    int m_puntos;
+    QString m_registro;
+    std::map<int, DibujoRecibo> m_papeles;
     int m_numero = 0;
 };
 
@@ -175,7 +220,11 @@ struct Opciones {
     bool todo = false;
     int inactividad = 0;
     int ancho = 0;
+    int puntos = Decodificador::kPapel80;
+    int tabla = 0;
     QString png;
+    QString registro;
+    QString escuchar; // ADDR of --escuchar ADDR:PORT
 };
 
 // Ends when a signal came or nothing arrived for the idle time.
@@ -192,13 +241,23 @@ private:
     QElapsedTimer m_reloj;
 };
 
+Decodificador NuevoDecodificador(const Opciones& o) {
+    Decodificador d(o.modo, o.ancho, o.puntos);
+    d.EstablecerTabla(o.tabla);
+    return d;
+}
+
+Salida NuevaSalida(const Opciones& o) {
+    return Salida(o.png, o.ancho, o.puntos, o.registro);
+}
+
 int Leer(const Opciones& o) {
     QFile f(o.leer);
     if (!f.open(QIODevice::ReadOnly)) {
         return Fallo(o.leer + QStringLiteral(": ") + f.errorString());
     }
-    Decodificador d(o.modo, o.ancho);
-    Salida salida(o.png, o.ancho);
+    Decodificador d = NuevoDecodificador(o);
+    Salida salida = NuevaSalida(o);
     if (!salida.Preparar(d)) {
         return Fallo(QStringLiteral("no se pudo crear ") + o.png);
     }
@@ -208,8 +267,8 @@ int Leer(const Opciones& o) {
 }
 
 int Seguir(const Opciones& o) {
-    Decodificador d(o.modo, o.ancho);
-    Salida salida(o.png, o.ancho);
+    Decodificador d = NuevoDecodificador(o);
+    Salida salida = NuevaSalida(o);
     if (!salida.Preparar(d)) {
         return Fallo(QStringLiteral("no se pudo crear ") + o.png);
     }
@@ -242,11 +301,12 @@ int Servir(const Opciones& o) {
     std::unique_ptr<ImpresoraVirtual> impresora;
     QString ruta;
     if (o.tcp >= 0) {
-        auto red = std::make_unique<ImpresoraTcp>(static_cast<quint16>(o.tcp));
+        auto red = std::make_unique<ImpresoraTcp>(static_cast<quint16>(o.tcp), o.escuchar);
         if (!red->Abierta()) {
             return Fallo(QStringLiteral("no se pudo escuchar en el puerto %1: %2").arg(o.tcp).arg(red->Error()));
         }
         red->EstablecerConducta(o.conducta);
+        red->EstablecerUnaALaVez(!o.escuchar.isEmpty());
         ruta = red->Destino();
         impresora = std::move(red);
     } else {
@@ -282,9 +342,9 @@ int Servir(const Opciones& o) {
     // Every connection starts from a clean decoder: a command one program
     // left unfinished holds nothing of the next one's receipts.
     std::map<int, Decodificador> decodificadores;
-    Salida salida(o.png, o.ancho);
+    Salida salida = NuevaSalida(o);
     const auto decodificador = [&](int conexion) -> Decodificador& {
-        auto [it, nuevo] = decodificadores.try_emplace(conexion, o.modo, o.ancho);
+        auto [it, nuevo] = decodificadores.try_emplace(conexion, NuevoDecodificador(o));
         if (nuevo) {
             salida.Preparar(it->second);
         }
@@ -303,15 +363,15 @@ int Servir(const Opciones& o) {
             }
             Decodificador& d = decodificador(pieza.conexion);
             d.Alimentar(pieza.bytes);
-            salida.Tomar(d);
+            salida.Tomar(d, pieza.conexion);
             if (pieza.fin) {
-                salida.Cerrar(d);
+                salida.Terminar(d, pieza.conexion);
                 decodificadores.erase(pieza.conexion);
             }
         }
     }
     for (auto& [conexion, d] : decodificadores) {
-        salida.Terminar(d);
+        salida.Terminar(d, conexion);
     }
     if (!o.enlace.isEmpty()) {
         QFile::remove(o.enlace);
@@ -367,6 +427,23 @@ int main(int argc, char** argv) {
         } else if (a == u"--tcp") {
             o.tcp = valor().toInt(&ok);
             ok = ok && o.tcp >= 0 && o.tcp <= 65535;
+        } else if (a == u"--escuchar") {
+            // ADDR:PORT, for a till or tablet on the LAN
+            const QString v = valor();
+            const qsizetype dos = v.lastIndexOf(u':');
+            o.escuchar = v.first(std::max<qsizetype>(0, dos));
+            o.tcp = dos > 0 ? v.sliced(dos + 1).toInt(&ok) : -1;
+            ok = ok && dos > 0 && o.tcp >= 0 && o.tcp <= 65535 && ImpresoraTcp::DireccionValida(o.escuchar);
+        } else if (a == u"--papel") {
+            const QString v = valor();
+            ok = v == u"80" || v == u"58";
+            o.puntos = v == u"58" ? 384 : Decodificador::kPapel80;
+        } else if (a == u"--tabla") {
+            o.tabla = valor().toInt(&ok);
+            ok = ok && Decodificador::TablaConocida(o.tabla);
+        } else if (a == u"--registro") {
+            o.registro = valor();
+            ok = !o.registro.isEmpty();
         } else if (a == u"--baudios") {
             o.baudios = valor().toInt(&ok);
             ok = ok && o.baudios >= 0;
@@ -408,7 +485,7 @@ int main(int argc, char** argv) {
         return Fallo(QStringLiteral("--enlace es para el pseudo-terminal, no para --tcp"));
     }
     if (!o.png.isEmpty() && o.ancho == 0) {
-        o.ancho = 42; // paper has a width
+        o.ancho = o.puntos / 12; // paper has a width: Font A is 12 dots wide
     }
     std::signal(SIGINT, AlTerminar);
     std::signal(SIGTERM, AlTerminar);
