@@ -202,6 +202,9 @@ bool EsperarReintento(std::chrono::milliseconds pausa) {
         espera.quit();
     });
     espera.exec();
+    // The handler must not outlive this loop; a signal during the next
+    // attempt is seen by Senales::Pedida before the next wait.
+    Senales::AlTerminar([](int) {});
     return !detenido;
 }
 

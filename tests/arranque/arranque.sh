@@ -23,7 +23,7 @@ paquetes=$paquetes,odbc-postgresql,qt6-qpa-plugins,fonts-dejavu-core,postgresql,
 cache=${ORLAN_CACHE_PRUEBAS:-/var/cache/orlan-pruebas}
 imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
 espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
-    /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1)
+    /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1 || true)
 mkdir -p "$cache"
 (
     flock 9
@@ -38,7 +38,9 @@ mkdir -p "$cache"
 
 echo "== Building the package" >&2
 rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
-deb=$(ORLAN_BUILD_DIR="$trabajo/build-paquete" "$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
+# In scripts/paquete's own build directory, next to build/: the compiler cache
+# finds the objects of build/ there.
+deb=$("$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
     { tail -20 "$trabajo/paquete.log" >&2; fallo "scripts/paquete"; }
 
 echo "== Booting" >&2
@@ -177,6 +179,7 @@ echo "== Root" >&2
 dentro systemctl start orlan-cola@root.service 2>/dev/null && fallo "systemctl start orlan-cola@root reported success"
 dentro journalctl --no-pager -u orlan-cola@root.service | grep -q "no se ejecuta como root" ||
     fallo "the refusal of root is not in the journal"
+dentro systemctl reset-failed orlan-cola@root.service
 
 echo "== Remove and purge" >&2
 dentro apt-get remove -y orlan-cola >"$trabajo/quitar.log" 2>&1 || { cat "$trabajo/quitar.log" >&2; fallo "apt remove"; }
