@@ -37,6 +37,15 @@ QString Arreglo(const ErrorProveedor& error) {
                QStringLiteral(", que no esta instalado: instale su paquete (tdsodbc, odbc-postgresql o "
                               "libsqliteodbc) o corrija Driver=");
     }
+    if (texto.contains(QLatin1String("peer authentication failed")) ||
+        texto.contains(QLatin1String("ident authentication failed"))) {
+        // No password was asked for: the server's pg_hba.conf admits a local
+        // account only as the role of the same name.
+        return QStringLiteral("PostgreSQL admite por el socket local solo al rol con el nombre del usuario del "
+                              "sistema (peer en pg_hba.conf): use ese rol en Usuario= de ") +
+               ProveedorCredenciales::RutaArchivo() +
+               QStringLiteral(", o agregue a pg_hba.conf una linea 'local BASE ROL scram-sha-256' para su rol");
+    }
     if (error.sqlState.startsWith(QLatin1String("28")) || texto.contains(QLatin1String("password")) ||
         texto.contains(QLatin1String("authentication")) || texto.contains(QLatin1String("login failed"))) {
         return QStringLiteral("revise Usuario= y Contrasena= en ") + ProveedorCredenciales::RutaArchivo();

@@ -2,6 +2,7 @@
 
 #include "platform/Ajustes.h"
 #include "platform/Senales.h"
+#include "platform/Servicio.h"
 #include "server/InterpretarRenglon.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
@@ -161,6 +162,27 @@ bool ServidorCola::Cargar() {
     }
 }
 
+QString ServidorCola::Resumen() {
+    int impresoras = 0;
+    int enRespaldo = 0;
+    try {
+        const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
+            QStringLiteral("SELECT Id_Impresora, Redirigido FROM Impresora WHERE ID_Terminal = ") +
+            QString::number(m_numeroTerminal) + QStringLiteral(" AND esdecheques = 0"));
+        for (; !filas->Fin(); filas->MoveNext()) {
+            ++impresoras;
+            enRespaldo += filas->Texto(QStringLiteral("Redirigido")) != filas->Texto(QStringLiteral("Id_Impresora"));
+        }
+    } catch (const ErrorEjecucion&) {
+        return QStringLiteral("sirviendo la cola de la terminal ") + QString::number(m_numeroTerminal);
+    }
+    QString texto = QStringLiteral("sirviendo %1 impresora%2").arg(impresoras).arg(impresoras == 1 ? "" : "s");
+    if (enRespaldo > 0) {
+        texto += QStringLiteral(", %1 en respaldo").arg(enRespaldo);
+    }
+    return texto;
+}
+
 void ServidorCola::CargarImpresoras() {
     m_sql = QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
             QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal);
@@ -184,6 +206,13 @@ void ServidorCola::Timer1_Timer() {
         Guardia guardia(m_enTick);
         Tick();
     }
+    // The service manager's watchdog restarts a server whose ticks stopped
+    // ending; the status line is refreshed every half minute, not every tick.
+    Servicio::Vivo();
+    if (!m_reconectar && --m_ticksHastaResumen <= 0) {
+        m_ticksHastaResumen = 15;
+        Servicio::Estado(Resumen());
+    }
     if (std::exchange(m_despertarPendiente, false)) {
         m_despertador.start();
     }
@@ -200,6 +229,8 @@ void ServidorCola::Tick() {
             // longer than a tick's interval (a server that does not answer
             // runs each login into its time-out).
             const ErroresProveedor& errores = Conexion::Instancia().Errores();
+            Servicio::Estado(QStringLiteral("sin base de datos: ") +
+                             (errores.isEmpty() ? QString() : errores.first().descripcion));
             if (!m_sinConexionRegistrado || intento.elapsed() >= m_timer1.interval()) {
                 Registrar(QStringLiteral("Cola Impresion, sin conexion con la base de datos: ") +
                           (errores.isEmpty() ? QString() : errores.first().descripcion));
@@ -209,6 +240,7 @@ void ServidorCola::Tick() {
         }
         m_reconectar = false;
         m_sinConexionRegistrado = false;
+        m_ticksHastaResumen = 0;
         Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));
     }
     m_apartarDefectuosos = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"),

@@ -43,6 +43,11 @@ public:
     // one that comes during a tick runs one tick after it.
     void Despertar();
 
+    // What the server is doing, for the service manager's status line:
+    // "sirviendo 3 impresoras, 1 en respaldo" (the terminal's printers and how
+    // many of them send their jobs elsewhere).
+    QString Resumen();
+
     bool Activo() const { return m_activo; }
     void EstablecerActivo(bool activo) { m_activo = activo; }
     // A tick is running (possibly waiting on a busy printer, with events let through).
@@ -106,6 +111,8 @@ private:
     bool m_enTick = false;
     bool m_reconectar = false;
     bool m_sinConexionRegistrado = false;
+    // Ticks until the status line is brought up to date again.
+    int m_ticksHastaResumen = 0;
     bool m_apartarDefectuosos = false; // read at the start of every tick
     QString m_sql;
     QString m_consultaTrabajos;

@@ -6,12 +6,19 @@
 #include "platform/CajaMensajes.h"
 #include "platform/Reloj.h"
 #include "platform/Senales.h"
+#include "platform/Servicio.h"
 #include "server/ServidorCola.h"
 #include "startup/Estado.h"
+#include "startup/ProveedorCredenciales.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -93,9 +100,14 @@ quint8 MostrarMensaje(const QString& texto, int botones) {
     return static_cast<quint8>(CajaMensajes::Mostrar({texto, QString(), icono, botones}));
 }
 
-int Arrancar(const OpcionesArranque& opciones) {
-    Ajustes::EstablecerAvisos([](const QString& aviso) { Registrar(aviso); });
+namespace {
 
+// One attempt at starting: the terminal number, the connection and, without a
+// window, the printers. Returns kSalidaNormal when the queue can be served
+// (or, in window mode, the window is up), else the exit status and in `causa`
+// what keeps the terminal from serving.
+int Intentar(const OpcionesArranque& opciones, std::unique_ptr<ServidorCola>& servidor, bool& sirviendo,
+             QString& causa) {
     const QString terminal =
         Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal"), "0");
     bool esNumero = false;
@@ -106,10 +118,10 @@ int Arrancar(const OpcionesArranque& opciones) {
     }
     if (!esNumero || !cabe || numero == 0) {
         MostrarMensaje(QStringLiteral("Error de instalación, faltan parametros"), 16);
+        causa = QStringLiteral("escriba el numero de esta terminal (1 a 32767, su ID_Terminal) como Terminal=N en ") +
+                Configuracion();
         if (opciones.servicio) {
-            Avisar(QStringLiteral("escriba el numero de esta terminal (1 a 32767, su ID_Terminal) como Terminal=N "
-                                  "en ") +
-                   Configuracion());
+            Avisar(causa);
         }
         return kSalidaInstalacion;
     }
@@ -118,6 +130,7 @@ int Arrancar(const OpcionesArranque& opciones) {
     // Window mode ends here without a word, as it always did; a service has
     // no one to ask, so it says what to fix.
     if (!Conectar()) {
+        causa = QStringLiteral("sin base de datos: ") + ExplicarFalloConexion();
         if (opciones.servicio) {
             Avisar(QStringLiteral("no se pudo conectar con la base de datos: ") + ExplicarFalloConexion());
         }
@@ -133,8 +146,7 @@ int Arrancar(const OpcionesArranque& opciones) {
     }
 
     const QString bitacora = RutaBitacora(Reloj::Ahora().date());
-    std::unique_ptr<ServidorCola> servidor;
-    bool sirviendo = true;
+    sirviendo = true;
     if (opciones.mostrarVentana) {
         sirviendo = opciones.mostrarVentana();
         if (!sirviendo) {
@@ -146,10 +158,92 @@ int Arrancar(const OpcionesArranque& opciones) {
     } else {
         servidor = std::make_unique<ServidorCola>(NumeroTerminal);
         if (!servidor->Cargar()) {
-            std::fprintf(stderr,
-                         "orlan-cola: no se pudieron cargar las impresoras de la terminal %d; vea la bitacora en %s\n",
-                         NumeroTerminal, bitacora.toLocal8Bit().constData());
+            servidor.reset();
+            causa = QStringLiteral("no se pudieron cargar las impresoras de la terminal %1; vea la bitacora en %2")
+                        .arg(NumeroTerminal)
+                        .arg(bitacora);
+            std::fprintf(stderr, "orlan-cola: %s\n", causa.toLocal8Bit().constData());
             return kSalidaCarga;
+        }
+    }
+    return kSalidaNormal;
+}
+
+// Waits `pausa`, or less when the settings or the credentials file changes
+// (an editor may replace it, so their directories are watched as well), while
+// the manager's watchdog is kept fed. False when a stop was asked for.
+bool EsperarReintento(std::chrono::milliseconds pausa) {
+    if (Senales::Pedida()) {
+        return false;
+    }
+    QEventLoop espera;
+    bool detenido = false;
+    QTimer fin;
+    fin.setSingleShot(true);
+    QObject::connect(&fin, &QTimer::timeout, &espera, &QEventLoop::quit);
+    fin.start(pausa);
+    QTimer vivo;
+    QObject::connect(&vivo, &QTimer::timeout, [] { Servicio::Vivo(); });
+    vivo.start(std::chrono::seconds(30));
+    QFileSystemWatcher vigia;
+    for (const QString& archivo :
+         {Ajustes::RutaArchivo(QStringLiteral("ORLAN")), ProveedorCredenciales::RutaArchivo()}) {
+        const QFileInfo info(archivo);
+        for (const QString& ruta : {info.absoluteFilePath(), info.absolutePath()}) {
+            if (QFileInfo::exists(ruta)) {
+                vigia.addPath(ruta);
+            }
+        }
+    }
+    QObject::connect(&vigia, &QFileSystemWatcher::fileChanged, &espera, &QEventLoop::quit);
+    QObject::connect(&vigia, &QFileSystemWatcher::directoryChanged, &espera, &QEventLoop::quit);
+    Senales::AlTerminar([&](int) {
+        detenido = true;
+        espera.quit();
+    });
+    espera.exec();
+    // The handler must not outlive this loop; a signal during the next
+    // attempt is seen by Senales::Pedida before the next wait.
+    Senales::AlTerminar([](int) {});
+    return !detenido;
+}
+
+QString Segundos(std::chrono::milliseconds pausa) {
+    return QString::number(pausa.count() / 1000.0);
+}
+
+} // namespace
+
+std::chrono::milliseconds PausaReintento(int fallos, std::chrono::milliseconds primera,
+                                         std::chrono::milliseconds maxima) {
+    std::chrono::milliseconds pausa = primera;
+    for (int i = 0; i < fallos && pausa < maxima; ++i) {
+        pausa *= 2;
+    }
+    return std::min(pausa, maxima);
+}
+
+int Arrancar(const OpcionesArranque& opciones) {
+    Ajustes::EstablecerAvisos([](const QString& aviso) { Registrar(aviso); });
+
+    std::unique_ptr<ServidorCola> servidor;
+    bool sirviendo = false;
+    for (int fallos = 0;; ++fallos) {
+        QString causa;
+        const int salida = Intentar(opciones, servidor, sirviendo, causa);
+        if (salida == kSalidaNormal) {
+            break;
+        }
+        if (!opciones.reintentar) {
+            return salida;
+        }
+        const std::chrono::milliseconds pausa = PausaReintento(fallos, opciones.primeraPausa, opciones.pausaMaxima);
+        Servicio::Estado(causa + QStringLiteral("; nuevo intento en ") + Segundos(pausa) +
+                         QStringLiteral(" s o al cambiar ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN")));
+        Servicio::Listo();
+        if (!EsperarReintento(pausa)) {
+            Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));
+            return kSalidaNormal;
         }
     }
     // A stop request is handled between events, so a tick that is printing
@@ -165,6 +259,10 @@ int Arrancar(const OpcionesArranque& opciones) {
         std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
                     opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));
         std::fflush(stdout);
+        if (servidor) {
+            Servicio::Estado(servidor->Resumen());
+        }
+        Servicio::Listo();
     }
     QCoreApplication::exec();
     Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));

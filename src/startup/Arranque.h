@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 
 // The program's start-up: reads the terminal number, opens the database
@@ -16,6 +17,14 @@ struct OpcionesArranque {
     // serves the queue from then on; returns whether the load step completed.
     // Empty: the queue is served without a window.
     std::function<bool()> mostrarVentana;
+    // Service mode under a service manager: a start that fails on the settings,
+    // the credentials or the database does not end the program; it is tried
+    // again after a pause that doubles from primeraPausa up to pausaMaxima,
+    // and at once when the settings or credentials file changes. The status
+    // line (Servicio::Estado) says why it waits.
+    bool reintentar = false;
+    std::chrono::milliseconds primeraPausa{5000};
+    std::chrono::milliseconds pausaMaxima{300000};
 };
 
 // Exit statuses of Arrancar.
@@ -40,7 +49,15 @@ enum SalidaArranque : int {
 // standard error and the event log naming what to fix (the setting and its
 // file, the credentials file, ODBCSYSINI, the driver's SQLSTATE and text), and
 // a terminal that cannot serve anything is warned about the same way.
+// Once the queue is served the service manager is told (Servicio::Listo); with
+// `reintentar` it is told too after the first failed attempt, so that starting
+// the unit does not wait for a database that may take hours to appear.
 int Arrancar(const OpcionesArranque& opciones);
+
+// The pause after `fallos` failed attempts before this one: `primera`, doubled
+// for each earlier failure, never longer than `maxima`.
+std::chrono::milliseconds PausaReintento(int fallos, std::chrono::milliseconds primera,
+                                         std::chrono::milliseconds maxima);
 
 // What keeps terminal `terminal` from serving, each with its fix: no row in
 // Terminal, no printers in Impresora, no 'TERMINAL' row in Parametros (every

@@ -1,4 +1,5 @@
 #include "platform/Consola.h"
+#include "platform/Servicio.h"
 #include "startup/Arranque.h"
 
 #include <QCommandLineParser>
@@ -66,7 +67,20 @@ int main(int argc, char** argv) {
             std::printf("orlan-cola %s\n", ORLAN_VERSION);
             return kSalidaNormal;
         }
-        return Arrancar({true});
+        OpcionesArranque arranque;
+        arranque.servicio = true;
+        if (Servicio::Gestionado()) {
+            // The settings, the credentials and the event log belong to one
+            // operator's account; as root they would go to root's home.
+            if (Servicio::ComoAdministrador()) {
+                std::fputs("orlan-cola: el servidor no se ejecuta como root; use orlan-cola@USUARIO.service con el "
+                           "usuario de la terminal\n",
+                           stderr);
+                return kSalidaInstalacion;
+            }
+            arranque.reintentar = true;
+        }
+        return Arrancar(arranque);
     }
 
     return EjecutarModoVentana(argv);

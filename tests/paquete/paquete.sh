@@ -93,11 +93,19 @@ cat >"$tmp/fingido/systemctl" <<FIN
 echo "\$*" >>"$tmp/llamadas"
 case "\$*" in
     list-units*) echo "orlan-cola@caja.service loaded active running Print-queue server" ;;
+    is-active*) exit 0 ;;
     *disable*) rm -f "$raiz"/etc/systemd/system/*.wants/"\$(echo "\$*" | awk '{print \$NF}')" ;;
 esac
 FIN
 chmod +x "$tmp/fingido/systemctl"
-mantener() { DPKG_ROOT=$raiz PATH="$tmp/fingido:$PATH" sh "$tmp/control/$1" "$2" || fallo "$1 $2"; }
+mantener() { DPKG_ROOT=$raiz PATH="$tmp/fingido:$PATH" sh "$tmp/control/$1" "${@:2}" || fallo "$*"; }
+mantener postinst configure
+[ "$(cat "$tmp/llamadas")" = daemon-reload ] || fallo "a first installation did more than reload: $(cat "$tmp/llamadas")"
+rm "$tmp/llamadas"
+# An upgrade (and a reinstallation) restarts what runs, so the new programs serve.
+mantener postinst configure 0.9
+grep -q "try-restart orlan-cola@caja.service" "$tmp/llamadas" || fallo "an upgrade did not restart the running instance"
+rm "$tmp/llamadas"
 mantener prerm upgrade
 [ ! -e "$tmp/llamadas" ] || fallo "an upgrade stopped or disabled instances: $(cat "$tmp/llamadas")"
 mantener prerm remove
@@ -107,7 +115,9 @@ grep -qx "stop orlan-cola@caja.service" "$tmp/llamadas" || fallo "prerm did not 
 mantener postrm remove
 grep -qx daemon-reload "$tmp/llamadas" || fallo "postrm did not reload systemd"
 [ -f "$raiz/etc/default/orlan-cola" ] || fallo "remove took the environment file"
+echo ORLAN_PANEL_ESCUCHAR=0.0.0.0:8631 >"$raiz/etc/default/orlan-panel"
 mantener postrm purge
 [ ! -e "$raiz/etc/default/orlan-cola" ] || fallo "purge left /etc/default/orlan-cola"
+[ ! -e "$raiz/etc/default/orlan-panel" ] || fallo "purge left /etc/default/orlan-panel"
 
 echo "$(basename "$deb"): $(wc -l <<<"$hallados") files, all checks passed"

@@ -11,8 +11,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSet>
+#include <algorithm>
 #include <memory>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -333,6 +336,79 @@ void RevisarTerminal(Informe& informe, int terminal) {
     }
 }
 
+// What orlan-cola@USER.service lets the server do that this program, run
+// outside the unit, may do anyway: write outside the unit's writable
+// directories (ReadWritePaths=) and reach /tmp and /var/tmp, which the unit
+// replaces with its own (PrivateTmp=). The unit's own values come from
+// systemd; where it does not answer, from the packaged unit. Nothing is
+// checked where the unit is not installed.
+void RevisarEncierro(Informe& informe, int terminal) {
+    const passwd* cuenta = ::getpwuid(::geteuid());
+    if (!cuenta || !QFileInfo::exists(QStringLiteral("/lib/systemd/system/orlan-cola@.service"))) {
+        return;
+    }
+    const QString usuario = QString::fromLocal8Bit(cuenta->pw_name);
+    const QString unidad = QStringLiteral("orlan-cola@") + usuario + QStringLiteral(".service");
+    QStringList escribibles{QStringLiteral("/home/") + usuario + QStringLiteral("/.config/orlan"),
+                            QStringLiteral("/home/") + usuario + QStringLiteral("/.local/share/orlan")};
+    bool tmpPropio = true;
+    QProcess systemctl;
+    systemctl.start(QStringLiteral("systemctl"),
+                    {QStringLiteral("show"), QStringLiteral("-p"), QStringLiteral("ReadWritePaths"),
+                     QStringLiteral("-p"), QStringLiteral("PrivateTmp"), unidad});
+    if (systemctl.waitForFinished(5000) && systemctl.exitCode() == 0) {
+        for (const QString& linea : QString::fromLocal8Bit(systemctl.readAllStandardOutput()).split(u'\n')) {
+            if (linea.startsWith(QLatin1String("ReadWritePaths="))) {
+                escribibles.clear();
+                for (QString ruta : linea.mid(15).split(u' ', Qt::SkipEmptyParts)) {
+                    escribibles << ruta.remove(0, ruta.startsWith(u'-'));
+                }
+            } else if (linea.startsWith(QLatin1String("PrivateTmp="))) {
+                tmpPropio = linea.mid(11) == u"yes";
+            }
+        }
+    }
+    const auto dentroDe = [](const QString& ruta, const QString& directorio) {
+        return ruta == directorio || ruta.startsWith(directorio + u'/');
+    };
+    const QString base = Configuracion(QStringLiteral("BASE_DE_DATOS"));
+    if (base.startsWith(u'/')) {
+        // SQLite writes its journal next to the file: the directory must be writable.
+        const QString directorio = QFileInfo(QFileInfo(base).absolutePath()).canonicalFilePath();
+        const bool escribible = std::any_of(escribibles.begin(), escribibles.end(), [&](const QString& e) {
+            return dentroDe(directorio, QFileInfo(e).canonicalFilePath()) || dentroDe(directorio, e);
+        });
+        if (!escribible) {
+            informe.Falla(QStringLiteral("BASE_DE_DATOS=") + base + QStringLiteral(": el servicio ") + unidad +
+                          QStringLiteral(" solo escribe en ") + escribibles.join(QStringLiteral(", ")) +
+                          QStringLiteral(" (ReadWritePaths=): mueva alli la base de datos o agregue su directorio "
+                                         "con 'systemctl edit ") +
+                          unidad + u'\'');
+        }
+    }
+    if (!tmpPropio || terminal <= 0) {
+        return;
+    }
+    const auto impresoras =
+        Conexion::Instancia().Consultar(QStringLiteral("SELECT Puerto FROM Impresora WHERE ID_Terminal = ") +
+                                        QString::number(terminal) + QStringLiteral(" AND esdecheques = 0"));
+    for (; !impresoras->Fin(); impresoras->MoveNext()) {
+        const QString puerto = Valor(*impresoras, "Puerto");
+        if (!puerto.startsWith(QLatin1String("COM"))) {
+            continue;
+        }
+        const QString ruta = PuertoCom::Interpretar(PuertoSerie::Dispositivo(puerto.mid(3).toInt())).ruta;
+        for (const QString& camino : {QFileInfo(ruta).absoluteFilePath(), QFileInfo(ruta).canonicalFilePath()}) {
+            if (dentroDe(camino, QStringLiteral("/tmp")) || dentroDe(camino, QStringLiteral("/var/tmp"))) {
+                informe.Falla(puerto + QStringLiteral(" = ") + ruta + QStringLiteral(": el servicio ") + unidad +
+                              QStringLiteral(" tiene su propio /tmp (PrivateTmp=yes) y no ve ") + camino +
+                              QStringLiteral("; use una ruta fuera de /tmp y /var/tmp"));
+                break;
+            }
+        }
+    }
+}
+
 } // namespace
 
 int Diagnosticar(QTextStream& salida) {
@@ -351,6 +427,7 @@ int Diagnosticar(QTextStream& salida) {
         if (RevisarEsquema(informe) && terminal > 0) {
             RevisarTerminal(informe, terminal);
         }
+        RevisarEncierro(informe, terminal);
     } catch (const ErrorEjecucion& e) {
         informe.Falla(QStringLiteral("la base de datos fallo: ") + e.Descripcion());
     }

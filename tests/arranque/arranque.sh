@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# arranque.sh SOURCE_DIR WORK_DIR: the package on a booted Debian 12. Builds the
+# package (scripts/paquete), boots a minimal Debian 12 made with mmdebstrap in
+# systemd-nspawn (systemd as PID 1, the root image cached under
+# /var/cache/orlan-pruebas, every change kept in memory) and follows the
+# README's installation inside it: install, the walk-through to the first
+# receipt, then what systemd must know and do: the status line, a wrong
+# password and its repair without a restart, the exposure score, an upgrade
+# that restarts the running programs, a device that appears after the start,
+# the refusal of root, and remove and purge. Needs root.
+set -euo pipefail
+fuente=$(realpath "$1") trabajo=$(realpath -m "$2")
+fallo() { echo "FAIL: $*" >&2; [ -n "${dentro_listo:-}" ] && dentro journalctl --no-pager -n 60 >&2; exit 1; }
+[ "$(id -u)" = 0 ] || fallo "the booted-system test needs root (systemd-nspawn, mmdebstrap)"
+inicio=$(date +%s)
+mkdir -p "$trabajo"
+
+# The root image: Debian 12 with systemd and the package's dependencies, so that
+# the installation needs no network. Made once per package list.
+paquetes=systemd,systemd-sysv,dbus,adduser,procps,unixodbc,libqt6core6,libqt6gui6,libqt6widgets6,libqt6network6
+paquetes=$paquetes,libqt6serialport6,libqt6httpserver6,libqt6websockets6,libpq5,libsystemd0,tdsodbc,libsqliteodbc
+paquetes=$paquetes,odbc-postgresql,qt6-qpa-plugins,fonts-dejavu-core,postgresql,sqlite3
+cache=${ORLAN_CACHE_PRUEBAS:-/var/cache/orlan-pruebas}
+imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
+espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
+    /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1 || true)
+mkdir -p "$cache"
+(
+    flock 9
+    if [ ! -f "$imagen/.completa" ]; then
+        rm -rf "$imagen"
+        echo "== Making the root image $imagen (from ${espejo:-deb.debian.org})" >&2
+        mmdebstrap --variant=apt --include="$paquetes" bookworm "$imagen" "${espejo:-http://deb.debian.org/debian}" \
+            >"$trabajo/mmdebstrap.log" 2>&1 || { tail -20 "$trabajo/mmdebstrap.log" >&2; exit 1; }
+        touch "$imagen/.completa"
+    fi
+) 9>"$cache/.lock" || fallo "mmdebstrap"
+
+echo "== Building the package" >&2
+rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
+# In scripts/paquete's own build directory, next to build/: the compiler cache
+# finds the objects of build/ there.
+deb=$("$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
+    { tail -20 "$trabajo/paquete.log" >&2; fallo "scripts/paquete"; }
+
+echo "== Booting" >&2
+nombre=orlan-prueba-$$
+SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn -q -D "$imagen" --volatile=overlay -b -M "$nombre" \
+    --register=no --keep-unit --system-call-filter=bpf --capability=CAP_BPF \
+    --bind-ro="$trabajo/deb:/paquetes" </dev/null >"$trabajo/nspawn.log" 2>&1 &
+nspawn=$!
+apagar() {
+    [ -n "${lider:-}" ] && dentro systemctl poweroff >/dev/null 2>&1
+    for _ in $(seq 100); do kill -0 "$nspawn" 2>/dev/null || return 0; sleep 0.1; done
+    kill "$nspawn" 2>/dev/null || true
+    wait "$nspawn" 2>/dev/null || true
+}
+trap apagar EXIT
+# The container's PID 1 is the grandchild of systemd-nspawn.
+lider=
+for _ in $(seq 300); do
+    for hijo in $(pgrep -P "$nspawn"); do
+        lider=$(pgrep -P "$hijo" | head -1)
+        [ -n "$lider" ] && [ "$(cat "/proc/$lider/comm" 2>/dev/null)" = systemd ] && break 2
+        lider=
+    done
+    sleep 0.1
+done
+[ -n "$lider" ] || { cat "$trabajo/nspawn.log" >&2; fallo "the container did not start systemd"; }
+dentro() { nsenter -t "$lider" -a /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+como_caja() { dentro runuser -u caja -- env HOME=/home/caja bash -euo pipefail -c "cd; $1"; }
+esperar() { # CONDITION: repeats it for at most 60 s
+    for _ in $(seq 300); do eval "$1" >/dev/null 2>&1 && return 0; sleep 0.2; done
+    return 1
+}
+estado() { dentro systemctl show -p "$2" --value "$1"; }
+esperar 'dentro systemctl is-system-running --wait' || true
+dentro_listo=1
+arranque=$(($(date +%s) - inicio))
+
+# The README's commands, block by block.
+bloques=$trabajo/bloques
+rm -rf "$bloques" && mkdir -p "$bloques"
+sed -n '/^## Installing on a terminal/,/^### The printer rows/p' "$fuente/README.md" |
+    awk -v dir="$bloques" '/^ *```sh$/ { n++; dentro = 1; next } /^ *```$/ { dentro = 0; next }
+        dentro { sub(/^   /, ""); print > (dir "/" n ".sh") }'
+[ -f "$bloques/7.sh" ] || fallo "the README's installation has fewer blocks than expected: $(ls "$bloques")"
+pasar() { dentro bash -c "cat > /root/$(basename "$1")" <"$1"; }
+for b in "$bloques"/*.sh; do pasar "$b"; done
+
+echo "== Installing" >&2
+# Block 2: apt install and the user.
+dentro sed -i "s|\./orlan-cola_[^ ]*\.deb|/paquetes/$(basename "$deb")|" /root/2.sh
+dentro bash -euo pipefail /root/2.sh >"$trabajo/instalar.log" 2>&1 || { cat "$trabajo/instalar.log" >&2; fallo "installing"; }
+# The receipt printer where the README has /dev/ttyUSB0: a pseudo-terminal of
+# the dialout group, as the serial adapter's device would be.
+dentro systemd-run -q --unit=impresora -p StandardOutput=file:/root/recibo.txt \
+    /usr/bin/orlan-impresora-virtual --modo E --ancho 42 --respuesta 18 --enlace /dev/ttyUSB0
+esperar 'dentro test -e /dev/ttyUSB0' || fallo "the virtual printer did not start"
+dentro sh -c 'chgrp dialout "$(readlink -f /dev/ttyUSB0)" && chmod 660 "$(readlink -f /dev/ttyUSB0)"'
+
+echo "== The walk-through" >&2
+dentro bash -euo pipefail /root/3.sh || fallo "step 1"
+dentro chmod a+r /root/4.sh /root/5.sh /root/7.sh
+dentro cp /root/4.sh /root/5.sh /root/7.sh /tmp/
+como_caja "bash -euo pipefail /tmp/4.sh" || fallo "step 2"
+como_caja "bash -euo pipefail /tmp/5.sh" >"$trabajo/paso3.log" 2>&1 <<<"the operator's password" ||
+    { cat "$trabajo/paso3.log" >&2; fallo "step 3"; }
+grep -q "La terminal puede servir la cola." "$trabajo/paso3.log" || { cat "$trabajo/paso3.log" >&2; fallo "diagnostico"; }
+# A database outside the unit's writable directories passes outside the
+# unit, but not in it: diagnostico says so.
+dentro sh -c 'mkdir -p /srv/orlan && chown caja /srv/orlan'
+como_caja "cp .local/share/orlan/dborlan.db /srv/orlan/ && sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/srv/orlan/dborlan.db|' .config/orlan/orlan.ini"
+como_caja "orlan-admin diagnostico" 2>&1 | grep -q "FALLA.*ReadWritePaths" || fallo "diagnostico passed a database the unit cannot write"
+como_caja "sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/home/caja/.local/share/orlan/dborlan.db|' .config/orlan/orlan.ini"
+dentro bash -euo pipefail /root/6.sh >"$trabajo/paso4.log" 2>&1 || { cat "$trabajo/paso4.log" >&2; fallo "step 4"; }
+unidad=orlan-cola@caja.service
+esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||
+    fallo "systemd's status of the server: $(estado $unidad StatusText)"
+como_caja "bash -euo pipefail /tmp/7.sh" || fallo "step 5"
+esperar 'dentro grep -q "Terminal 1, impresora Caja" /root/recibo.txt' || fallo "no receipt came out"
+
+echo "== Exposure" >&2
+exposicion=$(dentro systemd-analyze security --no-pager $unidad | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+awk "BEGIN { exit !(${exposicion:-99} <= 3.0) }" || fallo "exposure ${exposicion:-unknown} > 3.0"
+
+echo "== A device that appears after the start" >&2
+# The node a USB serial adapter plugged in now would get (major 188, ttyUSB).
+# Opened from inside the server's cgroup as its user it must fail for want
+# of hardware (ENXIO), not be refused by the unit's device rules (EPERM).
+dentro sh -c 'mknod /dev/ttyUSB1 c 188 1 && chgrp dialout /dev/ttyUSB1 && chmod 660 /dev/ttyUSB1'
+grupo=$(dentro systemctl show -p ControlGroup --value $unidad)
+abrir=$(dentro sh -c "echo \$\$ > '/sys/fs/cgroup$grupo/cgroup.procs' && exec setpriv --reuid=caja --regid=caja --init-groups sh -c 'exec 3<>/dev/ttyUSB1' 2>&1" 2>&1 || true)
+case $abrir in
+    *"No such device"*) ;;
+    *) fallo "a device node made after the start, opened inside the unit: $abrir" ;;
+esac
+
+echo "== A wrong password" >&2
+# The README's PostgreSQL through the local socket, then TCP with a wrong password.
+dentro systemctl stop $unidad
+pg=$(sed -n '/^For a PostgreSQL server on this terminal/,/^Another role/p' "$fuente/README.md" |
+    awk '/^ *```sh$/ { d = 1; next } /^ *```$/ { d = 0; next } d { sub(/^   /, ""); print }')
+[ -n "$pg" ] || fallo "the README has no PostgreSQL set-up"
+esperar 'dentro runuser -u postgres -- psql -c "SELECT 1"' || fallo "PostgreSQL did not start in the container"
+dentro bash -euo pipefail -c "$pg" >"$trabajo/pg.log" 2>&1 || { cat "$trabajo/pg.log" >&2; fallo "the PostgreSQL set-up"; }
+# A database account that is not the system user fails peer authentication;
+# the hint names the file that decides it.
+como_caja "sed -i 's/^Usuario=.*/Usuario=orlan/' ~/.config/orlan/credenciales.ini"
+como_caja "orlan-admin diagnostico" 2>&1 | grep -q pg_hba.conf || fallo "no pg_hba.conf hint for peer authentication"
+como_caja "sed -i 's/^Usuario=.*/Usuario=caja/' ~/.config/orlan/credenciales.ini"
+dentro systemctl start $unidad
+esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||
+    fallo "over the socket: $(estado $unidad StatusText)"
+dentro runuser -u postgres -- psql -q -c "ALTER ROLE caja PASSWORD 'la buena'"
+como_caja "sed -i 's/^Servidor=.*/Servidor=127.0.0.1/' ~/.config/orlan/orlan.ini"
+como_caja "sed -i 's/^Contrasena=.*/Contrasena=la mala/' ~/.config/orlan/credenciales.ini"
+dentro systemctl restart $unidad || fallo "systemctl restart with a wrong password"
+esperar 'dentro systemctl status --no-pager $unidad | grep -q "password authentication failed"' ||
+    fallo "systemctl status does not show the wrong password: $(dentro systemctl status --no-pager $unidad)"
+pid=$(estado $unidad MainPID)
+como_caja "sed -i 's/^Contrasena=.*/Contrasena=la buena/' ~/.config/orlan/credenciales.ini"
+esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' || fallo "the repaired password: $(estado $unidad StatusText)"
+[ "$(estado $unidad MainPID)" = "$pid" ] || fallo "the server was restarted instead of trying again"
+[ "$(estado $unidad NRestarts)" = 0 ] || fallo "the unit restarted $(estado $unidad NRestarts) times"
+
+echo "== An upgrade" >&2
+dentro systemctl enable --now orlan-panel.service
+esperar '[ "$(estado orlan-panel.service ActiveState)" = active ]' || fallo "the panel did not start"
+antes=$(estado $unidad MainPID) panel=$(estado orlan-panel.service MainPID)
+dentro apt-get install -y --reinstall "/paquetes/$(basename "$deb")" >"$trabajo/reinstalar.log" 2>&1 ||
+    { cat "$trabajo/reinstalar.log" >&2; fallo "reinstalling"; }
+esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' || fallo "after the upgrade: $(estado $unidad StatusText)"
+[ "$(estado $unidad MainPID)" != "$antes" ] || fallo "the upgrade left the old server running"
+[ "$(estado orlan-panel.service MainPID)" != "$panel" ] || fallo "the upgrade left the old panel running"
+dentro readlink "/proc/$(estado $unidad MainPID)/exe" | grep -q deleted && fallo "the server runs a deleted program"
+
+echo "== Root" >&2
+dentro systemctl start orlan-cola@root.service 2>/dev/null && fallo "systemctl start orlan-cola@root reported success"
+dentro journalctl --no-pager -u orlan-cola@root.service | grep -q "no se ejecuta como root" ||
+    fallo "the refusal of root is not in the journal"
+dentro systemctl reset-failed orlan-cola@root.service
+
+echo "== Remove and purge" >&2
+dentro apt-get remove -y orlan-cola >"$trabajo/quitar.log" 2>&1 || { cat "$trabajo/quitar.log" >&2; fallo "apt remove"; }
+[ -z "$(dentro systemctl list-units --no-legend 'orlan-cola@*' orlan-panel.service)" ] || fallo "units left after remove"
+[ -z "$(dentro find /etc/systemd/system -lname '*orlan*')" ] || fallo "links left after remove"
+dentro sh -c 'echo ORLAN_PANEL_ESCUCHAR=0.0.0.0:8631 > /etc/default/orlan-panel'
+dentro apt-get purge -y orlan-cola >>"$trabajo/quitar.log" 2>&1 || fallo "apt purge"
+dentro sh -c '! ls /etc/default/orlan-cola* /etc/default/orlan-panel* 2>/dev/null' || fallo "purge left files in /etc/default"
+
+echo "booted in ${arranque} s; exposure ${exposicion} inside; the whole test took $(($(date +%s) - inicio)) s"
