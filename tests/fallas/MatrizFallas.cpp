@@ -257,6 +257,111 @@ QString PuertoCerrado() {
     return QStringLiteral("tcp:127.0.0.1:%1").arg(s.serverPort());
 }
 
+// ---- The restore race on two terminals: terminal 1's serial printer is
+// redirected to terminal 2's, made slow (2400 baud), a burst of jobs is
+// written for it, and the printer is restored while terminal 2 is in the
+// middle of them, as the operator does with orlan-admin restablecer. The
+// receipts (up to each cut) that the two serial printers took meanwhile are
+// read for the burst's job numbers: copies printed whole, copies cut short,
+// and receipts with no job on them at all (a job printed with its lines gone).
+
+struct RecibosCarrera {
+    QMap<int, int> enteros, parciales;
+    int enBlanco = 0;
+};
+
+RecibosCarrera LeerRecibos(const QList<QByteArray>& capturas) {
+    static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
+    RecibosCarrera r;
+    for (const QByteArray& captura : capturas) {
+        for (qsizetype desde = 0, corte; desde < captura.size(); desde = corte + 2) {
+            corte = captura.indexOf("\x1B\x6D", desde);
+            corte = corte < 0 ? captura.size() : corte;
+            const QString recibo = QString::fromLatin1(captura.mid(desde, corte - desde));
+            QSet<int> inicios, fines;
+            for (auto m = marca.globalMatch(recibo); m.hasNext();) {
+                const auto e = m.next();
+                (e.captured(1) == QStringLiteral("Trabajo") ? inicios : fines).insert(e.captured(2).toInt());
+            }
+            for (int id : inicios) {
+                ++(fines.contains(id) ? r.enteros : r.parciales)[id];
+            }
+            r.enBlanco += inicios.isEmpty() && recibo.contains(QStringLiteral("\x1B@")) ? 1 : 0;
+        }
+    }
+    return r;
+}
+
+// Runs the race once and prints its row; returns the jobs of the burst lost.
+int CarreraRestablecer(ImpresoraVirtual& serieUno, ImpresoraVirtual& serieDos,
+                       const std::function<void(qint64)>& pasar) {
+    constexpr int kPrimero = 900001, kRafaga = 20;
+    const QString nombre = QStringLiteral("the restore race on two terminals");
+    std::fprintf(stderr, "== %s\n", qPrintable(nombre));
+    const QList<ImpresoraVirtual*> impresoras{&serieUno, &serieDos};
+    QList<qint64> inicio;
+    for (ImpresoraVirtual* impresora : impresoras) {
+        inicio << QFileInfo(impresora->Captura()).size();
+    }
+    const auto Leer = [&] {
+        QList<QByteArray> capturas;
+        for (int i = 0; i < impresoras.size(); ++i) {
+            capturas << EntornoPrueba::Leer(impresoras[i]->Captura()).mid(inicio[i]);
+        }
+        return LeerRecibos(capturas);
+    };
+    const auto Pendientes = [&] {
+        try {
+            return Lista(QStringLiteral("SELECT COUNT(*) FROM ColaImpresion WHERE IdTrabajo >= %1 AND IdTrabajo < %2")
+                             .arg(kPrimero)
+                             .arg(kPrimero + kRafaga))
+                .toInt();
+        } catch (const ErrorEjecucion&) {
+            return -1;
+        }
+    };
+
+    serieDos.Matar();
+    serieDos.Iniciar(18, {"--baudios", "2400"});
+    Conexion& c = Conexion::Instancia();
+    c.Ejecutar("UPDATE Impresora SET Redirigido = 3 WHERE Id_Impresora = 1");
+    for (int id = kPrimero; id < kPrimero + kRafaga; ++id) {
+        InsertarTrabajo(id, 1, LineasTrabajo(id));
+    }
+    QElapsedTimer espera;
+    espera.start();
+    while (Leer().enteros.value(kPrimero + 1) == 0 && espera.elapsed() < 60000) {
+        pasar(100);
+    }
+    c.Ejecutar("UPDATE Impresora SET Redirigido = 1, Estado_Impresora = 'A' WHERE Id_Impresora = 1");
+    espera.restart();
+    while (Pendientes() != 0 && espera.elapsed() < 120000) {
+        pasar(500);
+    }
+    // Whatever terminal 2 still had in its tick's list comes out meanwhile.
+    pasar(8000);
+    serieDos.Matar();
+    serieDos.Iniciar();
+
+    const RecibosCarrera r = Leer();
+    int impresos = 0, perdidos = 0, repetidos = 0, parciales = 0;
+    for (int id = kPrimero; id < kPrimero + kRafaga; ++id) {
+        impresos += r.enteros.value(id) > 0 ? 1 : 0;
+        perdidos += r.enteros.value(id) > 0 ? 0 : 1;
+        repetidos += r.enteros.value(id) > 1 ? 1 : 0;
+        parciales += r.parciales.value(id);
+    }
+    const std::string f = nombre.toStdString();
+    for (const auto& [que, cuantos] : {std::pair{", jobs printed", impresos},
+                                       {", jobs lost", perdidos},
+                                       {", jobs printed whole more than once", repetidos},
+                                       {", partial copies", parciales},
+                                       {", blank receipts", r.enBlanco}}) {
+        ImprimirFigura(f + que, cuantos, "jobs", "jobs written", kRafaga, "jobs");
+    }
+    return perdidos;
+}
+
 struct Fila {
     QString falla;
     int escritos = 0;
@@ -639,6 +744,9 @@ int Matriz::Correr() {
             m_serieUno->Iniciar();
         });
     }
+    const int perdidosCarrera = m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo)
+                                    ? CarreraRestablecer(*m_serieUno, *m_serieDos, [this](qint64 ms) { Pasar(ms); })
+                                    : 0;
     const bool drenada = Drenar();
     Informar();
     const QString bitacoras = m_uno->Bitacora() + m_dos->Bitacora();
@@ -648,7 +756,7 @@ int Matriz::Correr() {
     const bool vivos = m_uno->Corriendo() && m_dos->Corriendo();
     m_uno->Detener();
     m_dos->Detener();
-    int perdidos = m_perdidos;
+    int perdidos = m_perdidos + perdidosCarrera;
     for (const Fila& f : m_filas) {
         perdidos += f.perdidos;
     }

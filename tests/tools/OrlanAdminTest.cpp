@@ -244,6 +244,20 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "5");
 }
 
+// A shop's own database has no claims table: the technician adds it alone,
+// and adding it again changes nothing.
+TEST_F(OrlanAdmin, AddsTheClaimsTableToAnExistingDatabase) {
+    Ejecutar("DROP TABLE ReclamoTrabajo");
+    for (int vez = 0; vez < 2; ++vez) {
+        const Resultado r = Admin({"esquema", ORLAN_PRUEBA_MOTOR, "--reclamos"});
+        ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+        EXPECT_TRUE(r.texto.contains("ReclamoTrabajo lista"));
+    }
+    Ejecutar("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) VALUES (1, 2, 4611686018427387903)");
+    EXPECT_EQ(Lista("SELECT Ficha FROM ReclamoTrabajo"), "4611686018427387903");
+    EXPECT_EQ(Admin({"esquema", "oracle", "--reclamos"}).salida, 1);
+}
+
 TEST_F(OrlanAdmin, CreatesTheMissingTerminalParameterSoThatRestoringReplicates) {
     // A database set up by hand: no 'TERMINAL' row; printer 2 redirected.
     Ejecutar("DELETE FROM Parametros WHERE Id_Parametro = 'TERMINAL'");

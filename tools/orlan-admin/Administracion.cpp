@@ -245,6 +245,22 @@ int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& error
     });
 }
 
+int CrearReclamos(const QString& motor, QTextStream& salida, QTextStream& errores) {
+    const std::optional<Motor> elegido = MotorPorNombre(motor);
+    if (!elegido) {
+        errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
+        return 1;
+    }
+    const QStringList sentencias = SentenciasReclamos(*elegido);
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const QString& s : sentencias) {
+            c.Ejecutar(s);
+        }
+        salida << "Tabla de reclamos ReclamoTrabajo lista" << Qt::endl;
+        return 0;
+    });
+}
+
 int CargarDemo(QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion& c) {
         for (const char* s : kDemo) {

@@ -20,6 +20,10 @@ int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores
 // Adds only the notification triggers of the schema to an existing database
 // (PostgreSQL); refuses (1) a backend that has none.
 int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores);
+// Adds only the optional claims table ReclamoTrabajo (every backend) to an
+// existing database, such as a shop's point-of-sale database; running it again
+// changes nothing.
+int CrearReclamos(const QString& motor, QTextStream& salida, QTextStream& errores);
 int CargarDemo(QTextStream& salida, QTextStream& errores);
 
 struct Trabajo {

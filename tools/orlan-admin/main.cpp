@@ -27,6 +27,9 @@ Ordenes:
   esquema postgresql --despertar
                            agrega a una base existente solo los disparadores
                            que avisan a los servidores con [Cola] Despertar=1
+  esquema MOTOR --reclamos agrega a una base existente (la del punto de venta)
+                           solo la tabla ReclamoTrabajo, con la que cada trabajo
+                           sale por una sola terminal
   demo                     carga los datos de la tienda de demostracion
   terminal agregar N [--nombre TEXTO]
                            agrega la terminal N
@@ -159,6 +162,9 @@ int main(int argc, char** argv) {
     if (orden == QStringLiteral("esquema")) {
         if (args.size() == 2 && args[1] == QStringLiteral("--despertar")) {
             return Administracion::CrearDespertar(args[0], salida, errores);
+        }
+        if (args.size() == 2 && args[1] == QStringLiteral("--reclamos")) {
+            return Administracion::CrearReclamos(args[0], salida, errores);
         }
         if (args.size() != 1) {
             return Uso(errores, QStringLiteral("esquema necesita el motor"));
