@@ -599,14 +599,14 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
         }
         case '(':
             if (p(2) == 'L') {
-                EjecutarGraficos(c.sliced(5), false);
+                EjecutarGraficos(c.sliced(5));
             } else if (p(2) == 'k') {
                 EjecutarCodigo2D(c.sliced(5));
             }
             break;
         case '8':
             if (p(2) == 'L') {
-                EjecutarGraficos(c.sliced(7), true);
+                EjecutarGraficos(c.sliced(7));
             }
             break;
         case '*':
@@ -656,8 +656,7 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
     // DLE EOT, DLE ENQ, DLE DC4: status and real-time requests print nothing.
 }
 
-void Decodificador::EjecutarGraficos(QByteArrayView d, bool largo) {
-    Q_UNUSED(largo);
+void Decodificador::EjecutarGraficos(QByteArrayView d) {
     if (d.size() < 2) {
         return;
     }
@@ -671,8 +670,7 @@ void Decodificador::EjecutarGraficos(QByteArrayView d, bool largo) {
     case 83: // define a download graphic
     case 84: {
         const bool nv = fn == 67 || fn == 68 || fn == 83 || fn == 84;
-        const qsizetype cabecera = nv ? 10 : 10;
-        if (d.size() < cabecera) {
+        if (d.size() < 10) {
             return;
         }
         if (nv) {

@@ -145,7 +145,7 @@ private:
     qsizetype PasoTexto(QByteArrayView p, bool final);
     void Aplicar(qsizetype fila);
     void EjecutarEscPos(QByteArrayView c);
-    void EjecutarGraficos(QByteArrayView datos, bool largo);
+    void EjecutarGraficos(QByteArrayView datos);
     void EjecutarCodigo2D(QByteArrayView datos);
     void CodigoDeBarras(QByteArrayView c);
     void Marca(int estilo, bool activo);
