@@ -159,3 +159,23 @@ TEST(Decodificador, EveryCutFormEndsAReceipt) {
         }
     }
 }
+
+// A stream of feeds or of oversized pictures costs neither memory nor time:
+// a run of feeds is one line on paper, a picture larger than any paper is
+// left out.
+TEST(Decodificador, HostileStreamsStayBounded) {
+    Decodificador d(1, 48);
+    d.ConservarRenglones();
+    QByteArray avances;
+    for (int i = 0; i < 20000; ++i) {
+        avances += H("1B64FF");
+    }
+    d.Alimentar(avances);
+    EXPECT_EQ(d.TomarLineas().size(), 20000 * 255);
+    EXPECT_EQ(d.TomarRenglones().size(), 20000);
+    d.Alimentar(H("1D763000 FFFF 4000") + QByteArray(65535 * 64, '\xFF') + "fin\n");
+    const QList<Renglon> renglones = d.TomarRenglones();
+    ASSERT_EQ(renglones.size(), 1);
+    EXPECT_TRUE(renglones[0].grafico.isNull());
+    EXPECT_EQ(renglones[0].tramos.value(0).texto, "fin");
+}

@@ -127,6 +127,7 @@ TEST(ReferenciaEscPos, ZbarReadsEveryCode) {
 // An 80 mm roll prints 48 columns of 12-dot Font A and 64 of Font B; lines
 // keep their alignment, positions and margins; sizes go up to 8x.
 TEST(ReferenciaEscPos, PrintStateOnPaper) {
+    EXPECT_EQ(Decodificador(1, 32, 384).Celda(), 12) << "a 58 mm roll: 32 columns on 384 dots";
     Decodificador d(1, 48);
     EXPECT_EQ(d.Celda(), 12);
     d.ConservarRenglones();

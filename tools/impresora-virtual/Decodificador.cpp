@@ -103,18 +103,25 @@ unsigned Byte(QByteArrayView c, qsizetype i) {
     return static_cast<unsigned char>(c[i]);
 }
 
-// A raster of `bytesFila` bytes a row, top row first, most significant bit
-// leftmost; `escalaX`/`escalaY` repeat each dot.
-QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY) {
-    const int bytesFila = (anchoPuntos + 7) / 8;
-    if (anchoPuntos <= 0 || filas <= 0 || datos.size() < qsizetype(bytesFila) * filas) {
+// The largest picture a command may print, in dots: wider than any paper,
+// and a couple of metres long; anything larger is not printed.
+constexpr int kAnchoMaximo = 4096;
+constexpr int kAltoMaximo = 16384;
+
+// A picture of `ancho` x `alto` dots whose dot (x, y) is `punto(x, y)`;
+// `escalaX`/`escalaY` repeat each dot. Null when it is too large or `bytes`
+// (the data the dots need) exceeds what came.
+template <typename Punto>
+QImage Puntos(int ancho, int alto, int escalaX, int escalaY, qsizetype bytes, QByteArrayView datos, Punto punto) {
+    if (ancho <= 0 || alto <= 0 || datos.size() < bytes || ancho * escalaX > kAnchoMaximo ||
+        alto * escalaY > kAltoMaximo) {
         return {};
     }
-    QImage imagen(anchoPuntos * escalaX, filas * escalaY, QImage::Format_Grayscale8);
+    QImage imagen(ancho * escalaX, alto * escalaY, QImage::Format_Grayscale8);
     imagen.fill(255);
-    for (int y = 0; y < filas; ++y) {
-        for (int x = 0; x < anchoPuntos; ++x) {
-            if (Byte(datos, qsizetype(y) * bytesFila + x / 8) & (0x80u >> (x % 8))) {
+    for (int y = 0; y < alto; ++y) {
+        for (int x = 0; x < ancho; ++x) {
+            if (punto(x, y)) {
                 for (int dy = 0; dy < escalaY; ++dy) {
                     std::fill_n(imagen.scanLine(y * escalaY + dy) + x * escalaX, escalaX, 0);
                 }
@@ -124,24 +131,18 @@ QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int
     return imagen;
 }
 
-// Column format: each column `bytesColumna` bytes, top dot first.
+// A raster, top row first, most significant bit leftmost.
+QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY) {
+    const qsizetype bytesFila = (anchoPuntos + 7) / 8;
+    return Puntos(anchoPuntos, filas, escalaX, escalaY, bytesFila * filas, datos,
+                  [&](int x, int y) { return Byte(datos, y * bytesFila + x / 8) & (0x80u >> (x % 8)); });
+}
+
+// Column format: each column (alto + 7) / 8 bytes, top dot first.
 QImage Columnas(QByteArrayView datos, int columnas, int alto, int escalaX, int escalaY) {
-    const int bytesColumna = (alto + 7) / 8;
-    if (columnas <= 0 || alto <= 0 || datos.size() < qsizetype(bytesColumna) * columnas) {
-        return {};
-    }
-    QImage imagen(columnas * escalaX, alto * escalaY, QImage::Format_Grayscale8);
-    imagen.fill(255);
-    for (int x = 0; x < columnas; ++x) {
-        for (int y = 0; y < alto; ++y) {
-            if (Byte(datos, qsizetype(x) * bytesColumna + y / 8) & (0x80u >> (y % 8))) {
-                for (int dy = 0; dy < escalaY; ++dy) {
-                    std::fill_n(imagen.scanLine(y * escalaY + dy) + x * escalaX, escalaX, 0);
-                }
-            }
-        }
-    }
-    return imagen;
+    const qsizetype bytesColumna = (alto + 7) / 8;
+    return Puntos(columnas, alto, escalaX, escalaY, bytesColumna * columnas, datos,
+                  [&](int x, int y) { return Byte(datos, x * bytesColumna + y / 8) & (0x80u >> (y % 8)); });
 }
 
 // A stored logo the viewer does not have: a framed box with a cross, as wide
@@ -232,7 +233,7 @@ QStringList Decodificador::Terminar() {
     while (!m_pendiente.isEmpty()) {
         m_pendiente.remove(0, Paso(true));
     }
-    if (!m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+    if (HayLinea()) {
         FinDeLinea();
     }
     return TomarLineas();
@@ -486,20 +487,17 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
             }
             e.tabuladoresFijados = true;
             break;
-        case 'd':
-            if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+        case 'd': { // prints the line, then feeds n lines in all
+            int blancas = int(p(2));
+            if (HayLinea()) {
                 FinDeLinea();
-                for (unsigned k = 1; k < p(2); ++k) {
-                    FinDeLinea();
-                }
-            } else {
-                for (unsigned k = 0; k < p(2); ++k) {
-                    FinDeLinea();
-                }
+                --blancas;
             }
+            LineasEnBlanco(blancas);
             break;
+        }
         case 'J':
-            if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+            if (HayLinea()) {
                 m_renglon.espaciado = int(p(2));
                 FinDeLinea();
             } else {
@@ -571,7 +569,7 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
             break; // page mode positions
         case 'V':
             if (c.size() == 4 && (p(2) == 65 || p(2) == 66 || p(2) == 97 || p(2) == 98 || p(2) == 103 || p(2) == 104)) {
-                if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+                if (HayLinea()) {
                     FinDeLinea();
                 }
                 Avanzar(int(p(3)));
@@ -601,14 +599,14 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
         }
         case '(':
             if (p(2) == 'L') {
-                EjecutarGraficos(c.sliced(5), false);
+                EjecutarGraficos(c.sliced(5));
             } else if (p(2) == 'k') {
                 EjecutarCodigo2D(c.sliced(5));
             }
             break;
         case '8':
             if (p(2) == 'L') {
-                EjecutarGraficos(c.sliced(7), true);
+                EjecutarGraficos(c.sliced(7));
             }
             break;
         case '*':
@@ -658,8 +656,7 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
     // DLE EOT, DLE ENQ, DLE DC4: status and real-time requests print nothing.
 }
 
-void Decodificador::EjecutarGraficos(QByteArrayView d, bool largo) {
-    Q_UNUSED(largo);
+void Decodificador::EjecutarGraficos(QByteArrayView d) {
     if (d.size() < 2) {
         return;
     }
@@ -673,8 +670,7 @@ void Decodificador::EjecutarGraficos(QByteArrayView d, bool largo) {
     case 83: // define a download graphic
     case 84: {
         const bool nv = fn == 67 || fn == 68 || fn == 83 || fn == 84;
-        const qsizetype cabecera = nv ? 10 : 10;
-        if (d.size() < cabecera) {
+        if (d.size() < 10) {
             return;
         }
         if (nv) {
@@ -815,7 +811,7 @@ void Decodificador::CodigoDeBarras(QByteArrayView c) {
         std::swap(m_estado.estilos, estilos);
         FinDeLinea();
     };
-    if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+    if (HayLinea()) {
         FinDeLinea();
     }
     if (e.posicionHri & 1) {
@@ -831,7 +827,7 @@ void Decodificador::ImprimirGrafico(const QImage& imagen, const QString& texto) 
     if (imagen.isNull()) {
         return;
     }
-    if (!m_linea.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+    if (HayLinea()) {
         FinDeLinea();
     }
     m_x = 0;
@@ -845,7 +841,7 @@ void Decodificador::ImagenEnLinea(const QImage& imagen) {
     if (imagen.isNull()) {
         return;
     }
-    if (!m_conservarRenglones) {
+    if (!m_conservarRenglones || m_x + imagen.width() > kAnchoMaximo) {
         m_x += imagen.width();
         return;
     }
@@ -868,6 +864,29 @@ void Decodificador::ImagenEnLinea(const QImage& imagen) {
     }
     m_x += imagen.width();
     m_renglon.usado = std::max(m_renglon.usado, m_x);
+}
+
+bool Decodificador::HayLinea() const {
+    return !m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull();
+}
+
+void Decodificador::LineasEnBlanco(int cuantas) {
+    if (cuantas <= 0) {
+        return;
+    }
+    // One line on paper that stands for them all, so that a stream of feeds
+    // costs no memory.
+    const bool conservar = std::exchange(m_conservarRenglones, false);
+    for (int k = 0; k < cuantas; ++k) {
+        FinDeLinea();
+    }
+    m_conservarRenglones = conservar;
+    if (conservar) {
+        Renglon r;
+        r.lineas = cuantas;
+        r.espaciado = m_estado.espaciado;
+        m_renglones << r;
+    }
 }
 
 void Decodificador::Avanzar(int puntos) {
@@ -1051,7 +1070,7 @@ void Decodificador::TextoEnRenglon(QChar letra, int x, int paso, int celda) {
 }
 
 void Decodificador::LineaSuelta(Renglon::Tipo tipo) {
-    if (!m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull()) {
+    if (HayLinea()) {
         FinDeLinea();
     }
     m_lineas << (tipo == Renglon::Tipo::Corte ? kLineaCorte : kLineaCajon);

@@ -85,6 +85,7 @@ struct Renglon {
     int anchoArea = 0;    // print area width (GS W); 0 the whole width
     int espaciado = -1;   // line spacing (ESC 3); -1 the default
     int avance = -1;      // a feed of exactly this many dots (ESC J), nothing printed
+    int lineas = 1;       // blank lines this one stands for (ESC d)
     bool alReves = false; // upside-down (ESC {)
     int usado = 0;        // how far the line's content reaches
 };
@@ -144,7 +145,7 @@ private:
     qsizetype PasoTexto(QByteArrayView p, bool final);
     void Aplicar(qsizetype fila);
     void EjecutarEscPos(QByteArrayView c);
-    void EjecutarGraficos(QByteArrayView datos, bool largo);
+    void EjecutarGraficos(QByteArrayView datos);
     void EjecutarCodigo2D(QByteArrayView datos);
     void CodigoDeBarras(QByteArrayView c);
     void Marca(int estilo, bool activo);
@@ -156,6 +157,8 @@ private:
     void ImprimirGrafico(const QImage& imagen, const QString& texto);
     void ImagenEnLinea(const QImage& imagen);
     void Avanzar(int puntos);
+    bool HayLinea() const;
+    void LineasEnBlanco(int cuantas);
     void Reiniciar();
     QString DecodificarTexto(QByteArrayView bytes) const;
     void Desconocido(QByteArrayView c);

@@ -86,7 +86,16 @@ void DibujoRecibo::Agregar(const QList<Renglon>& renglones) {
         if (r.tipo == Renglon::Tipo::Corte) {
             Cerrar(true);
         } else if (r.tipo == Renglon::Tipo::Texto) {
-            m_actual << r;
+            // Paper that never gets cut goes on in another picture.
+            Renglon renglon = r;
+            while (renglon.lineas > 1 && Alto(renglon) > kAltoMaximo / 2) {
+                renglon.lineas /= 2;
+            }
+            if (m_alto + Alto(renglon) > kAltoMaximo) {
+                Cerrar(false);
+            }
+            m_alto += Alto(renglon);
+            m_actual << std::move(renglon);
         }
     }
 }
@@ -105,6 +114,7 @@ void DibujoRecibo::Cerrar(bool cortado) {
         m_recibos << Dibujar(m_actual, m_despuesDeCorte, cortado);
     }
     m_actual.clear();
+    m_alto = 0;
     m_despuesDeCorte = m_despuesDeCorte || cortado;
 }
 
@@ -124,7 +134,7 @@ int DibujoRecibo::Alto(const Renglon& renglon) const {
         veces = std::max(veces, t.estilos.Alto());
     }
     const int texto = veces * letra + (espaciado > letra ? (espaciado - letra) * veces : 0);
-    return std::max({espaciado, texto, grafico});
+    return std::max({espaciado, texto, grafico}) * std::max(1, renglon.lineas);
 }
 
 QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, bool abajoRoto) const {

@@ -25,6 +25,7 @@ public:
     static constexpr int kAnchoPapel = 576;
     static constexpr int kMargenSuperior = 16; // paper above the first line
     static constexpr int kBordeRoto = 12;      // height of a torn edge
+    static constexpr int kAltoMaximo = 32768;  // the longest picture: 4 m of paper
 
     explicit DibujoRecibo(int columnas = 48, int puntosPapel = kAnchoPapel);
 
@@ -58,6 +59,7 @@ private:
     int m_puntosPapel;
     int m_anchoColumna;
     QList<Renglon> m_actual;
+    int m_alto = 0; // of m_actual
     bool m_despuesDeCorte = false;
     QList<QImage> m_recibos;
 };

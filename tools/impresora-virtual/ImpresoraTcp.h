@@ -7,7 +7,8 @@
 #include <optional>
 #include <vector>
 
-// A network receipt printer on 127.0.0.1: the program under test connects to
+// A network receipt printer on 127.0.0.1 (or another address of this machine,
+// for programs on the LAN): the program under test connects to
 // Destino() ("tcp:127.0.0.1:PORT") as its port. Each connection is a stream
 // of the printer's bytes; a status request is answered on the connection it
 // came on (see ImpresoraVirtual). Connections are taken as they come, several
