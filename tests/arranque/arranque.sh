@@ -56,13 +56,17 @@ apagar() {
     wait "$nspawn" 2>/dev/null || true
 }
 trap apagar EXIT
-# The container's PID 1 is the grandchild of systemd-nspawn.
+# The container's PID 1: the process named systemd among systemd-nspawn's
+# children or grandchildren.
 lider=
 for _ in $(seq 300); do
-    for hijo in $(pgrep -P "$nspawn"); do
-        lider=$(pgrep -P "$hijo" | head -1)
-        [ -n "$lider" ] && [ "$(cat "/proc/$lider/comm" 2>/dev/null)" = systemd ] && break 2
-        lider=
+    for hijo in $(pgrep -P "$nspawn" || true); do
+        for candidato in "$hijo" $(pgrep -P "$hijo" || true); do
+            if [ "$(cat "/proc/$candidato/comm" 2>/dev/null)" = systemd ]; then
+                lider=$candidato
+                break 3
+            fi
+        done
     done
     sleep 0.1
 done
@@ -111,7 +115,8 @@ grep -q "La terminal puede servir la cola." "$trabajo/paso3.log" || { cat "$trab
 # unit, but not in it: diagnostico says so.
 dentro sh -c 'mkdir -p /srv/orlan && chown caja /srv/orlan'
 como_caja "cp .local/share/orlan/dborlan.db /srv/orlan/ && sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/srv/orlan/dborlan.db|' .config/orlan/orlan.ini"
-como_caja "orlan-admin diagnostico" 2>&1 | grep -q "FALLA.*ReadWritePaths" || fallo "diagnostico passed a database the unit cannot write"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q "FALLA.*ReadWritePaths" <<<"$diagnostico" || fallo "diagnostico passed a database the unit cannot write: $diagnostico"
 como_caja "sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/home/caja/.local/share/orlan/dborlan.db|' .config/orlan/orlan.ini"
 dentro bash -euo pipefail /root/6.sh >"$trabajo/paso4.log" 2>&1 || { cat "$trabajo/paso4.log" >&2; fallo "step 4"; }
 unidad=orlan-cola@caja.service
@@ -147,7 +152,8 @@ dentro bash -euo pipefail -c "$pg" >"$trabajo/pg.log" 2>&1 || { cat "$trabajo/pg
 # A database account that is not the system user fails peer authentication;
 # the hint names the file that decides it.
 como_caja "sed -i 's/^Usuario=.*/Usuario=orlan/' ~/.config/orlan/credenciales.ini"
-como_caja "orlan-admin diagnostico" 2>&1 | grep -q pg_hba.conf || fallo "no pg_hba.conf hint for peer authentication"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q pg_hba.conf <<<"$diagnostico" || fallo "no pg_hba.conf hint for peer authentication: $diagnostico"
 como_caja "sed -i 's/^Usuario=.*/Usuario=caja/' ~/.config/orlan/credenciales.ini"
 dentro systemctl start $unidad
 esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||
