@@ -25,6 +25,7 @@ imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
 espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
     /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1 || true)
 mkdir -p "$cache"
+# The image is made while the package builds.
 (
     flock 9
     if [ ! -f "$imagen/.completa" ]; then
@@ -34,14 +35,16 @@ mkdir -p "$cache"
             >"$trabajo/mmdebstrap.log" 2>&1 || { tail -20 "$trabajo/mmdebstrap.log" >&2; exit 1; }
         touch "$imagen/.completa"
     fi
-) 9>"$cache/.lock" || fallo "mmdebstrap"
+) 9>"$cache/.lock" &
+imagen_pid=$!
 
 echo "== Building the package" >&2
 rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
-# In scripts/paquete's own build directory, next to build/: the compiler cache
-# finds the objects of build/ there.
+# In scripts/paquete's own build directory, next to build/.
 deb=$("$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
-    { tail -20 "$trabajo/paquete.log" >&2; fallo "scripts/paquete"; }
+    { tail -20 "$trabajo/paquete.log" >&2; wait "$imagen_pid" || true; fallo "scripts/paquete"; }
+wait "$imagen_pid" || fallo "mmdebstrap"
+echo "== Package and image ready after $(($(date +%s) - inicio)) s" >&2
 
 echo "== Booting" >&2
 nombre=orlan-prueba-$$
