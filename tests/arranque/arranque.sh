@@ -121,10 +121,17 @@ como_caja "cp .local/share/orlan/dborlan.db /srv/orlan/ && sed -i 's|^BASE_DE_DA
 diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
 grep -q "FALLA.*ReadWritePaths" <<<"$diagnostico" || fallo "diagnostico passed a database the unit cannot write: $diagnostico"
 como_caja "sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/home/caja/.local/share/orlan/dborlan.db|' .config/orlan/orlan.ini"
+# Nor a printer reached through /tmp, which the unit replaces with its own.
+como_caja "ln -s /dev/ttyUSB0 /tmp/impresora && sed -i 's|^COM1=.*|COM1=/tmp/impresora|' .config/orlan/orlan.ini"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q "FALLA.*PrivateTmp" <<<"$diagnostico" || fallo "diagnostico passed a printer under /tmp: $diagnostico"
+como_caja "rm /tmp/impresora && sed -i 's|^COM1=.*|COM1=/dev/ttyUSB0|' .config/orlan/orlan.ini"
 dentro bash -euo pipefail /root/6.sh >"$trabajo/paso4.log" 2>&1 || { cat "$trabajo/paso4.log" >&2; fallo "step 4"; }
 unidad=orlan-cola@caja.service
 esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||
     fallo "systemd's status of the server: $(estado $unidad StatusText)"
+estado $unidad After | grep -qw postgresql.service || fallo "the unit does not start after postgresql.service"
+[ "$(estado $unidad WatchdogUSec)" = 3min ] || fallo "no watchdog: $(estado $unidad WatchdogUSec)"
 como_caja "bash -euo pipefail /tmp/7.sh" || fallo "step 5"
 esperar 'dentro grep -q "Terminal 1, impresora Caja" /root/recibo.txt' || fallo "no receipt came out"
 
