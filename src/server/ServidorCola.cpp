@@ -207,9 +207,10 @@ void ServidorCola::Timer1_Timer() {
         Tick();
     }
     // The service manager's watchdog restarts a server whose ticks stopped
-    // ending; the status line is refreshed every half minute, not every tick.
+    // ending; the status line is refreshed every half minute, not every tick,
+    // and only for a manager that shows it.
     Servicio::Vivo();
-    if (!m_reconectar && --m_ticksHastaResumen <= 0) {
+    if (Servicio::Gestionado() && !m_reconectar && --m_ticksHastaResumen <= 0) {
         m_ticksHastaResumen = 15;
         Servicio::Estado(Resumen());
     }

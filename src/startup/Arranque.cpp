@@ -259,7 +259,7 @@ int Arrancar(const OpcionesArranque& opciones) {
         std::printf("orlan-cola: sirviendo la cola de impresion (%s)\n",
                     opciones.servicio ? "servicio" : (opciones.mostrarVentana ? "ventana" : "sin ventana"));
         std::fflush(stdout);
-        if (servidor) {
+        if (servidor && Servicio::Gestionado()) {
             Servicio::Estado(servidor->Resumen());
         }
         Servicio::Listo();

@@ -25,6 +25,7 @@ imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
 espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
     /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1 || true)
 mkdir -p "$cache"
+# The image is made while the package builds.
 (
     flock 9
     if [ ! -f "$imagen/.completa" ]; then
@@ -34,14 +35,16 @@ mkdir -p "$cache"
             >"$trabajo/mmdebstrap.log" 2>&1 || { tail -20 "$trabajo/mmdebstrap.log" >&2; exit 1; }
         touch "$imagen/.completa"
     fi
-) 9>"$cache/.lock" || fallo "mmdebstrap"
+) 9>"$cache/.lock" &
+imagen_pid=$!
 
 echo "== Building the package" >&2
 rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
-# In scripts/paquete's own build directory, next to build/: the compiler cache
-# finds the objects of build/ there.
+# In scripts/paquete's own build directory, next to build/.
 deb=$("$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
-    { tail -20 "$trabajo/paquete.log" >&2; fallo "scripts/paquete"; }
+    { tail -20 "$trabajo/paquete.log" >&2; wait "$imagen_pid" || true; fallo "scripts/paquete"; }
+wait "$imagen_pid" || fallo "mmdebstrap"
+echo "== Package and image ready after $(($(date +%s) - inicio)) s" >&2
 
 echo "== Booting" >&2
 nombre=orlan-prueba-$$
@@ -56,13 +59,17 @@ apagar() {
     wait "$nspawn" 2>/dev/null || true
 }
 trap apagar EXIT
-# The container's PID 1 is the grandchild of systemd-nspawn.
+# The container's PID 1: the process named systemd among systemd-nspawn's
+# children or grandchildren.
 lider=
 for _ in $(seq 300); do
-    for hijo in $(pgrep -P "$nspawn"); do
-        lider=$(pgrep -P "$hijo" | head -1)
-        [ -n "$lider" ] && [ "$(cat "/proc/$lider/comm" 2>/dev/null)" = systemd ] && break 2
-        lider=
+    for hijo in $(pgrep -P "$nspawn" || true); do
+        for candidato in "$hijo" $(pgrep -P "$hijo" || true); do
+            if [ "$(cat "/proc/$candidato/comm" 2>/dev/null)" = systemd ]; then
+                lider=$candidato
+                break 3
+            fi
+        done
     done
     sleep 0.1
 done
@@ -111,12 +118,20 @@ grep -q "La terminal puede servir la cola." "$trabajo/paso3.log" || { cat "$trab
 # unit, but not in it: diagnostico says so.
 dentro sh -c 'mkdir -p /srv/orlan && chown caja /srv/orlan'
 como_caja "cp .local/share/orlan/dborlan.db /srv/orlan/ && sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/srv/orlan/dborlan.db|' .config/orlan/orlan.ini"
-como_caja "orlan-admin diagnostico" 2>&1 | grep -q "FALLA.*ReadWritePaths" || fallo "diagnostico passed a database the unit cannot write"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q "FALLA.*ReadWritePaths" <<<"$diagnostico" || fallo "diagnostico passed a database the unit cannot write: $diagnostico"
 como_caja "sed -i 's|^BASE_DE_DATOS=.*|BASE_DE_DATOS=/home/caja/.local/share/orlan/dborlan.db|' .config/orlan/orlan.ini"
+# Nor a printer reached through /tmp, which the unit replaces with its own.
+como_caja "ln -s /dev/ttyUSB0 /tmp/impresora && sed -i 's|^COM1=.*|COM1=/tmp/impresora|' .config/orlan/orlan.ini"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q "FALLA.*PrivateTmp" <<<"$diagnostico" || fallo "diagnostico passed a printer under /tmp: $diagnostico"
+como_caja "rm /tmp/impresora && sed -i 's|^COM1=.*|COM1=/dev/ttyUSB0|' .config/orlan/orlan.ini"
 dentro bash -euo pipefail /root/6.sh >"$trabajo/paso4.log" 2>&1 || { cat "$trabajo/paso4.log" >&2; fallo "step 4"; }
 unidad=orlan-cola@caja.service
 esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||
     fallo "systemd's status of the server: $(estado $unidad StatusText)"
+estado $unidad After | grep -qw postgresql.service || fallo "the unit does not start after postgresql.service"
+[ "$(estado $unidad WatchdogUSec)" = 3min ] || fallo "no watchdog: $(estado $unidad WatchdogUSec)"
 como_caja "bash -euo pipefail /tmp/7.sh" || fallo "step 5"
 esperar 'dentro grep -q "Terminal 1, impresora Caja" /root/recibo.txt' || fallo "no receipt came out"
 
@@ -147,7 +162,8 @@ dentro bash -euo pipefail -c "$pg" >"$trabajo/pg.log" 2>&1 || { cat "$trabajo/pg
 # A database account that is not the system user fails peer authentication;
 # the hint names the file that decides it.
 como_caja "sed -i 's/^Usuario=.*/Usuario=orlan/' ~/.config/orlan/credenciales.ini"
-como_caja "orlan-admin diagnostico" 2>&1 | grep -q pg_hba.conf || fallo "no pg_hba.conf hint for peer authentication"
+diagnostico=$(como_caja "orlan-admin diagnostico" 2>&1 || true)
+grep -q pg_hba.conf <<<"$diagnostico" || fallo "no pg_hba.conf hint for peer authentication: $diagnostico"
 como_caja "sed -i 's/^Usuario=.*/Usuario=caja/' ~/.config/orlan/credenciales.ini"
 dentro systemctl start $unidad
 esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' ||

@@ -94,8 +94,7 @@ TEST(Servicio, SaysWhyItWaitsAndServesOnceTheSettingsAreMended) {
     const QString todos = mensajes.join(u'|');
     ASSERT_GE(gestor.Indice("STATUS=sin base de datos: "), 0) << todos.toStdString();
     const QString espera = mensajes[gestor.Indice("STATUS=sin base de datos: ")];
-    EXPECT_TRUE(espera.contains("BASE_DE_DATOS") && espera.contains("nuevo intento en 3600 s"))
-        << espera.toStdString();
+    EXPECT_TRUE(espera.contains("BASE_DE_DATOS") && espera.contains("nuevo intento en 3600 s")) << espera.toStdString();
     EXPECT_GT(gestor.Indice("READY=1"), gestor.Indice("STATUS=sin base de datos: ")) << todos.toStdString();
     EXPECT_EQ(mensajes.count("READY=1"), 1) << todos.toStdString();
     EXPECT_TRUE(mensajes.contains("STATUS=sirviendo 1 impresora")) << todos.toStdString();
