@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# arranque.sh SOURCE_DIR WORK_DIR: the package on a booted Debian 12. Builds the
-# package (scripts/paquete), boots a minimal Debian 12 made with mmdebstrap in
+# arranque.sh SOURCE_DIR BUILD_DIR WORK_DIR: the package on a booted Debian 12.
+# Packages the programs of BUILD_DIR (cpack, as scripts/paquete does), boots a minimal Debian 12 made with mmdebstrap in
 # systemd-nspawn (systemd as PID 1, the root image cached under
 # /var/cache/orlan-pruebas, every change kept in memory) and follows the
 # README's installation inside it: install, the walk-through to the first
@@ -9,7 +9,7 @@
 # that restarts the running programs, a device that appears after the start,
 # the refusal of root, and remove and purge. Needs root.
 set -euo pipefail
-fuente=$(realpath "$1") trabajo=$(realpath -m "$2")
+fuente=$(realpath "$1") build=$(realpath "$2") trabajo=$(realpath -m "$3")
 fallo() { echo "FAIL: $*" >&2; [ -n "${dentro_listo:-}" ] && dentro journalctl --no-pager -n 60 >&2; exit 1; }
 [ "$(id -u)" = 0 ] || fallo "the booted-system test needs root (systemd-nspawn, mmdebstrap)"
 inicio=$(date +%s)
@@ -20,6 +20,7 @@ mkdir -p "$trabajo"
 paquetes=systemd,systemd-sysv,dbus,adduser,procps,unixodbc,libqt6core6,libqt6gui6,libqt6widgets6,libqt6network6
 paquetes=$paquetes,libqt6serialport6,libqt6httpserver6,libqt6websockets6,libpq5,libsystemd0,tdsodbc,libsqliteodbc
 paquetes=$paquetes,odbc-postgresql,qt6-qpa-plugins,fonts-dejavu-core,postgresql,sqlite3
+paquetes=$paquetes,libmicrohttpd12,libzint2.11
 cache=${ORLAN_CACHE_PRUEBAS:-/var/cache/orlan-pruebas}
 imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
 espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
@@ -38,11 +39,13 @@ mkdir -p "$cache"
 ) 9>"$cache/.lock" &
 imagen_pid=$!
 
-echo "== Building the package" >&2
+echo "== Packaging the programs of $build" >&2
 rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
-# In scripts/paquete's own build directory, next to build/.
-deb=$("$fuente/scripts/paquete" "$trabajo/deb" 2>"$trabajo/paquete.log") ||
-    { tail -20 "$trabajo/paquete.log" >&2; wait "$imagen_pid" || true; fallo "scripts/paquete"; }
+# The build that ctest runs from: the programs are already built there.
+(cd "$build" && cpack -G DEB -B "$trabajo/cpack" >"$trabajo/paquete.log" 2>&1) ||
+    { tail -20 "$trabajo/paquete.log" >&2; wait "$imagen_pid" || true; fallo "cpack"; }
+mv "$trabajo"/cpack/*.deb "$trabajo/deb/" && rm -rf "$trabajo/cpack"
+deb=$(ls "$trabajo"/deb/*.deb | head -1)
 wait "$imagen_pid" || fallo "mmdebstrap"
 echo "== Package and image ready after $(($(date +%s) - inicio)) s" >&2
 
