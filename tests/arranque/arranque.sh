@@ -18,7 +18,7 @@ mkdir -p "$trabajo"
 # The root image: Debian 12 with systemd and the package's dependencies, so that
 # the installation needs no network. Made once per package list.
 paquetes=systemd,systemd-sysv,dbus,adduser,procps,unixodbc,libqt6core6,libqt6gui6,libqt6widgets6,libqt6network6
-paquetes=$paquetes,libqt6serialport6,libqt6httpserver6,libqt6websockets6,libpq5,libsystemd0,tdsodbc,libsqliteodbc
+paquetes=$paquetes,libqt6serialport6,libpq5,libsystemd0,tdsodbc,libsqliteodbc
 paquetes=$paquetes,odbc-postgresql,qt6-qpa-plugins,fonts-dejavu-core,postgresql,sqlite3
 paquetes=$paquetes,libmicrohttpd12,libzint2.11
 cache=${ORLAN_CACHE_PRUEBAS:-/var/cache/orlan-pruebas}
