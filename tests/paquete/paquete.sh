@@ -37,7 +37,7 @@ hallados=$(cd "$tmp/raiz" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     fallo "files differ:$(diff <(LC_ALL=C sort <<<"$esperados") <(echo "$hallados") || true)"
 
 depende=$(dpkg-deb -f "$deb" Depends)
-for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6 libqt6httpserver6; do
+for p in unixodbc libodbc2 libqt6core6 libqt6serialport6 libqt6network6 libqt6gui6 libmicrohttpd12; do
     grep -qw "$p" <<<"$depende" || fallo "Depends lacks $p: $depende"
 done
 dpkg-deb -f "$deb" Recommends | grep -qw tdsodbc || fallo "Recommends lacks tdsodbc"
