@@ -1,9 +1,8 @@
 #include "PruebaCola.h"
+#include "testsupport/Recibos.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
 #include <QThread>
 #include <tuple>
 
@@ -88,34 +87,16 @@ QList<std::optional<QString>> Marcado(int id) {
             QStringLiteral("Mesa 4, mesero Juan"), QStringLiteral("Fin ") + n};
 }
 
-// The receipts (up to each cut) of some captures: per job, the copies that
-// came out whole and those cut short; and the receipts with no job on them.
-struct Recibos {
-    QMap<int, int> enteros, parciales;
-    int enBlanco = 0;
-};
-
-Recibos Contar(const QList<QByteArray>& capturas) {
-    static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
-    Recibos r;
-    for (const QByteArray& captura : capturas) {
-        // ESC m, the cut, ends a receipt.
-        for (qsizetype desde = 0, corte; desde < captura.size(); desde = corte + 2) {
-            corte = captura.indexOf("\x1B\x6D", desde);
-            corte = corte < 0 ? captura.size() : corte;
-            const QByteArray recibo = captura.mid(desde, corte - desde);
-            QSet<int> inicios, fines;
-            for (auto m = marca.globalMatch(QString::fromLatin1(recibo)); m.hasNext();) {
-                const auto e = m.next();
-                (e.captured(1) == QStringLiteral("Trabajo") ? inicios : fines).insert(e.captured(2).toInt());
-            }
-            for (int id : inicios) {
-                ++(fines.contains(id) ? r.enteros : r.parciales)[id];
-            }
-            r.enBlanco += inicios.isEmpty() && recibo.contains("\x1B\x40") ? 1 : 0;
-        }
+// Terminals 1 and 2, each with a serial printer (1 and 2) that is the
+// other's backup.
+void DosTerminalesSerie() {
+    Conexion& c = Conexion::Instancia();
+    for (int t : {1, 2}) {
+        c.Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
     }
-    return r;
+    c.Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 2, 1, "'A'", "COM1");
 }
 
 } // namespace
@@ -125,12 +106,7 @@ Recibos Contar(const QList<QByteArray>& capturas) {
 // receipt comes out for a job the other terminal printed. Run both ways: with
 // the backup slower than the restored printer, and faster.
 TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce) {
-    for (int t : {1, 2}) {
-        Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
-    }
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-    InsertarImpresora(1, 1, 2, "'A'", "COM1");
-    InsertarImpresora(2, 2, 1, "'A'", "COM1");
+    DosTerminalesSerie();
     // About 190 bytes a job: 0.4 s at 4800 baud, 0.8 s at 2400.
     ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 4800);
     ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 2400);
@@ -151,7 +127,7 @@ TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce)
             InsertarTrabajo(id, propia, Marcado(id));
         }
         // The backup has printed two of them: the rest are in its tick's list.
-        ASSERT_TRUE(Esperar([&] { return Contar(Capturas()).enteros.value(primero + 1) > 0; }, 60));
+        ASSERT_TRUE(Esperar([&] { return ContarRecibos(Capturas()).enteros.value(primero + 1) > 0; }, 60));
         Ejecutar(
             QString("UPDATE Impresora SET Redirigido = %1, Estado_Impresora='A' WHERE Id_Impresora = %1").arg(propia));
         EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 90)) << Trabajos().toStdString();
@@ -167,7 +143,7 @@ TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce)
             },
             90));
     }
-    const Recibos r = Contar(Capturas());
+    const Recibos r = ContarRecibos(Capturas());
     int repetidos = 0;
     for (int id : r.enteros.keys()) {
         repetidos += r.enteros[id] > 1 ? 1 : 0;
@@ -185,12 +161,7 @@ TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce)
 // claimed, and the printer is restored: the job waits for the claim to expire
 // and then comes out whole, once, on the restored printer.
 TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
-    for (int t : {1, 2}) {
-        Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(t));
-    }
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
-    InsertarImpresora(1, 1, 2, "'A'", "COM1");
-    InsertarImpresora(2, 2, 1, "'A'", "COM1");
+    DosTerminalesSerie();
     Ejecutar("UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora = 1");
     ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 0);
     ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 1200);
@@ -215,9 +186,9 @@ TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
     uno.Iniciar();
     Ejecutar("UPDATE Impresora SET Redirigido = 1, Estado_Impresora='A' WHERE Id_Impresora = 1");
     EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 60)) << uno.Bitacora().toStdString();
-    const Recibos r = Contar({impresoraUno.Captura(), impresoraDos.Captura()});
+    const Recibos r = ContarRecibos({impresoraUno.Captura(), impresoraDos.Captura()});
     EXPECT_EQ(r.enteros.value(1), 1);
-    EXPECT_EQ(Contar({impresoraUno.Captura()}).enteros.value(1), 1);
+    EXPECT_EQ(ContarRecibos({impresoraUno.Captura()}).enteros.value(1), 1);
     const QString bitacora = uno.Bitacora();
     EXPECT_TRUE(bitacora.contains("trabajo 1: lo imprime la terminal 2")) << bitacora.toStdString();
     EXPECT_TRUE(bitacora.contains("trabajo 1: el reclamo de la terminal 2 vencio")) << bitacora.toStdString();

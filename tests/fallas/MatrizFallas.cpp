@@ -23,6 +23,7 @@
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 #include "testsupport/Procesos.h"
+#include "testsupport/Recibos.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QCoreApplication>
@@ -261,36 +262,8 @@ QString PuertoCerrado() {
 // redirected to terminal 2's, made slow (2400 baud), a burst of jobs is
 // written for it, and the printer is restored while terminal 2 is in the
 // middle of them, as the operator does with orlan-admin restablecer. The
-// receipts (up to each cut) that the two serial printers took meanwhile are
-// read for the burst's job numbers: copies printed whole, copies cut short,
-// and receipts with no job on them at all (a job printed with its lines gone).
-
-struct RecibosCarrera {
-    QMap<int, int> enteros, parciales;
-    int enBlanco = 0;
-};
-
-RecibosCarrera LeerRecibos(const QList<QByteArray>& capturas) {
-    static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
-    RecibosCarrera r;
-    for (const QByteArray& captura : capturas) {
-        for (qsizetype desde = 0, corte; desde < captura.size(); desde = corte + 2) {
-            corte = captura.indexOf("\x1B\x6D", desde);
-            corte = corte < 0 ? captura.size() : corte;
-            const QString recibo = QString::fromLatin1(captura.mid(desde, corte - desde));
-            QSet<int> inicios, fines;
-            for (auto m = marca.globalMatch(recibo); m.hasNext();) {
-                const auto e = m.next();
-                (e.captured(1) == QStringLiteral("Trabajo") ? inicios : fines).insert(e.captured(2).toInt());
-            }
-            for (int id : inicios) {
-                ++(fines.contains(id) ? r.enteros : r.parciales)[id];
-            }
-            r.enBlanco += inicios.isEmpty() && recibo.contains(QStringLiteral("\x1B@")) ? 1 : 0;
-        }
-    }
-    return r;
-}
+// receipts that the two serial printers took meanwhile are read for the
+// burst's job numbers.
 
 // Runs the race once and prints its row; returns the jobs of the burst lost.
 int CarreraRestablecer(ImpresoraVirtual& serieUno, ImpresoraVirtual& serieDos,
@@ -308,7 +281,7 @@ int CarreraRestablecer(ImpresoraVirtual& serieUno, ImpresoraVirtual& serieDos,
         for (int i = 0; i < impresoras.size(); ++i) {
             capturas << EntornoPrueba::Leer(impresoras[i]->Captura()).mid(inicio[i]);
         }
-        return LeerRecibos(capturas);
+        return ContarRecibos(capturas);
     };
     const auto Pendientes = [&] {
         try {
@@ -343,7 +316,7 @@ int CarreraRestablecer(ImpresoraVirtual& serieUno, ImpresoraVirtual& serieDos,
     serieDos.Matar();
     serieDos.Iniciar();
 
-    const RecibosCarrera r = Leer();
+    const Recibos r = Leer();
     int impresos = 0, perdidos = 0, repetidos = 0, parciales = 0;
     for (int id = kPrimero; id < kPrimero + kRafaga; ++id) {
         impresos += r.enteros.value(id) > 0 ? 1 : 0;

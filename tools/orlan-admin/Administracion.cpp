@@ -209,56 +209,46 @@ int LargoMaximoContrasena(clsDES& des) {
     return largo;
 }
 
+// Runs the statements that `parte` gives for the backend named `motor`, then
+// prints `hecho` (with %1 the number of statements, where it has one).
+int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString& hecho, QTextStream& salida,
+               QTextStream& errores) {
+    const std::optional<Motor> elegido = MotorPorNombre(motor);
+    if (!elegido) {
+        errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
+        return 1;
+    }
+    const QStringList sentencias = parte(*elegido);
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        for (const QString& s : sentencias) {
+            c.Ejecutar(s);
+        }
+        salida << (hecho.contains(QLatin1String("%1")) ? hecho.arg(sentencias.size()) : hecho) << Qt::endl;
+        return 0;
+    });
+}
+
 } // namespace
 
 namespace Administracion {
 
 int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    const std::optional<Motor> elegido = MotorPorNombre(motor);
-    if (!elegido) {
-        errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
-        return 1;
-    }
-    const QStringList sentencias = SentenciasEsquema(*elegido);
-    return EnBaseDatos(errores, [&](Conexion& c) {
-        for (const QString& s : sentencias) {
-            c.Ejecutar(s);
-        }
-        salida << "Esquema creado (" << sentencias.size() << " sentencias)" << Qt::endl;
-        return 0;
-    });
+    return CrearParte(motor, SentenciasEsquema, QStringLiteral("Esquema creado (%1 sentencias)"), salida, errores);
 }
 
 int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores) {
     const std::optional<Motor> elegido = MotorPorNombre(motor);
-    const QStringList sentencias = elegido ? SentenciasDespertar(*elegido) : QStringList();
-    if (sentencias.isEmpty()) {
+    if (elegido && SentenciasDespertar(*elegido).isEmpty()) {
         errores << "orlan-admin: el motor '" << motor << "' no tiene avisos (solo postgresql)" << Qt::endl;
         return 1;
     }
-    return EnBaseDatos(errores, [&](Conexion& c) {
-        for (const QString& s : sentencias) {
-            c.Ejecutar(s);
-        }
-        salida << "Avisos de Despertar creados (" << sentencias.size() << " sentencias)" << Qt::endl;
-        return 0;
-    });
+    return CrearParte(motor, SentenciasDespertar, QStringLiteral("Avisos de Despertar creados (%1 sentencias)"), salida,
+                      errores);
 }
 
 int CrearReclamos(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    const std::optional<Motor> elegido = MotorPorNombre(motor);
-    if (!elegido) {
-        errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
-        return 1;
-    }
-    const QStringList sentencias = SentenciasReclamos(*elegido);
-    return EnBaseDatos(errores, [&](Conexion& c) {
-        for (const QString& s : sentencias) {
-            c.Ejecutar(s);
-        }
-        salida << "Tabla de reclamos ReclamoTrabajo lista" << Qt::endl;
-        return 0;
-    });
+    return CrearParte(motor, SentenciasReclamos, QStringLiteral("Tabla de reclamos ReclamoTrabajo lista"), salida,
+                      errores);
 }
 
 int CargarDemo(QTextStream& salida, QTextStream& errores) {
