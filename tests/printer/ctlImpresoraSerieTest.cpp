@@ -198,7 +198,7 @@ TEST_F(ImpresoraSerie, AfterAJobOnlyAPrinterThatStillAnswersReadyConfirmsIt) {
     Tomar(m_com1, 3);
     EXPECT_TRUE(m_pr.Imprimir("cuenta"));
     EXPECT_TRUE(m_pr.ConfirmarRecepcion());
-    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + kPedido) << "the request follows the job's bytes";
+    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + H("1D7201")) << "GS r 1, answered in order, follows the job's bytes";
     for (int respuesta : {114, ImpresoraPty::kSilencio}) {
         m_com1.EstablecerRespuesta(respuesta);
         EXPECT_FALSE(m_pr.ConfirmarRecepcion()) << respuesta;
