@@ -289,6 +289,11 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     return estado == 0 || estado == 2 || estado == 4;
 }
 
+bool ctlImpresora::PapelBajoSegunAjustes(const QString& puerto) {
+    const int v = Ajustes::Leer(kLectura, puerto, QStringLiteral("EstadoPapel"), QStringLiteral("0")).toInt();
+    return EsTiempoReal(static_cast<unsigned char>(v)) && (v & 0x0C) != 0 && (v & 0x60) == 0;
+}
+
 bool ctlImpresora::SoloTiempoReal(const QString& dispositivo) {
     return SoloDleEot().contains(dispositivo);
 }

@@ -95,6 +95,10 @@ public:
     // cut can lose a job they confirmed.
     static bool SoloTiempoReal(const QString& dispositivo);
 
+    // The paper-sensor answer last stored for port `puerto` ("EstadoPapel")
+    // says paper near its end and not out.
+    static bool PapelBajoSegunAjustes(const QString& puerto);
+
     // The last answer of the bound network or USB printer said paper near
     // its end: it still prints.
     bool PapelBajo() const { return m_papelBajo; }

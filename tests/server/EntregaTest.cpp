@@ -1,4 +1,5 @@
 #include "database/PruebaBaseDatos.h"
+#include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/Ajustes.h"
 #include "server/ServidorCola.h"
@@ -114,4 +115,27 @@ TEST_F(EntregaRed, ASilentPrinterWithoutABackupGetsEachJobOnceUntilItAnswers) {
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 5"), "5A");
     impreso = muda.EsperarRecibidos(1 << 20, 300);
     EXPECT_EQ(impreso.count("treinta y uno"), 1);
+}
+
+// With ConfirmarRecepcion=1, a serial printer that answered and is silent now
+// was switched off behind its adapter, which still takes the bytes: its jobs
+// go to the backup instead of into the void.
+TEST_F(EntregaRed, ASwitchedOffSerialPrinterIsFailingWhenJobsAreConfirmed) {
+    Ajustes::Guardar("ORLAN", "Cola", "ConfirmarRecepcion", "1");
+    ImpresoraPty serie;
+    serie.Iniciar();
+    InsertarImpresora(6, 1, 2, "'A'", "COM4");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM4", serie.Ruta());
+    InsertarTrabajo(40, 6, {"cuarenta"});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+
+    serie.EstablecerRespuesta(ImpresoraVirtual::kSilencio);
+    InsertarTrabajo(41, 6, {"cuarenta y uno"});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 6"), "2F");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("cuarenta y uno"));
+    EXPECT_EQ(serie.Recibidos().count("cuarenta y uno"), 0);
+    EXPECT_TRUE(Bitacora().contains("impresora 6 (COM4) respondia y ya no contesta")) << Bitacora().toStdString();
 }

@@ -69,6 +69,8 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         tapa-abierta o fuera-de-linea (lista)
   --asb                 con el modelo: envía el estado automático (4 bytes)
                         sin que se lo pidan al empezar cada conexión
+  --apagada             con el modelo: empieza apagada (con --cortes, el primer
+                        cambio la enciende)
   --cortes E:A          con el modelo: se apaga tras E segundos encendida y
                         vuelve tras A segundos, una y otra vez; apagada pierde
                         el búfer y rechaza las conexiones
@@ -197,6 +199,7 @@ struct Opciones {
     ModeloImpresora::Opciones real;
     ModeloImpresora::Estado estado = ModeloImpresora::Estado::Lista;
     double encendida = 0, apagada = 0; // --cortes, seconds
+    bool sinEnergia = false;
 };
 
 // Ends when a signal came or nothing arrived for the idle time.
@@ -287,6 +290,9 @@ int Servir(const Opciones& o) {
         impresora->UsarModelo(real);
         impresora->EstablecerEstado(o.estado);
         impresora->EstablecerCortes(static_cast<int>(o.encendida * 1000), static_cast<int>(o.apagada * 1000));
+        if (o.sinEnergia) {
+            impresora->Apagar();
+        }
     }
     if (!o.enlace.isEmpty()) {
         if (QFileInfo(o.enlace).isSymLink()) {
@@ -413,6 +419,9 @@ int main(int argc, char** argv) {
             o.modelo = true;
         } else if (a == u"--sin-orden") {
             o.real.respondeEnOrden = false;
+            o.modelo = true;
+        } else if (a == u"--apagada") {
+            o.sinEnergia = true;
             o.modelo = true;
         } else if (a == u"--asb") {
             o.real.asb = true;

@@ -246,8 +246,24 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
                             QStringLiteral("revise [Puertos] ") + puerto + QStringLiteral(" en ") +
                             Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
                             QStringLiteral(", el cable y la impresora)");
-    if (usable && letra == u"A") {
+    const QString cola = QStringLiteral(" en [Cola] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+    if (usable && control.SinLinea() && letra == u"F") {
+        // With the default settings its jobs would be held unconfirmed.
+        informe.Aviso(nombre +
+                      QStringLiteral("impresora de red o USB que no contesta la consulta de estado: sus "
+                                     "trabajos no se pueden confirmar y quedan retenidos. Si no puede "
+                                     "contestar, ponga ConfirmarRecepcionRed=0") +
+                      cola + QStringLiteral(" (un corte de luz puede entonces perder un trabajo)") + puertos);
+    } else if (usable && letra == u"A") {
         informe.Bien(nombre + QStringLiteral("el puerto abre y la impresora contesta lista"));
+        if (control.SinLinea() && control.ConfirmarRecepcion() && control.PapelBajo()) {
+            informe.Aviso(nombre + QStringLiteral("papel por terminarse: sigue imprimiendo; cambie el rollo pronto"));
+        }
+        if (control.SinLinea() && ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(puerto.mid(3).toInt()))) {
+            informe.Aviso(nombre + QStringLiteral("no responde GS r 1: sus trabajos se confirman con DLE EOT 4, que "
+                                                  "responde antes de imprimir; un corte de luz puede perder un "
+                                                  "trabajo"));
+        }
     } else if (usable) {
         informe.Aviso(nombre + QStringLiteral("el puerto abre; estado ") + letra + u' ' + SignificadoEstado(letra) +
                       puertos);
