@@ -285,6 +285,11 @@ bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTraba
     if (m_pr2.ConfirmarRecepcion()) {
         m_sinConfirmar.remove(id);
         m_fallosTrabajo.remove(idTrabajo);
+        if (impresora.Texto(QStringLiteral("Estado_Impresora")) == u"F") {
+            // Held before a restart of this server, and confirming again.
+            Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='A'"),
+                       QStringLiteral("Id_Impresora=") + id);
+        }
         return true;
     }
     // The printer went away, ran out of paper or did not answer, so the job

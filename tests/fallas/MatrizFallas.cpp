@@ -6,9 +6,11 @@
 // printers, each with its number on its first line and on a closing line.
 // Faults are injected while jobs print, among them terminal 1's serial
 // printer replaced for a while by network printers that misbehave, a USB
-// printer that stops taking bytes and a 9600-baud line; for each one the program prints, in
-// the benchmarks' line format, the jobs written, printed, lost and printed
-// more than once, and the seconds from the end of the fault to the next job
+// printer that stops taking bytes, a 9600-baud line and printers modelled on
+// real hardware (a receive buffer, a print speed, power cuts); for each one
+// the program prints, in the benchmarks' line format, the jobs written,
+// printed, lost, printed whole more than once and the partial copies, and
+// the seconds from the end of the fault to the next job
 // printed where the fault was. It ends with status 1 when a job is lost.
 //
 //   orlan-fallas [--repeticiones N]   each fault N times (3)

@@ -233,6 +233,11 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
     } else if (Valor(fila, "Redirigido") != id) {
         informe.Aviso(nombre + QStringLiteral("sus trabajos van a la impresora ") + Valor(fila, "Redirigido") +
                       QStringLiteral("; ") + restablecer + QStringLiteral(" la vuelve a servir"));
+    } else if (estado == u"F" && Valor(fila, "Id_Impresora_Respaldo").isEmpty()) {
+        informe.Aviso(nombre +
+                      QStringLiteral("no confirmo un trabajo y no tiene respaldo: sus trabajos esperan "
+                                     "hasta que conteste; ") +
+                      restablecer + QStringLiteral(" la vuelve a servir"));
     }
     QString letra;
     bool usable = false;
@@ -332,9 +337,9 @@ void RevisarTerminal(Informe& informe, int terminal) {
                                      "'orlan-admin terminal agregar N' o 'orlan-admin restablecer N' la crean"));
     }
     const auto impresoras = Conexion::Instancia().Consultar(
-        QStringLiteral(
-            "SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora FROM Impresora "
-            "WHERE ID_Terminal = ") +
+        QStringLiteral("SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora, "
+                       "Id_Impresora_Respaldo FROM Impresora "
+                       "WHERE ID_Terminal = ") +
         numero + QStringLiteral(" AND esdecheques = 0 ORDER BY Id_Impresora"));
     if (impresoras->Fin()) {
         informe.Falla(QStringLiteral("la terminal ") + numero +
