@@ -52,6 +52,7 @@ public:
     void DescartarEntrada() override;
     Espera EsperarEntrada(int milisegundos) override;
     bool Break(bool activo) override;
+    qint64 PorEnviar() override { return m_transporte ? m_transporte->PorEnviar() : 0; }
     bool SinRespuesta() const override { return m_sinRespuesta; }
     const QString& Error() const override;
 

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <sys/ioctl.h>
 
 struct PuertoSerie::Privado {
     QSerialPort puerto;
@@ -155,6 +156,15 @@ bool PuertoSerie::Output(QByteArrayView bytes) {
         }
     }
     return true;
+}
+
+qint64 PuertoSerie::PorEnviar() {
+    QSerialPort& p = d->puerto;
+    int enCola = 0;
+    if (!p.isOpen() || ::ioctl(static_cast<int>(p.handle()), TIOCOUTQ, &enCola) != 0) {
+        return 0;
+    }
+    return p.bytesToWrite() + enCola;
 }
 
 QByteArray PuertoSerie::Input() {

@@ -87,6 +87,9 @@ public:
     // port is closed or the driver refuses.
     bool Break(bool activo) override;
 
+    // The driver's unsent count (TIOCOUTQ).
+    qint64 PorEnviar() override;
+
     // Description of the last failure.
     const QString& Error() const override { return m_error; }
 

@@ -41,6 +41,11 @@ public:
     enum class Espera { Datos, Plazo, Fallo };
     virtual Espera EsperarEntrada(int milisegundos) = 0;
 
+    // Bytes the device took but has not passed on to the printer yet (the
+    // socket's or tty's unsent count, SIOCOUTQ / TIOCOUTQ): while it keeps
+    // falling the printer is still taking bytes. 0 when unknown or closed.
+    virtual qint64 PorEnviar() { return 0; }
+
     // Holds a serial line in the break condition while true. Ways without a
     // line only answer whether they are open.
     virtual bool Break(bool activo) = 0;

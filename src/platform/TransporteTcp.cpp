@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 TransporteTcp::TransporteTcp(const QString& host, quint16 puerto) : m_host(host), m_puerto(puerto) {}
 
@@ -123,6 +125,17 @@ Transporte::Espera TransporteTcp::EsperarEntrada(int milisegundos) {
     }
     m_error = m_socket->errorString();
     return Espera::Fallo;
+}
+
+qint64 TransporteTcp::PorEnviar() {
+    if (!PortOpen()) {
+        return 0;
+    }
+    int enCola = 0;
+    if (::ioctl(static_cast<int>(m_socket->socketDescriptor()), SIOCOUTQ, &enCola) != 0) {
+        enCola = 0;
+    }
+    return m_socket->bytesToWrite() + enCola;
 }
 
 bool TransporteTcp::Break(bool /*activo*/) {

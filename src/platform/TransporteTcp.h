@@ -37,6 +37,7 @@ public:
     void DescartarEntrada() override;
     Espera EsperarEntrada(int milisegundos) override;
     bool Break(bool activo) override;
+    qint64 PorEnviar() override;
     bool SinRespuesta() const override { return m_sinRespuesta; }
     const QString& Error() const override { return m_error; }
 

@@ -65,6 +65,13 @@ inline constexpr std::string_view kErrorLogo = "Error Impresion comando:Logo mod
 // The paper-sensor status request DLE EOT 4, sent in every mode.
 inline constexpr std::string_view kPedidoEstadoPapel = "\x10\x04\x04";
 
+// Transmit paper-sensor status, GS r 1, sent after a job to confirm it.
+// Unlike DLE EOT, which the printer answers the moment it arrives, ahead of
+// the bytes still in its buffer, this one is answered once everything before
+// it was processed. Epson and Citizen printers and Star printers in their
+// ESC/POS emulation know it; in Star line mode it goes unanswered.
+inline constexpr std::string_view kPedidoEnOrden = "\x1d\x72\x01";
+
 // The logo: five bands 8 dots high and 116 columns wide. BandaLogo(b) is the
 // data text of band b (1 to 5) followed by its trailer; kInicioBandaLogo is
 // the byte after the bit-image mode (the low byte of the column count).

@@ -7,10 +7,12 @@
 #include "platform/PuertoCom.h"
 #include "platform/PuertoES.h"
 #include "platform/Reloj.h"
+#include "platform/Senales.h"
 #include "printer/ComandosImpresora.h"
 #include "support/Bitacora.h"
 
 #include <QDeadlineTimer>
+#include <QSet>
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
@@ -86,6 +88,35 @@ QString NombreImpresora(const QString& impresora, const QString& destino) {
     return (nombre.isEmpty() ? QStringLiteral("impresora") : nombre) + QStringLiteral(" (") + destino + u')';
 }
 
+// Ports and printers remembered for the life of the program, whatever
+// binding comes and goes: printers confirmed with DLE EOT, serial ports that
+// answered once, printers whose paper near its end was already logged.
+QSet<QString>& SoloDleEot() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
+QSet<QString>& Respondieron() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
+QSet<QString>& PapelBajoRegistrado() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
+
+// Answer formats: a DLE EOT answer is 0xx1xx10 in bits, automatic status
+// back starts with 0xx1xx00 and brings three more bytes, a GS r answer is
+// 0xx0xxxx.
+bool EsTiempoReal(unsigned char b) {
+    return (b & 0x93) == 0x12;
+}
+bool EsInicioAsb(unsigned char b) {
+    return (b & 0x93) == 0x10;
+}
+bool EsEnOrden(unsigned char b) {
+    return (b & 0x90) == 0x00;
+}
+
 QString Letra(int estado) {
     static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
                                                   QStringLiteral("D"), QStringLiteral("C")};
@@ -158,6 +189,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     m_plazoTrabajo.setRemainingTime(kPlazoTrabajo);
     m_enviados = 0;
     m_sinRespuesta = 0;
+    m_restoAsb = 0;
+    m_papelBajo = false;
+    m_calloTrasResponder = false;
     QString causa;
     if (tipo == u"COM") {
         estado = 1;
@@ -176,8 +210,30 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
             causa = QStringLiteral("no se pudo consultar: ") + p->Error();
         } else {
             Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
-            estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
+            if (m_sinLinea) {
+                // Only a DLE EOT answer comes here: paper out (0x60) cannot
+                // print, paper near its end (0x0C) still prints.
+                estado = respuesta == 0 ? 2 : (respuesta & 0x60) != 0 ? 1 : 0;
+                m_papelBajo = estado == 0 && (respuesta & 0x0C) != 0;
+                if (!m_papelBajo) {
+                    PapelBajoRegistrado().remove(p->Dispositivo());
+                } else if (!PapelBajoRegistrado().contains(p->Dispositivo())) {
+                    PapelBajoRegistrado().insert(p->Dispositivo());
+                    Registrar(QStringLiteral("COLA IMPRESION: ") +
+                              NombreImpresora(impresora,
+                                              impresora.left(4).toUpper() + QStringLiteral(" en ") + p->Dispositivo()) +
+                              QStringLiteral(": papel por terminarse, sigue imprimiendo"));
+                }
+            } else {
+                estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
+                // A serial printer that answered once and is silent now was
+                // switched off (its adapter still takes the bytes).
+                m_calloTrasResponder = estado == 2 && Respondieron().contains(p->Dispositivo());
+            }
             m_respondioEstado = estado == 0 || estado == 4;
+            if (m_respondioEstado && !m_sinLinea) {
+                Respondieron().insert(p->Dispositivo());
+            }
             causa = estado == 1   ? QStringLiteral("sin papel")
                     : estado == 2 ? QStringLiteral("no contesta")
                                   : QStringLiteral("respuesta desconocida %1").arg(respuesta);
@@ -233,6 +289,15 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     return estado == 0 || estado == 2 || estado == 4;
 }
 
+bool ctlImpresora::PapelBajoSegunAjustes(const QString& puerto) {
+    const int v = Ajustes::Leer(kLectura, puerto, QStringLiteral("EstadoPapel"), QStringLiteral("0")).toInt();
+    return EsTiempoReal(static_cast<unsigned char>(v)) && (v & 0x0C) != 0 && (v & 0x60) == 0;
+}
+
+bool ctlImpresora::SoloTiempoReal(const QString& dispositivo) {
+    return SoloDleEot().contains(dispositivo);
+}
+
 bool ctlImpresora::ConfirmarRecepcion() {
     if (m_esLpt || (!m_sinLinea && !m_respondioEstado)) {
         return true;
@@ -241,47 +306,120 @@ bool ctlImpresora::ConfirmarRecepcion() {
     if (p == nullptr) {
         return true;
     }
-    // The answer comes after every byte before the request, so the wait
-    // allows the job's own line time; an answer left over from before is no
-    // answer to this request.
-    const qint64 espera = kEsperaEstado + p->TiempoLinea(m_enviados + kPedidoEstadoPapel.size());
+    const qint64 enviados = m_enviados;
     m_enviados = 0;
-    // Late answers to earlier requests come first, in order: they are not
-    // this request's answer.
-    m_sinRespuesta = std::max<qint64>(0, m_sinRespuesta - p->Input().size());
-    p->DescartarEntrada();
-    int respuesta = 0;
-    if (!LeerEstadoPapel(respuesta, espera)) {
+    const QString dispositivo = p->Dispositivo();
+    bool tiempoReal = SoloTiempoReal(dispositivo);
+    int respuesta = -1;
+    bool conectada = Preguntar(*p, tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden, enviados, respuesta);
+    if (conectada && respuesta < 0 && !tiempoReal) {
+        // Silent to GS r 1 once it had all the time its bytes could need: a
+        // printer that knows only the real-time request still answers this.
+        conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
+        if (conectada && respuesta >= 0) {
+            tiempoReal = true;
+            SoloDleEot().insert(dispositivo);
+            Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
+                      QStringLiteral(" no responde GS r 1; sus trabajos se confirman con DLE EOT 4, que responde "
+                                     "antes de imprimir: un corte de luz puede perder un trabajo"));
+        }
+    }
+    if (!conectada) {
         m_causa = QStringLiteral("se perdio la conexion: ") + p->Error();
         return false;
     }
-    m_causa = respuesta == 0     ? QStringLiteral("no contesto en %1 ms").arg(espera)
-              : respuesta == 114 ? QStringLiteral("sin papel")
-                                 : QStringLiteral("respondio %1").arg(respuesta);
-    return respuesta == 18 || respuesta == 16;
+    if (respuesta < 0) {
+        m_causa = QStringLiteral("no contesto");
+        return false;
+    }
+    const bool sinPapel = (respuesta & (tiempoReal ? 0x60 : 0x0C)) != 0;
+    m_papelBajo = !sinPapel && (respuesta & (tiempoReal ? 0x0C : 0x03)) != 0;
+    m_causa = sinPapel ? QStringLiteral("sin papel") : QString();
+    return !sinPapel;
+}
+
+QList<int> ctlImpresora::Respuestas(QByteArrayView bytes, Pedido pedido) {
+    QList<int> respuestas;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (m_restoAsb > 0) {
+            --m_restoAsb;
+        } else if (EsInicioAsb(b)) {
+            m_restoAsb = 3;
+        } else if (pedido == Pedido::TiempoReal ? EsTiempoReal(b) : EsEnOrden(b)) {
+            respuestas.append(b);
+        }
+    }
+    return respuestas;
+}
+
+bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta) {
+    // What came unasked (automatic status back, late answers) is not the
+    // answer; late in-order answers settle requests that went unanswered.
+    const QByteArray viejas = p.Input();
+    m_sinRespuesta = std::max<qint64>(0, m_sinRespuesta - Respuestas(viejas, Pedido::EnOrden).size());
+    const std::string_view bytes = pedido == Pedido::EnOrden ? kPedidoEnOrden : kPedidoEstadoPapel;
+    if (!p.Output(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) {
+        return false;
+    }
+    // The printer may still be printing a full buffer when the system has
+    // passed it every byte; while the system's unsent count falls it is
+    // still taking them.
+    const qint64 calma = kEsperaEstado + (pedido == Pedido::EnOrden ? kBuferImpresora * 1000 / kVelocidadMinima : 0);
+    const QDeadlineTimer tope(calma + p.TiempoLinea(bytesAntes) + bytesAntes * 1000 / kVelocidadMinima);
+    QDeadlineTimer quieta(calma);
+    qint64 porEnviar = p.PorEnviar();
+    for (;;) {
+        QList<int> recibidas = Respuestas(p.Input(), pedido);
+        if (pedido == Pedido::EnOrden) {
+            const qint64 atrasadas = std::min<qint64>(m_sinRespuesta, recibidas.size());
+            recibidas.remove(0, atrasadas);
+            m_sinRespuesta -= atrasadas;
+        }
+        if (!recibidas.isEmpty()) {
+            respuesta = recibidas.first();
+            return true;
+        }
+        const qint64 ahora = p.PorEnviar();
+        if (ahora < porEnviar) {
+            quieta.setRemainingTime(calma);
+        }
+        porEnviar = ahora;
+        if (quieta.hasExpired() || tope.hasExpired()) {
+            respuesta = -1;
+            // A network printer answers every in-order request in the end,
+            // late; a serial line may simply have lost it.
+            m_sinRespuesta += pedido == Pedido::EnOrden && m_sinLinea ? 1 : 0;
+            return true;
+        }
+        const qint64 tramo = std::min({quieta.remainingTime(), tope.remainingTime(), kTramoEspera});
+        if (p.EsperarEntrada(static_cast<int>(tramo)) == Transporte::Espera::Fallo) {
+            return false;
+        }
+    }
 }
 
 bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {
     PuertoCom* p = d->Serie(m_numeroPuerto);
+    if (p != nullptr && m_sinLinea) {
+        // Ours to define: only an answer in DLE EOT's format counts.
+        const bool conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
+        respuesta = std::max(respuesta, 0);
+        return conectada;
+    }
     if (p == nullptr || !p->Output(QByteArrayView(kPedidoEstadoPapel.data(), kPedidoEstadoPapel.size()))) {
         return false;
     }
     // Monotonic and to the millisecond: an answer 1.9 s late is in time.
     const QDeadlineTimer plazo(milisegundos);
     for (;;) {
-        QByteArray recibido = p->Input();
-        const qint64 atrasadas = std::min<qint64>(m_sinRespuesta, recibido.size());
-        recibido.remove(0, atrasadas);
-        m_sinRespuesta -= atrasadas;
+        const QByteArray recibido = p->Input();
         if (!recibido.isEmpty()) {
             respuesta = static_cast<unsigned char>(recibido[0]);
             return true;
         }
         if (plazo.hasExpired()) {
             respuesta = 0;
-            // A network printer that takes the connection late answers every
-            // request in the end; a serial line may simply have lost it.
-            m_sinRespuesta += m_sinLinea ? 1 : 0;
             return true;
         }
         if (p->EsperarEntrada(static_cast<int>(std::min<qint64>(plazo.remainingTime(), kTramoEspera))) ==
@@ -293,6 +431,13 @@ bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {
 
 bool ctlImpresora::Salida(PuertoCom& p, QByteArrayView bytes) {
     m_enviados += bytes.size();
+    if (Senales::Pedida() && p.PortOpen()) {
+        // A stop was asked for: a long job on a slow line would outlast the
+        // service manager's patience and be killed mid-print. The rest of the
+        // job fails at once and the job stays queued.
+        p.Cerrar();
+        m_causa = QStringLiteral("se pidio detener el servicio");
+    }
     if (m_sinLinea && m_plazoTrabajo.hasExpired() && p.PortOpen()) {
         // Each write has its own limit, but a printer that takes every piece
         // just in time would hold the terminal for as long as it likes.

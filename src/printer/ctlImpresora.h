@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QDeadlineTimer>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <string_view>
@@ -69,14 +70,42 @@ public:
     void PrintLogo();
 
     // After a job on a serial printer that answered the paper-status request
-    // when its port was initialised, or on any network or USB printer: asks
-    // again and is true only when the printer answers ready (18 or 16), which
-    // it can only do after it took every byte sent before the request. The
-    // wait allows the line time of the bytes sent since the port was bound,
-    // plus 2 s. False when it went silent, lost its connection or ran out of
-    // paper; Causa() then says which. Serial printers that did not answer
-    // before, and parallel ports, are not asked: true.
+    // when its port was initialised, or on any network or USB printer: sends
+    // GS r 1, which the printer answers only after it processed every byte
+    // before it, and is true only when it answers paper present. Input left
+    // unread (automatic status back, late answers) is discarded first, and
+    // only a byte in the answer's format counts. The wait lasts while the
+    // printer is still taking bytes (the unsent count keeps falling), then
+    // kEsperaEstado plus the time to print a full receive buffer at the
+    // slowest supported speed; never more than that plus the job's bytes at
+    // that speed. A printer that never answers GS r 1 but answers DLE EOT 4
+    // is confirmed with DLE EOT 4 from then on (logged once; see
+    // SoloTiempoReal). False when it went silent, lost its connection or ran
+    // out of paper; Causa() then says which. Serial printers that did not
+    // answer before, and parallel ports, are not asked: true.
     bool ConfirmarRecepcion();
+
+    // The slowest printer the waits are sized for (bytes of text a second)
+    // and the largest receive buffer they allow for.
+    static constexpr qint64 kVelocidadMinima = 500;
+    static constexpr qint64 kBuferImpresora = 4096;
+
+    // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
+    // but not GS r 1: their answer comes ahead of their buffer, so a power
+    // cut can lose a job they confirmed.
+    static bool SoloTiempoReal(const QString& dispositivo);
+
+    // The paper-sensor answer last stored for port `puerto` ("EstadoPapel")
+    // says paper near its end and not out.
+    static bool PapelBajoSegunAjustes(const QString& puerto);
+
+    // The last answer of the bound network or USB printer said paper near
+    // its end: it still prints.
+    bool PapelBajo() const { return m_papelBajo; }
+
+    // The last classification of the bound serial printer got no answer
+    // although the same port answered before (since the program started).
+    bool CalloTrasResponder() const { return m_calloTrasResponder; }
 
     // The bound port leads to a network or USB printer: the device taking the
     // bytes says nothing about the printer having them.
@@ -122,6 +151,12 @@ private:
     struct Privado;
 
     bool LeerEstadoPapel(int& respuesta, qint64 milisegundos);
+    // Sends `pedido` and waits for its answer as ConfirmarRecepcion says;
+    // `respuesta` is -1 when none came. False when the connection was lost.
+    enum class Pedido { TiempoReal, EnOrden };
+    bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
+    // Takes the answers in the format of `pedido` out of what arrived.
+    QList<int> Respuestas(QByteArrayView bytes, Pedido pedido);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.
@@ -138,8 +173,11 @@ private:
     bool m_respondioEstado = false; // the serial printer answered at InicializarPuerto
     bool m_sinLinea = false;        // network or USB printer
     qint64 m_enviados = 0;          // bytes sent since the port was bound or last confirmed
-    qint64 m_sinRespuesta = 0;      // status requests on this port not answered in time
-    QDeadlineTimer m_plazoTrabajo;  // see kPlazoTrabajo
+    qint64 m_sinRespuesta = 0;      // in-order status requests on this port not answered in time
+    int m_restoAsb = 0;             // bytes of an automatic status back still to skip
+    bool m_papelBajo = false;
+    bool m_calloTrasResponder = false;
+    QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo
     QString m_causa;
     int m_usos = 0;
     Privado* d = nullptr; // serial objects and the rest of the implementation

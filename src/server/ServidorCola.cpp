@@ -296,7 +296,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
             // Another terminal prints it, or it is no longer this terminal's.
         } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
-        } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora)) {
+        } else if (Retenida(impresora)) {
+            // It did not confirm a job and has shown no change since.
+        } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora) && !Apagada(impresora)) {
             m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
             bool impreso = true;
             for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {
@@ -304,19 +306,23 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                     // The job stays for the backup printer; this printer still
                     // gets the rest of the job and its cut.
                     impreso = false;
-                    Actualizar(QStringLiteral("Impresora"),
-                               QStringLiteral("Redirigido = ") +
-                                   impresora.Texto(QStringLiteral("Id_Impresora_Respaldo")),
-                               QStringLiteral("Id_Impresora=") + idImpresora);
+                    FalloRenglon(impresora, idTrabajo);
                 }
                 m_pr2.Avanzar();
             }
             m_pr2.Avanzar(3);
             m_pr2.Cortar();
+            if (Senales::Pedida()) {
+                // A stop ends the job where it is: it stays queued, and its
+                // claim goes back so that the next start serves it at once.
+                Soltar(idTrabajo);
+                return;
+            }
+            if (!impreso && m_pr2.SinLinea()) {
+                m_fallidas.insert(idImpresora); // a write failed: the device is closed
+            }
             if (impreso && ConfirmarRecepcion(m_pr2)) {
                 impreso = Confirmado(impresora, idTrabajo);
-            } else if (!impreso && m_pr2.SinLinea()) {
-                m_fallidas.insert(idImpresora); // a write failed: the device is closed
             }
             if (impreso) {
                 conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
@@ -345,22 +351,108 @@ bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTraba
     const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
     if (m_pr2.ConfirmarRecepcion()) {
         m_sinConfirmar.remove(id);
+        m_fallosTrabajo.remove(idTrabajo);
+        if (impresora.Texto(QStringLiteral("Estado_Impresora")) == u"F") {
+            // Held before a restart of this server, and confirming again.
+            Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='A'"),
+                       QStringLiteral("Id_Impresora=") + id);
+        }
         return true;
     }
-    // The printer went away (or out of paper) during the job, so its bytes
-    // may never reach paper: the job stays, and a later tick prints it again
-    // whole, here or on the backup. It is not asked again in this tick, and
-    // after a few jobs in a row that it did not confirm it is failing: its
-    // jobs go to the backup.
+    // The printer went away, ran out of paper or did not answer, so the job
+    // may not be on paper: it stays. Sent again to the same printer it could
+    // come out twice, so it goes to the backup, or, without one, the printer
+    // is held until it shows a change (Retenida).
     m_fallidas.insert(id);
-    Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo ") + idTrabajo);
+    const int veces = ++m_fallosTrabajo[idTrabajo];
+    Registrar(QStringLiteral("Cola Impresion, la impresora no confirmo el trabajo %1 (%2 de este trabajo, %3 "
+                             "seguidas de la impresora)")
+                  .arg(idTrabajo)
+                  .arg(veces)
+                  .arg(++m_sinConfirmar[id]));
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2): %3")
                   .arg(id, impresora.Texto(QStringLiteral("Puerto")), m_pr2.Causa()));
-    if (++m_sinConfirmar[id] >= kConfirmacionesFallidas) {
-        m_sinConfirmar.remove(id);
+    if (!impresora.Campo(QStringLiteral("Id_Impresora_Respaldo")).isNull()) {
         Redirigir(impresora, QStringLiteral("F"));
+    } else {
+        Retener(impresora);
     }
     return false;
+}
+
+void ServidorCola::Retener(const Recordset& impresora) {
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    m_retenidas.insert(id);
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) sin respaldo: sus trabajos esperan hasta que "
+                             "responda, vuelva o se la restablezca")
+                  .arg(id, impresora.Texto(QStringLiteral("Puerto"))));
+    // Visible to orlan-admin and the panel; the routing stays.
+    Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='F'"),
+               QStringLiteral("Id_Impresora=") + id);
+}
+
+bool ServidorCola::Retenida(const Recordset& impresora) {
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    if (!m_retenidas.contains(id)) {
+        return false;
+    }
+    if (m_fallidas.contains(id)) {
+        return true;
+    }
+    // Asked once a tick. An answer, or the operator setting its state back
+    // ("A"), is the change that lets it print again.
+    m_fallidas.insert(id);
+    QString letra;
+    const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
+    const bool respondio =
+        PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &letra) && (letra == u"A" || letra == u"C");
+    const bool restablecida = impresora.Texto(QStringLiteral("Estado_Impresora")) != u"F";
+    if (!respondio && !restablecida) {
+        return true;
+    }
+    m_retenidas.remove(id);
+    m_fallidas.remove(id);
+    m_sinConfirmar.remove(id);
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) %3: sus trabajos siguen")
+                  .arg(id, puerto, respondio ? QStringLiteral("responde de nuevo") : QStringLiteral("restablecida")));
+    if (respondio && !restablecida) {
+        Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='A'"),
+                   QStringLiteral("Id_Impresora=") + id);
+    }
+    return false;
+}
+
+bool ServidorCola::Apagada(const Recordset& impresora) {
+    if (!m_pr2.CalloTrasResponder() || !ConfirmarRecepcion(m_pr2)) {
+        return false;
+    }
+    // With ConfirmarRecepcion = 1 a serial printer that answered before and
+    // is silent now is switched off behind its adapter: what is sent is lost.
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    m_fallidas.insert(id);
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) respondia y ya no contesta: apagada")
+                  .arg(id, impresora.Texto(QStringLiteral("Puerto"))));
+    if (!impresora.Campo(QStringLiteral("Id_Impresora_Respaldo")).isNull()) {
+        Redirigir(impresora, QStringLiteral("F"));
+    } else {
+        Retener(impresora);
+    }
+    return true;
+}
+
+void ServidorCola::FalloRenglon(const Recordset& impresora, const QString& idTrabajo) {
+    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+    const QVariant respaldo = impresora.Campo(QStringLiteral("Id_Impresora_Respaldo"));
+    if (!respaldo.isNull()) {
+        Actualizar(QStringLiteral("Impresora"), QStringLiteral("Redirigido = ") + respaldo.toString(),
+                   QStringLiteral("Id_Impresora=") + id);
+    } else if (!m_fallidas.contains(id)) {
+        // Nowhere to send its jobs: they wait here, and the printer is not
+        // tried again in this tick. One line per printer per tick.
+        Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) fallo y no tiene respaldo: el trabajo %3 espera")
+                      .arg(id, impresora.Texto(QStringLiteral("Puerto")), idTrabajo));
+        m_fallidas.insert(id);
+    }
 }
 
 QString ServidorCola::SinNulos(const QString& idTrabajo) const {

@@ -76,9 +76,9 @@ private:
     // The current line of the job without its NUL bytes, the dropping logged.
     QString SinNulos(const QString& idTrabajo) const;
     // After a job printed whole on the printer of `impresora`: whether the
-    // printer confirmed it. Counts the failures in a row, and the
-    // kConfirmacionesFallidas-th redirects the printer to its backup with
-    // state "F".
+    // printer confirmed it. A failure is counted per printer and per job and
+    // sends the printer's jobs to its backup with state "F" (see Retener
+    // when it has none).
     bool Confirmado(const Recordset& impresora, const QString& idTrabajo);
     // Claims the job in `trabajo` for this server before anything of it is
     // sent to printer `idImpresora`, which serves it in the tick's snapshot;
@@ -94,8 +94,18 @@ private:
     void Soltar(const QString& idTrabajo);
     // Whether ReclamoTrabajo exists, asked once; says in the log when not.
     void DetectarReclamos();
-
-    static constexpr int kConfirmacionesFallidas = 3;
+    // A printer without a backup that did not confirm a job gets no job
+    // until it shows a change: its state becomes "F" and Retenida holds it.
+    void Retener(const Recordset& impresora);
+    // Held: true, after asking it once a tick whether it answers again.
+    bool Retenida(const Recordset& impresora);
+    // With ConfirmarRecepcion = 1, a serial printer found silent although
+    // its port answered before: failing, its jobs to the backup (or held).
+    bool Apagada(const Recordset& impresora);
+    // A line failed to print: the printer's jobs go to its backup (once per
+    // failed line); without one nothing is written, one log line per printer
+    // and tick says so and the printer is not tried again in the tick.
+    void FalloRenglon(const Recordset& impresora, const QString& idTrabajo);
 
     qint16 m_numeroTerminal;
     ctlImpresora m_pr2;
@@ -116,8 +126,10 @@ private:
     bool m_apartarDefectuosos = false; // read at the start of every tick
     QString m_sql;
     QString m_consultaTrabajos;
-    QSet<QString> m_fallidas;           // printers (ids) found failing in this tick
-    QHash<QString, int> m_sinConfirmar; // printer id -> jobs in a row it did not confirm
+    QSet<QString> m_fallidas;            // printers (ids) found failing in this tick
+    QHash<QString, int> m_sinConfirmar;  // printer id -> jobs in a row it did not confirm
+    QHash<QString, int> m_fallosTrabajo; // job id -> failed confirmations
+    QSet<QString> m_retenidas;           // printers (ids) held, see Retener
     enum class Reclamos { SinDetectar, ConTabla, SinTabla };
     Reclamos m_reclamos = Reclamos::SinDetectar;
     qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick

@@ -67,24 +67,25 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
 
     // Job 2's printer is out of paper: its job moves to printer 1 and prints
     // there in the next tick. The silent printer is printed on, but a job
-    // counts only once the printer answers after its last byte: it never
-    // does, and after three tries its job goes to printer 1 too.
+    // counts only once the printer answers GS r 1 after its last byte: it
+    // never does (nor DLE EOT 4, asked next), so its job goes to printer 1
+    // at once and is never sent to it again.
     EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 40)) << Trabajos().toStdString();
-    const QByteArray uno = ImpresoEpsonSerie(H("1B4501") + "uno" + H("1B4500")) + H("100404");
-    const QByteArray dos = ImpresoEpsonSerie("dos") + H("100404");
-    const QByteArray tres = ImpresoEpsonSerie("tres") + H("100404");
+    const QByteArray uno = ImpresoEpsonSerie(H("1B4501") + "uno" + H("1B4500")) + H("1D7201");
+    const QByteArray dos = ImpresoEpsonSerie("dos") + H("1D7201");
+    const QByteArray tres = ImpresoEpsonSerie("tres") + H("1D7201");
     EXPECT_TRUE(Esperar([&] { return lista.Captura().size() >= 3 + uno.size() + dos.size() + tres.size(); }, 10));
     EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();
 
     // Every printer is asked once when the server starts, then once before
-    // and once after every job.
+    // every job (DLE EOT 4) and once after it (GS r 1).
     const QByteArray arranque = H("100404");
     EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + uno + dos + tres).toHex().toStdString());
     EXPECT_EQ(sinPapel.Captura(), arranque + arranque);
-    EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + tres.repeated(3)).toHex().toStdString());
+    EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + tres + H("100404")).toHex().toStdString());
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "1A,1P,1F");
     const QString bitacora = terminal.Bitacora();
-    EXPECT_EQ(bitacora.count("Cola Impresion, la impresora no confirmo el trabajo 3"), 3);
+    EXPECT_EQ(bitacora.count("Cola Impresion, la impresora no confirmo el trabajo 3"), 1);
     for (const char* linea : {"COLA IMPRESION: A 0", "COLA IMPRESION: P 1", "COLA IMPRESION: F 2"}) {
         EXPECT_TRUE(bitacora.contains(linea)) << linea;
     }

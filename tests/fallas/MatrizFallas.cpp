@@ -6,9 +6,11 @@
 // printers, each with its number on its first line and on a closing line.
 // Faults are injected while jobs print, among them terminal 1's serial
 // printer replaced for a while by network printers that misbehave, a USB
-// printer that stops taking bytes and a 9600-baud line; for each one the program prints, in
-// the benchmarks' line format, the jobs written, printed, lost and printed
-// more than once, and the seconds from the end of the fault to the next job
+// printer that stops taking bytes, a 9600-baud line and printers modelled on
+// real hardware (a receive buffer, a print speed, power cuts); for each one
+// the program prints, in the benchmarks' line format, the jobs written,
+// printed, lost, printed whole more than once and the partial copies, and
+// the seconds from the end of the fault to the next job
 // printed where the fault was. It ends with status 1 when a job is lost.
 //
 //   orlan-fallas [--repeticiones N]   each fault N times (3)
@@ -127,6 +129,7 @@ int Escritor(int primero) {
 // its first line came out and when its closing line first did.
 struct Visto {
     int inicios = 0;
+    int fines = 0;   // copies printed whole
     qint64 fin = -1; // ms on the harness clock
     int archivo = -1;
 };
@@ -154,7 +157,7 @@ public:
                 Visto& v = m_vistos[encontrado.captured(2).toInt()];
                 if (encontrado.captured(1) == QStringLiteral("Trabajo")) {
                     ++v.inicios;
-                } else if (v.fin < 0) {
+                } else if (++v.fines == 1) {
                     v.fin = ahora;
                     v.archivo = i;
                 }
@@ -218,10 +221,10 @@ private:
 // recording what it takes to a capture file.
 class ImpresoraRed {
 public:
-    ImpresoraRed(const QString& conducta, const QString& captura) {
+    ImpresoraRed(const QString& conducta, const QString& captura, const QStringList& mas = {}) {
         m_proceso.setStandardErrorFile(QProcess::nullDevice());
         m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
-                        {"--modo", "E", "--tcp", "0", "--conducta", conducta, "--captura", captura});
+                        QStringList{"--modo", "E", "--tcp", "0", "--conducta", conducta, "--captura", captura} + mas);
         for (int i = 0; i < 50 && !m_destino.endsWith('\n'); ++i) {
             m_proceso.waitForReadyRead(100);
             m_destino += QString::fromUtf8(m_proceso.readLine());
@@ -340,9 +343,17 @@ struct Fila {
     int escritos = 0;
     int impresos = 0;
     int perdidos = 0;
-    int repetidos = 0;
+    int repetidos = 0; // printed whole more than once
+    int parciales = 0; // copies begun and not finished (a power cut, a printer gone mid-job)
     QList<double> recuperacion;
 };
+
+// Printer 1 (terminal 1's serial printer) with or without its backup.
+void Respaldo(bool con) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET Id_Impresora_Respaldo = %1 WHERE "
+                                                  "Id_Impresora = 1")
+                                       .arg(con ? QStringLiteral("3") : QStringLiteral("NULL")));
+}
 
 class Matriz {
 public:
@@ -359,6 +370,13 @@ private:
     void Pasar(qint64 ms);
     void LeerEscritor();
     void Restablecer();
+    // Terminal 1's COM1 on a network printer modelled on real hardware
+    // (orlan-impresora-virtual with `opciones`) for `ms`, its backup on or
+    // off; `durante` runs once the printer is in place.
+    void Modelada(const QString& nombre, const QStringList& opciones, bool conRespaldo, int ms,
+                  const std::function<void()>& durante = {});
+    // A job of `renglones` lines for printer 1, written by the harness.
+    void TrabajoGrande(int renglones);
     bool Drenar();
     void Informar();
 
@@ -376,6 +394,7 @@ private:
     QSet<int> m_dudosos;          // gone from the queue after a failed write
     Capturas m_capturas;
     QList<Fila> m_filas;
+    int m_grandes = 0;
     struct Tramo {
         int fila;
         qint64 desde, hasta;
@@ -482,7 +501,7 @@ void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::fu
         std::find_if(m_filas.cbegin(), m_filas.cend(), [&](const Fila& f) { return f.falla == nombre; }) -
         m_filas.cbegin());
     if (indice == m_filas.size()) {
-        m_filas.append(Fila{nombre, 0, 0, 0, 0, {}});
+        m_filas.append(Fila{nombre, 0, 0, 0, 0, 0, {}});
     }
     if (!m_solo.isEmpty() && !nombre.contains(m_solo)) {
         return;
@@ -522,6 +541,37 @@ void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::fu
     }
     Pasar(3000);
     m_tramos.append({indice, desde, m_reloj.elapsed()});
+}
+
+void Matriz::Modelada(const QString& nombre, const QStringList& opciones, bool conRespaldo, int ms,
+                      const std::function<void()>& durante) {
+    const QString captura = m_entorno.Raiz() + QStringLiteral("/modelada-%1.bin").arg(m_capturas.Cantidad());
+    m_capturas.Agregar(captura);
+    const int indice = static_cast<int>(m_capturas.Cantidad()) - 1;
+    const QString fila = nombre + (conRespaldo ? QStringLiteral(", with backup") : QStringLiteral(", without backup"));
+    Falla(fila, {0, 2, indice}, [&] {
+        ImpresoraRed red(QStringLiteral("normal"), captura, opciones);
+        Respaldo(conRespaldo);
+        CambiarCom1(*m_uno, red.Destino());
+        if (durante) {
+            durante();
+        }
+        Pasar(ms);
+        CambiarCom1(*m_uno, m_serieUno->Enlace());
+        Respaldo(true);
+    });
+}
+
+void Matriz::TrabajoGrande(int renglones) {
+    const int id = 900000 + m_grandes++;
+    QList<std::optional<QString>> lineas = LineasTrabajo(id);
+    const std::optional<QString> fin = lineas.takeLast();
+    for (int i = lineas.size(); i < renglones; ++i) {
+        lineas << QStringLiteral("renglon %1 del trabajo grande %2").arg(i).arg(Numero(id)).leftJustified(42);
+    }
+    lineas << fin;
+    InsertarTrabajo(id, 1, lineas);
+    m_escritos.insert(id, m_reloj.elapsed());
 }
 
 // Stops the writer and waits until the queue is empty and the captures stop
@@ -568,9 +618,10 @@ void Matriz::Informar() {
         for (int id : trabajos) {
             ++fila.escritos;
             const Visto v = vistos.value(id);
+            fila.parciales += std::max(0, v.inicios - v.fines);
             if (v.fin >= 0) {
                 ++fila.impresos;
-                fila.repetidos += v.inicios > 1 ? 1 : 0;
+                fila.repetidos += v.fines > 1 ? 1 : 0;
             } else {
                 ++fila.perdidos;
                 std::fprintf(stderr,
@@ -581,13 +632,14 @@ void Matriz::Informar() {
         }
     }
     // Every job of the run, those written between the faults included.
-    Fila todo{QStringLiteral("whole run"), 0, 0, 0, 0, {}};
+    Fila todo{QStringLiteral("whole run"), 0, 0, 0, 0, 0, {}};
     for (auto it = m_escritos.cbegin(); it != m_escritos.cend(); ++it) {
         ++todo.escritos;
         const Visto v = vistos.value(it.key());
         todo.impresos += v.fin >= 0 ? 1 : 0;
         todo.perdidos += v.fin >= 0 ? 0 : 1;
-        todo.repetidos += v.inicios > 1 ? 1 : 0;
+        todo.repetidos += v.fines > 1 ? 1 : 0;
+        todo.parciales += std::max(0, v.inicios - v.fines);
     }
     for (int id : m_dudosos) {
         if (vistos.value(id).fin >= 0) {
@@ -599,7 +651,8 @@ void Matriz::Informar() {
     const auto Conteos = [](const Fila& fila) {
         for (const auto& [que, cuantos] : {std::pair{", jobs printed", fila.impresos},
                                            {", jobs lost", fila.perdidos},
-                                           {", jobs printed more than once", fila.repetidos}}) {
+                                           {", jobs printed whole more than once", fila.repetidos},
+                                           {", partial copies", fila.parciales}}) {
             ImprimirFigura(fila.falla.toStdString() + que, cuantos, "jobs", "jobs written", fila.escritos, "jobs");
         }
     };
@@ -716,6 +769,56 @@ int Matriz::Correr() {
             m_serieUno->Matar();
             m_serieUno->Iniciar();
         });
+        // Printers modelled on real hardware (4 KB receive buffer, a print
+        // speed, DLE EOT answered on arrival, GS r after printing) in place
+        // of terminal 1's serial printer; fast speeds and short faults keep
+        // the run short where the point survives.
+        for (bool respaldo : {true, false}) {
+            Modelada("modelled network printer losing power every 4 s (--cortes 4:1.5)",
+                     {"--velocidad", "2500", "--cortes", "4:1.5"}, respaldo, 15000);
+            Modelada("modelled network printer that prints and never answers (--respuesta ninguna)",
+                     {"--velocidad", "5000", "--respuesta", "ninguna"}, respaldo, 10000);
+        }
+        Modelada("modelled network printer at 600 B/s taking bursts (--velocidad 600)", {"--velocidad", "600"}, true,
+                 15000);
+        Modelada("modelled network printer at 2,500 B/s with one 20 KB job", {"--velocidad", "2500"}, false, 15000,
+                 [&] { TrabajoGrande(480); });
+        Modelada("modelled network printer with paper near its end (--estado papel-bajo)",
+                 {"--velocidad", "5000", "--estado", "papel-bajo"}, false, 10000);
+        Modelada("modelled network printer sending status unasked (--asb)", {"--velocidad", "5000", "--asb"}, false,
+                 10000);
+        Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre)",
+                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, true, 10000);
+        // Terminal 1's printer as a USB printer at 1,000 B/s whose device
+        // goes away in the middle of its jobs, with no backup, and comes back.
+        Falla("modelled USB printer gone mid-job, without backup", {0}, [&] {
+            Respaldo(false);
+            m_serieUno->Matar();
+            m_serieUno->Iniciar(18, {"--velocidad", "1000"});
+            CambiarCom1(*m_uno, QStringLiteral("usb:") + m_serieUno->Enlace());
+            Pasar(6000);
+            m_serieUno->Matar();
+            Pasar(4000);
+            m_serieUno->Iniciar();
+            CambiarCom1(*m_uno, m_serieUno->Enlace());
+            Respaldo(true);
+        });
+        // A serial printer switched off behind its adapter: the line takes
+        // the bytes and nothing answers. ConfirmarRecepcion=1 on both terminals.
+        for (bool respaldo : {true, false}) {
+            Falla(QStringLiteral("modelled serial printer switched off, ") +
+                      (respaldo ? QStringLiteral("with backup") : QStringLiteral("without backup")),
+                  {0, 2}, [&] {
+                      Respaldo(respaldo);
+                      m_serieUno->Matar();
+                      m_serieUno->Iniciar(18, {"--apagada"});
+                      Pasar(10000);
+                      m_serieUno->Matar();
+                      m_serieUno->Iniciar();
+                      Respaldo(true);
+                  });
+        }
+        // The restore race on two terminals goes here.
     }
     const int perdidosCarrera = m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo)
                                     ? CarreraRestablecer(*m_serieUno, *m_serieDos, [this](qint64 ms) { Pasar(ms); })

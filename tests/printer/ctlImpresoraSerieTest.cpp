@@ -1,10 +1,12 @@
 #include "PruebaImpresora.h"
 #include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
+#include "platform/Senales.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <chrono>
+#include <csignal>
 #include <optional>
 #include <termios.h>
 #include <thread>
@@ -198,7 +200,7 @@ TEST_F(ImpresoraSerie, AfterAJobOnlyAPrinterThatStillAnswersReadyConfirmsIt) {
     Tomar(m_com1, 3);
     EXPECT_TRUE(m_pr.Imprimir("cuenta"));
     EXPECT_TRUE(m_pr.ConfirmarRecepcion());
-    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + kPedido) << "the request follows the job's bytes";
+    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + H("1D7201")) << "GS r 1, answered in order, follows the job's bytes";
     for (int respuesta : {114, ImpresoraPty::kSilencio}) {
         m_com1.EstablecerRespuesta(respuesta);
         EXPECT_FALSE(m_pr.ConfirmarRecepcion()) << respuesta;
@@ -227,4 +229,32 @@ TEST_F(ImpresoraSerie, TheConfirmationWaitsForTheLineToCarryTheJob) {
     }
     EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << m_pr.Causa().toStdString();
     EXPECT_EQ(Tomar(m_com1, 3 + 80 * 45 + 3).size(), 3 + 80 * 45 + 3);
+}
+
+// A stop request (systemd's SIGTERM) during a long job on a 9600-baud line:
+// the job is cut at its next write, so the program can end long before the
+// job would, and the job stays queued. Run in a child process: a stop, once
+// asked for, stays asked for.
+TEST_F(ImpresoraSerie, AStopRequestEndsALongSerialJobAtItsNextWrite) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Senales::AlTerminar([](int) {});
+            m_com1.EstablecerBaudios(9600);
+            if (!m_pr.InicializarPuerto("COM1")) {
+                std::_Exit(2);
+            }
+            // 400 lines, about 19 s on the line; the stop comes at line 20.
+            int escritas = 0;
+            bool fallo = false;
+            for (; escritas < 400 && !fallo; ++escritas) {
+                if (escritas == 20) {
+                    std::raise(SIGTERM);
+                }
+                QString linea(42, u'x');
+                fallo = !m_pr.Imprimirln(linea);
+            }
+            std::_Exit(fallo && escritas <= 22 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -1,4 +1,5 @@
 #include "database/PruebaBaseDatos.h"
+#include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "platform/Ajustes.h"
 #include "server/ServidorCola.h"
@@ -34,7 +35,8 @@ protected:
 
 // One takes the connection and never reads, the other answers ready and then
 // restarts, losing what it took: neither ever prints, so no job may be
-// deleted; after three jobs they did not confirm, their jobs go to the backup.
+// deleted. A job one did not confirm is not sent to it again: its jobs go to
+// the backup at once.
 TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
     ImpresoraTcp sorda;
     sorda.EstablecerConducta(ImpresoraTcp::Conducta::NoLee);
@@ -48,16 +50,13 @@ TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
     InsertarTrabajo(11, 3, {"once"});
     InsertarTrabajo(12, 1, {"doce"});
 
-    for (int tick = 1; tick <= 3; ++tick) {
-        SCOPED_TRACE(tick);
-        m_servidor->Timer1_Timer();
-        EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "10,11,12");
-        EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
-    }
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "10,11,12");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "2F,2A,2F");
-    // Once per tick and printer: job 12 waited behind job 10's failure.
-    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 10"), 3);
-    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 11"), 3);
+    // Once per printer: job 12 waited behind job 10's failure.
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 10 (1 de este trabajo, 1 seguidas"), 1);
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 11"), 1);
     EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 12"), 0);
     EXPECT_TRUE(Bitacora().contains("Cola Impresion, impresora 3 (COM2): se perdio la conexion"))
         << Bitacora().toStdString();
@@ -89,3 +88,54 @@ TEST_F(EntregaRed, ADeadPrinterIsAskedOncePerTickWhateverItsQueue) {
               ImpresoEpson("20") + ImpresoEpson("21") + ImpresoEpson("22") + ImpresoEpson("23") + ImpresoEpson("24"));
 }
 
+// A printer that prints but never answers, without a backup: each job is
+// sent to it at most once until it shows a change; the printer is held in
+// state "F" meanwhile, and prints on once it answers again.
+TEST_F(EntregaRed, ASilentPrinterWithoutABackupGetsEachJobOnceUntilItAnswers) {
+    ImpresoraTcp muda;
+    muda.EstablecerRespuesta(ImpresoraVirtual::kSilencio);
+    muda.Iniciar();
+    InsertarImpresora(5, 1, 0, "'A'", "COM3");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM3", muda.Destino());
+    InsertarTrabajo(30, 5, {"treinta"});
+    InsertarTrabajo(31, 5, {"treinta y uno"});
+    for (int tick = 1; tick <= 3; ++tick) {
+        m_servidor->Timer1_Timer();
+    }
+    QByteArray impreso = muda.EsperarRecibidos(1 << 20, 300);
+    EXPECT_EQ(impreso.count("treinta"), 1) << "one copy, not one a tick";
+    EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "30,31");
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 5"), "5F");
+    EXPECT_EQ(Bitacora().count("impresora 5 (COM3) sin respaldo"), 1) << Bitacora().toStdString();
+
+    // It answers again: its jobs print and it is "A" again.
+    muda.EstablecerRespuesta(18);
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 5"), "5A");
+    impreso = muda.EsperarRecibidos(1 << 20, 300);
+    EXPECT_EQ(impreso.count("treinta y uno"), 1);
+}
+
+// With ConfirmarRecepcion=1, a serial printer that answered and is silent now
+// was switched off behind its adapter, which still takes the bytes: its jobs
+// go to the backup instead of into the void.
+TEST_F(EntregaRed, ASwitchedOffSerialPrinterIsFailingWhenJobsAreConfirmed) {
+    Ajustes::Guardar("ORLAN", "Cola", "ConfirmarRecepcion", "1");
+    ImpresoraPty serie;
+    serie.Iniciar();
+    InsertarImpresora(6, 1, 2, "'A'", "COM4");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM4", serie.Ruta());
+    InsertarTrabajo(40, 6, {"cuarenta"});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+
+    serie.EstablecerRespuesta(ImpresoraVirtual::kSilencio);
+    InsertarTrabajo(41, 6, {"cuarenta y uno"});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 6"), "2F");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("cuarenta y uno"));
+    EXPECT_EQ(serie.Recibidos().count("cuarenta y uno"), 0);
+    EXPECT_TRUE(Bitacora().contains("impresora 6 (COM4) respondia y ya no contesta")) << Bitacora().toStdString();
+}

@@ -163,6 +163,23 @@ TEST_F(Cola, AFailedTextPrintRedirectsAtOnceAndStillCuts) {
     EXPECT_EQ(EntornoPrueba::Leer(Rutas::Local("C:\\PRT.ERR")).count("ImprimirLetra: 0-"), 8);
 }
 
+// Without a backup a failed line writes nothing (an UPDATE naming no
+// printer would fail, once per line, each failure a message box in window
+// mode): one log line for the printer in the tick, and the job waits.
+TEST_F(Cola, AFailedLineOnAPrinterWithoutABackupWritesNothing) {
+    Ejecutar("UPDATE Impresora SET Id_Impresora_Respaldo = NULL WHERE Id_Impresora = 1");
+    InsertarTrabajo(32, 1, {"uno", "dos", "tres"});
+    InsertarTrabajo(33, 1, {"cuatro"});
+    QDateTime ahora(QDate(2026, 12, 5), QTime(12, 0));
+    const auto anterior = Reloj::Establecer([&] { return ahora = ahora.addSecs(1); });
+    m_puerto->OcupadoHasta(QDateTime(QDate(2027, 1, 1), QTime(0, 0)));
+    m_servidor->Timer1_Timer();
+    Reloj::Establecer(anterior);
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Transacciones"), "0");
+    EXPECT_EQ(Bitacora().count("fallo y no tiene respaldo"), 1) << Bitacora().toStdString();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "4");
+}
+
 TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     InsertarTrabajo(40, 1, {"ok", "a < b"});
     InsertarTrabajo(41, 1, {"bien"});

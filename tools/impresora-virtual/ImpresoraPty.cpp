@@ -34,6 +34,10 @@ QList<ImpresoraVirtual::Pieza> ImpresoraPty::AtenderPiezas(int milisegundos) {
     if (m_maestro < 0) {
         return {};
     }
+    QList<Pieza> impreso;
+    if (AtenderConModelo(milisegundos, impreso)) {
+        return impreso;
+    }
     int espera = 0;
     const qsizetype cupo = Cupo(espera);
     if (cupo == 0) {
@@ -51,14 +55,48 @@ QList<ImpresoraVirtual::Pieza> ImpresoraPty::AtenderPiezas(int milisegundos) {
         return {};
     }
     Tomados(n);
-    const int respuesta = Respuesta();
-    for (int pedidos = PedidosEstado(QByteArrayView(buffer, n), m_estadoPedido); pedidos > 0; --pedidos) {
-        if (respuesta != kSilencio) {
-            const char c = static_cast<char>(respuesta);
+    QByteArray tipos;
+    PedidosEstado(QByteArrayView(buffer, n), m_estadoPedido, &tipos);
+    for (const char tipo : tipos) {
+        if (Respuesta() != kSilencio) {
+            const char c = RespuestaA(tipo);
             Enviar(QByteArrayView(&c, 1));
         }
     }
     return {Pieza{0, QByteArray(buffer, n), false}};
+}
+
+bool ImpresoraPty::AtenderConModelo(int milisegundos, QList<Pieza>& piezas) {
+    int espera = milisegundos;
+    qsizetype cupo = 0;
+    bool encendida = true;
+    if (!ConElModelo([&](ModeloImpresora& m) {
+            const int proximo = m.HastaProximo();
+            espera = proximo >= 0 ? std::min(espera, std::max(proximo, 1)) : espera;
+            cupo = m.Espacio();
+            encendida = m.Encendida();
+        })) {
+        return false;
+    }
+    // A full buffer is not read: the line stops and the sender waits.
+    pollfd pf{m_maestro, static_cast<short>(cupo > 0 ? POLLIN : 0), 0};
+    ModeloImpresora::Salida salida;
+    if (poll(&pf, 1, espera) > 0 && (pf.revents & POLLIN)) {
+        char buffer[4096];
+        const ssize_t n = read(m_maestro, buffer, static_cast<size_t>(std::min<qsizetype>(cupo, sizeof buffer)));
+        // Switched off, the printer takes nothing: its adapter's line drops what comes.
+        if (n > 0 && encendida) {
+            ConElModelo([&](ModeloImpresora& m) { m.Tomar(0, QByteArrayView(buffer, n), salida); });
+        }
+    }
+    ConElModelo([&](ModeloImpresora& m) { m.Imprimir(salida); });
+    for (const auto& p : salida.impreso) {
+        piezas.append({0, p.bytes, false});
+    }
+    for (const auto& r : salida.respuestas) {
+        Enviar(r.bytes);
+    }
+    return true;
 }
 
 bool ImpresoraPty::Enviar(QByteArrayView bytes) {

@@ -31,9 +31,12 @@ public:
     void Cerrar();
 
 private:
+    // The same through the model, when there is one (false otherwise).
+    bool AtenderConModelo(int milisegundos, QList<Pieza>& piezas);
+
     int m_maestro = -1;
     int m_esclavo = -1; // kept open so that the master never sees a hang-up
     QString m_ruta;
     QString m_error;
-    int m_estadoPedido = 0; // bytes of 10 04 04 seen so far
+    int m_estadoPedido = 0; // how much of a status request was seen so far
 };

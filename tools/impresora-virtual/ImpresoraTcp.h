@@ -22,14 +22,19 @@
 //   Inunda             sends bytes (0x55) on every connection without pause
 //   AceptaLento        takes each connection kDemoraAceptar ms after it came
 //   Tarda              answers every status request kDemoraRespuesta ms late
+//   MedioCierre        closes its sending half (FIN) on taking a connection
+//                      and keeps reading and printing
+//   MedioCierreTarde   the same after its first answer on a connection
+// With a model (UsarModelo) a printer that is off refuses connections.
 // A printer that refuses connections is one that was Cerrar()ed.
 class ImpresoraTcp final : public ImpresoraVirtual {
 public:
-    enum class Conducta { Normal, NoLee, ReiniciaTrasListo, Inunda, AceptaLento, Tarda };
+    enum class Conducta { Normal, NoLee, ReiniciaTrasListo, Inunda, AceptaLento, Tarda, MedioCierre, MedioCierreTarde };
     static constexpr int kDemoraAceptar = 2500;   // ms
     static constexpr int kDemoraRespuesta = 1500; // ms
 
-    // "normal", "no-lee", "reinicia", "inunda", "acepta-lento", "tarda"; nullopt
+    // "normal", "no-lee", "reinicia", "inunda", "acepta-lento", "tarda",
+    // "medio-cierre", "medio-cierre-tarde"; nullopt
     // for any other name.
     static std::optional<Conducta> ConductaDeNombre(const QString& nombre);
 
@@ -69,12 +74,19 @@ private:
         int fd;
         int estadoPedido;
         int id;
-        bool respondio = false;           // ReiniciaTrasListo: ready was given
+        bool respondio = false;           // ReiniciaTrasListo, MedioCierreTarde: an answer was given
         std::vector<Instante> respuestas; // Tarda: when each answer is due
     };
 
     // Reads from a client that has bytes; false when it is gone.
     bool Leer(Cliente& c, QList<Pieza>& piezas);
+    // Binds and listens on m_puerto (any port while 0).
+    bool Escuchar();
+    // With a model: follows its power (see UsarModelo), feeds it what was
+    // read, prints and sends its answers.
+    void SeguirEnergia(QList<Pieza>& piezas);
+    void Responder(int conexion, const QByteArray& bytes);
+    void Entregar(const ModeloImpresora::Salida& salida, QList<Pieza>& piezas);
     void Aceptar();
 
     int m_escucha = -1;
@@ -86,4 +98,5 @@ private:
     std::atomic<int> m_conexiones{0};
     std::atomic<Conducta> m_conducta{Conducta::Normal};
     Instante m_esperandoDesde{}; // AceptaLento: a connection waits since
+    bool m_sinEnergia = false;   // model off: not listening
 };

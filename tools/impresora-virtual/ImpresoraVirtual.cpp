@@ -1,19 +1,31 @@
 #include "impresora-virtual/ImpresoraVirtual.h"
 
-int ImpresoraVirtual::PedidosEstado(QByteArrayView bytes, int& estado) {
+int ImpresoraVirtual::PedidosEstado(QByteArrayView bytes, int& estado, QByteArray* tipos) {
+    // estado: 1 after 10, 2 after 10 04, 3 after 1D, 4 after 1D 72.
     int pedidos = 0;
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (estado == 2 && b == 0x04) {
+        if ((estado == 2 && b == 0x04) || (estado == 4 && b == 0x01)) {
+            if (tipos != nullptr) {
+                tipos->append(estado == 2 ? 'e' : 'r');
+            }
             estado = 0;
             ++pedidos;
-        } else if (b == 0x10) {
-            estado = 1;
+        } else if (b == 0x10 || b == 0x1D) {
+            estado = b == 0x10 ? 1 : 3;
         } else {
-            estado = estado == 1 && b == 0x04 ? 2 : 0;
+            estado = estado == 1 && b == 0x04 ? 2 : estado == 3 && b == 0x72 ? 4 : 0;
         }
     }
     return pedidos;
+}
+
+char ImpresoraVirtual::RespuestaA(char tipo) const {
+    const int respuesta = m_respuesta;
+    if (tipo == 'r') {
+        return respuesta == 114 ? '\x0F' : '\0';
+    }
+    return static_cast<char>(respuesta);
 }
 
 QByteArray ImpresoraVirtual::Atender(int milisegundos) {
@@ -89,4 +101,50 @@ QByteArray ImpresoraVirtual::EsperarRecibidos(qsizetype cantidad, int milisegund
 void ImpresoraVirtual::VaciarRecibidos() {
     std::lock_guard bloqueo(m_mutex);
     m_recibidos.clear();
+}
+
+void ImpresoraVirtual::UsarModelo(const ModeloImpresora::Opciones& opciones) {
+    std::lock_guard bloqueo(m_mutexModelo);
+    m_modelo = std::make_unique<ModeloImpresora>(opciones);
+}
+
+void ImpresoraVirtual::Apagar() {
+    std::lock_guard bloqueo(m_mutexModelo);
+    if (m_modelo) {
+        m_modelo->Apagar();
+    }
+}
+
+void ImpresoraVirtual::Encender() {
+    std::lock_guard bloqueo(m_mutexModelo);
+    if (m_modelo) {
+        m_modelo->Encender();
+    }
+}
+
+void ImpresoraVirtual::EstablecerCortes(int encendidaMs, int apagadaMs) {
+    std::lock_guard bloqueo(m_mutexModelo);
+    m_encendidaMs = encendidaMs;
+    m_apagadaMs = apagadaMs;
+    m_cambioEnergia = Reloj::now() + std::chrono::milliseconds(encendidaMs);
+}
+
+void ImpresoraVirtual::EstablecerEstado(ModeloImpresora::Estado estado) {
+    std::lock_guard bloqueo(m_mutexModelo);
+    if (m_modelo) {
+        m_modelo->EstablecerEstado(estado);
+    }
+}
+
+void ImpresoraVirtual::Ciclar() {
+    if (m_encendidaMs <= 0 || m_apagadaMs <= 0 || Reloj::now() < m_cambioEnergia) {
+        return;
+    }
+    if (m_modelo->Encendida()) {
+        m_modelo->Apagar();
+        m_cambioEnergia = Reloj::now() + std::chrono::milliseconds(m_apagadaMs);
+    } else {
+        m_modelo->Encender();
+        m_cambioEnergia = Reloj::now() + std::chrono::milliseconds(m_encendidaMs);
+    }
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "impresora-virtual/ModeloImpresora.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -29,7 +32,7 @@ public:
     ImpresoraVirtual(const ImpresoraVirtual&) = delete;
     ImpresoraVirtual& operator=(const ImpresoraVirtual&) = delete;
 
-    // The answer to a status request: 0 to 255, or kSilencio.
+    // The answer to DLE EOT 4: 0 to 255, or kSilencio (GS r 1 gets none either).
     void EstablecerRespuesta(int respuesta) { m_respuesta = respuesta; }
 
     // The bytes of one connection, in the order they came; `fin` once the
@@ -59,12 +62,44 @@ public:
     // returns what was kept by then.
     QByteArray EsperarRecibidos(qsizetype cantidad, int milisegundos);
 
+    // With a model (ModeloImpresora) the printer has a receive buffer and a
+    // print speed, answers every status request as real hardware does and
+    // keeps what reaches paper, not what arrives; EstablecerRespuesta and
+    // EstablecerBaudios no longer apply. Safe to call from any thread.
+    void UsarModelo(const ModeloImpresora::Opciones& opciones);
+    bool ConModelo() const { return m_modelo != nullptr; }
+    // Power: off loses the buffer, drops the connections and refuses new
+    // ones (a pseudo-terminal reads and keeps nothing) until on again.
+    void Apagar();
+    void Encender();
+    // Power cycles of their own: `encendidaMs` on, `apagadaMs` off, again and
+    // again (0: none).
+    void EstablecerCortes(int encendidaMs, int apagadaMs);
+    void EstablecerEstado(ModeloImpresora::Estado estado);
+
 protected:
     ImpresoraVirtual() = default;
 
-    // How many status requests end in `bytes`; `estado` carries a request
-    // split between pieces (0 for a new connection).
-    static int PedidosEstado(QByteArrayView bytes, int& estado);
+    // Runs `f` on the model under its lock; false without a model. Turns the
+    // power per EstablecerCortes first.
+    template <typename F> bool ConElModelo(F&& f) {
+        std::lock_guard bloqueo(m_mutexModelo);
+        if (!m_modelo) {
+            return false;
+        }
+        Ciclar();
+        f(*m_modelo);
+        return true;
+    }
+
+    // How many status requests end in `bytes`: DLE EOT 4 (10 04 04) and, as
+    // a printer without a buffer answers it at once too, GS r 1 (1D 72 01).
+    // `estado` carries a request split between pieces (0 for a new
+    // connection); `tipos` gets 'e' or 'r' for each.
+    static int PedidosEstado(QByteArrayView bytes, int& estado, QByteArray* tipos = nullptr);
+    // The answer to a request of that kind: the chosen byte to DLE EOT 4;
+    // to GS r 1, 0x0F when the chosen byte says paper out (114), else 0x00.
+    char RespuestaA(char tipo) const;
     int Respuesta() const { return m_respuesta; }
 
     // How many bytes the line speed lets the printer take now; when none,
@@ -75,6 +110,11 @@ protected:
 
 private:
     using Reloj = std::chrono::steady_clock;
+    void Ciclar();
+    std::mutex m_mutexModelo;
+    std::unique_ptr<ModeloImpresora> m_modelo;
+    int m_encendidaMs = 0, m_apagadaMs = 0;
+    Reloj::time_point m_cambioEnergia{};
     std::atomic<int> m_baudios{0};
     Reloj::time_point m_siguiente{}; // when the line may carry the next byte
     std::atomic<int> m_respuesta{18};

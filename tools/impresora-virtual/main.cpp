@@ -59,7 +59,25 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         pedido siguiente, sin imprimir lo que llegó entre
                         ambos), inunda (envía bytes sin pausa), acepta-lento
                         (acepta cada conexión 2,5 s tarde) o tarda (responde
-                        1,5 s tarde); normal es lo predeterminado
+                        1,5 s tarde), medio-cierre (cierra su mitad de la
+                        conexión al aceptarla y sigue imprimiendo) o
+                        medio-cierre-tarde (lo mismo tras su primera
+                        respuesta); normal es lo predeterminado
+  --bufer N             con el modelo de impresora real: búfer de recepción de
+                        N bytes; lleno, deja de leer (4096)
+  --velocidad N         con el modelo: imprime N bytes por segundo (2500; 0:
+                        al instante). DLE EOT se responde al llegar, GS r,
+                        GS ( H y GS I después de imprimir lo anterior
+  --sin-orden           con el modelo: nunca responde GS r, GS ( H ni GS I
+  --estado E            con el modelo: lista, papel-bajo, sin-papel,
+                        tapa-abierta o fuera-de-linea (lista)
+  --asb                 con el modelo: envía el estado automático (4 bytes)
+                        sin que se lo pidan al empezar cada conexión
+  --apagada             con el modelo: empieza apagada (con --cortes, el primer
+                        cambio la enciende)
+  --cortes E:A          con el modelo: se apaga tras E segundos encendida y
+                        vuelve tras A segundos, una y otra vez; apagada pierde
+                        el búfer y rechaza las conexiones
   --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
   --captura ARCHIVO     añade al ARCHIVO cada byte recibido
   --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
@@ -225,6 +243,12 @@ struct Opciones {
     QString png;
     QString registro;
     QString escuchar; // ADDR of --escuchar ADDR:PORT
+    // The hardware model, used when any of its options is given.
+    bool modelo = false;
+    ModeloImpresora::Opciones real;
+    ModeloImpresora::Estado estado = ModeloImpresora::Estado::Lista;
+    double encendida = 0, apagada = 0; // --cortes, seconds
+    bool sinEnergia = false;
 };
 
 // Ends when a signal came or nothing arrived for the idle time.
@@ -319,6 +343,17 @@ int Servir(const Opciones& o) {
     }
     impresora->EstablecerRespuesta(o.respuesta);
     impresora->EstablecerBaudios(o.baudios);
+    if (o.modelo) {
+        ModeloImpresora::Opciones real = o.real;
+        real.respondeTiempoReal = o.respuesta != ImpresoraVirtual::kSilencio;
+        real.respondeEnOrden = real.respondeEnOrden && real.respondeTiempoReal;
+        impresora->UsarModelo(real);
+        impresora->EstablecerEstado(o.estado);
+        impresora->EstablecerCortes(static_cast<int>(o.encendida * 1000), static_cast<int>(o.apagada * 1000));
+        if (o.sinEnergia) {
+            impresora->Apagar();
+        }
+    }
     if (!o.enlace.isEmpty()) {
         if (QFileInfo(o.enlace).isSymLink()) {
             QFile::remove(o.enlace);
@@ -451,6 +486,35 @@ int main(int argc, char** argv) {
             const auto c = ImpresoraTcp::ConductaDeNombre(valor());
             ok = c.has_value();
             o.conducta = c.value_or(ImpresoraTcp::Conducta::Normal);
+        } else if (a == u"--bufer") {
+            o.real.bufer = valor().toInt(&ok);
+            ok = ok && o.real.bufer >= 0;
+            o.modelo = true;
+        } else if (a == u"--velocidad") {
+            o.real.velocidad = valor().toInt(&ok);
+            ok = ok && o.real.velocidad >= 0;
+            o.modelo = true;
+        } else if (a == u"--sin-orden") {
+            o.real.respondeEnOrden = false;
+            o.modelo = true;
+        } else if (a == u"--apagada") {
+            o.sinEnergia = true;
+            o.modelo = true;
+        } else if (a == u"--asb") {
+            o.real.asb = true;
+            o.modelo = true;
+        } else if (a == u"--estado") {
+            const auto e = ModeloImpresora::EstadoDeNombre(valor());
+            ok = e.has_value();
+            o.estado = e.value_or(ModeloImpresora::Estado::Lista);
+            o.modelo = true;
+        } else if (a == u"--cortes") {
+            const QStringList partes = valor().split(u':');
+            bool ok2 = false;
+            o.encendida = partes.value(0).toDouble(&ok);
+            o.apagada = partes.value(1).toDouble(&ok2);
+            ok = ok && ok2 && partes.size() == 2 && o.encendida > 0 && o.apagada > 0;
+            o.modelo = true;
         } else if (a == u"--puerto") {
             o.puerto = valor().toInt(&ok);
             ok = ok && o.puerto >= 1 && o.puerto <= 9;

@@ -8,6 +8,7 @@
 #include "database/Esquema.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
+#include "printer/ctlImpresora.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
@@ -483,6 +484,15 @@ int ListarImpresoras(QTextStream& salida, QTextStream& errores) {
             "SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, Redirigido, "
             "Estado_Impresora, esdecheques FROM Impresora ORDER BY Id_Impresora"));
         ImprimirFilas(*filas, salida);
+        // The last paper-sensor answer this machine's server stored per port.
+        filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, Puerto FROM Impresora ORDER BY Id_Impresora"));
+        for (; !filas->Fin(); filas->MoveNext()) {
+            const QString puerto = filas->Texto(QStringLiteral("Puerto"));
+            if (Ajustes::NombreValido(puerto) && ctlImpresora::PapelBajoSegunAjustes(puerto)) {
+                salida << "Impresora " << filas->Texto(QStringLiteral("Id_Impresora")) << " (" << puerto
+                       << "): papel por terminarse, sigue imprimiendo" << Qt::endl;
+            }
+        }
         return 0;
     });
 }

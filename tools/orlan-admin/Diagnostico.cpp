@@ -236,6 +236,11 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
     } else if (Valor(fila, "Redirigido") != id) {
         informe.Aviso(nombre + QStringLiteral("sus trabajos van a la impresora ") + Valor(fila, "Redirigido") +
                       QStringLiteral("; ") + restablecer + QStringLiteral(" la vuelve a servir"));
+    } else if (estado == u"F" && Valor(fila, "Id_Impresora_Respaldo").isEmpty()) {
+        informe.Aviso(nombre +
+                      QStringLiteral("no confirmo un trabajo y no tiene respaldo: sus trabajos esperan "
+                                     "hasta que conteste; ") +
+                      restablecer + QStringLiteral(" la vuelve a servir"));
     }
     QString letra;
     bool usable = false;
@@ -249,8 +254,24 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
                             QStringLiteral("revise [Puertos] ") + puerto + QStringLiteral(" en ") +
                             Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
                             QStringLiteral(", el cable y la impresora)");
-    if (usable && letra == u"A") {
+    const QString cola = QStringLiteral(" en [Cola] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+    if (usable && control.SinLinea() && letra == u"F") {
+        // With the default settings its jobs would be held unconfirmed.
+        informe.Aviso(nombre +
+                      QStringLiteral("impresora de red o USB que no contesta la consulta de estado: sus "
+                                     "trabajos no se pueden confirmar y quedan retenidos. Si no puede "
+                                     "contestar, ponga ConfirmarRecepcionRed=0") +
+                      cola + QStringLiteral(" (un corte de luz puede entonces perder un trabajo)") + puertos);
+    } else if (usable && letra == u"A") {
         informe.Bien(nombre + QStringLiteral("el puerto abre y la impresora contesta lista"));
+        if (control.SinLinea() && control.ConfirmarRecepcion() && control.PapelBajo()) {
+            informe.Aviso(nombre + QStringLiteral("papel por terminarse: sigue imprimiendo; cambie el rollo pronto"));
+        }
+        if (control.SinLinea() && ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(puerto.mid(3).toInt()))) {
+            informe.Aviso(nombre + QStringLiteral("no responde GS r 1: sus trabajos se confirman con DLE EOT 4, que "
+                                                  "responde antes de imprimir; un corte de luz puede perder un "
+                                                  "trabajo"));
+        }
     } else if (usable) {
         informe.Aviso(nombre + QStringLiteral("el puerto abre; estado ") + letra + u' ' + SignificadoEstado(letra) +
                       puertos);
@@ -319,9 +340,9 @@ void RevisarTerminal(Informe& informe, int terminal) {
                                      "'orlan-admin terminal agregar N' o 'orlan-admin restablecer N' la crean"));
     }
     const auto impresoras = Conexion::Instancia().Consultar(
-        QStringLiteral(
-            "SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora FROM Impresora "
-            "WHERE ID_Terminal = ") +
+        QStringLiteral("SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora, "
+                       "Id_Impresora_Respaldo FROM Impresora "
+                       "WHERE ID_Terminal = ") +
         numero + QStringLiteral(" AND esdecheques = 0 ORDER BY Id_Impresora"));
     if (impresoras->Fin()) {
         informe.Falla(QStringLiteral("la terminal ") + numero +
