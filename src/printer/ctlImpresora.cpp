@@ -309,7 +309,10 @@ bool ctlImpresora::ConfirmarRecepcion() {
     const qint64 enviados = m_enviados;
     m_enviados = 0;
     const QString dispositivo = p->Dispositivo();
-    bool tiempoReal = SoloTiempoReal(dispositivo);
+    // Star's own command set has no request answered in order (GS r is
+    // Epson's, and a Star printer would print it as text): a Star printer is
+    // asked DLE EOT 4.
+    bool tiempoReal = m_modoImpresora == 3 || SoloTiempoReal(dispositivo);
     int respuesta = -1;
     bool conectada = Preguntar(*p, tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden, enviados, respuesta);
     if (conectada && respuesta < 0 && !tiempoReal) {

@@ -80,7 +80,7 @@ public:
     // slowest supported speed; never more than that plus the job's bytes at
     // that speed. A printer that never answers GS r 1 but answers DLE EOT 4
     // is confirmed with DLE EOT 4 from then on (logged once; see
-    // SoloTiempoReal). False when it went silent, lost its connection or ran
+    // SoloTiempoReal), and so is every printer in Star mode. False when it went silent, lost its connection or ran
     // out of paper; Causa() then says which. Serial printers that did not
     // answer before, and parallel ports, are not asked: true.
     bool ConfirmarRecepcion();

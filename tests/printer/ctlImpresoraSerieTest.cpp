@@ -210,6 +210,16 @@ TEST_F(ImpresoraSerie, AfterAJobOnlyAPrinterThatStillAnswersReadyConfirmsIt) {
     EXPECT_TRUE(m_pr.ConfirmarRecepcion());
     Tomar(m_com1, 3);
 
+    // Star's command set has no GS r, which a Star printer would print as
+    // text: it is asked DLE EOT 4.
+    Ajustes::Guardar("ORLAN", "COM1", "Modo", "S");
+    m_com1.EstablecerRespuesta(18);
+    ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
+    Tomar(m_com1, 3);
+    EXPECT_TRUE(m_pr.Imprimir("cuenta"));
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion());
+    EXPECT_EQ(Tomar(m_com1, 9), "cuenta" + H("100404"));
+
     m_com2.EstablecerRespuesta(ImpresoraPty::kSilencio);
     ASSERT_TRUE(m_pr.InicializarPuerto("COM2"));
     Tomar(m_com2, 3);

@@ -267,10 +267,12 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
         if (control.SinLinea() && control.ConfirmarRecepcion() && control.PapelBajo()) {
             informe.Aviso(nombre + QStringLiteral("papel por terminarse: sigue imprimiendo; cambie el rollo pronto"));
         }
-        if (control.SinLinea() && ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(puerto.mid(3).toInt()))) {
-            informe.Aviso(nombre + QStringLiteral("no responde GS r 1: sus trabajos se confirman con DLE EOT 4, que "
-                                                  "responde antes de imprimir; un corte de luz puede perder un "
-                                                  "trabajo"));
+        const bool star = control.ModoImpresora() == 3;
+        if (control.SinLinea() &&
+            (star || ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(puerto.mid(3).toInt())))) {
+            informe.Aviso(nombre + (star ? QStringLiteral("en modo Star") : QStringLiteral("no responde GS r 1")) +
+                          QStringLiteral(": sus trabajos se confirman con DLE EOT 4, que responde antes de imprimir; "
+                                         "un corte de luz puede perder un trabajo"));
         }
     } else if (usable) {
         informe.Aviso(nombre + QStringLiteral("el puerto abre; estado ") + letra + u' ' + SignificadoEstado(letra) +
