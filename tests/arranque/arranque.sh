@@ -3,7 +3,7 @@
 # Packages the programs of BUILD_DIR (cpack, as scripts/paquete does), boots a minimal Debian 12 made with mmdebstrap in
 # systemd-nspawn (systemd as PID 1, the root image cached under
 # /var/cache/orlan-pruebas, every change kept in memory) and follows the
-# README's installation inside it: install, the walk-through to the first
+# installation manual (docs/instalacion.md) inside it: install, the walk-through to the first
 # receipt, then what systemd must know and do: the status line, a wrong
 # password and its repair without a restart, the exposure score, an upgrade
 # that restarts the running programs, a device that appears after the start,
@@ -88,13 +88,13 @@ esperar 'dentro systemctl is-system-running --wait' || true
 dentro_listo=1
 arranque=$(($(date +%s) - inicio))
 
-# The README's commands, block by block.
+# The installation manual's commands, block by block.
 bloques=$trabajo/bloques
 rm -rf "$bloques" && mkdir -p "$bloques"
-sed -n '/^## Installing on a terminal/,/^### The printer rows/p' "$fuente/README.md" |
+sed -n '/^## Installing on a terminal/,/^### The printer rows/p' "$fuente/docs/instalacion.md" |
     awk -v dir="$bloques" '/^ *```sh$/ { n++; dentro = 1; next } /^ *```$/ { dentro = 0; next }
         dentro { sub(/^   /, ""); print > (dir "/" n ".sh") }'
-[ -f "$bloques/7.sh" ] || fallo "the README's installation has fewer blocks than expected: $(ls "$bloques")"
+[ -f "$bloques/7.sh" ] || fallo "the installation manual's has fewer blocks than expected: $(ls "$bloques")"
 pasar() { dentro bash -c "cat > /root/$(basename "$1")" <"$1"; }
 for b in "$bloques"/*.sh; do pasar "$b"; done
 
@@ -102,7 +102,7 @@ echo "== Installing" >&2
 # Block 2: apt install and the user.
 dentro sed -i "s|\./orlan-cola_[^ ]*\.deb|/paquetes/$(basename "$deb")|" /root/2.sh
 dentro bash -euo pipefail /root/2.sh >"$trabajo/instalar.log" 2>&1 || { cat "$trabajo/instalar.log" >&2; fallo "installing"; }
-# The receipt printer where the README has /dev/ttyUSB0: a pseudo-terminal of
+# The receipt printer where the manual has /dev/ttyUSB0: a pseudo-terminal of
 # the dialout group, as the serial adapter's device would be.
 dentro systemd-run -q --unit=impresora -p StandardOutput=file:/root/recibo.txt \
     /usr/bin/orlan-impresora-virtual --modo E --ancho 42 --respuesta 18 --enlace /dev/ttyUSB0
@@ -155,11 +155,11 @@ case $abrir in
 esac
 
 echo "== A wrong password" >&2
-# The README's PostgreSQL through the local socket, then TCP with a wrong password.
+# The installation manual's PostgreSQL through the local socket, then TCP with a wrong password.
 dentro systemctl stop $unidad
-pg=$(sed -n '/^For a PostgreSQL server on this terminal/,/^Another role/p' "$fuente/README.md" |
+pg=$(sed -n '/^For a PostgreSQL server on this terminal/,/^Another role/p' "$fuente/docs/instalacion.md" |
     awk '/^ *```sh$/ { d = 1; next } /^ *```$/ { d = 0; next } d { sub(/^   /, ""); print }')
-[ -n "$pg" ] || fallo "the README has no PostgreSQL set-up"
+[ -n "$pg" ] || fallo "the installation manual has no PostgreSQL set-up"
 esperar 'dentro runuser -u postgres -- psql -c "SELECT 1"' || fallo "PostgreSQL did not start in the container"
 dentro bash -euo pipefail -c "$pg" >"$trabajo/pg.log" 2>&1 || { cat "$trabajo/pg.log" >&2; fallo "the PostgreSQL set-up"; }
 # A database account that is not the system user fails peer authentication;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# instalacion.sh BUILD_DIR SOURCE_DIR: runs the commands of the README's
+# instalacion.sh BUILD_DIR SOURCE_DIR: runs the commands of the installation manual's
 # "From an empty database to the first receipt", as they stand, on a fresh
-# SQLite database, with a virtual receipt printer where the README has
+# SQLite database, with a virtual receipt printer where the manual has
 # /dev/ttyUSB0, and checks the receipt. The installed paths are mapped to the
 # source tree and the build; systemctl starts the built server as the unit
 # would, with the environment file.
@@ -30,12 +30,12 @@ for programa in tools/orlan-admin/orlan-admin src/orlan-cola; do
     ln -s "$build/$programa" "$tmp/bin/"
 done
 
-# The commands of the README's walk-through.
-sed -n '/^### From an empty database to the first receipt/,/^##/p' "$fuente/README.md" |
+# The commands of the installation manual's walk-through (docs/instalacion.md).
+sed -n '/^### From an empty database to the first receipt/,/^##/p' "$fuente/docs/instalacion.md" |
     sed -n '/^   ```sh$/,/^   ```$/p' | grep -v '^   ```' | sed 's/^   //' |
     sed -e "s|/usr/share/orlan-cola/|$fuente/src/database/|g" -e "s|/etc/default/orlan-cola|$tmp/etc/default/orlan-cola|g" \
         -e "s|/dev/ttyUSB0|$tmp/ttyUSB0|g" >"$tmp/pasos.sh"
-grep -q 'orlan-admin encolar' "$tmp/pasos.sh" || fallo "no walk-through found in the README"
+grep -q 'orlan-admin encolar' "$tmp/pasos.sh" || fallo "no walk-through found in docs/instalacion.md"
 
 # The receipt printer.
 "$build/tools/impresora-virtual/orlan-impresora-virtual" --modo E --ancho 42 --respuesta 18 \
@@ -69,4 +69,4 @@ grep -q "sirviendo la cola de impresion (servicio)" "$tmp/servicio.log" || fallo
 # Padded to the paper's width, the two lines come out as two lines.
 grep -q "PRUEBA DE IMPRESION" "$tmp/recibo.txt" || fallo "the first line is missing"
 grep "Terminal 1, impresora Caja" "$tmp/recibo.txt" | grep -q "PRUEBA" && fallo "the two lines ran together"
-echo "the README's walk-through printed its receipt"
+echo "the installation manual's walk-through printed its receipt"
