@@ -312,14 +312,29 @@ bool ctlImpresora::ConfirmarRecepcion() {
     // Star's own command set has no request answered in order (GS r is
     // Epson's, and a Star printer would print it as text): a Star printer is
     // asked DLE EOT 4.
-    bool tiempoReal = m_modoImpresora == 3 || SoloTiempoReal(dispositivo);
+    const bool star = m_modoImpresora == 3;
+    bool tiempoReal = star || SoloTiempoReal(dispositivo);
     int respuesta = -1;
     bool conectada = Preguntar(*p, tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden, enviados, respuesta);
+    if (conectada && tiempoReal && !star && !m_tardias.isEmpty()) {
+        // Late answers to GS r 1, which is not sent any more: the printer
+        // answers it after all, only more slowly than it answered DLE EOT.
+        SoloDleEot().remove(dispositivo);
+        Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
+                  QStringLiteral(" responde GS r 1; sus trabajos se confirman de nuevo con GS r 1"));
+    }
     if (conectada && respuesta < 0 && !tiempoReal) {
         // Silent to GS r 1 once it had all the time its bytes could need: a
         // printer that knows only the real-time request still answers this.
+        const qint64 pendientes = m_sinRespuesta - (m_sinLinea ? 1 : 0); // older requests owed an answer
         conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
-        if (conectada && respuesta >= 0) {
+        if (conectada && m_tardias.size() > pendientes) {
+            // A printer that stood still (a cleared jam, a stopped device)
+            // answers both at once: GS r 1 was answered, late, after the
+            // job's last byte; it is the confirmation, and the printer keeps
+            // being asked GS r 1.
+            respuesta = m_tardias[pendientes];
+        } else if (conectada && respuesta >= 0) {
             tiempoReal = true;
             SoloDleEot().insert(dispositivo);
             Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
@@ -341,26 +356,35 @@ bool ctlImpresora::ConfirmarRecepcion() {
     return !sinPapel;
 }
 
-QList<int> ctlImpresora::Respuestas(QByteArrayView bytes, Pedido pedido) {
-    QList<int> respuestas;
+ctlImpresora::Llegadas ctlImpresora::Respuestas(QByteArrayView bytes) {
+    Llegadas llegadas;
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (m_restoAsb > 0) {
             --m_restoAsb;
         } else if (EsInicioAsb(b)) {
             m_restoAsb = 3;
-        } else if (pedido == Pedido::TiempoReal ? EsTiempoReal(b) : EsEnOrden(b)) {
-            respuestas.append(b);
+        } else if (EsTiempoReal(b)) {
+            llegadas.tiempoReal.append(b);
+        } else if (EsEnOrden(b)) {
+            llegadas.enOrden.append(b);
         }
     }
-    return respuestas;
+    return llegadas;
+}
+
+QList<int> ctlImpresora::Saldar(QList<int> enOrden) {
+    const qint64 atrasadas = std::min<qint64>(m_sinRespuesta, enOrden.size());
+    m_sinRespuesta -= atrasadas;
+    enOrden.remove(0, atrasadas);
+    return enOrden;
 }
 
 bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta) {
     // What came unasked (automatic status back, late answers) is not the
     // answer; late in-order answers settle requests that went unanswered.
-    const QByteArray viejas = p.Input();
-    m_sinRespuesta = std::max<qint64>(0, m_sinRespuesta - Respuestas(viejas, Pedido::EnOrden).size());
+    m_tardias = Respuestas(p.Input()).enOrden;
+    Saldar(m_tardias);
     const std::string_view bytes = pedido == Pedido::EnOrden ? kPedidoEnOrden : kPedidoEstadoPapel;
     if (!p.Output(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) {
         return false;
@@ -373,11 +397,13 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     QDeadlineTimer quieta(calma);
     qint64 porEnviar = p.PorEnviar();
     for (;;) {
-        QList<int> recibidas = Respuestas(p.Input(), pedido);
+        const Llegadas llegadas = Respuestas(p.Input());
+        QList<int> recibidas = llegadas.tiempoReal;
         if (pedido == Pedido::EnOrden) {
-            const qint64 atrasadas = std::min<qint64>(m_sinRespuesta, recibidas.size());
-            recibidas.remove(0, atrasadas);
-            m_sinRespuesta -= atrasadas;
+            recibidas = Saldar(llegadas.enOrden);
+        } else {
+            Saldar(llegadas.enOrden);
+            m_tardias += llegadas.enOrden;
         }
         if (!recibidas.isEmpty()) {
             respuesta = recibidas.first();

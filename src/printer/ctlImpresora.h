@@ -80,9 +80,12 @@ public:
     // slowest supported speed; never more than that plus the job's bytes at
     // that speed. A printer that never answers GS r 1 but answers DLE EOT 4
     // is confirmed with DLE EOT 4 from then on (logged once; see
-    // SoloTiempoReal), and so is every printer in Star mode. False when it went silent, lost its connection or ran
-    // out of paper; Causa() then says which. Serial printers that did not
-    // answer before, and parallel ports, are not asked: true.
+    // SoloTiempoReal), and so is every printer in Star mode. A late answer to
+    // GS r 1, with the DLE EOT answer or after it, shows a printer that only
+    // stood still: it is asked GS r 1 again. False when it went silent, lost
+    // its connection or ran out of paper; Causa() then says which. Serial
+    // printers that did not answer before, and parallel ports, are not
+    // asked: true.
     bool ConfirmarRecepcion();
 
     // The slowest printer the waits are sized for (bytes of text a second)
@@ -155,8 +158,14 @@ private:
     // `respuesta` is -1 when none came. False when the connection was lost.
     enum class Pedido { TiempoReal, EnOrden };
     bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
-    // Takes the answers in the format of `pedido` out of what arrived.
-    QList<int> Respuestas(QByteArrayView bytes, Pedido pedido);
+    // What arrived, sorted by answer format; automatic status back is skipped.
+    struct Llegadas {
+        QList<int> enOrden, tiempoReal;
+    };
+    Llegadas Respuestas(QByteArrayView bytes);
+    // Late in-order answers settle the requests that went unanswered, oldest
+    // first; what is left over is returned.
+    QList<int> Saldar(QList<int> enOrden);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.
@@ -175,6 +184,7 @@ private:
     qint64 m_enviados = 0;          // bytes sent since the port was bound or last confirmed
     qint64 m_sinRespuesta = 0;      // in-order status requests on this port not answered in time
     int m_restoAsb = 0;             // bytes of an automatic status back still to skip
+    QList<int> m_tardias;           // in-order answers that came during the last request, unasked
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo

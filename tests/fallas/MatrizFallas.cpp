@@ -836,6 +836,15 @@ int Matriz::Correr() {
     for (const Fila& f : m_filas) {
         perdidos += f.perdidos;
     }
+    if (perdidos > 0) {
+        // What the servers said of confirmations: how a job could leave the
+        // queue without being printed.
+        for (const QString& linea : bitacoras.split(u'\n')) {
+            if (linea.contains(QStringLiteral("GS r 1")) || linea.contains(QStringLiteral("no confirmo"))) {
+                std::fprintf(stderr, "%s\n", qPrintable(linea));
+            }
+        }
+    }
     if (!drenada) {
         std::fprintf(stderr, "la cola no se vacio: %s\n", qPrintable(Lista("SELECT IdTrabajo FROM ColaImpresion")));
     }

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -320,4 +321,40 @@ TEST_F(ImpresoraReal, UnaskedStatusIsNoAnswerAndPaperNearItsEndPrints) {
     EXPECT_TRUE(m_pr.InicializarPuerto("COM1", &letra));
     EXPECT_EQ(letra, "A");
     EXPECT_FALSE(m_pr.PapelBajo());
+}
+
+// A USB printer that stands still through the whole wait for GS r 1 (a jam
+// being cleared, a stopped device) and then answers GS r 1 and DLE EOT 4 at
+// once: GS r 1 was answered, late; the job is confirmed by it and the
+// printer is not taken for one that answers DLE EOT alone, whose
+// confirmations would come ahead of its buffer from then on.
+TEST(PuertoUsb, APrinterThatStoodStillIsStillAskedGsR) {
+    EntornoPrueba entorno;
+    ImpresoraPty impresora;
+    ASSERT_TRUE(impresora.Abierta()) << impresora.Error().toStdString();
+    impresora.EstablecerRespuesta(18);
+    impresora.Iniciar();
+    const QString destino = "usb:" + impresora.Ruta();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", destino);
+    ctlImpresora pr;
+    ASSERT_TRUE(pr.InicializarPuerto("COM1"));
+    impresora.Detener();
+    ASSERT_TRUE(pr.Imprimir("ticket"));
+    // It moves again once the wait for GS r 1 is over and DLE EOT 4 was sent.
+    std::thread despierta([&] {
+        QThread::msleep(11000);
+        impresora.Iniciar();
+    });
+    const bool confirmado = pr.ConfirmarRecepcion();
+    despierta.join();
+    EXPECT_TRUE(confirmado) << pr.Causa().toStdString();
+    EXPECT_FALSE(ctlImpresora::SoloTiempoReal(destino));
+    EXPECT_EQ(Eventos().join(u'\n').count("GS r 1"), 0) << Eventos().join(u'\n').toStdString();
+
+    // The next job is asked GS r 1 again, and its own answer confirms it.
+    impresora.VaciarRecibidos();
+    ASSERT_TRUE(pr.Imprimir("otro"));
+    EXPECT_TRUE(pr.ConfirmarRecepcion()) << pr.Causa().toStdString();
+    EXPECT_TRUE(impresora.Recibidos().endsWith(QByteArray("otro") + H("1D7201")))
+        << impresora.Recibidos().toHex().toStdString();
 }
