@@ -64,15 +64,17 @@ QString Etiqueta(const QString& valor) {
 
 } // namespace
 
-EstadoTienda LeerEstadoTienda(bool nombresTerminal) {
+EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
     Conexion& c = Conexion::Instancia();
     EstadoTienda estado;
     estado.generado = QDateTime::currentDateTime();
+    estado.conPapelBajo = papelBajo;
 
     QHash<int, qsizetype> posicion;
-    auto filas = c.Consultar(QStringLiteral(
-        "SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, Redirigido, "
-        "Estado_Impresora, esdecheques FROM Impresora ORDER BY ID_Terminal, Id_Impresora"));
+    auto filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+                                            "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques") +
+                             (papelBajo ? QStringLiteral(", PapelBajo") : QString()) +
+                             QStringLiteral(" FROM Impresora ORDER BY ID_Terminal, Id_Impresora"));
     for (; !filas->Fin(); filas->MoveNext()) {
         ImpresoraTienda i;
         i.id = filas->Campo(0).toInt();
@@ -86,6 +88,9 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal) {
         i.redirigido = filas->Campo(6).toInt();
         i.estado = TextoONulo(filas->Campo(7));
         i.cheques = filas->Campo(8).toInt() != 0;
+        if (papelBajo && !filas->Campo(9).isNull()) {
+            i.papelBajo = filas->Campo(9).toInt() != 0;
+        }
         posicion.insert(i.id, estado.impresoras.size());
         estado.impresoras.append(i);
     }
@@ -173,6 +178,7 @@ QJsonObject EstadoJson(const EstadoTienda& estado) {
             {"redirigido", i.redirigido},
             {"respaldo", Nulable(i.respaldo)},
             {"cheques", i.cheques},
+            {"papel_bajo", Nulable(i.papelBajo)},
             {"pendientes", i.pendientes},
             {"escribiendose", i.escribiendose},
             {"apartados", i.apartados},
@@ -200,9 +206,14 @@ QByteArray Metricas(const EstadoTienda& estado) {
         {"orlan_impresora_estado", "Estado de la impresora (letra de Estado_Impresora; sin estado cuenta como D)."},
         {"orlan_impresora_redirigida", "1 cuando los trabajos de la impresora van a otra."},
         {"orlan_espera_mas_antigua_segundos", "Edad del trabajo pendiente mas antiguo con hora registrada."},
+        {"orlan_impresora_papel_bajo", "1 cuando la impresora avisa que el papel esta por terminarse (sigue "
+                                       "imprimiendo)."},
     };
     QString texto;
     for (int f = 0; f < int(std::size(familias)); ++f) {
+        if (f == 5 && !estado.conPapelBajo) {
+            continue; // the database cannot say it: no series rather than a false 0
+        }
         texto += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
                      .arg(QLatin1String(familias[f].nombre), QString::fromUtf8(familias[f].ayuda));
         for (const ImpresoraTienda& i : estado.impresoras) {
@@ -233,10 +244,13 @@ QByteArray Metricas(const EstadoTienda& estado) {
             case 3:
                 texto += serie + QStringLiteral("} %1\n").arg(i.Redirigida() ? 1 : 0);
                 break;
-            default:
+            case 4:
                 if (i.esperaMasAntigua) {
                     texto += serie + QStringLiteral("} %1\n").arg(*i.esperaMasAntigua);
                 }
+                break;
+            default:
+                texto += serie + QStringLiteral("} %1\n").arg(i.papelBajo.value_or(false) ? 1 : 0);
             }
         }
     }

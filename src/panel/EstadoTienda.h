@@ -28,6 +28,9 @@ struct ImpresoraTienda {
     int redirigido = 0;            // the printer serving its jobs
     std::optional<int> respaldo;
     bool cheques = false;
+    // Our optional Impresora.PapelBajo: the printer's last answer said paper
+    // near its end (it still prints). Nothing when unknown.
+    std::optional<bool> papelBajo;
     // Released jobs addressed to it or to a printer redirected to it.
     int pendientes = 0;
     // Jobs addressed to it that a writer has not released yet, and those set aside.
@@ -51,12 +54,14 @@ struct EstadoTienda {
     QDateTime generado;
     QList<TerminalTienda> terminales;  // those of Terminal and those named by a printer
     QList<ImpresoraTienda> impresoras; // by terminal, then id
+    bool conPapelBajo = false;         // Impresora has our PapelBajo column
 };
 
 // Reads the state on the open connection; database failures throw ErrorEjecucion.
 // `nombresTerminal`: whether Terminal has our optional Nombre column (without
-// it the terminals have no name).
-EstadoTienda LeerEstadoTienda(bool nombresTerminal = true);
+// it the terminals have no name); `papelBajo`: whether Impresora has our
+// optional PapelBajo column (without it paper near its end is not known).
+EstadoTienda LeerEstadoTienda(bool nombresTerminal = true, bool papelBajo = true);
 
 // GET /api/estado.
 QJsonObject EstadoJson(const EstadoTienda& estado);

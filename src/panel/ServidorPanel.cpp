@@ -544,7 +544,14 @@ const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
                                          "las terminales se muestran por su numero"));
             }
         }
-        m_estado = LeerEstadoTienda(*m_nombresTerminal);
+        if (!m_papelBajo) {
+            m_papelBajo = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("PapelBajo"));
+            if (!*m_papelBajo) {
+                Registrar(QStringLiteral("Panel: la tabla Impresora no tiene la columna PapelBajo; "
+                                         "el papel por terminarse no se muestra"));
+            }
+        }
+        m_estado = LeerEstadoTienda(*m_nombresTerminal, *m_papelBajo);
         m_leido.start();
         m_ultimoError.clear();
         Publicar();

@@ -109,6 +109,7 @@ private:
     QString m_ultimoError; // why the last read failed, when not for the connection
     QElapsedTimer m_ultimoIntento;
     std::optional<bool> m_nombresTerminal; // Terminal.Nombre, ours and optional: asked once
+    std::optional<bool> m_papelBajo;       // Impresora.PapelBajo, likewise
     qint64 m_pausa = 0;                    // before the next connection attempt, growing while the database stays lost
     std::unique_ptr<Http> m_http;
 };

@@ -1,5 +1,6 @@
 #include "server/ServidorCola.h"
 
+#include "database/ColumnaOpcional.h"
 #include "platform/Ajustes.h"
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
@@ -332,6 +333,9 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                                     trabajo.Texto(QStringLiteral("Tipo")), trabajo.Texto(QStringLiteral("Usuario")),
                                     m_rsDetalle->RecordCount());
             }
+            if (m_pr2.SinLinea()) {
+                AnotarPapel(idImpresora, m_pr2.PapelBajo());
+            }
         } else {
             if (m_pr2.SinLinea()) {
                 m_fallidas.insert(idImpresora);
@@ -452,6 +456,36 @@ void ServidorCola::FalloRenglon(const Recordset& impresora, const QString& idTra
         Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) fallo y no tiene respaldo: el trabajo %3 espera")
                       .arg(id, impresora.Texto(QStringLiteral("Puerto")), idTrabajo));
         m_fallidas.insert(id);
+    }
+}
+
+void ServidorCola::AnotarPapel(const QString& idImpresora, bool bajo) {
+    const auto anotado = m_papelAnotado.constFind(idImpresora);
+    if (m_columnaPapel == false || (anotado != m_papelAnotado.cend() && *anotado == bajo)) {
+        return;
+    }
+    // Written after the job's lines are gone: a failure here never prints
+    // the job again. A lost connection is left to the next statement.
+    try {
+        if (!m_columnaPapel) {
+            m_columnaPapel = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("PapelBajo"));
+            if (!*m_columnaPapel) {
+                Registrar(QStringLiteral("Cola Impresion, la tabla Impresora no tiene la columna PapelBajo: el "
+                                         "panel no muestra el papel por terminarse"));
+                return;
+            }
+        }
+        Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET PapelBajo = %1 WHERE Id_Impresora = %2")
+                                           .arg(bajo ? 1 : 0)
+                                           .arg(idImpresora));
+        m_papelAnotado.insert(idImpresora, bajo);
+    } catch (const ErrorEjecucion& e) {
+        if (!ConexionPerdida(e)) {
+            m_columnaPapel = false;
+            Registrar(QStringLiteral("Cola Impresion, no se pudo anotar el papel de la impresora %1, no se vuelve "
+                                     "a intentar: %2")
+                          .arg(idImpresora, e.Descripcion()));
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 // The queue server without its window: the printer control `pr2`, the timer
 // `Timer1` and the service flag `Activo`. The server window owns one; service
@@ -106,6 +107,11 @@ private:
     // failed line); without one nothing is written, one log line per printer
     // and tick says so and the printer is not tried again in the tick.
     void FalloRenglon(const Recordset& impresora, const QString& idTrabajo);
+    // After a job on a network or USB printer: writes whether its last answer
+    // said paper near its end into Impresora.PapelBajo, for the status panel,
+    // when that changed. The column is ours and optional: asked for once,
+    // and without it (or when the write fails) nothing is written, said once.
+    void AnotarPapel(const QString& idImpresora, bool bajo);
 
     qint16 m_numeroTerminal;
     ctlImpresora m_pr2;
@@ -143,6 +149,8 @@ private:
         QElapsedTimer visto;
     };
     QHash<QString, ReclamoAjeno> m_ajenos;
+    std::optional<bool> m_columnaPapel;  // Impresora.PapelBajo exists, see AnotarPapel
+    QHash<QString, bool> m_papelAnotado; // printer id -> the PapelBajo value last written
     std::unique_ptr<Recordset> m_rsImpresora;
     std::unique_ptr<Recordset> m_rsDetalle;
 };

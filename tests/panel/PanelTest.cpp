@@ -2,9 +2,13 @@
 
 #include "database/BaseDatos.h"
 #include "panel/ServidorPanel.h"
+#include "platform/Ajustes.h"
+#include "server/ServidorCola.h"
 #include "testsupport/DatosCola.h"
+#include "testsupport/ImpresoraVirtual.h"
 #include "testsupport/Procesos.h"
 #include "testsupport/ServidorPostgres.h"
+#include "testsupport/TiendaPropia.h"
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -53,6 +57,26 @@ protected:
             }
         }
         return {};
+    }
+
+    // The value of one series of /metrics ("nombre{etiquetas}"), or nothing.
+    std::optional<QString> Metrica(const QString& serie) {
+        const RespuestaHttp r = Http("GET", "/metrics");
+        EXPECT_EQ(r.codigo, 200);
+        for (const QString& linea : QString::fromUtf8(r.cuerpo).split(u'\n')) {
+            if (linea.startsWith(serie + u' ')) {
+                return linea.mid(serie.size() + 1);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // This terminal's print server in this process, ticked by hand.
+    std::unique_ptr<ServidorCola> Servidor() {
+        auto servidor = std::make_unique<ServidorCola>(1);
+        servidor->Timer1().stop();
+        servidor->EstablecerActivo(true);
+        return servidor;
     }
 
     RespuestaHttp Entrar(const QString& usuario, const QString& contrasena) {
@@ -264,6 +288,50 @@ TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
     EXPECT_TRUE(bitacora.contains("Panel, base de datos disponible de nuevo"));
 }
 
+// The kitchen's and the bar's printers are network printers modelled on real
+// ones (a receive buffer, DLE EOT answered on arrival, GS r after printing);
+// the kitchen's says its paper is near its end. The print server reads that
+// while it prints and writes it down; the panel shows it, and stops showing
+// it once the roll is changed.
+TEST_F(Panel, ShowsPaperNearItsEndAsThePrintServerReadsIt) {
+    Sql("UPDATE Impresora SET Modo = 'E'");
+    ImpresoraVirtual cocina(m_entorno.Raiz() + "/cocina.bin");
+    ImpresoraVirtual barra(m_entorno.Raiz() + "/barra.bin");
+    ASSERT_TRUE(cocina.Iniciar({"--tcp", "0", "--velocidad", "0", "--estado", "papel-bajo"}));
+    ASSERT_TRUE(barra.Iniciar({"--tcp", "0", "--velocidad", "0"}));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", cocina.Destino());
+    Ajustes::Guardar("ORLAN", "Puertos", "COM2", barra.Destino());
+    const QString serieCocina = R"(orlan_impresora_papel_bajo{id="2",impresora="Cocina",terminal="1"})";
+    const QString serieBarra = R"(orlan_impresora_papel_bajo{id="3",impresora="Barra",terminal="1"})";
+    // Nothing read yet.
+    EXPECT_EQ(Metrica(serieCocina), "0");
+    EXPECT_TRUE(ImpresoraJson(2).value("papel_bajo").isNull());
+
+    const auto servidor = Servidor();
+    InsertarTrabajo(1, 2, {QStringLiteral("sopa")});
+    InsertarTrabajo(2, 3, {QStringLiteral("cerveza")});
+    servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0"); // it still prints
+    EXPECT_TRUE(cocina.Captura().contains("sopa"));
+    EXPECT_EQ(Metrica(serieCocina), "1");
+    EXPECT_EQ(Metrica(serieBarra), "0");
+    EXPECT_EQ(Metrica(R"(orlan_impresora_papel_bajo{id="1",impresora="Caja",terminal="1"})"), "0");
+    EXPECT_TRUE(ImpresoraJson(2).value("papel_bajo").toBool());
+    EXPECT_FALSE(ImpresoraJson(3).value("papel_bajo").toBool(true));
+
+    // A new roll: the same printer, ready.
+    cocina.Matar();
+    ASSERT_TRUE(cocina.Iniciar({"--tcp", "0", "--velocidad", "0"}));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", cocina.Destino());
+    InsertarTrabajo(3, 2, {QStringLiteral("flan")});
+    servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    EXPECT_EQ(Metrica(serieCocina), "0");
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_EQ(bitacora.count("papel por terminarse, sigue imprimiendo"), 1) << bitacora.toStdString();
+    EXPECT_FALSE(bitacora.contains("PapelBajo")) << bitacora.toStdString();
+}
+
 // A shop's own database, made by hand with the point-of-sale system's tables
 // and only the columns the server reads and writes: no terminal names, no
 // keys, indexes or triggers of ours. Terminal 1 with a till printer (1) and a
@@ -274,26 +342,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_bd.Preparar(false)) << m_bd.Error().toStdString();
         ASSERT_TRUE(Conectar());
-        const QString fecha = kPostgres ? "timestamp" : "datetime";
+        CrearTablasTienda(kMotor);
         for (const QString& sentencia : {
-                 QStringLiteral("CREATE TABLE Terminal (ID_Terminal smallint)"),
-                 QStringLiteral("CREATE TABLE Impresora (Id_Impresora int, ID_Terminal smallint, Puerto varchar(20), "
-                                "Modo char(1), Nombre_Impresora varchar(40), Id_Impresora_Respaldo int, "
-                                "Redirigido int, Estado_Impresora varchar(2), esdecheques smallint)"),
-                 QStringLiteral("CREATE TABLE ColaImpresion (IdTrabajo int, Tipo varchar(10), Usuario varchar(30), "
-                                "FechaHora %1, Escribiendo smallint, id_impresora int)")
-                     .arg(fecha),
-                 QStringLiteral("CREATE TABLE DetalleColaImpresion (IdTrabajo int, IdRenglon int, Datos varchar(200))"),
-                 QStringLiteral("CREATE TABLE ImpresorasXImpresion (IdTrabajo int, Id_Impresora int)"),
-                 QStringLiteral("CREATE TABLE Parametros (Id_Parametro varchar(20), Valor_Num int)"),
-                 kPostgres ? QStringLiteral("CREATE TABLE Transacciones (ID_Transaccion serial, Transaccion text)")
-                           : QStringLiteral("CREATE TABLE Transacciones (ID_Transaccion INTEGER PRIMARY KEY "
-                                            "AUTOINCREMENT, Transaccion text)"),
-                 QStringLiteral("CREATE TABLE TransaccionesXTerminal (Tran int, Term smallint)"),
-                 QStringLiteral(
-                     "CREATE TABLE Empleado (ID_Empleado int, Usuario varchar(30), Contraseña varchar(100))"),
-                 QStringLiteral("CREATE TABLE EmpleadosXGrupo (ID_Empleado int, ID_Grupo_Trabajo int)"),
-                 QStringLiteral("CREATE TABLE PermisosXGrupo_Trabajo (ID_Grupo_Trabajo int, ID_Permiso int)"),
                  QStringLiteral("INSERT INTO Terminal VALUES (1)"),
                  QStringLiteral("INSERT INTO Terminal VALUES (2)"),
                  QStringLiteral("INSERT INTO Parametros VALUES ('TERMINAL', 1)"),
@@ -355,6 +405,33 @@ TEST_F(PanelTiendaPropia, ReadsActsAndIsAdministeredWithTheShopsColumnsOnly) {
     const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
     EXPECT_FALSE(bitacora.contains("Panel, no se pudo")) << bitacora.toStdString();
     EXPECT_TRUE(bitacora.contains("la tabla Terminal no tiene la columna Nombre"));
+}
+
+// Without our PapelBajo column the print server prints on a printer with
+// paper near its end as on any other and says once what it cannot write; the
+// panel has no such series rather than a 0 it cannot know.
+TEST_F(PanelTiendaPropia, APrinterWithPaperNearItsEndPrintsAndThePanelDoesWithoutTheColumn) {
+    ImpresoraVirtual caja(m_entorno.Raiz() + "/caja.bin");
+    ASSERT_TRUE(caja.Iniciar({"--tcp", "0", "--velocidad", "0", "--estado", "papel-bajo"}));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", caja.Destino());
+    const auto servidor = Servidor();
+    for (int id = 1; id <= 2; ++id) {
+        InsertarTrabajo(id, 1, {QStringLiteral("ticket %1").arg(id)});
+        servidor->Timer1_Timer();
+        EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    }
+    EXPECT_TRUE(caja.Captura().contains("ticket 2"));
+
+    const RespuestaHttp r = Http("GET", "/metrics");
+    ASSERT_EQ(r.codigo, 200);
+    EXPECT_FALSE(r.cuerpo.contains("orlan_impresora_papel_bajo")) << r.cuerpo.toStdString();
+    EXPECT_TRUE(r.cuerpo.contains(R"(orlan_trabajos_pendientes{id="1",impresora="Caja",terminal="1"} 0)"));
+    EXPECT_TRUE(ImpresoraJson(1).value("papel_bajo").isNull());
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_EQ(bitacora.count("Cola Impresion, la tabla Impresora no tiene la columna PapelBajo"), 1)
+        << bitacora.toStdString();
+    EXPECT_EQ(bitacora.count("Panel: la tabla Impresora no tiene la columna PapelBajo"), 1);
+    EXPECT_FALSE(bitacora.contains("no se pudo")) << bitacora.toStdString();
 }
 
 TEST_F(PanelTiendaPropia, RefusesHostileSignInsAndActionsWithoutLosingTheDatabase) {

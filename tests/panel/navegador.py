@@ -88,6 +88,13 @@ try:
     assert "Terminal 1 · Caja principal" in navegador.find_element(By.CSS_SELECTOR, "main").text
     assert not navegador.find_elements(By.XPATH, "//button[text()='Restablecer']")
 
+    # The kitchen's network printer says its paper is near its end: it still
+    # prints, and its card says so until the roll is changed.
+    admin("sql", "UPDATE Impresora SET PapelBajo = 1 WHERE Id_Impresora = 2")
+    muestra(2, "Papel por terminarse")
+    admin("sql", "UPDATE Impresora SET PapelBajo = 0 WHERE Id_Impresora = 2")
+    no_muestra(2, "Papel por terminarse")
+
     # The bar's printer runs out of paper: the server points its row at the backup.
     admin("sql", "UPDATE Impresora SET Redirigido = 1, Estado_Impresora = 'P' WHERE Id_Impresora = 3")
     muestra(3, "Sin papel o falla del puerto")

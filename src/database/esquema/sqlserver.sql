@@ -15,7 +15,12 @@ CREATE TABLE Impresora (
     Id_Impresora_Respaldo int NULL,
     Redirigido int NOT NULL,
     Estado_Impresora varchar(10) NULL,
-    esdecheques smallint NOT NULL DEFAULT 0
+    esdecheques smallint NOT NULL DEFAULT 0,
+    -- Ours, optional: 1 while a network or USB printer says its paper is near
+    -- its end (it still prints), for the status panel. A shop's own table can
+    -- have it added with "ALTER TABLE Impresora ADD PapelBajo smallint NULL";
+    -- without it the servers and the panel work, the panel without the mark.
+    PapelBajo smallint NULL
 );
 -- The job query looks up the printers of one terminal, and routing finds the
 -- printers whose jobs a printer serves.

@@ -67,6 +67,9 @@ function tarjeta(impresora, porId) {
     t.append(elemento('p', 'redirigida',
       'Sus trabajos van a: ' + nombreDe(destino) + (destino.terminal !== undefined ? ' (terminal ' + destino.terminal + ')' : '')));
   }
+  if (impresora.papel_bajo) {
+    t.append(elemento('p', 'papel-bajo', 'Papel por terminarse: sigue imprimiendo, cambie el rollo pronto'));
+  }
   const atendidas = [...porId.values()].filter(o => o.id !== impresora.id && o.redirigido === impresora.id);
   if (atendidas.length) {
     t.append(elemento('p', 'atiende', 'También imprime lo de: ' + atendidas.map(nombreDe).join(', ')));
