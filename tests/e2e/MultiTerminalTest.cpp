@@ -79,14 +79,6 @@ private:
     QString m_ruta;
 };
 
-// A job whose number stands on its first and on its last line, so that a
-// receipt tells which job it is and whether it came out whole.
-QList<std::optional<QString>> Marcado(int id) {
-    const QString n = QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0'));
-    return {QStringLiteral("Trabajo ") + n, QStringLiteral("2 tacos al pastor, 1 agua de horchata"),
-            QStringLiteral("Mesa 4, mesero Juan"), QStringLiteral("Fin ") + n};
-}
-
 // Terminals 1 and 2, each with a serial printer (1 and 2) that is the
 // other's backup.
 void DosTerminalesSerie() {

@@ -6,6 +6,15 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QString>
+#include <optional>
+
+// A job whose number stands on its first and on its last line, so that a
+// receipt tells which job it is and whether it came out whole.
+inline QList<std::optional<QString>> Marcado(int id) {
+    const QString n = QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0'));
+    return {QStringLiteral("Trabajo ") + n, QStringLiteral("2 tacos al pastor, 1 agua de horchata"),
+            QStringLiteral("Mesa 4, mesero Juan"), QStringLiteral("Fin ") + n};
+}
 
 // The receipts (each up to a cut, ESC m) that printers took, read for jobs
 // that carry "Trabajo NNNNNN" on their first line and "Fin NNNNNN" on their
