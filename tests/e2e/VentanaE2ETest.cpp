@@ -5,6 +5,8 @@
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 #include "testsupport/EscritorioPrueba.h"
+#include "testsupport/ImpresoraVirtual.h"
+#include "testsupport/Recibos.h"
 
 #include <QFile>
 #include <QThread>
@@ -21,6 +23,7 @@ protected:
         Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
         Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
         Conexion::Instancia().Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+        Conexion::Instancia().Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
         InsertarImpresora(1, 1, 0);
         InsertarGerente(*ProveedorCredenciales().ObtenerLlave());
     }
@@ -129,6 +132,27 @@ protected:
         return Esperar([&] { return m_escritorio.Ventanas("orlan-cola").size() == 1; }, 10);
     }
 
+    // Until `condicion` holds or `segundos` pass: every message box the
+    // program shows is counted and closed with its one button, "Aceptar", as
+    // an operator would (a box holds the tick until it is closed).
+    template <typename F> bool CerrarCajasHasta(F&& condicion, double segundos, int& cajas) {
+        return Esperar(
+            [&] {
+                for (const QRect& r : m_escritorio.Ventanas("orlan-cola")) {
+                    if (r.left() >= 1024 - 100 && r.top() < 32) {
+                        continue; // the icon
+                    }
+                    ++cajas;
+                    const QPoint aceptar(r.center().x(), r.bottom() - 56);
+                    m_escritorio.Xdotool(
+                        {"mousemove", QString::number(aceptar.x()), QString::number(aceptar.y()), "click", "1"});
+                    Esperar([&] { return !m_escritorio.Ventanas("orlan-cola").contains(r); }, 10);
+                }
+                return condicion();
+            },
+            segundos);
+    }
+
     // Sends SIGTERM: the program ends normally, "Apagando" its last log line.
     void Terminar(QProcess& cola) {
         cola.terminate();
@@ -223,4 +247,49 @@ TEST_F(Operador, StopsStartsAndClosesTheServerFromTheTrayIcon) {
     const QString bitacora = Bitacora();
     EXPECT_TRUE(bitacora.contains("Iniciando Servidor de Comunicaciones\r\n")) << bitacora.toStdString();
     EXPECT_TRUE(bitacora.endsWith("Apagando Servidor de Comunicaciones\r\n")) << bitacora.toStdString();
+}
+
+// A USB printer modelled on a real one (1,000 bytes a second, a 4 KB buffer,
+// GS r answered after printing) with no backup, whose device goes away in the
+// middle of a job and comes back: no job is lost or printed twice, and the
+// outage shows at most one message box, never one per failed write or
+// statement.
+TEST_F(Operador, AUsbPrinterGoneMidJobShowsAtMostOneBoxAndLosesNoJob) {
+    ASSERT_TRUE(m_escritorio.Abrir()) << m_escritorio.Error().toStdString();
+    ImpresoraVirtual usb(m_entorno.Raiz() + "/usb.bin", m_entorno.Raiz() + "/lp0");
+    ASSERT_TRUE(usb.Iniciar({"--velocidad", "1000"}));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", "usb:" + usb.Destino());
+    Conexion::Instancia().Ejecutar("UPDATE Impresora SET Puerto = 'COM1' WHERE Id_Impresora = 1");
+    // About 2 KB a job: two seconds each at the printer's speed.
+    for (int id = 1; id <= 5; ++id) {
+        QList<std::optional<QString>> lineas = Marcado(id);
+        for (int i = 0; i < 30; ++i) {
+            lineas.insert(1, QStringLiteral("renglon %1 del pedido, 2 tacos al pastor y 1 agua").arg(i));
+        }
+        InsertarTrabajo(id, 1, lineas);
+    }
+    QProcess& cola = Arrancar();
+    ASSERT_TRUE(m_salida.contains("sirviendo la cola de impresion (ventana)")) << m_salida.toStdString();
+
+    int cajas = 0;
+    // Unplugged while the second job is on paper, for four seconds.
+    ASSERT_TRUE(CerrarCajasHasta([&] { return usb.Captura().contains("Trabajo 000002"); }, 30, cajas))
+        << Bitacora().toStdString();
+    usb.Matar();
+    CerrarCajasHasta([] { return false; }, 4, cajas);
+    ASSERT_TRUE(usb.Iniciar({"--velocidad", "1000"}));
+    EXPECT_TRUE(CerrarCajasHasta([&] { return Trabajos().isEmpty(); }, 90, cajas)) << Bitacora().toStdString();
+    EXPECT_LE(cajas, 1);
+    // The server saw the device go: the job on paper was not confirmed, and
+    // the printer, with nowhere to send its jobs, was held until it came back.
+    const QString bitacora = Bitacora();
+    EXPECT_TRUE(bitacora.contains("Cola Impresion, impresora 1 (COM1) sin respaldo")) << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains("Cola Impresion, impresora 1 (COM1) responde de nuevo")) << bitacora.toStdString();
+    EXPECT_FALSE(bitacora.contains("BDME")) << bitacora.toStdString();
+
+    const Recibos r = ContarRecibos({usb.Captura()});
+    EXPECT_EQ(r.enteros, (QMap<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}})) << Bitacora().toStdString();
+    EXPECT_EQ(r.enBlanco, 0);
+    EXPECT_EQ(cola.state(), QProcess::Running);
+    Terminar(cola);
 }
