@@ -1,8 +1,8 @@
 #include "PruebaCola.h"
+#include "testsupport/ImpresoraVirtual.h"
 #include "testsupport/Recibos.h"
 #include "testsupport/ServidorPostgres.h"
 
-#include <QProcess>
 #include <QThread>
 #include <tuple>
 
@@ -54,31 +54,6 @@ TEST_F(PruebaCola, ABackupOnAnotherTerminalPrintsWhenAPrinterRunsOutOfPaper) {
 
 namespace {
 
-// orlan-impresora-virtual as a serial printer on a pseudo-terminal that takes
-// bytes at the speed of a line of `baudios` and answers the paper-status
-// request after the bytes before it, capturing into a file.
-class ImpresoraLenta {
-public:
-    ImpresoraLenta(const QString& captura, int baudios) : m_captura(captura) {
-        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
-                        {"--modo", "E", "--baudios", QString::number(baudios), "--captura", captura});
-        for (int i = 0; i < 50 && !m_ruta.endsWith('\n'); ++i) {
-            m_proceso.waitForReadyRead(100);
-            m_ruta += QString::fromUtf8(m_proceso.readLine());
-        }
-        m_ruta = m_ruta.trimmed();
-    }
-    ~ImpresoraLenta() { Apagar(); }
-    void Apagar() { TerminarProceso(m_proceso); }
-    const QString& Ruta() const { return m_ruta; }
-    QByteArray Captura() const { return EntornoPrueba::Leer(m_captura); }
-
-private:
-    QString m_captura;
-    QProcess m_proceso;
-    QString m_ruta;
-};
-
 // Terminals 1 and 2, each with a serial printer (1 and 2) that is the
 // other's backup.
 void DosTerminalesSerie() {
@@ -100,13 +75,15 @@ void DosTerminalesSerie() {
 TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce) {
     DosTerminalesSerie();
     // About 190 bytes a job: 0.4 s at 4800 baud, 0.8 s at 2400.
-    ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 4800);
-    ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 2400);
+    ImpresoraVirtual impresoraUno(m_entorno.Raiz() + "/com1-t1.bin");
+    impresoraUno.Iniciar({"--baudios", "4800"});
+    ImpresoraVirtual impresoraDos(m_entorno.Raiz() + "/com1-t2.bin");
+    impresoraDos.Iniciar({"--baudios", "2400"});
     TerminalPrueba& uno = NuevaTerminal(1);
     TerminalPrueba& dos = NuevaTerminal(2);
     for (auto [terminal, impresora] : {std::pair{&uno, &impresoraUno}, std::pair{&dos, &impresoraDos}}) {
-        ASSERT_FALSE(impresora->Ruta().isEmpty());
-        terminal->Ajuste("Puertos", "COM1", impresora->Ruta());
+        ASSERT_FALSE(impresora->Destino().isEmpty());
+        terminal->Ajuste("Puertos", "COM1", impresora->Destino());
         terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
         terminal->Iniciar();
     }
@@ -155,12 +132,14 @@ TEST_F(PruebaCola, APrinterRestoredWhileItsBackupPrintsItsJobsPrintsEachJobOnce)
 TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
     DosTerminalesSerie();
     Ejecutar("UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora = 1");
-    ImpresoraLenta impresoraUno(m_entorno.Raiz() + "/com1-t1.bin", 0);
-    ImpresoraLenta impresoraDos(m_entorno.Raiz() + "/com1-t2.bin", 1200);
+    ImpresoraVirtual impresoraUno(m_entorno.Raiz() + "/com1-t1.bin");
+    impresoraUno.Iniciar({"--baudios", "0"});
+    ImpresoraVirtual impresoraDos(m_entorno.Raiz() + "/com1-t2.bin");
+    impresoraDos.Iniciar({"--baudios", "1200"});
     TerminalPrueba& uno = NuevaTerminal(1);
     TerminalPrueba& dos = NuevaTerminal(2);
     for (auto [terminal, impresora] : {std::pair{&uno, &impresoraUno}, std::pair{&dos, &impresoraDos}}) {
-        terminal->Ajuste("Puertos", "COM1", impresora->Ruta());
+        terminal->Ajuste("Puertos", "COM1", impresora->Destino());
         terminal->Ajuste("Cola", "ConfirmarRecepcion", "1");
         terminal->Ajuste("Cola", "VenceReclamo", "4");
     }
@@ -172,7 +151,7 @@ TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
     InsertarTrabajo(1, 1, lineas);
     ASSERT_TRUE(Esperar([&] { return impresoraDos.Captura().contains("Trabajo 000001"); }, 30));
     dos.Matar();
-    impresoraDos.Apagar();
+    impresoraDos.Matar();
     EXPECT_EQ(Lista("SELECT ID_Terminal FROM ReclamoTrabajo WHERE IdTrabajo = 1"), "2");
 
     uno.Iniciar();

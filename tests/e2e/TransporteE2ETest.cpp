@@ -1,38 +1,7 @@
 #include "PruebaCola.h"
-
-#include <QProcess>
+#include "testsupport/ImpresoraVirtual.h"
 
 namespace {
-
-// orlan-impresora-virtual playing a network printer on 127.0.0.1 with the
-// given answer to the paper-status request, capturing into a file; with
-// other options instead of --tcp 0, a serial printer on a pseudo-terminal.
-class ImpresoraRed {
-public:
-    ImpresoraRed(const QString& captura, const QString& respuesta, const QStringList& forma = {"--tcp", "0"})
-        : m_captura(captura) {
-        m_proceso.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
-                        forma + QStringList{"--respuesta", respuesta, "--captura", captura});
-        for (int i = 0; i < 50 && !m_destino.endsWith('\n'); ++i) {
-            m_proceso.waitForReadyRead(100);
-            m_destino += QString::fromUtf8(m_proceso.readLine());
-        }
-        m_destino = m_destino.trimmed();
-    }
-    ~ImpresoraRed() {
-        m_proceso.terminate();
-        if (!m_proceso.waitForFinished(5000)) {
-            TerminarProceso(m_proceso);
-        }
-    }
-    const QString& Destino() const { return m_destino; }
-    QByteArray Captura() const { return EntornoPrueba::Leer(m_captura); }
-
-private:
-    QString m_captura;
-    QProcess m_proceso;
-    QString m_destino;
-};
 
 // What an Epson printer on a serial-like port gets for a job of type "R": the
 // paper-status request, the resets, the lines, three feeds and the cut with
@@ -54,9 +23,10 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
     InsertarTrabajo(3, 3, {QStringLiteral("tres")});
 
     const QString dir = m_entorno.Raiz();
-    ImpresoraRed lista(dir + "/com1.bin", "18");
-    ImpresoraRed sinPapel(dir + "/com2.bin", "114");
-    ImpresoraRed muda(dir + "/com3.bin", "ninguna");
+    ImpresoraVirtual lista(dir + "/com1.bin"), sinPapel(dir + "/com2.bin"), muda(dir + "/com3.bin");
+    lista.Iniciar({"--tcp", "0", "--respuesta", "18"});
+    sinPapel.Iniciar({"--tcp", "0", "--respuesta", "114"});
+    muda.Iniciar({"--tcp", "0", "--respuesta", "ninguna"});
     TerminalPrueba& terminal = NuevaTerminal(1);
     for (auto [puerto, impresora] :
          {std::pair{"COM1", &lista}, std::pair{"COM2", &sinPapel}, std::pair{"COM3", &muda}}) {
@@ -107,7 +77,8 @@ TEST_F(PruebaCola, AStopEndsTheTickBetweenJobs) {
     for (int id = 1; id <= 6; ++id) {
         InsertarTrabajo(id, 1, lineas);
     }
-    ImpresoraRed lenta(m_entorno.Raiz() + "/com1.bin", "18", {"--baudios", "9600"});
+    ImpresoraVirtual lenta(m_entorno.Raiz() + "/com1.bin");
+    lenta.Iniciar({"--baudios", "9600"});
     ASSERT_TRUE(lenta.Destino().startsWith("/dev/")) << lenta.Destino().toStdString();
     TerminalPrueba& terminal = NuevaTerminal(1);
     terminal.Ajuste("Puertos", "COM1", lenta.Destino());
