@@ -2,11 +2,12 @@
 
 #include <QString>
 
-// Whether a table of the shop's database has a column that only our own
-// schema scripts add (a terminal's name, ...): the point-of-sale system's
-// tables need not have it, and every program works without it. Asked once by
-// whoever needs it. A lost connection throws ErrorEjecucion; any other
-// failure of the probe means the column is not there.
+// Whether a table of the shop's database has a column (or every column of a
+// comma-separated list, or a table of ours at all) that only our own schema
+// scripts add (a terminal's name, the job claims, ...): the point-of-sale
+// system's tables need not have it, and every program works without it.
+// Asked once by whoever needs it. A lost connection throws ErrorEjecucion;
+// any other failure of the probe means the column is not there.
 bool ExisteColumna(const QString& tabla, const QString& columna);
 
 // Whether a database failure is the connection's own (SQLSTATE class 08; a

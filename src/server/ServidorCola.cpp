@@ -22,12 +22,6 @@ struct Guardia {
     ~Guardia() { bandera = false; }
 };
 
-// The link to the server is gone (the database layer puts this record first
-// when the connection no longer answers).
-bool EnlacePerdido(const ErrorEjecucion& e) {
-    return !e.Errores().isEmpty() && e.Errores().first().sqlState == QStringLiteral("08S01");
-}
-
 // A port name that the settings cannot keep as a section of its own (it holds
 // "]", "=" or a line break, say) is no known kind of port: the printer is
 // treated as out of service and nothing is written under that name.
@@ -260,7 +254,7 @@ void ServidorCola::Tick() {
         }
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
-        m_reconectar = EnlacePerdido(e);
+        m_reconectar = ConexionPerdida(e);
     }
 }
 
@@ -539,20 +533,17 @@ void ServidorCola::Redirigir(const Recordset& impresora, const QString& estado) 
 }
 
 void ServidorCola::DetectarReclamos() {
-    try {
-        Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT IdTrabajo, ID_Terminal, Ficha FROM ReclamoTrabajo WHERE 1 = 0"));
+    // The probe's column list names the table's whole shape: a table of that
+    // name made otherwise is no claim table.
+    if (ExisteColumna(QStringLiteral("ReclamoTrabajo"), QStringLiteral("IdTrabajo, ID_Terminal, Ficha"))) {
         m_reclamos = Reclamos::ConTabla;
-    } catch (const ErrorEjecucion& e) {
-        if (EnlacePerdido(e)) {
-            throw;
-        }
-        m_reclamos = Reclamos::SinTabla;
-        Registrar(QStringLiteral("Cola Impresion, la base de datos no tiene la tabla ReclamoTrabajo ('orlan-admin "
-                                 "esquema MOTOR --reclamos' la crea): sin ella cada trabajo se revisa antes de "
-                                 "imprimirlo, pero si una impresora se restablece mientras otra terminal imprime sus "
-                                 "trabajos, alguno puede salir en las dos"));
+        return;
     }
+    m_reclamos = Reclamos::SinTabla;
+    Registrar(QStringLiteral("Cola Impresion, la base de datos no tiene la tabla ReclamoTrabajo ('orlan-admin "
+                             "esquema MOTOR --reclamos' la crea): sin ella cada trabajo se revisa antes de "
+                             "imprimirlo, pero si una impresora se restablece mientras otra terminal imprime sus "
+                             "trabajos, alguno puede salir en las dos"));
 }
 
 bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora, int renglones) {
