@@ -23,19 +23,21 @@ struct Hallazgo {
     QString Dato(const QString& nombre) const { return datos.value(nombre); }
 };
 
-// Check names.
-inline constexpr char kNumeroTerminal[] = "numero_terminal";       // datos: valor
-inline constexpr char kConexion[] = "conexion";                    // datos: causa
-inline constexpr char kFilaTerminal[] = "fila_terminal";           // datos: terminal
-inline constexpr char kParametroTerminal[] = "parametro_terminal"; // datos: terminal
-inline constexpr char kImpresoras[] = "impresoras";                // datos: terminal
-inline constexpr char kEstado[] = "estado_impresora";              // datos: id, nombre, puerto, estado
-inline constexpr char kRedirigida[] = "redirigida";                // datos: id, nombre, puerto, redirigido
-inline constexpr char kRetenida[] = "retenida";                    // datos: id, nombre, puerto
-inline constexpr char kModo[] = "modo";                            // datos: id, nombre, puerto, modo_fila, modo_puerto
-inline constexpr char kPuerto[] = "puerto"; // datos: id, nombre, puerto, dispositivo ("sin_puertos" when defaulted)
-inline constexpr char kRespaldo[] =
-    "respaldo"; // datos: id, actual, respaldo, cadena, falta ("ninguno", "no_existe", "cheques")
+// Check names, and the facts each finding carries in `datos`. Every printer's
+// finding has id, nombre and puerto; "puerto" adds dispositivo for a COM port
+// and sin_puertos when its [Puertos] entry is missing; "respaldo" has cadena
+// (Bien) or falta: "ninguno", "no_existe" or "cheques", with actual and respaldo.
+inline constexpr char kNumeroTerminal[] = "numero_terminal";       // valor
+inline constexpr char kConexion[] = "conexion";                    // causa
+inline constexpr char kFilaTerminal[] = "fila_terminal";           // terminal
+inline constexpr char kParametroTerminal[] = "parametro_terminal"; // terminal
+inline constexpr char kImpresoras[] = "impresoras";                // terminal
+inline constexpr char kEstado[] = "estado_impresora";              // estado
+inline constexpr char kRedirigida[] = "redirigida";                // redirigido
+inline constexpr char kRetenida[] = "retenida";
+inline constexpr char kModo[] = "modo"; // modo_fila, modo_puerto
+inline constexpr char kPuerto[] = "puerto";
+inline constexpr char kRespaldo[] = "respaldo";
 
 // "ORLAN"/"Configuracion"/"Terminal" as the server reads it (trimmed). Falla
 // when it is missing, 0, not a number or out of 16 bits: the server stops with
