@@ -1,12 +1,12 @@
 #include "startup/Arranque.h"
 
 #include "database/BaseDatos.h"
-#include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Reloj.h"
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
+#include "revision/RevisionTerminal.h"
 #include "server/ServidorCola.h"
 #include "startup/Estado.h"
 #include "startup/ProveedorCredenciales.h"
@@ -20,7 +20,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <memory>
 
 namespace {
@@ -42,45 +41,41 @@ QString Configuracion() {
 
 QStringList AvisosTerminal(qint16 terminal) {
     QStringList avisos;
+    QList<Revision::Hallazgo> hallazgos;
+    try {
+        hallazgos = Revision::RevisarTerminal(terminal);
+    } catch (const ErrorEjecucion&) {
+        // No schema: loading the printers fails next and says so.
+    }
     const QString numero = QString::number(terminal);
     const QString agregar = QStringLiteral("orlan-admin terminal agregar ") + numero;
-    try {
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Terminal"),
-                         QStringLiteral("ID_Terminal = ") + numero)
-                .toInt() == 0) {
+    for (const Revision::Hallazgo& h : hallazgos) {
+        const QString c = h.comprobacion;
+        if (h.gravedad == Revision::Gravedad::Bien) {
+            continue;
+        }
+        if (c == Revision::kFilaTerminal) {
             avisos << QStringLiteral("la terminal ") + numero +
                           QStringLiteral(" no tiene fila en la tabla Terminal; agreguela con '") + agregar +
                           QStringLiteral("' o corrija Terminal en ") + Configuracion();
-        }
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"),
-                         QStringLiteral("ID_Terminal = ") + numero + QStringLiteral(" AND esdecheques = 0"))
-                .toInt() == 0) {
+        } else if (c == Revision::kImpresoras) {
             avisos << QStringLiteral("la terminal ") + numero +
                           QStringLiteral(" no tiene impresoras en la tabla Impresora: no imprimira nada; agregue "
                                          "una con 'orlan-admin impresora agregar --terminal ") +
                           numero + QStringLiteral(" --puerto COM1 --modo E --nombre Caja'");
-        }
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Parametros"),
-                         QStringLiteral("Id_Parametro = 'TERMINAL'"))
-                .toInt() == 0) {
+        } else if (c == Revision::kParametroTerminal) {
             avisos << QStringLiteral("falta la fila 'TERMINAL' de la tabla Parametros: cada redireccion a una "
                                      "impresora de respaldo fallara; '") +
                           agregar + QStringLiteral("' la crea");
-        }
-        // A row written by hand without a state is out of service for ever:
-        // its jobs go to its backup, or wait when it has none.
-        const std::unique_ptr<Recordset> sinEstado = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ") + numero +
-            QStringLiteral(" AND esdecheques = 0 AND Estado_Impresora IS NULL ORDER BY Id_Impresora"));
-        for (; !sinEstado->Fin(); sinEstado->MoveNext()) {
-            const QString id = sinEstado->Texto(QStringLiteral("Id_Impresora"));
-            avisos << QStringLiteral("la impresora ") + id +
-                          QStringLiteral(" tiene Estado_Impresora NULL, que la deja fuera de servicio: no imprimira; "
-                                         "'orlan-admin restablecer ") +
+        } else if (c == Revision::kEstado) {
+            const QString id = h.Dato(QStringLiteral("id"));
+            avisos << QStringLiteral("la impresora ") + id + QStringLiteral(" tiene Estado_Impresora ") +
+                          h.Dato(QStringLiteral("estado")) +
+                          QStringLiteral(", que la deja fuera de servicio: no imprimira; 'orlan-admin restablecer ") +
                           id + QStringLiteral("' la pone en servicio");
+        } else {
+            avisos << Revision::Describir(h);
         }
-    } catch (const ErrorEjecucion&) {
-        // No schema: loading the printers fails next and says so.
     }
     return avisos;
 }
@@ -110,13 +105,12 @@ int Intentar(const OpcionesArranque& opciones, std::unique_ptr<ServidorCola>& se
              QString& causa) {
     const QString terminal =
         Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal"), "0");
-    bool esNumero = false;
-    const int numero = terminal.trimmed().toInt(&esNumero);
-    const bool cabe = numero >= std::numeric_limits<qint16>::min() && numero <= std::numeric_limits<qint16>::max();
-    if (!esNumero || !cabe) {
-        Registrar(QStringLiteral("Valor no valido en Configuracion/Terminal: \"") + terminal + u'"');
-    }
-    if (!esNumero || !cabe || numero == 0) {
+    qint16 numero = 0;
+    const Revision::Hallazgo numeroTerminal = Revision::RevisarNumeroTerminal(terminal, &numero);
+    if (numeroTerminal.gravedad == Revision::Gravedad::Falla) {
+        if (terminal.trimmed() != u"0") {
+            Registrar(QStringLiteral("Valor no valido en Configuracion/Terminal: \"") + terminal + u'"');
+        }
         MostrarMensaje(QStringLiteral("Error de instalación, faltan parametros"), 16);
         causa = QStringLiteral("escriba el numero de esta terminal (1 a 32767, su ID_Terminal) como Terminal=N en ") +
                 Configuracion();
@@ -125,14 +119,18 @@ int Intentar(const OpcionesArranque& opciones, std::unique_ptr<ServidorCola>& se
         }
         return kSalidaInstalacion;
     }
-    NumeroTerminal = static_cast<qint16>(numero);
+    if (numeroTerminal.gravedad == Revision::Gravedad::Aviso && opciones.servicio) {
+        Avisar(Revision::Describir(numeroTerminal));
+    }
+    NumeroTerminal = numero;
 
     // Window mode ends here without a word, as it always did; a service has
     // no one to ask, so it says what to fix.
-    if (!Conectar()) {
-        causa = QStringLiteral("sin base de datos: ") + ExplicarFalloConexion();
+    const Revision::Hallazgo conexion = Revision::RevisarConexion();
+    if (conexion.gravedad == Revision::Gravedad::Falla) {
+        causa = QStringLiteral("sin base de datos: ") + conexion.Dato(QStringLiteral("causa"));
         if (opciones.servicio) {
-            Avisar(QStringLiteral("no se pudo conectar con la base de datos: ") + ExplicarFalloConexion());
+            Avisar(Revision::Describir(conexion));
         }
         return kSalidaConexion;
     }

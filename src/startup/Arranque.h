@@ -59,10 +59,13 @@ int Arrancar(const OpcionesArranque& opciones);
 std::chrono::milliseconds PausaReintento(int fallos, std::chrono::milliseconds primera,
                                          std::chrono::milliseconds maxima);
 
-// What keeps terminal `terminal` from serving, each with its fix: no row in
-// Terminal, no printers in Impresora, no 'TERMINAL' row in Parametros (every
-// redirection would fail), a printer without a state (out of service). Empty
-// when all is in place or the tables cannot be read.
+// What keeps terminal `terminal` from serving, each with its fix, worded for
+// the event log from the checks diagnostico runs too (Revision::RevisarTerminal):
+// no row in Terminal, no 'TERMINAL' row in Parametros (every redirection would
+// fail), no printers in Impresora, a printer out of service (state NULL or
+// "D"), redirected or held, a row's Modo the port's section contradicts, a
+// port the server cannot open or has no [Puertos] entry, a missing or broken
+// backup. Empty when all is in place or the tables cannot be read.
 QStringList AvisosTerminal(qint16 terminal);
 
 // Shows the system's message box with a text and a button code (0 or 16:

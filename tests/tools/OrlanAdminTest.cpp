@@ -207,10 +207,13 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
     Resultado r = Admin({"terminal", "agregar", "5", "--nombre", "Barra"});
     ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
     EXPECT_EQ(Admin({"terminal", "agregar", "5"}).salida, 1);
+    // Run on terminal 5 itself: the dialect goes where the server reads it too.
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "5");
     r = Admin({"impresora", "agregar", "--terminal", "5", "--puerto", "COM2", "--modo", "S", "--nombre", "Barra 2",
                "--respaldo", "1"});
     ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
     EXPECT_EQ(r.texto.trimmed(), "5");
+    EXPECT_EQ(Ajustes::Leer("orlan", "COM2", "Modo"), "S");
     // Served at once: its own Redirigido, in service, not a cheque printer.
     EXPECT_EQ(Lista("SELECT ID_Terminal || '|' || Puerto || '|' || Modo || '|' || Nombre_Impresora || '|' || "
                     "Id_Impresora_Respaldo || '|' || Redirigido || '|' || Estado_Impresora || '|' || esdecheques "
@@ -233,6 +236,13 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
         {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1", "--modo", "E", "--nombre", "x", "--respaldo",
           "77"},
          "respaldo 77"},
+        // Another terminal's printer: its dialect belongs in that terminal's
+        // settings file, so the command to run there is named.
+        {{"impresora", "agregar", "--terminal", "2", "--puerto", "COM1", "--modo", "C", "--nombre", "O'Hara"},
+         "orlan-admin impresora agregar --terminal 2 --puerto COM1 --modo C --nombre 'O'\\''Hara'"},
+        // One port prints in one dialect.
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM2", "--modo", "E", "--nombre", "x"},
+         "la impresora 5 ya usa COM2 en otro Modo"},
         {{"impresora", "respaldo", "5", "5"}, "su propio respaldo"},
         {{"impresora", "respaldo", "5", "77"}, "impresora 77"},
     };
@@ -242,6 +252,8 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
         EXPECT_TRUE(r.errores.contains(rechazo.motivo)) << r.errores.toStdString();
     }
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "5");
+    EXPECT_EQ(Ajustes::Leer("orlan", "COM2", "Modo"), "S");
+    EXPECT_EQ(Ajustes::Leer("orlan", "COM1", "Modo"), "");
 }
 
 // A shop's own database has no claims table: the technician adds it alone,

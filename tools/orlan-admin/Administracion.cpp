@@ -13,6 +13,7 @@
 #include "support/ErrorEjecucion.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <algorithm>
 #include <optional>
 
@@ -227,6 +228,52 @@ int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString&
         salida << (hecho.contains(QLatin1String("%1")) ? hecho.arg(sentencias.size()) : hecho) << Qt::endl;
         return 0;
     });
+}
+
+// The command as it would be typed, for a technician to run on another terminal.
+QString Orden(const Administracion::Impresora& impresora) {
+    const auto comillas = [](QString texto) { return u'\'' + texto.replace(u'\'', QStringLiteral("'\\''")) + u'\''; };
+    return QStringLiteral("orlan-admin impresora agregar --terminal %1 --puerto %2 --modo %3 --nombre %4")
+               .arg(impresora.terminal)
+               .arg(impresora.puerto, impresora.modo, comillas(impresora.nombre)) +
+           (impresora.respaldo ? QStringLiteral(" --respaldo %1").arg(impresora.respaldo) : QString());
+}
+
+// Writes the printer's dialect as the port's Modo in this terminal's orlan.ini.
+// Refuses (false, after saying what to do) a printer of another terminal, whose
+// settings file is on that terminal, and a port another printer of the terminal
+// already uses in another dialect.
+bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& errores) {
+    const QString archivo = Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+    const QString propia =
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal")).trimmed();
+    bool numero = false;
+    if (propia.toInt(&numero) != impresora.terminal || !numero) {
+        errores << "orlan-admin: la impresora es de la terminal " << impresora.terminal << " y este equipo es "
+                << (propia.isEmpty() ? QStringLiteral("de ninguna (sin Terminal=)")
+                                     : QStringLiteral("la terminal ") + propia)
+                << " en " << archivo << "; su servidor imprime en el Modo de [" << impresora.puerto
+                << "] del orlan.ini de la terminal " << impresora.terminal
+                << ", asi que agreguela alli con: " << Orden(impresora) << Qt::endl;
+        return false;
+    }
+    const QString otros =
+        ObtenerValor(QStringLiteral("MIN(Id_Impresora)"), QStringLiteral("Impresora"),
+                     QStringLiteral("ID_Terminal = ") + QString::number(impresora.terminal) +
+                         QStringLiteral(" AND esdecheques = 0 AND Puerto = ") + Texto(impresora.puerto) +
+                         QStringLiteral(" AND Modo <> ") + Texto(impresora.modo));
+    if (!otros.isEmpty()) {
+        errores << "orlan-admin: la impresora " << otros << " ya usa " << impresora.puerto
+                << " en otro Modo; un puerto imprime en un solo Modo ([" << impresora.puerto << "] en " << archivo
+                << ")" << Qt::endl;
+        return false;
+    }
+    if (!Ajustes::Guardar(QStringLiteral("orlan"), impresora.puerto, QStringLiteral("Modo"), impresora.modo)) {
+        errores << "orlan-admin: no se pudo escribir Modo=" << impresora.modo << " en [" << impresora.puerto << "] de "
+                << archivo << Qt::endl;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -444,6 +491,20 @@ int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStrea
             errores << "orlan-admin: no existe la impresora de respaldo " << impresora.respaldo << Qt::endl;
             return 1;
         }
+        // The server prints in the Modo of the port's section of its own
+        // orlan.ini, not in the row's: a printer the queue serves gets both,
+        // which only the terminal's own settings file can hold.
+        const QString modoAnterior = Ajustes::Leer(QStringLiteral("orlan"), impresora.puerto, QStringLiteral("Modo"));
+        if (!impresora.cheques && !ModoEnPuerto(impresora, errores)) {
+            return 1;
+        }
+        // A row that could not be written leaves the port's dialect as it was.
+        auto deshacer = qScopeGuard([&] {
+            if (!impresora.cheques) {
+                Ajustes::Guardar(QStringLiteral("orlan"), impresora.puerto, QStringLiteral("Modo"),
+                                 modoAnterior.isEmpty() ? QStringLiteral("E") : modoAnterior);
+            }
+        });
         AsegurarParametroTerminal(c);
         const QString id = QString::number(
             ObtenerValor(QStringLiteral("MAX(Id_Impresora)"), QStringLiteral("Impresora"), {}).toInt() + 1);
@@ -453,6 +514,7 @@ int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStrea
                    Texto(impresora.modo) + u',' + Texto(impresora.nombre) + u',' +
                    (impresora.respaldo ? QString::number(impresora.respaldo) : QStringLiteral("NULL")) + u',' + id +
                    QStringLiteral(", 'A', ") + (impresora.cheques ? QStringLiteral("-1") : QStringLiteral("0")) + u')');
+        deshacer.dismiss();
         salida << id << Qt::endl;
         return 0;
     });

@@ -6,16 +6,18 @@
 #include "platform/PuertoCom.h"
 #include "platform/PuertoSerie.h"
 #include "printer/ctlImpresora.h"
+#include "revision/RevisionTerminal.h"
 #include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSet>
 #include <algorithm>
+#include <dlfcn.h>
 #include <memory>
 #include <pwd.h>
+#include <sql.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +38,12 @@ public:
     void Bien(const QString& texto) { Linea(Resultado::Bien, texto); }
     void Aviso(const QString& texto) { Linea(Resultado::Aviso, texto); }
     void Falla(const QString& texto) { Linea(Resultado::Falla, texto); }
+    void Hallazgo(const Revision::Hallazgo& h) {
+        Linea(h.gravedad == Revision::Gravedad::Bien    ? Resultado::Bien
+              : h.gravedad == Revision::Gravedad::Aviso ? Resultado::Aviso
+                                                        : Resultado::Falla,
+              Revision::Describir(h));
+    }
     int Fallas() const { return m_fallas; }
 
 private:
@@ -57,17 +65,14 @@ int RevisarAjustes(Informe& informe) {
         return 0;
     }
     informe.Bien(QStringLiteral("archivo de configuracion ") + ruta);
-    const QString valor = Configuracion(QStringLiteral("Terminal"));
-    bool numero = false;
-    const int terminal = valor.toInt(&numero);
-    if (!numero || terminal <= 0 || terminal > 32767) {
-        informe.Falla(QStringLiteral("Terminal=") + valor +
-                      QStringLiteral(" no es un numero de terminal: escriba "
-                                     "Terminal=N (1 a 32767)") +
-                      seccion);
+    qint16 terminal = 0;
+    const Revision::Hallazgo numero = Revision::RevisarNumeroTerminal(
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal"), "0"),
+        &terminal);
+    informe.Hallazgo(numero);
+    if (numero.gravedad == Revision::Gravedad::Falla) {
         return 0;
     }
-    informe.Bien(QStringLiteral("Terminal=") + valor);
     const QString base = Configuracion(QStringLiteral("BASE_DE_DATOS"));
     if (base.isEmpty()) {
         informe.Aviso(QStringLiteral("sin BASE_DE_DATOS") + seccion + QStringLiteral(": se usa DBORLAN"));
@@ -104,19 +109,32 @@ void RevisarCredenciales(Informe& informe) {
     informe.Bien(QStringLiteral("credenciales en ") + ruta + QStringLiteral(" (permisos 0600)"));
 }
 
+// The directory the driver manager was loaded from: the machine's own
+// multiarch library directory (/usr/lib/x86_64-linux-gnu, /usr/lib/aarch64-
+// linux-gnu...), whose odbc/ holds the drivers Debian installs.
+QString DirectorioGestor() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<const void*>(&SQLAllocHandle), &info) == 0 || !info.dli_fname) {
+        return QString();
+    }
+    return QFileInfo(QFile::decodeName(info.dli_fname)).canonicalPath();
+}
+
 // Finds a driver library where the driver manager looks for it: a path, or
 // a name in the driver manager's own directory or on the loader's path.
 bool LibreriaInstalada(const QString& libreria) {
     if (libreria.contains(u'/')) {
         return QFileInfo(libreria).isFile();
     }
-    for (const char* directorio : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/x86_64-linux-gnu", "/usr/lib/odbc",
-                                   "/usr/lib", "/usr/local/lib"}) {
-        if (QFileInfo(QLatin1String(directorio) + u'/' + libreria).isFile()) {
-            return true;
-        }
+    QStringList directorios{QStringLiteral("/usr/lib/odbc"), QStringLiteral("/usr/lib"),
+                            QStringLiteral("/usr/local/lib")};
+    const QString gestor = DirectorioGestor();
+    if (!gestor.isEmpty()) {
+        directorios.prepend(gestor);
+        directorios.prepend(gestor + QStringLiteral("/odbc"));
     }
-    return false;
+    return std::any_of(directorios.begin(), directorios.end(),
+                       [&](const QString& d) { return QFileInfo(d + u'/' + libreria).isFile(); });
 }
 
 bool RevisarRegistro(Informe& informe) {
@@ -212,40 +230,15 @@ QString DescribirDestino(const QString& puerto) {
     return descripcion;
 }
 
-void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& control) {
-    const QString id = Valor(fila, "Id_Impresora");
-    const QString puerto = Valor(fila, "Puerto");
-    const QString nombre = QStringLiteral("impresora ") + id + QStringLiteral(" '") + Valor(fila, "Nombre_Impresora") +
-                           QStringLiteral("' en ") + puerto + QStringLiteral(": ");
-    const QString restablecer = QStringLiteral("'orlan-admin restablecer ") + id + u'\'';
-    // The server prints in the dialect of the port's section, not the row's.
-    const QString modo = Ajustes::Leer(QStringLiteral("orlan"), puerto, QStringLiteral("Modo"), QStringLiteral("E"));
-    if (Ajustes::NombreValido(puerto) && modo != Valor(fila, "Modo")) {
-        informe.Aviso(nombre + QStringLiteral("Modo ") + Valor(fila, "Modo") +
-                      QStringLiteral(" en la base de datos, pero se imprime en el Modo ") + modo +
-                      QStringLiteral(" de [") + puerto + QStringLiteral("] en ") +
-                      Ajustes::RutaArchivo(QStringLiteral("ORLAN")) + QStringLiteral("; escriba Modo=") +
-                      Valor(fila, "Modo") + QStringLiteral(" alli"));
-    }
-    const QString estado = Valor(fila, "Estado_Impresora");
-    if (estado.isEmpty() || estado == u"D") {
-        informe.Falla(nombre + QStringLiteral("fuera de servicio (Estado_Impresora ") +
-                      (estado.isEmpty() ? QStringLiteral("NULL") : estado) +
-                      QStringLiteral("): sus trabajos van al respaldo; ") + restablecer +
-                      QStringLiteral(" la vuelve a servir"));
-    } else if (Valor(fila, "Redirigido") != id) {
-        informe.Aviso(nombre + QStringLiteral("sus trabajos van a la impresora ") + Valor(fila, "Redirigido") +
-                      QStringLiteral("; ") + restablecer + QStringLiteral(" la vuelve a servir"));
-    } else if (estado == u"F" && Valor(fila, "Id_Impresora_Respaldo").isEmpty()) {
-        informe.Aviso(nombre +
-                      QStringLiteral("no confirmo un trabajo y no tiene respaldo: sus trabajos esperan "
-                                     "hasta que conteste; ") +
-                      restablecer + QStringLiteral(" la vuelve a servir"));
-    }
+// Opens a printer's port as the server does and asks for its status.
+void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora& control) {
+    const QString puerto = h.Dato(QStringLiteral("puerto"));
+    const QString nombre = QStringLiteral("impresora ") + h.Dato(QStringLiteral("id")) + QStringLiteral(" '") +
+                           h.Dato(QStringLiteral("nombre")) + QStringLiteral("' en ") + puerto + QStringLiteral(": ");
     QString letra;
     bool usable = false;
     try {
-        usable = Ajustes::NombreValido(puerto) && control.InicializarPuerto(puerto, &letra);
+        usable = control.InicializarPuerto(puerto, &letra);
     } catch (const ErrorEjecucion&) {
         letra = QStringLiteral("D");
     }
@@ -283,79 +276,20 @@ void RevisarImpresora(Informe& informe, const Recordset& fila, ctlImpresora& con
     }
 }
 
-// Follows the backups from printer `id` until a printer repeats or the chain ends.
-void RevisarRespaldos(Informe& informe, const QString& id) {
-    QStringList cadena{id};
-    QSet<QString> vistas{id};
-    QString actual = id;
-    for (;;) {
-        const auto fila = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora_Respaldo FROM Impresora WHERE Id_Impresora = ") + actual);
-        const QString respaldo = fila->Fin() ? QString() : Valor(*fila, "Id_Impresora_Respaldo");
-        if (respaldo.isEmpty()) {
-            if (actual == id) {
-                informe.Aviso(QStringLiteral("impresora ") + id +
-                              QStringLiteral(" sin respaldo: si falla, sus trabajos esperan a que vuelva; "
-                                             "'orlan-admin impresora respaldo ") +
-                              id + QStringLiteral(" M' le da uno"));
-                return;
-            }
-            break;
-        }
-        const auto siguiente = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT esdecheques FROM Impresora WHERE Id_Impresora = ") + respaldo);
-        if (siguiente->Fin()) {
-            informe.Falla(QStringLiteral("impresora ") + actual + QStringLiteral(": su respaldo ") + respaldo +
-                          QStringLiteral(" no existe; 'orlan-admin impresora respaldo ") + actual +
-                          QStringLiteral(" M' lo corrige"));
-            return;
-        }
-        if (siguiente->Campo(0).toInt() != 0) {
-            informe.Falla(QStringLiteral("impresora ") + actual + QStringLiteral(": su respaldo ") + respaldo +
-                          QStringLiteral(" es de cheques y nadie serviria sus trabajos"));
-            return;
-        }
-        cadena << respaldo;
-        if (vistas.contains(respaldo)) {
-            break;
-        }
-        vistas.insert(respaldo);
-        actual = respaldo;
-    }
-    informe.Bien(QStringLiteral("respaldos de la impresora ") + id + QStringLiteral(": ") +
-                 cadena.join(QStringLiteral(" -> ")));
-}
-
-void RevisarTerminal(Informe& informe, int terminal) {
-    const QString numero = QString::number(terminal);
-    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Terminal"), QStringLiteral("ID_Terminal = ") + numero)
-            .toInt() == 0) {
-        informe.Falla(QStringLiteral("la terminal ") + numero +
-                      QStringLiteral(" no esta en la tabla Terminal: 'orlan-admin terminal agregar ") + numero + u'\'');
-    } else {
-        informe.Bien(QStringLiteral("terminal ") + numero + QStringLiteral(" en la tabla Terminal"));
-    }
-    if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Parametros"),
-                     QStringLiteral("Id_Parametro = 'TERMINAL'"))
-            .toInt() == 0) {
-        informe.Falla(QStringLiteral("falta la fila 'TERMINAL' de Parametros: las redirecciones fallarian; "
-                                     "'orlan-admin terminal agregar N' o 'orlan-admin restablecer N' la crean"));
-    }
-    const auto impresoras = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora, "
-                       "Id_Impresora_Respaldo FROM Impresora "
-                       "WHERE ID_Terminal = ") +
-        numero + QStringLiteral(" AND esdecheques = 0 ORDER BY Id_Impresora"));
-    if (impresoras->Fin()) {
-        informe.Falla(QStringLiteral("la terminal ") + numero +
-                      QStringLiteral(" no tiene impresoras: 'orlan-admin impresora agregar --terminal ") + numero +
-                      QStringLiteral(" --puerto COM1 --modo E --nombre Caja'"));
-        return;
-    }
+// The terminal's rows and printers, as the server checks them when it starts;
+// each printer whose port the server can open is then opened and asked for
+// its status before its backups are shown.
+void RevisarTerminal(Informe& informe, qint16 terminal) {
     ctlImpresora control;
-    for (; !impresoras->Fin(); impresoras->MoveNext()) {
-        RevisarImpresora(informe, *impresoras, control);
-        RevisarRespaldos(informe, Valor(*impresoras, "Id_Impresora"));
+    for (const Revision::Hallazgo& h : Revision::RevisarTerminal(terminal)) {
+        if (h.comprobacion == Revision::kPuerto && h.gravedad != Revision::Gravedad::Falla) {
+            if (h.gravedad == Revision::Gravedad::Aviso) {
+                informe.Hallazgo(h);
+            }
+            ProbarImpresora(informe, h, control);
+        } else {
+            informe.Hallazgo(h);
+        }
     }
 }
 
@@ -409,7 +343,7 @@ void RevisarEncierro(Informe& informe, int terminal) {
                           unidad + u'\'');
         }
     }
-    if (!tmpPropio || terminal <= 0) {
+    if (!tmpPropio || terminal == 0) {
         return;
     }
     const auto impresoras =
@@ -441,13 +375,13 @@ int Diagnosticar(QTextStream& salida) {
     if (!RevisarRegistro(informe)) {
         return 1;
     }
-    if (!Conectar()) {
-        informe.Falla(QStringLiteral("no se pudo conectar con la base de datos: ") + ExplicarFalloConexion());
+    const Revision::Hallazgo conexion = Revision::RevisarConexion();
+    informe.Hallazgo(conexion);
+    if (conexion.gravedad == Revision::Gravedad::Falla) {
         return 1;
     }
-    informe.Bien(QStringLiteral("conexion con la base de datos"));
     try {
-        if (RevisarEsquema(informe) && terminal > 0) {
+        if (RevisarEsquema(informe) && terminal != 0) {
             RevisarTerminal(informe, terminal);
         }
         RevisarEncierro(informe, terminal);

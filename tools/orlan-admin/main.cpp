@@ -36,7 +36,11 @@ Ordenes:
   impresora agregar --terminal N --puerto PUERTO --modo E|C|S --nombre TEXTO
                     [--respaldo M] [--cheques]
                            agrega una impresora lista para servir (PUERTO: COM1 a
-                           COM4 o LPT1 a LPT9) e imprime su numero
+                           COM4 o LPT1 a LPT9) e imprime su numero. El servidor
+                           imprime en el Modo de [PUERTO] de orlan.ini (E Epson,
+                           C Citizen, S Star): la orden lo escribe alli, y por eso
+                           se ejecuta en la terminal N (la de Terminal=); una
+                           impresora de cheques no lo necesita
   impresora respaldo N M   la impresora M es el respaldo de la impresora N
   impresora lista          lista las impresoras
   impresora N              muestra la fila de la impresora N
