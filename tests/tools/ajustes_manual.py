@@ -268,8 +268,6 @@ for clave in sorted(set(documentadas) - set(usadas)):
     fallas.append(f"{donde}: {s} {c} is read and written by no program")
 if len(usadas) < 20:
     fallas.append(f"only {len(usadas)} settings found in the code: the extraction is broken")
-for f in fallas:
-    print("FAIL:", f, file=sys.stderr)
 if fallas:
-    sys.exit(1)
+    sys.exit("\n".join("FAIL: " + f for f in fallas))
 print(f"{len(usadas)} settings of orlan.ini, each in {PAGINA.name}, and no other")

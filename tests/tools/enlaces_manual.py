@@ -82,8 +82,6 @@ if lineas_readme > MAXIMO_README:
     fallas.append(f"README.md has {lineas_readme} lines, more than {MAXIMO_README}: move the rest into docs/")
 if enlaces < 20:
     fallas.append(f"only {enlaces} relative links found: the link reader is broken")
-for f in fallas:
-    print("FAIL:", f, file=sys.stderr)
 if fallas:
-    sys.exit(1)
+    sys.exit("\n".join("FAIL: " + f for f in fallas))
 print(f"{enlaces} relative links in {len(PAGINAS)} pages, each to a file and heading that exist")
