@@ -25,6 +25,8 @@ inline constexpr int kMetaTerminales = 200;
 inline constexpr double kMetaLatenciaMs = 2050.0;
 // ...and within 50 ms when the database wakes the server.
 inline constexpr double kMetaDespertarMs = 50.0;
+// The receipt viewer: a receipt's picture on disk within a second of its cut.
+inline constexpr double kPlazoReciboVisorMs = 1000.0;
 // The status panel: at most 5 ms of database time per answer, and at least
 // 200 answers a second.
 inline constexpr double kMetaPanelBaseDatosMs = 5.0;
