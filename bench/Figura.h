@@ -28,3 +28,13 @@ inline double Mediana(std::vector<double> valores) {
     const size_t n = valores.size();
     return n % 2 ? valores[n / 2] : (valores[n / 2 - 1] + valores[n / 2]) / 2;
 }
+
+// The p-th fraction (0.99 for p99) of a set of measurements: the value below
+// which that share of them lies; 0 for none.
+inline double Percentil(std::vector<double> valores, double p) {
+    if (valores.empty()) {
+        return 0;
+    }
+    std::sort(valores.begin(), valores.end());
+    return valores[std::min<size_t>(valores.size() - 1, static_cast<size_t>(p * valores.size()))];
+}

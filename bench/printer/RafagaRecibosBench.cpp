@@ -6,6 +6,8 @@
 // time a receipt and its memory.
 
 #include "Figura.h"
+#include "MedidasProceso.h"
+#include "Pisos.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -16,40 +18,11 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kRecibos = 100;
-
-// Peak and current resident memory of a process, in KB (VmHWM, VmRSS).
-std::pair<double, double> Memoria(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    double pico = 0, actual = 0;
-    if (f.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& linea : f.readAll().split('\n')) {
-            const auto valor = [&] { return linea.simplified().split(' ').value(1).toDouble(); };
-            if (linea.startsWith("VmHWM:")) {
-                pico = valor();
-            } else if (linea.startsWith("VmRSS:")) {
-                actual = valor();
-            }
-        }
-    }
-    return {pico, actual};
-}
-
-// CPU time of a process so far, in ms (utime + stime of /proc/<pid>/stat).
-qint64 TiempoCpuMs(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> campos = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return campos.size() < 13 ? 0 : (campos[11].toLongLong() + campos[12].toLongLong()) * 1000 / sysconf(_SC_CLK_TCK);
-}
 
 } // namespace
 
@@ -74,7 +47,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orlan-impresora-virtual no arranco: %s\n", destino.toUtf8().constData());
         return 1;
     }
-    const double reposo = Memoria(visor.processId()).second;
+    const double reposo = MemoriaMb(visor.processId(), "VmRSS").value_or(0);
 
     // A picture's time is its file's: written under another name, renamed when whole.
     QDir carpeta(dir.path());
@@ -114,12 +87,13 @@ int main(int argc, char** argv) {
         }
         return demoras;
     };
-    const qint64 cpuAntes = TiempoCpuMs(visor.processId());
+    const qint64 cpuAntes = TiempoCpuNs(visor.processId()).value_or(0);
     double duracionRafaga = 0, duracionPausada = 0;
     const std::vector<double> rafaga = tanda(0, duracionRafaga);
-    const qint64 cpuRafaga = TiempoCpuMs(visor.processId()) - cpuAntes;
+    const double cpuRafagaMs = (TiempoCpuNs(visor.processId()).value_or(cpuAntes) - cpuAntes) / 1e6;
     const std::vector<double> pausada = tanda(50, duracionPausada);
-    const auto [pico, actual] = Memoria(visor.processId());
+    const double pico = MemoriaMb(visor.processId(), "VmHWM").value_or(0);
+    const double actual = MemoriaMb(visor.processId(), "VmRSS").value_or(0);
     visor.terminate();
     visor.waitForFinished(5000);
     if (rafaga.empty() || pausada.empty()) {
@@ -128,18 +102,16 @@ int main(int argc, char** argv) {
     }
     const auto peor = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
     ImprimirFigura("rafaga de 100 recibos en 100 conexiones", duracionRafaga, "ms", "un segundo por recibo",
-                   1000.0 * kRecibos, "ms", MenosEsMejor::Si);
-    ImprimirFigura("tiempo de CPU del visor por recibo", double(cpuRafaga) / kRecibos, "ms", "plazo", 1000, "ms",
+                   kPlazoReciboVisorMs * kRecibos, "ms", MenosEsMejor::Si);
+    ImprimirFigura("tiempo de CPU del visor por recibo", cpuRafagaMs / kRecibos, "ms", "plazo", kPlazoReciboVisorMs,
+                   "ms", MenosEsMejor::Si);
+    ImprimirFigura("rafaga: demora mediana del corte a la imagen", Mediana(rafaga), "ms", "plazo", kPlazoReciboVisorMs,
+                   "ms", MenosEsMejor::Si);
+    ImprimirFigura("rafaga: peor demora del corte a la imagen", peor(rafaga), "ms", "plazo", kPlazoReciboVisorMs, "ms",
                    MenosEsMejor::Si);
-    ImprimirFigura("rafaga: demora mediana del corte a la imagen", Mediana(rafaga), "ms", "plazo", 1000, "ms",
-                   MenosEsMejor::Si);
-    ImprimirFigura("rafaga: peor demora del corte a la imagen", peor(rafaga), "ms", "plazo", 1000, "ms",
-                   MenosEsMejor::Si);
-    ImprimirFigura("un recibo cada 50 ms: peor demora del corte a la imagen", peor(pausada), "ms", "plazo", 1000, "ms",
-                   MenosEsMejor::Si);
-    ImprimirFigura("memoria residente maxima del visor", pico / 1024, "MB", "en reposo", reposo / 1024, "MB",
-                   MenosEsMejor::Si);
-    ImprimirFigura("memoria residente tras 200 recibos", actual / 1024, "MB", "en reposo", reposo / 1024, "MB",
-                   MenosEsMejor::Si);
+    ImprimirFigura("un recibo cada 50 ms: peor demora del corte a la imagen", peor(pausada), "ms", "plazo",
+                   kPlazoReciboVisorMs, "ms", MenosEsMejor::Si);
+    ImprimirFigura("memoria residente maxima del visor", pico, "MB", "en reposo", reposo, "MB", MenosEsMejor::Si);
+    ImprimirFigura("memoria residente tras 200 recibos", actual, "MB", "en reposo", reposo, "MB", MenosEsMejor::Si);
     return 0;
 }

@@ -1,4 +1,6 @@
 #include "Figura.h"
+#include "MedidasProceso.h"
+#include "Pisos.h"
 #include "TerminalBench.h"
 #include "e2e/TerminalPrueba.h"
 #include "platform/Ajustes.h"
@@ -31,34 +33,12 @@
 
 namespace {
 
-// Goals: 200 idle terminals take under 5% of one database core; a job is on
-// paper within the 2-s poll interval plus 50 ms.
-constexpr double kMetaBaseDatosPorciento = 5.0;
-constexpr int kMetaTerminales = 200;
-constexpr double kMetaLatenciaMs = 2050.0;
-// The floors of bench_servicio: one idle service under 0.5% of a core, an
-// empty tick under 2 ms.
-constexpr double kPisoCpuPorciento = 0.5;
-constexpr double kPisoTickMs = 2.0;
 constexpr int kTerminalPropia = 1000;
-
-// Run time of a process's threads in ns (/proc/<pid>/task/*/schedstat).
-qint64 TiempoCpuNs(qint64 pid) {
-    const QDir tareas(QStringLiteral("/proc/%1/task").arg(pid));
-    qint64 total = 0;
-    for (const QString& hilo : tareas.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tareas.filePath(hilo + QStringLiteral("/schedstat")));
-        if (f.open(QIODevice::ReadOnly)) {
-            total += f.readAll().split(' ').first().toLongLong();
-        }
-    }
-    return total;
-}
 
 // The run time of the postmaster and of each of its children, by pid.
 QMap<qint64, qint64> CpuServidor(qint64 postmaster) {
     QMap<qint64, qint64> tiempos;
-    tiempos[postmaster] = TiempoCpuNs(postmaster);
+    tiempos[postmaster] = TiempoCpuNs(postmaster).value_or(0);
     for (const QString& p : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(QStringLiteral("/proc/") + p + QStringLiteral("/stat"));
         if (!stat.open(QIODevice::ReadOnly)) {
@@ -67,18 +47,10 @@ QMap<qint64, qint64> CpuServidor(qint64 postmaster) {
         const QByteArray texto = stat.readAll();
         const QList<QByteArray> campos = texto.mid(texto.lastIndexOf(')') + 2).split(' ');
         if (campos.size() > 1 && campos[1].toLongLong() == postmaster) {
-            tiempos[p.toLongLong()] = TiempoCpuNs(p.toLongLong());
+            tiempos[p.toLongLong()] = TiempoCpuNs(p.toLongLong()).value_or(0);
         }
     }
     return tiempos;
-}
-
-double Percentil(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::min<size_t>(v.size() - 1, static_cast<size_t>(p * v.size()))];
 }
 
 void Pasar(qint64 ms) {
@@ -138,7 +110,7 @@ double Escala::Inactivas(int n, const std::string& modo) {
     const QMap<qint64, qint64> bdAntes = CpuServidor(pg.Pid());
     std::vector<qint64> antes;
     for (auto& t : m_terminales) {
-        antes.push_back(TiempoCpuNs(t->Pid()));
+        antes.push_back(TiempoCpuNs(t->Pid()).value_or(0));
     }
     QElapsedTimer ventana;
     ventana.start();
@@ -151,7 +123,7 @@ double Escala::Inactivas(int n, const std::string& modo) {
     }
     qint64 terminales = 0;
     for (size_t i = 0; i < m_terminales.size(); ++i) {
-        terminales += TiempoCpuNs(m_terminales[i]->Pid()) - antes[i];
+        terminales += TiempoCpuNs(m_terminales[i]->Pid()).value_or(antes[i]) - antes[i];
     }
     const double bdPorciento = bd / 1e9 / segundos * 100;
     const double terminalPorciento = terminales / 1e9 / segundos * 100 / n;

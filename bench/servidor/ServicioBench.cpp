@@ -1,5 +1,6 @@
 #include "Figura.h"
 #include "MedidasProceso.h"
+#include "Pisos.h"
 #include "TerminalBench.h"
 #include "platform/Ajustes.h"
 
@@ -17,13 +18,6 @@
 // and a printer on the simulated parallel port: the CPU it takes (its own
 // user and system time, not the database server's) and its resident memory.
 // ORLAN_BENCH_SEGUNDOS shortens the window of 60 seconds for a quick check.
-
-namespace {
-
-constexpr double kPisoCpuPorciento = 0.5;
-constexpr double kPisoMemoriaMb = 40.0;
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -100,9 +94,9 @@ int main(int argc, char** argv) {
                    cpu, "% of one core", "floor", kPisoCpuPorciento, "% of one core", MenosEsMejor::Si);
     ImprimirFigura("idle orlan-cola --servicio CPU, scheduler run time of its threads" + donde, cpuFino,
                    "% of one core", "floor", kPisoCpuPorciento, "% of one core", MenosEsMejor::Si);
-    ImprimirFigura("idle orlan-cola --servicio resident memory VmRSS" + donde, *rss, "MB", "floor", kPisoMemoriaMb,
-                   "MB", MenosEsMejor::Si);
+    ImprimirFigura("idle orlan-cola --servicio resident memory VmRSS" + donde, *rss, "MB", "floor",
+                   kPisoMemoriaServicioMb, "MB", MenosEsMejor::Si);
     ImprimirFigura("idle orlan-cola --servicio peak resident memory VmHWM" + donde, *pico, "MB", "floor",
-                   kPisoMemoriaMb, "MB", MenosEsMejor::Si);
+                   kPisoMemoriaServicioMb, "MB", MenosEsMejor::Si);
     return 0;
 }

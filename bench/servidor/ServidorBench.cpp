@@ -1,4 +1,5 @@
 #include "Figura.h"
+#include "Pisos.h"
 #include "TerminalBench.h"
 #include "database/BaseDatos.h"
 #include "platform/PuertoES.h"
@@ -26,10 +27,6 @@ constexpr int kTicksVacios = 200;
 // A serial printer at 9600 baud, 8N1: every byte is a start bit, 8 data bits
 // and a stop bit, so the line carries 9600 / 10 = 960 bytes a second.
 constexpr double kBytesPorSegundoSerie = 9600.0 / 10.0;
-// A rush of 500 kitchen orders must be rendered in under three seconds.
-constexpr double kPisoTrabajosPorSegundo = 200.0;
-// The timer runs every 2 s; an idle tick may take a thousandth of that.
-constexpr double kPisoTickMs = 2.0;
 
 struct Platillo {
     const char* nombre;

@@ -23,6 +23,7 @@ $prefijo/bin/orlan-impresora-virtual
 $prefijo/bin/orlan-panel
 $prefijo/lib/orlan-cola/orlan-cola-ventana
 $prefijo/share/man/man1/orlan-impresora-virtual.1.gz
+$prefijo/share/man/man5/orlan.ini.5.gz
 $prefijo/share/man/man8/orlan-admin.8.gz
 $prefijo/share/man/man8/orlan-cola.8.gz
 $prefijo/share/man/man8/orlan-panel.8.gz
@@ -55,7 +56,7 @@ sinpantalla=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/orlan-c
 "$bin/orlan-admin" --help >/dev/null || fallo "orlan-admin --help"
 "$bin/orlan-impresora-virtual" --help >/dev/null || fallo "orlan-impresora-virtual --help"
 "$bin/orlan-panel" --help >/dev/null || fallo "orlan-panel --help"
-for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1 man8/orlan-panel.8; do
+for pagina in man8/orlan-cola.8 man8/orlan-admin.8 man1/orlan-impresora-virtual.1 man8/orlan-panel.8 man5/orlan.ini.5; do
     nombre=$(basename "$pagina")
     zcat "$tmp/raiz/$prefijo/share/man/$pagina.gz" | grep -q "^\.TH \"${nombre%.*}\" \"${nombre##*.}\"" ||
         fallo "$pagina is not a manual page"

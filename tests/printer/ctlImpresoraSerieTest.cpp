@@ -8,21 +8,37 @@
 #include <chrono>
 #include <csignal>
 #include <optional>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
-// The line settings of a pseudo-terminal, read through a descriptor this
-// process already holds on it (the port may be opened exclusively).
-std::optional<termios> Linea(const QString& ruta) {
+// A descriptor this process already holds on a pseudo-terminal (the port may
+// be opened exclusively), or -1.
+int Descriptor(const QString& ruta) {
     for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-        termios t{};
-        if (fd.symLinkTarget() == ruta && tcgetattr(fd.fileName().toInt(), &t) == 0) {
-            return t;
+        if (fd.symLinkTarget() == ruta && isatty(fd.fileName().toInt())) {
+            return fd.fileName().toInt();
         }
     }
-    return std::nullopt;
+    return -1;
+}
+
+// The line settings of a pseudo-terminal.
+std::optional<termios> Linea(const QString& ruta) {
+    termios t{};
+    const int fd = Descriptor(ruta);
+    return fd >= 0 && tcgetattr(fd, &t) == 0 ? std::optional(t) : std::nullopt;
+}
+
+// Bytes that reached a pseudo-terminal's input and wait there to be read, -1
+// if unknown.
+int EnEntrada(const QString& ruta) {
+    int n = 0;
+    const int fd = Descriptor(ruta);
+    return fd >= 0 && ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
 }
 
 // Serial printers on pseudo-terminals: m_com1 on COM1, m_com2 on COM2.
@@ -143,8 +159,13 @@ TEST_F(ImpresoraSerie, TextAndCommandsGoToTheBoundPortAndTheDrawerToTheFirstWhil
 
 TEST_F(ImpresoraSerie, RecibirReturnsTheFramedAnswerOrTimesOutAndClosesThePort) {
     ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
-    m_com1.Enviar(H("02585803 58585858")); // an old answer, discarded when Recibir starts
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // An old answer, discarded when Recibir starts: once it is in the port's
+    // input (the pseudo-terminal hands bytes over on its own time).
+    m_com1.Enviar(H("02585803 58585858"));
+    for (int i = 0; i < 5000 && EnEntrada(m_com1.Ruta()) < 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(EnEntrada(m_com1.Ruta()), 8);
     // In pieces, after a DC2, with bytes before the STX and after the four that follow the ETX.
     std::thread piezas([&] {
         for (const char* pieza : {"12024142", "4344033132", "333435"}) {

@@ -3,10 +3,43 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <algorithm>
 #include <unistd.h>
 
-static const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+// The directory of the server's programs (initdb, pg_ctl, psql), ending in
+// '/': the one pg_config names when it holds them, else the highest version
+// under /usr/lib/postgresql (Debian keeps each major version apart, and
+// pg_config comes with the client library, which may be newer than the server).
+static const QString& Programas() {
+    static const QString directorio = [] {
+        auto completo = [](const QString& d) {
+            return QFileInfo(d + QStringLiteral("/initdb")).isExecutable() &&
+                   QFileInfo(d + QStringLiteral("/pg_ctl")).isExecutable();
+        };
+        QProcess pgConfig;
+        pgConfig.start(QStringLiteral("pg_config"), {QStringLiteral("--bindir")});
+        if (pgConfig.waitForFinished(10000) && pgConfig.exitCode() == 0) {
+            const QString d = QString::fromLocal8Bit(pgConfig.readAllStandardOutput()).trimmed();
+            if (completo(d)) {
+                return d + u'/';
+            }
+        }
+        QStringList versiones =
+            QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        std::sort(versiones.begin(), versiones.end(),
+                  [](const QString& a, const QString& b) { return a.toDouble() > b.toDouble(); });
+        for (const QString& v : versiones) {
+            const QString d = QStringLiteral("/usr/lib/postgresql/") + v + QStringLiteral("/bin");
+            if (completo(d)) {
+                return d + u'/';
+            }
+        }
+        return QString(); // the programs from PATH, if anywhere
+    }();
+    return directorio;
+}
 
 ServidorPostgres& ServidorPostgres::Compartido() {
     static ServidorPostgres servidor;
@@ -19,7 +52,7 @@ ServidorPostgres& ServidorPostgres::Compartido() {
 // Runs one of the server's programs, as the postgres user when we are root.
 bool ServidorPostgres::Ejecutar(const QString& programa, const QStringList& argumentos) {
     const QStringList orden = (::geteuid() == 0 ? QStringList{"runuser", "-u", "postgres", "--"} : QStringList()) +
-                              QStringList{kBin + programa} + argumentos;
+                              QStringList{Programas() + programa} + argumentos;
     QProcess proceso;
     proceso.setProcessChannelMode(QProcess::MergedChannels);
     proceso.start(orden.first(), orden.mid(1));
@@ -41,7 +74,7 @@ bool ServidorPostgres::Iniciar() {
             "sh", {"-c", QStringLiteral("exec >/dev/null 2>&1; while kill -0 %1; do sleep 1; done; %2%3pg_ctl -D %4 -m "
                                         "immediate stop; rm -rf %5")
                              .arg(QCoreApplication::applicationPid())
-                             .arg(comoPostgres, kBin, datos, m_dir.path())});
+                             .arg(comoPostgres, Programas(), datos, m_dir.path())});
         if ((::geteuid() == 0 && QProcess::execute("chown", {"postgres:", m_dir.path()}) != 0) ||
             !Ejecutar("initdb", {"-D", datos, "-E", "UTF8", "--locale=C.UTF-8", "-U", "postgres", "--no-sync"})) {
             return false;

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-// A throw-away PostgreSQL 15 cluster for the tests, in a temporary directory
+// A throw-away cluster of the installed PostgreSQL for the tests, in a temporary directory
 // and reachable only through a Unix socket there (no TCP port). The superuser
 // "postgres" gets in without a password, kUsuario only with kContrasena. Run
 // as root, the server runs as the "postgres" user. A guardian process stops

@@ -24,7 +24,8 @@ inline std::optional<qint64> TiempoCpu(qint64 pid) {
 
 // Time on the CPU of every thread of a process, in nanoseconds (first field of
 // /proc/<pid>/task/<tid>/schedstat): the same time as utime + stime, without
-// the clock tick's 10 ms grain.
+// the clock tick's 10 ms grain. A thread that ends while it is read is left
+// out; a process that is gone has no time.
 inline std::optional<qint64> TiempoCpuNs(qint64 pid) {
     const QDir tareas(QStringLiteral("/proc/%1/task").arg(pid));
     const QStringList hilos = tareas.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -34,10 +35,9 @@ inline std::optional<qint64> TiempoCpuNs(qint64 pid) {
     qint64 total = 0;
     for (const QString& hilo : hilos) {
         QFile f(tareas.filePath(hilo + QStringLiteral("/schedstat")));
-        if (!f.open(QIODevice::ReadOnly)) {
-            return std::nullopt;
+        if (f.open(QIODevice::ReadOnly)) {
+            total += f.readAll().split(' ').first().toLongLong();
         }
-        total += f.readAll().split(' ').first().toLongLong();
     }
     return total;
 }
