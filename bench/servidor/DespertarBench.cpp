@@ -1,7 +1,7 @@
 #include "Figura.h"
 #include "TerminalBench.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "e2e/TerminalPrueba.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/DatosCola.h"
 

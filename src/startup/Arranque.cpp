@@ -1,5 +1,6 @@
 #include "startup/Arranque.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
@@ -8,10 +9,9 @@
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
 #include "server/ServidorCola.h"
-#include "startup/Estado.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
+#include "support/Estado.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -24,7 +24,6 @@
 #include <memory>
 
 namespace {
-PresentadorMensaje presentadorMensaje;
 
 // Service mode: a line on standard error and the same in the event log, so
 // that both the journal and the log tell the technician what to fix.
@@ -83,21 +82,6 @@ QStringList AvisosTerminal(qint16 terminal) {
         // No schema: loading the printers fails next and says so.
     }
     return avisos;
-}
-
-PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador) {
-    std::swap(presentadorMensaje, presentador);
-    return presentador;
-}
-
-quint8 MostrarMensaje(const QString& texto, int botones) {
-    if (presentadorMensaje) {
-        return presentadorMensaje(texto, botones);
-    }
-    const CajaMensajes::Icono icono = botones == 16  ? CajaMensajes::Icono::Error
-                                      : botones == 4 ? CajaMensajes::Icono::Pregunta
-                                                     : CajaMensajes::Icono::Ninguno;
-    return static_cast<quint8>(CajaMensajes::Mostrar({texto, QString(), icono, botones}));
 }
 
 namespace {
