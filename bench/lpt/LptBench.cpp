@@ -1,7 +1,7 @@
 #include "Figura.h"
 #include "lpt/lptTest.h"
 #include "lpt/lptUtils.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoSimulado.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

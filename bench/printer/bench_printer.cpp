@@ -11,9 +11,9 @@
 #include "impresora-virtual/ImpresoraPty.h"
 #include "lpt/lptUtils.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSerie.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSerie.h"
+#include "ports/PuertoSimulado.h"
 #include "printer/ctlImpresora.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "Figura.h"
 #include "Pisos.h"
 #include "TerminalBench.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "e2e/TerminalPrueba.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/DatosCola.h"
 

@@ -1,8 +1,8 @@
 #include "Figura.h"
 #include "TerminalBench.h"
 #include "database/BaseDatos.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSimulado.h"
 #include "server/ServidorCola.h"
 #include "support/ErrorEjecucion.h"
 

@@ -2,8 +2,8 @@
 #include "Pisos.h"
 #include "TerminalBench.h"
 #include "database/BaseDatos.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSimulado.h"
 #include "server/ServidorCola.h"
 #include "support/ErrorEjecucion.h"
 

@@ -1,12 +1,12 @@
 #include "database/BaseDatos.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Rutas.h"
-#include "startup/Estado.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
+#include "support/Estado.h"
 
 #include <QDir>
 #include <QFile>

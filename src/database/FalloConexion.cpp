@@ -1,8 +1,8 @@
 #include "database/FalloConexion.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 
 #include <QFile>
 #include <QSettings>

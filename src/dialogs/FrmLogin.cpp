@@ -1,11 +1,11 @@
 #include "dialogs/FrmLogin.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
+#include "database/ComprobacionOperador.h"
 #include "dialogs/Twips.h"
 #include "dialogs/frmTecladoLibre.h"
-#include "startup/Arranque.h"
-#include "startup/ComprobacionOperador.h"
-#include "startup/ProveedorCredenciales.h"
+#include "platform/MostrarMensaje.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 

@@ -1,7 +1,7 @@
 #include "dialogs/RelojInactividad.h"
 
 #include "dialogs/Twips.h"
-#include "startup/gui/VolverAlServidor.h"
+#include "dialogs/VolverAlServidor.h"
 
 #include <QMouseEvent>
 

@@ -1,7 +1,7 @@
 #include "dialogs/frmMsg.h"
 
 #include "dialogs/Twips.h"
-#include "startup/Estado.h"
+#include "support/Estado.h"
 
 #include <QFrame>
 #include <QKeyEvent>

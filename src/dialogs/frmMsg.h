@@ -41,7 +41,7 @@ private:
 // The system's own modal message box: a borderless light-blue panel with one
 // text in a large font, sized to the text, with "Aceptar" or a "Si"/"No" pair.
 // The caller fills MsTexto and MnBotones, shows it with exec() and reads the
-// process-wide MnRespuesta (startup/Estado.h) afterwards; Mostrar does all of
+// process-wide MnRespuesta (support/Estado.h) afterwards; Mostrar does all of
 // that. Button numbers follow the standard message-box convention (1 Aceptar,
 // 6 Si, 7 No).
 //

@@ -4,7 +4,7 @@
 // address arithmetic, raising ErrorEjecucion where the original raised a
 // run-time error, for the routines' traps to catch.
 
-#include "platform/PuertoES.h"
+#include "ports/PuertoES.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QtGlobal>

@@ -3,7 +3,7 @@
 #include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
 #include "database/ColumnaOpcional.h"
-#include "startup/ComprobacionOperador.h"
+#include "database/ComprobacionOperador.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "credentials/ProveedorCredenciales.h"
 #include "panel/EstadoTienda.h"
 #include "panel/SesionesPanel.h"
-#include "startup/ProveedorCredenciales.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -4,10 +4,10 @@
 #include "lpt/lptUtils.h"
 #include "platform/Ajustes.h"
 #include "platform/Cp1252.h"
-#include "platform/PuertoCom.h"
-#include "platform/PuertoES.h"
 #include "platform/Reloj.h"
 #include "platform/Senales.h"
+#include "ports/PuertoCom.h"
+#include "ports/PuertoES.h"
 #include "printer/ComandosImpresora.h"
 #include "support/Bitacora.h"
 

@@ -20,7 +20,7 @@
 //
 // Serial ports: ConfigurarPuerto opens port n where setting
 // ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT
-// or a USB printer, see platform/PuertoCom.h) and asks for the paper status; a
+// or a USB printer, see ports/PuertoCom.h) and asks for the paper status; a
 // network printer that does not take the connection within 2 s cannot be
 // printed on ("P"). Any state but "A" and "C" is followed in the event log by
 // a line naming the printer, its port and the cause. The port stays open until

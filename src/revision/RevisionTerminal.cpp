@@ -3,7 +3,7 @@
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoSerie.h"
+#include "ports/PuertoSerie.h"
 
 #include <QRegularExpression>
 #include <QSet>

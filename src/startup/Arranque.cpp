@@ -1,5 +1,6 @@
 #include "startup/Arranque.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
@@ -8,10 +9,9 @@
 #include "platform/Servicio.h"
 #include "revision/RevisionTerminal.h"
 #include "server/ServidorCola.h"
-#include "startup/Estado.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
+#include "support/Estado.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -23,7 +23,6 @@
 #include <memory>
 
 namespace {
-PresentadorMensaje presentadorMensaje;
 
 // Service mode: a line on standard error and the same in the event log, so
 // that both the journal and the log tell the technician what to fix.
@@ -78,21 +77,6 @@ QStringList AvisosTerminal(qint16 terminal) {
         }
     }
     return avisos;
-}
-
-PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador) {
-    std::swap(presentadorMensaje, presentador);
-    return presentador;
-}
-
-quint8 MostrarMensaje(const QString& texto, int botones) {
-    if (presentadorMensaje) {
-        return presentadorMensaje(texto, botones);
-    }
-    const CajaMensajes::Icono icono = botones == 16  ? CajaMensajes::Icono::Error
-                                      : botones == 4 ? CajaMensajes::Icono::Pregunta
-                                                     : CajaMensajes::Icono::Ninguno;
-    return static_cast<quint8>(CajaMensajes::Mostrar({texto, QString(), icono, botones}));
 }
 
 namespace {

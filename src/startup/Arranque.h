@@ -5,6 +5,11 @@
 #include <chrono>
 #include <functional>
 
+// MostrarMensaje lives with the platform's message box and the exit statuses
+// with the support layer, where the windows reach them too.
+#include "platform/MostrarMensaje.h"
+#include "support/SalidaArranque.h"
+
 // The program's start-up: reads the terminal number, opens the database
 // connection and serves the queue.
 
@@ -25,15 +30,6 @@ struct OpcionesArranque {
     bool reintentar = false;
     std::chrono::milliseconds primeraPausa{5000};
     std::chrono::milliseconds pausaMaxima{300000};
-};
-
-// Exit statuses of Arrancar.
-enum SalidaArranque : int {
-    kSalidaNormal = 0,
-    kSalidaInstalacion = 1, // "Terminal" missing, 0, not a number or out of 16 bits
-    kSalidaConexion = 2,    // Conectar failed
-    kSalidaCarga = 3,       // the terminal's printers could not be read
-    kSalidaSinPantalla = 4, // window mode without a display it can open (main)
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,
@@ -67,15 +63,3 @@ std::chrono::milliseconds PausaReintento(int fallos, std::chrono::milliseconds p
 // port the server cannot open or has no [Puertos] entry, a missing or broken
 // backup. Empty when all is in place or the tables cannot be read.
 QStringList AvisosTerminal(qint16 terminal);
-
-// Shows the system's message box with a text and a button code (0 or 16:
-// "Aceptar"; 4: "Si" and "No") and returns the number of the button pressed
-// (1 "Aceptar", 6 "Si", 7 "No").
-quint8 MostrarMensaje(const QString& texto, int botones);
-
-// What MostrarMensaje shows. Window mode installs the system's own message box;
-// without a presenter (service mode) the text goes to standard error and the
-// answer is 1. Tests install one that records the call and answers at once.
-// Returns the previous presenter.
-using PresentadorMensaje = std::function<quint8(const QString& texto, int botones)>;
-PresentadorMensaje EstablecerPresentadorMensaje(PresentadorMensaje presentador);

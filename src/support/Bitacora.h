@@ -1,6 +1,6 @@
 #pragma once
 
-#include "database/ErrorProveedor.h"
+#include "support/ErrorProveedor.h"
 
 #include <QFile>
 #include <QString>

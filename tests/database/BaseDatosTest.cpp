@@ -1,6 +1,6 @@
+#include "credentials/ProveedorCredenciales.h"
 #include "database/PruebaBaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/ServidorPostgres.h"
 

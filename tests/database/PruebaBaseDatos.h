@@ -2,10 +2,10 @@
 
 #include "database/BaseDatos.h"
 #include "platform/CajaMensajes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
 #include "platform/Reloj.h"
 #include "platform/Rutas.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSimulado.h"
 #include "support/Bitacora.h"
 #include "testsupport/BaseDatosPrueba.h"
 

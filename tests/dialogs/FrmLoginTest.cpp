@@ -1,9 +1,9 @@
 #include "dialogs/FrmLogin.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "crypto/clsDES.h"
 #include "database/PruebaBaseDatos.h"
 #include "dialogs/frmTecladoLibre.h"
 #include "startup/Arranque.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/ServidorPostgres.h"
 #include "testsupport/gui/AlAparecer.h"
 

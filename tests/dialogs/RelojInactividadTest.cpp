@@ -1,6 +1,6 @@
 #include "dialogs/RelojInactividad.h"
 #include "dialogs/Twips.h"
-#include "startup/gui/VolverAlServidor.h"
+#include "dialogs/VolverAlServidor.h"
 
 #include <QApplication>
 #include <QCloseEvent>

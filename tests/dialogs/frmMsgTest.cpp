@@ -1,6 +1,6 @@
 #include "dialogs/frmMsg.h"
 #include "dialogs/Twips.h"
-#include "startup/Estado.h"
+#include "support/Estado.h"
 #include "testsupport/gui/AlAparecer.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "dialogs/frmTecladoLibre.h"
 #include "dialogs/RelojInactividad.h"
 #include "dialogs/Twips.h"
-#include "startup/gui/VolverAlServidor.h"
+#include "dialogs/VolverAlServidor.h"
 #include "testsupport/gui/AlAparecer.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "TerminalPrueba.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QDir>

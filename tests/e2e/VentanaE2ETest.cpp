@@ -1,7 +1,7 @@
 #include "TerminalPrueba.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 #include "testsupport/EscritorioPrueba.h"

@@ -6,7 +6,7 @@
 #include "EntornoFuzz.h"
 #include "Partes.h"
 
-#include "startup/ProveedorCredenciales.h"
+#include "credentials/ProveedorCredenciales.h"
 
 #include <cstdint>
 #include <cstdlib>

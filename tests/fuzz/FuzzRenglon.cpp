@@ -5,8 +5,8 @@
 
 #include "EntornoFuzz.h"
 
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSimulado.h"
 #include "printer/ctlImpresora.h"
 #include "server/InterpretarRenglon.h"
 #include "support/ErrorEjecucion.h"

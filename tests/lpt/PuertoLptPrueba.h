@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/PuertoSimulado.h"
 #include "platform/Reloj.h"
 #include "platform/Rutas.h"
+#include "ports/PuertoSimulado.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QStringList>

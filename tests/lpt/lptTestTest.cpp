@@ -1,6 +1,6 @@
 #include "lpt/lptTest.h"
 #include "PuertoLptPrueba.h"
-#include "platform/PuertoDirecto.h"
+#include "ports/PuertoDirecto.h"
 
 #include <cerrno>
 #include <tuple>

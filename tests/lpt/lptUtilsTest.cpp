@@ -1,7 +1,7 @@
 #include "lpt/lptUtils.h"
 #include "PuertoLptPrueba.h"
 #include "lpt/lptTest.h"
-#include "platform/PuertoDirecto.h"
+#include "ports/PuertoDirecto.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

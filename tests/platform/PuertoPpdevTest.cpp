@@ -1,4 +1,4 @@
-#include "platform/PuertoPpdev.h"
+#include "ports/PuertoPpdev.h"
 #include "lpt/lptTest.h"
 #include "lpt/lptUtils.h"
 #include "platform/Ajustes.h"

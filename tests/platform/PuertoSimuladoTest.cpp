@@ -1,7 +1,7 @@
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoSimulado.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoDirecto.h"
 #include "platform/Reloj.h"
+#include "ports/PuertoDirecto.h"
 #include "testsupport/EntornoPrueba.h"
 
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/Ajustes.h"
-#include "platform/PuertoES.h"
-#include "platform/PuertoSimulado.h"
 #include "platform/Reloj.h"
+#include "ports/PuertoES.h"
+#include "ports/PuertoSimulado.h"
 #include "printer/ctlImpresora.h"
 #include "support/Bitacora.h"
 #include "testsupport/EntornoPrueba.h"

@@ -2,8 +2,8 @@
 #include "PruebaImpresoraVirtual.h"
 #include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
-#include "platform/PuertoCom.h"
-#include "platform/TransporteUsb.h"
+#include "ports/PuertoCom.h"
+#include "ports/TransporteUsb.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
+#include "credentials/ProveedorCredenciales.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/ServidorPostgres.h"
 

@@ -1,6 +1,6 @@
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/Procesos.h"
 

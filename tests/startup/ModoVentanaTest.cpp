@@ -2,7 +2,7 @@
 #include "dialogs/frmMsg.h"
 #include "platform/CajaMensajes.h"
 #include "startup/Arranque.h"
-#include "startup/Estado.h"
+#include "support/Estado.h"
 #include "testsupport/EntornoPrueba.h"
 #include "testsupport/gui/AlAparecer.h"
 

@@ -1,4 +1,4 @@
-#include "startup/ProveedorCredenciales.h"
+#include "credentials/ProveedorCredenciales.h"
 #include "platform/Reloj.h"
 #include "support/Bitacora.h"
 #include "testsupport/BaseDatosPrueba.h"

@@ -1,8 +1,8 @@
 #include "testsupport/BaseDatosPrueba.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
-#include "startup/ProveedorCredenciales.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "Administracion.h"
 #include "Transaccion.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "crypto/clsDES.h"
 #include "database/AccionesCola.h"
 #include "database/BaseDatos.h"
@@ -9,7 +10,6 @@
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "printer/ctlImpresora.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QRegularExpression>

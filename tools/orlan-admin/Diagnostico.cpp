@@ -1,13 +1,13 @@
 #include "Diagnostico.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
-#include "platform/PuertoCom.h"
-#include "platform/PuertoSerie.h"
+#include "ports/PuertoCom.h"
+#include "ports/PuertoSerie.h"
 #include "printer/ctlImpresora.h"
 #include "revision/RevisionTerminal.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QDir>

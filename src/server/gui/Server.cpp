@@ -5,8 +5,9 @@
 #include "database/BaseDatos.h"
 #include "dialogs/FrmLogin.h"
 #include "dialogs/Twips.h"
-#include "startup/Arranque.h"
+#include "platform/MostrarMensaje.h"
 #include "support/Bitacora.h"
+#include "support/SalidaArranque.h"
 #include "support/gui/BandejaSistema.h"
 
 #include <QCloseEvent>

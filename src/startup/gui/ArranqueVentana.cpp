@@ -1,9 +1,9 @@
 #include "startup/gui/ArranqueVentana.h"
 
 #include "dialogs/FrmLogin.h"
+#include "dialogs/VolverAlServidor.h"
 #include "server/gui/Server.h"
-#include "startup/Estado.h"
-#include "startup/gui/VolverAlServidor.h"
+#include "support/Estado.h"
 
 bool MostrarServidor() {
     // Never deleted: the window lives as long as the process.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Transporte.h"
+#include "ports/Transporte.h"
 
 // A USB printer-class device of the kernel's usblp driver (/dev/usb/lp0...):
 // the bytes are written to the device, and a printer that answers (a

@@ -1,9 +1,9 @@
-#include "startup/ComprobacionOperador.h"
+#include "database/ComprobacionOperador.h"
 
+#include "credentials/ProveedorCredenciales.h"
 #include "crypto/clsDES.h"
 #include "database/BaseDatos.h"
 #include "platform/Cp1252.h"
-#include "startup/ProveedorCredenciales.h"
 #include "support/ErrorEjecucion.h"
 
 namespace {

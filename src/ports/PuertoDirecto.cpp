@@ -1,4 +1,4 @@
-#include "platform/PuertoDirecto.h"
+#include "ports/PuertoDirecto.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoSimulado.h"
 
 #include "platform/Reloj.h"
 #include "platform/Rutas.h"

@@ -1,9 +1,9 @@
-#include "platform/PuertoES.h"
+#include "ports/PuertoES.h"
 
 #include "platform/Ajustes.h"
-#include "platform/PuertoDirecto.h"
-#include "platform/PuertoPpdev.h"
-#include "platform/PuertoSimulado.h"
+#include "ports/PuertoDirecto.h"
+#include "ports/PuertoPpdev.h"
+#include "ports/PuertoSimulado.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Transporte.h"
+#include "ports/Transporte.h"
 
 #include <memory>
 

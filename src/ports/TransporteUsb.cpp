@@ -1,4 +1,4 @@
-#include "platform/TransporteUsb.h"
+#include "ports/TransporteUsb.h"
 
 #include <QDeadlineTimer>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "platform/PuertoCom.h"
+#include "ports/PuertoCom.h"
 
-#include "platform/PuertoSerie.h"
-#include "platform/TransporteTcp.h"
-#include "platform/TransporteUsb.h"
+#include "ports/PuertoSerie.h"
+#include "ports/TransporteTcp.h"
+#include "ports/TransporteUsb.h"
 
 namespace {
 

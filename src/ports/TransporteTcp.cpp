@@ -1,4 +1,4 @@
-#include "platform/TransporteTcp.h"
+#include "ports/TransporteTcp.h"
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PuertoES.h"
+#include "ports/PuertoES.h"
 
 #include <QByteArray>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/PuertoPpdev.h"
+#include "ports/PuertoPpdev.h"
 
 #include <cerrno>
 #include <cstring>

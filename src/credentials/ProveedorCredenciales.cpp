@@ -1,4 +1,4 @@
-#include "startup/ProveedorCredenciales.h"
+#include "credentials/ProveedorCredenciales.h"
 
 #include "platform/ArchivoRegular.h"
 #include "platform/Rutas.h"

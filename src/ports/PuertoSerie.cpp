@@ -1,4 +1,4 @@
-#include "platform/PuertoSerie.h"
+#include "ports/PuertoSerie.h"
 
 #include "platform/Ajustes.h"
 

@@ -1,4 +1,4 @@
-#include "startup/gui/VolverAlServidor.h"
+#include "dialogs/VolverAlServidor.h"
 
 #include <QPointer>
 #include <QWidget>
