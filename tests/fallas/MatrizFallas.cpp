@@ -346,6 +346,11 @@ struct Fila {
     int repetidos = 0; // printed whole more than once
     int parciales = 0; // copies begun and not finished (a power cut, a printer gone mid-job)
     QList<double> recuperacion;
+    // Rows of a modelled printer: its capture, and where printer 1's jobs
+    // written during the row printed first (its own serial printer is
+    // terminal 1's again once the row ends).
+    int modelada = -1;
+    int escritosUno = 0, enModelada = 0, enRespaldo = 0, enSerie = 0;
 };
 
 // Printer 1 (terminal 1's serial printer) with or without its backup.
@@ -560,6 +565,9 @@ void Matriz::Modelada(const QString& nombre, const QStringList& opciones, bool c
         CambiarCom1(*m_uno, m_serieUno->Enlace());
         Respaldo(true);
     });
+    for (Fila& f : m_filas) {
+        f.modelada = f.falla == fila ? indice : f.modelada;
+    }
 }
 
 void Matriz::TrabajoGrande(int renglones) {
@@ -618,6 +626,12 @@ void Matriz::Informar() {
         for (int id : trabajos) {
             ++fila.escritos;
             const Visto v = vistos.value(id);
+            if (fila.modelada >= 0 && kImpresoras[id % 4] == 1) {
+                ++fila.escritosUno;
+                fila.enModelada += v.archivo == fila.modelada ? 1 : 0;
+                fila.enRespaldo += v.archivo == 2 ? 1 : 0;
+                fila.enSerie += v.archivo == 0 ? 1 : 0;
+            }
             fila.parciales += std::max(0, v.inicios - v.fines);
             if (v.fin >= 0) {
                 ++fila.impresos;
@@ -662,6 +676,14 @@ void Matriz::Informar() {
         }
         const std::string f = fila.falla.toStdString();
         Conteos(fila);
+        if (fila.modelada >= 0) {
+            for (const auto& [donde, cuantos] : {std::pair{"the modelled printer", fila.enModelada},
+                                                 {"its backup", fila.enRespaldo},
+                                                 {"its own serial printer after the row", fila.enSerie}}) {
+                ImprimirFigura(f + ", printer 1's jobs printed first on " + donde, cuantos, "jobs",
+                               "printer 1's jobs written", fila.escritosUno, "jobs");
+            }
+        }
         double peor = 0;
         for (double s : fila.recuperacion) {
             peor = s < 0 || peor < 0 ? -1 : std::max(peor, s);
@@ -787,8 +809,16 @@ int Matriz::Correr() {
                  {"--velocidad", "5000", "--estado", "papel-bajo"}, false, 10000);
         Modelada("modelled network printer sending status unasked (--asb)", {"--velocidad", "5000", "--asb"}, false,
                  10000);
-        Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre)",
-                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, true, 10000);
+        // A printer that closes its sending half (FIN) still prints what
+        // comes: the jobs print on it once each, and the printer that can
+        // never answer prints the one job it is sent, as the silent one.
+        for (bool respaldo : {true, false}) {
+            Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre)",
+                     {"--velocidad", "5000", "--conducta", "medio-cierre"}, respaldo, 10000);
+        }
+        Modelada("modelled network printer that half-closes each connection after its first answer (--conducta "
+                 "medio-cierre-tarde)",
+                 {"--velocidad", "5000", "--conducta", "medio-cierre-tarde"}, false, 10000);
         // Terminal 1's printer as a USB printer at 1,000 B/s whose device
         // goes away in the middle of its jobs, with no backup, and comes back.
         Falla("modelled USB printer gone mid-job, without backup", {0}, [&] {
