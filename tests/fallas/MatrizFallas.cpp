@@ -239,19 +239,33 @@ private:
     QString m_destino;
 };
 
-// Points a running terminal's COM1 elsewhere, as a technician editing its
-// settings file does; the server reads it at the next opening of the port.
-// The file is replaced whole, so the server never reads half of it.
-void CambiarCom1(const TerminalPrueba& terminal, const QString& destino) {
+// Changes a running terminal's setting, as a technician editing its settings
+// file does; the server reads it at its next use (COM1's: at the next opening
+// of the port). The file is replaced whole, so the server never reads half of
+// it.
+void CambiarAjuste(const TerminalPrueba& terminal, const QString& seccion, const QString& clave, const QString& valor) {
     const QString ruta = terminal.RaizUnidad() + QStringLiteral("/../../config/orlan/orlan.ini");
     QString texto = QString::fromUtf8(EntornoPrueba::Leer(ruta));
-    static const QRegularExpression kCom1(QStringLiteral("(\\[Puertos\\][^\\[]*\nCOM1=)[^\n]*"));
-    texto.replace(kCom1, QStringLiteral("\\1") + destino);
+    const QString encabezado = QStringLiteral("[") + seccion + QStringLiteral("]\n");
+    const QRegularExpression existente(
+        QStringLiteral("(\\[%1\\][^\\[]*\n%2=)[^\n]*")
+            .arg(QRegularExpression::escape(seccion), QRegularExpression::escape(clave)));
+    if (texto.contains(existente)) {
+        texto.replace(existente, QStringLiteral("\\1") + valor);
+    } else if (texto.contains(encabezado)) {
+        texto.replace(encabezado, encabezado + clave + u'=' + valor + u'\n');
+    } else {
+        texto += encabezado + clave + u'=' + valor + u'\n';
+    }
     QSaveFile f(ruta);
     if (f.open(QIODevice::WriteOnly)) {
         f.write(texto.toUtf8());
         f.commit();
     }
+}
+
+void CambiarCom1(const TerminalPrueba& terminal, const QString& destino) {
+    CambiarAjuste(terminal, QStringLiteral("Puertos"), QStringLiteral("COM1"), destino);
 }
 
 // A free port on 127.0.0.1 where nobody listens: connections are refused.
@@ -819,6 +833,14 @@ int Matriz::Correr() {
         Modelada("modelled network printer that half-closes each connection after its first answer (--conducta "
                  "medio-cierre-tarde)",
                  {"--velocidad", "5000", "--conducta", "medio-cierre-tarde"}, false, 10000);
+        // With ConfirmarRecepcionRed=0 its jobs are not confirmed: each prints once on it.
+        Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre) with "
+                 "ConfirmarRecepcionRed=0",
+                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, false, 10000, [&] {
+                     CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"),
+                                   QStringLiteral("0"));
+                 });
+        CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"), QStringLiteral("1"));
         // Terminal 1's printer as a USB printer at 1,000 B/s whose device
         // goes away in the middle of its jobs, with no backup, and comes back.
         Falla("modelled USB printer gone mid-job, without backup", {0}, [&] {
