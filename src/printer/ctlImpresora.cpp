@@ -402,6 +402,7 @@ bool MedioCerrada(const PuertoCom& p, Transporte::Espera espera) {
 
 bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta) {
     respuesta = -1;
+    // A look without waiting, on a network connection only.
     m_medioCerrada = p.Tipo() == PuertoCom::Destino::Tipo::Tcp && MedioCerrada(p, p.EsperarEntrada(0));
     // What came unasked (automatic status back, late answers) is not the
     // answer; late in-order answers settle requests that went unanswered.
@@ -449,8 +450,8 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
         const qint64 tramo = std::min({quieta.remainingTime(), tope.remainingTime(), kTramoEspera});
         const Transporte::Espera espera = p.EsperarEntrada(static_cast<int>(tramo));
         if (MedioCerrada(p, espera)) {
-            // Closed after the request was sent: its answer cannot come.
-            Respuestas(p.Input());
+            // Closed after the request was sent (what came before the FIN
+            // was read above): its answer cannot come.
             m_medioCerrada = true;
             return true;
         }
