@@ -200,6 +200,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         PuertoCom* p = d->Serie(m_numeroPuerto);
         const bool abierto = p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings);
         m_sinLinea = p != nullptr && p->Tipo() != PuertoCom::Destino::Tipo::Serie;
+        m_destino = abierto ? p->Dispositivo() : QString();
         if (p == nullptr) {
             causa = QStringLiteral("no hay puerto serie %1").arg(m_numeroPuerto);
         } else if (!abierto) {
@@ -477,7 +478,17 @@ bool ctlImpresora::Reconectar(PuertoCom& p, qint64 bytesAntes) {
         porEnviar = ahora;
     }
     p.Cerrar();
-    return p.Abrir();
+    // The setting is read again at the opening: a port pointed elsewhere
+    // meanwhile would confirm this printer's job with another printer's
+    // answer.
+    if (p.Dispositivo() != m_destino || !p.Abrir()) {
+        return false;
+    }
+    if (p.Dispositivo() != m_destino || p.Tipo() != PuertoCom::Destino::Tipo::Tcp) {
+        p.Cerrar();
+        return false;
+    }
+    return true;
 }
 
 bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {

@@ -165,8 +165,9 @@ private:
     // answer is -1 at once and m_medioCerrada says why.
     bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
     // Ends a half-closed network connection once the printer took its
-    // `bytesAntes` bytes (or stopped taking them) and opens a new one; false
-    // when it cannot be opened.
+    // `bytesAntes` bytes (or stopped taking them) and opens a new one to the
+    // same printer; false when it cannot be opened or the port now leads
+    // elsewhere.
     bool Reconectar(PuertoCom& p, qint64 bytesAntes);
     // What arrived, sorted by answer format; automatic status back is skipped.
     struct Llegadas {
@@ -196,6 +197,7 @@ private:
     int m_restoAsb = 0;             // bytes of an automatic status back still to skip
     QList<int> m_tardias;           // in-order answers that came during the last request, unasked
     bool m_medioCerrada = false;    // the last request found the network printer's sending half closed
+    QString m_destino;              // where the bound serial object led when it was opened
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo

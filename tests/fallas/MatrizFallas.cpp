@@ -833,14 +833,23 @@ int Matriz::Correr() {
         Modelada("modelled network printer that half-closes each connection after its first answer (--conducta "
                  "medio-cierre-tarde)",
                  {"--velocidad", "5000", "--conducta", "medio-cierre-tarde"}, false, 10000);
-        // With ConfirmarRecepcionRed=0 its jobs are not confirmed: each prints once on it.
+        // With ConfirmarRecepcionRed=0 its jobs are not confirmed: each prints
+        // once on it. Unconfirmed, the job in its buffer would be lost when
+        // the row ends by killing it: COM1 goes back to the serial printer
+        // first, and the modelled printer is given the time to print it.
+        const auto sinConfirmar = [&](const char* valor) {
+            CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"),
+                          QLatin1StringView(valor));
+        };
         Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre) with "
                  "ConfirmarRecepcionRed=0",
-                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, false, 10000, [&] {
-                     CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"),
-                                   QStringLiteral("0"));
+                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, false, 0, [&] {
+                     sinConfirmar("0");
+                     Pasar(10000);
+                     CambiarCom1(*m_uno, m_serieUno->Enlace());
+                     Pasar(3000);
                  });
-        CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"), QStringLiteral("1"));
+        sinConfirmar("1");
         // Terminal 1's printer as a USB printer at 1,000 B/s whose device
         // goes away in the middle of its jobs, with no backup, and comes back.
         Falla("modelled USB printer gone mid-job, without backup", {0}, [&] {

@@ -454,3 +454,26 @@ TEST(PuertoRed, APrinterThatHalfClosesItsConnectionsPrintsEachJobOnce) {
             << "no answer on a half-closed connection is taken for a printer without GS r 1";
     }
 }
+
+// The port is pointed at another printer (a technician's edit) while a job on
+// a half-closed connection waits for its confirmation: the other printer's
+// answer confirms nothing, and it is not even asked.
+TEST(PuertoRed, AJobOnAHalfClosedConnectionIsNotConfirmedByAnotherPrinter) {
+    EntornoPrueba entorno;
+    ImpresoraTcp primera, otra;
+    primera.UsarModelo({4096, 0, true, true, false});
+    primera.EstablecerConducta(ImpresoraTcp::Conducta::MedioCierreTarde);
+    otra.UsarModelo({4096, 0, true, true, false});
+    primera.Iniciar();
+    otra.Iniciar();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", primera.Destino());
+    ctlImpresora pr;
+    QString letra;
+    ASSERT_TRUE(pr.InicializarPuerto("COM1", &letra));
+    EXPECT_EQ(letra, "A");
+    EXPECT_TRUE(pr.Imprimir("ticket"));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", otra.Destino());
+    EXPECT_FALSE(pr.ConfirmarRecepcion());
+    EXPECT_TRUE(pr.Causa().startsWith("se perdio la conexion")) << pr.Causa().toStdString();
+    EXPECT_EQ(otra.Conexiones(), 0);
+}
