@@ -1,9 +1,41 @@
 #include "ports/TransporteTcp.h"
 
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QString TextoSistema(int numero) {
+    return QString::fromLocal8Bit(std::strerror(numero));
+}
+
+// poll() on one descriptor for at most `milisegundos`, again after a signal
+// for what is left: the revents, 0 when the time ran out, -1 on failure.
+int Esperar(int fd, short eventos, qint64 milisegundos) {
+    const QDeadlineTimer plazo(std::max<qint64>(milisegundos, 0));
+    for (;;) {
+        pollfd pf{fd, eventos, 0};
+        const int r = ::poll(&pf, 1, static_cast<int>(plazo.remainingTime()));
+        if (r > 0) {
+            return pf.revents;
+        }
+        if (r == 0 || errno != EINTR) {
+            return r;
+        }
+    }
+}
+
+} // namespace
 
 TransporteTcp::TransporteTcp(const QString& host, quint16 puerto) : m_host(host), m_puerto(puerto) {}
 
@@ -17,33 +49,84 @@ bool TransporteTcp::Abrir() {
         return false;
     }
     m_sinRespuesta = false;
-    m_socket = std::make_unique<QTcpSocket>();
-    m_socket->connectToHost(m_host, m_puerto);
-    if (!m_socket->waitForConnected(kPlazoConexion)) {
-        m_sinRespuesta = m_socket->error() == QAbstractSocket::SocketTimeoutError;
-        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(m_socket->errorString());
-        m_socket.reset();
+    m_medioCerrada = false;
+    m_entrada.clear();
+    addrinfo pista{};
+    pista.ai_family = AF_UNSPEC;
+    pista.ai_socktype = SOCK_STREAM;
+    pista.ai_flags = AI_NUMERICSERV;
+    addrinfo* lista = nullptr;
+    const int r = ::getaddrinfo(m_host.toUtf8().constData(), QByteArray::number(m_puerto).constData(), &pista, &lista);
+    if (r != 0) {
+        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(QString::fromLocal8Bit(gai_strerror(r)));
+        return false;
+    }
+    // The time limit is shared by every address of the host.
+    const QDeadlineTimer plazo(kPlazoConexion);
+    bool conectada = false;
+    for (const addrinfo* a = lista; a != nullptr && !conectada && !plazo.hasExpired(); a = a->ai_next) {
+        conectada = Conectar(a->ai_addr, a->ai_addrlen, a->ai_family, plazo.remainingTime());
+    }
+    ::freeaddrinfo(lista);
+    if (!conectada && (m_sinRespuesta || plazo.hasExpired())) {
+        m_sinRespuesta = true;
+        m_error = QStringLiteral("%1:%2: la impresora no tomó la conexión a tiempo").arg(m_host).arg(m_puerto);
+    }
+    return conectada;
+}
+
+bool TransporteTcp::Conectar(const void* direccion, unsigned largo, int familia, qint64 limite) {
+    const int fd = ::socket(familia, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(TextoSistema(errno));
+        return false;
+    }
+    int error = 0;
+    if (::connect(fd, static_cast<const sockaddr*>(direccion), largo) != 0) {
+        error = errno;
+    }
+    if (error == EINPROGRESS) {
+        const int r = Esperar(fd, POLLOUT, limite);
+        socklen_t l = sizeof error;
+        error = r > 0    ? (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &l) == 0 ? error : errno)
+                : r == 0 ? ETIMEDOUT
+                         : errno;
+        m_sinRespuesta = r == 0;
+    }
+    if (error != 0) {
+        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(TextoSistema(error));
+        ::close(fd);
         return false;
     }
     // Commands are a few bytes each: send them at once.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // The connection stays open between jobs while the event loop runs; a
-    // printer that sends without pause must not fill memory meanwhile. Past
-    // this bound the socket stops reading and the system's flow control holds
-    // the printer back.
-    m_socket->setReadBufferSize(kEntradaMaxima);
+    const int si = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &si, sizeof si);
+    m_fd = fd;
     return true;
 }
 
 void TransporteTcp::Cerrar() {
-    if (m_socket) {
-        m_socket->abort();
-        m_socket.reset();
+    if (m_fd < 0) {
+        return;
     }
+    // The system still delivers what the printer has not taken yet, then
+    // closes the connection in order; but input left unread would make it
+    // reset the connection instead and throw those bytes away. A bounded
+    // amount is read first: a printer that floods the connection is reset.
+    char buffer[4096];
+    for (int i = 0; i < 64 && ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::close(m_fd);
+    m_fd = -1;
 }
 
-bool TransporteTcp::PortOpen() const {
-    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+void TransporteTcp::Fallar(const QString& texto, bool reiniciar) {
+    m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(texto);
+    if (reiniciar && m_fd >= 0) {
+        const linger l{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    Cerrar();
 }
 
 bool TransporteTcp::Cerrado() {
@@ -58,58 +141,74 @@ bool TransporteTcp::Output(QByteArrayView bytes) {
     if (Cerrado()) {
         return false;
     }
-    if (bytes.isEmpty()) {
-        return true;
-    }
-    QTcpSocket& s = *m_socket;
-    if (s.write(bytes.data(), bytes.size()) != bytes.size()) {
-        m_error = s.errorString();
-        Cerrar();
-        return false;
-    }
     const QDeadlineTimer limite(LimiteSalida(bytes.size()));
-    while (s.bytesToWrite() > 0) {
-        if (limite.hasExpired() ||
-            (!s.waitForBytesWritten(static_cast<int>(limite.remainingTime())) && s.bytesToWrite() > 0)) {
-            m_error = s.state() == QAbstractSocket::ConnectedState
-                          ? QStringLiteral("%1:%2: la salida no terminó a tiempo").arg(m_host).arg(m_puerto)
-                          : s.errorString();
-            Cerrar();
+    qsizetype hecho = 0;
+    while (hecho < bytes.size()) {
+        // A printer that closed only its sending half still takes bytes.
+        const ssize_t n = ::send(m_fd, bytes.data() + hecho, static_cast<size_t>(bytes.size() - hecho), MSG_NOSIGNAL);
+        if (n >= 0) {
+            hecho += n;
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN) {
+            Fallar(TextoSistema(errno), false);
+            return false;
+        }
+        const int r = limite.hasExpired() ? 0 : Esperar(m_fd, POLLOUT, limite.remainingTime());
+        if (r == 0) {
+            Fallar(QStringLiteral("la salida no terminó a tiempo"), true);
+            return false;
+        }
+        if (r < 0) {
+            Fallar(TextoSistema(errno), false);
             return false;
         }
     }
     return true;
 }
 
-// Moves what the system holds into the socket's buffer without waiting: with
-// no event loop running, nothing else does.
-void TransporteTcp::TomarPendiente() {
-    m_socket->waitForReadyRead(0);
+bool TransporteTcp::TomarPendiente() {
+    char buffer[4096];
+    while (!m_medioCerrada && m_entrada.size() < kEntradaMaxima) {
+        const ssize_t n = ::recv(m_fd, buffer, static_cast<size_t>(kEntradaMaxima - m_entrada.size()), 0);
+        if (n > 0) {
+            m_entrada.append(buffer, n);
+        } else if (n == 0) {
+            m_medioCerrada = true; // the printer's FIN: the connection still takes bytes
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN) {
+            return true;
+        } else {
+            Fallar(TextoSistema(errno), false);
+            return false;
+        }
+    }
+    return true;
 }
 
 QByteArray TransporteTcp::Input() {
-    if (!PortOpen()) {
-        return m_socket ? m_socket->readAll() : QByteArray();
-    }
-    TomarPendiente();
-    return m_socket->readAll();
-}
-
-qint64 TransporteTcp::InBufferCount() {
-    if (!m_socket) {
-        return 0;
-    }
     if (PortOpen()) {
         TomarPendiente();
     }
-    return m_socket->bytesAvailable();
+    return std::exchange(m_entrada, QByteArray());
+}
+
+qint64 TransporteTcp::InBufferCount() {
+    if (PortOpen()) {
+        TomarPendiente();
+    }
+    return m_entrada.size();
 }
 
 void TransporteTcp::DescartarEntrada() {
     // Drains what the system holds too, a bounded number of buffers at a
     // time: a printer that floods the connection is never waited out.
     for (int i = 0; i < 64 && InBufferCount() > 0; ++i) {
-        m_socket->readAll();
+        m_entrada.clear();
     }
 }
 
@@ -117,25 +216,42 @@ Transporte::Espera TransporteTcp::EsperarEntrada(int milisegundos) {
     if (Cerrado()) {
         return Espera::Fallo;
     }
-    if (m_socket->waitForReadyRead(milisegundos)) {
-        return Espera::Datos;
+    const qsizetype antes = m_entrada.size();
+    if (antes >= kEntradaMaxima) {
+        return Espera::Datos; // nothing more is read until these are taken
     }
-    if (m_socket->error() == QAbstractSocket::SocketTimeoutError && PortOpen()) {
-        return Espera::Plazo;
+    const QDeadlineTimer plazo(milisegundos);
+    while (!m_medioCerrada) {
+        const int r = Esperar(m_fd, POLLIN, plazo.remainingTime());
+        if (r == 0) {
+            return Espera::Plazo;
+        }
+        if (r < 0) {
+            Fallar(TextoSistema(errno), false);
+            return Espera::Fallo;
+        }
+        if (!TomarPendiente()) {
+            return Espera::Fallo;
+        }
+        if (m_entrada.size() > antes) {
+            return Espera::Datos;
+        }
+        if (plazo.hasExpired()) {
+            return Espera::Plazo;
+        }
     }
-    m_error = m_socket->errorString();
+    m_error = QStringLiteral("%1:%2: la impresora cerró su lado de la conexión; ya no puede contestar")
+                  .arg(m_host)
+                  .arg(m_puerto);
     return Espera::Fallo;
 }
 
 qint64 TransporteTcp::PorEnviar() {
-    if (!PortOpen()) {
+    int enCola = 0;
+    if (!PortOpen() || ::ioctl(m_fd, SIOCOUTQ, &enCola) != 0) {
         return 0;
     }
-    int enCola = 0;
-    if (::ioctl(static_cast<int>(m_socket->socketDescriptor()), SIOCOUTQ, &enCola) != 0) {
-        enCola = 0;
-    }
-    return m_socket->bytesToWrite() + enCola;
+    return enCola;
 }
 
 bool TransporteTcp::Break(bool /*activo*/) {

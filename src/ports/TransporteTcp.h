@@ -2,13 +2,10 @@
 
 #include "ports/Transporte.h"
 
-#include <memory>
-
-class QTcpSocket;
-
 // A network receipt printer on its raw port (usually 9100): the same bytes as
 // on a serial line, over one TCP connection, and the printer's answers come
-// back on that connection.
+// back on that connection. A plain non-blocking socket: every wait is a
+// poll() with a time limit.
 //
 // Abrir connects and waits at most kPlazoConexion for the printer to take the
 // connection; a printer that does not is SinRespuesta(), while a refused
@@ -16,10 +13,17 @@ class QTcpSocket;
 // looked up by the system's resolver first (an address avoids the wait).
 // Output waits until the socket has taken the bytes, at most what a 9600-baud
 // line would need twice over plus a second; a printer that holds them longer
-// has the connection dropped, so that nothing of a failed output arrives
+// has the connection reset, so that nothing of a failed output arrives
 // later. At most kEntradaMaxima bytes of unread input are kept; a printer
 // that sends more waits for them to be taken (DescartarEntrada drains them).
 // There is no line to hold in break.
+//
+// A printer may close only its sending half (FIN): it sends nothing more on
+// the connection but still reads and prints what comes. The connection then
+// stays open and Output goes on working; only a failed write, a reset or a
+// time limit closes it. No answer can come any more: EsperarEntrada returns
+// Fallo at once, with the port still open (PortOpen()), which is how a
+// half-closed connection is told from a lost one.
 class TransporteTcp final : public Transporte {
 public:
     static constexpr int kPlazoConexion = 2000;    // milliseconds
@@ -30,7 +34,7 @@ public:
 
     bool Abrir() override;
     void Cerrar() override;
-    bool PortOpen() const override;
+    bool PortOpen() const override { return m_fd >= 0; }
     bool Output(QByteArrayView bytes) override;
     QByteArray Input() override;
     qint64 InBufferCount() override;
@@ -43,11 +47,21 @@ public:
 
 private:
     bool Cerrado();
-    void TomarPendiente();
+    // Connects to one address of the host within `limite` ms; false with
+    // m_error set (m_sinRespuesta when the time ran out).
+    bool Conectar(const void* direccion, unsigned largo, int familia, qint64 limite);
+    // Reads what the system holds, up to kEntradaMaxima kept, without
+    // waiting. False when the connection failed (it is then closed).
+    bool TomarPendiente();
+    // Closes after a failure described by `texto`; with `reiniciar` the
+    // connection is reset, so that unsent bytes are thrown away.
+    void Fallar(const QString& texto, bool reiniciar);
 
     QString m_host;
     quint16 m_puerto;
-    std::unique_ptr<QTcpSocket> m_socket;
+    int m_fd = -1;
+    bool m_medioCerrada = false; // the printer's FIN came: nothing more is read
+    QByteArray m_entrada;        // read from the connection, not yet taken
     bool m_sinRespuesta = false;
     QString m_error;
 };

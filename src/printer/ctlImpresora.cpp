@@ -13,6 +13,7 @@
 
 #include <QDeadlineTimer>
 #include <QSet>
+#include <QThread>
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
@@ -199,6 +200,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         PuertoCom* p = d->Serie(m_numeroPuerto);
         const bool abierto = p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings);
         m_sinLinea = p != nullptr && p->Tipo() != PuertoCom::Destino::Tipo::Serie;
+        m_destino = abierto ? p->Dispositivo() : QString();
         if (p == nullptr) {
             causa = QStringLiteral("no hay puerto serie %1").arg(m_numeroPuerto);
         } else if (!abierto) {
@@ -315,7 +317,14 @@ bool ctlImpresora::ConfirmarRecepcion() {
     const bool star = m_modoImpresora == 3;
     bool tiempoReal = star || SoloTiempoReal(dispositivo);
     int respuesta = -1;
-    bool conectada = Preguntar(*p, tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden, enviados, respuesta);
+    const Pedido pedido = tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden;
+    bool conectada = Preguntar(*p, pedido, enviados, respuesta);
+    if (conectada && m_medioCerrada) {
+        // Nothing can come back on this connection. A network printer serves
+        // one connection at a time, in order: asked on a new one, it answers
+        // after printing what the closed one brought.
+        conectada = Reconectar(*p, enviados) && Preguntar(*p, pedido, enviados, respuesta);
+    }
     if (conectada && tiempoReal && !star && !m_tardias.isEmpty()) {
         // Late answers to GS r 1, which is not sent any more: the printer
         // answers it after all, only more slowly than it answered DLE EOT.
@@ -323,9 +332,11 @@ bool ctlImpresora::ConfirmarRecepcion() {
         Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
                   QStringLiteral(" responde GS r 1; sus trabajos se confirman de nuevo con GS r 1"));
     }
-    if (conectada && respuesta < 0 && !tiempoReal) {
+    if (conectada && respuesta < 0 && !tiempoReal && !m_medioCerrada) {
         // Silent to GS r 1 once it had all the time its bytes could need: a
         // printer that knows only the real-time request still answers this.
+        // (One that closed its sending half on the new connection as well
+        // can answer nothing at all.)
         const qint64 pendientes = m_sinRespuesta - (m_sinLinea ? 1 : 0); // older requests owed an answer
         conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
         if (conectada && m_tardias.size() > pendientes) {
@@ -380,11 +391,27 @@ QList<int> ctlImpresora::Saldar(QList<int> enOrden) {
     return enOrden;
 }
 
+namespace {
+
+// A network connection still open after a failed wait for input: the
+// printer closed its sending half and reads on (see TransporteTcp).
+bool MedioCerrada(const PuertoCom& p, Transporte::Espera espera) {
+    return espera == Transporte::Espera::Fallo && p.Tipo() == PuertoCom::Destino::Tipo::Tcp && p.PortOpen();
+}
+
+} // namespace
+
 bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta) {
+    respuesta = -1;
+    // A look without waiting, on a network connection only.
+    m_medioCerrada = p.Tipo() == PuertoCom::Destino::Tipo::Tcp && MedioCerrada(p, p.EsperarEntrada(0));
     // What came unasked (automatic status back, late answers) is not the
     // answer; late in-order answers settle requests that went unanswered.
     m_tardias = Respuestas(p.Input()).enOrden;
     Saldar(m_tardias);
+    if (m_medioCerrada) {
+        return true;
+    }
     const std::string_view bytes = pedido == Pedido::EnOrden ? kPedidoEnOrden : kPedidoEstadoPapel;
     if (!p.Output(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) {
         return false;
@@ -422,10 +449,46 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             return true;
         }
         const qint64 tramo = std::min({quieta.remainingTime(), tope.remainingTime(), kTramoEspera});
-        if (p.EsperarEntrada(static_cast<int>(tramo)) == Transporte::Espera::Fallo) {
+        const Transporte::Espera espera = p.EsperarEntrada(static_cast<int>(tramo));
+        if (MedioCerrada(p, espera)) {
+            // Closed after the request was sent (what came before the FIN
+            // was read above): its answer cannot come.
+            m_medioCerrada = true;
+            return true;
+        }
+        if (espera == Transporte::Espera::Fallo) {
             return false;
         }
     }
+}
+
+bool ctlImpresora::Reconectar(PuertoCom& p, qint64 bytesAntes) {
+    // The connection is closed only once the printer took the job's bytes:
+    // the system delivers the rest after a close too, but the wait for the
+    // answer on the new connection counts from here. While the unsent count
+    // keeps falling the printer is still taking them.
+    const QDeadlineTimer tope(kEsperaEstado + p.TiempoLinea(bytesAntes) + bytesAntes * 1000 / kVelocidadMinima);
+    QDeadlineTimer quieta(kEsperaEstado);
+    for (qint64 porEnviar = p.PorEnviar(); porEnviar > 0 && !quieta.hasExpired() && !tope.hasExpired();) {
+        QThread::msleep(static_cast<unsigned long>(std::min(quieta.remainingTime(), kTramoEspera / 4)));
+        const qint64 ahora = p.PorEnviar();
+        if (ahora < porEnviar) {
+            quieta.setRemainingTime(kEsperaEstado);
+        }
+        porEnviar = ahora;
+    }
+    p.Cerrar();
+    // The setting is read again at the opening: a port pointed elsewhere
+    // meanwhile would confirm this printer's job with another printer's
+    // answer.
+    if (p.Dispositivo() != m_destino || !p.Abrir()) {
+        return false;
+    }
+    if (p.Dispositivo() != m_destino || p.Tipo() != PuertoCom::Destino::Tipo::Tcp) {
+        p.Cerrar();
+        return false;
+    }
+    return true;
 }
 
 bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {

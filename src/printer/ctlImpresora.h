@@ -82,10 +82,14 @@ public:
     // is confirmed with DLE EOT 4 from then on (logged once; see
     // SoloTiempoReal), and so is every printer in Star mode. A late answer to
     // GS r 1, with the DLE EOT answer or after it, shows a printer that only
-    // stood still: it is asked GS r 1 again. False when it went silent, lost
-    // its connection or ran out of paper; Causa() then says which. Serial
-    // printers that did not answer before, and parallel ports, are not
-    // asked: true.
+    // stood still: it is asked GS r 1 again. A network printer that closed
+    // its sending half (FIN) cannot answer on that connection: once it took
+    // the job's bytes the connection is closed and the request goes on a new
+    // one, which a network printer serves only after the one before it, so
+    // the answer still comes after the job is printed. False when it went
+    // silent, lost its connection or ran out of paper; Causa() then says
+    // which. Serial printers that did not answer before, and parallel ports,
+    // are not asked: true.
     bool ConfirmarRecepcion();
 
     // The slowest printer the waits are sized for (bytes of text a second)
@@ -157,7 +161,14 @@ private:
     // Sends `pedido` and waits for its answer as ConfirmarRecepcion says;
     // `respuesta` is -1 when none came. False when the connection was lost.
     enum class Pedido { TiempoReal, EnOrden };
+    // A network printer that closed its sending half gets no request: the
+    // answer is -1 at once and m_medioCerrada says why.
     bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
+    // Ends a half-closed network connection once the printer took its
+    // `bytesAntes` bytes (or stopped taking them) and opens a new one to the
+    // same printer; false when it cannot be opened or the port now leads
+    // elsewhere.
+    bool Reconectar(PuertoCom& p, qint64 bytesAntes);
     // What arrived, sorted by answer format; automatic status back is skipped.
     struct Llegadas {
         QList<int> enOrden, tiempoReal;
@@ -185,6 +196,8 @@ private:
     qint64 m_sinRespuesta = 0;      // in-order status requests on this port not answered in time
     int m_restoAsb = 0;             // bytes of an automatic status back still to skip
     QList<int> m_tardias;           // in-order answers that came during the last request, unasked
+    bool m_medioCerrada = false;    // the last request found the network printer's sending half closed
+    QString m_destino;              // where the bound serial object led when it was opened
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo

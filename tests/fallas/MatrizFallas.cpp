@@ -239,19 +239,33 @@ private:
     QString m_destino;
 };
 
-// Points a running terminal's COM1 elsewhere, as a technician editing its
-// settings file does; the server reads it at the next opening of the port.
-// The file is replaced whole, so the server never reads half of it.
-void CambiarCom1(const TerminalPrueba& terminal, const QString& destino) {
+// Changes a running terminal's setting, as a technician editing its settings
+// file does; the server reads it at its next use (COM1's: at the next opening
+// of the port). The file is replaced whole, so the server never reads half of
+// it.
+void CambiarAjuste(const TerminalPrueba& terminal, const QString& seccion, const QString& clave, const QString& valor) {
     const QString ruta = terminal.RaizUnidad() + QStringLiteral("/../../config/orlan/orlan.ini");
     QString texto = QString::fromUtf8(EntornoPrueba::Leer(ruta));
-    static const QRegularExpression kCom1(QStringLiteral("(\\[Puertos\\][^\\[]*\nCOM1=)[^\n]*"));
-    texto.replace(kCom1, QStringLiteral("\\1") + destino);
+    const QString encabezado = QStringLiteral("[") + seccion + QStringLiteral("]\n");
+    const QRegularExpression existente(
+        QStringLiteral("(\\[%1\\][^\\[]*\n%2=)[^\n]*")
+            .arg(QRegularExpression::escape(seccion), QRegularExpression::escape(clave)));
+    if (texto.contains(existente)) {
+        texto.replace(existente, QStringLiteral("\\1") + valor);
+    } else if (texto.contains(encabezado)) {
+        texto.replace(encabezado, encabezado + clave + u'=' + valor + u'\n');
+    } else {
+        texto += encabezado + clave + u'=' + valor + u'\n';
+    }
     QSaveFile f(ruta);
     if (f.open(QIODevice::WriteOnly)) {
         f.write(texto.toUtf8());
         f.commit();
     }
+}
+
+void CambiarCom1(const TerminalPrueba& terminal, const QString& destino) {
+    CambiarAjuste(terminal, QStringLiteral("Puertos"), QStringLiteral("COM1"), destino);
 }
 
 // A free port on 127.0.0.1 where nobody listens: connections are refused.
@@ -346,6 +360,11 @@ struct Fila {
     int repetidos = 0; // printed whole more than once
     int parciales = 0; // copies begun and not finished (a power cut, a printer gone mid-job)
     QList<double> recuperacion;
+    // Rows of a modelled printer: its capture, and where printer 1's jobs
+    // written during the row printed first (its own serial printer is
+    // terminal 1's again once the row ends).
+    int modelada = -1;
+    int escritosUno = 0, enModelada = 0, enRespaldo = 0, enSerie = 0;
 };
 
 // Printer 1 (terminal 1's serial printer) with or without its backup.
@@ -560,6 +579,9 @@ void Matriz::Modelada(const QString& nombre, const QStringList& opciones, bool c
         CambiarCom1(*m_uno, m_serieUno->Enlace());
         Respaldo(true);
     });
+    for (Fila& f : m_filas) {
+        f.modelada = f.falla == fila ? indice : f.modelada;
+    }
 }
 
 void Matriz::TrabajoGrande(int renglones) {
@@ -618,6 +640,12 @@ void Matriz::Informar() {
         for (int id : trabajos) {
             ++fila.escritos;
             const Visto v = vistos.value(id);
+            if (fila.modelada >= 0 && kImpresoras[id % 4] == 1) {
+                ++fila.escritosUno;
+                fila.enModelada += v.archivo == fila.modelada ? 1 : 0;
+                fila.enRespaldo += v.archivo == 2 ? 1 : 0;
+                fila.enSerie += v.archivo == 0 ? 1 : 0;
+            }
             fila.parciales += std::max(0, v.inicios - v.fines);
             if (v.fin >= 0) {
                 ++fila.impresos;
@@ -662,6 +690,14 @@ void Matriz::Informar() {
         }
         const std::string f = fila.falla.toStdString();
         Conteos(fila);
+        if (fila.modelada >= 0) {
+            for (const auto& [donde, cuantos] : {std::pair{"the modelled printer", fila.enModelada},
+                                                 {"its backup", fila.enRespaldo},
+                                                 {"its own serial printer after the row", fila.enSerie}}) {
+                ImprimirFigura(f + ", printer 1's jobs printed first on " + donde, cuantos, "jobs",
+                               "printer 1's jobs written", fila.escritosUno, "jobs");
+            }
+        }
         double peor = 0;
         for (double s : fila.recuperacion) {
             peor = s < 0 || peor < 0 ? -1 : std::max(peor, s);
@@ -787,8 +823,33 @@ int Matriz::Correr() {
                  {"--velocidad", "5000", "--estado", "papel-bajo"}, false, 10000);
         Modelada("modelled network printer sending status unasked (--asb)", {"--velocidad", "5000", "--asb"}, false,
                  10000);
-        Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre)",
-                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, true, 10000);
+        // A printer that closes its sending half (FIN) still prints what
+        // comes: the jobs print on it once each, and the printer that can
+        // never answer prints the one job it is sent, as the silent one.
+        for (bool respaldo : {true, false}) {
+            Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre)",
+                     {"--velocidad", "5000", "--conducta", "medio-cierre"}, respaldo, 10000);
+        }
+        Modelada("modelled network printer that half-closes each connection after its first answer (--conducta "
+                 "medio-cierre-tarde)",
+                 {"--velocidad", "5000", "--conducta", "medio-cierre-tarde"}, false, 10000);
+        // With ConfirmarRecepcionRed=0 its jobs are not confirmed: each prints
+        // once on it. Unconfirmed, the job in its buffer would be lost when
+        // the row ends by killing it: COM1 goes back to the serial printer
+        // first, and the modelled printer is given the time to print it.
+        const auto sinConfirmar = [&](const char* valor) {
+            CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("ConfirmarRecepcionRed"),
+                          QLatin1StringView(valor));
+        };
+        Modelada("modelled network printer that half-closes each connection (--conducta medio-cierre) with "
+                 "ConfirmarRecepcionRed=0",
+                 {"--velocidad", "5000", "--conducta", "medio-cierre"}, false, 0, [&] {
+                     sinConfirmar("0");
+                     Pasar(10000);
+                     CambiarCom1(*m_uno, m_serieUno->Enlace());
+                     Pasar(3000);
+                 });
+        sinConfirmar("1");
         // Terminal 1's printer as a USB printer at 1,000 B/s whose device
         // goes away in the middle of its jobs, with no backup, and comes back.
         Falla("modelled USB printer gone mid-job, without backup", {0}, [&] {

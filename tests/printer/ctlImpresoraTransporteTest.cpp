@@ -3,6 +3,7 @@
 #include "impresora-virtual/ImpresoraPty.h"
 #include "impresora-virtual/ImpresoraTcp.h"
 #include "ports/PuertoCom.h"
+#include "ports/TransporteTcp.h"
 #include "ports/TransporteUsb.h"
 
 #include <QCoreApplication>
@@ -357,4 +358,122 @@ TEST(PuertoUsb, APrinterThatStoodStillIsStillAskedGsR) {
     EXPECT_TRUE(pr.ConfirmarRecepcion()) << pr.Causa().toStdString();
     EXPECT_TRUE(impresora.Recibidos().endsWith(QByteArray("otro") + H("1D7201")))
         << impresora.Recibidos().toHex().toStdString();
+}
+
+// A printer that closes its sending half (FIN) still reads and prints: the
+// connection stays open for output, no answer can come on it, and only a
+// reset closes it. A plain socket plays the printer.
+TEST(PuertoRed, AHalfClosedConnectionStillTakesBytesUntilItIsReset) {
+    EntornoPrueba entorno;
+    const int escucha = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in d{};
+    d.sin_family = AF_INET;
+    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t largo = sizeof d;
+    ASSERT_EQ(bind(escucha, reinterpret_cast<sockaddr*>(&d), sizeof d), 0);
+    ASSERT_EQ(listen(escucha, 1), 0);
+    getsockname(escucha, reinterpret_cast<sockaddr*>(&d), &largo);
+    TransporteTcp tcp("127.0.0.1", ntohs(d.sin_port));
+    ASSERT_TRUE(tcp.Abrir()) << tcp.Error().toStdString();
+    const int impresora = accept(escucha, nullptr, nullptr);
+    ASSERT_GE(impresora, 0);
+    ASSERT_EQ(send(impresora, "\x12", 1, 0), 1);
+    shutdown(impresora, SHUT_WR);
+
+    // What came before the FIN is read; then no answer can come, at once.
+    EXPECT_EQ(tcp.EsperarEntrada(2000), Transporte::Espera::Datos);
+    EXPECT_EQ(tcp.Input(), H("12"));
+    EXPECT_EQ(tcp.EsperarEntrada(30000), Transporte::Espera::Fallo) << "nothing is waited for that cannot come";
+    EXPECT_TRUE(tcp.PortOpen());
+
+    // A job after the FIN reaches the printer whole.
+    const QByteArray trabajo = QByteArray("ticket ").repeated(3000);
+    EXPECT_TRUE(tcp.Output(trabajo)) << tcp.Error().toStdString();
+    QByteArray leido;
+    char buffer[4096];
+    for (ssize_t n = 1; leido.size() < trabajo.size() && n > 0;) {
+        pollfd pf{impresora, POLLIN, 0};
+        n = poll(&pf, 1, 2000) > 0 ? read(impresora, buffer, sizeof buffer) : 0;
+        leido.append(buffer, std::max<ssize_t>(n, 0));
+    }
+    EXPECT_EQ(leido, trabajo);
+
+    // The printer restarts: its reset closes the connection.
+    const linger l{1, 0};
+    setsockopt(impresora, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close(impresora);
+    for (int i = 0; i < 50 && tcp.Output("x"); ++i) {
+        QThread::msleep(20);
+    }
+    EXPECT_FALSE(tcp.Output("x"));
+    EXPECT_FALSE(tcp.PortOpen());
+    close(escucha);
+}
+
+// Modelled printers that half-close their connections, a few jobs each: every
+// job reaches paper exactly once. One that half-closes after its first
+// answer confirms each job on a new connection, after printing it (a power
+// cut right after the confirmation loses nothing); one that half-closes at
+// once can never answer: each job it is sent prints, and none is confirmed.
+TEST(PuertoRed, APrinterThatHalfClosesItsConnectionsPrintsEachJobOnce) {
+    EntornoPrueba entorno;
+    using Conducta = ImpresoraTcp::Conducta;
+    for (const Conducta conducta : {Conducta::MedioCierreTarde, Conducta::MedioCierre}) {
+        const bool contesta = conducta == Conducta::MedioCierreTarde;
+        SCOPED_TRACE(contesta ? "medio-cierre-tarde" : "medio-cierre");
+        ImpresoraTcp impresora;
+        impresora.UsarModelo({4096, 5000, true, true, false});
+        impresora.EstablecerConducta(conducta);
+        impresora.Iniciar();
+        Ajustes::Guardar("ORLAN", "Puertos", "COM1", impresora.Destino());
+        ctlImpresora pr;
+        const QString relleno(6 * 1024, u'x'); // more than the printer's buffer
+        for (int n = 1; n <= 3; ++n) {
+            QString letra;
+            EXPECT_TRUE(pr.InicializarPuerto("COM1", &letra)) << pr.Causa().toStdString();
+            EXPECT_EQ(letra, contesta ? "A" : "F");
+            EXPECT_TRUE(pr.Imprimir(QStringLiteral("<trabajo %1>").arg(n) + relleno));
+            EXPECT_EQ(pr.ConfirmarRecepcion(), contesta) << pr.Causa().toStdString();
+            EXPECT_EQ(pr.Causa(), contesta ? QString() : QStringLiteral("no contesto"));
+        }
+        if (contesta) {
+            impresora.Apagar();
+        }
+        // The requests reach paper too: wait for the text itself.
+        QByteArray recibidos = impresora.Recibidos();
+        QElapsedTimer espera;
+        espera.start();
+        while (recibidos.count('x') < 3 * relleno.size() && espera.elapsed() < 15000) {
+            recibidos = impresora.EsperarRecibidos(recibidos.size() + 1, 100);
+        }
+        for (int n = 1; n <= 3; ++n) {
+            EXPECT_EQ(recibidos.count(QStringLiteral("<trabajo %1>").arg(n).toLatin1()), 1) << n;
+        }
+        EXPECT_EQ(recibidos.count('x'), 3 * relleno.size());
+        EXPECT_FALSE(ctlImpresora::SoloTiempoReal(impresora.Destino()))
+            << "no answer on a half-closed connection is taken for a printer without GS r 1";
+    }
+}
+
+// The port is pointed at another printer (a technician's edit) while a job on
+// a half-closed connection waits for its confirmation: the other printer's
+// answer confirms nothing, and it is not even asked.
+TEST(PuertoRed, AJobOnAHalfClosedConnectionIsNotConfirmedByAnotherPrinter) {
+    EntornoPrueba entorno;
+    ImpresoraTcp primera, otra;
+    primera.UsarModelo({4096, 0, true, true, false});
+    primera.EstablecerConducta(ImpresoraTcp::Conducta::MedioCierreTarde);
+    otra.UsarModelo({4096, 0, true, true, false});
+    primera.Iniciar();
+    otra.Iniciar();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", primera.Destino());
+    ctlImpresora pr;
+    QString letra;
+    ASSERT_TRUE(pr.InicializarPuerto("COM1", &letra));
+    EXPECT_EQ(letra, "A");
+    EXPECT_TRUE(pr.Imprimir("ticket"));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", otra.Destino());
+    EXPECT_FALSE(pr.ConfirmarRecepcion());
+    EXPECT_TRUE(pr.Causa().startsWith("se perdio la conexion")) << pr.Causa().toStdString();
+    EXPECT_EQ(otra.Conexiones(), 0);
 }
