@@ -1,5 +1,7 @@
 #include "ports/TransporteTcp.h"
 
+#include "ports/Descriptor.h"
+
 #include <QDeadlineTimer>
 #include <cerrno>
 #include <cstring>
@@ -17,22 +19,6 @@ namespace {
 
 QString TextoSistema(int numero) {
     return QString::fromLocal8Bit(std::strerror(numero));
-}
-
-// poll() on one descriptor for at most `milisegundos`, again after a signal
-// for what is left: the revents, 0 when the time ran out, -1 on failure.
-int Esperar(int fd, short eventos, qint64 milisegundos) {
-    const QDeadlineTimer plazo(std::max<qint64>(milisegundos, 0));
-    for (;;) {
-        pollfd pf{fd, eventos, 0};
-        const int r = ::poll(&pf, 1, static_cast<int>(plazo.remainingTime()));
-        if (r > 0) {
-            return pf.revents;
-        }
-        if (r == 0 || errno != EINTR) {
-            return r;
-        }
-    }
 }
 
 } // namespace
@@ -86,7 +72,7 @@ bool TransporteTcp::Conectar(const void* direccion, unsigned largo, int familia,
         error = errno;
     }
     if (error == EINPROGRESS) {
-        const int r = Esperar(fd, POLLOUT, limite);
+        const int r = EsperarDescriptor(fd, POLLOUT, limite);
         socklen_t l = sizeof error;
         error = r > 0    ? (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &l) == 0 ? error : errno)
                 : r == 0 ? ETIMEDOUT
@@ -141,33 +127,18 @@ bool TransporteTcp::Output(QByteArrayView bytes) {
     if (Cerrado()) {
         return false;
     }
-    const QDeadlineTimer limite(LimiteSalida(bytes.size()));
-    qsizetype hecho = 0;
-    while (hecho < bytes.size()) {
-        // A printer that closed only its sending half still takes bytes.
-        const ssize_t n = ::send(m_fd, bytes.data() + hecho, static_cast<size_t>(bytes.size() - hecho), MSG_NOSIGNAL);
-        if (n >= 0) {
-            hecho += n;
-            continue;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN) {
-            Fallar(TextoSistema(errno), false);
-            return false;
-        }
-        const int r = limite.hasExpired() ? 0 : Esperar(m_fd, POLLOUT, limite.remainingTime());
-        if (r == 0) {
-            Fallar(QStringLiteral("la salida no terminó a tiempo"), true);
-            return false;
-        }
-        if (r < 0) {
-            Fallar(TextoSistema(errno), false);
-            return false;
-        }
+    int numero = 0;
+    switch (EscribirTodo(m_fd, true, bytes, QDeadlineTimer(LimiteSalida(bytes.size())), numero)) {
+    case Escritura::Hecha:
+        return true;
+    case Escritura::Plazo:
+        Fallar(QStringLiteral("la salida no terminó a tiempo"), true);
+        return false;
+    case Escritura::Fallo:
+        break;
     }
-    return true;
+    Fallar(TextoSistema(numero), false);
+    return false;
 }
 
 bool TransporteTcp::TomarPendiente() {
@@ -222,7 +193,7 @@ Transporte::Espera TransporteTcp::EsperarEntrada(int milisegundos) {
     }
     const QDeadlineTimer plazo(milisegundos);
     while (!m_medioCerrada) {
-        const int r = Esperar(m_fd, POLLIN, plazo.remainingTime());
+        const int r = EsperarDescriptor(m_fd, POLLIN, plazo.remainingTime());
         if (r == 0) {
             return Espera::Plazo;
         }

@@ -1,5 +1,7 @@
 #include "ports/TransporteUsb.h"
 
+#include "ports/Descriptor.h"
+
 #include <QDeadlineTimer>
 #include <cerrno>
 #include <cstring>
@@ -60,32 +62,18 @@ bool TransporteUsb::Output(QByteArrayView bytes) {
     if (Cerrado()) {
         return false;
     }
-    const QDeadlineTimer limite(LimiteSalida(bytes.size()));
-    qsizetype hecho = 0;
-    while (hecho < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.data() + hecho, static_cast<size_t>(bytes.size() - hecho));
-        if (n >= 0) {
-            hecho += n;
-            continue;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN) {
-            return FalloSalida(errno);
-        }
-        pollfd pf{m_fd, POLLOUT, 0};
-        const int r = limite.hasExpired() ? 0 : ::poll(&pf, 1, static_cast<int>(limite.remainingTime()));
-        if (r == 0) {
-            m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
-            Cerrar();
-            return false;
-        }
-        if (r < 0 && errno != EINTR) {
-            return FalloSalida(errno);
-        }
+    int numero = 0;
+    switch (EscribirTodo(m_fd, false, bytes, QDeadlineTimer(LimiteSalida(bytes.size())), numero)) {
+    case Escritura::Hecha:
+        return true;
+    case Escritura::Plazo:
+        m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
+        Cerrar();
+        return false;
+    case Escritura::Fallo:
+        break;
     }
-    return true;
+    return FalloSalida(numero);
 }
 
 // Reads what the device holds without waiting. A printer that cannot answer
