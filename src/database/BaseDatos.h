@@ -77,6 +77,14 @@ public:
     // Runs a select and fetches every row; throws ErrorEjecucion on failure.
     std::unique_ptr<Recordset> Consultar(const QString& sql);
 
+    // The same with values bound to the statement's "?" markers, in order
+    // (SQLBindParameter): the values never become statement text, so no
+    // quote or backslash in them can end a literal. A null QVariant binds
+    // NULL, an integer (or bool) binds a 64-bit integer, anything else binds
+    // its text.
+    qint64 Ejecutar(const QString& sql, const QVector<QVariant>& parametros);
+    std::unique_ptr<Recordset> Consultar(const QString& sql, const QVector<QVariant>& parametros);
+
     // The diagnostic records of the last failure.
     const ErroresProveedor& Errores() const;
 
@@ -84,6 +92,8 @@ public:
     // name of the ODBC driver that serves it ("psqlodbca.so", ...).
     QString Cadena() const;
     QString Controlador() const;
+    // Whether the open connection is served by psqlODBC (PostgreSQL).
+    bool EsPostgres() const;
     // `expresion`, a text value, as a select-list item that reads back whole,
     // NUL bytes included, on the open connection's backend. A binary column
     // is read as the bytes of UTF-8 text.

@@ -8,6 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <utility>
+#include <vector>
 
 // The connection runs on unixODBC's narrow calls with UTF-8 text: every
 // backend is set to UTF-8 (SQLite natively, psqlODBC's ANSI library with
@@ -78,6 +79,21 @@ bool EsEntero(SQLSMALLINT tipo, SQLSMALLINT decimales) {
 
 bool EsBinario(SQLSMALLINT tipo) {
     return tipo == SQL_BINARY || tipo == SQL_VARBINARY || tipo == SQL_LONGVARBINARY;
+}
+
+bool EsValorEntero(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Bool:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool EsReal(SQLSMALLINT tipo) {
@@ -178,7 +194,52 @@ struct Conexion::Privado {
         return !responde;
     }
 
-    SQLHSTMT EjecutarDirecto(const QString& sql) {
+    // The bound values of one statement: they must outlive its execution.
+    struct Enlaces {
+        std::vector<QByteArray> textos;
+        std::vector<qint64> enteros;
+        std::vector<SQLLEN> indicadores;
+    };
+
+    // Binds `parametros` to the statement's markers; a value the driver
+    // refuses fails the statement.
+    void Enlazar(SQLHSTMT stmt, const QVector<QVariant>& parametros, Enlaces& enlaces) {
+        const auto n = static_cast<std::size_t>(parametros.size());
+        enlaces.textos.resize(n);
+        enlaces.enteros.resize(n);
+        enlaces.indicadores.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const QVariant& v = parametros[static_cast<qsizetype>(i)];
+            const auto numero = static_cast<SQLUSMALLINT>(i + 1);
+            SQLLEN& indicador = enlaces.indicadores[i];
+            SQLRETURN r;
+            if (v.isNull()) {
+                indicador = SQL_NULL_DATA;
+                r = SQLBindParameter(stmt, numero, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0,
+                                     &indicador);
+            } else if (EsValorEntero(v)) {
+                enlaces.enteros[i] = v.toLongLong();
+                indicador = 0;
+                r = SQLBindParameter(stmt, numero, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                                     &enlaces.enteros[i], 0, &indicador);
+            } else {
+                QByteArray& texto = enlaces.textos[i];
+                texto = v.toString().toUtf8();
+                indicador = texto.size();
+                // Long text goes as a long type: some drivers cut a VARCHAR
+                // parameter at their own limit.
+                const SQLSMALLINT tipo = texto.size() > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR;
+                r = SQLBindParameter(stmt, numero, SQL_PARAM_INPUT, SQL_C_CHAR, tipo,
+                                     static_cast<SQLULEN>(std::max<qsizetype>(1, texto.size())), 0, texto.data(),
+                                     texto.size(), &indicador);
+            }
+            if (!Exito(r)) {
+                Fallar(SQL_HANDLE_STMT, stmt);
+            }
+        }
+    }
+
+    SQLHSTMT EjecutarDirecto(const QString& sql, const QVector<QVariant>& parametros = {}) {
         if (!abierta) {
             errores = {{QStringLiteral("08003"), 0, QStringLiteral("La conexion no esta abierta")}};
             throw ErrorEjecucion(ErrorEjecucion::kErrorBaseDatos, errores.first().descripcion, errores);
@@ -206,6 +267,8 @@ struct Conexion::Privado {
             }
             enCurso = stmt;
         }
+        Enlaces enlaces;
+        Enlazar(stmt, parametros, enlaces);
         QByteArray texto = sql.toUtf8();
         const SQLRETURN r =
             SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(texto.data()), static_cast<SQLINTEGER>(texto.size()));
@@ -326,6 +389,18 @@ bool Conexion::Abrir(const QString& cadena) {
     SQLGetInfo(d->dbc, SQL_DRIVER_NAME, driver, sizeof driver, &largoDriver);
     d->controlador = QString::fromUtf8(reinterpret_cast<const char*>(driver));
     d->sqlite = d->controlador.contains(QLatin1String("sqlite"));
+    if (EsPostgres()) {
+        // With standard_conforming_strings off a backslash escapes the next
+        // character inside '...', so "\'" ends a literal whose quotes were
+        // doubled. On, backslashes are plain characters and doubling quotes
+        // is enough for the statements whose text is fixed.
+        try {
+            Ejecutar(QStringLiteral("SET standard_conforming_strings = on"));
+        } catch (const ErrorEjecucion&) {
+            Cerrar();
+            return false;
+        }
+    }
     return true;
 }
 
@@ -343,6 +418,10 @@ QString Conexion::Cadena() const {
 
 QString Conexion::Controlador() const {
     return d->abierta ? d->controlador : QString();
+}
+
+bool Conexion::EsPostgres() const {
+    return d->abierta && d->controlador.contains(QLatin1String("psqlodbc"), Qt::CaseInsensitive);
 }
 
 QString Conexion::TextoEntero(const QString& expresion) const {
@@ -364,8 +443,12 @@ void Conexion::Interrumpir() {
 }
 
 qint64 Conexion::Ejecutar(const QString& sql) {
+    return Ejecutar(sql, {});
+}
+
+qint64 Conexion::Ejecutar(const QString& sql, const QVector<QVariant>& parametros) {
     Privado::Vigilia vigilia(*d);
-    SQLHSTMT stmt = d->EjecutarDirecto(sql);
+    SQLHSTMT stmt = d->EjecutarDirecto(sql, parametros);
     SQLLEN filas = 0;
     if (!Exito(SQLRowCount(stmt, &filas)) || filas < 0) {
         filas = 0;
@@ -375,8 +458,12 @@ qint64 Conexion::Ejecutar(const QString& sql) {
 }
 
 std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql) {
+    return Consultar(sql, {});
+}
+
+std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql, const QVector<QVariant>& parametros) {
     Privado::Vigilia vigilia(*d);
-    SQLHSTMT stmt = d->EjecutarDirecto(sql);
+    SQLHSTMT stmt = d->EjecutarDirecto(sql, parametros);
     SQLSMALLINT numero = 0;
     if (!Exito(SQLNumResultCols(stmt, &numero))) {
         d->Fallar(SQL_HANDLE_STMT, stmt);

@@ -184,3 +184,41 @@ TEST_F(BaseDatos, ConectarComposesTheConnectionFromSettingsAndCredentials) {
     EXPECT_TRUE(Conectar()); // an open connection is closed and opened again
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Terminal", ""), "0");
 }
+
+TEST_F(BaseDatos, BoundValuesAndDoubledQuotesNeverEndALiteral) {
+    Conexion& conexion = Conexion::Instancia();
+    if (kMotor == Motor::PostgreSql) {
+        // A server whose default lets a backslash escape a quote.
+        const QString base = conexion.Consultar("SELECT current_database()")->Campo(0).toString();
+        Ejecutar("ALTER DATABASE \"" + base + "\" SET standard_conforming_strings = off");
+        ASSERT_TRUE(Conectar());
+        EXPECT_EQ(conexion.Consultar("SHOW standard_conforming_strings")->Campo(0).toString(), "on");
+    }
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    const QString hostil = QStringLiteral("\\';DELETE FROM Parametros--");
+
+    // The fixed statements double quotes: the backslash stays a character.
+    EXPECT_EQ(ObtenerValor("'" + DuplicarComillas(hostil) + "'", "Parametros", ""), hostil);
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "Parametros", "Id_Parametro='" + DuplicarComillas(hostil) + "'"), "0");
+
+    // Bound values: text with quotes, backslashes and accents, integers, NULL.
+    EXPECT_EQ(conexion.Ejecutar("INSERT INTO Empleado (ID_Empleado, Usuario, Contraseña) VALUES (?, ?, ?)",
+                                {qint64(7), hostil.left(20) + QStringLiteral(" Muñoz"), QVariant()}),
+              1);
+    auto fila = conexion.Consultar("SELECT ID_Empleado, Contraseña FROM Empleado WHERE Usuario = ?",
+                                   {hostil.left(20) + QStringLiteral(" Muñoz")});
+    ASSERT_EQ(fila->RecordCount(), 1);
+    EXPECT_EQ(fila->Campo("ID_Empleado").toLongLong(), 7);
+    EXPECT_TRUE(fila->Campo("Contraseña").isNull());
+    const QString largo = QString(3900, u'\'') + hostil;
+    conexion.Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, ?)", {7, 1, largo});
+    EXPECT_EQ(conexion.Consultar("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = ?", {qint64(7)})
+                  ->Campo(0)
+                  .toString(),
+              largo);
+    EXPECT_EQ(conexion.Consultar("SELECT COUNT(*) FROM Empleado WHERE Usuario = ?", {QStringLiteral("' OR 1=1--")})
+                  ->Campo(0)
+                  .toLongLong(),
+              0);
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "Parametros", ""), "1");
+}
