@@ -4,6 +4,7 @@
 #include "platform/Ajustes.h"
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
+#include "ports/NombrePuerto.h"
 #include "server/InterpretarRenglon.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
@@ -22,16 +23,10 @@ struct Guardia {
     ~Guardia() { bandera = false; }
 };
 
-// A port name that the settings cannot keep as a section of its own (it holds
-// "]", "=" or a line break, say) is no known kind of port: the printer is
-// treated as out of service and nothing is written under that name.
+// Only a port named by the one rule is opened or used as a settings section;
+// the repository has logged any other once.
 bool PuertoValido(const QString& puerto) {
-    if (Ajustes::NombreValido(puerto)) {
-        return true;
-    }
-    const QString cita = puerto.size() > 80 ? puerto.left(80) + QStringLiteral("...") : puerto;
-    Registrar(QStringLiteral("Puerto de impresora no valido: ") + cita);
-    return false;
+    return NombrePuerto::Leer(puerto).has_value();
 }
 
 // Whether the printer must answer ready after a job before the job is
@@ -75,34 +70,13 @@ qint64 VenceReclamoMs() {
 }
 } // namespace
 
-QString SentenciaLimpieza() {
-    // IdTrabajo is part of the lines' primary key, so it is never NULL there
-    // and this deletes exactly the rows of "IdTrabajo NOT IN (SELECT IdTrabajo
-    // FROM DetalleColaImpresion)". Every backend plans NOT EXISTS as an
-    // anti-join through that key's index; NOT IN with a large lines table
-    // becomes a subplan that rescans the lines for every header.
-    return QStringLiteral("DELETE FROM ColaImpresion WHERE NOT EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE "
-                          "det.IdTrabajo = ColaImpresion.IdTrabajo) AND Escribiendo=0");
-}
-
 void RegistrarFallaCola(const ErrorEjecucion& e) {
     Registrar(QStringLiteral("Cola Impresion, ") + e.Descripcion());
     ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), e.Errores());
 }
 
-ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent) : QObject(parent), m_numeroTerminal(numeroTerminal) {
-    const QString t = QString::number(numeroTerminal);
-    m_consultaTrabajos =
-        QStringLiteral("SELECT IdTrabajo,Tipo,Usuario,imp.Redirigido") +
-        // Whether the job had lines when the snapshot was taken: one whose
-        // lines are gone by the time it is served is not printed as a blank
-        // receipt (another terminal printed it).
-        QStringLiteral(", CASE WHEN EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = "
-                       "col.IdTrabajo) THEN 1 ELSE 0 END AS ConRenglones") +
-        QStringLiteral(" FROM ColaImpresion col, Impresora imp") + QStringLiteral(" Where Col.Escribiendo = 0") +
-        QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
-        QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
-        QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
+ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
+    : QObject(parent), m_numeroTerminal(numeroTerminal), m_repositorio(numeroTerminal) {
     // Terminals started together would otherwise poll the database at the
     // same instants for as long as they run: the first tick falls anywhere in
     // the first period, and a precise timer keeps the phase (a coarse one
@@ -179,17 +153,11 @@ QString ServidorCola::Resumen() {
 }
 
 void ServidorCola::CargarImpresoras() {
-    m_sql = QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
-            QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal);
-    m_rsImpresora = Conexion::Instancia().Consultar(m_sql);
-    for (; !m_rsImpresora->Fin(); m_rsImpresora->MoveNext()) {
-        const QString puerto = m_rsImpresora->Texto(QStringLiteral("Puerto"));
-        if (!PuertoValido(puerto)) {
-            continue;
-        }
-        Ajustes::Guardar(QStringLiteral("ORLAN"), puerto, QStringLiteral("Nombre"),
-                         m_rsImpresora->Texto(QStringLiteral("Nombre_impresora")));
-        m_pr2.ConfigurarPuerto(puerto, m_rsImpresora->Texto(QStringLiteral("Modo")));
+    // Only ports named by the one rule get a section, and a name from the
+    // database is cut: the settings file cannot grow from the shop's rows.
+    for (const ImpresoraTerminal& impresora : m_repositorio.ImpresorasTerminal()) {
+        Ajustes::Guardar(QStringLiteral("ORLAN"), impresora.puerto.nombre, QStringLiteral("Nombre"), impresora.nombre);
+        m_pr2.ConfigurarPuerto(impresora.puerto.nombre, impresora.modo);
     }
 }
 
@@ -242,15 +210,20 @@ void ServidorCola::Tick() {
     m_apartarDefectuosos = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"),
                                          QStringLiteral("ApartarTrabajosDefectuosos"), QStringLiteral("0"))
                                .trimmed() == QStringLiteral("1");
+    m_filtrarControl = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("FiltrarControl"),
+                                     QStringLiteral("0"))
+                           .trimmed() == QStringLiteral("1");
     m_fallidas.clear();
     const ctlImpresora::Uso uso(m_pr2);
     try {
-        m_sql = m_consultaTrabajos;
-        const std::unique_ptr<Recordset> trabajos = Conexion::Instancia().Consultar(m_sql);
+        const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos();
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
-        for (; !trabajos->Fin() && !Senales::Pedida(); trabajos->MoveNext()) {
-            ServirTrabajo(*trabajos);
+        for (const TrabajoCola& trabajo : trabajos) {
+            if (Senales::Pedida()) {
+                break;
+            }
+            ServirTrabajo(trabajo);
         }
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
@@ -258,46 +231,40 @@ void ServidorCola::Tick() {
     }
 }
 
-void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
-    Conexion& conexion = Conexion::Instancia();
-    m_sql = QStringLiteral("SELECT Puerto, Id_Impresora, Id_Impresora_Respaldo, Estado_Impresora, ID_Terminal") +
-            QStringLiteral(" FROM Impresora WHERE Id_Impresora = ") + trabajo.Texto(QStringLiteral("Redirigido"));
-    m_rsImpresora = conexion.Consultar(m_sql);
-    const Recordset& impresora = *m_rsImpresora;
-
-    const QVariant terminal = impresora.Campo(QStringLiteral("ID_Terminal"));
-    if (terminal.isNull() || terminal.toLongLong() != m_numeroTerminal) {
+void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
+    m_rsImpresora = m_repositorio.Impresora(trabajo.redirigido);
+    if (!m_rsImpresora) {
+        return; // gone, or a row that cannot be used (logged once)
+    }
+    const ImpresoraCola& impresora = *m_rsImpresora;
+    if (impresora.terminal != m_numeroTerminal) {
         return;
     }
 
-    const QVariant estado = impresora.Campo(QStringLiteral("Estado_Impresora"));
-    if (!estado.isNull() && estado.toString() != QStringLiteral("D")) {
-        const QString idTrabajo = trabajo.Texto(QStringLiteral("IdTrabajo"));
-        m_sql = QStringLiteral("SELECT  ") +
-                conexion.TextoEntero(QStringLiteral("CASE datos WHEN datos THEN datos ELSE '<N>' END")) +
-                QStringLiteral(" as Dato, Idrenglon") + QStringLiteral(" FROM DetalleColaImpresion ") +
-                QStringLiteral(" WHERE IdTrabajo = ") + idTrabajo + QStringLiteral(" ORDER BY IdRenglon");
-        m_rsDetalle = conexion.Consultar(m_sql);
-
-        const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
-        const QString idImpresora = impresora.Texto(QStringLiteral("Id_Impresora"));
+    const qint64 idTrabajo = trabajo.id;
+    const qint64 idImpresora = impresora.id;
+    if (impresora.estado && *impresora.estado != QStringLiteral("D")) {
+        m_rsDetalle = m_repositorio.Renglones(idTrabajo);
+        const qsizetype renglones = m_rsDetalle.size();
+        const QString& puerto = impresora.puerto;
         QString estadoImpresora = QStringLiteral("D");
-        if (m_rsDetalle->RecordCount() == 0 && m_sinRenglones.contains(idTrabajo)) {
+        if (renglones == 0 && m_sinRenglones.contains(idTrabajo)) {
             // Printed whole already; only its header is left to remove.
         } else if (m_fallidas.contains(idImpresora)) {
             // Found failing earlier in this tick: asking it again for every
             // job queued for it would hold every other printer back.
-        } else if (!Reclamar(trabajo, idImpresora, m_rsDetalle->RecordCount())) {
+        } else if (!Reclamar(trabajo, idImpresora, static_cast<int>(renglones))) {
             // Another terminal prints it, or it is no longer this terminal's.
         } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (Retenida(impresora)) {
             // It did not confirm a job and has shown no change since.
         } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora) && !Apagada(impresora)) {
-            m_pr2.DocumentType(trabajo.Texto(QStringLiteral("Tipo")));
+            m_pr2.DocumentType(trabajo.tipo);
             bool impreso = true;
-            for (; !m_rsDetalle->Fin(); m_rsDetalle->MoveNext()) {
-                if (InterpretarRenglon(m_pr2, SinNulos(idTrabajo)) == ResultadoRenglon::FalloImpresion) {
+            for (const RenglonCola& renglon : m_rsDetalle) {
+                if (InterpretarRenglon(m_pr2, TextoImprimible(idTrabajo, renglon)) ==
+                    ResultadoRenglon::FalloImpresion) {
                     // The job stays for the backup printer; this printer still
                     // gets the rest of the job and its cut.
                     impreso = false;
@@ -320,12 +287,10 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
                 impreso = Confirmado(impresora, idTrabajo);
             }
             if (impreso) {
-                conexion.Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") + idTrabajo);
+                m_repositorio.BorrarRenglones(idTrabajo);
                 m_sinRenglones.insert(idTrabajo);
-                emit TrabajoImpreso(idTrabajo.toLongLong(),
-                                    impresora.Campo(QStringLiteral("Id_Impresora")).toLongLong(), puerto,
-                                    trabajo.Texto(QStringLiteral("Tipo")), trabajo.Texto(QStringLiteral("Usuario")),
-                                    m_rsDetalle->RecordCount());
+                emit TrabajoImpreso(idTrabajo, idImpresora, puerto, trabajo.tipo, trabajo.usuario,
+                                    static_cast<int>(renglones));
             }
             if (m_pr2.SinLinea()) {
                 AnotarPapel(idImpresora, m_pr2.PapelBajo());
@@ -339,21 +304,20 @@ void ServidorCola::ServirTrabajo(const Recordset& trabajo) {
     } else {
         Redirigir(impresora, QStringLiteral("D"));
     }
-    conexion.Ejecutar(SentenciaLimpieza());
+    m_repositorio.Limpiar();
     // Every header without lines is gone now.
     m_sinRenglones.clear();
-    Soltar(trabajo.Texto(QStringLiteral("IdTrabajo")));
+    Soltar(idTrabajo);
 }
 
-bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTrabajo) {
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+bool ServidorCola::Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo) {
+    const qint64 id = impresora.id;
     if (m_pr2.ConfirmarRecepcion()) {
         m_sinConfirmar.remove(id);
         m_fallosTrabajo.remove(idTrabajo);
-        if (impresora.Texto(QStringLiteral("Estado_Impresora")) == u"F") {
+        if (impresora.estado == QStringLiteral("F")) {
             // Held before a restart of this server, and confirming again.
-            Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='A'"),
-                       QStringLiteral("Id_Impresora=") + id);
+            m_repositorio.AnotarEstado(id, QStringLiteral("A"));
         }
         return true;
     }
@@ -368,9 +332,8 @@ bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTraba
                   .arg(idTrabajo)
                   .arg(veces)
                   .arg(++m_sinConfirmar[id]));
-    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2): %3")
-                  .arg(id, impresora.Texto(QStringLiteral("Puerto")), m_pr2.Causa()));
-    if (!impresora.Campo(QStringLiteral("Id_Impresora_Respaldo")).isNull()) {
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2): %3").arg(id).arg(impresora.puerto, m_pr2.Causa()));
+    if (impresora.respaldo) {
         Redirigir(impresora, QStringLiteral("F"));
     } else {
         Retener(impresora);
@@ -378,19 +341,18 @@ bool ServidorCola::Confirmado(const Recordset& impresora, const QString& idTraba
     return false;
 }
 
-void ServidorCola::Retener(const Recordset& impresora) {
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
-    m_retenidas.insert(id);
+void ServidorCola::Retener(const ImpresoraCola& impresora) {
+    m_retenidas.insert(impresora.id);
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) sin respaldo: sus trabajos esperan hasta que "
                              "responda, vuelva o se la restablezca")
-                  .arg(id, impresora.Texto(QStringLiteral("Puerto"))));
+                  .arg(impresora.id)
+                  .arg(impresora.puerto));
     // Visible to orlan-admin and the panel; the routing stays.
-    Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='F'"),
-               QStringLiteral("Id_Impresora=") + id);
+    m_repositorio.AnotarEstado(impresora.id, QStringLiteral("F"));
 }
 
-bool ServidorCola::Retenida(const Recordset& impresora) {
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
+bool ServidorCola::Retenida(const ImpresoraCola& impresora) {
+    const qint64 id = impresora.id;
     if (!m_retenidas.contains(id)) {
         return false;
     }
@@ -401,10 +363,10 @@ bool ServidorCola::Retenida(const Recordset& impresora) {
     // ("A"), is the change that lets it print again.
     m_fallidas.insert(id);
     QString letra;
-    const QString puerto = impresora.Texto(QStringLiteral("Puerto"));
+    const QString& puerto = impresora.puerto;
     const bool respondio =
         PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &letra) && (letra == u"A" || letra == u"C");
-    const bool restablecida = impresora.Texto(QStringLiteral("Estado_Impresora")) != u"F";
+    const bool restablecida = impresora.estado.value_or(QString()) != u"F";
     if (!respondio && !restablecida) {
         return true;
     }
@@ -412,25 +374,25 @@ bool ServidorCola::Retenida(const Recordset& impresora) {
     m_fallidas.remove(id);
     m_sinConfirmar.remove(id);
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) %3: sus trabajos siguen")
-                  .arg(id, puerto, respondio ? QStringLiteral("responde de nuevo") : QStringLiteral("restablecida")));
+                  .arg(id)
+                  .arg(puerto, respondio ? QStringLiteral("responde de nuevo") : QStringLiteral("restablecida")));
     if (respondio && !restablecida) {
-        Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='A'"),
-                   QStringLiteral("Id_Impresora=") + id);
+        m_repositorio.AnotarEstado(id, QStringLiteral("A"));
     }
     return false;
 }
 
-bool ServidorCola::Apagada(const Recordset& impresora) {
+bool ServidorCola::Apagada(const ImpresoraCola& impresora) {
     if (!m_pr2.CalloTrasResponder() || !ConfirmarRecepcion(m_pr2)) {
         return false;
     }
     // With ConfirmarRecepcion = 1 a serial printer that answered before and
     // is silent now is switched off behind its adapter: what is sent is lost.
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
-    m_fallidas.insert(id);
+    m_fallidas.insert(impresora.id);
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) respondia y ya no contesta: apagada")
-                  .arg(id, impresora.Texto(QStringLiteral("Puerto"))));
-    if (!impresora.Campo(QStringLiteral("Id_Impresora_Respaldo")).isNull()) {
+                  .arg(impresora.id)
+                  .arg(impresora.puerto));
+    if (impresora.respaldo) {
         Redirigir(impresora, QStringLiteral("F"));
     } else {
         Retener(impresora);
@@ -438,22 +400,22 @@ bool ServidorCola::Apagada(const Recordset& impresora) {
     return true;
 }
 
-void ServidorCola::FalloRenglon(const Recordset& impresora, const QString& idTrabajo) {
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
-    const QVariant respaldo = impresora.Campo(QStringLiteral("Id_Impresora_Respaldo"));
-    if (!respaldo.isNull()) {
-        Actualizar(QStringLiteral("Impresora"), QStringLiteral("Redirigido = ") + respaldo.toString(),
-                   QStringLiteral("Id_Impresora=") + id);
+void ServidorCola::FalloRenglon(const ImpresoraCola& impresora, qint64 idTrabajo) {
+    const qint64 id = impresora.id;
+    if (impresora.respaldo) {
+        m_repositorio.Redirigir(id, *impresora.respaldo, std::nullopt);
     } else if (!m_fallidas.contains(id)) {
         // Nowhere to send its jobs: they wait here, and the printer is not
         // tried again in this tick. One line per printer per tick.
         Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) fallo y no tiene respaldo: el trabajo %3 espera")
-                      .arg(id, impresora.Texto(QStringLiteral("Puerto")), idTrabajo));
+                      .arg(id)
+                      .arg(impresora.puerto)
+                      .arg(idTrabajo));
         m_fallidas.insert(id);
     }
 }
 
-void ServidorCola::AnotarPapel(const QString& idImpresora, bool bajo) {
+void ServidorCola::AnotarPapel(qint64 idImpresora, bool bajo) {
     const auto anotado = m_papelAnotado.constFind(idImpresora);
     if (m_columnaPapel == false || (anotado != m_papelAnotado.cend() && *anotado == bajo)) {
         return;
@@ -469,66 +431,72 @@ void ServidorCola::AnotarPapel(const QString& idImpresora, bool bajo) {
                 return;
             }
         }
-        Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET PapelBajo = %1 WHERE Id_Impresora = %2")
-                                           .arg(bajo ? 1 : 0)
-                                           .arg(idImpresora));
+        m_repositorio.AnotarPapel(idImpresora, bajo);
         m_papelAnotado.insert(idImpresora, bajo);
     } catch (const ErrorEjecucion& e) {
         if (!ConexionPerdida(e)) {
             m_columnaPapel = false;
             Registrar(QStringLiteral("Cola Impresion, no se pudo anotar el papel de la impresora %1, no se vuelve "
                                      "a intentar: %2")
-                          .arg(idImpresora, e.Descripcion()));
+                          .arg(idImpresora)
+                          .arg(e.Descripcion()));
         }
     }
 }
 
-QString ServidorCola::SinNulos(const QString& idTrabajo) const {
-    QString dato = m_rsDetalle->Texto(QStringLiteral("Dato"));
+QString ServidorCola::TextoImprimible(qint64 idTrabajo, const RenglonCola& renglon) const {
+    QString dato = renglon.dato;
     // A NUL byte has nothing to print: it alone is left out, the rest of the
     // line is printed.
     if (const qsizetype nulos = dato.count(QChar(0)); nulos > 0) {
         dato.remove(QChar(0));
         Registrar(QStringLiteral("Cola Impresion, trabajo %1, renglon %2: caracteres nulos omitidos (%3)")
-                      .arg(idTrabajo, m_rsDetalle->Texto(QStringLiteral("Idrenglon")))
+                      .arg(idTrabajo)
+                      .arg(renglon.idRenglon)
                       .arg(nulos));
+    }
+    if (m_filtrarControl) {
+        // A line's text can carry printer commands (a drawer pulse in a
+        // customer's note); with [Cola] FiltrarControl = 1 the control
+        // characters are dropped, line ends kept.
+        const qsizetype antes = dato.size();
+        dato.removeIf([](QChar c) { return c.unicode() < 0x20 && c != u'\r' && c != u'\n'; });
+        if (dato.size() != antes) {
+            Registrar(QStringLiteral("Cola Impresion, trabajo %1, renglon %2: caracteres de control omitidos (%3)")
+                          .arg(idTrabajo)
+                          .arg(renglon.idRenglon)
+                          .arg(antes - dato.size()));
+        }
     }
     return dato;
 }
 
-bool ServidorCola::Apartar(const QString& idTrabajo) {
+bool ServidorCola::Apartar(qint64 idTrabajo) {
     QString motivo;
-    for (; !m_rsDetalle->Fin() && motivo.isEmpty(); m_rsDetalle->MoveNext()) {
+    for (const RenglonCola& renglon : m_rsDetalle) {
         try {
-            ComprobarRenglon(m_rsDetalle->Texto(QStringLiteral("Dato")));
+            ComprobarRenglon(renglon.dato);
         } catch (const ErrorEjecucion& e) {
-            motivo =
-                QStringLiteral("renglon %1, %2").arg(m_rsDetalle->Texto(QStringLiteral("Idrenglon")), e.Descripcion());
+            motivo = QStringLiteral("renglon %1, %2").arg(renglon.idRenglon, e.Descripcion());
+            break;
         }
     }
-    m_rsDetalle->MoveFirst();
     if (motivo.isEmpty()) {
         return false;
     }
     // The job query takes only Escribiendo = 0, so the job is logged once and
     // left alone until someone puts it back.
-    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 2 WHERE IdTrabajo = ") +
-                                   idTrabajo);
-    Registrar(QStringLiteral("Cola Impresion, trabajo %1 apartado, no se puede imprimir: %2").arg(idTrabajo, motivo));
+    m_repositorio.Apartar(idTrabajo);
+    Registrar(
+        QStringLiteral("Cola Impresion, trabajo %1 apartado, no se puede imprimir: %2").arg(idTrabajo).arg(motivo));
     return true;
 }
 
-void ServidorCola::Redirigir(const Recordset& impresora, const QString& estado) {
-    const QString id = impresora.Texto(QStringLiteral("Id_Impresora"));
-    const QVariant respaldo = impresora.Campo(QStringLiteral("Id_Impresora_Respaldo"));
-    const QString actual =
-        ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"), QStringLiteral("Id_Impresora=") + id);
+void ServidorCola::Redirigir(const ImpresoraCola& impresora, const QString& estado) {
+    const QString actual = m_repositorio.RedirigidoActual(impresora.id);
     // A NULL backup never differs from anything, so no update is made.
-    if (!respaldo.isNull() && respaldo.toString() != actual) {
-        Actualizar(QStringLiteral("Impresora"),
-                   QStringLiteral("Redirigido = ") + respaldo.toString() + QStringLiteral(", Estado_Impresora='") +
-                       estado + u'\'',
-                   QStringLiteral("Id_Impresora=") + id);
+    if (impresora.respaldo && QString::number(*impresora.respaldo) != actual) {
+        m_repositorio.Redirigir(impresora.id, *impresora.respaldo, estado);
     }
 }
 
@@ -546,10 +514,9 @@ void ServidorCola::DetectarReclamos() {
                              "trabajos, alguno puede salir en las dos"));
 }
 
-bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora, int renglones) {
-    const QString id = trabajo.Texto(QStringLiteral("IdTrabajo"));
-    const bool conRenglones = trabajo.Campo(QStringLiteral("ConRenglones")).toLongLong() != 0;
-    if (!conRenglones) {
+bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int renglones) {
+    const qint64 id = trabajo.id;
+    if (!trabajo.conRenglones) {
         // Written without lines: it has nothing to print twice but a blank
         // slip, and the header cleanup after any job of any terminal may
         // already have taken its header. The snapshot's word stands.
@@ -562,32 +529,14 @@ bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora
     if (m_reclamos == Reclamos::SinDetectar) {
         DetectarReclamos();
     }
-    // Still released, still routed to the printer about to print it, and
-    // with its lines.
-    const QString condicion =
-        QStringLiteral("ColaImpresion.IdTrabajo = ") + id +
-        QStringLiteral(" AND ColaImpresion.Escribiendo = 0 AND ColaImpresion.id_impresora IN (SELECT Id_Impresora "
-                       "FROM Impresora WHERE Redirigido = ") +
-        idImpresora + QStringLiteral(") AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = ") +
-        id + u')';
-    Conexion& conexion = Conexion::Instancia();
     if (m_reclamos == Reclamos::SinTabla) {
-        return ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("ColaImpresion"), condicion).toInt() > 0;
+        return m_repositorio.Reclamable(id, idImpresora);
     }
 
     m_venceReclamoMs = VenceReclamoMs();
-    const QString terminal = QString::number(m_numeroTerminal);
-    const qint64 ficha = static_cast<qint64>(QRandomGenerator::global()->generate64() >> 2);
+    const qint64 ficha = static_cast<qint64>(QRandomGenerator::global()->generate64() >> 2) + 1;
     try {
-        // On PostgreSQL two servers can both pass the NOT EXISTS; the primary
-        // key then refuses the second.
-        if (conexion.Ejecutar(QStringLiteral("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) SELECT "
-                                             "IdTrabajo, ") +
-                              terminal + u',' + QString::number(ficha) + QStringLiteral(" FROM ColaImpresion WHERE ") +
-                              condicion +
-                              QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ReclamoTrabajo rec WHERE "
-                                             "rec.IdTrabajo = ") +
-                              id + u')') == 1) {
+        if (m_repositorio.Reclamar(id, idImpresora, ficha)) {
             m_fichas.insert(id, ficha);
             m_ajenos.remove(id);
             return true;
@@ -599,13 +548,11 @@ bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora
     }
 
     // Not claimed: the job is no longer this server's, or a claim stands.
-    const std::unique_ptr<Recordset> reclamo =
-        conexion.Consultar(QStringLiteral("SELECT ID_Terminal, Ficha FROM ReclamoTrabajo WHERE IdTrabajo = ") + id);
-    if (reclamo->Fin()) {
+    const std::optional<ReclamoCola> reclamo = m_repositorio.Reclamo(id);
+    if (!reclamo) {
         return false;
     }
-    const qint64 suya = reclamo->Campo(QStringLiteral("Ficha")).toLongLong();
-    if (m_fichas.value(id) == suya) {
+    if (m_fichas.value(id) == reclamo->ficha && reclamo->ficha != 0) {
         return true; // claimed by this server in a tick that ended early
     }
     for (auto it = m_ajenos.begin(); it != m_ajenos.end();) {
@@ -614,42 +561,35 @@ bool ServidorCola::Reclamar(const Recordset& trabajo, const QString& idImpresora
     }
     ReclamoAjeno& ajeno = m_ajenos[id];
     ajeno.visto.start();
-    if (!ajeno.desde.isValid() || ajeno.ficha != suya) {
-        ajeno.ficha = suya;
+    if (!ajeno.desde.isValid() || ajeno.ficha != reclamo->ficha) {
+        ajeno.ficha = reclamo->ficha;
         ajeno.desde.start();
         Registrar(QStringLiteral("Cola Impresion, trabajo %1: lo imprime la terminal %2")
-                      .arg(id, reclamo->Texto(QStringLiteral("ID_Terminal"))));
+                      .arg(id)
+                      .arg(reclamo->terminalTexto));
         return false;
     }
     if (ajeno.desde.elapsed() < m_venceReclamoMs) {
         return false;
     }
     // The claim outlived any job: its server died holding it.
-    if (conexion.Ejecutar(QStringLiteral("UPDATE ReclamoTrabajo SET ID_Terminal = ") + terminal +
-                          QStringLiteral(", Ficha = ") + QString::number(ficha) +
-                          QStringLiteral(" WHERE IdTrabajo = ") + id + QStringLiteral(" AND Ficha = ") +
-                          QString::number(suya) + QStringLiteral(" AND EXISTS (SELECT 1 FROM ColaImpresion WHERE ") +
-                          condicion + u')') != 1) {
+    if (!m_repositorio.TomarReclamo(id, idImpresora, reclamo->ficha, ficha)) {
         return false;
     }
     Registrar(
         QStringLiteral("Cola Impresion, trabajo %1: el reclamo de la terminal %2 vencio, lo imprime esta terminal")
-            .arg(id, reclamo->Texto(QStringLiteral("ID_Terminal"))));
+            .arg(id)
+            .arg(reclamo->terminalTexto));
     m_fichas.insert(id, ficha);
     m_ajenos.remove(id);
     return true;
 }
 
-void ServidorCola::Soltar(const QString& idTrabajo) {
+void ServidorCola::Soltar(qint64 idTrabajo) {
     const auto it = m_fichas.constFind(idTrabajo);
     if (it == m_fichas.cend()) {
         return;
     }
-    // Claims on jobs whose header is gone go too: those of a server that
-    // died after printing.
-    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE Ficha = ") +
-                                   QString::number(it.value()) +
-                                   QStringLiteral(" OR NOT EXISTS (SELECT 1 FROM ColaImpresion col WHERE "
-                                                  "col.IdTrabajo = ReclamoTrabajo.IdTrabajo)"));
+    m_repositorio.Soltar(it.value());
     m_fichas.erase(it);
 }

@@ -2,6 +2,7 @@
 
 #include "database/AvisoCambios.h"
 #include "database/BaseDatos.h"
+#include "database/RepositorioCola.h"
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
 
@@ -65,55 +66,58 @@ signals:
 
 private:
     void Tick();
-    void ServirTrabajo(const Recordset& trabajo);
-    void Redirigir(const Recordset& impresora, const QString& estado);
+    void ServirTrabajo(const TrabajoCola& trabajo);
+    void Redirigir(const ImpresoraCola& impresora, const QString& estado);
     // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in
     // m_rsDetalle is read before anything is printed; a job the renderer could
     // not finish (a "<" with no ">" after it) is set aside, Escribiendo = 2, a
     // value no writer uses, and logged. True when the job was set aside.
     // Without the setting such a job stays at the head of its printer's queue
     // and ends every tick that reaches it.
-    bool Apartar(const QString& idTrabajo);
-    // The current line of the job without its NUL bytes, the dropping logged.
-    QString SinNulos(const QString& idTrabajo) const;
-    // After a job printed whole on the printer of `impresora`: whether the
-    // printer confirmed it. A failure is counted per printer and per job and
-    // sends the printer's jobs to its backup with state "F" (see Retener
-    // when it has none).
-    bool Confirmado(const Recordset& impresora, const QString& idTrabajo);
-    // Claims the job in `trabajo` for this server before anything of it is
-    // sent to printer `idImpresora`, which serves it in the tick's snapshot;
+    bool Apartar(qint64 idTrabajo);
+    // A line of the job as it is rendered: without its NUL bytes, and with
+    // [Cola] FiltrarControl = 1 without its other control characters but the
+    // line ends; what is dropped is logged.
+    QString TextoImprimible(qint64 idTrabajo, const RenglonCola& renglon) const;
+    // After a job printed whole on `impresora`: whether the printer confirmed
+    // it. A failure is counted per printer and per job and sends the
+    // printer's jobs to its backup with state "F" (see Retener when it has
+    // none).
+    bool Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo);
+    // Claims `trabajo` for this server before anything of it is sent to
+    // printer `idImpresora`, which serves it in the tick's snapshot;
     // `renglones` is how many lines were read for it. True when this server
     // prints it: the job is still released and routed to that printer, its
     // lines are still there if it had any when the snapshot was taken, and no
     // other server holds a claim on it that has not expired. With the table
     // ReclamoTrabajo the claim is one statement whose row count says whether
     // this server won; without it the same conditions are only checked.
-    bool Reclamar(const Recordset& trabajo, const QString& idImpresora, int renglones);
+    bool Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int renglones);
     // Gives back this server's claim on the job, if it holds one, once the
     // job's lines and header are gone or the job is left for another tick.
-    void Soltar(const QString& idTrabajo);
+    void Soltar(qint64 idTrabajo);
     // Whether ReclamoTrabajo exists, asked once; says in the log when not.
     void DetectarReclamos();
     // A printer without a backup that did not confirm a job gets no job
     // until it shows a change: its state becomes "F" and Retenida holds it.
-    void Retener(const Recordset& impresora);
+    void Retener(const ImpresoraCola& impresora);
     // Held: true, after asking it once a tick whether it answers again.
-    bool Retenida(const Recordset& impresora);
+    bool Retenida(const ImpresoraCola& impresora);
     // With ConfirmarRecepcion = 1, a serial printer found silent although
     // its port answered before: failing, its jobs to the backup (or held).
-    bool Apagada(const Recordset& impresora);
+    bool Apagada(const ImpresoraCola& impresora);
     // A line failed to print: the printer's jobs go to its backup (once per
     // failed line); without one nothing is written, one log line per printer
     // and tick says so and the printer is not tried again in the tick.
-    void FalloRenglon(const Recordset& impresora, const QString& idTrabajo);
+    void FalloRenglon(const ImpresoraCola& impresora, qint64 idTrabajo);
     // After a job on a network or USB printer: writes whether its last answer
     // said paper near its end into Impresora.PapelBajo, for the status panel,
     // when that changed. The column is ours and optional: asked for once,
     // and without it (or when the write fails) nothing is written, said once.
-    void AnotarPapel(const QString& idImpresora, bool bajo);
+    void AnotarPapel(qint64 idImpresora, bool bajo);
 
     qint16 m_numeroTerminal;
+    RepositorioCola m_repositorio;
     ctlImpresora m_pr2;
     QTimer m_timer1;
     QTimer m_despertador; // single shot, 0 ms: the wake-ups of one pass of the event loop
@@ -122,24 +126,23 @@ private:
     // Jobs whose lines this server deleted while their header is still there
     // (the header cleanup failed after the lines went): found again with no
     // lines, they are not printed a second time.
-    QSet<QString> m_sinRenglones;
+    QSet<qint64> m_sinRenglones;
     bool m_activo = false;
     bool m_enTick = false;
     bool m_reconectar = false;
     bool m_sinConexionRegistrado = false;
     // Ticks until the status line is brought up to date again.
     int m_ticksHastaResumen = 0;
-    bool m_apartarDefectuosos = false; // read at the start of every tick
-    QString m_sql;
-    QString m_consultaTrabajos;
-    QSet<QString> m_fallidas;            // printers (ids) found failing in this tick
-    QHash<QString, int> m_sinConfirmar;  // printer id -> jobs in a row it did not confirm
-    QHash<QString, int> m_fallosTrabajo; // job id -> failed confirmations
-    QSet<QString> m_retenidas;           // printers (ids) held, see Retener
+    bool m_apartarDefectuosos = false;  // read at the start of every tick
+    bool m_filtrarControl = false;      // [Cola] FiltrarControl, read at the start of every tick
+    QSet<qint64> m_fallidas;            // printers (ids) found failing in this tick
+    QHash<qint64, int> m_sinConfirmar;  // printer id -> jobs in a row it did not confirm
+    QHash<qint64, int> m_fallosTrabajo; // job id -> failed confirmations
+    QSet<qint64> m_retenidas;           // printers (ids) held, see Retener
     enum class Reclamos { SinDetectar, ConTabla, SinTabla };
     Reclamos m_reclamos = Reclamos::SinDetectar;
-    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick
-    QHash<QString, qint64> m_fichas; // job -> number of the claim this server holds on it
+    qint64 m_venceReclamoMs = 0;    // [Cola] VenceReclamo, read at the start of every tick
+    QHash<qint64, qint64> m_fichas; // job -> number of the claim this server holds on it
     // Another server's claim as this server first saw it: it expires once it
     // has stood unchanged for m_venceReclamoMs on this server's own clock, so
     // that the terminals' clocks need not agree.
@@ -148,16 +151,12 @@ private:
         QElapsedTimer desde;
         QElapsedTimer visto;
     };
-    QHash<QString, ReclamoAjeno> m_ajenos;
-    std::optional<bool> m_columnaPapel;  // Impresora.PapelBajo exists, see AnotarPapel
-    QHash<QString, bool> m_papelAnotado; // printer id -> the PapelBajo value last written
-    std::unique_ptr<Recordset> m_rsImpresora;
-    std::unique_ptr<Recordset> m_rsDetalle;
+    QHash<qint64, ReclamoAjeno> m_ajenos;
+    std::optional<bool> m_columnaPapel;         // Impresora.PapelBajo exists, see AnotarPapel
+    QHash<qint64, bool> m_papelAnotado;         // printer id -> the PapelBajo value last written
+    std::optional<ImpresoraCola> m_rsImpresora; // the printer serving the job in hand
+    QVector<RenglonCola> m_rsDetalle;           // the lines of the job in hand
 };
-
-// The header cleanup run after every job: removes every finished job header of
-// any terminal, that is every header not being written that has no lines left.
-QString SentenciaLimpieza();
 
 // The queue's failure path: the log line "Cola Impresion, " + the description,
 // then ManejarErrorBD with the origin "Base de Datos".

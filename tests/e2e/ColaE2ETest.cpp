@@ -117,3 +117,101 @@ TEST_F(PruebaColaTienda, TheServerPrintsAndRedirectsOnTheShopsColumnsOnly) {
     EXPECT_FALSE(QFileInfo::exists(terminal.RaizUnidad() + "/TT.LOG"))
         << EntornoPrueba::Leer(terminal.RaizUnidad() + "/TT.LOG").toStdString();
 }
+
+// Rows other programs wrote into the shop's tables, text where a number
+// belongs among them (SQLite keeps it in an int column), with two terminals
+// serving: each bad row costs only itself. Terminal 1 prints its own jobs and
+// no other terminal's, deletes nothing of another job, reroutes no printer,
+// keeps running, writes no bad name into its settings and logs each bad row
+// once.
+TEST_F(PruebaColaTienda, HostileRowsCostOnlyThemselves) {
+    const bool sqlite = kMotor == Motor::Sqlite;
+    if (!sqlite) {
+        // A shop whose names are longer than ours.
+        Ejecutar("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE varchar(5000)");
+        Ejecutar("ALTER TABLE Impresora ALTER COLUMN Puerto TYPE varchar(100)");
+    }
+    Ejecutar("INSERT INTO Terminal VALUES (1)");
+    Ejecutar("INSERT INTO Terminal VALUES (2)");
+    Ejecutar("INSERT INTO Parametros VALUES ('TERMINAL', 1)");
+    // 1 on terminal 1 and 2 on terminal 2 print; 3 on terminal 1 is out of
+    // paper and its backup is wrong; 4 and 5 on terminal 1 have no port.
+    Ejecutar("INSERT INTO Impresora VALUES (1, 1, 'COM1', 'E', 'Caja', NULL, 1, 'A', 0)");
+    Ejecutar("INSERT INTO Impresora VALUES (2, 2, 'COM1', 'E', 'Barra', NULL, 2, 'A', 0)");
+    Ejecutar(QString("INSERT INTO Impresora VALUES (3, 1, 'COM3', 'E', 'Cocina', %1, 3, 'A', 0)")
+                 .arg(sqlite ? "'1 --'" : "NULL"));
+    Ejecutar("INSERT INTO Impresora VALUES (4, 1, '../../etc/passwd', 'E', 'Ruta', NULL, 4, 'A', 0)");
+    Ejecutar("INSERT INTO Impresora VALUES (5, 1, 'PRN', 'E', '" + QString(4000, u'n') + "', NULL, 5, 'A', 0)");
+    for (int id = 1; id <= 6; ++id) {
+        InsertarTrabajo(id, id <= 4 ? 1 : 2, Marcado(id));
+    }
+    InsertarTrabajo(7, 3, Marcado(7));
+    InsertarTrabajo(8, 4, Marcado(8));
+    InsertarTrabajo(9, 5, Marcado(9));
+    // Headers with ids that are no keys, and their lines.
+    QStringList hostiles = {"-5", "0"};
+    if (sqlite) {
+        hostiles << "'IdTrabajo'"
+                 << "3000000000"
+                 << "'1 OR 1=1'"
+                 << "1.5";
+    }
+    for (const QString& id : hostiles) {
+        Ejecutar("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) VALUES (" + id +
+                 ", 'R', 'ajeno', 0, 1)");
+        Ejecutar("INSERT INTO DetalleColaImpresion VALUES (" + id + ", 1, 'AJENO " + QString(id).remove('\'') + "')");
+    }
+
+    const QString dir = m_entorno.Raiz();
+    ImpresoraVirtual caja(dir + "/com1.bin"), barra(dir + "/barra.bin"), cocina(dir + "/com3.bin");
+    ASSERT_TRUE(caja.Iniciar());
+    ASSERT_TRUE(barra.Iniciar());
+    ASSERT_TRUE(cocina.Iniciar({"--respuesta", "114"}));
+    TerminalPrueba& uno = NuevaTerminal(1);
+    uno.Ajuste("Puertos", "COM1", caja.Destino());
+    uno.Ajuste("Puertos", "COM3", cocina.Destino());
+    TerminalPrueba& dos = NuevaTerminal(2);
+    dos.Ajuste("Puertos", "COM1", barra.Destino());
+    uno.Iniciar();
+    dos.Iniciar();
+    const QByteArray fin = "Fin 000006";
+    EXPECT_TRUE(Esperar([&] { return caja.Captura().contains("Fin 000004") && barra.Captura().contains(fin); }, 60))
+        << uno.Bitacora().toStdString();
+    // More ticks over the bad rows: a job written now is printed after them.
+    InsertarTrabajo(10, 1, Marcado(10));
+    EXPECT_TRUE(Esperar([&] { return caja.Captura().contains("Fin 000010") && !Trabajos().contains("10"); }, 30));
+    EXPECT_TRUE(uno.Corriendo());
+    EXPECT_TRUE(dos.Corriendo());
+    EXPECT_EQ(uno.Detener(), 0) << uno.Salida().toStdString();
+    EXPECT_EQ(dos.Detener(), 0) << dos.Salida().toStdString();
+
+    EXPECT_EQ(ContarRecibos({caja.Captura()}).enteros, (QMap<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {10, 1}}));
+    EXPECT_EQ(ContarRecibos({barra.Captura()}).enteros, (QMap<int, int>{{5, 1}, {6, 1}}));
+    for (const ImpresoraVirtual* impresora : {&caja, &barra, &cocina}) {
+        EXPECT_FALSE(impresora->Captura().contains("AJENO")) << impresora->Captura().toStdString();
+    }
+    // Every job that could not be printed is still there, lines and all;
+    // no printer was rerouted but 4 and 5, which cannot print and have no
+    // backup, so they keep theirs.
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion WHERE Usuario = 'ajeno'"), QString::number(hostiles.size()));
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE Datos LIKE 'AJENO%'"),
+              QString::number(hostiles.size()));
+    EXPECT_EQ(Trabajos().count(',') + 1, hostiles.size() + 3) << Trabajos().toStdString();
+    EXPECT_EQ(Lista("SELECT Redirigido FROM Impresora ORDER BY Id_Impresora"), "1,2,3,4,5");
+
+    const QString bitacora = uno.Bitacora();
+    if (sqlite) {
+        EXPECT_EQ(bitacora.count("fila no valida en ColaImpresion ('IdTrabajo'): IdTrabajo 'IdTrabajo' no es un "
+                                 "numero"),
+                  1)
+            << bitacora.toStdString();
+        EXPECT_EQ(bitacora.count("fila no valida en Impresora ('3'): Id_Impresora_Respaldo '1 --' no es un numero"), 1);
+    }
+    EXPECT_EQ(bitacora.count("fila no valida en ColaImpresion ('-5')"), 1);
+    EXPECT_EQ(bitacora.count("Puerto 'PRN' no es un puerto"), 1) << bitacora.toStdString();
+    EXPECT_EQ(bitacora.count("Puerto '../../etc/passwd' no es un puerto"), 1);
+    const QByteArray ajustes = EntornoPrueba::Leer(uno.RaizUnidad() + "/../../config/orlan/orlan.ini");
+    EXPECT_FALSE(ajustes.contains("passwd"));
+    EXPECT_FALSE(ajustes.contains("PRN"));
+    EXPECT_FALSE(ajustes.contains("nnnnnnnnnn"));
+}

@@ -206,13 +206,17 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Tomar(), ImpresoEpson("otra vez"));
 
-    // A port name that is not a port ends the tick too; an unknown kind of
-    // port is a printer out of service.
+    // A port name that is not a port costs its printer only: it is out of
+    // service, its jobs go to its backup, the log says so once, and the tick
+    // goes on with the other printers.
     Ejecutar("UPDATE Impresora SET Puerto = 'LPTx' WHERE Id_Impresora = 1");
     InsertarTrabajo(43, 1, {"puerto"});
     m_servidor->Timer1_Timer();
-    EXPECT_TRUE(Bitacora().contains("Cola Impresion, No coinciden los tipos"));
-    Ejecutar("UPDATE Impresora SET Puerto = 'USB1' WHERE Id_Impresora = 1");
+    m_servidor->Timer1_Timer();
+    EXPECT_FALSE(Bitacora().contains("No coinciden los tipos"));
+    EXPECT_EQ(Bitacora().count("fila no valida en Impresora ('1'): Puerto 'LPTx' no es un puerto"), 1);
+    EXPECT_EQ(Fila(1), "2/D");
+    Ejecutar("UPDATE Impresora SET Puerto = 'USB1', Redirigido = 1, Estado_Impresora = 'A' WHERE Id_Impresora = 1");
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Fila(1), "2/D");
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion"), "43");
@@ -228,7 +232,7 @@ TEST_F(Cola, AFailureEndsTheTickAndTheJobsWaitForTheNext) {
     EXPECT_TRUE(Tomar().isEmpty());
     EXPECT_FALSE(EntornoPrueba::Leer(Ajustes::RutaArchivo("ORLAN")).contains("Terminal"));
     EXPECT_EQ(Ajustes::Leer("ORLAN", "Configuracion", "Terminal", "-"), "-");
-    EXPECT_TRUE(Bitacora().contains("Puerto de impresora no valido: LPT1] [Configuracion] Terminal=7 [X"));
+    EXPECT_TRUE(Bitacora().contains("Puerto 'LPT1][Configuracion]Terminal=7[X' no es un puerto"));
 }
 
 // A till's buffer with a stray NUL: the rest of the line is printed, the NUL

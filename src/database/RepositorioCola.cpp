@@ -1,0 +1,344 @@
+#include "database/RepositorioCola.h"
+
+#include "database/BaseDatos.h"
+#include "support/Bitacora.h"
+
+#include <QRegularExpression>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Bad rows kept for the log and diagnostico: a writer that floods the
+// tables with them must not grow this process without end.
+constexpr qsizetype kRechazadasMaximas = 1000;
+
+const QString kTablaTrabajos = QStringLiteral("ColaImpresion");
+const QString kTablaImpresoras = QStringLiteral("Impresora");
+
+QString Citado(const QVariant& valor) {
+    if (valor.isNull()) {
+        return QStringLiteral("NULL");
+    }
+    return u'\'' + TextoAcotado(valor.toString(), 40) + u'\'';
+}
+
+QString NoEsClave(const QString& columna, const QVariant& valor) {
+    return QStringLiteral("%1 %2 no es un numero de 1 a %3").arg(columna, Citado(valor)).arg(kIdMaximo);
+}
+
+// The job still released, still routed to the printer about to print it, and
+// with its lines; bound to (job, printer, job).
+const QString kCondicionReclamo = QStringLiteral(
+    "ColaImpresion.IdTrabajo = ? AND ColaImpresion.Escribiendo = 0 AND ColaImpresion.id_impresora IN (SELECT "
+    "Id_Impresora FROM Impresora WHERE Redirigido = ?) AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE "
+    "det.IdTrabajo = ?)");
+
+} // namespace
+
+std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo, qint64 maximo) {
+    qint64 numero = 0;
+    switch (valor.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        numero = valor.toLongLong();
+        break;
+    case QMetaType::ULongLong:
+        if (valor.toULongLong() > quint64(std::numeric_limits<qint64>::max())) {
+            return std::nullopt;
+        }
+        numero = valor.toLongLong();
+        break;
+    case QMetaType::Double: {
+        const double real = valor.toDouble();
+        if (!std::isfinite(real) || std::trunc(real) != real || std::fabs(real) > 9.0e15) {
+            return std::nullopt;
+        }
+        numero = static_cast<qint64>(real);
+        break;
+    }
+    case QMetaType::QString: {
+        static const QRegularExpression digitos(QStringLiteral("^[+-]?[0-9]{1,19}$"));
+        const QString texto = valor.toString();
+        bool ok = false;
+        numero = texto.toLongLong(&ok);
+        if (!ok || !digitos.match(texto).hasMatch()) {
+            return std::nullopt;
+        }
+        break;
+    }
+    default:
+        return std::nullopt;
+    }
+    if (numero < minimo || numero > maximo) {
+        return std::nullopt;
+    }
+    return numero;
+}
+
+QString TextoAcotado(const QString& texto, int largo) {
+    QString acotado;
+    acotado.reserve(std::min<qsizetype>(texto.size(), largo));
+    for (const QChar c : texto) {
+        if (acotado.size() >= largo) {
+            break;
+        }
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F) {
+            acotado += c;
+        }
+    }
+    return acotado;
+}
+
+RepositorioCola::RepositorioCola(qint16 numeroTerminal) : m_numeroTerminal(numeroTerminal) {
+    const QString t = QString::number(numeroTerminal);
+    m_consultaTrabajos =
+        QStringLiteral("SELECT IdTrabajo,Tipo,Usuario,imp.Redirigido") +
+        // Whether the job had lines when the snapshot was taken: one whose
+        // lines are gone by the time it is served is not printed as a blank
+        // receipt (another terminal printed it).
+        QStringLiteral(", CASE WHEN EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = "
+                       "col.IdTrabajo) THEN 1 ELSE 0 END AS ConRenglones") +
+        QStringLiteral(" FROM ColaImpresion col, Impresora imp") + QStringLiteral(" Where Col.Escribiendo = 0") +
+        QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
+        QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
+        QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
+}
+
+void RepositorioCola::Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo) {
+    // The reason names the wrong value: a port or a backup seen through
+    // several rows or jobs is one report.
+    const QString citada = Citado(clave);
+    const QString vista = tabla + u'\n' + motivo;
+    if (m_vistas.contains(vista) || m_rechazadas.size() >= kRechazadasMaximas) {
+        return;
+    }
+    m_vistas.insert(vista);
+    m_rechazadas.append({tabla, citada, motivo});
+    if (m_registrar) {
+        Registrar(QStringLiteral("Cola Impresion, fila no valida en %1 (%2): %3; se omite").arg(tabla, citada, motivo));
+        if (m_rechazadas.size() == kRechazadasMaximas) {
+            Registrar(QStringLiteral("Cola Impresion, demasiadas filas no validas: no se registran mas"));
+        }
+    }
+}
+
+QVector<TrabajoCola> RepositorioCola::Trabajos() {
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(m_consultaTrabajos);
+    QVector<TrabajoCola> trabajos;
+    trabajos.reserve(filas->RecordCount());
+    for (; !filas->Fin(); filas->MoveNext()) {
+        const QVariant id = filas->Campo(0);
+        const QVariant redirigido = filas->Campo(3);
+        const std::optional<qint64> idProbado = EnteroProbado(id);
+        const std::optional<qint64> redirigidoProbado = EnteroProbado(redirigido);
+        if (!idProbado) {
+            Rechazar(kTablaTrabajos, id, NoEsClave(QStringLiteral("IdTrabajo"), id));
+            continue;
+        }
+        if (!redirigidoProbado) {
+            Rechazar(kTablaTrabajos, id, NoEsClave(QStringLiteral("Redirigido de su impresora"), redirigido));
+            continue;
+        }
+        trabajos.append({*idProbado, *redirigidoProbado, filas->Campo(1).toString(), filas->Campo(2).toString(),
+                         filas->Campo(4).toLongLong() != 0});
+    }
+    return trabajos;
+}
+
+std::optional<ImpresoraCola> RepositorioCola::Impresora(qint64 id) {
+    const std::unique_ptr<Recordset> fila = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Puerto, Id_Impresora, Id_Impresora_Respaldo, Estado_Impresora, ID_Terminal") +
+        QStringLiteral(" FROM Impresora WHERE Id_Impresora = ") + QString::number(id));
+    if (fila->Fin()) {
+        return std::nullopt;
+    }
+    ImpresoraCola impresora;
+    const QVariant clave = fila->Campo(1);
+    const std::optional<qint64> idProbado = EnteroProbado(clave);
+    if (!idProbado) {
+        Rechazar(kTablaImpresoras, clave, NoEsClave(QStringLiteral("Id_Impresora"), clave));
+        return std::nullopt;
+    }
+    impresora.id = *idProbado;
+    const QVariant respaldo = fila->Campo(2);
+    if (!respaldo.isNull()) {
+        impresora.respaldo = EnteroProbado(respaldo);
+        if (!impresora.respaldo) {
+            Rechazar(kTablaImpresoras, clave, NoEsClave(QStringLiteral("Id_Impresora_Respaldo"), respaldo));
+            return std::nullopt;
+        }
+    }
+    impresora.puerto = fila->Campo(0).toString();
+    if (!NombrePuerto::Leer(impresora.puerto)) {
+        Rechazar(kTablaImpresoras, clave,
+                 QStringLiteral("Puerto %1 no es un puerto (COM1 a COM9, LPT1 a LPT9): la impresora no imprime")
+                     .arg(Citado(impresora.puerto)));
+    }
+    const QVariant estado = fila->Campo(3);
+    if (!estado.isNull()) {
+        impresora.estado = estado.toString();
+    }
+    impresora.terminal =
+        EnteroProbado(fila->Campo(4), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
+    return impresora;
+}
+
+QVector<RenglonCola> RepositorioCola::Renglones(qint64 idTrabajo) {
+    Conexion& conexion = Conexion::Instancia();
+    const std::unique_ptr<Recordset> filas = conexion.Consultar(
+        QStringLiteral("SELECT  ") +
+        conexion.TextoEntero(QStringLiteral("CASE datos WHEN datos THEN datos ELSE '<N>' END")) +
+        QStringLiteral(" as Dato, Idrenglon") + QStringLiteral(" FROM DetalleColaImpresion ") +
+        QStringLiteral(" WHERE IdTrabajo = ") + QString::number(idTrabajo) + QStringLiteral(" ORDER BY IdRenglon"));
+    QVector<RenglonCola> renglones;
+    renglones.reserve(filas->RecordCount());
+    for (; !filas->Fin(); filas->MoveNext()) {
+        renglones.append({filas->Campo(1).toString(), filas->Campo(0).toString()});
+    }
+    return renglones;
+}
+
+QVector<ImpresoraTerminal> RepositorioCola::ImpresorasTerminal() {
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
+        QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal));
+    QVector<ImpresoraTerminal> impresoras;
+    for (; !filas->Fin(); filas->MoveNext()) {
+        const QVariant puerto = filas->Campo(0);
+        const std::optional<NombrePuerto> nombre = NombrePuerto::Leer(puerto.toString());
+        if (!nombre) {
+            Rechazar(kTablaImpresoras, puerto,
+                     QStringLiteral("Puerto %1 no es un puerto (COM1 a COM9, LPT1 a LPT9): la impresora no imprime")
+                         .arg(Citado(puerto)));
+            continue;
+        }
+        impresoras.append(
+            {*nombre, filas->Campo(1).toString().left(8), TextoAcotado(filas->Campo(2).toString(), kLargoNombre)});
+    }
+    return impresoras;
+}
+
+void RepositorioCola::BorrarRenglones(qint64 idTrabajo) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ") +
+                                   QString::number(idTrabajo));
+}
+
+QString SentenciaLimpieza() {
+    // IdTrabajo is part of the lines' primary key, so it is never NULL there
+    // and this deletes exactly the rows of "IdTrabajo NOT IN (SELECT IdTrabajo
+    // FROM DetalleColaImpresion)". Every backend plans NOT EXISTS as an
+    // anti-join through that key's index; NOT IN with a large lines table
+    // becomes a subplan that rescans the lines for every header.
+    return QStringLiteral("DELETE FROM ColaImpresion WHERE NOT EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE "
+                          "det.IdTrabajo = ColaImpresion.IdTrabajo) AND Escribiendo=0");
+}
+
+void RepositorioCola::Limpiar() {
+    Conexion::Instancia().Ejecutar(SentenciaLimpieza());
+}
+
+QString RepositorioCola::RedirigidoActual(qint64 idImpresora) {
+    return ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"),
+                        QStringLiteral("Id_Impresora=") + QString::number(idImpresora));
+}
+
+namespace {
+
+// A state the server writes: one letter, never text from a row.
+QString Letra(const QString& estado) {
+    return estado.size() == 1 && estado[0].isLetter() && estado[0].unicode() < 0x80 ? estado : QStringLiteral("F");
+}
+
+} // namespace
+
+bool RepositorioCola::Redirigir(qint64 idImpresora, qint64 respaldo, const std::optional<QString>& estado) {
+    QString asignaciones = QStringLiteral("Redirigido = ") + QString::number(respaldo);
+    if (estado) {
+        asignaciones += QStringLiteral(", Estado_Impresora='") + Letra(*estado) + u'\'';
+    }
+    return Actualizar(QStringLiteral("Impresora"), asignaciones,
+                      QStringLiteral("Id_Impresora=") + QString::number(idImpresora));
+}
+
+bool RepositorioCola::AnotarEstado(qint64 idImpresora, const QString& estado) {
+    return Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='") + Letra(estado) + u'\'',
+                      QStringLiteral("Id_Impresora=") + QString::number(idImpresora));
+}
+
+void RepositorioCola::Apartar(qint64 idTrabajo) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 2 WHERE IdTrabajo = ?"),
+                                   {idTrabajo});
+}
+
+void RepositorioCola::AnotarPapel(qint64 idImpresora, bool bajo) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET PapelBajo = ? WHERE Id_Impresora = ?"),
+                                   {bajo ? 1 : 0, idImpresora});
+}
+
+bool RepositorioCola::Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha) {
+    // On PostgreSQL two servers can both pass the NOT EXISTS; the primary
+    // key then refuses the second.
+    return Conexion::Instancia().Ejecutar(
+               QStringLiteral("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) SELECT IdTrabajo, ?, ? FROM "
+                              "ColaImpresion WHERE ") +
+                   kCondicionReclamo +
+                   QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ReclamoTrabajo rec WHERE rec.IdTrabajo = ?)"),
+               {qint64(m_numeroTerminal), ficha, idTrabajo, idImpresora, idTrabajo, idTrabajo}) == 1;
+}
+
+bool RepositorioCola::Reclamable(qint64 idTrabajo, qint64 idImpresora) {
+    return Conexion::Instancia()
+               .Consultar(QStringLiteral("SELECT COUNT(*) FROM ColaImpresion WHERE ") + kCondicionReclamo,
+                          {idTrabajo, idImpresora, idTrabajo})
+               ->Campo(0)
+               .toLongLong() > 0;
+}
+
+std::optional<ReclamoCola> RepositorioCola::Reclamo(qint64 idTrabajo) {
+    const std::unique_ptr<Recordset> fila = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT ID_Terminal, Ficha FROM ReclamoTrabajo WHERE IdTrabajo = ?"), {idTrabajo});
+    if (fila->Fin()) {
+        return std::nullopt;
+    }
+    ReclamoCola reclamo;
+    reclamo.terminalTexto = TextoAcotado(fila->Campo(0).toString(), 20);
+    reclamo.terminal =
+        EnteroProbado(fila->Campo(0), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max())
+            .value_or(0);
+    // A claim whose number is no number still stands; it expires as any other
+    // and is then taken by its job, whatever it holds.
+    reclamo.ficha =
+        EnteroProbado(fila->Campo(1), std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max())
+            .value_or(0);
+    return reclamo;
+}
+
+bool RepositorioCola::TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 anterior, qint64 ficha) {
+    Conexion& conexion = Conexion::Instancia();
+    const QString sql = QStringLiteral("UPDATE ReclamoTrabajo SET ID_Terminal = ?, Ficha = ? WHERE IdTrabajo = ?") +
+                        QStringLiteral(" AND Ficha = ? AND EXISTS (SELECT 1 FROM ColaImpresion WHERE ") +
+                        kCondicionReclamo + u')';
+    const qint64 terminal = m_numeroTerminal;
+    if (conexion.Ejecutar(sql, {terminal, ficha, idTrabajo, anterior, idTrabajo, idImpresora, idTrabajo}) == 1) {
+        return true;
+    }
+    if (anterior != 0) {
+        return false;
+    }
+    // The claim's number was no number: the row is replaced whole.
+    conexion.Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE IdTrabajo = ?"), {idTrabajo});
+    return Reclamar(idTrabajo, idImpresora, ficha);
+}
+
+void RepositorioCola::Soltar(qint64 ficha) {
+    // Claims on jobs whose header is gone go too: those of a server that
+    // died after printing.
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE Ficha = ? OR NOT EXISTS (SELECT 1 "
+                                                  "FROM ColaImpresion col WHERE col.IdTrabajo = "
+                                                  "ReclamoTrabajo.IdTrabajo)"),
+                                   {ficha});
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "ports/NombrePuerto.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <optional>
+
+// The queue's rows read into typed values, and every statement the queue
+// server runs on them.
+//
+// The shop's tables are written by other programs too, so nothing read from
+// them is trusted: a value that enters a statement is proven first (an
+// integer in the range of the column's keys). A row that fails is skipped,
+// logged once with its table and key, and costs only itself; the rest of the
+// queue goes on. The fixed statements keep their text, built only from proven
+// values; the statements of this server's own (claims, the paper state,
+// setting a job aside) bind their values.
+
+// Keys of the shop's tables are int columns: 1 to 2^31 - 1.
+inline constexpr qint64 kIdMaximo = 2147483647;
+
+// `valor` when it is an integer from `minimo` to `maximo`: an integer value,
+// a real one without a fraction, or a text of digits with an optional sign
+// and nothing else (SQLite keeps text in an integer column).
+std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo = 1, qint64 maximo = kIdMaximo);
+
+// A pending job of the tick's snapshot.
+struct TrabajoCola {
+    qint64 id = 0;
+    qint64 redirigido = 0; // the printer that serves it
+    QString tipo;
+    QString usuario;
+    bool conRenglones = false; // it had lines when the snapshot was taken
+};
+
+// The row of the printer serving a job.
+struct ImpresoraCola {
+    qint64 id = 0;
+    QString puerto;                 // as stored; NombrePuerto::Leer tells whether it names a port
+    std::optional<qint64> respaldo; // Id_Impresora_Respaldo; none for NULL
+    std::optional<QString> estado;  // Estado_Impresora; none for NULL
+    std::optional<qint64> terminal; // ID_Terminal; none for NULL or a value that is no number
+};
+
+// One line of a job.
+struct RenglonCola {
+    QString idRenglon; // for log lines only
+    QString dato;      // "<N>" for NULL
+};
+
+// A printer of the terminal, as the server loads its port.
+struct ImpresoraTerminal {
+    NombrePuerto puerto;
+    QString modo;
+    QString nombre; // cut to kLargoNombre characters, control characters dropped
+};
+
+// A row the server skips, for the log and diagnostico.
+struct FilaRechazada {
+    QString tabla;
+    QString clave;  // the row's key as read, quoted for a log line
+    QString motivo; // which value is wrong and what it must be
+};
+
+// Another terminal's (or this one's) claim on a job.
+struct ReclamoCola {
+    qint64 terminal = 0;
+    qint64 ficha = 0;
+    QString terminalTexto; // as stored, for log lines
+};
+
+class RepositorioCola {
+public:
+    // Names written to the settings file are cut to this length.
+    static constexpr int kLargoNombre = 64;
+
+    explicit RepositorioCola(qint16 numeroTerminal);
+
+    // The tick's snapshot: the jobs addressed (directly or by redirection) to
+    // this terminal's printers, in ascending job number. Rows whose id or
+    // serving printer is not a key are left out (Rechazar).
+    QVector<TrabajoCola> Trabajos();
+    // The statement behind Trabajos, as it is sent.
+    const QString& ConsultaTrabajos() const { return m_consultaTrabajos; }
+
+    // The row of printer `id`; none when it is missing or when its id or
+    // backup is not a key (Rechazar).
+    std::optional<ImpresoraCola> Impresora(qint64 id);
+    // The job's lines in ascending line number.
+    QVector<RenglonCola> Renglones(qint64 idTrabajo);
+    // The printers of this terminal whose port has a name by the one rule;
+    // the others are left out (Rechazar).
+    QVector<ImpresoraTerminal> ImpresorasTerminal();
+
+    void BorrarRenglones(qint64 idTrabajo);
+    // Removes every finished job header of any terminal.
+    void Limpiar();
+    // The printer's Redirigido as it stands in the database now, as text.
+    QString RedirigidoActual(qint64 idImpresora);
+    // Through Actualizar: logged, stored and replicated. False when it failed
+    // (Actualizar has handled it).
+    bool Redirigir(qint64 idImpresora, qint64 respaldo, const std::optional<QString>& estado);
+    bool AnotarEstado(qint64 idImpresora, const QString& estado);
+    // Sets a job aside (Escribiendo = 2, a value no writer uses).
+    void Apartar(qint64 idTrabajo);
+    // Impresora.PapelBajo, the server's own optional column.
+    void AnotarPapel(qint64 idImpresora, bool bajo);
+
+    // Claims, in the server's own table ReclamoTrabajo. `condicion` holds
+    // when the job is still released, still routed to printer `idImpresora`
+    // and still has its lines. True when this server's claim was made.
+    bool Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha);
+    // Whether the job would be claimable now, for a database without the table.
+    bool Reclamable(qint64 idTrabajo, qint64 idImpresora);
+    std::optional<ReclamoCola> Reclamo(qint64 idTrabajo);
+    // Takes over the claim `anterior` of a server that died; true when taken.
+    bool TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 anterior, qint64 ficha);
+    // Gives back claim `ficha`, and drops the claims on jobs whose header is gone.
+    void Soltar(qint64 ficha);
+
+    // The rows skipped since this repository was made, each once.
+    const QVector<FilaRechazada>& Rechazadas() const { return m_rechazadas; }
+    // Whether skipped rows are logged (the server's) or only kept (diagnostico's).
+    void EstablecerRegistro(bool registrar) { m_registrar = registrar; }
+
+private:
+    void Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo);
+
+    qint16 m_numeroTerminal;
+    QString m_consultaTrabajos;
+    bool m_registrar = true;
+    QSet<QString> m_vistas; // rows already reported
+    QVector<FilaRechazada> m_rechazadas;
+};
+
+// The header cleanup run after every job: removes every finished job header of
+// any terminal, that is every header not being written that has no lines left.
+QString SentenciaLimpieza();
+
+// Text read from a row cut to `largo` characters, control characters
+// dropped: what a name from the database may put in a file of ours.
+QString TextoAcotado(const QString& texto, int largo);
