@@ -1,6 +1,7 @@
 #include "database/BaseDatos.h"
 
 #include "credentials/ProveedorCredenciales.h"
+#include "database/RepositorioCola.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Rutas.h"
@@ -189,9 +190,18 @@ void ReplicarTransaccion() {
     const std::unique_ptr<Recordset> terminales =
         abrir(QStringLiteral("SELECT ID_Terminal FROM Terminal WHERE ID_Terminal<>") + QString::number(terminal));
     for (; !terminales->Fin(); terminales->MoveNext()) {
+        // Another program may have written the row: only a terminal number
+        // enters the statement.
+        const QVariant valor = terminales->Campo(QStringLiteral("Id_Terminal"));
+        const std::optional<qint64> numero = EnteroProbado(valor, -32768, 32767);
+        if (!numero) {
+            Registrar(QStringLiteral("Replicacion, fila no valida en Terminal ('%1'): no es un numero de terminal; "
+                                     "se omite")
+                          .arg(TextoAcotado(valor.toString(), 40)));
+            continue;
+        }
         Conexion::Instancia().Ejecutar(QStringLiteral("INSERT INTO TransaccionesXTerminal VALUES(") +
-                                       QString::number(transaccion) + u',' +
-                                       terminales->Texto(QStringLiteral("Id_Terminal")) + u')');
+                                       QString::number(transaccion) + u',' + QString::number(*numero) + u')');
     }
 }
 

@@ -102,9 +102,14 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
 }
 
 void ServidorCola::Despertar() {
-    if (!m_despertador.isActive()) {
-        m_despertador.start();
+    if (m_despertador.isActive()) {
+        return;
     }
+    // Any role of the database may send the notice, in a loop too: a wake-up
+    // comes no sooner than kPausaDespertar after the last tick ended, so a
+    // flood of notices costs a few job queries a second, not one each.
+    const qint64 desde = m_finTick.isValid() ? m_finTick.elapsed() : kPausaDespertarMs;
+    m_despertador.start(static_cast<int>(std::max<qint64>(0, kPausaDespertarMs - desde)));
 }
 
 bool ServidorCola::Cargar() {
@@ -177,8 +182,10 @@ void ServidorCola::Timer1_Timer() {
         m_ticksHastaResumen = 15;
         Servicio::Estado(Resumen());
     }
+    m_finTick.start();
+    ++m_ticks;
     if (std::exchange(m_despertarPendiente, false)) {
-        m_despertador.start();
+        Despertar();
     }
 }
 

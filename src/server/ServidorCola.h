@@ -40,9 +40,10 @@ public:
     // through, the timer among them).
     void Timer1_Timer();
 
-    // Work may be waiting: a tick runs as soon as the event loop is free, next
-    // to Timer1, which keeps its period. A burst of wake-ups runs one tick;
-    // one that comes during a tick runs one tick after it.
+    // Work may be waiting: a tick runs as soon as the event loop is free and
+    // the last tick ended at least 100 ms ago, next to Timer1, which keeps its
+    // period. A burst of wake-ups runs one tick; one that comes during a tick
+    // runs one tick after it.
     void Despertar();
 
     // What the server is doing, for the service manager's status line:
@@ -54,6 +55,8 @@ public:
     void EstablecerActivo(bool activo) { m_activo = activo; }
     // A tick is running (possibly waiting on a busy printer, with events let through).
     bool EnTick() const { return m_enTick; }
+    // Ticks run since the server was made.
+    qint64 Ticks() const { return m_ticks; }
 
     QTimer& Timer1() { return m_timer1; }
     ctlImpresora& pr2() { return m_pr2; }
@@ -120,8 +123,11 @@ private:
     RepositorioCola m_repositorio;
     ctlImpresora m_pr2;
     QTimer m_timer1;
-    QTimer m_despertador; // single shot, 0 ms: the wake-ups of one pass of the event loop
+    QTimer m_despertador; // single shot: the wake-ups of one pass of the event loop
     bool m_despertarPendiente = false;
+    static constexpr qint64 kPausaDespertarMs = 100;
+    QElapsedTimer m_finTick; // since the last tick ended
+    qint64 m_ticks = 0;
     std::unique_ptr<AvisoCambios> m_aviso;
     // Jobs whose lines this server deleted while their header is still there
     // (the header cleanup failed after the lines went): found again with no

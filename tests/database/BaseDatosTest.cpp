@@ -221,4 +221,17 @@ TEST_F(BaseDatos, BoundValuesAndDoubledQuotesNeverEndALiteral) {
                   .toLongLong(),
               0);
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Parametros", ""), "1");
+
+    // A terminal row another program wrote enters the replication only as a
+    // number; SQLite keeps text in its integer column.
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1), (2)");
+    if (kMotor == Motor::Sqlite) {
+        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES ('3); DELETE FROM Parametros;--')");
+    }
+    EXPECT_TRUE(Actualizar("Terminal", "ID_Terminal=1", "ID_Terminal=1"));
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "Parametros", ""), "1");
+    EXPECT_EQ(ObtenerValor("COUNT(*)", "TransaccionesXTerminal", ""), "1");
+    if (kMotor == Motor::Sqlite) {
+        EXPECT_TRUE(Bitacora().contains("Replicacion, fila no valida en Terminal ('3); DELETE FROM Parametros;--')"));
+    }
 }

@@ -5,6 +5,9 @@
 
 #include "testsupport/Procesos.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 // [Cola] Despertar=1 on a real backend. The 2-s timer is stopped, so a job
 // that prints was brought by the database's own notice.
 class Despertar : public PruebaBaseDatos {
@@ -80,6 +83,26 @@ TEST_F(Despertar, AReleasedJobPrintsWithoutWaitingForThePoll) {
 #ifdef ORLAN_PRUEBA_POSTGRESQL
 // The listening connection is killed while jobs flow: that is logged once, the
 // connection comes back by itself, and no job is lost or printed twice.
+// Any role may send the notice in a loop: the server runs a few ticks a
+// second, not one per notice, and a job released meanwhile still prints.
+TEST_F(Despertar, AFloodOfWakeUpsRunsAFewTicks) {
+    const qint64 antes = m_servidor->Ticks();
+    QElapsedTimer reloj;
+    reloj.start();
+    int avisos = 0;
+    while (!reloj.hasExpired(1000)) {
+        m_servidor->Despertar();
+        ++avisos;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    const qint64 ticks = m_servidor->Ticks() - antes;
+    EXPECT_GE(ticks, 1);
+    EXPECT_LE(ticks, 30) << avisos << " avisos";
+    InsertarTrabajo(70, 1, {"tras la rafaga"});
+    m_servidor->Despertar();
+    EXPECT_EQ(Recibir(ImpresoEpson("tras la rafaga")), ImpresoEpson("tras la rafaga"));
+}
+
 TEST_F(Despertar, AKilledListenerComesBackAndLosesNothing) {
     EsperarEscucha();
     const QString matar = "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "

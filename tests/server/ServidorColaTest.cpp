@@ -5,6 +5,7 @@
 #include "testsupport/DatosCola.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <sql.h>
 #include <sqlext.h>
@@ -251,6 +252,22 @@ TEST_F(Cola, ANulByteInALineIsDroppedAndTheRestPrinted) {
     EXPECT_TRUE(bitacora.contains("trabajo 30, renglon 3: caracteres nulos omitidos (2)")) << bitacora.toStdString();
 }
 
+// A customer's note from an online order carrying a drawer pulse (ESC p):
+// printed as it came by default; with [Cola] FiltrarControl = 1 its control
+// characters are dropped, the line's text kept and the log says so.
+TEST_F(Cola, FiltrarControlDropsCommandsHiddenInAJobsText) {
+    const QString nota = QStringLiteral("Nota: \x1Bp\x19\xFAsin cebolla\tya");
+    InsertarTrabajo(50, 1, {nota});
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Tomar().contains("\x1Bp"));
+    Ajustes::Guardar("ORLAN", "Cola", "FiltrarControl", "1");
+    InsertarTrabajo(51, 1, {nota});
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("Nota: p\xFAsin cebollaya"));
+    EXPECT_TRUE(Bitacora().contains("trabajo 51, renglon 1: caracteres de control omitidos (3)"))
+        << Bitacora().toStdString();
+}
+
 TEST_F(Cola, WithTheSettingAJobThatCannotBeRenderedIsSetAsideUnprinted) {
     Ajustes::Guardar("ORLAN", "Cola", "ApartarTrabajosDefectuosos", "1");
     InsertarTrabajo(40, 1, {"ok", "listo en < 5 min"});
@@ -312,8 +329,10 @@ TEST_F(Cola, AWakeUpDuringATickRunsOneTickAfterIt) {
     });
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Tomar(), ImpresoEpson("primero"));
-    for (int i = 0; i < 50 && Lista("SELECT COUNT(*) FROM ColaImpresion") != "0"; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QElapsedTimer espera;
+    espera.start();
+    while (Lista("SELECT COUNT(*) FROM ColaImpresion") != "0" && !espera.hasExpired(5000)) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     }
     EXPECT_EQ(Tomar(), ImpresoEpson("despues"));
 }
