@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -522,6 +523,65 @@ TEST_F(PanelTiendaPropia, RefusesHostileSignInsAndActionsWithoutLosingTheDatabas
     EXPECT_EQ(Http("GET", "/api/estado", {}, {{"Host", "atacante.example:8631"}}).codigo, 421);
     EXPECT_EQ(Http("GET", "/panel.css", {}, {{"Host", "atacante.example"}}).codigo, 421);
     EXPECT_EQ(Http("GET", "/api/estado", {}, {{"Host", "localhost"}}).codigo, 200);
+}
+
+// Rows other programs wrote: ports that name no port, a name as long as a
+// line, control characters in a name and, on SQLite, which keeps what it is
+// given in an int column, text and numbers past int where ids belong. The
+// well-formed printers are shown as they are; the others never as ready.
+TEST_F(PanelTiendaPropia, ShowsTheWellFormedPrintersWhateverOtherRowsHold) {
+    if (kPostgres) {
+        // A shop whose columns are wider than the point-of-sale system's.
+        Sql("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE text");
+        Sql("ALTER TABLE Impresora ALTER COLUMN Puerto TYPE text");
+    }
+    const QString caracter = kPostgres ? QStringLiteral("chr") : QStringLiteral("char");
+    Sql("INSERT INTO Impresora VALUES (3, 1, '../../etc/passwd', 'E', 'Ruta', NULL, 3, 'A', 0)");
+    Sql("INSERT INTO Impresora VALUES (4, 2, 'PRN', 'E', '" + QString(4000, u'n') + "', NULL, 4, 'A', 0)");
+    Sql(QStringLiteral("INSERT INTO Impresora VALUES (5, 2, 'LPT1', 'E', 'Sa' || %1(10) || 'l' || %1(%2) || 'ta', "
+                       "NULL, 5, 'A', 0)")
+            .arg(caracter)
+            .arg(kPostgres ? 9 : 0));
+    InsertarTrabajo(1, 2, {QStringLiteral("sopa")}); // redirected to the till
+    if (!kPostgres) {
+        Sql("INSERT INTO Impresora VALUES ('seis', 'uno', 'COM3', 'E', 'Texto', 'x', 'seis', 'A', 'no')");
+        // Cut to int, 2^32 + 1 would name the till.
+        Sql("INSERT INTO Impresora VALUES (7, 2, 'COM4', 'E', 'Enorme', NULL, 4294967297, 'A', 0)");
+        InsertarTrabajo(2, 7, {QStringLiteral("cafe")});
+        Sql("INSERT INTO ColaImpresion VALUES ('x', 'R', 'caja', 'ayer', 'x', 'x')");
+    }
+
+    const RespuestaHttp r = Http("GET", "/api/estado");
+    ASSERT_EQ(r.codigo, 200) << r.cuerpo.toStdString();
+    QList<int> ids;
+    for (const QJsonValue v : Objeto(r.cuerpo).value("impresoras").toArray()) {
+        ids << v.toObject().value("id").toInt();
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, QList<int>({1, 2, 3, 4, 5}));
+    const QJsonObject caja = ImpresoraJson(1);
+    EXPECT_EQ(caja.value("nombre").toString(), "Caja");
+    EXPECT_EQ(caja.value("puerto").toString(), "COM1");
+    EXPECT_TRUE(caja.value("puerto_valido").toBool());
+    EXPECT_EQ(caja.value("pendientes").toInt(), 1);
+    EXPECT_EQ(ImpresoraJson(2).value("redirigido").toInt(), 1);
+    for (const int id : {3, 4}) {
+        const QJsonObject impresora = ImpresoraJson(id);
+        EXPECT_FALSE(impresora.value("puerto_valido").toBool(true)) << id;
+    }
+    EXPECT_LE(ImpresoraJson(4).value("nombre").toString().size(), 60);
+    const QString nombre = ImpresoraJson(5).value("nombre").toString();
+    EXPECT_TRUE(nombre.startsWith("Sa")) << nombre.toStdString();
+    for (const QChar c : nombre) {
+        EXPECT_GE(c.unicode(), 0x20) << nombre.toStdString();
+    }
+
+    const RespuestaHttp m = Http("GET", "/metrics");
+    ASSERT_EQ(m.codigo, 200);
+    EXPECT_FALSE(m.cuerpo.contains('\0'));
+    EXPECT_FALSE(m.cuerpo.contains(QByteArray(100, 'n')));
+    EXPECT_TRUE(m.cuerpo.contains(R"(orlan_trabajos_pendientes{id="1",impresora="Caja",terminal="1"} 1)"))
+        << m.cuerpo.toStdString();
 }
 
 TEST(SesionesPanel, BrakesGuessingPerAddressPerAccountAndOverall) {
