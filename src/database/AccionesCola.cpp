@@ -2,36 +2,58 @@
 
 #include "database/BaseDatos.h"
 
+#include <optional>
+
+namespace {
+
+// The printer's Redirigido as text, or nothing when the printer does not exist.
+std::optional<QString> Redirigido(int impresora, QString* estado = nullptr) {
+    const auto filas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Redirigido, Estado_Impresora FROM Impresora WHERE Id_Impresora = ?"), {impresora});
+    if (filas->Fin()) {
+        return std::nullopt;
+    }
+    if (estado) {
+        *estado = filas->Campo(1).toString().trimmed();
+    }
+    return filas->Campo(0).toString();
+}
+
+} // namespace
+
 ResultadoAccion RestablecerImpresora(int impresora) {
     const QString id = QString::number(impresora);
-    const QString condicion = QStringLiteral("Id_Impresora=") + id;
-    const auto filas = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT Redirigido, Estado_Impresora FROM Impresora WHERE ") + condicion);
-    if (filas->Fin()) {
+    QString estado;
+    const std::optional<QString> antes = Redirigido(impresora, &estado);
+    if (!antes) {
         return ResultadoAccion::NoExiste;
     }
-    if (filas->Campo(0).toString() == id && filas->Campo(1).toString().trimmed() == QStringLiteral("A")) {
+    if (*antes == id && estado == QStringLiteral("A")) {
         return ResultadoAccion::SinCambios;
     }
+    // The statement's text is logged and replicated to the other terminals:
+    // it carries the number itself, which is all the text it takes.
     if (Actualizar(QStringLiteral("Impresora"),
-                   QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"), condicion)) {
+                   QStringLiteral("Redirigido = ") + id + QStringLiteral(", Estado_Impresora='A'"),
+                   QStringLiteral("Id_Impresora=") + id)) {
         return ResultadoAccion::Hecha;
     }
     // Actualizar also fails when only the replication to the other terminals
     // did; the local update then stands.
-    return ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"), condicion) == id
-               ? ResultadoAccion::NoReplicada
-               : ResultadoAccion::Fallida;
+    return Redirigido(impresora) == id ? ResultadoAccion::NoReplicada : ResultadoAccion::Fallida;
 }
 
 ResultadoAccion ReintentarTrabajo(qint64 trabajo) {
-    const QString condicion = QStringLiteral("IdTrabajo = ") + QString::number(trabajo);
-    const QString escribiendo =
-        ObtenerValor(QStringLiteral("COALESCE(Escribiendo, -1)"), QStringLiteral("ColaImpresion"), condicion);
-    if (escribiendo != QStringLiteral("2")) {
-        return escribiendo.isEmpty() ? ResultadoAccion::NoExiste : ResultadoAccion::NoApartado;
+    Conexion& c = Conexion::Instancia();
+    const auto filas = c.Consultar(
+        QStringLiteral("SELECT COALESCE(Escribiendo, -1) FROM ColaImpresion WHERE IdTrabajo = ?"), {trabajo});
+    if (filas->Fin()) {
+        return ResultadoAccion::NoExiste;
     }
-    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE ") + condicion +
-                                   QStringLiteral(" AND Escribiendo = 2"));
+    if (filas->Campo(0).toString() != QStringLiteral("2")) {
+        return ResultadoAccion::NoApartado;
+    }
+    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IdTrabajo = ? AND Escribiendo = 2"),
+               {trabajo});
     return ResultadoAccion::Hecha;
 }

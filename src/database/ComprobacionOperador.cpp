@@ -11,18 +11,22 @@ namespace {
 const QString kConsulta = QStringLiteral(
     "SELECT Contraseña FROM Empleado,EmpleadosXGrupo,PermisosXGrupo_Trabajo WHERE "
     "Empleado.ID_Empleado=EmpleadosXGrupo.ID_Empleado AND "
-    "EmpleadosXGrupo.ID_Grupo_Trabajo=PermisosXGrupo_Trabajo.ID_Grupo_Trabajo AND ID_Permiso=27 AND Usuario='");
+    "EmpleadosXGrupo.ID_Grupo_Trabajo=PermisosXGrupo_Trabajo.ID_Grupo_Trabajo AND ID_Permiso=27 AND Usuario=");
 
-std::unique_ptr<Recordset> FilasOperador(const QString& usuario) {
-    // The name enters the statement as one literal: its quotes are doubled.
-    return Conexion::Instancia().Consultar(kConsulta + DuplicarComillas(usuario) + u'\'');
+std::unique_ptr<Recordset> FilasOperador(const QString& usuario, FormaConsulta forma) {
+    if (forma == FormaConsulta::Enlazada) {
+        return Conexion::Instancia().Consultar(kConsulta + u'?', {usuario});
+    }
+    // The fixed text: the name enters the statement as one literal, its
+    // quotes doubled.
+    return Conexion::Instancia().Consultar(kConsulta + u'\'' + DuplicarComillas(usuario) + u'\'');
 }
 
 } // namespace
 
 ResultadoOperador ComprobarOperador(const QString& usuario, const QString& contrasena,
-                                    const ProveedorCredenciales& credenciales) {
-    const std::unique_ptr<Recordset> filas = FilasOperador(usuario);
+                                    const ProveedorCredenciales& credenciales, FormaConsulta forma) {
+    const std::unique_ptr<Recordset> filas = FilasOperador(usuario, forma);
     if (filas->Fin()) {
         return ResultadoOperador::UsuarioInvalido;
     }
@@ -48,5 +52,5 @@ ResultadoOperador ComprobarOperador(const QString& usuario, const QString& contr
 }
 
 bool TienePermisoOperador(const QString& usuario) {
-    return !FilasOperador(usuario)->Fin();
+    return !FilasOperador(usuario, FormaConsulta::Enlazada)->Fin();
 }

@@ -13,11 +13,21 @@ enum class ResultadoOperador {
     ContrasenaIncorrecta, // also a stored password that does not decipher
 };
 
+// How the user name reaches the statement. The login dialog runs the
+// point-of-sale system's fixed text, the name as one literal with its quotes
+// doubled; everybody else binds it to a marker, so that no quote or backslash
+// in it can end the literal whatever the server's string settings.
+enum class FormaConsulta {
+    TextoFijo,
+    Enlazada,
+};
+
 // Runs on the open connection. Database failures, a NULL stored password and a
 // missing key throw ErrorEjecucion.
 ResultadoOperador ComprobarOperador(const QString& usuario, const QString& contrasena,
-                                    const ProveedorCredenciales& credenciales);
+                                    const ProveedorCredenciales& credenciales,
+                                    FormaConsulta forma = FormaConsulta::Enlazada);
 
-// Whether the user still belongs to a group holding permission 27; database
-// failures throw ErrorEjecucion.
+// Whether the user still belongs to a group holding permission 27, with the
+// name bound; database failures throw ErrorEjecucion.
 bool TienePermisoOperador(const QString& usuario);

@@ -62,7 +62,9 @@ void EscuchaPostgres::Conectar() {
     Cerrar();
     const QByteArray servidor = m_servidor.toUtf8(), base = m_baseDatos.toUtf8(), usuario = m_usuario.toUtf8(),
                      contrasena = m_contrasena.toUtf8(), puerto = m_puerto.toUtf8();
-    // Keep-alives notice a peer that vanished without closing (TCP only).
+    // Keep-alives notice a peer that vanished without closing (TCP only). As
+    // on every connection of ours, a backslash is a plain character inside
+    // '...', whatever the server's or the database's own setting.
     const char* claves[] = {"host",
                             "dbname",
                             "user",
@@ -74,6 +76,7 @@ void EscuchaPostgres::Conectar() {
                             "keepalives_interval",
                             "keepalives_count",
                             "connect_timeout",
+                            "options",
                             nullptr};
     const char* valores[] = {servidor.constData(),
                              base.constData(),
@@ -86,6 +89,7 @@ void EscuchaPostgres::Conectar() {
                              "5",
                              "3",
                              "10",
+                             "-c standard_conforming_strings=on",
                              nullptr};
     m_pg = PQconnectStartParams(claves, valores, 0);
     if (!m_pg || PQstatus(m_pg) == CONNECTION_BAD) {

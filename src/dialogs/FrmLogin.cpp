@@ -151,7 +151,8 @@ void FrmLogin::cmdAceptar_Click() {
         if (!m_credenciales) {
             m_credenciales = std::make_unique<ProveedorCredenciales>();
         }
-        switch (ComprobarOperador(txtUsuario->text(), txtContraseña->text(), *m_credenciales)) {
+        switch (
+            ComprobarOperador(txtUsuario->text(), txtContraseña->text(), *m_credenciales, FormaConsulta::TextoFijo)) {
         case ResultadoOperador::UsuarioInvalido:
             Rechazar(QStringLiteral("El usuario es inválido o no tiene privilegios suficientes"));
             return;

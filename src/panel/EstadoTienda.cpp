@@ -1,16 +1,40 @@
 #include "panel/EstadoTienda.h"
 
 #include "database/BaseDatos.h"
+#include "ports/NombrePuerto.h"
 
 #include <QHash>
 #include <QJsonArray>
 #include <QMap>
 #include <iterator>
+#include <limits>
 
 namespace {
 
+// The widest name the schema scripts allow; a longer one was written by
+// another program and is shown cut.
+constexpr int kLargoNombre = 50;
+
+// Stored text as the panel shows it: cut to `largo` characters, control
+// characters (a NUL, a line break) as "?".
+QString Mostrable(const QVariant& v, int largo = kLargoNombre) {
+    return NombrePuerto::Citar(v.toString(), largo);
+}
+
 std::optional<QString> TextoONulo(const QVariant& v) {
-    return v.isNull() ? std::nullopt : std::optional<QString>(v.toString());
+    return v.isNull() ? std::nullopt : std::optional<QString>(Mostrable(v));
+}
+
+// A value of an int column, or nothing when it holds no such number: other
+// programs write these rows, and SQLite keeps text, or a number past int, in
+// an int column. Cut to int such a number could name another printer.
+std::optional<int> Entero(const QVariant& v) {
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (v.isNull() || !ok || n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(n);
 }
 
 // A time stamp as each backend writes it ("2026-12-06 03:10:11", with or
@@ -76,20 +100,28 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
                              (papelBajo ? QStringLiteral(", PapelBajo") : QString()) +
                              QStringLiteral(" FROM Impresora ORDER BY ID_Terminal, Id_Impresora"));
     for (; !filas->Fin(); filas->MoveNext()) {
-        ImpresoraTienda i;
-        i.id = filas->Campo(0).toInt();
-        i.terminal = filas->Campo(1).toInt();
-        i.puerto = filas->Campo(2).toString();
-        i.modo = filas->Campo(3).toString().trimmed();
-        i.nombre = TextoONulo(filas->Campo(4));
-        if (!filas->Campo(5).isNull()) {
-            i.respaldo = filas->Campo(5).toInt();
+        // A row without a number for its id, terminal or serving printer names
+        // no printer anybody serves: it is left out, not the whole state.
+        const auto id = Entero(filas->Campo(0)), terminal = Entero(filas->Campo(1)),
+                   redirigido = Entero(filas->Campo(6));
+        if (!id || !terminal || !redirigido) {
+            continue;
         }
-        i.redirigido = filas->Campo(6).toInt();
+        ImpresoraTienda i;
+        i.id = *id;
+        i.terminal = *terminal;
+        i.puerto = Mostrable(filas->Campo(2));
+        i.puertoValido = NombrePuerto::Leer(filas->Campo(2).toString()).has_value();
+        i.modo = Mostrable(filas->Campo(3).toString().trimmed());
+        i.nombre = TextoONulo(filas->Campo(4));
+        i.respaldo = Entero(filas->Campo(5));
+        i.redirigido = *redirigido;
         i.estado = TextoONulo(filas->Campo(7));
-        i.cheques = filas->Campo(8).toInt() != 0;
-        if (papelBajo && !filas->Campo(9).isNull()) {
-            i.papelBajo = filas->Campo(9).toInt() != 0;
+        i.cheques = Entero(filas->Campo(8)).value_or(0) != 0;
+        if (papelBajo) {
+            if (const auto bajo = Entero(filas->Campo(9))) {
+                i.papelBajo = *bajo != 0;
+            }
         }
         posicion.insert(i.id, estado.impresoras.size());
         estado.impresoras.append(i);
@@ -101,12 +133,13 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
         QStringLiteral("SELECT id_impresora, Escribiendo, COUNT(*) AS Cuantos, MIN(FechaHora) AS MasAntigua, "
                        "CURRENT_TIMESTAMP AS Ahora FROM ColaImpresion GROUP BY id_impresora, Escribiendo"));
     for (; !filas->Fin(); filas->MoveNext()) {
-        const auto dirigida = posicion.constFind(filas->Campo(0).toInt());
+        const auto dirigida = posicion.constFind(Entero(filas->Campo(0)).value_or(-1));
         if (dirigida == posicion.cend()) {
             continue; // addressed to a printer that does not exist: nobody serves it
         }
         ImpresoraTienda& propia = estado.impresoras[*dirigida];
-        const int escribiendo = filas->Campo(1).toInt();
+        // Anything but a number is no release: the queue prints Escribiendo = 0 only.
+        const std::optional<int> escribiendo = Entero(filas->Campo(1));
         const int cuantos = filas->Campo(2).toInt();
         if (escribiendo == 2) {
             propia.apartados += cuantos;
@@ -138,7 +171,7 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
                        "FROM DetalleColaImpresion d2 WHERE d2.IdTrabajo = col.IdTrabajo)) AS Datos "
                        "FROM ColaImpresion col WHERE col.Escribiendo = 2 ORDER BY col.IdTrabajo"));
     for (; !filas->Fin(); filas->MoveNext()) {
-        const auto dirigida = posicion.constFind(filas->Campo(1).toInt());
+        const auto dirigida = posicion.constFind(Entero(filas->Campo(1)).value_or(-1));
         if (dirigida != posicion.cend()) {
             estado.impresoras[*dirigida].trabajosApartados.append(
                 {filas->Campo(0).toLongLong(), filas->Campo(2).toString()});
@@ -149,8 +182,9 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
     filas = c.Consultar(nombresTerminal ? QStringLiteral("SELECT ID_Terminal, Nombre FROM Terminal")
                                         : QStringLiteral("SELECT ID_Terminal FROM Terminal"));
     for (; !filas->Fin(); filas->MoveNext()) {
-        const int id = filas->Campo(0).toInt();
-        terminales.insert(id, {id, nombresTerminal ? TextoONulo(filas->Campo(1)) : std::nullopt});
+        if (const auto id = Entero(filas->Campo(0))) {
+            terminales.insert(*id, {*id, nombresTerminal ? TextoONulo(filas->Campo(1)) : std::nullopt});
+        }
     }
     for (const ImpresoraTienda& i : std::as_const(estado.impresoras)) {
         if (!terminales.contains(i.terminal)) {
@@ -173,6 +207,7 @@ QJsonObject EstadoJson(const EstadoTienda& estado) {
             {"nombre", Nulable(i.nombre)},
             {"terminal", i.terminal},
             {"puerto", i.puerto},
+            {"puerto_valido", i.puertoValido},
             {"modo", i.modo},
             {"estado", Nulable(i.estado)},
             {"redirigido", i.redirigido},

@@ -22,7 +22,10 @@ struct ImpresoraTienda {
     int id = 0;
     std::optional<QString> nombre;
     int terminal = 0;
-    QString puerto;
+    QString puerto; // as stored, cut for showing
+    // Whether the port is a name the print server can serve ("COM1", "LPT2");
+    // a printer on any other port cannot print, whatever its state says.
+    bool puertoValido = false;
     QString modo;
     std::optional<QString> estado; // Estado_Impresora as stored; NULL counts as 'D'
     int redirigido = 0;            // the printer serving its jobs

@@ -57,6 +57,9 @@ Respuesta Error(const QString& texto, int codigo) {
 }
 
 const QString kSinBaseDatos = QStringLiteral("Sin conexion con la base de datos");
+// What a client is told of a failed statement: the driver's text names the
+// shop's tables and columns, and any host of the LAN may ask. The log has it.
+const QString kErrorBaseDatos = QStringLiteral("error de la base de datos");
 
 QByteArray Recurso(const QString& ruta) {
     QFile archivo(ruta);
@@ -78,7 +81,7 @@ QByteArray CookieSesion(const QByteArray& valor, bool borrar) {
     return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (borrar ? "; Max-Age=0" : "");
 }
 
-// The driver's text, short enough for an answer.
+// The start of the driver's text: enough to tell one failure from the last.
 QString Causa(const ErrorEjecucion& e) {
     return e.Descripcion().left(160);
 }
@@ -580,7 +583,7 @@ const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
 Respuesta ServidorPanel::Estado(bool metricas) {
     bool perdida = false;
     if (!Leer(&perdida)) {
-        const QString texto = perdida ? kSinBaseDatos : QStringLiteral("No se pudo leer el estado: ") + m_ultimoError;
+        const QString texto = perdida ? kSinBaseDatos : QStringLiteral("No se pudo leer el estado: ") + kErrorBaseDatos;
         const int codigo = perdida ? 503 : 500;
         if (metricas) {
             return {codigo, "text/plain; charset=utf-8", "orlan-panel: " + texto.toUtf8() + '\n', {}};
@@ -625,7 +628,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     }
     ResultadoOperador resultado;
     try {
-        resultado = ComprobarOperador(usuario, contrasena, m_credenciales);
+        resultado = ComprobarOperador(usuario, contrasena, m_credenciales, FormaConsulta::Enlazada);
     } catch (const ErrorEjecucion& e) {
         Registrar(QStringLiteral("Panel, al comprobar a ") + usuario + QStringLiteral(": ") + e.Descripcion());
         if (ConexionPerdida(e)) {
@@ -634,7 +637,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
             return Error(kSinBaseDatos, 503);
         }
         m_sesiones.RegistrarFallo(direccion, cuenta);
-        return Error(QStringLiteral("No se pudo comprobar el usuario: ") + Causa(e), 500);
+        return Error(QStringLiteral("No se pudo comprobar el usuario: ") + kErrorBaseDatos, 500);
     }
     if (resultado != ResultadoOperador::Valido) {
         m_sesiones.RegistrarFallo(direccion, cuenta);

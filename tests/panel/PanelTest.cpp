@@ -14,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -264,7 +266,6 @@ TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
         Sql("DROP TABLE ColaImpresion");
         RespuestaHttp r = Http("GET", "/api/estado");
         EXPECT_EQ(r.codigo, 500);
-        EXPECT_TRUE(Objeto(r.cuerpo).value("error").toString().contains("ColaImpresion")) << r.cuerpo.toStdString();
         EXPECT_EQ(Http("GET", "/metrics").codigo, 500);
         Sql("CREATE TABLE ColaImpresion (IdTrabajo int NOT NULL PRIMARY KEY, Tipo varchar(10) NULL, "
             "Usuario varchar(50) NULL, FechaHora datetime NULL, Escribiendo smallint NOT NULL DEFAULT 0, "
@@ -286,6 +287,51 @@ TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
     const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
     EXPECT_TRUE(bitacora.contains("Panel, sin base de datos")) << bitacora.toStdString();
     EXPECT_TRUE(bitacora.contains("Panel, base de datos disponible de nuevo"));
+}
+
+// A database error's text names the shop's tables and columns: a client that
+// has not signed in gets a plain answer, and the log gets the driver's words.
+TEST_F(Panel, KeepsTheDatabasesErrorsForTheLog) {
+    Sql("ALTER TABLE ColaImpresion RENAME TO ColaAparte");
+    Sql("ALTER TABLE Empleado RENAME TO EmpleadoAparte");
+    for (const QString& ruta : {QStringLiteral("/api/estado"), QStringLiteral("/metrics")}) {
+        const RespuestaHttp r = Http("GET", ruta);
+        EXPECT_EQ(r.codigo, 500);
+        EXPECT_TRUE(r.cuerpo.contains("No se pudo leer el estado: error de la base de datos"))
+            << r.cuerpo.toStdString();
+        EXPECT_FALSE(r.cuerpo.toLower().contains("colaimpresion")) << r.cuerpo.toStdString();
+    }
+    RespuestaHttp r = Entrar("gerente", "demo");
+    EXPECT_EQ(r.codigo, 500);
+    EXPECT_EQ(Objeto(r.cuerpo).value("error").toString(), "No se pudo comprobar el usuario: error de la base de datos");
+    EXPECT_TRUE(r.Encabezado("Set-Cookie").isEmpty());
+
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos()).toLower();
+    EXPECT_TRUE(bitacora.contains(QRegularExpression("panel, no se pudo leer el estado: .*colaimpresion")))
+        << bitacora.toStdString();
+    EXPECT_TRUE(bitacora.contains(QRegularExpression("panel, al comprobar a gerente: .*empleado")));
+    Sql("ALTER TABLE ColaAparte RENAME TO ColaImpresion");
+    Sql("ALTER TABLE EmpleadoAparte RENAME TO Empleado");
+    EXPECT_EQ(Http("GET", "/api/estado").codigo, 200);
+    EXPECT_EQ(Entrar("gerente", "demo").codigo, 200);
+}
+
+// Names made to end a quoted literal early. On PostgreSQL the database runs
+// with standard_conforming_strings off, where a backslash escapes the quote
+// after it: doubling the quotes would not keep these names inside the literal.
+TEST_F(Panel, SignInNamesNeverBecomeStatementText) {
+    ASSERT_TRUE(m_bd.BarraEscapaComillas()) << m_bd.Error().toStdString();
+    const QString parametros = Lista("SELECT Id_Parametro FROM Parametros ORDER BY Id_Parametro");
+    ASSERT_FALSE(parametros.isEmpty());
+    RespuestaHttp r = Entrar("\\';DELETE FROM Parametros--", "demo");
+    EXPECT_EQ(r.codigo, 401) << r.cuerpo.toStdString();
+    EXPECT_EQ(Objeto(r.cuerpo).value("error").toString(), "El usuario o la contraseña no son válidos");
+    EXPECT_EQ(Lista("SELECT Id_Parametro FROM Parametros ORDER BY Id_Parametro"), parametros);
+    // The manager's real password behind a name that would match every operator.
+    r = Entrar("\\' OR 1=1--", "demo");
+    EXPECT_EQ(r.codigo, 401) << r.cuerpo.toStdString();
+    EXPECT_TRUE(r.Encabezado("Set-Cookie").isEmpty());
+    EXPECT_EQ(Entrar("gerente", "demo").codigo, 200);
 }
 
 // The kitchen's and the bar's printers are network printers modelled on real
@@ -477,6 +523,65 @@ TEST_F(PanelTiendaPropia, RefusesHostileSignInsAndActionsWithoutLosingTheDatabas
     EXPECT_EQ(Http("GET", "/api/estado", {}, {{"Host", "atacante.example:8631"}}).codigo, 421);
     EXPECT_EQ(Http("GET", "/panel.css", {}, {{"Host", "atacante.example"}}).codigo, 421);
     EXPECT_EQ(Http("GET", "/api/estado", {}, {{"Host", "localhost"}}).codigo, 200);
+}
+
+// Rows other programs wrote: ports that name no port, a name as long as a
+// line, control characters in a name and, on SQLite, which keeps what it is
+// given in an int column, text and numbers past int where ids belong. The
+// well-formed printers are shown as they are; the others never as ready.
+TEST_F(PanelTiendaPropia, ShowsTheWellFormedPrintersWhateverOtherRowsHold) {
+    if (kPostgres) {
+        // A shop whose columns are wider than the point-of-sale system's.
+        Sql("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE text");
+        Sql("ALTER TABLE Impresora ALTER COLUMN Puerto TYPE text");
+    }
+    const QString caracter = kPostgres ? QStringLiteral("chr") : QStringLiteral("char");
+    Sql("INSERT INTO Impresora VALUES (3, 1, '../../etc/passwd', 'E', 'Ruta', NULL, 3, 'A', 0)");
+    Sql("INSERT INTO Impresora VALUES (4, 2, 'PRN', 'E', '" + QString(4000, u'n') + "', NULL, 4, 'A', 0)");
+    Sql(QStringLiteral("INSERT INTO Impresora VALUES (5, 2, 'LPT1', 'E', 'Sa' || %1(10) || 'l' || %1(%2) || 'ta', "
+                       "NULL, 5, 'A', 0)")
+            .arg(caracter)
+            .arg(kPostgres ? 9 : 0));
+    InsertarTrabajo(1, 2, {QStringLiteral("sopa")}); // redirected to the till
+    if (!kPostgres) {
+        Sql("INSERT INTO Impresora VALUES ('seis', 'uno', 'COM3', 'E', 'Texto', 'x', 'seis', 'A', 'no')");
+        // Cut to int, 2^32 + 1 would name the till.
+        Sql("INSERT INTO Impresora VALUES (7, 2, 'COM4', 'E', 'Enorme', NULL, 4294967297, 'A', 0)");
+        InsertarTrabajo(2, 7, {QStringLiteral("cafe")});
+        Sql("INSERT INTO ColaImpresion VALUES ('x', 'R', 'caja', 'ayer', 'x', 'x')");
+    }
+
+    const RespuestaHttp r = Http("GET", "/api/estado");
+    ASSERT_EQ(r.codigo, 200) << r.cuerpo.toStdString();
+    QList<int> ids;
+    for (const QJsonValue v : Objeto(r.cuerpo).value("impresoras").toArray()) {
+        ids << v.toObject().value("id").toInt();
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, QList<int>({1, 2, 3, 4, 5}));
+    const QJsonObject caja = ImpresoraJson(1);
+    EXPECT_EQ(caja.value("nombre").toString(), "Caja");
+    EXPECT_EQ(caja.value("puerto").toString(), "COM1");
+    EXPECT_TRUE(caja.value("puerto_valido").toBool());
+    EXPECT_EQ(caja.value("pendientes").toInt(), 1);
+    EXPECT_EQ(ImpresoraJson(2).value("redirigido").toInt(), 1);
+    for (const int id : {3, 4}) {
+        const QJsonObject impresora = ImpresoraJson(id);
+        EXPECT_FALSE(impresora.value("puerto_valido").toBool(true)) << id;
+    }
+    EXPECT_LE(ImpresoraJson(4).value("nombre").toString().size(), 60);
+    const QString nombre = ImpresoraJson(5).value("nombre").toString();
+    EXPECT_TRUE(nombre.startsWith("Sa")) << nombre.toStdString();
+    for (const QChar c : nombre) {
+        EXPECT_GE(c.unicode(), 0x20) << nombre.toStdString();
+    }
+
+    const RespuestaHttp m = Http("GET", "/metrics");
+    ASSERT_EQ(m.codigo, 200);
+    EXPECT_FALSE(m.cuerpo.contains('\0'));
+    EXPECT_FALSE(m.cuerpo.contains(QByteArray(100, 'n')));
+    EXPECT_TRUE(m.cuerpo.contains(R"(orlan_trabajos_pendientes{id="1",impresora="Caja",terminal="1"} 1)"))
+        << m.cuerpo.toStdString();
 }
 
 TEST(SesionesPanel, BrakesGuessingPerAddressPerAccountAndOverall) {

@@ -3,6 +3,7 @@
 #include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
 #include "platform/Ajustes.h"
+#include "support/ErrorEjecucion.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QDir>
@@ -43,6 +44,7 @@ bool BaseDatosPrueba::Preparar(bool crearEsquema) {
                          "\nContrasena=" + ServidorPostgres::kContrasena + "\nLlave=llave\n");
     Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", servidor);
     Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", base);
+    m_base = base;
     if (!crearEsquema) {
         return true;
     }
@@ -52,6 +54,24 @@ bool BaseDatosPrueba::Preparar(bool crearEsquema) {
     }
     for (const QString& sentencia : SentenciasEsquema(m_motor)) {
         Conexion::Instancia().Ejecutar(sentencia); // a failure throws into the test
+    }
+    return true;
+}
+
+bool BaseDatosPrueba::BarraEscapaComillas() {
+    if (m_motor != Motor::PostgreSql) {
+        return true;
+    }
+    try {
+        Conexion::Instancia().Ejecutar(QStringLiteral("ALTER DATABASE ") + m_base +
+                                       QStringLiteral(" SET standard_conforming_strings = off"));
+    } catch (const ErrorEjecucion& e) {
+        m_error = e.Descripcion();
+        return false;
+    }
+    if (!Conectar()) {
+        m_error = QStringLiteral("Conectar: ") + Conexion::Instancia().Errores().value(0).descripcion;
+        return false;
     }
     return true;
 }

@@ -20,6 +20,12 @@ public:
     bool Preparar(bool crearEsquema = true);
     QString Error() const { return m_error; }
 
+    // PostgreSQL: every later connection to the test's database starts with
+    // standard_conforming_strings off, as on a server configured so, where a
+    // backslash inside '...' escapes the quote after it. Runs on the open
+    // connection, then reopens it. Other backends: nothing to do, true.
+    bool BarraEscapaComillas();
+
     static QString DirectorioOdbc(Motor motor);
     // Writes the credentials file with the given mode (e.g. 0600).
     static void EscribirCredenciales(const QByteArray& contenido, int modo = 0600);
@@ -28,4 +34,5 @@ private:
     EntornoPrueba& m_entorno;
     Motor m_motor;
     QString m_error;
+    QString m_base;
 };

@@ -84,6 +84,35 @@ TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
     EXPECT_EQ(Admin({"encolar", "hola"}).salida, 1);
 }
 
+// Text made to end a quoted literal early. On PostgreSQL the database runs
+// with standard_conforming_strings off, where a backslash escapes the quote
+// after it: doubling the quotes would let the rest run as statements.
+TEST_F(OrlanAdmin, StoresTextThatWouldEndALiteralAsTyped) {
+    ASSERT_TRUE(m_bd.BarraEscapaComillas()) << m_bd.Error().toStdString();
+    const QString hostil = QStringLiteral("\\'); DELETE FROM Empleado;--");
+    Resultado r = Admin({"encolar", "--impresora", "2", hostil});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Datos FROM DetalleColaImpresion WHERE IdTrabajo = " + r.texto.trimmed()), hostil);
+    EXPECT_EQ(Lista("SELECT Usuario FROM Empleado"), "gerente");
+    r = Admin({"encolar", "--impresora", "2", "--usuario", "\\'", "hola"});
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Usuario FROM ColaImpresion WHERE IdTrabajo = " + r.texto.trimmed()), "\\'");
+
+    r = Admin({"terminal", "agregar", "7", "--nombre", hostil});
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Nombre FROM Terminal WHERE ID_Terminal = 7"), hostil);
+    r = Admin({"impresora", "agregar", "--terminal", "1", "--puerto", "LPT3", "--modo", "E", "--nombre", hostil,
+               "--cheques"});
+    EXPECT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Nombre_Impresora FROM Impresora WHERE Puerto = 'LPT3'"), hostil);
+    // A name that would match every employee changes no password.
+    const QString contrasena = Lista("SELECT Contraseña FROM Empleado");
+    r = Admin({"contrasena", "--usuario", "\\' OR 1=1--"}, "otra\n");
+    EXPECT_EQ(r.salida, 1) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Contraseña FROM Empleado"), contrasena);
+    EXPECT_EQ(Lista("SELECT Usuario FROM Empleado"), "gerente");
+}
+
 TEST_F(OrlanAdmin, NumbersJobsFromTheSharedCounterWithoutReusingPrintedOnes) {
     // No counter yet, and a job still queued: the counter is created above it,
     // once, even when several writers start at the same moment.

@@ -50,8 +50,11 @@ template <typename F> int EnBaseDatos(QTextStream& errores, F&& trabajo) {
     }
 }
 
-QString Texto(const QString& valor) {
-    return u'\'' + DuplicarComillas(valor) + u'\'';
+// The first column of the first row of a select whose values are bound to its
+// markers, as text; NULL and no row as "".
+QString Valor(const QString& sql, const QVector<QVariant>& valores) {
+    const auto filas = Conexion::Instancia().Consultar(sql, valores);
+    return filas->Fin() ? QString() : filas->Campo(0).toString();
 }
 
 void ImprimirFilas(Recordset& filas, QTextStream& salida) {
@@ -66,12 +69,16 @@ void ImprimirFilas(Recordset& filas, QTextStream& salida) {
     }
 }
 
-bool Existe(const QString& tabla, const QString& condicion) {
-    return ObtenerValor(QStringLiteral("COUNT(*)"), tabla, condicion).toInt() > 0;
+// Whether a row of `tabla` has `valor` in `columna` (both names are ours).
+bool Existe(const QString& tabla, const QString& columna, const QVariant& valor) {
+    return Valor(QStringLiteral("SELECT COUNT(*) FROM ") + tabla + QStringLiteral(" WHERE ") + columna +
+                     QStringLiteral(" = ?"),
+                 {valor})
+               .toInt() > 0;
 }
 
 bool ExisteImpresora(int impresora) {
-    return Existe(QStringLiteral("Impresora"), QStringLiteral("Id_Impresora = ") + QString::number(impresora));
+    return Existe(QStringLiteral("Impresora"), QStringLiteral("Id_Impresora"), impresora);
 }
 
 // Creates the Parametros row 'TERMINAL' that replication reads, when it is
@@ -79,7 +86,7 @@ bool ExisteImpresora(int impresora) {
 // being added), else the lowest terminal of the database. Nothing when there
 // is no terminal at all yet.
 void AsegurarParametroTerminal(Conexion& c, int agregada = 0) {
-    if (Existe(QStringLiteral("Parametros"), QStringLiteral("Id_Parametro = 'TERMINAL'"))) {
+    if (Existe(QStringLiteral("Parametros"), QStringLiteral("Id_Parametro"), QStringLiteral("TERMINAL"))) {
         return;
     }
     int terminal = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Terminal"))
@@ -91,8 +98,8 @@ void AsegurarParametroTerminal(Conexion& c, int agregada = 0) {
                        : ObtenerValor(QStringLiteral("MIN(ID_Terminal)"), QStringLiteral("Terminal"), {}).toInt();
     }
     if (terminal > 0) {
-        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', ") +
-                   QString::number(terminal) + u')');
+        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', ?)"),
+                   {terminal});
     }
 }
 
@@ -186,12 +193,12 @@ std::optional<qint64> TomarFolio(Conexion& c) {
         std::max(MayorTrabajo(QStringLiteral("ColaImpresion")), MayorTrabajo(QStringLiteral("ImpresorasXImpresion"))) +
         1;
     if (!fila->Fin()) {
-        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = ") + QString::number(numero) + condicion);
+        c.Ejecutar(QStringLiteral("UPDATE Parametros SET Valor_Num = ?") + condicion, {numero});
         return numero;
     }
     try {
-        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('FOLIOIMPRESION', ") +
-                   QString::number(numero) + u')');
+        c.Ejecutar(QStringLiteral("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('FOLIOIMPRESION', ?)"),
+                   {numero});
     } catch (const ErrorEjecucion& e) {
         if (e.Numero() == ErrorEjecucion::kErrorIntegridad) {
             return std::nullopt;
@@ -257,11 +264,9 @@ bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& error
                 << ", asi que agreguela alli con: " << Orden(impresora) << Qt::endl;
         return false;
     }
-    const QString otros =
-        ObtenerValor(QStringLiteral("MIN(Id_Impresora)"), QStringLiteral("Impresora"),
-                     QStringLiteral("ID_Terminal = ") + QString::number(impresora.terminal) +
-                         QStringLiteral(" AND esdecheques = 0 AND Puerto = ") + Texto(impresora.puerto) +
-                         QStringLiteral(" AND Modo <> ") + Texto(impresora.modo));
+    const QString otros = Valor(QStringLiteral("SELECT MIN(Id_Impresora) FROM Impresora WHERE ID_Terminal = ? AND "
+                                               "esdecheques = 0 AND Puerto = ? AND Modo <> ?"),
+                                {impresora.terminal, impresora.puerto, impresora.modo});
     if (!otros.isEmpty()) {
         errores << "orlan-admin: la impresora " << otros << " ya usa " << impresora.puerto
                 << " en otro Modo; un puerto imprime en un solo Modo ([" << impresora.puerto << "] en " << archivo
@@ -315,11 +320,8 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
         return 1;
     }
     return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString impresora = QString::number(trabajo.impresora);
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Impresora"),
-                         QStringLiteral("Id_Impresora=") + impresora)
-                .toInt() == 0) {
-            errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
+        if (!ExisteImpresora(trabajo.impresora)) {
+            errores << "orlan-admin: no existe la impresora " << trabajo.impresora << Qt::endl;
             return 1;
         }
         try {
@@ -338,12 +340,11 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
                             << Qt::endl;
                     return 2;
                 }
-                const QString numero = QString::number(*folio);
+                const qint64 numero = *folio;
                 try {
                     c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, FechaHora, "
-                                              "Escribiendo, id_impresora) VALUES (") +
-                               numero + u',' + Texto(trabajo.tipo) + u',' + Texto(trabajo.usuario) +
-                               QStringLiteral(", CURRENT_TIMESTAMP, -1, ") + impresora + u')');
+                                              "Escribiendo, id_impresora) VALUES (?, ?, ?, CURRENT_TIMESTAMP, -1, ?)"),
+                               {numero, trabajo.tipo, trabajo.usuario, trabajo.impresora});
                 } catch (const ErrorEjecucion& e) {
                     // A writer that found the counter missing can read it back
                     // just after another writer created it (each statement
@@ -355,15 +356,15 @@ int Encolar(const Trabajo& trabajo, QTextStream& salida, QTextStream& errores) {
                     }
                     throw;
                 }
-                c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (") +
-                           numero + u',' + impresora + u')');
+                c.Ejecutar(QStringLiteral("INSERT INTO ImpresorasXImpresion (IdTrabajo, Id_Impresora) VALUES (?, ?)"),
+                           {numero, trabajo.impresora});
                 int renglon = 0;
                 for (const QString& texto : trabajo.renglones) {
-                    c.Ejecutar(
-                        QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (") +
-                        numero + u',' + QString::number(++renglon) + u',' + Texto(texto) + u')');
+                    c.Ejecutar(QStringLiteral(
+                                   "INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, ?)"),
+                               {numero, ++renglon, texto});
                 }
-                c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=") + numero);
+                c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo = ?"), {numero});
                 transaccion.Confirmar();
                 salida << numero << Qt::endl;
                 return 0;
@@ -393,8 +394,8 @@ int MostrarImpresora(int impresora, QTextStream& salida, QTextStream& errores) {
     return EnBaseDatos(errores, [&](Conexion& c) {
         auto filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
                                                 "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques "
-                                                "FROM Impresora WHERE Id_Impresora = ") +
-                                 QString::number(impresora));
+                                                "FROM Impresora WHERE Id_Impresora = ?"),
+                                 {impresora});
         if (filas->RecordCount() == 0) {
             errores << "orlan-admin: no existe la impresora " << impresora << Qt::endl;
             return 1;
@@ -444,8 +445,7 @@ int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTex
         return 1;
     }
     return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString id = QString::number(numero);
-        if (Existe(QStringLiteral("Terminal"), QStringLiteral("ID_Terminal = ") + id)) {
+        if (Existe(QStringLiteral("Terminal"), QStringLiteral("ID_Terminal"), numero)) {
             errores << "orlan-admin: la terminal " << numero << " ya existe" << Qt::endl;
             return 1;
         }
@@ -455,9 +455,11 @@ int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTex
             errores << "orlan-admin: la tabla Terminal no tiene la columna Nombre; la terminal se agrega sin nombre"
                     << Qt::endl;
         }
-        c.Ejecutar(conNombre ? QStringLiteral("INSERT INTO Terminal (ID_Terminal, Nombre) VALUES (") + id + u',' +
-                                   Texto(nombre) + u')'
-                             : QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (") + id + u')');
+        if (conNombre) {
+            c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal, Nombre) VALUES (?, ?)"), {numero, nombre});
+        } else {
+            c.Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (?)"), {numero});
+        }
         AsegurarParametroTerminal(c, numero);
         salida << "Terminal " << numero << " agregada" << Qt::endl;
         return 0;
@@ -481,8 +483,7 @@ int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStrea
         return 1;
     }
     return EnBaseDatos(errores, [&](Conexion& c) {
-        if (!Existe(QStringLiteral("Terminal"),
-                    QStringLiteral("ID_Terminal = ") + QString::number(impresora.terminal))) {
+        if (!Existe(QStringLiteral("Terminal"), QStringLiteral("ID_Terminal"), impresora.terminal)) {
             errores << "orlan-admin: no existe la terminal " << impresora.terminal << " (agreguela con 'orlan-admin "
                     << "terminal agregar " << impresora.terminal << "')" << Qt::endl;
             return 1;
@@ -506,14 +507,19 @@ int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStrea
             }
         });
         AsegurarParametroTerminal(c);
-        const QString id = QString::number(
-            ObtenerValor(QStringLiteral("MAX(Id_Impresora)"), QStringLiteral("Impresora"), {}).toInt() + 1);
+        const int id = ObtenerValor(QStringLiteral("MAX(Id_Impresora)"), QStringLiteral("Impresora"), {}).toInt() + 1;
+        // Without a backup the text says NULL: a bound NULL would go as text
+        // into the int column.
+        QVector<QVariant> valores{id, impresora.terminal, impresora.puerto, impresora.modo, impresora.nombre};
+        if (impresora.respaldo) {
+            valores << impresora.respaldo;
+        }
+        valores << id << (impresora.cheques ? -1 : 0);
         c.Ejecutar(QStringLiteral("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
-                                  "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (") +
-                   id + u',' + QString::number(impresora.terminal) + u',' + Texto(impresora.puerto) + u',' +
-                   Texto(impresora.modo) + u',' + Texto(impresora.nombre) + u',' +
-                   (impresora.respaldo ? QString::number(impresora.respaldo) : QStringLiteral("NULL")) + u',' + id +
-                   QStringLiteral(", 'A', ") + (impresora.cheques ? QStringLiteral("-1") : QStringLiteral("0")) + u')');
+                                  "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES "
+                                  "(?, ?, ?, ?, ?, %1, ?, 'A', ?)")
+                       .arg(impresora.respaldo ? QStringLiteral("?") : QStringLiteral("NULL")),
+                   valores);
         deshacer.dismiss();
         salida << id << Qt::endl;
         return 0;
@@ -533,8 +539,8 @@ int AsignarRespaldo(int impresora, int respaldo, QTextStream& salida, QTextStrea
             }
         }
         AsegurarParametroTerminal(c);
-        c.Ejecutar(QStringLiteral("UPDATE Impresora SET Id_Impresora_Respaldo = ") + QString::number(respaldo) +
-                   QStringLiteral(" WHERE Id_Impresora = ") + QString::number(impresora));
+        c.Ejecutar(QStringLiteral("UPDATE Impresora SET Id_Impresora_Respaldo = ? WHERE Id_Impresora = ?"),
+                   {respaldo, impresora});
         salida << "La impresora " << respaldo << " respalda a la impresora " << impresora << Qt::endl;
         return 0;
     });
@@ -604,13 +610,11 @@ int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& s
         return 0;
     }
     return EnBaseDatos(errores, [&](Conexion& c) {
-        const QString condicion = QStringLiteral("Usuario = ") + Texto(usuario);
-        if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Empleado"), condicion).toInt() == 0) {
+        if (!Existe(QStringLiteral("Empleado"), QStringLiteral("Usuario"), usuario)) {
             errores << "orlan-admin: no existe el usuario " << usuario << Qt::endl;
             return 1;
         }
-        c.Ejecutar(QStringLiteral("UPDATE Empleado SET Contraseña = ") + Texto(almacenado) + QStringLiteral(" WHERE ") +
-                   condicion);
+        c.Ejecutar(QStringLiteral("UPDATE Empleado SET Contraseña = ? WHERE Usuario = ?"), {almacenado, usuario});
         salida << "Contrasena guardada para " << usuario << Qt::endl;
         return 0;
     });

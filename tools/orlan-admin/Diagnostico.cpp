@@ -346,9 +346,8 @@ void RevisarEncierro(Informe& informe, int terminal) {
     if (!tmpPropio || terminal == 0) {
         return;
     }
-    const auto impresoras =
-        Conexion::Instancia().Consultar(QStringLiteral("SELECT Puerto FROM Impresora WHERE ID_Terminal = ") +
-                                        QString::number(terminal) + QStringLiteral(" AND esdecheques = 0"));
+    const auto impresoras = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Puerto FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"), {terminal});
     for (; !impresoras->Fin(); impresoras->MoveNext()) {
         const QString puerto = Valor(*impresoras, "Puerto");
         if (!puerto.startsWith(QLatin1String("COM"))) {

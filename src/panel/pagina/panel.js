@@ -39,6 +39,8 @@ function duracion(segundos) {
 }
 
 function estadoDe(impresora) {
+  // A port the print server cannot serve: nothing prints, whatever the state says.
+  if (impresora.puerto_valido === false) return ['Puerto no válido', 'falla'];
   if (impresora.estado === null) return ['Sin estado (fuera de servicio)', 'fuera'];
   const letra = impresora.estado.trim();
   return ESTADOS[letra] || ['Estado ' + letra, 'aviso'];
