@@ -712,8 +712,9 @@ void Matriz::TrabajoGrande(int renglones) {
 // the printers first, then both servers restarted (a shop's servers start
 // every morning, and they read their printers then), then the hostile jobs.
 // Passes when every hostile job printed once on its own terminal or is still
-// queued, both servers kept running as the same processes and each settings
-// file stayed under 64 KB; the writer's jobs are counted as in every row.
+// queued as it should, both servers served and kept running as the same
+// processes, and each settings file stayed under 64 KB; the writer's jobs are
+// counted as in every row.
 void Matriz::FilasHostiles() {
     const QString nombre = QStringLiteral("hostile rows in the shop's tables (negative and huge ids, bad ports, "
                                           "backups and names)");
@@ -728,7 +729,8 @@ void Matriz::FilasHostiles() {
             inicio << QFileInfo(captura).size();
         }
         Conexion& c = Conexion::Instancia();
-        // A shop's own table may declare the name wider than ours.
+        // A shop's own table may declare the name wider than ours; it stays
+        // so for the rows after this one, which never read it.
         c.Ejecutar("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE varchar(4000)");
         for (const ImpresoraHostil& i : impresoras) {
             InsertarImpresoraHostil(i);
@@ -738,8 +740,12 @@ void Matriz::FilasHostiles() {
                    {-2, kMayor});
         c.Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, 'Hostil suelto')",
                    {kMayor - 3, kMenor});
+        // What each server says from its start on: "sirviendo la cola" once
+        // it has read its printers and serves.
+        qsizetype salidaPrevia[2];
         for (TerminalPrueba* terminal : {m_uno.get(), m_dos.get()}) {
             terminal->Detener();
+            salidaPrevia[terminal == m_uno.get() ? 0 : 1] = terminal->Salida().size();
             terminal->Iniciar();
         }
         const qint64 pids[] = {m_uno->Pid(), m_dos->Pid()};
@@ -788,13 +794,20 @@ void Matriz::FilasHostiles() {
             }
         }
         int caidos = 0;
+        bool sirve[2];
         qint64 mayorAjustes = 0;
         for (int n = 0; n < 2; ++n) {
             TerminalPrueba& terminal = n == 0 ? *m_uno : *m_dos;
+            const QString salida = terminal.Salida().mid(salidaPrevia[n]);
+            sirve[n] = salida.contains(QStringLiteral("sirviendo la cola"));
             if (!terminal.Corriendo() || terminal.Pid() != pids[n]) {
                 ++caidos;
                 std::fprintf(stderr, "la terminal %d termino (pid %lld):\n%s\n", n + 1, static_cast<long long>(pids[n]),
-                             qPrintable(terminal.Salida().right(2000)));
+                             qPrintable(salida.right(2000)));
+            } else if (!sirve[n]) {
+                ++caidos;
+                std::fprintf(stderr, "la terminal %d sigue viva pero no sirve la cola:\n%s\n", n + 1,
+                             qPrintable(salida.right(2000)));
             }
             const qint64 tamano = QFileInfo(RutaAjustes(terminal)).size();
             mayorAjustes = std::max(mayorAjustes, tamano);
@@ -818,14 +831,14 @@ void Matriz::FilasHostiles() {
                                            {", hostile jobs gone from the queue unprinted", desaparecidos}}) {
             ImprimirFigura(f + que, cuantos, "jobs", "hostile jobs written", total, "jobs");
         }
-        ImprimirFigura(f + ", servers that ended or restarted on their own", caidos, "servers", "servers", 2,
+        ImprimirFigura(f + ", servers that ended, restarted or never served", caidos, "servers", "servers", 2,
                        "servers");
         ImprimirFigura(f + ", largest settings file (orlan.ini)", mayorAjustes / 1024.0, "KB", "limit", 64, "KB",
                        MenosEsMejor::Si);
         m_fallasHostiles += (bien < trabajos.size() ? 1 : 0) + caidos + (mayorAjustes >= 64 * 1024 ? 1 : 0);
 
-        // The shop's tables as they were, and a server that ended serving
-        // again, so that the rows after this one run on two terminals.
+        // The hostile rows gone, and a server that ended or does not serve
+        // started again, so that the rows after this one run on two terminals.
         for (const TrabajoHostil& t : trabajos) {
             c.Ejecutar("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ?", {t.id});
             c.Ejecutar("DELETE FROM ColaImpresion WHERE IdTrabajo = ?", {t.id});
@@ -834,10 +847,11 @@ void Matriz::FilasHostiles() {
         for (const ImpresoraHostil& i : impresoras) {
             c.Ejecutar("DELETE FROM Impresora WHERE Id_Impresora = ?", {i.id});
         }
-        c.Ejecutar("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE varchar(50)");
-        for (TerminalPrueba* terminal : {m_uno.get(), m_dos.get()}) {
-            if (!terminal->Corriendo()) {
-                terminal->Iniciar();
+        for (int n = 0; n < 2; ++n) {
+            TerminalPrueba& terminal = n == 0 ? *m_uno : *m_dos;
+            if (!terminal.Corriendo() || !sirve[n]) {
+                terminal.Detener();
+                terminal.Iniciar();
             }
         }
     });
