@@ -412,7 +412,17 @@ struct TrabajoHostil {
 
 QList<ImpresoraHostil> ImpresorasHostiles() {
     const QString largo = QStringLiteral("Impresora de nombre largo ").leftJustified(4000, u'x');
-    QList<ImpresoraHostil> impresoras{
+    QList<ImpresoraHostil> impresoras;
+    // Twenty on each terminal with 4,000-character names on ports of their
+    // own: written whole, the names alone would take a settings file past
+    // 64 KB. They come first, as a server reads them in the table's order.
+    for (int terminal : {1, 2}) {
+        for (int i = 0; i < 20; ++i) {
+            const QString puerto = i < 5 ? QStringLiteral("COM%1").arg(5 + i) : QStringLiteral("DEV%1").arg(i);
+            impresoras.append({2000000000 + terminal * 100 + i, terminal, puerto, largo, {}, {}});
+        }
+    }
+    impresoras += QList<ImpresoraHostil>{
         // Prints on terminal 2's serial printer: its jobs are well-formed.
         {kMayor, 2, QStringLiteral("COM1"), largo, {}, {}},
         // A port that is a path, a backup that does not exist.
@@ -422,15 +432,6 @@ QList<ImpresoraHostil> ImpresorasHostiles() {
         // A device name of another system.
         {kMenor, 2, QStringLiteral("PRN"), largo, -1, {}},
     };
-    // Twenty more on each terminal with 4,000-character names on ports of
-    // their own: written whole, the names alone would take a settings file
-    // past 64 KB.
-    for (int terminal : {1, 2}) {
-        for (int i = 0; i < 20; ++i) {
-            const QString puerto = i < 5 ? QStringLiteral("COM%1").arg(5 + i) : QStringLiteral("DEV%1").arg(i);
-            impresoras.append({2000000000 + terminal * 100 + i, terminal, puerto, largo, {}, {}});
-        }
-    }
     return impresoras;
 }
 
@@ -817,8 +818,12 @@ void Matriz::FilasHostiles() {
             }
         }
         for (int n : terminalesConFalla) {
-            std::fprintf(stderr, "bitacora de la terminal %d:\n%s\n", n,
-                         qPrintable((n == 1 ? m_uno : m_dos)->Bitacora().right(2000)));
+            // Its last lines, each cut short: they quote the long names.
+            const QStringList lineas = (n == 1 ? m_uno : m_dos)->Bitacora().split(u'\n');
+            std::fprintf(stderr, "bitacora de la terminal %d:\n", n);
+            for (const QString& linea : lineas.mid(std::max<qsizetype>(0, lineas.size() - 15))) {
+                std::fprintf(stderr, "%s\n", qPrintable(linea.left(160)));
+            }
         }
         const std::string f = nombre.toStdString();
         const auto total = static_cast<double>(trabajos.size());
