@@ -7,7 +7,8 @@
 // Faults are injected while jobs print, among them terminal 1's serial
 // printer replaced for a while by network printers that misbehave, a USB
 // printer that stops taking bytes, a 9600-baud line and printers modelled on
-// real hardware (a receive buffer, a print speed, power cuts); for each one
+// real hardware (a receive buffer, a print speed, power cuts), and rows that
+// other programs could write into the shop's tables; for each one
 // the program prints, in the benchmarks' line format, the jobs written,
 // printed, lost, printed whole more than once and the partial copies, and
 // the seconds from the end of the fault to the next job
@@ -40,10 +41,12 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QTcpServer>
+#include <QVariant>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -239,12 +242,17 @@ private:
     QString m_destino;
 };
 
+// A terminal's settings file.
+QString RutaAjustes(const TerminalPrueba& terminal) {
+    return terminal.RaizUnidad() + QStringLiteral("/../../config/orlan/orlan.ini");
+}
+
 // Changes a running terminal's setting, as a technician editing its settings
 // file does; the server reads it at its next use (COM1's: at the next opening
 // of the port). The file is replaced whole, so the server never reads half of
 // it.
 void CambiarAjuste(const TerminalPrueba& terminal, const QString& seccion, const QString& clave, const QString& valor) {
-    const QString ruta = terminal.RaizUnidad() + QStringLiteral("/../../config/orlan/orlan.ini");
+    const QString ruta = RutaAjustes(terminal);
     QString texto = QString::fromUtf8(EntornoPrueba::Leer(ruta));
     const QString encabezado = QStringLiteral("[") + seccion + QStringLiteral("]\n");
     const QRegularExpression existente(
@@ -374,6 +382,108 @@ void Respaldo(bool con) {
                                        .arg(con ? QStringLiteral("3") : QStringLiteral("NULL")));
 }
 
+// ---- Rows that other programs could write into the shop's tables. The
+// matrix's schema declares the keys int, so a huge id is the largest value
+// the column takes; a text id cannot be stored in an int column on
+// PostgreSQL, so the wrong values go where its types let them: backups and
+// redirections to printers that do not exist, ports that name no port, names
+// too long or with control characters, a state no writer uses.
+
+constexpr int kMenor = std::numeric_limits<int>::min();
+constexpr int kMayor = std::numeric_limits<int>::max();
+
+struct ImpresoraHostil {
+    int id;
+    int terminal;
+    QString puerto;
+    QString nombre;
+    QVariant respaldo;   // null: none
+    QVariant redirigido; // null: itself
+};
+
+struct TrabajoHostil {
+    int id;
+    int impresora;
+    int terminal; // the only terminal that may print it
+    int escribiendo;
+    QList<int> renglones; // IdRenglon of each line, in print order
+    bool imprimible;      // well-formed enough to print; the others stay queued
+};
+
+QList<ImpresoraHostil> ImpresorasHostiles() {
+    const QString largo = QStringLiteral("Impresora de nombre largo ").leftJustified(4000, u'x');
+    QList<ImpresoraHostil> impresoras;
+    // Twenty on each terminal with 4,000-character names on ports of their
+    // own: written whole, the names alone would take a settings file past
+    // 64 KB. They come first, as a server reads them in the table's order.
+    for (int terminal : {1, 2}) {
+        for (int i = 0; i < 20; ++i) {
+            const QString puerto = i < 5 ? QStringLiteral("COM%1").arg(5 + i) : QStringLiteral("DEV%1").arg(i);
+            impresoras.append({2000000000 + terminal * 100 + i, terminal, puerto, largo, {}, {}});
+        }
+    }
+    impresoras += QList<ImpresoraHostil>{
+        // Prints on terminal 2's serial printer: its jobs are well-formed.
+        {kMayor, 2, QStringLiteral("COM1"), largo, {}, {}},
+        // A port that is a path, a backup that does not exist.
+        {-7, 1, QStringLiteral("../x"), QStringLiteral("Caja\x1b@\a\t\r\n[Cola]\nDespertar=0"), kMayor - 1, {}},
+        // Redirected to its own backup, which does not exist.
+        {kMayor - 2, 1, QStringLiteral("LPT1"), QStringLiteral("Impresora hostil"), kMayor - 3, kMayor - 3},
+        // A device name of another system.
+        {kMenor, 2, QStringLiteral("PRN"), largo, -1, {}},
+    };
+    return impresoras;
+}
+
+QList<TrabajoHostil> TrabajosHostiles() {
+    constexpr qint16 kMenorEstado = std::numeric_limits<qint16>::min();
+    constexpr qint16 kMayorEstado = std::numeric_limits<qint16>::max();
+    return {
+        // Ids and line numbers at both ends of the column, on printers that work.
+        {kMenor, kMayor, 2, 0, {kMenor, 0, kMayor}, true},
+        {-1, 3, 2, 0, {1, 2, 3}, true},
+        {-3, 1, 1, 0, {-5, -4, -3}, true},
+        // For printers that cannot print them: a port that is a path or a
+        // device name, a redirection to a printer that does not exist.
+        {kMayor, -7, 1, 0, {1, 2, 3}, false},
+        {kMenor + 1, kMayor - 2, 1, 0, {1, 2, 3}, false},
+        {kMayor - 1, kMenor, 2, 0, {1, 2, 3}, false},
+        // States no writer uses.
+        {kMayor - 2, 1, 1, kMayorEstado, {1, 2, 3}, false},
+        {kMenor + 2, 3, 2, kMenorEstado, {1, 2, 3}, false},
+    };
+}
+
+// The first and the last line carry the job's id and a marker no job of the
+// writer has, so that the captures show where each one printed.
+QString RenglonHostil(const TrabajoHostil& t, int indice) {
+    const QString que = indice == 0                        ? QStringLiteral("inicio")
+                        : indice == t.renglones.size() - 1 ? QStringLiteral("fin")
+                                                           : QStringLiteral("renglon");
+    return QStringLiteral("Hostil %1 %2").arg(t.id).arg(que);
+}
+
+void InsertarImpresoraHostil(const ImpresoraHostil& i) {
+    Conexion::Instancia().Ejecutar(
+        QStringLiteral("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+                       "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES "
+                       "(?, ?, ?, 'E', ?, ?, ?, 'A', 0)"),
+        {i.id, i.terminal, i.puerto, i.nombre, i.respaldo, i.redirigido.isNull() ? QVariant(i.id) : i.redirigido});
+}
+
+// Header held with Escribiendo = -1 while its lines go in, then its state.
+void InsertarTrabajoHostil(const TrabajoHostil& t) {
+    Conexion& c = Conexion::Instancia();
+    c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
+                              "VALUES (?, 'R', 'hostil', -1, ?)"),
+               {t.id, t.impresora});
+    for (int i = 0; i < t.renglones.size(); ++i) {
+        c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, ?)"),
+                   {t.id, t.renglones[i], RenglonHostil(t, i)});
+    }
+    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = ? WHERE IdTrabajo = ?"), {t.escribiendo, t.id});
+}
+
 class Matriz {
 public:
     Matriz(int repeticiones, QString solo) : m_repeticiones(repeticiones), m_solo(std::move(solo)) {}
@@ -396,12 +506,15 @@ private:
                   const std::function<void()>& durante = {});
     // A job of `renglones` lines for printer 1, written by the harness.
     void TrabajoGrande(int renglones);
+    // The row of hostile rows in the shop's tables (see FilasHostiles).
+    void FilasHostiles();
     bool Drenar();
     void Informar();
 
     int m_repeticiones;
     QString m_solo; // only the faults whose name holds this text
     int m_perdidos = 0;
+    int m_fallasHostiles = 0; // checks of the hostile rows' row that failed
     QElapsedTimer m_reloj;
     EntornoPrueba m_entorno;
     BaseDatosPrueba m_bd{m_entorno, Motor::PostgreSql};
@@ -594,6 +707,159 @@ void Matriz::TrabajoGrande(int renglones) {
     lineas << fin;
     InsertarTrabajo(id, 1, lineas);
     m_escritos.insert(id, m_reloj.elapsed());
+}
+
+// Hostile rows written while the terminals serve and the writer writes:
+// the printers first, then both servers restarted (a shop's servers start
+// every morning, and they read their printers then), then the hostile jobs.
+// Passes when every hostile job printed once on its own terminal or is still
+// queued as it should, both servers served and kept running as the same
+// processes, and each settings file stayed under 64 KB; the writer's jobs are
+// counted as in every row.
+void Matriz::FilasHostiles() {
+    const QString nombre = QStringLiteral("hostile rows in the shop's tables (negative and huge ids, bad ports, "
+                                          "backups and names)");
+    Falla(nombre, {0, 1, 2, 3}, [&] {
+        const QList<ImpresoraHostil> impresoras = ImpresorasHostiles();
+        const QList<TrabajoHostil> trabajos = TrabajosHostiles();
+        // Capture files 0 and 1 are terminal 1's, 2 and 3 terminal 2's.
+        const QStringList capturas{m_serieUno->Captura(), m_uno->RaizUnidad() + "/lpt/378.bin", m_serieDos->Captura(),
+                                   m_dos->RaizUnidad() + "/lpt/378.bin"};
+        QList<qint64> inicio;
+        for (const QString& captura : capturas) {
+            inicio << QFileInfo(captura).size();
+        }
+        Conexion& c = Conexion::Instancia();
+        // A shop's own table may declare the name wider than ours; it stays
+        // so for the rows after this one, which never read it.
+        c.Ejecutar("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE varchar(4000)");
+        for (const ImpresoraHostil& i : impresoras) {
+            InsertarImpresoraHostil(i);
+        }
+        // Lines without a header.
+        c.Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, 'Hostil suelto')",
+                   {-2, kMayor});
+        c.Ejecutar("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (?, ?, 'Hostil suelto')",
+                   {kMayor - 3, kMenor});
+        // What each server says from its start on: "sirviendo la cola" once
+        // it has read its printers and serves.
+        qsizetype salidaPrevia[2];
+        for (TerminalPrueba* terminal : {m_uno.get(), m_dos.get()}) {
+            terminal->Detener();
+            salidaPrevia[terminal == m_uno.get() ? 0 : 1] = terminal->Salida().size();
+            terminal->Iniciar();
+        }
+        const qint64 pids[] = {m_uno->Pid(), m_dos->Pid()};
+        for (const TrabajoHostil& t : trabajos) {
+            InsertarTrabajoHostil(t);
+            Pasar(500);
+        }
+        Pasar(12000);
+
+        // Where each hostile job printed whole, by terminal.
+        static const QRegularExpression marca(QStringLiteral("Hostil (-?\\d+) fin"));
+        QMap<int, int> impresos[2];
+        for (int i = 0; i < capturas.size(); ++i) {
+            const QString texto = QString::fromLatin1(EntornoPrueba::Leer(capturas[i]).mid(inicio[i]));
+            for (auto m = marca.globalMatch(texto); m.hasNext();) {
+                ++impresos[i / 2][m.next().captured(1).toInt()];
+            }
+        }
+        int bien = 0, ajenos = 0, repetidos = 0, desaparecidos = 0, sinImprimir = 0;
+        QSet<int> terminalesConFalla;
+        for (const TrabajoHostil& t : trabajos) {
+            const int propios = impresos[t.terminal - 1].value(t.id);
+            const int otros = impresos[2 - t.terminal].value(t.id);
+            const bool enCola =
+                Lista(QStringLiteral("SELECT COUNT(*) FROM ColaImpresion WHERE IdTrabajo = %1").arg(t.id)) != "0";
+            // Printed once on its own terminal and gone, or not printed and
+            // still queued: nothing else is right.
+            const char* falla = otros > 0                      ? "impreso en la otra terminal"
+                                : propios > 1                  ? "impreso mas de una vez"
+                                : propios == 0 && !enCola      ? "borrado de la cola sin imprimirse"
+                                : propios == 1 && enCola       ? "impreso y sigue en la cola"
+                                : t.imprimible && propios == 0 ? "no se imprimio"
+                                : !t.imprimible && propios > 0 ? "impreso en una impresora que no puede"
+                                                               : nullptr;
+            ajenos += otros > 0 ? 1 : 0;
+            repetidos += propios + otros > 1 ? 1 : 0;
+            desaparecidos += propios + otros == 0 && !enCola ? 1 : 0;
+            sinImprimir += t.imprimible && propios + otros == 0 ? 1 : 0;
+            bien += falla ? 0 : 1;
+            if (falla) {
+                terminalesConFalla.insert(t.terminal);
+                std::fprintf(stderr,
+                             "trabajo hostil %d (impresora %d, terminal %d): %s (%d veces en la suya, %d en "
+                             "la otra)\n",
+                             t.id, t.impresora, t.terminal, falla, propios, otros);
+            }
+        }
+        int caidos = 0;
+        bool sirve[2];
+        qint64 mayorAjustes = 0;
+        for (int n = 0; n < 2; ++n) {
+            TerminalPrueba& terminal = n == 0 ? *m_uno : *m_dos;
+            const QString salida = terminal.Salida().mid(salidaPrevia[n]);
+            sirve[n] = salida.contains(QStringLiteral("sirviendo la cola"));
+            if (!terminal.Corriendo() || terminal.Pid() != pids[n]) {
+                ++caidos;
+                std::fprintf(stderr, "la terminal %d termino (pid %lld):\n%s\n", n + 1, static_cast<long long>(pids[n]),
+                             qPrintable(salida.right(2000)));
+            } else if (!sirve[n]) {
+                ++caidos;
+                std::fprintf(stderr, "la terminal %d sigue viva pero no sirve la cola:\n%s\n", n + 1,
+                             qPrintable(salida.right(2000)));
+            }
+            const qint64 tamano = QFileInfo(RutaAjustes(terminal)).size();
+            mayorAjustes = std::max(mayorAjustes, tamano);
+            if (tamano >= 64 * 1024) {
+                std::fprintf(stderr, "orlan.ini de la terminal %d: %lld bytes\n", n + 1,
+                             static_cast<long long>(tamano));
+            }
+        }
+        for (int n : terminalesConFalla) {
+            // Its last lines, each cut short: they quote the long names.
+            const QStringList lineas = (n == 1 ? m_uno : m_dos)->Bitacora().split(u'\n');
+            std::fprintf(stderr, "bitacora de la terminal %d:\n", n);
+            for (const QString& linea : lineas.mid(std::max<qsizetype>(0, lineas.size() - 15))) {
+                std::fprintf(stderr, "%s\n", qPrintable(linea.left(160)));
+            }
+        }
+        const std::string f = nombre.toStdString();
+        const auto total = static_cast<double>(trabajos.size());
+        ImprimirFigura(f + ", hostile jobs as they should be (well-formed ones printed once on their terminal, the "
+                           "rest left queued)",
+                       bien, "jobs", "hostile jobs written", total, "jobs");
+        for (const auto& [que, cuantos] : {std::pair{", well-formed hostile jobs not printed", sinImprimir},
+                                           {", hostile jobs printed on the other terminal", ajenos},
+                                           {", hostile jobs printed whole more than once", repetidos},
+                                           {", hostile jobs gone from the queue unprinted", desaparecidos}}) {
+            ImprimirFigura(f + que, cuantos, "jobs", "hostile jobs written", total, "jobs");
+        }
+        ImprimirFigura(f + ", servers that ended, restarted or never served", caidos, "servers", "servers", 2,
+                       "servers");
+        ImprimirFigura(f + ", largest settings file (orlan.ini)", mayorAjustes / 1024.0, "KB", "limit", 64, "KB",
+                       MenosEsMejor::Si);
+        m_fallasHostiles += (bien < trabajos.size() ? 1 : 0) + caidos + (mayorAjustes >= 64 * 1024 ? 1 : 0);
+
+        // The hostile rows gone, and a server that ended or does not serve
+        // started again, so that the rows after this one run on two terminals.
+        for (const TrabajoHostil& t : trabajos) {
+            c.Ejecutar("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ?", {t.id});
+            c.Ejecutar("DELETE FROM ColaImpresion WHERE IdTrabajo = ?", {t.id});
+        }
+        c.Ejecutar("DELETE FROM DetalleColaImpresion WHERE Datos = 'Hostil suelto'");
+        for (const ImpresoraHostil& i : impresoras) {
+            c.Ejecutar("DELETE FROM Impresora WHERE Id_Impresora = ?", {i.id});
+        }
+        for (int n = 0; n < 2; ++n) {
+            TerminalPrueba& terminal = n == 0 ? *m_uno : *m_dos;
+            if (!terminal.Corriendo() || !sirve[n]) {
+                terminal.Detener();
+                terminal.Iniciar();
+            }
+        }
+    });
 }
 
 // Stops the writer and waits until the queue is empty and the captures stop
@@ -879,6 +1145,7 @@ int Matriz::Correr() {
                       Respaldo(true);
                   });
         }
+        FilasHostiles();
         // The restore race on two terminals goes here.
     }
     const int perdidosCarrera = m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo)
@@ -913,7 +1180,7 @@ int Matriz::Correr() {
         std::fprintf(stderr, "un servidor termino solo:\n%s\n%s\n", qPrintable(m_uno->Salida()),
                      qPrintable(m_dos->Salida()));
     }
-    return perdidos == 0 && drenada && vivos ? 0 : 1;
+    return perdidos == 0 && drenada && vivos && m_fallasHostiles == 0 ? 0 : 1;
 }
 
 } // namespace
