@@ -24,7 +24,10 @@ QString Citado(const QVariant& valor) {
 }
 
 QString NoEsClave(const QString& columna, const QVariant& valor) {
-    return QStringLiteral("%1 %2 no es un numero de 1 a %3").arg(columna, Citado(valor)).arg(kIdMaximo);
+    return QStringLiteral("%1 %2 no es un numero entero de %3 a %4")
+        .arg(columna, Citado(valor))
+        .arg(kIdMinimo)
+        .arg(kIdMaximo);
 }
 
 // The job still released, still routed to the printer about to print it, and

@@ -20,13 +20,14 @@
 // values; the statements of this server's own (claims, the paper state,
 // setting a job aside) bind their values.
 
-// Keys of the shop's tables are int columns: 1 to 2^31 - 1.
+// Keys of the shop's tables are int columns: -2^31 to 2^31 - 1.
+inline constexpr qint64 kIdMinimo = -2147483648LL;
 inline constexpr qint64 kIdMaximo = 2147483647;
 
 // `valor` when it is an integer from `minimo` to `maximo`: an integer value,
 // a real one without a fraction, or a text of digits with an optional sign
 // and nothing else (SQLite keeps text in an integer column).
-std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo = 1, qint64 maximo = kIdMaximo);
+std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo = kIdMinimo, qint64 maximo = kIdMaximo);
 
 // A pending job of the tick's snapshot.
 struct TrabajoCola {
