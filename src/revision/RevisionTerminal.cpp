@@ -2,7 +2,9 @@
 
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
+#include "database/RepositorioCola.h"
 #include "platform/Ajustes.h"
+#include "ports/NombrePuerto.h"
 #include "ports/PuertoSerie.h"
 
 #include <QRegularExpression>
@@ -33,24 +35,33 @@ Hallazgo RevisarRespaldos(const QString& id) {
     QStringList cadena{id};
     QSet<QString> vistas{id};
     QString actual = id;
+    // Only numbers enter the statements: a value another program wrote in
+    // the column is a backup that does not exist.
+    const auto fila = [](const QString& id, const char* columna) -> std::unique_ptr<Recordset> {
+        const std::optional<qint64> numero = EnteroProbado(id);
+        if (!numero) {
+            return nullptr;
+        }
+        return Conexion::Instancia().Consultar(
+            QStringLiteral("SELECT %1 FROM Impresora WHERE Id_Impresora = ?").arg(QLatin1String(columna)), {*numero});
+    };
     for (;;) {
-        const auto fila = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora_Respaldo FROM Impresora WHERE Id_Impresora = ") + actual);
-        const QString respaldo = fila->Fin() ? QString() : Valor(*fila, "Id_Impresora_Respaldo");
+        const auto propia = fila(actual, "Id_Impresora_Respaldo");
+        const QString respaldo = !propia || propia->Fin() ? QString() : Valor(*propia, "Id_Impresora_Respaldo");
         if (respaldo.isEmpty()) {
             if (actual == id) {
                 return Nuevo(kRespaldo, Gravedad::Aviso, sujeto, {{"id", id}, {"falta", "ninguno"}});
             }
             break;
         }
-        const auto siguiente = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT esdecheques FROM Impresora WHERE Id_Impresora = ") + respaldo);
-        if (siguiente->Fin() || siguiente->Campo(0).toInt() != 0) {
-            return Nuevo(kRespaldo, Gravedad::Falla, sujeto,
-                         {{"id", id},
-                          {"actual", actual},
-                          {"respaldo", respaldo},
-                          {"falta", siguiente->Fin() ? QStringLiteral("no_existe") : QStringLiteral("cheques")}});
+        const auto siguiente = fila(respaldo, "esdecheques");
+        if (!siguiente || siguiente->Fin() || siguiente->Campo(0).toInt() != 0) {
+            return Nuevo(
+                kRespaldo, Gravedad::Falla, sujeto,
+                {{"id", id},
+                 {"actual", actual},
+                 {"respaldo", respaldo},
+                 {"falta", !siguiente || siguiente->Fin() ? QStringLiteral("no_existe") : QStringLiteral("cheques")}});
         }
         cadena << respaldo;
         if (vistas.contains(respaldo)) {
@@ -67,15 +78,15 @@ Hallazgo RevisarRespaldos(const QString& id) {
 Hallazgo RevisarPuerto(QMap<QString, QString> datos) {
     const QString puerto = datos.value(QStringLiteral("puerto"));
     const QString sujeto = QStringLiteral("impresora ") + datos.value(QStringLiteral("id"));
-    static const QRegularExpression servible(QStringLiteral("^(COM|LPT)[1-9]$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    if (!Ajustes::NombreValido(puerto) || !servible.match(puerto).hasMatch()) {
+    const std::optional<NombrePuerto> nombre = NombrePuerto::Leer(puerto);
+    if (!nombre) {
+        datos.insert(QStringLiteral("puerto"), TextoAcotado(puerto, 40));
         return Nuevo(kPuerto, Gravedad::Falla, sujeto, datos);
     }
-    if (!puerto.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+    if (nombre->clase != NombrePuerto::Clase::Serie) {
         return Nuevo(kPuerto, Gravedad::Bien, sujeto, datos);
     }
-    const int numero = puerto.mid(3).toInt();
+    const int numero = nombre->numero;
     datos.insert(QStringLiteral("dispositivo"), PuertoSerie::Dispositivo(numero));
     const QString propio = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Puertos"),
                                          QStringLiteral("COM%1").arg(numero), QString());
@@ -84,6 +95,28 @@ Hallazgo RevisarPuerto(QMap<QString, QString> datos) {
         return Nuevo(kPuerto, Gravedad::Aviso, sujeto, datos);
     }
     return Nuevo(kPuerto, Gravedad::Bien, sujeto, datos);
+}
+
+// The rows of the queue the server skips, read as the server reads them.
+QList<Hallazgo> RevisarFilas(qint16 terminal) {
+    RepositorioCola repositorio(terminal);
+    repositorio.EstablecerRegistro(false);
+    repositorio.ImpresorasTerminal();
+    QSet<qint64> impresoras;
+    for (const TrabajoCola& trabajo : repositorio.Trabajos()) {
+        if (!impresoras.contains(trabajo.redirigido)) {
+            impresoras.insert(trabajo.redirigido);
+            repositorio.Impresora(trabajo.redirigido);
+        }
+    }
+    QList<Hallazgo> hallazgos;
+    for (const FilaRechazada& fila : repositorio.Rechazadas()) {
+        hallazgos << Nuevo(kFilaNoValida, Gravedad::Aviso, QStringLiteral("terminal %1").arg(terminal),
+                           {{QStringLiteral("tabla"), fila.tabla},
+                            {QStringLiteral("clave"), fila.clave},
+                            {QStringLiteral("motivo"), fila.motivo}});
+    }
+    return hallazgos;
 }
 
 QString Impresora(const Hallazgo& h) {
@@ -174,6 +207,7 @@ QList<Hallazgo> RevisarTerminal(qint16 terminal) {
         hallazgos << RevisarPuerto(datos);
         hallazgos << RevisarRespaldos(id);
     }
+    hallazgos << RevisarFilas(terminal);
     return hallazgos;
 }
 
@@ -235,10 +269,15 @@ QString Describir(const Hallazgo& h) {
                QStringLiteral(" de [") + h.Dato("puerto") + QStringLiteral("] en ") + Archivo() +
                QStringLiteral("; escriba Modo=") + h.Dato("modo_fila") + QStringLiteral(" alli");
     }
+    if (c == kFilaNoValida) {
+        return QStringLiteral("fila no valida en ") + h.Dato("tabla") + QStringLiteral(" (") + h.Dato("clave") +
+               QStringLiteral("): ") + h.Dato("motivo") +
+               QStringLiteral("; el servidor la omite: corrijala o borrela en la base de datos");
+    }
     if (c == kPuerto) {
         if (h.gravedad == Gravedad::Falla) {
             return Impresora(h) + QStringLiteral("el servidor no puede abrir un puerto llamado '") + h.Dato("puerto") +
-                   QStringLiteral("': corrija Puerto en la tabla Impresora (COM1 a COM4 o LPT1 a LPT9)");
+                   QStringLiteral("': corrija Puerto en la tabla Impresora (COM1 a COM9 o LPT1 a LPT9)");
         }
         if (h.gravedad == Gravedad::Aviso) {
             return Impresora(h) + QStringLiteral("sin ") + h.Dato("puerto") + QStringLiteral("= en [Puertos] de ") +

@@ -38,6 +38,7 @@ inline constexpr char kRetenida[] = "retenida";
 inline constexpr char kModo[] = "modo"; // modo_fila, modo_puerto
 inline constexpr char kPuerto[] = "puerto";
 inline constexpr char kRespaldo[] = "respaldo";
+inline constexpr char kFilaNoValida[] = "fila_no_valida"; // tabla, clave, motivo
 
 // "ORLAN"/"Configuracion"/"Terminal" as the server reads it (trimmed). Falla
 // when it is missing, 0, not a number or out of 16 bits: the server stops with
@@ -56,7 +57,9 @@ Hallazgo RevisarConexion();
 // of the row that differs from the port's section in orlan.ini (Aviso: the
 // server prints in the port's), its port ("puerto": Falla for a name the
 // server cannot open, Aviso for a COM port without [Puertos] entry, Bien with
-// the device otherwise) and its chain of backups ("respaldo"). The "puerto"
+// the device otherwise) and its chain of backups ("respaldo"); last, every row
+// of the terminal's queue and printers that the server skips because a value
+// that would enter a statement is not what it must be ("fila_no_valida", Aviso). The "puerto"
 // and "respaldo" findings are there for every printer, Bien included; the
 // others only when something is wrong. Throws ErrorEjecucion when the tables
 // cannot be read.

@@ -131,6 +131,22 @@ TEST(Veredictos, StartUpAndDiagnosisCallTheSameTerminalsBroken) {
               "[FALLA] impresora 6 'Patio' en USB1: el servidor no puede abrir un puerto llamado 'USB1'",
               "[FALLA] impresora 6: su respaldo 9 no existe"}});
 
+    // Rows other programs wrote: a job whose id is text, a printer whose
+    // backup is text. Both are skipped by the server, and named by both.
+    Sql("UPDATE Impresora SET Estado_Impresora = 'A', Id_Impresora_Respaldo = '5 --' WHERE Id_Impresora = 4");
+    Sql("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) VALUES ('IdTrabajo', 'R', "
+        "'x', 0, 5)");
+    Sql("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) VALUES (8, 'R', 'x', 0, 4)");
+    Revisar({"rows that are no keys",
+             -1,
+             {"fila no valida en ColaImpresion ('IdTrabajo'): IdTrabajo 'IdTrabajo' no es un numero entero",
+              "fila no valida en Impresora ('4'): Id_Impresora_Respaldo '5 --' no es un numero entero"},
+             {"[aviso] fila no valida en ColaImpresion ('IdTrabajo')",
+              "[aviso] fila no valida en Impresora ('4'): Id_Impresora_Respaldo '5 --'",
+              "[FALLA] impresora 4: su respaldo 5 -- no existe"}});
+    Sql("DELETE FROM ColaImpresion");
+    Sql("UPDATE Impresora SET Estado_Impresora = 'D', Id_Impresora_Respaldo = NULL WHERE Id_Impresora = 4");
+
     // No database where the settings point.
     Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", entorno.Raiz() + "/no/existe/dborlan.db");
     Revisar({"unreachable database",
