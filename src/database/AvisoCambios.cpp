@@ -63,10 +63,41 @@ private:
 } // namespace
 
 QString ValorCadenaConexion(const QString& cadena, const QString& clave) {
-    for (const QString& parte : cadena.split(u';')) {
-        const qsizetype igual = parte.indexOf(u'=');
-        if (igual > 0 && parte.left(igual).trimmed().compare(clave, Qt::CaseInsensitive) == 0) {
-            return parte.mid(igual + 1);
+    qsizetype i = 0;
+    while (i < cadena.size()) {
+        const qsizetype igual = cadena.indexOf(u'=', i);
+        const qsizetype corte = cadena.indexOf(u';', i);
+        if (igual < 0) {
+            break;
+        }
+        if (corte >= 0 && corte < igual) { // a part without "=" is skipped
+            i = corte + 1;
+            continue;
+        }
+        const QString nombre = cadena.mid(i, igual - i).trimmed();
+        QString valor;
+        i = igual + 1;
+        if (i < cadena.size() && cadena[i] == u'{') {
+            // In braces: up to the first "}" that is not doubled.
+            for (++i; i < cadena.size(); ++i) {
+                if (cadena[i] == u'}') {
+                    if (i + 1 < cadena.size() && cadena[i + 1] == u'}') {
+                        ++i;
+                    } else {
+                        break;
+                    }
+                }
+                valor += cadena[i];
+            }
+            const qsizetype fin = cadena.indexOf(u';', i);
+            i = fin < 0 ? cadena.size() : fin + 1;
+        } else {
+            const qsizetype fin = cadena.indexOf(u';', i);
+            valor = cadena.mid(i, fin < 0 ? -1 : fin - i);
+            i = fin < 0 ? cadena.size() : fin + 1;
+        }
+        if (!nombre.isEmpty() && nombre.compare(clave, Qt::CaseInsensitive) == 0) {
+            return valor;
         }
     }
     return QString();

@@ -32,5 +32,6 @@ signals:
 };
 
 // One value of an ODBC connection string ("clave=valor;..."), the key compared
-// without regard to case; empty when absent.
+// without regard to case; empty when absent. A value in braces is read whole,
+// up to the "}" that closes it, a doubled "}" as one.
 QString ValorCadenaConexion(const QString& cadena, const QString& clave);

@@ -59,7 +59,8 @@ qint64 EnteroEnRango(const QVariant& valor, qint64 minimo, qint64 maximo) {
     }
     bool ok = false;
     const double numero = valor.toString().trimmed().toDouble(&ok);
-    if (!ok) {
+    // Not a number ("nan" parses) is no number at all: it has no integer.
+    if (!ok || std::isnan(numero)) {
         throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("Type mismatch"));
     }
     // Halves round to even, as the original's integer conversion did.
@@ -117,10 +118,22 @@ bool Conectar() {
     // FreeTDS both take "port=" in the connection string.
     const QString puerto =
         Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Puerto")).trimmed();
-    return conexion.Abrir(QStringLiteral("server=") + NombreServidor + QStringLiteral(";driver={sql server};") +
-                          QStringLiteral("database=") + base + QStringLiteral(";uid=") + *usuario +
-                          QStringLiteral(";pwd=") + *contrasena + u';' +
-                          (puerto.isEmpty() ? QString() : QStringLiteral("port=") + puerto + u';'));
+    return conexion.Abrir(CadenaConexion(NombreServidor, base, *usuario, *contrasena, puerto));
+}
+
+QString ValorConexion(const QString& valor) {
+    if (!valor.contains(u';') && !valor.contains(u'{') && !valor.contains(u'}') && valor.trimmed() == valor) {
+        return valor;
+    }
+    return u'{' + QString(valor).replace(u'}', QStringLiteral("}}")) + u'}';
+}
+
+QString CadenaConexion(const QString& servidor, const QString& base, const QString& usuario, const QString& contrasena,
+                       const QString& puerto) {
+    return QStringLiteral("server=") + ValorConexion(servidor) + QStringLiteral(";driver={sql server};") +
+           QStringLiteral("database=") + ValorConexion(base) + QStringLiteral(";uid=") + ValorConexion(usuario) +
+           QStringLiteral(";pwd=") + ValorConexion(contrasena) + u';' +
+           (puerto.isEmpty() ? QString() : QStringLiteral("port=") + ValorConexion(puerto) + u';');
 }
 
 QString ObtenerValor(const QString& campo, const QString& tabla, const QString& condicion) {

@@ -44,6 +44,11 @@ private:
     qsizetype m_actual = 0;
 };
 
+// A fetched field's text as a Recordset holds it: from an integer column
+// ('e') a qlonglong, from a real column ('r') a double, and as UTF-8 text from
+// any other column or when the number does not parse.
+QVariant ValorCampo(const QByteArray& valor, char clase);
+
 // The one connection. Stateful (open or closed); keeps the driver's diagnostic
 // records of its last failure, as ADO's Errors collection did.
 //
@@ -117,6 +122,16 @@ private:
 // A setting "Puerto" adds "port=N;" for a server off its default port.
 // Any failure: false, nothing logged (ExplicarFalloConexion tells why).
 bool Conectar();
+
+// A value of an ODBC connection string: in braces, a "}" inside doubled,
+// when it holds ";", "{" or "}" or starts or ends with blanks, so that it
+// can neither end early nor add attributes of its own; any other value as it
+// is.
+QString ValorConexion(const QString& valor);
+// The string Conectar opens: "server=...;driver={sql server};database=...;
+// uid=...;pwd=...;" and "port=...;" when `puerto` is not empty.
+QString CadenaConexion(const QString& servidor, const QString& base, const QString& usuario, const QString& contrasena,
+                       const QString& puerto);
 
 // "SELECT campo FROM tabla [WHERE condicion]": first column of the first row
 // as text, NULL and no row as "". Failures throw ErrorEjecucion.

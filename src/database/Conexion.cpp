@@ -335,6 +335,22 @@ void Conexion::EstablecerTiempos(int conexionSegundos, int consultaSegundos) {
     d->tiempoConsulta = std::max(0, consultaSegundos);
 }
 
+QVariant ValorCampo(const QByteArray& valor, char clase) {
+    bool ok = false;
+    if (clase == 'e') {
+        const qlonglong n = valor.toLongLong(&ok);
+        if (ok) {
+            return n;
+        }
+    } else if (clase == 'r') {
+        const double n = valor.toDouble(&ok);
+        if (ok) {
+            return n;
+        }
+    }
+    return QString::fromUtf8(valor);
+}
+
 bool Conexion::Abrir(const QString& cadena) {
     d->errores.clear();
     if (d->entorno == SQL_NULL_HANDLE) {
@@ -499,21 +515,7 @@ std::unique_ptr<Recordset> Conexion::Consultar(const QString& sql, const QVector
                 fila.append(QVariant());
                 continue;
             }
-            bool ok = false;
-            if (clases[c - 1] == 'e') {
-                const qlonglong n = valor.toLongLong(&ok);
-                if (ok) {
-                    fila.append(n);
-                    continue;
-                }
-            } else if (clases[c - 1] == 'r') {
-                const double n = valor.toDouble(&ok);
-                if (ok) {
-                    fila.append(n);
-                    continue;
-                }
-            }
-            fila.append(QString::fromUtf8(valor));
+            fila.append(ValorCampo(valor, clases[c - 1]));
         }
         filas.append(std::move(fila));
     }

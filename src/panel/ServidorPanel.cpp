@@ -4,6 +4,7 @@
 #include "database/BaseDatos.h"
 #include "database/ColumnaOpcional.h"
 #include "database/ComprobacionOperador.h"
+#include "panel/LecturaPeticion.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
@@ -11,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
-#include <QRegularExpression>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -68,13 +68,7 @@ QByteArray Recurso(const QString& ruta) {
 }
 
 QByteArray TokenSesion(const Peticion& peticion) {
-    for (const QByteArray& parte : peticion.Encabezado("Cookie").split(';')) {
-        const QByteArray p = parte.trimmed();
-        if (p.startsWith(kCookie + '=')) {
-            return p.mid(kCookie.size() + 1);
-        }
-    }
-    return {};
+    return ValorCookie(peticion.Encabezado("Cookie"), kCookie);
 }
 
 QByteArray CookieSesion(const QByteArray& valor, bool borrar) {
@@ -196,12 +190,7 @@ struct ServidorPanel::Http {
         if (host.isEmpty()) {
             return true; // HTTP/1.0 without Host; libmicrohttpd refuses HTTP/1.1 without it
         }
-        QString nombre = QString::fromLatin1(host).toLower();
-        if (nombre.startsWith(u'[')) {
-            nombre = nombre.mid(1, nombre.indexOf(u']') - 1);
-        } else if (nombre.count(u':') == 1) {
-            nombre = nombre.left(nombre.indexOf(u':'));
-        }
+        const QString nombre = NombreDeHost(host);
         if (nombre == QStringLiteral("localhost") || servidor->m_nombres.contains(nombre, Qt::CaseInsensitive)) {
             return true;
         }
@@ -485,15 +474,11 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
         m_sesiones.Cerrar(TokenSesion(peticion));
         return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true)}}};
     }
-    static const QRegularExpression kAccion(QStringLiteral("^/api/(impresoras|trabajos)/([0-9]{1,15})/(\\w+)$"));
-    const QRegularExpressionMatch m = kAccion.match(ruta);
-    if (m.hasMatch() &&
-        ((m.captured(1) == QStringLiteral("impresoras") && m.captured(3) == QStringLiteral("restablecer")) ||
-         (m.captured(1) == QStringLiteral("trabajos") && m.captured(3) == QStringLiteral("reintentar")))) {
+    if (const std::optional<RutaAccion> accion = LeerRutaAccion(ruta)) {
         if (!post) {
             return Error(QStringLiteral("Metodo no permitido"), 405);
         }
-        return Accion(peticion, m.captured(1), m.captured(2).toLongLong());
+        return Accion(peticion, accion->recurso, accion->numero);
     }
     return Error(QStringLiteral("No existe"), 404);
 }
@@ -605,9 +590,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
         // A form of another site can post text/plain without asking first.
         return Error(QStringLiteral("Se espera application/json"), 415);
     }
-    const QJsonObject datos = QJsonDocument::fromJson(peticion.cuerpo).object();
-    const QString usuario = datos.value(QStringLiteral("usuario")).toString();
-    const QString contrasena = datos.value(QStringLiteral("contrasena")).toString();
+    const auto [usuario, contrasena] = LeerIngreso(peticion.cuerpo);
     const QString direccion = peticion.direccion;
     const bool aceptable = UsuarioAceptable(usuario) && contrasena.size() <= kLargoContrasena;
     // An unacceptable name brakes only its address and the whole panel.

@@ -105,19 +105,6 @@ QSet<QString>& PapelBajoRegistrado() {
     return dispositivos;
 }
 
-// Answer formats: a DLE EOT answer is 0xx1xx10 in bits, automatic status
-// back starts with 0xx1xx00 and brings three more bytes, a GS r answer is
-// 0xx0xxxx.
-bool EsTiempoReal(unsigned char b) {
-    return (b & 0x93) == 0x12;
-}
-bool EsInicioAsb(unsigned char b) {
-    return (b & 0x93) == 0x10;
-}
-bool EsEnOrden(unsigned char b) {
-    return (b & 0x90) == 0x00;
-}
-
 QString Letra(int estado) {
     static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
                                                   QStringLiteral("D"), QStringLiteral("C")};
@@ -293,7 +280,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
 
 bool ctlImpresora::PapelBajoSegunAjustes(const QString& puerto) {
     const int v = Ajustes::Leer(kLectura, puerto, QStringLiteral("EstadoPapel"), QStringLiteral("0")).toInt();
-    return EsTiempoReal(static_cast<unsigned char>(v)) && (v & 0x0C) != 0 && (v & 0x60) == 0;
+    return EsRespuestaTiempoReal(static_cast<unsigned char>(v)) && (v & 0x0C) != 0 && (v & 0x60) == 0;
 }
 
 bool ctlImpresora::SoloTiempoReal(const QString& dispositivo) {
@@ -368,20 +355,7 @@ bool ctlImpresora::ConfirmarRecepcion() {
 }
 
 ctlImpresora::Llegadas ctlImpresora::Respuestas(QByteArrayView bytes) {
-    Llegadas llegadas;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (m_restoAsb > 0) {
-            --m_restoAsb;
-        } else if (EsInicioAsb(b)) {
-            m_restoAsb = 3;
-        } else if (EsTiempoReal(b)) {
-            llegadas.tiempoReal.append(b);
-        } else if (EsEnOrden(b)) {
-            llegadas.enOrden.append(b);
-        }
-    }
-    return llegadas;
+    return ClasificarRespuestas(bytes, m_restoAsb);
 }
 
 QList<int> ctlImpresora::Saldar(QList<int> enOrden) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "printer/RespuestasImpresora.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QByteArrayView>
@@ -170,9 +171,7 @@ private:
     // elsewhere.
     bool Reconectar(PuertoCom& p, qint64 bytesAntes);
     // What arrived, sorted by answer format; automatic status back is skipped.
-    struct Llegadas {
-        QList<int> enOrden, tiempoReal;
-    };
+    using Llegadas = LlegadasImpresora;
     Llegadas Respuestas(QByteArrayView bytes);
     // Late in-order answers settle the requests that went unanswered, oldest
     // first; what is left over is returned.

@@ -1,10 +1,13 @@
 #include "credentials/ProveedorCredenciales.h"
+#include "database/AvisoCambios.h"
 #include "database/PruebaBaseDatos.h"
 #include "platform/Ajustes.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/ServidorPostgres.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 using BaseDatos = PruebaBaseDatos;
 
@@ -183,6 +186,85 @@ TEST_F(BaseDatos, ConectarComposesTheConnectionFromSettingsAndCredentials) {
     EXPECT_TRUE(Conectar());
     EXPECT_TRUE(Conectar()); // an open connection is closed and opened again
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Terminal", ""), "0");
+}
+
+TEST(ValoresDeCampo, FieldsConvertAsTheOriginalRuntimeDidAndNotANumberIsATypeMismatch) {
+    // The value, or the number of the error the conversion raised.
+    const auto a16 = [](const QVariant& v) -> qint64 {
+        try {
+            return AEntero16(v);
+        } catch (const ErrorEjecucion& e) {
+            return -e.Numero();
+        }
+    };
+    const auto a32 = [](const QVariant& v) -> qint64 {
+        try {
+            return AEntero32(v);
+        } catch (const ErrorEjecucion& e) {
+            return -e.Numero();
+        }
+    };
+    EXPECT_EQ(ValorCampo("12", 'e'), QVariant(qlonglong(12)));
+    EXPECT_EQ(ValorCampo("1.5", 'r'), QVariant(1.5));
+    EXPECT_EQ(ValorCampo("doce", 'e'), QVariant(QString("doce")));
+    EXPECT_EQ(ValorCampo("12", 't'), QVariant(QString("12")));
+    EXPECT_EQ(a16(ValorCampo("2.5", 'r')), 2); // halves to even
+    EXPECT_EQ(a16(" 3.5 "), 4);
+    EXPECT_EQ(a16("-32768"), -32768);
+    EXPECT_EQ(a16("32767.5"), -6); // overflow
+    EXPECT_EQ(a32("2147483647"), 2147483647);
+    EXPECT_EQ(a32("-2147483648.5"), -2147483648LL);
+    EXPECT_EQ(a32(ValorCampo("2147483648", 'e')), -6);
+    EXPECT_EQ(a16(QVariant()), -94); // invalid use of Null
+    EXPECT_EQ(a16("doce"), -13);     // type mismatch
+    // Not a number, from a real column or as text, is no number at all;
+    // infinity is too large.
+    for (const QVariant& v : {ValorCampo("nan", 'r'), QVariant("NaN"), QVariant("-nan")}) {
+        EXPECT_EQ(a16(v), -13) << v.toString().toStdString();
+        EXPECT_EQ(a32(v), -13) << v.toString().toStdString();
+    }
+    EXPECT_EQ(a32(ValorCampo("inf", 'r')), -6);
+    EXPECT_EQ(a16("-inf"), -6);
+}
+
+TEST_F(BaseDatos, APasswordWithSemicolonsAndBracesConnectsAndAddsNoAttribute) {
+    // An ordinary shop's string is what it always was.
+    EXPECT_EQ(CadenaConexion("caja1", "DBORLAN", "orlan", "secreto", ""),
+              "server=caja1;driver={sql server};database=DBORLAN;uid=orlan;pwd=secreto;");
+    EXPECT_EQ(CadenaConexion("caja1", "DBORLAN", "orlan", "a=b", "5433"),
+              "server=caja1;driver={sql server};database=DBORLAN;uid=orlan;pwd=a=b;port=5433;");
+    // Values that would end early or lose blanks go in braces; each reads back whole.
+    const QString otra = QDir::tempPath() + "/orlan-inyectada.db";
+    QFile::remove(otra);
+    const QStringList hostiles = {"a;b}c{d", "}", " x", "x;Driver={SQLite3};database=" + otra, "{}}"};
+    for (const QString& p : hostiles) {
+        const QString cadena = CadenaConexion("caja1", "DBORLAN", "orlan", p, "");
+        EXPECT_EQ(ValorCadenaConexion(cadena, "pwd"), p) << cadena.toStdString();
+        EXPECT_EQ(ValorCadenaConexion(cadena, "database"), "DBORLAN") << cadena.toStdString();
+        EXPECT_EQ(ValorCadenaConexion(cadena, "port"), "") << cadena.toStdString();
+    }
+
+    const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
+    ServidorPostgres* servidor = kMotor == Motor::PostgreSql ? &ServidorPostgres::Compartido() : nullptr;
+    const auto restaurar = qScopeGuard([servidor] {
+        if (servidor) {
+            servidor->CambiarContrasena(QString::fromUtf8(ServidorPostgres::kContrasena));
+        }
+        BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=contraseña-orlan\n");
+    });
+    for (const QString& p : {hostiles[0], hostiles[3]}) {
+        if (servidor) {
+            ASSERT_TRUE(servidor->CambiarContrasena(p)) << servidor->Error().toStdString();
+        }
+        BaseDatosPrueba::EscribirCredenciales("Usuario=orlan\nContrasena=" + p.toUtf8() + "\n");
+        ASSERT_TRUE(Conectar()) << p.toStdString();
+        EXPECT_EQ(ValorCadenaConexion(Conexion::Instancia().Cadena(), "pwd"), p);
+        if (kMotor == Motor::PostgreSql) {
+            EXPECT_EQ(ObtenerValor("current_user || ' ' || current_database()", "(SELECT 1) AS x", ""),
+                      "orlan " + base);
+        }
+        EXPECT_FALSE(QFile::exists(otra));
+    }
 }
 
 TEST_F(BaseDatos, BoundValuesAndDoubledQuotesNeverEndALiteral) {

@@ -105,6 +105,11 @@ bool ServidorPostgres::CrearBaseDatos(const QString& nombre) {
                    .arg(nombre, QString::fromUtf8(kUsuario)));
 }
 
+bool ServidorPostgres::CambiarContrasena(const QString& contrasena) {
+    return Sql(QStringLiteral("ALTER ROLE %1 PASSWORD '%2'")
+                   .arg(QString::fromUtf8(kUsuario), QString(contrasena).replace(u'\'', QStringLiteral("''"))));
+}
+
 bool ServidorPostgres::Sql(const QString& sql) {
     return Ejecutar("psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", m_dir.path(), "-U", "postgres", "-d",
                              "postgres", "-c", sql});

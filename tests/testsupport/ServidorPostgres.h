@@ -37,6 +37,8 @@ public:
 
     // A new UTF8 database owned by kUsuario.
     bool CrearBaseDatos(const QString& nombre);
+    // kUsuario's password from now on (kContrasena until changed).
+    bool CambiarContrasena(const QString& contrasena);
 
 private:
     bool Senal(int senal);
