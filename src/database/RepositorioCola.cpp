@@ -345,3 +345,21 @@ void RepositorioCola::Soltar(qint64 ficha) {
                                                   "ReclamoTrabajo.IdTrabajo)"),
                                    {ficha});
 }
+
+QVector<qint64> RepositorioCola::ReclamosDeTerminal() {
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ? ORDER BY IdTrabajo"),
+        {qint64(m_numeroTerminal)});
+    QVector<qint64> ids;
+    for (; !filas->Fin(); filas->MoveNext()) {
+        if (const std::optional<qint64> id = EnteroProbado(filas->Campo(0))) {
+            ids.append(*id);
+        }
+    }
+    return ids;
+}
+
+void RepositorioCola::SoltarTerminal() {
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE ID_Terminal = ?"),
+                                   {qint64(m_numeroTerminal)});
+}

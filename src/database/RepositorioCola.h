@@ -122,6 +122,9 @@ public:
     bool TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 anterior, qint64 ficha);
     // Gives back claim `ficha`, and drops the claims on jobs whose header is gone.
     void Soltar(qint64 ficha);
+    // The jobs this terminal holds claims on, and giving them all back.
+    QVector<qint64> ReclamosDeTerminal();
+    void SoltarTerminal();
 
     // The rows skipped since this repository was made, each once.
     const QVector<FilaRechazada>& Rechazadas() const { return m_rechazadas; }

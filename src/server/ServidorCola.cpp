@@ -2,6 +2,8 @@
 
 #include "database/ColumnaOpcional.h"
 #include "platform/Ajustes.h"
+#include "platform/BloqueoProceso.h"
+#include "platform/Rutas.h"
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
 #include "ports/NombrePuerto.h"
@@ -27,6 +29,14 @@ struct Guardia {
 // the repository has logged any other once.
 bool PuertoValido(const QString& puerto) {
     return NombrePuerto::Leer(puerto).has_value();
+}
+
+QString Lista(const QVector<qint64>& ids) {
+    QStringList textos;
+    for (const qint64 id : ids) {
+        textos << QString::number(id);
+    }
+    return textos.join(QStringLiteral(", "));
 }
 
 // Whether the printer must answer ready after a job before the job is
@@ -117,6 +127,9 @@ bool ServidorCola::Cargar() {
         return false;
     }
     try {
+        if (!TomarTerminal()) {
+            return false;
+        }
         CargarImpresoras();
         Registrar(QStringLiteral("Iniciando Cola de Impresion "));
         m_activo = true;
@@ -155,6 +168,49 @@ QString ServidorCola::Resumen() {
         texto += QStringLiteral(", %1 en respaldo").arg(enRespaldo);
     }
     return texto;
+}
+
+bool ServidorCola::TomarTerminal() {
+    const QString ruta = Rutas::RaizUnidad() + QStringLiteral("/orlan-cola.bloqueo");
+    QString error;
+    switch (BloqueoProceso::Tomar(ruta, &error)) {
+    case BloqueoProceso::Resultado::YaPropio:
+        return true;
+    case BloqueoProceso::Resultado::Ajeno:
+        Registrar(QStringLiteral("Cola Impresion, otro orlan-cola sirve ya esta terminal (%1 esta bloqueado): este "
+                                 "no sirve la cola")
+                      .arg(ruta));
+        return false;
+    case BloqueoProceso::Resultado::Error:
+        // Served as before, but without the proof that no other server of
+        // this terminal holds its claims: they are left to expire.
+        Registrar(QStringLiteral("Cola Impresion, no se pudo bloquear %1: %2; los reclamos de esta terminal vencen "
+                                 "como los de otra")
+                      .arg(ruta, error));
+        return true;
+    case BloqueoProceso::Resultado::Tomado:
+        break;
+    }
+    // This process is the terminal's only server: a claim of this terminal
+    // is one its previous server left when it died, perhaps in the middle of
+    // the job. The job is printed again at once, marked as a possible copy.
+    if (m_reclamos == Reclamos::SinDetectar) {
+        DetectarReclamos();
+    }
+    if (m_reclamos == Reclamos::ConTabla) {
+        const QVector<qint64> propios = m_repositorio.ReclamosDeTerminal();
+        if (!propios.isEmpty()) {
+            m_repositorio.SoltarTerminal();
+            for (const qint64 id : propios) {
+                m_copias.insert(id, QStringLiteral("esta terminal lo reclamaba cuando se detuvo"));
+            }
+            Registrar(QStringLiteral("Cola Impresion, %1 trabajo(s) reclamado(s) por esta terminal antes de "
+                                     "reiniciarse se imprimen de nuevo: %2")
+                          .arg(propios.size())
+                          .arg(Lista(propios)));
+        }
+    }
+    return true;
 }
 
 void ServidorCola::CargarImpresoras() {
@@ -268,6 +324,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             // It did not confirm a job and has shown no change since.
         } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora) && !Apagada(impresora)) {
             m_pr2.DocumentType(trabajo.tipo);
+            MarcarCopia(idTrabajo);
             bool impreso = true;
             for (const RenglonCola& renglon : m_rsDetalle) {
                 if (InterpretarRenglon(m_pr2, TextoImprimible(idTrabajo, renglon)) ==
@@ -295,6 +352,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             }
             if (impreso) {
                 m_repositorio.BorrarRenglones(idTrabajo);
+                m_copias.remove(idTrabajo);
                 m_sinRenglones.insert(idTrabajo);
                 emit TrabajoImpreso(idTrabajo, idImpresora, puerto, trabajo.tipo, trabajo.usuario,
                                     static_cast<int>(renglones));
@@ -448,6 +506,25 @@ void ServidorCola::AnotarPapel(qint64 idImpresora, bool bajo) {
                           .arg(idImpresora)
                           .arg(e.Descripcion()));
         }
+    }
+}
+
+void ServidorCola::MarcarCopia(qint64 idTrabajo) {
+    const auto copia = m_copias.constFind(idTrabajo);
+    if (copia == m_copias.cend()) {
+        return;
+    }
+    // Its last server may have printed some or all of it before it died.
+    const bool marcar = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("MarcarCopias"),
+                                      QStringLiteral("1"))
+                            .trimmed() != u'0';
+    Registrar(QStringLiteral("Cola Impresion, trabajo %1 se imprime de nuevo%2: %3")
+                  .arg(idTrabajo)
+                  .arg(marcar ? QStringLiteral(" marcado COPIA") : QString())
+                  .arg(*copia));
+    if (marcar) {
+        InterpretarRenglon(m_pr2, QStringLiteral("<B>*** COPIA: puede estar repetido ***</B>"));
+        m_pr2.Avanzar();
     }
 }
 

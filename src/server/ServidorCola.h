@@ -29,6 +29,14 @@ public:
     // (AvisoCambios) for the wake-ups of Despertar.
     bool Cargar();
 
+    // Makes this process the terminal's only server: a lock on a file of the
+    // terminal's data folder that the kernel drops with the process. Taken
+    // the first time, the claims the terminal's previous server left are
+    // given back and their jobs printed again at once, each marked as a
+    // possible copy. False (logged) when another process holds the lock.
+    // Throws ErrorEjecucion when a statement fails.
+    bool TomarTerminal();
+
     // The first part of that: read the terminal's printers, write each one's
     // name into its port's settings section and configure its port on pr2.
     // Throws ErrorEjecucion when the statement fails.
@@ -82,6 +90,11 @@ private:
     // [Cola] FiltrarControl = 1 without its other control characters but the
     // line ends; what is dropped is logged.
     QString TextoImprimible(qint64 idTrabajo, const RenglonCola& renglon) const;
+    // A job whose last server may have printed it (a claim taken back at
+    // start or taken over when it expired) begins with a line "*** COPIA:
+    // puede estar repetido ***", unless [Cola] MarcarCopias = 0; the log says
+    // which job and why either way.
+    void MarcarCopia(qint64 idTrabajo);
     // After a job printed whole on `impresora`: whether the printer confirmed
     // it. A failure is counted per printer and per job and sends the
     // printer's jobs to its backup with state "F" (see Retener when it has
@@ -149,6 +162,7 @@ private:
     Reclamos m_reclamos = Reclamos::SinDetectar;
     qint64 m_venceReclamoMs = 0;    // [Cola] VenceReclamo, read at the start of every tick
     QHash<qint64, qint64> m_fichas; // job -> number of the claim this server holds on it
+    QHash<qint64, QString> m_copias; // jobs that may be on paper already -> why
     // Another server's claim as this server first saw it: it expires once it
     // has stood unchanged for m_venceReclamoMs on this server's own clock, so
     // that the terminals' clocks need not agree.

@@ -163,6 +163,49 @@ TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
     const QString bitacora = uno.Bitacora();
     EXPECT_TRUE(bitacora.contains("trabajo 1: lo imprime la terminal 2")) << bitacora.toStdString();
     EXPECT_TRUE(bitacora.contains("trabajo 1: el reclamo de la terminal 2 vencio")) << bitacora.toStdString();
+    // Its dead holder may have printed it: the copy says so.
+    EXPECT_TRUE(impresoraUno.Captura().contains("*** COPIA: puede estar repetido ***"));
+    EXPECT_TRUE(bitacora.contains("trabajo 1 se imprime de nuevo marcado COPIA: el reclamo de la terminal 2 vencio"));
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
     EXPECT_EQ(uno.Detener(), 0);
+}
+
+// A terminal killed in the middle of a job and started again, as its service
+// manager does, takes its own claim back at once: the job is printed again
+// before the jobs written after it, its copy marked as one, instead of
+// waiting for the claim to expire.
+TEST_F(PruebaCola, ATerminalKilledMidJobPrintsItAgainAtOnceMarkedAsACopy) {
+    DosTerminalesSerie();
+    ImpresoraVirtual impresora(m_entorno.Raiz() + "/com1-t1.bin");
+    impresora.Iniciar({"--baudios", "1200"});
+    TerminalPrueba& uno = NuevaTerminal(1);
+    uno.Ajuste("Puertos", "COM1", impresora.Destino());
+    uno.Ajuste("Cola", "ConfirmarRecepcion", "1");
+    uno.Iniciar();
+    QList<std::optional<QString>> lineas = Marcado(1);
+    for (int i = 0; i < 20; ++i) {
+        lineas.insert(1, QStringLiteral("renglon largo del pedido ").repeated(3));
+    }
+    InsertarTrabajo(1, 1, lineas);
+    ASSERT_TRUE(Esperar([&] { return impresora.Captura().contains("Trabajo 000001"); }, 30));
+    uno.Matar();
+    EXPECT_EQ(Lista("SELECT ID_Terminal FROM ReclamoTrabajo WHERE IdTrabajo = 1"), "1");
+    InsertarTrabajo(2, 1, Marcado(2));
+
+    uno.Iniciar();
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 60)) << uno.Bitacora().toStdString();
+    EXPECT_EQ(uno.Detener(), 0);
+    const QByteArray captura = impresora.Captura();
+    const qsizetype copia = captura.indexOf("*** COPIA: puede estar repetido ***");
+    ASSERT_GE(copia, 0) << captura.toStdString();
+    // The marked copy is whole, and it came before the next job.
+    const qsizetype corte = captura.indexOf("\x1B\x6D", copia);
+    const QByteArray recibo = captura.mid(copia, corte - copia);
+    EXPECT_TRUE(recibo.contains("Trabajo 000001") && recibo.contains("Fin 000001")) << recibo.toStdString();
+    EXPECT_LT(copia, captura.indexOf("Trabajo 000002"));
+    EXPECT_EQ(ContarRecibos({captura}).enteros.value(2), 1);
+    EXPECT_TRUE(uno.Bitacora().contains(
+        "trabajo 1 se imprime de nuevo marcado COPIA: esta terminal lo reclamaba cuando se detuvo"))
+        << uno.Bitacora().toStdString();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
 }

@@ -132,6 +132,7 @@ int Escritor(int primero) {
 // its first line came out and when its closing line first did.
 struct Visto {
     int inicios = 0;
+    int marcados = 0; // copies that began with the COPIA line
     int fines = 0;   // copies printed whole
     qint64 fin = -1; // ms on the harness clock
     int archivo = -1;
@@ -139,11 +140,11 @@ struct Visto {
 
 class Capturas {
 public:
-    void Agregar(const QString& ruta) { m_archivos.append({ruta, 0, {}}); }
+    void Agregar(const QString& ruta) { m_archivos.append({ruta, 0, {}, false}); }
     qsizetype Cantidad() const { return m_archivos.size(); }
 
     void Leer(qint64 ahora) {
-        static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})"));
+        static const QRegularExpression marca(QStringLiteral("(Trabajo|Fin) (\\d{6})|\\*\\*\\* (COPIA):"));
         for (int i = 0; i < m_archivos.size(); ++i) {
             Archivo& a = m_archivos[i];
             QFile f(a.ruta);
@@ -157,14 +158,19 @@ public:
             qsizetype consumido = 0;
             for (auto m = marca.globalMatch(texto); m.hasNext();) {
                 const auto encontrado = m.next();
+                consumido = encontrado.capturedEnd();
+                if (!encontrado.captured(3).isEmpty()) {
+                    a.copia = true; // the next job's first line follows it
+                    continue;
+                }
                 Visto& v = m_vistos[encontrado.captured(2).toInt()];
                 if (encontrado.captured(1) == QStringLiteral("Trabajo")) {
                     ++v.inicios;
+                    v.marcados += std::exchange(a.copia, false) ? 1 : 0;
                 } else if (++v.fines == 1) {
                     v.fin = ahora;
                     v.archivo = i;
                 }
-                consumido = encontrado.capturedEnd();
             }
             // A mark cut in two by the read waits for its other half.
             a.resto = a.resto.mid(std::max<qsizetype>(consumido, a.resto.size() - 16));
@@ -178,6 +184,7 @@ private:
         QString ruta;
         qint64 posicion;
         QByteArray resto;
+        bool copia = false; // a COPIA line was read and its job's first line not yet
     };
     QList<Archivo> m_archivos;
     QMap<int, Visto> m_vistos;
@@ -373,6 +380,7 @@ struct Fila {
     // terminal 1's again once the row ends).
     int modelada = -1;
     int escritosUno = 0, enModelada = 0, enRespaldo = 0, enSerie = 0;
+    int marcados = 0; // copies that began with the COPIA line
 };
 
 // Printer 1 (terminal 1's serial printer) with or without its backup.
@@ -913,6 +921,7 @@ void Matriz::Informar() {
                 fila.enSerie += v.archivo == 0 ? 1 : 0;
             }
             fila.parciales += std::max(0, v.inicios - v.fines);
+            fila.marcados += v.marcados;
             if (v.fin >= 0) {
                 ++fila.impresos;
                 fila.repetidos += v.fines > 1 ? 1 : 0;
@@ -934,6 +943,7 @@ void Matriz::Informar() {
         todo.perdidos += v.fin >= 0 ? 0 : 1;
         todo.repetidos += v.fines > 1 ? 1 : 0;
         todo.parciales += std::max(0, v.inicios - v.fines);
+        todo.marcados += v.marcados;
     }
     for (int id : m_dudosos) {
         if (vistos.value(id).fin >= 0) {
@@ -946,7 +956,8 @@ void Matriz::Informar() {
         for (const auto& [que, cuantos] : {std::pair{", jobs printed", fila.impresos},
                                            {", jobs lost", fila.perdidos},
                                            {", jobs printed whole more than once", fila.repetidos},
-                                           {", partial copies", fila.parciales}}) {
+                                           {", partial copies", fila.parciales},
+                                           {", copies marked COPIA", fila.marcados}}) {
             ImprimirFigura(fila.falla.toStdString() + que, cuantos, "jobs", "jobs written", fila.escritos, "jobs");
         }
     };

@@ -156,6 +156,11 @@ bool Server::Form_Load() {
     const bool conBandeja = BandejaDisponible();
     BarraMenu->setVisible(!conBandeja);
     try {
+        if (!m_servidor.TomarTerminal()) {
+            mnuTrayIniciar->setEnabled(false);
+            show();
+            return false;
+        }
         m_servidor.CargarImpresoras();
         Enganchar(this);
         const QIcon icono = IconoConfiguracion();
