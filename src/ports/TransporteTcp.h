@@ -26,8 +26,7 @@
 // half-closed connection is told from a lost one.
 class TransporteTcp final : public Transporte {
 public:
-    static constexpr int kPlazoConexion = 2000;    // milliseconds
-    static constexpr qint64 kEntradaMaxima = 4096; // unread input kept, bytes
+    static constexpr int kPlazoConexion = 2000; // milliseconds
 
     TransporteTcp(const QString& host, quint16 puerto);
     ~TransporteTcp() override;

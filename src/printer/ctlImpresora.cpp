@@ -104,6 +104,10 @@ QSet<QString>& PapelBajoRegistrado() {
     static QSet<QString> dispositivos;
     return dispositivos;
 }
+QSet<QString>& InundacionRegistrada() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
 
 // Answer formats: a DLE EOT answer is 0xx1xx10 in bits, automatic status
 // back starts with 0xx1xx00 and brings three more bytes, a GS r answer is
@@ -391,6 +395,20 @@ QList<int> ctlImpresora::Saldar(QList<int> enOrden) {
     return enOrden;
 }
 
+void ctlImpresora::GuardarTardias(const QList<int>& nuevas, const PuertoCom& p) {
+    m_tardias += nuevas;
+    const qsizetype sobran = m_tardias.size() - kTardiasMaximas;
+    if (sobran <= 0) {
+        return;
+    }
+    m_tardias.remove(0, sobran);
+    if (!InundacionRegistrada().contains(p.Dispositivo())) {
+        InundacionRegistrada().insert(p.Dispositivo());
+        Registrar(QStringLiteral("COLA IMPRESION: ") + p.Dispositivo() +
+                  QStringLiteral(" envia bytes sin pausa; se guardan solo sus respuestas mas recientes"));
+    }
+}
+
 namespace {
 
 // A network connection still open after a failed wait for input: the
@@ -407,7 +425,8 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     m_medioCerrada = p.Tipo() == PuertoCom::Destino::Tipo::Tcp && MedioCerrada(p, p.EsperarEntrada(0));
     // What came unasked (automatic status back, late answers) is not the
     // answer; late in-order answers settle requests that went unanswered.
-    m_tardias = Respuestas(p.Input()).enOrden;
+    m_tardias.clear();
+    GuardarTardias(Respuestas(p.Input()).enOrden, p);
     Saldar(m_tardias);
     if (m_medioCerrada) {
         return true;
@@ -430,7 +449,7 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             recibidas = Saldar(llegadas.enOrden);
         } else {
             Saldar(llegadas.enOrden);
-            m_tardias += llegadas.enOrden;
+            GuardarTardias(llegadas.enOrden, p);
         }
         if (!recibidas.isEmpty()) {
             respuesta = recibidas.first();

@@ -97,6 +97,10 @@ public:
     static constexpr qint64 kVelocidadMinima = 500;
     static constexpr qint64 kBuferImpresora = 4096;
 
+    // Late in-order answers kept between requests: a printer that sends
+    // without pause keeps only its newest ones, and is logged once.
+    static constexpr qsizetype kTardiasMaximas = 4096;
+
     // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
     // but not GS r 1: their answer comes ahead of their buffer, so a power
     // cut can lose a job they confirmed.
@@ -177,6 +181,8 @@ private:
     // Late in-order answers settle the requests that went unanswered, oldest
     // first; what is left over is returned.
     QList<int> Saldar(QList<int> enOrden);
+    // Adds `nuevas` to the late answers, keeping the newest kTardiasMaximas.
+    void GuardarTardias(const QList<int>& nuevas, const PuertoCom& p);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.

@@ -213,6 +213,37 @@ TEST(PuertoRed, APrinterThatFloodsTheConnectionDoesNotFillMemory) {
     EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
 }
 
+// A USB device that never stops sending: /dev/zero, whose endless zero bytes
+// are each in the format of a GS r answer. Every read takes at most a few KB,
+// the late answers kept are bounded too and the flood is logged once; the
+// printer is judged as one that answers garbage: DLE EOT gets no answer, GS r
+// 1 is answered "paper present" at once.
+TEST(PuertoUsb, ADeviceThatNeverStopsSendingDoesNotFillMemory) {
+    EntornoPrueba entorno;
+    TransporteUsb usb("/dev/zero");
+    ASSERT_TRUE(usb.Abrir()) << usb.Error().toStdString();
+    EXPECT_EQ(usb.InBufferCount(), Transporte::kEntradaMaxima);
+    EXPECT_EQ(usb.EsperarEntrada(0), Transporte::Espera::Datos);
+    EXPECT_EQ(usb.Input().size(), Transporte::kEntradaMaxima);
+    usb.DescartarEntrada();
+    usb.Cerrar();
+
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", "usb:/dev/zero");
+    ctlImpresora pr;
+    const qint64 antes = Residente();
+    for (const qint16 modo : {1, 3}) {
+        SCOPED_TRACE(modo);
+        QString letra;
+        EXPECT_TRUE(pr.InicializarPuerto("COM1", &letra));
+        EXPECT_EQ(letra, "F");
+        pr.SetModo(modo); // Star printers are asked DLE EOT to confirm a job
+        ASSERT_TRUE(pr.Imprimir("ticket"));
+        EXPECT_EQ(pr.ConfirmarRecepcion(), modo == 1) << pr.Causa().toStdString();
+    }
+    EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
+    EXPECT_EQ(Eventos().join(u'\n').count("envia bytes sin pausa"), 1) << Eventos().join(u'\n').toStdString();
+}
+
 // A device that stops taking bytes is closed after the write that failed, so
 // the rest of the job fails at once instead of each write waiting its turn.
 TEST(PuertoUsb, AUsbPrinterThatStopsTakingBytesIsClosed) {
