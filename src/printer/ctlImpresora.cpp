@@ -6,6 +6,7 @@
 #include "platform/Cp1252.h"
 #include "platform/Reloj.h"
 #include "platform/Senales.h"
+#include "ports/NombrePuerto.h"
 #include "ports/PuertoCom.h"
 #include "ports/PuertoES.h"
 #include "printer/ComandosImpresora.h"
@@ -17,6 +18,7 @@
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
+#include <optional>
 
 using namespace ComandosImpresora;
 
@@ -180,12 +182,16 @@ void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
 
 bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
                                     QString* estado_impresora) {
-    const QString tipo = impresora.left(3).toUpper();
+    const std::optional<NombrePuerto> puerto = NombrePuerto::Leer(impresora);
     const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
-    if (cifra < u'0' || cifra > u'9') {
+    if (!puerto && (cifra < u'0' || cifra > u'9')) {
         throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
     }
-    m_numeroPuerto = static_cast<qint16>(cifra.unicode() - u'0');
+    // A name that is no port ("LPT0", "COM12", "USB1") is of an unknown kind.
+    const QString tipo = impresora.left(3).toUpper();
+    const bool serie = puerto && puerto->clase == NombrePuerto::Clase::Serie;
+    const bool paralelo = puerto && puerto->clase == NombrePuerto::Clase::Paralelo;
+    m_numeroPuerto = static_cast<qint16>(puerto ? puerto->numero : cifra.unicode() - u'0');
     CerrarPuerto(m_numeroPuerto);
 
     int estado = 3;
@@ -198,7 +204,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     m_papelBajo = false;
     m_calloTrasResponder = false;
     QString causa;
-    if (tipo == u"COM") {
+    if (serie) {
         estado = 1;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
@@ -245,7 +251,18 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
                                   : QStringLiteral("respuesta desconocida %1").arg(respuesta);
         }
         m_esLpt = false;
-    } else if (tipo == u"LPT") {
+    } else if (paralelo && !PuertoES::Actual().BaseLpt(m_numeroPuerto) &&
+               m_numeroPuerto > NombrePuerto::kUltimoParaleloDirecto) {
+        // Through the card's own registers LPTn is its base address plus
+        // n - 1: past the last one the address is another device's, which
+        // is never touched.
+        m_esLpt = true;
+        m_direccionLpt = 0;
+        estado = 1;
+        causa = QStringLiteral("%1 queda fuera de la tarjeta paralela (LPT1 a LPT%2)")
+                    .arg(puerto->nombre)
+                    .arg(NombrePuerto::kUltimoParaleloDirecto);
+    } else if (paralelo) {
         m_esLpt = true;
         if (const auto propia = PuertoES::Actual().BaseLpt(m_numeroPuerto)) {
             // A backend with registers of their own for every port (ppdev).
@@ -269,7 +286,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         }
     } else {
         Ajustes::Guardar(kEscritura, impresora, tipo, QStringLiteral("Desconocida"));
-        causa = QStringLiteral("tipo de puerto desconocido");
+        causa = tipo == u"COM" || tipo == u"LPT"
+                    ? NombrePuerto::Citar(impresora) + QStringLiteral(" no es un nombre de puerto")
+                    : QStringLiteral("tipo de puerto desconocido");
     }
 
     const QString letra = Letra(estado);
@@ -283,9 +302,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         m_causa = causa;
         // Where the port leads is read only for this line.
         QString destino = impresora.left(4).toUpper();
-        if (const PuertoCom* p = tipo == u"COM" ? d->Serie(m_numeroPuerto) : nullptr) {
+        if (const PuertoCom* p = serie ? d->Serie(m_numeroPuerto) : nullptr) {
             destino += QStringLiteral(" en ") + p->Dispositivo();
-        } else if (tipo == u"LPT") {
+        } else if (paralelo && m_direccionLpt != 0) {
             destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
         }
         Registrar(QStringLiteral("COLA IMPRESION: ") + NombreImpresora(impresora, destino) + QStringLiteral(": ") +
