@@ -182,16 +182,23 @@ void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
 
 bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
                                     QString* estado_impresora) {
-    const std::optional<NombrePuerto> puerto = NombrePuerto::Leer(impresora);
-    const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
-    if (!puerto && (cifra < u'0' || cifra > u'9')) {
-        throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
+    // A port name is read by the one rule; any other name keeps the original
+    // reading: the kind in its first three characters, the number in the
+    // fourth ("LPT1 de la cocina" is LPT1).
+    QString tipo;
+    if (const std::optional<NombrePuerto> puerto = NombrePuerto::Leer(impresora)) {
+        tipo = puerto->clase == NombrePuerto::Clase::Serie ? QStringLiteral("COM") : QStringLiteral("LPT");
+        m_numeroPuerto = static_cast<qint16>(puerto->numero);
+    } else {
+        const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
+        if (cifra < u'0' || cifra > u'9') {
+            throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
+        }
+        tipo = impresora.left(3).toUpper();
+        m_numeroPuerto = static_cast<qint16>(cifra.unicode() - u'0');
     }
-    // A name that is no port ("LPT0", "COM12", "USB1") is of an unknown kind.
-    const QString tipo = impresora.left(3).toUpper();
-    const bool serie = puerto && puerto->clase == NombrePuerto::Clase::Serie;
-    const bool paralelo = puerto && puerto->clase == NombrePuerto::Clase::Paralelo;
-    m_numeroPuerto = static_cast<qint16>(puerto ? puerto->numero : cifra.unicode() - u'0');
+    const bool serie = tipo == u"COM";
+    const bool paralelo = tipo == u"LPT";
     CerrarPuerto(m_numeroPuerto);
 
     int estado = 3;
@@ -252,15 +259,15 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         }
         m_esLpt = false;
     } else if (paralelo && !PuertoES::Actual().BaseLpt(m_numeroPuerto) &&
-               m_numeroPuerto > NombrePuerto::kUltimoParaleloDirecto) {
+               (m_numeroPuerto < 1 || m_numeroPuerto > NombrePuerto::kUltimoParaleloDirecto)) {
         // Through the card's own registers LPTn is its base address plus
-        // n - 1: past the last one the address is another device's, which
-        // is never touched.
+        // n - 1: LPT0 and the ports past the last one would reach another
+        // device's registers, which are never touched.
         m_esLpt = true;
         m_direccionLpt = 0;
         estado = 1;
-        causa = QStringLiteral("%1 queda fuera de la tarjeta paralela (LPT1 a LPT%2)")
-                    .arg(puerto->nombre)
+        causa = QStringLiteral("LPT%1 queda fuera de la tarjeta paralela (LPT1 a LPT%2)")
+                    .arg(m_numeroPuerto)
                     .arg(NombrePuerto::kUltimoParaleloDirecto);
     } else if (paralelo) {
         m_esLpt = true;
@@ -286,9 +293,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         }
     } else {
         Ajustes::Guardar(kEscritura, impresora, tipo, QStringLiteral("Desconocida"));
-        causa = tipo == u"COM" || tipo == u"LPT"
-                    ? NombrePuerto::Citar(impresora) + QStringLiteral(" no es un nombre de puerto")
-                    : QStringLiteral("tipo de puerto desconocido");
+        causa = QStringLiteral("tipo de puerto desconocido");
     }
 
     const QString letra = Letra(estado);

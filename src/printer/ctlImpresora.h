@@ -16,11 +16,12 @@
 //
 // Failures are Boolean results and event-log lines. A port name whose fourth
 // character is not a digit throws ErrorEjecucion (type mismatch) to the
-// caller, as the original raised it; any other name that is no port
-// (NombrePuerto: "LPT0", "COM12", "USB1") is of an unknown kind. With the
-// card's own registers (the "directo" backend) LPTn is the card's base plus
-// n - 1, so a port past NombrePuerto::kUltimoParaleloDirecto is refused
-// ("P") without touching a register.
+// caller, as the original raised it. A port name is read by NombrePuerto;
+// any other name by its first four characters ("LPT1 de la cocina" is LPT1,
+// "USB1" of an unknown kind). With the card's own registers (the "directo"
+// backend) LPTn is the card's base plus n - 1, so LPT0 and a port past
+// NombrePuerto::kUltimoParaleloDirecto are refused ("P") without touching a
+// register.
 //
 // Serial ports: ConfigurarPuerto opens port n where setting
 // ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT

@@ -20,8 +20,8 @@ public:
         return m_puerto.write8(direccion, valor);
     }
     QString Error() const override { return m_puerto.Error(); }
-    std::optional<quint16> BaseLpt(int /*numero*/) const override {
-        return m_propios ? std::optional<quint16>(m_puerto.Base()) : std::nullopt;
+    std::optional<quint16> BaseLpt(int numero) const override {
+        return m_propios && numero >= 1 ? std::optional<quint16>(m_puerto.Base()) : std::nullopt;
     }
 
     int accesos = 0;
@@ -34,10 +34,10 @@ private:
 } // namespace
 
 // Through the card's own registers LPTn is the card's base plus n - 1: LPT9
-// would reach past the card, and is refused without touching a register. A
-// backend with registers for every port serves LPT9 like any other. LPT0 is
-// no port name at all.
-TEST(ImpresoraLptPuertos, NamesPastTheCardAndLpt0TouchNoRegister) {
+// would reach past the card and LPT0 below it; both are refused without
+// touching a register. A backend with registers for every port serves LPT9
+// like any other, and has no LPT0 either.
+TEST(ImpresoraLptPuertos, PortsOutsideTheCardTouchNoRegister) {
     EntornoPrueba entorno;
     for (const bool propios : {false, true}) {
         SCOPED_TRACE(propios);
@@ -50,16 +50,15 @@ TEST(ImpresoraLptPuertos, NamesPastTheCardAndLpt0TouchNoRegister) {
         EXPECT_EQ(letra, propios ? "A" : "P");
         if (!propios) {
             EXPECT_EQ(puerto.accesos, 0);
-            EXPECT_EQ(Eventos().last(),
+            EXPECT_EQ(Eventos().last().toStdString(),
                       "COLA IMPRESION: impresora (LPT9): LPT9 queda fuera de la tarjeta paralela (LPT1 a LPT8)");
-            EXPECT_EQ(pr.Causa(), "LPT9 queda fuera de la tarjeta paralela (LPT1 a LPT8)");
         }
 
         puerto.accesos = 0;
         EXPECT_FALSE(pr.InicializarPuerto("LPT0", &letra));
-        EXPECT_EQ(letra, "D");
+        EXPECT_EQ(letra, "P");
         EXPECT_EQ(puerto.accesos, 0);
-        EXPECT_EQ(Eventos().last(), "COLA IMPRESION: impresora (LPT0): LPT0 no es un nombre de puerto");
+        EXPECT_EQ(pr.Causa().toStdString(), "LPT0 queda fuera de la tarjeta paralela (LPT1 a LPT8)");
         PuertoES::Establecer(nullptr);
     }
 }
