@@ -4,6 +4,8 @@
 #include "platform/Rutas.h"
 #include "support/Bitacora.h"
 
+#include <unistd.h>
+
 namespace {
 
 const QString kOrigen = QStringLiteral("Credenciales: ");
@@ -77,6 +79,14 @@ std::optional<QString> ProveedorCredenciales::Obtener(const QString& clave) cons
         RegistrarFallo(kOrigen + "el archivo " + ruta + " tiene permisos " +
                        QStringLiteral("%1").arg(permisos & 0777, 4, 8, QLatin1Char('0')) +
                        "; otros usuarios pueden leerlo, se rechaza (debe ser 0600)");
+        return std::nullopt;
+    }
+    // Another user's file may say what that user likes: its owner could
+    // point us at a database of theirs, or read the file at any time.
+    if (archivo.Propietario() != ::geteuid()) {
+        RegistrarFallo(kOrigen + "el archivo " + ruta + " pertenece al usuario " +
+                       QString::number(archivo.Propietario()) + " y no al del servicio (" +
+                       QString::number(::geteuid()) + "), se rechaza");
         return std::nullopt;
     }
     Copia& copia = Ultima();

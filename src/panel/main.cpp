@@ -5,6 +5,7 @@
 #include "panel/ServidorPanel.h"
 #include "platform/Consola.h"
 #include "platform/Senales.h"
+#include "platform/Volcados.h"
 #include "support/Bitacora.h"
 
 #include <QCommandLineParser>
@@ -54,6 +55,7 @@ int MaximoConexiones() {
 } // namespace
 
 int main(int argc, char** argv) {
+    Volcados::Impedir();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orlan-panel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORLAN_VERSION));

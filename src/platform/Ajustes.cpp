@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <cstdio>
 #include <map>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -374,7 +375,11 @@ bool Guardar(const QString& aplicacion, const QString& seccion, const QString& c
 
     QDir().mkpath(QFileInfo(ruta).absolutePath());
     QSaveFile f(ruta);
-    if (!f.open(QIODevice::WriteOnly) || f.write(Serializar(copia)) < 0 || !f.commit()) {
+    // A new file is the owner's alone (0600), whatever the umask; an existing
+    // one keeps the mode it was given.
+    const bool nuevo = !actual.existe;
+    if (!f.open(QIODevice::WriteOnly) || (nuevo && ::fchmod(f.handle(), 0600) != 0) || f.write(Serializar(copia)) < 0 ||
+        !f.commit()) {
         Avisar(QStringLiteral("No se puede escribir el archivo de configuracion %1: %2").arg(ruta, f.errorString()));
         return false;
     }

@@ -85,6 +85,7 @@ bool ArchivoRegular::Examinar(const void* estadoSistema) {
     }
     m_firma = FirmaDeEstado(st);
     m_permisos = static_cast<int>(st.st_mode & 07777);
+    m_propietario = st.st_uid;
     return true;
 }
 

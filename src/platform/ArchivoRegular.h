@@ -49,6 +49,8 @@ public:
     const Firma& firma() const { return m_firma; }
     // Permission bits (mode & 07777) of the opened file.
     int Permisos() const { return m_permisos; }
+    // Owner (user id) of the opened file.
+    uint Propietario() const { return m_propietario; }
 
     // The whole content, never more than the limit; nullopt (and a Motivo)
     // when reading fails or the file grew past the limit meanwhile.
@@ -63,4 +65,5 @@ private:
     QString m_motivo;
     Firma m_firma;
     int m_permisos = 0;
+    uint m_propietario = 0;
 };

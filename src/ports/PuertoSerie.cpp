@@ -12,12 +12,23 @@ struct PuertoSerie::Privado {
 
 namespace {
 
+// Every wait, for input or for output, reads what the driver holds into the
+// port's buffer: of a printer that sends without pause only the newest
+// kEntradaMaxima bytes are kept.
+void Recortar(QSerialPort& p) {
+    const qint64 sobran = p.bytesAvailable() - Transporte::kEntradaMaxima;
+    if (sobran > 0) {
+        p.skip(sobran);
+    }
+}
+
 // Moves what the driver holds into the port's buffer without waiting. With no
 // event loop running, nothing else does.
 void TomarPendiente(QSerialPort& p) {
     if (!p.waitForReadyRead(0)) {
         p.clearError();
     }
+    Recortar(p);
 }
 
 } // namespace
@@ -149,7 +160,9 @@ bool PuertoSerie::Output(QByteArrayView bytes) {
     reloj.start();
     while (p.bytesToWrite() > 0) {
         const qint64 resto = limite - reloj.elapsed();
-        if (resto <= 0 || (!p.waitForBytesWritten(static_cast<int>(resto)) && p.bytesToWrite() > 0)) {
+        const bool escrito = resto > 0 && p.waitForBytesWritten(static_cast<int>(resto));
+        Recortar(p);
+        if (!escrito && p.bytesToWrite() > 0) {
             m_error = QStringLiteral("%1: la salida no terminó a tiempo").arg(p.portName());
             p.clear(QSerialPort::Output);
             return false;
@@ -200,6 +213,7 @@ PuertoSerie::Espera PuertoSerie::EsperarEntrada(int milisegundos) {
         return Espera::Fallo;
     }
     if (p.waitForReadyRead(milisegundos)) {
+        Recortar(p);
         return Espera::Datos;
     }
     if (p.error() == QSerialPort::TimeoutError) {

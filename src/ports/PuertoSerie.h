@@ -71,7 +71,8 @@ public:
     // time (about 1 s plus twice the line time of the bytes).
     bool Output(QByteArrayView bytes) override;
 
-    // Input: takes every byte waiting, without waiting for more.
+    // Input: takes the bytes waiting, without waiting for more; of a printer
+    // that sends without pause only the newest kEntradaMaxima are kept.
     QByteArray Input() override;
 
     // InBufferCount: the number of bytes waiting (reading what the driver

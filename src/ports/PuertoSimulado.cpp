@@ -248,7 +248,8 @@ bool PuertoSimulado::AbrirCaptura() {
         ::close(m_archivo); // removed or replaced by a reader: start a new file
     }
     QDir().mkpath(m_rutaCaptura.left(m_rutaCaptura.lastIndexOf(u'/')));
-    m_archivo = ::open(QFile::encodeName(m_rutaCaptura).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // The owner's alone: it holds the receipts printed.
+    m_archivo = ::open(QFile::encodeName(m_rutaCaptura).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (m_archivo < 0 || ::fstat(m_archivo, &info) != 0) {
         return false;
     }

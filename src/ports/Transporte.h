@@ -16,6 +16,10 @@
 // system with a time limit; nothing spins.
 class Transporte {
 public:
+    // Unread input kept, bytes: a printer that sends without pause cannot
+    // fill the server's memory.
+    static constexpr qint64 kEntradaMaxima = 4096;
+
     virtual ~Transporte() = default;
 
     // Opens the way to the printer; false when it cannot be opened.
@@ -28,7 +32,8 @@ public:
     // taken all of them. False when closed or when they are not taken in time.
     virtual bool Output(QByteArrayView bytes) = 0;
 
-    // Takes every byte the printer has sent, without waiting for more.
+    // Takes the bytes the printer has sent, at most kEntradaMaxima, without
+    // waiting for more.
     virtual QByteArray Input() = 0;
 
     // The number of bytes waiting, without waiting. DescartarEntrada discards

@@ -3,16 +3,24 @@
 #include "ports/Descriptor.h"
 
 #include <QDeadlineTimer>
+#include <QSet>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,7 +29,113 @@ QString TextoSistema(int numero) {
     return QString::fromLocal8Bit(std::strerror(numero));
 }
 
+// What getaddrinfo is asked for: stream sockets to a numeric port.
+addrinfo Pista(int banderas) {
+    addrinfo pista{};
+    pista.ai_family = AF_UNSPEC;
+    pista.ai_socktype = SOCK_STREAM;
+    pista.ai_flags = AI_NUMERICSERV | banderas;
+    return pista;
+}
+
+// A name lookup that may outlive its caller: the thread that asks the
+// system's resolver shares it with the caller, who may stop waiting.
+struct Consulta {
+    std::mutex cerrojo;
+    std::condition_variable hecha;
+    bool terminada = false;
+    bool abandonada = false;
+    int resultado = 0;
+    addrinfo* direcciones = nullptr;
+};
+
+// Hosts whose lookup is still running. Never destroyed: a lookup left
+// behind may end while the program exits.
+std::mutex& CerrojoPendientes() {
+    static auto* cerrojo = new std::mutex;
+    return *cerrojo;
+}
+QSet<QByteArray>& Pendientes() {
+    static auto* hosts = new QSet<QByteArray>;
+    return *hosts;
+}
+
+// The system's resolver waits on a dead name server for as long as it is
+// configured to: it is asked on a thread of its own, which is left behind
+// after `milisegundos`. A host whose last lookup has not ended yet is not
+// asked again meanwhile, so that a dead name server cannot pile up threads.
+// The getaddrinfo result, or nothing when the time ran out.
+std::optional<int> ResolverConPlazo(const QByteArray& host, const QByteArray& servicio, int milisegundos,
+                                    addrinfo*& lista) {
+    {
+        const std::lock_guard<std::mutex> cerrojo(CerrojoPendientes());
+        if (Pendientes().contains(host)) {
+            return std::nullopt;
+        }
+        Pendientes().insert(host);
+    }
+    auto consulta = std::make_shared<Consulta>();
+    try {
+        std::thread([consulta, host, servicio] {
+            const addrinfo pista = Pista(0);
+            addrinfo* direcciones = nullptr;
+            const int r = ::getaddrinfo(host.constData(), servicio.constData(), &pista, &direcciones);
+            {
+                const std::lock_guard<std::mutex> cerrojo(CerrojoPendientes());
+                Pendientes().remove(host);
+            }
+            const std::lock_guard<std::mutex> cerrojo(consulta->cerrojo);
+            if (consulta->abandonada) {
+                if (r == 0) {
+                    ::freeaddrinfo(direcciones);
+                }
+                return;
+            }
+            consulta->resultado = r;
+            consulta->direcciones = r == 0 ? direcciones : nullptr;
+            consulta->terminada = true;
+            consulta->hecha.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        const std::lock_guard<std::mutex> cerrojo(CerrojoPendientes());
+        Pendientes().remove(host);
+        return EAI_AGAIN;
+    }
+    std::unique_lock<std::mutex> cerrojo(consulta->cerrojo);
+    if (!consulta->hecha.wait_for(cerrojo, std::chrono::milliseconds(milisegundos),
+                                  [&] { return consulta->terminada; })) {
+        consulta->abandonada = true;
+        return std::nullopt;
+    }
+    lista = consulta->direcciones;
+    return consulta->resultado;
+}
+
 } // namespace
+
+bool TransporteTcp::Resolver(addrinfo*& lista) {
+    const QByteArray host = m_host.toUtf8();
+    const QByteArray servicio = QByteArray::number(m_puerto);
+    const addrinfo pista = Pista(AI_NUMERICHOST);
+    // An address needs no resolver.
+    int r = ::getaddrinfo(host.constData(), servicio.constData(), &pista, &lista);
+    if (r == EAI_NONAME) {
+        const std::optional<int> resuelto = ResolverConPlazo(host, servicio, kPlazoConexion, lista);
+        if (!resuelto) {
+            m_error = QStringLiteral("%1:%2: no se pudo resolver %1 en %3 s")
+                          .arg(m_host)
+                          .arg(m_puerto)
+                          .arg(kPlazoConexion / 1000);
+            return false;
+        }
+        r = *resuelto;
+    }
+    if (r != 0) {
+        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(QString::fromLocal8Bit(gai_strerror(r)));
+        return false;
+    }
+    return true;
+}
 
 TransporteTcp::TransporteTcp(const QString& host, quint16 puerto) : m_host(host), m_puerto(puerto) {}
 
@@ -37,14 +151,8 @@ bool TransporteTcp::Abrir() {
     m_sinRespuesta = false;
     m_medioCerrada = false;
     m_entrada.clear();
-    addrinfo pista{};
-    pista.ai_family = AF_UNSPEC;
-    pista.ai_socktype = SOCK_STREAM;
-    pista.ai_flags = AI_NUMERICSERV;
     addrinfo* lista = nullptr;
-    const int r = ::getaddrinfo(m_host.toUtf8().constData(), QByteArray::number(m_puerto).constData(), &pista, &lista);
-    if (r != 0) {
-        m_error = QStringLiteral("%1:%2: %3").arg(m_host).arg(m_puerto).arg(QString::fromLocal8Bit(gai_strerror(r)));
+    if (!Resolver(lista)) {
         return false;
     }
     // The time limit is shared by every address of the host.

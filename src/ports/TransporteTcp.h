@@ -2,6 +2,8 @@
 
 #include "ports/Transporte.h"
 
+struct addrinfo;
+
 // A network receipt printer on its raw port (usually 9100): the same bytes as
 // on a serial line, over one TCP connection, and the printer's answers come
 // back on that connection. A plain non-blocking socket: every wait is a
@@ -10,7 +12,9 @@
 // Abrir connects and waits at most kPlazoConexion for the printer to take the
 // connection; a printer that does not is SinRespuesta(), while a refused
 // connection or an unknown host is a failed port. A host given by name is
-// looked up by the system's resolver first (an address avoids the wait).
+// looked up by the system's resolver first (an address avoids the wait); a
+// name not resolved within kPlazoConexion is a failed port too, and that
+// host is not looked up again until the lookup left behind has ended.
 // Output waits until the socket has taken the bytes, at most what a 9600-baud
 // line would need twice over plus a second; a printer that holds them longer
 // has the connection reset, so that nothing of a failed output arrives
@@ -26,8 +30,7 @@
 // half-closed connection is told from a lost one.
 class TransporteTcp final : public Transporte {
 public:
-    static constexpr int kPlazoConexion = 2000;    // milliseconds
-    static constexpr qint64 kEntradaMaxima = 4096; // unread input kept, bytes
+    static constexpr int kPlazoConexion = 2000; // milliseconds
 
     TransporteTcp(const QString& host, quint16 puerto);
     ~TransporteTcp() override;
@@ -47,6 +50,9 @@ public:
 
 private:
     bool Cerrado();
+    // The addresses of m_host, its name looked up within kPlazoConexion;
+    // false with m_error set.
+    bool Resolver(addrinfo*& lista);
     // Connects to one address of the host within `limite` ms; false with
     // m_error set (m_sinRespuesta when the time ran out).
     bool Conectar(const void* direccion, unsigned largo, int familia, qint64 limite);

@@ -3,6 +3,7 @@
 #include "ports/Descriptor.h"
 
 #include <QDeadlineTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -76,12 +77,14 @@ bool TransporteUsb::Output(QByteArrayView bytes) {
     return FalloSalida(numero);
 }
 
-// Reads what the device holds without waiting. A printer that cannot answer
-// refuses reads; that is silence, not a failure.
+// Reads what the device holds without waiting, up to kEntradaMaxima kept: a
+// device that never stops sending would keep this loop reading for ever. A
+// printer that cannot answer refuses reads; that is silence, not a failure.
 void TransporteUsb::TomarPendiente() {
     char buffer[256];
-    for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+    while (m_entrada.size() < kEntradaMaxima) {
+        const auto resto = static_cast<size_t>(std::min<qint64>(sizeof buffer, kEntradaMaxima - m_entrada.size()));
+        const ssize_t n = ::read(m_fd, buffer, resto);
         if (n > 0) {
             m_entrada.append(buffer, n);
         } else if (n < 0 && errno == EINTR) {
@@ -107,7 +110,10 @@ qint64 TransporteUsb::InBufferCount() {
 }
 
 void TransporteUsb::DescartarEntrada() {
-    Input();
+    // A bounded number of buffers: a device that floods is never waited out.
+    for (int i = 0; i < 64 && InBufferCount() > 0; ++i) {
+        m_entrada.clear();
+    }
 }
 
 Transporte::Espera TransporteUsb::EsperarEntrada(int milisegundos) {

@@ -10,8 +10,10 @@
 // The device is opened non-blocking; writes wait in poll() for the driver to
 // take the bytes, at most what a 9600-baud line would need twice over plus a
 // second; after a write that failed or was not taken in time the device is
-// closed, as a network connection is. Input waits in poll() too. A device that goes away (unplugged)
-// fails the next wait. There is no line to hold in break.
+// closed, as a network connection is. Input waits in poll() too; at most
+// kEntradaMaxima bytes of unread input are kept, and a device that sends more
+// waits for them to be taken. A device that goes away (unplugged) fails the
+// next wait. There is no line to hold in break.
 class TransporteUsb final : public Transporte {
 public:
     explicit TransporteUsb(const QString& ruta);

@@ -6,6 +6,7 @@
 #include "platform/Cp1252.h"
 #include "platform/Reloj.h"
 #include "platform/Senales.h"
+#include "ports/NombrePuerto.h"
 #include "ports/PuertoCom.h"
 #include "ports/PuertoES.h"
 #include "printer/ComandosImpresora.h"
@@ -17,6 +18,7 @@
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
+#include <optional>
 
 using namespace ComandosImpresora;
 
@@ -104,6 +106,10 @@ QSet<QString>& PapelBajoRegistrado() {
     static QSet<QString> dispositivos;
     return dispositivos;
 }
+QSet<QString>& InundacionRegistrada() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
 
 QString Letra(int estado) {
     static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
@@ -163,12 +169,23 @@ void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
 
 bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
                                     QString* estado_impresora) {
-    const QString tipo = impresora.left(3).toUpper();
-    const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
-    if (cifra < u'0' || cifra > u'9') {
-        throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
+    // A port name is read by the one rule; any other name keeps the original
+    // reading: the kind in its first three characters, the number in the
+    // fourth ("LPT1 de la cocina" is LPT1).
+    QString tipo;
+    if (const std::optional<NombrePuerto> puerto = NombrePuerto::Leer(impresora)) {
+        tipo = puerto->clase == NombrePuerto::Clase::Serie ? QStringLiteral("COM") : QStringLiteral("LPT");
+        m_numeroPuerto = static_cast<qint16>(puerto->numero);
+    } else {
+        const QChar cifra = impresora.size() >= 4 ? impresora[3] : QChar();
+        if (cifra < u'0' || cifra > u'9') {
+            throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("No coinciden los tipos"));
+        }
+        tipo = impresora.left(3).toUpper();
+        m_numeroPuerto = static_cast<qint16>(cifra.unicode() - u'0');
     }
-    m_numeroPuerto = static_cast<qint16>(cifra.unicode() - u'0');
+    const bool serie = tipo == u"COM";
+    const bool paralelo = tipo == u"LPT";
     CerrarPuerto(m_numeroPuerto);
 
     int estado = 3;
@@ -181,7 +198,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     m_papelBajo = false;
     m_calloTrasResponder = false;
     QString causa;
-    if (tipo == u"COM") {
+    if (serie) {
         estado = 1;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
@@ -228,7 +245,18 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
                                   : QStringLiteral("respuesta desconocida %1").arg(respuesta);
         }
         m_esLpt = false;
-    } else if (tipo == u"LPT") {
+    } else if (paralelo && !PuertoES::Actual().BaseLpt(m_numeroPuerto) &&
+               (m_numeroPuerto < 1 || m_numeroPuerto > NombrePuerto::kUltimoParaleloDirecto)) {
+        // Through the card's own registers LPTn is its base address plus
+        // n - 1: LPT0 and the ports past the last one would reach another
+        // device's registers, which are never touched.
+        m_esLpt = true;
+        m_direccionLpt = 0;
+        estado = 1;
+        causa = QStringLiteral("LPT%1 queda fuera de la tarjeta paralela (LPT1 a LPT%2)")
+                    .arg(m_numeroPuerto)
+                    .arg(NombrePuerto::kUltimoParaleloDirecto);
+    } else if (paralelo) {
         m_esLpt = true;
         if (const auto propia = PuertoES::Actual().BaseLpt(m_numeroPuerto)) {
             // A backend with registers of their own for every port (ppdev).
@@ -266,9 +294,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
         m_causa = causa;
         // Where the port leads is read only for this line.
         QString destino = impresora.left(4).toUpper();
-        if (const PuertoCom* p = tipo == u"COM" ? d->Serie(m_numeroPuerto) : nullptr) {
+        if (const PuertoCom* p = serie ? d->Serie(m_numeroPuerto) : nullptr) {
             destino += QStringLiteral(" en ") + p->Dispositivo();
-        } else if (tipo == u"LPT") {
+        } else if (paralelo && m_direccionLpt != 0) {
             destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
         }
         Registrar(QStringLiteral("COLA IMPRESION: ") + NombreImpresora(impresora, destino) + QStringLiteral(": ") +
@@ -365,6 +393,20 @@ QList<int> ctlImpresora::Saldar(QList<int> enOrden) {
     return enOrden;
 }
 
+void ctlImpresora::GuardarTardias(const QList<int>& nuevas, const PuertoCom& p) {
+    m_tardias += nuevas;
+    const qsizetype sobran = m_tardias.size() - kTardiasMaximas;
+    if (sobran <= 0) {
+        return;
+    }
+    m_tardias.remove(0, sobran);
+    if (!InundacionRegistrada().contains(p.Dispositivo())) {
+        InundacionRegistrada().insert(p.Dispositivo());
+        Registrar(QStringLiteral("COLA IMPRESION: ") + p.Dispositivo() +
+                  QStringLiteral(" envia bytes sin pausa; se guardan solo sus respuestas mas recientes"));
+    }
+}
+
 namespace {
 
 // A network connection still open after a failed wait for input: the
@@ -381,7 +423,8 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     m_medioCerrada = p.Tipo() == PuertoCom::Destino::Tipo::Tcp && MedioCerrada(p, p.EsperarEntrada(0));
     // What came unasked (automatic status back, late answers) is not the
     // answer; late in-order answers settle requests that went unanswered.
-    m_tardias = Respuestas(p.Input()).enOrden;
+    m_tardias.clear();
+    GuardarTardias(Respuestas(p.Input()).enOrden, p);
     Saldar(m_tardias);
     if (m_medioCerrada) {
         return true;
@@ -404,7 +447,7 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             recibidas = Saldar(llegadas.enOrden);
         } else {
             Saldar(llegadas.enOrden);
-            m_tardias += llegadas.enOrden;
+            GuardarTardias(llegadas.enOrden, p);
         }
         if (!recibidas.isEmpty()) {
             respuesta = recibidas.first();

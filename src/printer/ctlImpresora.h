@@ -17,7 +17,12 @@
 //
 // Failures are Boolean results and event-log lines. A port name whose fourth
 // character is not a digit throws ErrorEjecucion (type mismatch) to the
-// caller, as the original raised it.
+// caller, as the original raised it. A port name is read by NombrePuerto;
+// any other name by its first four characters ("LPT1 de la cocina" is LPT1,
+// "USB1" of an unknown kind). With the card's own registers (the "directo"
+// backend) LPTn is the card's base plus n - 1, so LPT0 and a port past
+// NombrePuerto::kUltimoParaleloDirecto are refused ("P") without touching a
+// register.
 //
 // Serial ports: ConfigurarPuerto opens port n where setting
 // ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT
@@ -98,6 +103,10 @@ public:
     static constexpr qint64 kVelocidadMinima = 500;
     static constexpr qint64 kBuferImpresora = 4096;
 
+    // Late in-order answers kept between requests: a printer that sends
+    // without pause keeps only its newest ones, and is logged once.
+    static constexpr qsizetype kTardiasMaximas = 4096;
+
     // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
     // but not GS r 1: their answer comes ahead of their buffer, so a power
     // cut can lose a job they confirmed.
@@ -176,6 +185,8 @@ private:
     // Late in-order answers settle the requests that went unanswered, oldest
     // first; what is left over is returned.
     QList<int> Saldar(QList<int> enOrden);
+    // Adds `nuevas` to the late answers, keeping the newest kTardiasMaximas.
+    void GuardarTardias(const QList<int>& nuevas, const PuertoCom& p);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.

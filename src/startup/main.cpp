@@ -1,5 +1,6 @@
 #include "platform/Consola.h"
 #include "platform/Servicio.h"
+#include "platform/Volcados.h"
 #include "startup/Arranque.h"
 
 #include <QCommandLineParser>
@@ -34,6 +35,7 @@ static int EjecutarModoVentana(char** argv) {
 }
 
 int main(int argc, char** argv) {
+    Volcados::Impedir();
     QCoreApplication::setApplicationName(QStringLiteral("orlan-cola"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORLAN_VERSION));
 

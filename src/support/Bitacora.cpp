@@ -67,8 +67,11 @@ static std::unique_ptr<QFile> AbrirBitacoraDel(const QDate& fecha) {
         CajaMensajes::Mostrar({QStringLiteral("Error en bitacora al crear el directorio C:\\nodra\\log !"), QString(),
                                CajaMensajes::Icono::Error, 0});
     }
+    // Created for the owner and the group (0640), whatever the umask: the
+    // log names printers, hosts and the database's answers.
     auto archivo = std::make_unique<QFile>(RutaBitacora(fecha));
-    if (!archivo->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!archivo->open(QIODevice::WriteOnly | QIODevice::Append,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup)) {
         return nullptr;
     }
     return archivo;

@@ -3,8 +3,14 @@
 #include "platform/Ajustes.h"
 #include "testsupport/EntornoPrueba.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <thread>
 #include <tuple>
+#include <unistd.h>
 
 TEST(PuertoSerie, SettingsTextsThePortCanUse) {
     const auto c = PuertoSerie::InterpretarSettings(u"19200, e ,7,2");
@@ -48,4 +54,41 @@ TEST(PuertoSerie, OpensTheConfiguredDeviceOnceAndMovesBytesBothWays) {
     p.Cerrar();
     EXPECT_EQ(p.EsperarEntrada(10), PuertoSerie::Espera::Fallo);
     EXPECT_TRUE(otro.Abrir()) << "free again";
+}
+
+// A printer that sends without pause on a serial line (a pseudo-terminal
+// whose other end is written as fast as it takes bytes): every wait reads
+// what arrived, and at most a few KB are kept until they are taken.
+TEST(PuertoSerie, APrinterThatSendsWithoutPauseIsKeptToAFewKilobytes) {
+    EntornoPrueba entorno;
+    const int maestro = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_GE(maestro, 0);
+    ASSERT_EQ(grantpt(maestro) | unlockpt(maestro), 0);
+    Ajustes::Guardar("ORLAN", "Puertos", "COM2", QString::fromLocal8Bit(ptsname(maestro)));
+    PuertoSerie p;
+    p.EstablecerCommPort(2);
+    ASSERT_TRUE(p.Abrir()) << p.Error().toStdString();
+    std::atomic<bool> seguir = true;
+    std::thread inunda([&] {
+        const QByteArray ruido(4096, '\x55');
+        while (seguir) {
+            pollfd pf{maestro, POLLOUT, 0};
+            if (poll(&pf, 1, 50) > 0) {
+                (void)!write(maestro, ruido.constData(), static_cast<size_t>(ruido.size()));
+            }
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_NE(p.EsperarEntrada(20), PuertoSerie::Espera::Fallo) << p.Error().toStdString();
+        EXPECT_TRUE(p.Output("x")) << p.Error().toStdString();
+    }
+    EXPECT_LE(p.InBufferCount(), Transporte::kEntradaMaxima);
+    const QByteArray leido = p.Input();
+    EXPECT_GT(leido.size(), 0);
+    EXPECT_LE(leido.size(), Transporte::kEntradaMaxima);
+    EXPECT_NE(p.EsperarEntrada(20), PuertoSerie::Espera::Fallo) << "reading goes on once they are taken";
+    seguir = false;
+    inunda.join();
+    p.Cerrar();
+    close(maestro);
 }

@@ -1,6 +1,67 @@
 #include "PruebaImpresora.h"
 
 #include <QTimer>
+#include <memory>
+
+namespace {
+
+// The simulated port with every register access counted. With `propios` it
+// stands for a backend that gives every port registers of its own (ppdev):
+// all of them lead to the simulated one.
+class PuertoContado final : public PuertoES {
+public:
+    explicit PuertoContado(bool propios) : m_propios(propios), m_puerto({.archivos = false}) {}
+    int read8(quint16 direccion) override {
+        ++accesos;
+        return m_puerto.read8(direccion);
+    }
+    bool write8(quint16 direccion, quint8 valor) override {
+        ++accesos;
+        return m_puerto.write8(direccion, valor);
+    }
+    QString Error() const override { return m_puerto.Error(); }
+    std::optional<quint16> BaseLpt(int numero) const override {
+        return m_propios && numero >= 1 ? std::optional<quint16>(m_puerto.Base()) : std::nullopt;
+    }
+
+    int accesos = 0;
+
+private:
+    bool m_propios;
+    PuertoSimulado m_puerto;
+};
+
+} // namespace
+
+// Through the card's own registers LPTn is the card's base plus n - 1: LPT9
+// would reach past the card and LPT0 below it; both are refused without
+// touching a register. A backend with registers for every port serves LPT9
+// like any other, and has no LPT0 either.
+TEST(ImpresoraLptPuertos, PortsOutsideTheCardTouchNoRegister) {
+    EntornoPrueba entorno;
+    for (const bool propios : {false, true}) {
+        SCOPED_TRACE(propios);
+        auto nuevo = std::make_unique<PuertoContado>(propios);
+        PuertoContado& puerto = *nuevo;
+        PuertoES::Establecer(std::move(nuevo));
+        ctlImpresora pr;
+        QString letra;
+        EXPECT_EQ(pr.InicializarPuerto("lpt9", &letra), propios);
+        EXPECT_EQ(letra, propios ? "A" : "P");
+        if (!propios) {
+            EXPECT_EQ(puerto.accesos, 0);
+            EXPECT_EQ(Eventos().last().toStdString(),
+                      "COLA IMPRESION: impresora (LPT9): LPT9 queda fuera de la tarjeta paralela (LPT1 a LPT8)");
+        }
+
+        puerto.accesos = 0;
+        EXPECT_FALSE(pr.InicializarPuerto("LPT0", &letra));
+        EXPECT_EQ(letra, "P");
+        EXPECT_EQ(puerto.accesos, 0);
+        EXPECT_EQ(pr.Causa().toStdString(), "LPT0 queda fuera de la tarjeta paralela (LPT1 a LPT8)");
+        PuertoES::Establecer(nullptr);
+    }
+}
 
 TEST_F(ImpresoraLpt, ParallelStatusGivesTheStateLetter) {
     struct Caso {

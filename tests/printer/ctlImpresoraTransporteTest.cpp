@@ -7,11 +7,17 @@
 #include "ports/TransporteUsb.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -211,6 +217,100 @@ TEST(PuertoRed, APrinterThatFloodsTheConnectionDoesNotFillMemory) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
+}
+
+// A name server that takes queries and never answers, in place of the
+// system's (/etc/resolv.conf) for the thread that makes it and the threads
+// that one starts: a mount namespace of their own. Needs root.
+class ResolutorMudo {
+public:
+    // `conf` is where the name server's resolv.conf is written.
+    explicit ResolutorMudo(const QString& conf) {
+        m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_port = htons(53);
+        inet_pton(AF_INET, "127.0.0.77", &d.sin_addr);
+        QFile archivo(conf);
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&d), sizeof d) != 0 || !archivo.open(QIODevice::WriteOnly) ||
+            archivo.write("nameserver 127.0.0.77\noptions timeout:30 attempts:1\n") < 0) {
+            m_fallo = "bind: " + std::string(std::strerror(errno));
+            return;
+        }
+        archivo.close();
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(QFile::encodeName(conf).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+            m_fallo = "mount: " + std::string(std::strerror(errno));
+        }
+    }
+    ~ResolutorMudo() { close(m_socket); }
+    // Why the name server could not be put in place; empty when it is.
+    const std::string& Fallo() const { return m_fallo; }
+    // A query came.
+    bool Preguntado() const {
+        char b[512];
+        return recv(m_socket, b, sizeof b, MSG_DONTWAIT) > 0;
+    }
+
+private:
+    int m_socket = -1;
+    std::string m_fallo;
+};
+
+// A printer given by a name that the name server never answers for: the
+// lookup is left behind after the connection's time limit, the printer is
+// failing with the cause named, and while that lookup runs the next binding
+// fails at once instead of asking again. The name server is changed on a
+// thread of its own: the rest of the tests keep the system's.
+TEST(PuertoRed, AHostNameThatIsNeverResolvedFailsThePrinterInTime) {
+    EntornoPrueba entorno;
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", "tcp:impresora-cocina.example:9100");
+    QDir().mkpath(entorno.Datos());
+    std::thread([&entorno] {
+        ResolutorMudo resolutor(entorno.Datos() + "/resolv.conf");
+        ASSERT_EQ(resolutor.Fallo(), "") << "the tests run as root";
+        ctlImpresora pr;
+        for (int vez = 0; vez < 2; ++vez) {
+            SCOPED_TRACE(vez);
+            QString letra;
+            EXPECT_FALSE(pr.ConfigurarPuerto("COM1", "E", QString(), &letra));
+            EXPECT_EQ(letra, "P");
+            EXPECT_EQ(pr.Causa(), "no se pudo abrir: impresora-cocina.example:9100: no se pudo resolver "
+                                  "impresora-cocina.example en 2 s");
+        }
+        EXPECT_TRUE(resolutor.Preguntado());
+    }).join();
+}
+
+// A USB device that never stops sending: /dev/zero, whose endless zero bytes
+// are each in the format of a GS r answer. Every read takes at most a few KB,
+// the late answers kept are bounded too and the flood is logged once; the
+// printer is judged as one that answers garbage: DLE EOT gets no answer, GS r
+// 1 is answered "paper present" at once.
+TEST(PuertoUsb, ADeviceThatNeverStopsSendingDoesNotFillMemory) {
+    EntornoPrueba entorno;
+    TransporteUsb usb("/dev/zero");
+    ASSERT_TRUE(usb.Abrir()) << usb.Error().toStdString();
+    EXPECT_EQ(usb.InBufferCount(), Transporte::kEntradaMaxima);
+    EXPECT_EQ(usb.EsperarEntrada(0), Transporte::Espera::Datos);
+    EXPECT_EQ(usb.Input().size(), Transporte::kEntradaMaxima);
+    usb.DescartarEntrada();
+    usb.Cerrar();
+
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", "usb:/dev/zero");
+    ctlImpresora pr;
+    const qint64 antes = Residente();
+    for (const qint16 modo : {1, 3}) {
+        SCOPED_TRACE(modo);
+        QString letra;
+        EXPECT_TRUE(pr.InicializarPuerto("COM1", &letra));
+        EXPECT_EQ(letra, "F");
+        pr.SetModo(modo); // Star printers are asked DLE EOT to confirm a job
+        ASSERT_TRUE(pr.Imprimir("ticket"));
+        EXPECT_EQ(pr.ConfirmarRecepcion(), modo == 1) << pr.Causa().toStdString();
+    }
+    EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
+    EXPECT_EQ(Eventos().join(u'\n').count("envia bytes sin pausa"), 1) << Eventos().join(u'\n').toStdString();
 }
 
 // A device that stops taking bytes is closed after the write that failed, so

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static QString UltimaLinea() {
     const QString bitacora = QString::fromUtf8(EntornoPrueba::Leer(RutaBitacora(Reloj::Ahora().date())));
@@ -34,6 +35,26 @@ TEST(ProveedorCredenciales, ReadsValuesAsTheyStandAndRefusesAMissingFileOrKeyAnd
     }
     BaseDatosPrueba::EscribirCredenciales("Llave=\n", 0400);
     EXPECT_EQ(proveedor.ObtenerLlave(), "");
+}
+
+// A file owned by another user is refused as one that others may read;
+// the service's own file, root's for a service run as root, is read.
+TEST(ProveedorCredenciales, RefusesAFileOwnedByAnotherUser) {
+    EntornoPrueba entorno;
+    const ProveedorCredenciales proveedor;
+    const QString ruta = ProveedorCredenciales::RutaArchivo();
+    BaseDatosPrueba::EscribirCredenciales("Llave=k\n");
+    const QByteArray nombre = QFile::encodeName(ruta);
+    const uid_t otro = ::geteuid() == 0 ? 65534 : 0;
+    ASSERT_EQ(::chown(nombre.constData(), otro, static_cast<gid_t>(-1)), 0) << "the tests run as root";
+    EXPECT_FALSE(proveedor.ObtenerLlave());
+    EXPECT_EQ(UltimaLinea(), QStringLiteral("Credenciales: el archivo %1 pertenece al usuario %2 y no al del servicio "
+                                            "(%3), se rechaza")
+                                 .arg(ruta)
+                                 .arg(otro)
+                                 .arg(::geteuid()));
+    ASSERT_EQ(::chown(nombre.constData(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(proveedor.ObtenerLlave(), "k");
 }
 
 TEST(ProveedorCredenciales, RefusesFilesThatAreNotPlainOrAreTooLargeAndFollowsChanges) {

@@ -5,6 +5,7 @@
 #include "Diagnostico.h"
 
 #include "platform/Consola.h"
+#include "platform/Volcados.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -146,6 +147,7 @@ bool Opciones(QStringList args, const QStringList& conValor, const QStringList& 
 } // namespace
 
 int main(int argc, char** argv) {
+    Volcados::Impedir();
     CargarAmbiente();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orlan-admin"));
