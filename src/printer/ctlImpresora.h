@@ -16,8 +16,8 @@
 // command, text and the logo in that dialect.
 //
 // Failures are Boolean results and event-log lines. A port name whose fourth
-// character is not a digit throws ErrorEjecucion (type mismatch) to the
-// caller, as the original raised it.
+// character is not a digit throws ErrorEjecucion (13, type mismatch) to the
+// caller.
 //
 // Serial ports: ConfigurarPuerto opens port n where setting
 // ORLAN/Puertos/COMn leads (a serial device, a network printer tcp:HOST:PORT
@@ -46,7 +46,7 @@ public:
     ctlImpresora(const ctlImpresora&) = delete;
     ctlImpresora& operator=(const ctlImpresora&) = delete;
 
-    // The public operations, in the order of the original interface.
+    // The public operations.
     bool InicializarPuerto(const QString& impresora, QString* estado_impresora = nullptr);
     void CerrarPuerto(qint16 NumberPort);
     bool ConfigurarPuerto(const QString& impresora, const QString& modo, const QString& settings = QString(),
