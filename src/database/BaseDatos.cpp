@@ -17,7 +17,8 @@ namespace {
 
 const QString kOrigen = QStringLiteral("Base de Datos");
 
-// The errors the original's runtime raised for these situations.
+// Error numbers for these situations; the callers and the event log tell a
+// failure by its number.
 constexpr qint64 kSinRegistroActual = -2146825267;
 constexpr qint64 kElementoNoEncontrado = -2146825023;
 constexpr qint64 kObjetoNoEstablecido = 91;
@@ -63,7 +64,7 @@ qint64 EnteroEnRango(const QVariant& valor, qint64 minimo, qint64 maximo) {
     if (!ok || std::isnan(numero)) {
         throw ErrorEjecucion(ErrorEjecucion::kTiposNoCoinciden, QStringLiteral("Type mismatch"));
     }
-    // Halves round to even, as the original's integer conversion did.
+    // Halves round to even.
     const double redondeado = std::nearbyint(numero);
     if (redondeado < double(minimo) || redondeado > double(maximo)) {
         throw ErrorEjecucion(kDesbordamiento, QStringLiteral("Overflow"));
@@ -157,9 +158,9 @@ bool Actualizar(const QString& tabla, const QString& asignaciones, const QString
         ReplicarTransaccion();
         return true;
     } catch (const ErrorEjecucion& e) {
-        // The connection's records, as the original read them: after a
-        // failure that is not the database's own they still tell the last
-        // database failure.
+        // The connection's records are read as they are: after a failure
+        // that is not the database's own they still tell the last database
+        // failure.
         RegistrarErroresBD(conexion.Errores());
         ManejarErrorBD(kOrigen, e.Numero(), e.Descripcion(), conexion.Errores());
         return false;

@@ -30,7 +30,7 @@ public:
     void MoveFirst() { m_actual = 0; }
 
     // The current row's value: a null QVariant for NULL. An unknown name or a
-    // position out of range throws ErrorEjecucion, as the original raised it.
+    // position out of range throws ErrorEjecucion (item not found).
     QVariant Campo(const QString& nombre) const;
     QVariant Campo(int posicion) const;
     // The value as text, NULL as the empty text.
@@ -155,7 +155,7 @@ void ReplicarTransaccion();
 
 // A field's value as a 16-bit or 32-bit integer, halves rounded to even.
 // NULL, text that is not a number and a value out of range throw
-// ErrorEjecucion (94, 13 and 6, the numbers the original's runtime gave).
+// ErrorEjecucion: 94 invalid use of Null, 13 type mismatch, 6 overflow.
 qint16 AEntero16(const QVariant& valor);
 qint32 AEntero32(const QVariant& valor);
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared by lptTest and lptUtils only: the original's Inp32/Out32 and 16-bit
-// address arithmetic, raising ErrorEjecucion where the original raised a
-// run-time error, for the routines' traps to catch.
+// Shared by lptTest and lptUtils only: port reads and writes and 16-bit
+// address arithmetic that raise ErrorEjecucion on a failed port call or an
+// overflow, for the routines' traps to catch.
 
 #include "ports/PuertoES.h"
 #include "support/ErrorEjecucion.h"

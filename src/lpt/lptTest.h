@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 // Detection and classification of the parallel port (ECP, EPP, PS/2, SPP).
-// Addresses are 16-bit signed, as in the original; an address computation
+// Addresses are 16-bit signed integers; an address computation
 // that overflows 16 bits is a routine failure logged to PRT.ERR.
 
 // 0x378, 0x3BC or 0x278: the first base whose classification ran to its end;

@@ -81,7 +81,7 @@ private:
     std::chrono::nanoseconds m_transcurrido{0};
 };
 
-// One character with the handshake; raises ErrorEjecucion like the original.
+// One character with the handshake; a failed port call raises ErrorEjecucion.
 // `codigo` is -1 when there is no character to send. The time-out is logged
 // here; false then.
 bool Letra(qint16 base, int codigo) {
@@ -241,8 +241,8 @@ bool ImprimirCadena(qint16 base, QByteArrayView bytes) {
 
 QString dec2bin(qint64 valor) {
     QString bits;
-    // The original's AND works on 32-bit integers: a larger value overflows at
-    // the first bit.
+    // The bit test works on 32-bit integers: a larger value overflows at the
+    // first bit.
     if (valor > std::numeric_limits<qint32>::max() || valor < std::numeric_limits<qint32>::min()) {
         lpt::RegistrarFallo("dec2bin", ErrorEjecucion(lpt::kErrorDesbordamiento, QStringLiteral("Desbordamiento")));
         return bits;

@@ -16,7 +16,7 @@ struct Mensaje {
     QString texto;
     QString titulo; // empty: the application's name
     Icono icono = Icono::Ninguno;
-    int botones = 0; // the button code of the original (0 "Aceptar", 4 "Si"/"No")
+    int botones = 0; // the buttons: 0 "Aceptar", 4 "Si"/"No"
 };
 
 // Returns the number of the button that closed the box (1 "Aceptar", 6 "Si",

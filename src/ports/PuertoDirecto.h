@@ -10,8 +10,9 @@
 // per block of eight addresses on first use. Both need CAP_SYS_RAWIO.
 //
 // A refused request is final: that call and every later one fails with the
-// reason, so a server without the right behaves like the original without its
-// port-I/O library. On other processors every call fails.
+// reason, without asking the kernel again: a server without the right fails
+// every parallel-port routine the same way. On other processors every call
+// fails.
 class PuertoDirecto final : public PuertoES {
 public:
     // Asks the kernel for access to the eight addresses starting at `bloque`;

@@ -6,14 +6,14 @@
 #include <optional>
 
 // Port I/O: reading and writing single bytes at 16-bit I/O addresses, the two
-// operations the parallel-port layer needs (Inp32/Out32 of the original).
+// operations the parallel-port layer needs.
 //
 // The backend is chosen by the setting ORLAN/Puertos/LPT when the port is first
 // used:
 //   directo   (default) the machine's own I/O ports through ioperm/iopl and
 //             inb/outb. Needs CAP_SYS_RAWIO (root). When the kernel refuses the
-//             permission, that call and every later one fails, as the original
-//             failed when its port-I/O library could not be loaded.
+//             permission, that call and every later one fails without
+//             asking the kernel again.
 //   simulado  a parallel port with a printer attached, modelled register by
 //             register (see PuertoSimulado.h); its output goes to a file.
 //   ppdev     the kernel's parallel-port devices /dev/parport0... through the
@@ -48,7 +48,7 @@ public:
     virtual void Vaciar() {}
 
     // The error number a failed port call raises in the routines that trap it:
-    // the original's "error loading DLL".
+    // 48, no access to the ports.
     static constexpr int kErrorSinAcceso = 48;
 
     // The backend in use; created from the setting on first use.

@@ -16,11 +16,11 @@
 // command, text and the logo in that dialect.
 //
 // Failures are Boolean results and event-log lines. A port name whose fourth
-// character is not a digit throws ErrorEjecucion (type mismatch) to the
-// caller, as the original raised it. A port name is read by NombrePuerto;
-// any other name by its first four characters ("LPT1 de la cocina" is LPT1,
-// "USB1" of an unknown kind). With the card's own registers (the "directo"
-// backend) LPTn is the card's base plus n - 1, so LPT0 and a port past
+// character is not a digit throws ErrorEjecucion (13, type mismatch) to the
+// caller. A port name is read by NombrePuerto; any other name by its first
+// four characters ("LPT1 de la cocina" is LPT1, "USB1" of an unknown kind).
+// With the card's own registers (the "directo" backend) LPTn is the card's
+// base plus n - 1, so LPT0 and a port past
 // NombrePuerto::kUltimoParaleloDirecto are refused ("P") without touching a
 // register.
 //
@@ -51,7 +51,7 @@ public:
     ctlImpresora(const ctlImpresora&) = delete;
     ctlImpresora& operator=(const ctlImpresora&) = delete;
 
-    // The public operations, in the order of the original interface.
+    // The public operations.
     bool InicializarPuerto(const QString& impresora, QString* estado_impresora = nullptr);
     void CerrarPuerto(qint16 NumberPort);
     bool ConfigurarPuerto(const QString& impresora, const QString& modo, const QString& settings = QString(),

@@ -11,9 +11,9 @@
 // unterminated tag. The callers that own a failure path (the queue tick, the
 // dialogs) catch it, log it and hand it to ManejarErrorBD.
 //
-// `numero` is the error number the original runtime gave: -2147467259 for a
-// database failure, -2147217900 for an integrity violation (SQLSTATE 23...),
-// 13 for a type mismatch. `errores` keeps the driver's diagnostic records.
+// `numero` tells the kind of failure: -2147467259 for a database failure,
+// -2147217900 for an integrity violation (SQLSTATE 23...), 13 for a type
+// mismatch. `errores` keeps the driver's diagnostic records.
 class ErrorEjecucion : public std::runtime_error {
 public:
     ErrorEjecucion(qint64 numero, const QString& descripcion, ErroresProveedor errores = {})

@@ -188,7 +188,7 @@ TEST_F(BaseDatos, ConectarComposesTheConnectionFromSettingsAndCredentials) {
     EXPECT_EQ(ObtenerValor("COUNT(*)", "Terminal", ""), "0");
 }
 
-TEST(ValoresDeCampo, FieldsConvertAsTheOriginalRuntimeDidAndNotANumberIsATypeMismatch) {
+TEST(ValoresDeCampo, FieldsRoundHalvesToEvenRaiseErrorNumbersAndNotANumberIsATypeMismatch) {
     // The value, or the number of the error the conversion raised.
     const auto a16 = [](const QVariant& v) -> qint64 {
         try {

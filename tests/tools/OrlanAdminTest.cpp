@@ -261,6 +261,14 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
          "terminal agregar 9"},
         {{"impresora", "agregar", "--terminal", "5", "--puerto", "USB1", "--modo", "E", "--nombre", "x"},
          "COM1 a COM4"},
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", " COM1", "--modo", "E", "--nombre", "x"},
+         "puerto ' COM1' no valido"},
+        // A name that would move the technician's cursor is quoted tamed.
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1\x1b[2J", "--modo", "E", "--nombre", "x"},
+         "puerto 'COM1?[2J' no valido"},
+        // COM5 to COM9 are port names that lead to no printer.
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "com5", "--modo", "E", "--nombre", "x"},
+         "COM5 no lleva a ninguna impresora"},
         {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1", "--modo", "X", "--nombre", "x"}, "--modo"},
         {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM1", "--modo", "E", "--nombre", "x", "--respaldo",
           "77"},
@@ -271,6 +279,8 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
          "orlan-admin impresora agregar --terminal 2 --puerto COM1 --modo C --nombre 'O'\\''Hara'"},
         // One port prints in one dialect.
         {{"impresora", "agregar", "--terminal", "5", "--puerto", "COM2", "--modo", "E", "--nombre", "x"},
+         "la impresora 5 ya usa COM2 en otro Modo"},
+        {{"impresora", "agregar", "--terminal", "5", "--puerto", "com2", "--modo", "E", "--nombre", "x"},
          "la impresora 5 ya usa COM2 en otro Modo"},
         {{"impresora", "respaldo", "5", "5"}, "su propio respaldo"},
         {{"impresora", "respaldo", "5", "77"}, "impresora 77"},
@@ -283,6 +293,18 @@ TEST_F(OrlanAdmin, ProvisionsTerminalsAndPrintersTheServerServes) {
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "5");
     EXPECT_EQ(Ajustes::Leer("orlan", "COM2", "Modo"), "S");
     EXPECT_EQ(Ajustes::Leer("orlan", "COM1", "Modo"), "");
+
+    // A port name in any case is the port: it is written in upper case, and a
+    // row another program wrote in lower case holds its port's dialect.
+    r = Admin({"impresora", "agregar", "--terminal", "5", "--puerto", "lpt4", "--modo", "C", "--nombre", "Patio"});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Lista("SELECT Puerto FROM Impresora WHERE Id_Impresora = 6"), "LPT4");
+    EXPECT_EQ(Ajustes::Leer("orlan", "LPT4", "Modo"), "C");
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Redirigido, "
+             "Estado_Impresora, esdecheques) VALUES (7, 5, 'com3', 'E', 'Terraza', 7, 'A', 0)");
+    r = Admin({"impresora", "agregar", "--terminal", "5", "--puerto", "COM3", "--modo", "S", "--nombre", "x"});
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("la impresora 7 ya usa COM3 en otro Modo")) << r.errores.toStdString();
 }
 
 // A shop's own database has no claims table: the technician adds it alone,
@@ -346,6 +368,15 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
           "[aviso] impresora 7 'Patio' en COM3: Modo E en la base de datos, pero se imprime en el Modo S de [COM3]"}) {
         EXPECT_TRUE(r.texto.contains(linea)) << linea << " not in: " << r.texto.toStdString();
     }
+
+    // A port name in lower case leads where its upper-case name does.
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (9, 2, 'com4', 'E', 'Barra', "
+             "NULL, 9, 'A', 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM4", m_entorno.Raiz() + "/tampoco-existe");
+    r = Admin({"diagnostico"});
+    EXPECT_TRUE(r.texto.contains("COM4 = " + m_entorno.Raiz() + "/tampoco-existe: no existe; revise [Puertos] COM4"))
+        << r.texto.toStdString();
 
     // A registry naming a driver that is not installed.
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();

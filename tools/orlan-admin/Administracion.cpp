@@ -9,10 +9,10 @@
 #include "database/Esquema.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
+#include "ports/NombrePuerto.h"
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
 
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <algorithm>
 #include <optional>
@@ -103,11 +103,25 @@ void AsegurarParametroTerminal(Conexion& c, int agregada = 0) {
     }
 }
 
-// The port names the printer control binds to: a serial, network or USB
-// printer on COM1 to COM4, a parallel one on LPT1 to LPT9.
-bool PuertoServible(const QString& puerto) {
-    static const QRegularExpression nombre(QStringLiteral("^(COM[1-4]|LPT[1-9])$"));
-    return nombre.match(puerto).hasMatch();
+// The port a new printer may be given, or nothing after saying why: a
+// serial, network or USB printer on COM1 to COM4, a parallel one on LPT1 to
+// LPT9. COM5 to COM9 are port names, but no printer is reached through them.
+std::optional<NombrePuerto> PuertoServible(const QString& puerto, QTextStream& errores) {
+    const std::optional<NombrePuerto> nombre = NombrePuerto::Leer(puerto);
+    if (!nombre) {
+        errores << "orlan-admin: puerto '" << NombrePuerto::Citar(puerto)
+                << "' no valido: COM1 a COM4 (serie, red o USB, segun [Puertos] en orlan.ini) o LPT1 a LPT9"
+                << Qt::endl;
+        return std::nullopt;
+    }
+    if (nombre->clase == NombrePuerto::Clase::Serie && nombre->numero > NombrePuerto::kUltimoSerie) {
+        errores << "orlan-admin: " << nombre->nombre
+                << " no lleva a ninguna impresora: el servidor solo abre COM1 a COM4 (serie, red o USB, segun "
+                   "[Puertos] en orlan.ini) y LPT1 a LPT9"
+                << Qt::endl;
+        return std::nullopt;
+    }
+    return nombre;
 }
 
 // The demo shop: terminal 1 with a receipt printer on the parallel port, a
@@ -264,8 +278,9 @@ bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& error
                 << ", asi que agreguela alli con: " << Orden(impresora) << Qt::endl;
         return false;
     }
+    // A row that names the port in lower case uses the same port.
     const QString otros = Valor(QStringLiteral("SELECT MIN(Id_Impresora) FROM Impresora WHERE ID_Terminal = ? AND "
-                                               "esdecheques = 0 AND Puerto = ? AND Modo <> ?"),
+                                               "esdecheques = 0 AND UPPER(Puerto) = ? AND Modo <> ?"),
                                 {impresora.terminal, impresora.puerto, impresora.modo});
     if (!otros.isEmpty()) {
         errores << "orlan-admin: la impresora " << otros << " ya usa " << impresora.puerto
@@ -466,13 +481,15 @@ int AgregarTerminal(int numero, const QString& nombre, QTextStream& salida, QTex
     });
 }
 
-int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStream& errores) {
-    if (!PuertoServible(impresora.puerto)) {
-        errores << "orlan-admin: puerto '" << impresora.puerto
-                << "' no valido: COM1 a COM4 (serie, red o USB, segun [Puertos] en orlan.ini) o LPT1 a LPT9"
-                << Qt::endl;
+int AgregarImpresora(const Impresora& pedida, QTextStream& salida, QTextStream& errores) {
+    const std::optional<NombrePuerto> puerto = PuertoServible(pedida.puerto, errores);
+    if (!puerto) {
         return 1;
     }
+    // The row and the settings section get the name in upper case, as the
+    // server and every other program write it.
+    Impresora impresora = pedida;
+    impresora.puerto = puerto->nombre;
     if (impresora.modo != QLatin1String("E") && impresora.modo != QLatin1String("C") &&
         impresora.modo != QLatin1String("S")) {
         errores << "orlan-admin: --modo es E (Epson), C (Citizen) o S (Star)" << Qt::endl;

@@ -56,8 +56,9 @@ struct Impresora {
     bool cheques = false;
 };
 // Adds a printer the server serves at once: the next free id, state 'A' and
-// Redirigido = its own id. Refuses (1) an unknown terminal or backup, a port
-// name the server cannot use and a dialect other than E, C or S. Prints the id.
+// Redirigido = its own id, the port name in upper case. Refuses (1) an unknown
+// terminal or backup, a port name the server cannot use and a dialect other
+// than E, C or S. Prints the id.
 int AgregarImpresora(const Impresora& impresora, QTextStream& salida, QTextStream& errores);
 // Makes printer `respaldo` the backup of printer `impresora`.
 int AsignarRespaldo(int impresora, int respaldo, QTextStream& salida, QTextStream& errores);

@@ -4,6 +4,7 @@
 #include "database/BaseDatos.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
+#include "ports/NombrePuerto.h"
 #include "ports/PuertoCom.h"
 #include "ports/PuertoSerie.h"
 #include "printer/ctlImpresora.h"
@@ -207,15 +208,27 @@ QString SignificadoEstado(const QString& letra) {
     return QStringLiteral("puerto de tipo desconocido");
 }
 
+// The serial port a printer's port name opens, COM1 to COM4 in any case, or
+// nothing: a parallel port, COM5 to COM9 and names that are no port lead to no
+// [Puertos] entry.
+std::optional<NombrePuerto> PuertoSerieDe(const QString& puerto) {
+    const std::optional<NombrePuerto> nombre = NombrePuerto::Leer(puerto);
+    if (!nombre || nombre->clase != NombrePuerto::Clase::Serie || nombre->numero > NombrePuerto::kUltimoSerie) {
+        return std::nullopt;
+    }
+    return nombre;
+}
+
 // Where a COM port leads and, for a device, why it cannot be opened: the
 // technician's most common mistakes are a wrong path and a missing group.
 QString DescribirDestino(const QString& puerto) {
-    if (!puerto.startsWith(QLatin1String("COM"))) {
+    const std::optional<NombrePuerto> serie = PuertoSerieDe(puerto);
+    if (!serie) {
         return QString();
     }
-    const QString texto = PuertoSerie::Dispositivo(puerto.mid(3).toInt());
+    const QString texto = PuertoSerie::Dispositivo(serie->numero);
     const PuertoCom::Destino destino = PuertoCom::Interpretar(texto);
-    QString descripcion = puerto + QStringLiteral(" = ") + texto;
+    QString descripcion = serie->nombre + QStringLiteral(" = ") + texto;
     if (destino.tipo == PuertoCom::Destino::Tipo::Tcp) {
         return descripcion + (destino.valido ? QString() : QStringLiteral(": no es tcp:HOST:PUERTO"));
     }
@@ -243,8 +256,10 @@ void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora
         letra = QStringLiteral("D");
     }
     const QString destino = DescribirDestino(puerto);
+    // Only names that pass the port rule get here; the settings spell them in
+    // upper case.
     const QString puertos = QStringLiteral(" (") + (destino.isEmpty() ? QString() : destino + QStringLiteral("; ")) +
-                            QStringLiteral("revise [Puertos] ") + puerto + QStringLiteral(" en ") +
+                            QStringLiteral("revise [Puertos] ") + puerto.toUpper() + QStringLiteral(" en ") +
                             Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
                             QStringLiteral(", el cable y la impresora)");
     const QString cola = QStringLiteral(" en [Cola] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
@@ -261,8 +276,9 @@ void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora
             informe.Aviso(nombre + QStringLiteral("papel por terminarse: sigue imprimiendo; cambie el rollo pronto"));
         }
         const bool star = control.ModoImpresora() == 3;
+        const std::optional<NombrePuerto> serie = PuertoSerieDe(puerto);
         if (control.SinLinea() &&
-            (star || ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(puerto.mid(3).toInt())))) {
+            (star || (serie && ctlImpresora::SoloTiempoReal(PuertoSerie::Dispositivo(serie->numero))))) {
             informe.Aviso(nombre + (star ? QStringLiteral("en modo Star") : QStringLiteral("no responde GS r 1")) +
                           QStringLiteral(": sus trabajos se confirman con DLE EOT 4, que responde antes de imprimir; "
                                          "un corte de luz puede perder un trabajo"));
@@ -350,13 +366,14 @@ void RevisarEncierro(Informe& informe, int terminal) {
         QStringLiteral("SELECT Puerto FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"), {terminal});
     for (; !impresoras->Fin(); impresoras->MoveNext()) {
         const QString puerto = Valor(*impresoras, "Puerto");
-        if (!puerto.startsWith(QLatin1String("COM"))) {
+        const std::optional<NombrePuerto> serie = PuertoSerieDe(puerto);
+        if (!serie) {
             continue;
         }
-        const QString ruta = PuertoCom::Interpretar(PuertoSerie::Dispositivo(puerto.mid(3).toInt())).ruta;
+        const QString ruta = PuertoCom::Interpretar(PuertoSerie::Dispositivo(serie->numero)).ruta;
         for (const QString& camino : {QFileInfo(ruta).absoluteFilePath(), QFileInfo(ruta).canonicalFilePath()}) {
             if (dentroDe(camino, QStringLiteral("/tmp")) || dentroDe(camino, QStringLiteral("/var/tmp"))) {
-                informe.Falla(puerto + QStringLiteral(" = ") + ruta + QStringLiteral(": el servicio ") + unidad +
+                informe.Falla(serie->nombre + QStringLiteral(" = ") + ruta + QStringLiteral(": el servicio ") + unidad +
                               QStringLiteral(" tiene su propio /tmp (PrivateTmp=yes) y no ve ") + camino +
                               QStringLiteral("; use una ruta fuera de /tmp y /var/tmp"));
                 break;
