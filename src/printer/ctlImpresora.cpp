@@ -106,6 +106,16 @@ QSet<QString>& PapelBajoRegistrado() {
     static QSet<QString> dispositivos;
     return dispositivos;
 }
+// Paper near its end is logged once per device, until it reports otherwise,
+// whichever request told it (DLE EOT 4 before a job, GS r 1 after it).
+void RegistrarPapelBajo(const QString& dispositivo, bool bajo, const QString& quien) {
+    if (!bajo) {
+        PapelBajoRegistrado().remove(dispositivo);
+    } else if (!PapelBajoRegistrado().contains(dispositivo)) {
+        PapelBajoRegistrado().insert(dispositivo);
+        Registrar(QStringLiteral("COLA IMPRESION: ") + quien + QStringLiteral(": papel por terminarse, sigue imprimiendo"));
+    }
+}
 QSet<QString>& InundacionRegistrada() {
     static QSet<QString> dispositivos;
     return dispositivos;
@@ -169,8 +179,8 @@ void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
 
 bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
                                     QString* estado_impresora) {
-    // A port name is read by the one rule; any other name keeps the original
-    // reading: the kind in its first three characters, the number in the
+    // A port name is read by the one rule; any other name is read by its
+    // first four characters: the kind in the first three, the number in the
     // fourth ("LPT1 de la cocina" is LPT1).
     QString tipo;
     if (const std::optional<NombrePuerto> puerto = NombrePuerto::Leer(impresora)) {
@@ -221,15 +231,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
                 // print, paper near its end (0x0C) still prints.
                 estado = respuesta == 0 ? 2 : (respuesta & 0x60) != 0 ? 1 : 0;
                 m_papelBajo = estado == 0 && (respuesta & 0x0C) != 0;
-                if (!m_papelBajo) {
-                    PapelBajoRegistrado().remove(p->Dispositivo());
-                } else if (!PapelBajoRegistrado().contains(p->Dispositivo())) {
-                    PapelBajoRegistrado().insert(p->Dispositivo());
-                    Registrar(QStringLiteral("COLA IMPRESION: ") +
-                              NombreImpresora(impresora,
-                                              impresora.left(4).toUpper() + QStringLiteral(" en ") + p->Dispositivo()) +
-                              QStringLiteral(": papel por terminarse, sigue imprimiendo"));
-                }
+                RegistrarPapelBajo(
+                    p->Dispositivo(), m_papelBajo,
+                    NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") + p->Dispositivo()));
             } else {
                 estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
                 // A serial printer that answered once and is silent now was
@@ -378,6 +382,9 @@ bool ctlImpresora::ConfirmarRecepcion() {
     }
     const bool sinPapel = (respuesta & (tiempoReal ? 0x60 : 0x0C)) != 0;
     m_papelBajo = !sinPapel && (respuesta & (tiempoReal ? 0x0C : 0x03)) != 0;
+    if (!sinPapel) {
+        RegistrarPapelBajo(dispositivo, m_papelBajo, dispositivo);
+    }
     m_causa = sinPapel ? QStringLiteral("sin papel") : QString();
     return !sinPapel;
 }

@@ -664,6 +664,7 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
         QStringLiteral("Cola Impresion, trabajo %1: el reclamo de la terminal %2 vencio, lo imprime esta terminal")
             .arg(id)
             .arg(reclamo->terminalTexto));
+    m_copias.insert(id, QStringLiteral("el reclamo de la terminal %1 vencio").arg(reclamo->terminalTexto));
     m_fichas.insert(id, ficha);
     m_ajenos.remove(id);
     return true;

@@ -414,6 +414,16 @@ TEST_F(ImpresoraReal, UnaskedStatusIsNoAnswerAndPaperNearItsEndPrints) {
         EXPECT_TRUE(m_pr.PapelBajo());
     }
     EXPECT_EQ(Eventos().join(u'\n').count("papel por terminarse"), 1) << Eventos().join(u'\n').toStdString();
+    // A new roll, then near its end in the middle of a job: GS r 1 says so
+    // after the job, and that is logged once too.
+    m_impresora.EstablecerEstado(ModeloImpresora::Estado::Lista);
+    ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
+    EXPECT_FALSE(m_pr.PapelBajo());
+    m_impresora.EstablecerEstado(ModeloImpresora::Estado::PapelBajo);
+    ASSERT_TRUE(m_pr.Imprimir("ticket"));
+    EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << m_pr.Causa().toStdString();
+    EXPECT_TRUE(m_pr.PapelBajo());
+    EXPECT_EQ(Eventos().join(u'\n').count("papel por terminarse"), 2) << Eventos().join(u'\n').toStdString();
     m_impresora.EstablecerEstado(ModeloImpresora::Estado::SinPapel);
     QString letra;
     EXPECT_FALSE(m_pr.InicializarPuerto("COM1", &letra));

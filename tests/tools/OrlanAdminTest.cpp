@@ -87,6 +87,26 @@ TEST_F(OrlanAdmin, WritesJobsAsATerminalDoes) {
 // Text made to end a quoted literal early. On PostgreSQL the database runs
 // with standard_conforming_strings off, where a backslash escapes the quote
 // after it: doubling the quotes would let the rest run as statements.
+// Paper near its end is listed for the printer whose server wrote it, not
+// for whatever printer of any terminal uses the same port name here.
+TEST_F(OrlanAdmin, ListsPaperNearItsEndForThePrinterThatReportedIt) {
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
+    // This terminal's server last read "near its end" on its COM2 (the bar).
+    Ajustes::Guardar("ORLAN", "COM2", "EstadoPapel", "30");
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Redirigido, "
+             "Estado_Impresora, esdecheques) VALUES (5, 2, 'COM2', 'E', 'Patio', 5, 'A', 0)");
+    Ejecutar("UPDATE Impresora SET PapelBajo = 1 WHERE Id_Impresora = 5");
+    QString texto = Admin({"impresora", "lista"}).texto;
+    EXPECT_TRUE(texto.contains("Impresora 5 (COM2): papel por terminarse")) << texto.toStdString();
+    EXPECT_FALSE(texto.contains("Impresora 3 (COM2): papel")) << texto.toStdString();
+
+    // A shop's database without the column: this terminal's printers only.
+    Ejecutar("ALTER TABLE Impresora DROP COLUMN PapelBajo");
+    texto = Admin({"impresora", "lista"}).texto;
+    EXPECT_TRUE(texto.contains("Impresora 3 (COM2): papel por terminarse")) << texto.toStdString();
+    EXPECT_FALSE(texto.contains("Impresora 5 (COM2): papel")) << texto.toStdString();
+}
+
 TEST_F(OrlanAdmin, StoresTextThatWouldEndALiteralAsTyped) {
     ASSERT_TRUE(m_bd.BarraEscapaComillas()) << m_bd.Error().toStdString();
     const QString hostil = QStringLiteral("\\'); DELETE FROM Empleado;--");

@@ -8,6 +8,7 @@
 #include "database/ColumnaOpcional.h"
 #include "database/Esquema.h"
 #include "database/FalloConexion.h"
+#include "database/RepositorioCola.h"
 #include "platform/Ajustes.h"
 #include "ports/NombrePuerto.h"
 #include "printer/ctlImpresora.h"
@@ -569,13 +570,30 @@ int ListarImpresoras(QTextStream& salida, QTextStream& errores) {
             "SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Id_Impresora_Respaldo, Redirigido, "
             "Estado_Impresora, esdecheques FROM Impresora ORDER BY Id_Impresora"));
         ImprimirFilas(*filas, salida);
-        // The last paper-sensor answer this machine's server stored per port.
-        filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, Puerto FROM Impresora ORDER BY Id_Impresora"));
+        // Paper near its end: what each printer's own server wrote into
+        // Impresora.PapelBajo. Without that column only this terminal's
+        // printers are known, from the last answers its server stored per
+        // port; another terminal's printer on the same port name is not this
+        // machine's.
+        const bool columna = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("PapelBajo"));
+        if (columna) {
+            filas = c.Consultar(
+                QStringLiteral("SELECT Id_Impresora, Puerto FROM Impresora WHERE PapelBajo = 1 ORDER BY Id_Impresora"));
+        } else {
+            const std::optional<qint64> terminal =
+                EnteroProbado(Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"),
+                                            QStringLiteral("Terminal"), QString())
+                                  .trimmed(),
+                              -32768, 32767);
+            filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, Puerto FROM Impresora WHERE ID_Terminal = ? "
+                                               "ORDER BY Id_Impresora"),
+                                {terminal.value_or(0)});
+        }
         for (; !filas->Fin(); filas->MoveNext()) {
             const QString puerto = filas->Texto(QStringLiteral("Puerto"));
-            if (Ajustes::NombreValido(puerto) && ctlImpresora::PapelBajoSegunAjustes(puerto)) {
-                salida << "Impresora " << filas->Texto(QStringLiteral("Id_Impresora")) << " (" << puerto
-                       << "): papel por terminarse, sigue imprimiendo" << Qt::endl;
+            if (columna || (NombrePuerto::Leer(puerto) && ctlImpresora::PapelBajoSegunAjustes(puerto))) {
+                salida << "Impresora " << filas->Texto(QStringLiteral("Id_Impresora")) << " ("
+                       << NombrePuerto::Citar(puerto) << "): papel por terminarse, sigue imprimiendo" << Qt::endl;
             }
         }
         return 0;
