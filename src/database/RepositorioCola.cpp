@@ -363,3 +363,9 @@ void RepositorioCola::SoltarTerminal() {
     Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE ID_Terminal = ?"),
                                    {qint64(m_numeroTerminal)});
 }
+
+bool RepositorioCola::RenovarReclamo(qint64 idTrabajo, qint64 anterior, qint64 nueva) {
+    return Conexion::Instancia().Ejecutar(
+               QStringLiteral("UPDATE ReclamoTrabajo SET Ficha = ? WHERE IdTrabajo = ? AND Ficha = ?"),
+               {nueva, idTrabajo, anterior}) == 1;
+}

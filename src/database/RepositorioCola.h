@@ -120,6 +120,9 @@ public:
     std::optional<ReclamoCola> Reclamo(qint64 idTrabajo);
     // Takes over the claim `anterior` of a server that died; true when taken.
     bool TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 anterior, qint64 ficha);
+    // Renews this server's claim on a job it is printing: a new number, so
+    // that the other servers see it change. False when the claim is gone.
+    bool RenovarReclamo(qint64 idTrabajo, qint64 anterior, qint64 nueva);
     // Gives back claim `ficha`, and drops the claims on jobs whose header is gone.
     void Soltar(qint64 ficha);
     // The jobs this terminal holds claims on, and giving them all back.

@@ -113,7 +113,8 @@ void RegistrarPapelBajo(const QString& dispositivo, bool bajo, const QString& qu
         PapelBajoRegistrado().remove(dispositivo);
     } else if (!PapelBajoRegistrado().contains(dispositivo)) {
         PapelBajoRegistrado().insert(dispositivo);
-        Registrar(QStringLiteral("COLA IMPRESION: ") + quien + QStringLiteral(": papel por terminarse, sigue imprimiendo"));
+        Registrar(QStringLiteral("COLA IMPRESION: ") + quien +
+                  QStringLiteral(": papel por terminarse, sigue imprimiendo"));
     }
 }
 QSet<QString>& InundacionRegistrada() {
@@ -231,9 +232,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
                 // print, paper near its end (0x0C) still prints.
                 estado = respuesta == 0 ? 2 : (respuesta & 0x60) != 0 ? 1 : 0;
                 m_papelBajo = estado == 0 && (respuesta & 0x0C) != 0;
-                RegistrarPapelBajo(
-                    p->Dispositivo(), m_papelBajo,
-                    NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") + p->Dispositivo()));
+                RegistrarPapelBajo(p->Dispositivo(), m_papelBajo,
+                                   NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") +
+                                                                  p->Dispositivo()));
             } else {
                 estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
                 // A serial printer that answered once and is silent now was
@@ -472,6 +473,9 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             m_sinRespuesta += pedido == Pedido::EnOrden && m_sinLinea ? 1 : 0;
             return true;
         }
+        if (m_latido) {
+            m_latido();
+        }
         const qint64 tramo = std::min({quieta.remainingTime(), tope.remainingTime(), kTramoEspera});
         const Transporte::Espera espera = p.EsperarEntrada(static_cast<int>(tramo));
         if (MedioCerrada(p, espera)) {
@@ -494,6 +498,9 @@ bool ctlImpresora::Reconectar(PuertoCom& p, qint64 bytesAntes) {
     const QDeadlineTimer tope(kEsperaEstado + p.TiempoLinea(bytesAntes) + bytesAntes * 1000 / kVelocidadMinima);
     QDeadlineTimer quieta(kEsperaEstado);
     for (qint64 porEnviar = p.PorEnviar(); porEnviar > 0 && !quieta.hasExpired() && !tope.hasExpired();) {
+        if (m_latido) {
+            m_latido();
+        }
         QThread::msleep(static_cast<unsigned long>(std::min(quieta.remainingTime(), kTramoEspera / 4)));
         const qint64 ahora = p.PorEnviar();
         if (ahora < porEnviar) {

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <string_view>
 
 // The printer control: binds to one printer port at a time (an "LPT" port
@@ -128,6 +129,11 @@ public:
     // bytes says nothing about the printer having them.
     bool SinLinea() const { return m_sinLinea; }
 
+    // Called every fraction of a second while the control waits on a printer
+    // (a job's confirmation, a connection draining), so that its user can
+    // keep alive what it holds meanwhile; none by default. It must not throw.
+    void EstablecerLatido(std::function<void()> latido) { m_latido = std::move(latido); }
+
     // Why the bound printer is failing, after a classification other than
     // "A" or "C" or a failed confirmation ("sin papel", "no contesta", ...).
     const QString& Causa() const { return m_causa; }
@@ -206,8 +212,9 @@ private:
     qint64 m_sinRespuesta = 0;      // in-order status requests on this port not answered in time
     int m_restoAsb = 0;             // bytes of an automatic status back still to skip
     QList<int> m_tardias;           // in-order answers that came during the last request, unasked
-    bool m_medioCerrada = false;    // the last request found the network printer's sending half closed
-    QString m_destino;              // where the bound serial object led when it was opened
+    std::function<void()> m_latido;
+    bool m_medioCerrada = false; // the last request found the network printer's sending half closed
+    QString m_destino;           // where the bound serial object led when it was opened
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo

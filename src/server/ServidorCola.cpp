@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 namespace {
 
@@ -29,6 +30,11 @@ struct Guardia {
 // the repository has logged any other once.
 bool PuertoValido(const QString& puerto) {
     return NombrePuerto::Leer(puerto).has_value();
+}
+
+// A claim's number: new for every claim and every renewal, never 0.
+qint64 NuevaFicha() {
+    return static_cast<qint64>(QRandomGenerator::global()->generate64() >> 2) + 1;
 }
 
 QString Lista(const QVector<qint64>& ids) {
@@ -56,11 +62,11 @@ bool ConfirmarRecepcion(const ctlImpresora& pr) {
 }
 
 // [Cola] VenceReclamo: the seconds another server's claim on a job must stand
-// unchanged before this server takes the job over, 300 unless set. Longer
-// than a job can hold a terminal, so that only the claim of a server that
-// died expires.
+// unchanged before this server takes the job over, 30 unless set. A server
+// renews its claim every few seconds while it prints (RenovarReclamo), so
+// only the claim of a server that died stands that long.
 qint64 VenceReclamoMs() {
-    constexpr qint64 kPredeterminado = 300;
+    constexpr qint64 kPredeterminado = 30;
     const QString valor = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("VenceReclamo"),
                                         QString::number(kPredeterminado))
                               .trimmed();
@@ -100,6 +106,8 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
         Timer1_Timer();
     });
     m_timer1.start(QRandomGenerator::global()->bounded(kPeriodo));
+    m_latido.setInterval(1000);
+    connect(&m_latido, &QTimer::timeout, this, [this] { RenovarReclamo(); });
     m_despertador.setSingleShot(true);
     m_despertador.setInterval(0);
     connect(&m_despertador, &QTimer::timeout, this, [this] {
@@ -324,9 +332,22 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             // It did not confirm a job and has shown no change since.
         } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora) && !Apagada(impresora)) {
             m_pr2.DocumentType(trabajo.tipo);
+            // The claim is renewed while the job prints: between lines, in
+            // the printer control's waits, and by a timer for the waits that
+            // let events through (a busy parallel port).
+            m_reclamoEnCurso = idTrabajo;
+            m_renovado.start();
+            m_pr2.EstablecerLatido([this] { RenovarReclamo(); });
+            m_latido.start();
+            const auto fin = qScopeGuard([this] {
+                m_pr2.EstablecerLatido({});
+                m_latido.stop();
+                m_reclamoEnCurso = 0;
+            });
             MarcarCopia(idTrabajo);
             bool impreso = true;
             for (const RenglonCola& renglon : m_rsDetalle) {
+                RenovarReclamo();
                 if (InterpretarRenglon(m_pr2, TextoImprimible(idTrabajo, renglon)) ==
                     ResultadoRenglon::FalloImpresion) {
                     // The job stays for the backup printer; this printer still
@@ -509,6 +530,35 @@ void ServidorCola::AnotarPapel(qint64 idImpresora, bool bajo) {
     }
 }
 
+void ServidorCola::RenovarReclamo() {
+    // Every 5 s, or thrice within the expiry when that is shorter.
+    const qint64 cada = std::clamp<qint64>(m_venceReclamoMs / 3, 200, 5000);
+    if (m_reclamoEnCurso == 0 || m_renovado.elapsed() < cada) {
+        return;
+    }
+    m_renovado.start();
+    const auto ficha = m_fichas.find(m_reclamoEnCurso);
+    if (ficha == m_fichas.end()) {
+        return; // printed unclaimed: a database without the claim table
+    }
+    const qint64 nueva = NuevaFicha();
+    try {
+        if (m_repositorio.RenovarReclamo(ficha.key(), ficha.value(), nueva)) {
+            ficha.value() = nueva;
+            return;
+        }
+        Registrar(QStringLiteral("Cola Impresion, trabajo %1: otra terminal tomo su reclamo mientras se imprimia")
+                      .arg(ficha.key()));
+        m_fichas.erase(ficha);
+    } catch (const ErrorEjecucion& e) {
+        // Called inside the printer's waits: the job goes on, and the tick's
+        // next statement meets a lost connection.
+        Registrar(QStringLiteral("Cola Impresion, no se pudo renovar el reclamo del trabajo %1: %2")
+                      .arg(ficha.key())
+                      .arg(e.Descripcion()));
+    }
+}
+
 void ServidorCola::MarcarCopia(qint64 idTrabajo) {
     const auto copia = m_copias.constFind(idTrabajo);
     if (copia == m_copias.cend()) {
@@ -618,7 +668,7 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
     }
 
     m_venceReclamoMs = VenceReclamoMs();
-    const qint64 ficha = static_cast<qint64>(QRandomGenerator::global()->generate64() >> 2) + 1;
+    const qint64 ficha = NuevaFicha();
     try {
         if (m_repositorio.Reclamar(id, idImpresora, ficha)) {
             m_fichas.insert(id, ficha);

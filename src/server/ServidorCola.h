@@ -95,6 +95,9 @@ private:
     // puede estar repetido ***", unless [Cola] MarcarCopias = 0; the log says
     // which job and why either way.
     void MarcarCopia(qint64 idTrabajo);
+    // While a job prints, its claim gets a new number every 5 s, so that
+    // the other servers never see it stand long enough to expire.
+    void RenovarReclamo();
     // After a job printed whole on `impresora`: whether the printer confirmed
     // it. A failure is counted per printer and per job and sends the
     // printer's jobs to its backup with state "F" (see Retener when it has
@@ -160,9 +163,12 @@ private:
     QSet<qint64> m_retenidas;           // printers (ids) held, see Retener
     enum class Reclamos { SinDetectar, ConTabla, SinTabla };
     Reclamos m_reclamos = Reclamos::SinDetectar;
-    qint64 m_venceReclamoMs = 0;    // [Cola] VenceReclamo, read at the start of every tick
-    QHash<qint64, qint64> m_fichas; // job -> number of the claim this server holds on it
+    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick
+    QHash<qint64, qint64> m_fichas;  // job -> number of the claim this server holds on it
     QHash<qint64, QString> m_copias; // jobs that may be on paper already -> why
+    qint64 m_reclamoEnCurso = 0;     // the job being printed, whose claim is renewed
+    QElapsedTimer m_renovado;        // since its claim was last renewed
+    QTimer m_latido;                 // renews it during waits that let events through
     // Another server's claim as this server first saw it: it expires once it
     // has stood unchanged for m_venceReclamoMs on this server's own clock, so
     // that the terminals' clocks need not agree.

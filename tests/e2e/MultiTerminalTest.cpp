@@ -66,11 +66,11 @@ void DosTerminalesSerie() {
     InsertarImpresora(2, 2, 1, "'A'", "COM1");
 }
 
-// Job `id` for `impresora`, long enough (about 1.5 KB) that a slow printer
-// is still taking it seconds after its first line.
-void InsertarTrabajoLargo(int id, int impresora) {
+// Job `id` for `impresora`, long enough (about 75 bytes a line, 20 lines by
+// default) that a slow printer is still taking it seconds after its first line.
+void InsertarTrabajoLargo(int id, int impresora, int renglones = 20) {
     QList<std::optional<QString>> lineas = Marcado(id);
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < renglones; ++i) {
         lineas.insert(1, QStringLiteral("renglon largo del pedido ").repeated(3));
     }
     InsertarTrabajo(id, impresora, lineas);
@@ -174,6 +174,41 @@ TEST_F(PruebaCola, AJobClaimedByATerminalThatDiedIsPrintedOnceTheClaimExpires) {
     EXPECT_TRUE(bitacora.contains("trabajo 1 se imprime de nuevo marcado COPIA: el reclamo de la terminal 2 vencio"));
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
     EXPECT_EQ(uno.Detener(), 0);
+}
+
+// A terminal printing a long job renews its claim: the other terminal, whose
+// printer is restored meanwhile and whose claims expire sooner than the job
+// lasts, waits for it and never prints it too.
+TEST_F(PruebaCola, AClaimRenewedWhileItsJobPrintsNeverExpires) {
+    DosTerminalesSerie();
+    Ejecutar("UPDATE Impresora SET Redirigido = 2 WHERE Id_Impresora = 1");
+    ImpresoraVirtual impresoraUno(m_entorno.Raiz() + "/com1-t1.bin");
+    impresoraUno.Iniciar({"--baudios", "0"});
+    // A network printer at 600 B/s: the job takes seconds to come out, and
+    // its answer comes after it.
+    ImpresoraVirtual impresoraDos(m_entorno.Raiz() + "/com1-t2.bin");
+    impresoraDos.Iniciar({"--tcp", "0", "--velocidad", "600"});
+    TerminalPrueba& uno = NuevaTerminal(1);
+    TerminalPrueba& dos = NuevaTerminal(2);
+    for (auto [terminal, impresora] : {std::pair{&uno, &impresoraUno}, std::pair{&dos, &impresoraDos}}) {
+        terminal->Ajuste("Puertos", "COM1", impresora->Destino());
+        terminal->Ajuste("Cola", "VenceReclamo", "1");
+        terminal->Iniciar();
+    }
+    // About 6 KB: ten seconds at that speed.
+    InsertarTrabajoLargo(1, 1, 80);
+    InsertarTrabajoLargo(2, 1);
+    ASSERT_TRUE(Esperar([&] { return impresoraDos.Captura().contains("Trabajo 000001"); }, 30));
+    Ejecutar("UPDATE Impresora SET Redirigido = 1, Estado_Impresora='A' WHERE Id_Impresora = 1");
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 60));
+    EXPECT_EQ(uno.Detener(), 0);
+    EXPECT_EQ(dos.Detener(), 0);
+    EXPECT_EQ(ContarRecibos({impresoraUno.Captura(), impresoraDos.Captura()}).enteros,
+              (QMap<int, int>{{1, 1}, {2, 1}}));
+    EXPECT_FALSE(impresoraUno.Captura().contains("Trabajo 000001"));
+    const QString bitacora = uno.Bitacora();
+    EXPECT_TRUE(bitacora.contains("trabajo 1: lo imprime la terminal 2")) << bitacora.toStdString();
+    EXPECT_FALSE(bitacora.contains("vencio")) << bitacora.toStdString() << dos.Bitacora().toStdString();
 }
 
 // A terminal killed in the middle of a job and started again, as its service
