@@ -299,7 +299,7 @@ TEST(PuertoUsb, ADeviceThatNeverStopsSendingDoesNotFillMemory) {
 
     Ajustes::Guardar("ORLAN", "Puertos", "COM1", "usb:/dev/zero");
     ctlImpresora pr;
-    const qint64 antes = Residente();
+    [[maybe_unused]] const qint64 antes = Residente();
     for (const qint16 modo : {1, 3}) {
         SCOPED_TRACE(modo);
         QString letra;
@@ -309,7 +309,12 @@ TEST(PuertoUsb, ADeviceThatNeverStopsSendingDoesNotFillMemory) {
         ASSERT_TRUE(pr.Imprimir("ticket"));
         EXPECT_EQ(pr.ConfirmarRecepcion(), modo == 1) << pr.Causa().toStdString();
     }
+    // Unbounded, the late answers alone grew the process by 800 MB here; a
+    // few MB are kept. AddressSanitizer keeps up to 256 MB of freed memory
+    // in quarantine, so its builds cannot tell by the process's size.
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(Residente() - antes, 50 * 1024 * 1024);
+#endif
     EXPECT_EQ(Eventos().join(u'\n').count("envia bytes sin pausa"), 1) << Eventos().join(u'\n').toStdString();
 }
 
