@@ -133,8 +133,8 @@ int Escritor(int primero) {
 struct Visto {
     int inicios = 0;
     int marcados = 0; // copies that began with the COPIA line
-    int fines = 0;   // copies printed whole
-    qint64 fin = -1; // ms on the harness clock
+    int fines = 0;    // copies printed whole
+    qint64 fin = -1;  // ms on the harness clock
     int archivo = -1;
 };
 
