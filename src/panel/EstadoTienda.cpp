@@ -1,13 +1,13 @@
 #include "panel/EstadoTienda.h"
 
 #include "database/BaseDatos.h"
+#include "database/RepositorioCola.h"
 #include "ports/NombrePuerto.h"
 
 #include <QHash>
 #include <QJsonArray>
 #include <QMap>
 #include <iterator>
-#include <limits>
 
 namespace {
 
@@ -26,15 +26,12 @@ std::optional<QString> TextoONulo(const QVariant& v) {
 }
 
 // A value of an int column, or nothing when it holds no such number: other
-// programs write these rows, and SQLite keeps text, or a number past int, in
-// an int column. Cut to int such a number could name another printer.
+// programs write these rows, and SQLite keeps text, a fraction or a number
+// past int in an int column; cut to int such a number could name another
+// printer.
 std::optional<int> Entero(const QVariant& v) {
-    bool ok = false;
-    const qlonglong n = v.toLongLong(&ok);
-    if (v.isNull() || !ok || n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<int>(n);
+    const std::optional<qint64> n = EnteroProbado(v);
+    return n ? std::optional<int>(static_cast<int>(*n)) : std::nullopt;
 }
 
 // A time stamp as each backend writes it ("2026-12-06 03:10:11", with or
