@@ -155,8 +155,10 @@ QList<Hallazgo> RevisarTerminal(qint16 terminal) {
     const QString sujeto = QStringLiteral("terminal ") + numero;
     const QMap<QString, QString> deTerminal{{QStringLiteral("terminal"), numero}};
     const bool fila =
-        ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Terminal"), QStringLiteral("ID_Terminal = ") + numero)
-            .toInt() != 0;
+        Conexion::Instancia()
+            .Consultar(QStringLiteral("SELECT COUNT(*) FROM Terminal WHERE ID_Terminal = ?"), {qint64(terminal)})
+            ->Campo(0)
+            .toLongLong() != 0;
     hallazgos << Nuevo(kFilaTerminal, fila ? Gravedad::Bien : Gravedad::Falla, sujeto, deTerminal);
     if (ObtenerValor(QStringLiteral("COUNT(*)"), QStringLiteral("Parametros"),
                      QStringLiteral("Id_Parametro = 'TERMINAL'"))
@@ -165,8 +167,9 @@ QList<Hallazgo> RevisarTerminal(qint16 terminal) {
     }
     const auto impresoras = Conexion::Instancia().Consultar(
         QStringLiteral("SELECT Id_Impresora, Puerto, Modo, Nombre_Impresora, Redirigido, Estado_Impresora, "
-                       "Id_Impresora_Respaldo FROM Impresora WHERE ID_Terminal = ") +
-        numero + QStringLiteral(" AND esdecheques = 0 ORDER BY Id_Impresora"));
+                       "Id_Impresora_Respaldo FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0 ORDER BY "
+                       "Id_Impresora"),
+        {qint64(terminal)});
     if (impresoras->Fin()) {
         hallazgos << Nuevo(kImpresoras, Gravedad::Falla, sujeto, deTerminal);
         return hallazgos;

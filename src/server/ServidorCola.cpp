@@ -162,8 +162,8 @@ QString ServidorCola::Resumen() {
     int enRespaldo = 0;
     try {
         const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora, Redirigido FROM Impresora WHERE ID_Terminal = ") +
-            QString::number(m_numeroTerminal) + QStringLiteral(" AND esdecheques = 0"));
+            QStringLiteral("SELECT Id_Impresora, Redirigido FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"),
+            {qint64(m_numeroTerminal)});
         for (; !filas->Fin(); filas->MoveNext()) {
             ++impresoras;
             enRespaldo += filas->Texto(QStringLiteral("Redirigido")) != filas->Texto(QStringLiteral("Id_Impresora"));

@@ -75,8 +75,7 @@ ctlCola::ctlCola(qint16 numeroTerminal, QWidget* padre) : QWidget(padre), m_nume
                                 " AS Renglones"
                                 " FROM ColaImpresion col, Impresora imp, Impresora srv"
                                 " WHERE col.id_impresora = imp.Id_Impresora AND srv.Id_Impresora = imp.Redirigido"
-                                " AND srv.ID_Terminal = ") +
-                 QString::number(numeroTerminal) + QStringLiteral(" AND srv.esdecheques = 0 ORDER BY col.IdTrabajo");
+                                " AND srv.ID_Terminal = ? AND srv.esdecheques = 0 ORDER BY col.IdTrabajo");
 
     m_estado = new QLabel(this);
     m_estado->setTextFormat(Qt::PlainText);
@@ -119,7 +118,8 @@ void ctlCola::Actualizar() {
     bool nombresNuevos = false;
     try {
         ++m_consultas;
-        const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(m_consulta);
+        const std::unique_ptr<Recordset> filas =
+            Conexion::Instancia().Consultar(m_consulta, {qint64(m_numeroTerminal)});
         for (; !filas->Fin(); filas->MoveNext()) {
             TrabajoPendiente t;
             t.idTrabajo = filas->Campo(QStringLiteral("IdTrabajo")).toLongLong();
@@ -144,8 +144,8 @@ void ctlCola::Actualizar() {
             nombresNuevos = true;
             ++m_consultas;
             const std::unique_ptr<Recordset> impresoras = Conexion::Instancia().Consultar(
-                QStringLiteral("SELECT Id_Impresora, Nombre_Impresora FROM Impresora WHERE ID_Terminal = ") +
-                QString::number(m_numeroTerminal));
+                QStringLiteral("SELECT Id_Impresora, Nombre_Impresora FROM Impresora WHERE ID_Terminal = ?"),
+                {qint64(m_numeroTerminal)});
             for (; !impresoras->Fin(); impresoras->MoveNext()) {
                 m_nombres.insert(impresoras->Campo(0).toLongLong(),
                                  impresoras->Texto(QStringLiteral("Nombre_Impresora")));
