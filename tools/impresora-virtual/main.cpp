@@ -64,7 +64,8 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         medio-cierre-tarde (lo mismo tras su primera
                         respuesta); normal es lo predeterminado
   --bufer N             con el modelo de impresora real: búfer de recepción de
-                        N bytes; lleno, deja de leer (4096)
+                        N bytes; lleno, deja de leer (4096). Con el modelo, la
+                        impresora de red atiende una conexión a la vez
   --velocidad N         con el modelo: imprime N bytes por segundo (2500; 0:
                         al instante). DLE EOT se responde al llegar, GS r,
                         GS ( H y GS I después de imprimir lo anterior
@@ -330,7 +331,9 @@ int Servir(const Opciones& o) {
             return Fallo(QStringLiteral("no se pudo escuchar en el puerto %1: %2").arg(o.tcp).arg(red->Error()));
         }
         red->EstablecerConducta(o.conducta);
-        red->EstablecerUnaALaVez(!o.escuchar.isEmpty());
+        // Modelled on a real printer, or reachable from the LAN: one
+        // connection at a time, as network receipt printers serve them.
+        red->EstablecerUnaALaVez(!o.escuchar.isEmpty() || o.modelo);
         ruta = red->Destino();
         impresora = std::move(red);
     } else {
