@@ -117,6 +117,63 @@ void RegistrarPapelBajo(const QString& dispositivo, bool bajo, const QString& qu
                   QStringLiteral(": papel por terminarse, sigue imprimiendo"));
     }
 }
+// Network and USB printers that answered a status request in this process,
+// and those to probe again at their next status request: they came back
+// after a failure, or were slow to answer GS r 1 once.
+QSet<QString>& Contestaron() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
+QSet<QString>& PorSondear() {
+    static QSet<QString> dispositivos;
+    return dispositivos;
+}
+
+qint64 AhoraMs() {
+    return QDeadlineTimer::current().deadline();
+}
+
+// A probe's verdict, kept in the section of the port it was made on:
+// "RespondeGsR" (1 or 0), "RespondeGsRDispositivo" (where the port led) and
+// "RespondeGsRFecha" (UTC). Nothing when none was kept for this device.
+struct Veredicto {
+    bool respondeGsR = false;
+    bool vigente = false; // younger than ctlImpresora::kVigenciaSondeo
+};
+const QString kClaveGsR = QStringLiteral("RespondeGsR");
+const QString kClaveGsRDispositivo = QStringLiteral("RespondeGsRDispositivo");
+const QString kClaveGsRFecha = QStringLiteral("RespondeGsRFecha");
+
+std::optional<Veredicto> VeredictoGuardado(const QString& puerto, const QString& dispositivo) {
+    const QString valor = Ajustes::Leer(kLectura, puerto, kClaveGsR).trimmed();
+    if (Ajustes::Leer(kLectura, puerto, kClaveGsRDispositivo) != dispositivo || (valor != u"0" && valor != u"1")) {
+        return std::nullopt;
+    }
+    const QDateTime fecha = QDateTime::fromString(Ajustes::Leer(kLectura, puerto, kClaveGsRFecha), Qt::ISODate);
+    const qint64 edad = fecha.isValid() ? fecha.secsTo(Reloj::Ahora()) : -1;
+    return Veredicto{valor == u"1", edad >= 0 && edad < ctlImpresora::kVigenciaSondeo};
+}
+
+void GuardarVeredicto(const QString& puerto, const QString& dispositivo, bool respondeGsR) {
+    Ajustes::Guardar(kEscritura, puerto, kClaveGsR, respondeGsR ? QStringLiteral("1") : QStringLiteral("0"));
+    Ajustes::Guardar(kEscritura, puerto, kClaveGsRDispositivo, dispositivo);
+    Ajustes::Guardar(kEscritura, puerto, kClaveGsRFecha, Reloj::Ahora().toUTC().toString(Qt::ISODate));
+}
+
+// Records whether the printer at `dispositivo` answers GS r 1, logging a
+// change of how its jobs are confirmed.
+void AnotarRespondeGsR(const QString& dispositivo, bool responde) {
+    if (responde && SoloDleEot().remove(dispositivo)) {
+        Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
+                  QStringLiteral(" responde GS r 1; sus trabajos se confirman de nuevo con GS r 1"));
+    } else if (!responde && !SoloDleEot().contains(dispositivo)) {
+        SoloDleEot().insert(dispositivo);
+        Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
+                  QStringLiteral(" no responde GS r 1; sus trabajos se confirman con DLE EOT 4 una vez pasado el "
+                                 "tiempo de imprimirlos"));
+    }
+}
+
 QSet<QString>& InundacionRegistrada() {
     static QSet<QString> dispositivos;
     return dispositivos;
@@ -133,8 +190,42 @@ QString Letra(int estado) {
 struct ctlImpresora::Privado {
     std::array<PuertoCom, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
 
+    // One opening of a port: where it led, and the confirmation windows of
+    // the jobs sent on it (monotonic ms).
+    struct Apertura {
+        quint64 numero = 0;
+        QString destino;
+        qint64 finVentana = 0; // the end of the last window opened on it; 0: none
+        qint64 comprobada = 0; // when the printer last answered ready on it
+    };
+    std::array<Apertura, 4> aperturas;
+
     PuertoCom* Serie(qint16 numero) {
         return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
+    }
+    Apertura& De(qint16 numero) { return aperturas[static_cast<std::size_t>(numero - 1)]; }
+
+    // Opens port `numero` if closed, as a new opening.
+    bool Abrir(qint16 numero, const QString& settings) {
+        PuertoCom& p = *Serie(numero);
+        if (p.PortOpen()) {
+            return true;
+        }
+        if (!AbrirSerie(p, numero, settings)) {
+            return false;
+        }
+        Apertura& a = De(numero);
+        a = Apertura{a.numero + 1, p.Dispositivo(), 0, 0};
+        return true;
+    }
+
+    // A network or USB connection with a window still open or not yet
+    // proven, still leading where the port's setting leads.
+    bool ConVentana(qint16 numero) {
+        const PuertoCom* p = Serie(numero);
+        const Apertura& a = De(numero);
+        return p != nullptr && p->PortOpen() && p->Tipo() != PuertoCom::Destino::Tipo::Serie && a.finVentana != 0 &&
+               a.comprobada < a.finVentana && p->Dispositivo() == a.destino;
     }
 };
 
@@ -178,7 +269,7 @@ void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
     }
 }
 
-bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*modo*/, const QString& settings,
+bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& modo, const QString& settings,
                                     QString* estado_impresora) {
     // A port name is read by the one rule; any other name is read by its
     // first four characters: the kind in the first three, the number in the
@@ -197,7 +288,12 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     }
     const bool serie = tipo == u"COM";
     const bool paralelo = tipo == u"LPT";
-    CerrarPuerto(m_numeroPuerto);
+    // A connection that still carries a job's confirmation window is kept:
+    // closing it would throw away the proof the window waits for.
+    const bool reutilizada = serie && d->Serie(m_numeroPuerto) != nullptr && d->ConVentana(m_numeroPuerto);
+    if (!reutilizada) {
+        CerrarPuerto(m_numeroPuerto);
+    }
 
     int estado = 3;
     m_respondioEstado = false;
@@ -208,14 +304,29 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
     m_restoAsb = 0;
     m_papelBajo = false;
     m_calloTrasResponder = false;
+    m_ocupada = false;
     QString causa;
     if (serie) {
         estado = 1;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
-        const bool abierto = p != nullptr && AbrirSerie(*p, m_numeroPuerto, settings);
-        m_sinLinea = p != nullptr && p->Tipo() != PuertoCom::Destino::Tipo::Serie;
+        bool abierto = false;
+        bool consultada = false;
+        // The kept connection may have been lost (a printer that restarted
+        // resets it): the printer is then asked on a new one.
+        for (int vez = 0; vez < (reutilizada ? 2 : 1) && !consultada; ++vez) {
+            if (vez > 0) {
+                p->Cerrar();
+            }
+            abierto = p != nullptr && d->Abrir(m_numeroPuerto, settings);
+            m_sinLinea = p != nullptr && p->Tipo() != PuertoCom::Destino::Tipo::Serie;
+            consultada = abierto && LeerEstadoPapel(respuesta, kEsperaEstado);
+        }
         m_destino = abierto ? p->Dispositivo() : QString();
+        if (p != nullptr && m_sinLinea && (!consultada || respuesta == 0)) {
+            // Whatever it is found to be when it answers again is asked anew.
+            PorSondear().insert(p->Dispositivo());
+        }
         if (p == nullptr) {
             causa = QStringLiteral("no hay puerto serie %1").arg(m_numeroPuerto);
         } else if (!abierto) {
@@ -223,18 +334,38 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
             // cannot be printed on: failing, as a port that cannot be opened.
             causa = p->SinRespuesta() ? QStringLiteral("no acepta la conexion")
                                       : QStringLiteral("no se pudo abrir: ") + p->Error();
-        } else if (!LeerEstadoPapel(respuesta, kEsperaEstado)) {
+        } else if (!consultada) {
             causa = QStringLiteral("no se pudo consultar: ") + p->Error();
         } else {
             Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoPapel"), QString::number(respuesta));
             if (m_sinLinea) {
                 // Only a DLE EOT answer comes here: paper out (0x60) cannot
                 // print, paper near its end (0x0C) still prints.
+                const QString dispositivo = p->Dispositivo();
                 estado = respuesta == 0 ? 2 : (respuesta & 0x60) != 0 ? 1 : 0;
                 m_papelBajo = estado == 0 && (respuesta & 0x0C) != 0;
-                RegistrarPapelBajo(p->Dispositivo(), m_papelBajo,
-                                   NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") +
-                                                                  p->Dispositivo()));
+                RegistrarPapelBajo(
+                    dispositivo, m_papelBajo,
+                    NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") + dispositivo));
+                if (respuesta != 0) {
+                    Contestaron().insert(dispositivo);
+                } else if (p->Tipo() == PuertoCom::Destino::Tipo::Tcp &&
+                           (Contestaron().contains(dispositivo) || VeredictoGuardado(impresora, dispositivo))) {
+                    // A network printer takes the next connection into its
+                    // backlog while it serves another: one that answered
+                    // before and is silent on a connection it took is busy.
+                    m_ocupada = true;
+                }
+                if (estado == 0) {
+                    d->De(m_numeroPuerto).comprobada = AhoraMs();
+                    // Star's command set has no GS r: such a printer is never
+                    // asked it.
+                    if (modo != u"S" && !Sondear(*p, impresora)) {
+                        // It dropped the connection at the probe: it would
+                        // drop the job too.
+                        estado = 1;
+                    }
+                }
             } else {
                 estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
                 // A serial printer that answered once and is silent now was
@@ -245,9 +376,12 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& /*m
             if (m_respondioEstado && !m_sinLinea) {
                 Respondieron().insert(p->Dispositivo());
             }
-            causa = estado == 1   ? QStringLiteral("sin papel")
-                    : estado == 2 ? QStringLiteral("no contesta")
-                                  : QStringLiteral("respuesta desconocida %1").arg(respuesta);
+            causa = !p->PortOpen() ? QStringLiteral("se perdio la conexion: ") + p->Error()
+                    : estado == 1  ? QStringLiteral("sin papel")
+                    : m_ocupada    ? QStringLiteral("ocupada: otro programa imprime en ella, o aun toma lo de una "
+                                                       "conexion anterior")
+                    : estado == 2  ? QStringLiteral("no contesta")
+                                   : QStringLiteral("respuesta desconocida %1").arg(respuesta);
         }
         m_esLpt = false;
     } else if (paralelo && !PuertoES::Actual().BaseLpt(m_numeroPuerto) &&
@@ -320,6 +454,68 @@ bool ctlImpresora::SoloTiempoReal(const QString& dispositivo) {
     return SoloDleEot().contains(dispositivo);
 }
 
+bool ctlImpresora::Sondear(PuertoCom& p, const QString& puerto) {
+    const QString dispositivo = p.Dispositivo();
+    const std::optional<Veredicto> guardado = VeredictoGuardado(puerto, dispositivo);
+    if (guardado && guardado->vigente && !PorSondear().contains(dispositivo)) {
+        // Known, from this process or an earlier one.
+        if (guardado->respondeGsR) {
+            SoloDleEot().remove(dispositivo);
+        } else {
+            SoloDleEot().insert(dispositivo);
+        }
+        return true;
+    }
+    // Nothing of ours is in its buffer: a printer that knows GS r 1 answers
+    // within milliseconds, one that does not costs kEsperaEstado once.
+    int respuesta = -1;
+    if (!Preguntar(p, Pedido::Sondeo, 0, respuesta)) {
+        return false;
+    }
+    if (m_medioCerrada) {
+        return true; // it can answer nothing on this connection; the job's confirmation deals with that
+    }
+    PorSondear().remove(dispositivo);
+    AnotarRespondeGsR(dispositivo, respuesta >= 0);
+    GuardarVeredicto(puerto, dispositivo, respuesta >= 0);
+    return true;
+}
+
+void ctlImpresora::LiberarPuertos() {
+    for (qint16 numero = 1; numero <= 4; ++numero) {
+        PuertoCom& p = *d->Serie(numero);
+        if (p.PortOpen() && p.Tipo() != PuertoCom::Destino::Tipo::Serie && !d->ConVentana(numero)) {
+            p.Cerrar();
+        }
+    }
+}
+
+ctlImpresora::Cierre ctlImpresora::RevisarVentana(const Ventana& ventana) {
+    PuertoCom* p = d->Serie(ventana.puerto);
+    if (p == nullptr) {
+        return Cierre::Perdida;
+    }
+    Privado::Apertura& a = d->De(ventana.puerto);
+    if (!p->PortOpen() || a.numero != ventana.conexion) {
+        return Cierre::Perdida;
+    }
+    if (a.comprobada >= ventana.fin) {
+        return Cierre::Cumplida;
+    }
+    if (AhoraMs() < ventana.fin) {
+        return Cierre::Abierta;
+    }
+    // Asked between jobs only, so the bound port's requests are not mixed up.
+    int respuesta = -1;
+    if (!Preguntar(*p, Pedido::TiempoReal, 0, respuesta) || respuesta < 0 || (respuesta & 0x60) != 0) {
+        PorSondear().insert(p->Dispositivo());
+        p->Cerrar();
+        return Cierre::Perdida;
+    }
+    a.comprobada = AhoraMs();
+    return Cierre::Cumplida;
+}
+
 bool ctlImpresora::ConfirmarRecepcion() {
     if (m_esLpt || (!m_sinLinea && !m_respondioEstado)) {
         return true;
@@ -330,6 +526,7 @@ bool ctlImpresora::ConfirmarRecepcion() {
     }
     const qint64 enviados = m_enviados;
     m_enviados = 0;
+    m_ventana.reset();
     const QString dispositivo = p->Dispositivo();
     // Star's own command set has no request answered in order (GS r is
     // Epson's, and a Star printer would print it as text): a Star printer is
@@ -348,9 +545,8 @@ bool ctlImpresora::ConfirmarRecepcion() {
     if (conectada && tiempoReal && !star && !m_tardias.isEmpty()) {
         // Late answers to GS r 1, which is not sent any more: the printer
         // answers it after all, only more slowly than it answered DLE EOT.
-        SoloDleEot().remove(dispositivo);
-        Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
-                  QStringLiteral(" responde GS r 1; sus trabajos se confirman de nuevo con GS r 1"));
+        AnotarRespondeGsR(dispositivo, true);
+        PorSondear().insert(dispositivo);
     }
     if (conectada && respuesta < 0 && !tiempoReal && !m_medioCerrada) {
         // Silent to GS r 1 once it had all the time its bytes could need: a
@@ -366,11 +562,14 @@ bool ctlImpresora::ConfirmarRecepcion() {
             // being asked GS r 1.
             respuesta = m_tardias[pendientes];
         } else if (conectada && respuesta >= 0) {
+            // Alive but slow to GS r 1 this once: the job gets the window of
+            // a DLE EOT confirmation, and the printer is probed again at its
+            // next status request rather than judged for good.
             tiempoReal = true;
-            SoloDleEot().insert(dispositivo);
+            PorSondear().insert(dispositivo);
             Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
-                      QStringLiteral(" no responde GS r 1; sus trabajos se confirman con DLE EOT 4, que responde "
-                                     "antes de imprimir: un corte de luz puede perder un trabajo"));
+                      QStringLiteral(" no respondio GS r 1 tras el trabajo; se confirma con DLE EOT 4 una vez pasado "
+                                     "el tiempo de imprimirlo"));
         }
     }
     if (!conectada) {
@@ -385,6 +584,15 @@ bool ctlImpresora::ConfirmarRecepcion() {
     m_papelBajo = !sinPapel && (respuesta & (tiempoReal ? 0x0C : 0x03)) != 0;
     if (!sinPapel) {
         RegistrarPapelBajo(dispositivo, m_papelBajo, dispositivo);
+    }
+    if (!sinPapel && tiempoReal && m_sinLinea) {
+        // The bytes arrived; they are on paper once the connection has stayed
+        // up for the time it takes to print them after what is ahead of them.
+        Privado::Apertura& a = d->De(m_numeroPuerto);
+        const qint64 ahora = AhoraMs();
+        a.comprobada = ahora;
+        a.finVentana = std::max(ahora, a.finVentana) + enviados * 1000 / kVelocidadMinima;
+        m_ventana = Ventana{m_numeroPuerto, a.numero, a.finVentana};
     }
     m_causa = sinPapel ? QStringLiteral("sin papel") : QString();
     return !sinPapel;
@@ -437,7 +645,8 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     if (m_medioCerrada) {
         return true;
     }
-    const std::string_view bytes = pedido == Pedido::EnOrden ? kPedidoEnOrden : kPedidoEstadoPapel;
+    const bool enOrden = pedido != Pedido::TiempoReal;
+    const std::string_view bytes = enOrden ? kPedidoEnOrden : kPedidoEstadoPapel;
     if (!p.Output(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) {
         return false;
     }
@@ -451,7 +660,7 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     for (;;) {
         const Llegadas llegadas = Respuestas(p.Input());
         QList<int> recibidas = llegadas.tiempoReal;
-        if (pedido == Pedido::EnOrden) {
+        if (enOrden) {
             recibidas = Saldar(llegadas.enOrden);
         } else {
             Saldar(llegadas.enOrden);
@@ -470,7 +679,7 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             respuesta = -1;
             // A network printer answers every in-order request in the end,
             // late; a serial line may simply have lost it.
-            m_sinRespuesta += pedido == Pedido::EnOrden && m_sinLinea ? 1 : 0;
+            m_sinRespuesta += enOrden && m_sinLinea ? 1 : 0;
             return true;
         }
         if (m_latido) {
@@ -512,7 +721,7 @@ bool ctlImpresora::Reconectar(PuertoCom& p, qint64 bytesAntes) {
     // The setting is read again at the opening: a port pointed elsewhere
     // meanwhile would confirm this printer's job with another printer's
     // answer.
-    if (p.Dispositivo() != m_destino || !p.Abrir()) {
+    if (p.Dispositivo() != m_destino || !d->Abrir(m_numeroPuerto, QString())) {
         return false;
     }
     if (p.Dispositivo() != m_destino || p.Tipo() != PuertoCom::Destino::Tipo::Tcp) {

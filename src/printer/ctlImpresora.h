@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 // The printer control: binds to one printer port at a time (an "LPT" port
@@ -85,11 +86,15 @@ public:
     // printer is still taking bytes (the unsent count keeps falling), then
     // kEsperaEstado plus the time to print a full receive buffer at the
     // slowest supported speed; never more than that plus the job's bytes at
-    // that speed. A printer that never answers GS r 1 but answers DLE EOT 4
-    // is confirmed with DLE EOT 4 from then on (logged once; see
-    // SoloTiempoReal), and so is every printer in Star mode. A late answer to
-    // GS r 1, with the DLE EOT answer or after it, shows a printer that only
-    // stood still: it is asked GS r 1 again. A network printer that closed
+    // that speed. A network or USB printer that the probe at its status
+    // request found silent to GS r 1 (logged once; see SoloTiempoReal), and
+    // every printer in Star mode, is asked DLE EOT 4 instead, and on a
+    // network or USB printer that answer opens a window (VentanaPendiente).
+    // A printer that answers GS r 1 but is silent to it after a job, and
+    // answers DLE EOT 4, gets the same window for that job and is probed
+    // again at its next status request: one slow answer is no verdict. A
+    // late answer to GS r 1, with the DLE EOT answer or after it, shows a
+    // printer that only stood still: it is asked GS r 1 again. A network printer that closed
     // its sending half (FIN) cannot answer on that connection: once it took
     // the job's bytes the connection is closed and the request goes on a new
     // one, which a network printer serves only after the one before it, so
@@ -109,13 +114,51 @@ public:
     static constexpr qsizetype kTardiasMaximas = 4096;
 
     // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
-    // but not GS r 1: their answer comes ahead of their buffer, so a power
-    // cut can lose a job they confirmed.
+    // but not GS r 1, as last probed (by this process or, through the
+    // settings, an earlier one): their answer comes ahead of their buffer.
     static bool SoloTiempoReal(const QString& dispositivo);
 
     // The paper-sensor answer last stored for port `puerto` ("EstadoPapel")
     // says paper near its end and not out.
     static bool PapelBajoSegunAjustes(const QString& puerto);
+
+    // How long a probe's verdict stands before the printer is asked again.
+    static constexpr qint64 kVigenciaSondeo = 3600; // seconds
+
+    // The bound network printer took the connection but did not answer the
+    // status request, although it answered before: another sender holds it
+    // (a network printer serves one connection at a time), or it is still
+    // taking the bytes of a connection before ours. Its state is "F"; nothing
+    // should be sent to it until it answers.
+    bool Ocupada() const { return m_ocupada; }
+
+    // Closes every connection to a network or USB printer, so that other
+    // programs can print on it, but those on which a job's confirmation
+    // window (see Ventana) is still open or not yet proven. Serial and
+    // parallel ports stay as they are.
+    void LiberarPuertos();
+
+    // A job confirmed by DLE EOT 4 on a network or USB printer: that answer
+    // comes as soon as the bytes arrive, ahead of the printing, and a power
+    // cut empties the printer's buffer and always drops its connection. Such
+    // a job is on paper only once the connection it came on has stayed up
+    // for as long as printing it (and what is ahead of it in the printer)
+    // takes at kVelocidadMinima. ConfirmarRecepcion then returns true and
+    // leaves the job's window here; until RevisarVentana says Cumplida, the
+    // job is not confirmed. Other jobs may be printed meanwhile: the
+    // connection is kept for them.
+    struct Ventana {
+        qint16 puerto = 0;
+        quint64 conexion = 0; // which opening of the port
+        qint64 fin = 0;       // monotonic ms (QDeadlineTimer::current())
+    };
+    const std::optional<Ventana>& VentanaPendiente() const { return m_ventana; }
+    // Abierta: wait. Cumplida: the connection stayed up through the window
+    // and the printer answers ready on it. Perdida: the connection was lost
+    // or closed, or the printer does not answer ready: the job may not be on
+    // paper and is to be printed again.
+    enum class Cierre { Abierta, Cumplida, Perdida };
+    Cierre RevisarVentana(const Ventana& ventana);
 
     // The last answer of the bound network or USB printer said paper near
     // its end: it still prints.
@@ -174,9 +217,15 @@ private:
     struct Privado;
 
     bool LeerEstadoPapel(int& respuesta, qint64 milisegundos);
+    // Asks the bound network or USB printer, with nothing in its buffer from
+    // us, whether it answers GS r 1, and remembers the answer for `puerto`;
+    // a verdict younger than kVigenciaSondeo is taken from the settings
+    // instead. False when the connection was lost.
+    bool Sondear(PuertoCom& p, const QString& puerto);
     // Sends `pedido` and waits for its answer as ConfirmarRecepcion says;
     // `respuesta` is -1 when none came. False when the connection was lost.
-    enum class Pedido { TiempoReal, EnOrden };
+    // Sondeo is GS r 1 on an empty buffer: its answer takes milliseconds.
+    enum class Pedido { TiempoReal, EnOrden, Sondeo };
     // A network printer that closed its sending half gets no request: the
     // answer is -1 at once and m_medioCerrada says why.
     bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
@@ -217,7 +266,9 @@ private:
     QString m_destino;           // where the bound serial object led when it was opened
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
-    QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo
+    bool m_ocupada = false;
+    std::optional<Ventana> m_ventana; // of the last ConfirmarRecepcion
+    QDeadlineTimer m_plazoTrabajo;    // see kPlazoTrabajo
     QString m_causa;
     int m_usos = 0;
     Privado* d = nullptr; // serial objects and the rest of the implementation

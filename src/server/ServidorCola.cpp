@@ -287,6 +287,7 @@ void ServidorCola::Tick() {
     m_fallidas.clear();
     const ctlImpresora::Uso uso(m_pr2);
     try {
+        RevisarVentanas();
         const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos();
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
@@ -296,6 +297,7 @@ void ServidorCola::Tick() {
             }
             ServirTrabajo(trabajo);
         }
+        RevisarVentanas();
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
         m_reconectar = ConexionPerdida(e);
@@ -314,6 +316,10 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
 
     const qint64 idTrabajo = trabajo.id;
     const qint64 idImpresora = impresora.id;
+    if (m_enVentana.contains(idTrabajo)) {
+        return; // printed, and waiting for its window (RevisarVentanas)
+    }
+    bool enVentana = false;
     if (impresora.estado && *impresora.estado != QStringLiteral("D")) {
         m_rsDetalle = m_repositorio.Renglones(idTrabajo);
         const qsizetype renglones = m_rsDetalle.size();
@@ -330,13 +336,22 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (Retenida(impresora)) {
             // It did not confirm a job and has shown no change since.
-        } else if (PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &estadoImpresora) && !Apagada(impresora)) {
+        } else if (!PuertoValido(puerto) || !m_pr2.InicializarPuerto(puerto, &estadoImpresora) || Apagada(impresora)) {
+            if (m_pr2.SinLinea()) {
+                m_fallidas.insert(idImpresora);
+            }
+            Redirigir(impresora, estadoImpresora);
+        } else if (Ocupada(impresora)) {
+            // Another sender has it: nothing was sent, the job waits.
+        } else {
             m_pr2.DocumentType(trabajo.tipo);
             // The claim is renewed while the job prints: between lines, in
             // the printer control's waits, and by a timer for the waits that
             // let events through (a busy parallel port).
             m_reclamoEnCurso = idTrabajo;
-            m_renovado.start();
+            if (m_enVentana.isEmpty()) {
+                m_renovado.start(); // its claim is new; others may wait for their renewal
+            }
             m_pr2.EstablecerLatido([this] { RenovarReclamo(); });
             m_latido.start();
             const auto fin = qScopeGuard([this] {
@@ -369,43 +384,119 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
                 m_fallidas.insert(idImpresora); // a write failed: the device is closed
             }
             if (impreso && ConfirmarRecepcion(m_pr2)) {
-                impreso = Confirmado(impresora, idTrabajo);
+                const Confirmacion confirmacion = Confirmado(impresora, idTrabajo);
+                if (confirmacion == Confirmacion::EnVentana) {
+                    enVentana = true;
+                    m_enVentana.insert(idTrabajo, EnVentana{*m_pr2.VentanaPendiente(), trabajo, impresora,
+                                                            static_cast<int>(renglones)});
+                }
+                impreso = confirmacion == Confirmacion::Si;
             }
             if (impreso) {
-                m_repositorio.BorrarRenglones(idTrabajo);
-                m_copias.remove(idTrabajo);
-                m_sinRenglones.insert(idTrabajo);
-                emit TrabajoImpreso(idTrabajo, idImpresora, puerto, trabajo.tipo, trabajo.usuario,
-                                    static_cast<int>(renglones));
+                Impreso(trabajo, impresora, static_cast<int>(renglones));
             }
             if (m_pr2.SinLinea()) {
                 AnotarPapel(idImpresora, m_pr2.PapelBajo());
             }
-        } else {
-            if (m_pr2.SinLinea()) {
-                m_fallidas.insert(idImpresora);
-            }
-            Redirigir(impresora, estadoImpresora);
         }
     } else {
         Redirigir(impresora, QStringLiteral("D"));
     }
+    // A network printer serves one sender at a time: it is left free
+    // between jobs.
+    m_pr2.LiberarPuertos();
     m_repositorio.Limpiar();
     // Every header without lines is gone now.
     m_sinRenglones.clear();
-    Soltar(idTrabajo);
+    if (!enVentana) {
+        Soltar(idTrabajo);
+    }
 }
 
-bool ServidorCola::Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo) {
+void ServidorCola::Impreso(const TrabajoCola& trabajo, const ImpresoraCola& impresora, int renglones) {
+    m_repositorio.BorrarRenglones(trabajo.id);
+    m_copias.remove(trabajo.id);
+    m_sinRenglones.insert(trabajo.id);
+    emit TrabajoImpreso(trabajo.id, impresora.id, impresora.puerto, trabajo.tipo, trabajo.usuario, renglones);
+}
+
+void ServidorCola::RevisarVentanas() {
+    RenovarReclamo();
+    for (auto it = m_enVentana.begin(); it != m_enVentana.end();) {
+        const ctlImpresora::Cierre cierre = m_pr2.RevisarVentana(it->ventana);
+        if (cierre == ctlImpresora::Cierre::Abierta) {
+            ++it;
+            continue;
+        }
+        const qint64 id = it.key();
+        if (cierre == ctlImpresora::Cierre::Cumplida) {
+            m_sinConfirmar.remove(it->impresora.id);
+            m_fallosTrabajo.remove(id);
+            Impreso(it->trabajo, it->impresora, it->renglones);
+            m_repositorio.Limpiar();
+            m_sinRenglones.clear();
+        } else {
+            // The printer lost power or its connection before it could have
+            // printed all of it: the job prints again, whole, marked.
+            Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) perdio la conexion antes de terminar de "
+                                     "imprimir el trabajo %3: se imprime de nuevo")
+                          .arg(it->impresora.id)
+                          .arg(it->impresora.puerto)
+                          .arg(id));
+            m_copias.insert(id, QStringLiteral("la impresora perdio la conexion mientras lo imprimia"));
+        }
+        Soltar(id);
+        it = m_enVentana.erase(it);
+    }
+    m_pr2.LiberarPuertos();
+}
+
+bool ServidorCola::Ocupada(const ImpresoraCola& impresora) {
+    const qint64 id = impresora.id;
+    if (!m_pr2.Ocupada()) {
+        m_ocupadas.remove(id);
+        return false;
+    }
+    m_fallidas.insert(id); // not asked again in this tick
+    auto desde = m_ocupadas.find(id);
+    if (desde == m_ocupadas.end()) {
+        desde = m_ocupadas.insert(id, QElapsedTimer());
+        desde->start();
+        Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) ocupada: %3; sus trabajos esperan")
+                      .arg(id)
+                      .arg(impresora.puerto, m_pr2.Causa()));
+    }
+    if (!desde->hasExpired(kPlazoOcupada)) {
+        m_pr2.LiberarPuertos(); // its place in the printer's backlog goes too
+        return true;
+    }
+    // Busy for longer than any job of ours could keep it: it does not answer.
+    m_ocupadas.remove(id);
+    Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) sigue sin contestar tras %3 s: falla")
+                  .arg(id)
+                  .arg(impresora.puerto)
+                  .arg(kPlazoOcupada / 1000));
+    if (impresora.respaldo) {
+        Redirigir(impresora, QStringLiteral("F"));
+    } else {
+        Retener(impresora);
+    }
+    return true;
+}
+
+ServidorCola::Confirmacion ServidorCola::Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo) {
     const qint64 id = impresora.id;
     if (m_pr2.ConfirmarRecepcion()) {
-        m_sinConfirmar.remove(id);
-        m_fallosTrabajo.remove(idTrabajo);
         if (impresora.estado == QStringLiteral("F")) {
             // Held before a restart of this server, and confirming again.
             m_repositorio.AnotarEstado(id, QStringLiteral("A"));
         }
-        return true;
+        if (m_pr2.VentanaPendiente()) {
+            return Confirmacion::EnVentana;
+        }
+        m_sinConfirmar.remove(id);
+        m_fallosTrabajo.remove(idTrabajo);
+        return Confirmacion::Si;
     }
     // The printer went away, ran out of paper or did not answer, so the job
     // may not be on paper: it stays. Sent again to the same printer it could
@@ -424,7 +515,7 @@ bool ServidorCola::Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo) 
     } else {
         Retener(impresora);
     }
-    return false;
+    return Confirmacion::No;
 }
 
 void ServidorCola::Retener(const ImpresoraCola& impresora) {
@@ -533,29 +624,36 @@ void ServidorCola::AnotarPapel(qint64 idImpresora, bool bajo) {
 void ServidorCola::RenovarReclamo() {
     // Every 5 s, or thrice within the expiry when that is shorter.
     const qint64 cada = std::clamp<qint64>(m_venceReclamoMs / 3, 200, 5000);
-    if (m_reclamoEnCurso == 0 || m_renovado.elapsed() < cada) {
+    if ((m_reclamoEnCurso == 0 && m_enVentana.isEmpty()) || (m_renovado.isValid() && m_renovado.elapsed() < cada)) {
         return;
     }
     m_renovado.start();
-    const auto ficha = m_fichas.find(m_reclamoEnCurso);
-    if (ficha == m_fichas.end()) {
-        return; // printed unclaimed: a database without the claim table
+    QList<qint64> trabajos = m_enVentana.keys();
+    if (m_reclamoEnCurso != 0) {
+        trabajos.append(m_reclamoEnCurso);
     }
-    const qint64 nueva = NuevaFicha();
-    try {
-        if (m_repositorio.RenovarReclamo(ficha.key(), ficha.value(), nueva)) {
-            ficha.value() = nueva;
+    for (const qint64 id : trabajos) {
+        const auto ficha = m_fichas.find(id);
+        if (ficha == m_fichas.end()) {
+            continue; // printed unclaimed: a database without the claim table
+        }
+        const qint64 nueva = NuevaFicha();
+        try {
+            if (m_repositorio.RenovarReclamo(ficha.key(), ficha.value(), nueva)) {
+                ficha.value() = nueva;
+                continue;
+            }
+            Registrar(QStringLiteral("Cola Impresion, trabajo %1: otra terminal tomo su reclamo mientras se imprimia")
+                          .arg(ficha.key()));
+            m_fichas.erase(ficha);
+        } catch (const ErrorEjecucion& e) {
+            // Called inside the printer's waits: the job goes on, and the
+            // tick's next statement meets a lost connection.
+            Registrar(QStringLiteral("Cola Impresion, no se pudo renovar el reclamo del trabajo %1: %2")
+                          .arg(ficha.key())
+                          .arg(e.Descripcion()));
             return;
         }
-        Registrar(QStringLiteral("Cola Impresion, trabajo %1: otra terminal tomo su reclamo mientras se imprimia")
-                      .arg(ficha.key()));
-        m_fichas.erase(ficha);
-    } catch (const ErrorEjecucion& e) {
-        // Called inside the printer's waits: the job goes on, and the tick's
-        // next statement meets a lost connection.
-        Registrar(QStringLiteral("Cola Impresion, no se pudo renovar el reclamo del trabajo %1: %2")
-                      .arg(ficha.key())
-                      .arg(e.Descripcion()));
     }
 }
 

@@ -95,14 +95,32 @@ private:
     // puede estar repetido ***", unless [Cola] MarcarCopias = 0; the log says
     // which job and why either way.
     void MarcarCopia(qint64 idTrabajo);
-    // While a job prints, its claim gets a new number every 5 s, so that
-    // the other servers never see it stand long enough to expire.
+    // While a job prints or waits for its window, its claim gets a new
+    // number every 5 s, so that the other servers never see it stand long
+    // enough to expire.
     void RenovarReclamo();
     // After a job printed whole on `impresora`: whether the printer confirmed
     // it. A failure is counted per printer and per job and sends the
     // printer's jobs to its backup with state "F" (see Retener when it has
     // none).
-    bool Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo);
+    // EnVentana: the printer took it and answered, but only the time to
+    // print it on a connection that stays up proves it on paper (see
+    // ctlImpresora::Ventana): it waits in m_enVentana.
+    enum class Confirmacion { Si, No, EnVentana };
+    Confirmacion Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo);
+    // A job printed whole and confirmed: its lines go, the job is announced.
+    void Impreso(const TrabajoCola& trabajo, const ImpresoraCola& impresora, int renglones);
+    // Settles the jobs whose window has passed: confirmed, or printed again
+    // (marked as a possible copy) when their printer's connection was lost.
+    // Their claims are kept meanwhile.
+    void RevisarVentanas();
+    // A network printer that took the connection but is silent although it
+    // answered before (ctlImpresora::Ocupada): its jobs wait for later ticks,
+    // logged once, and nothing is sent. One still busy after kPlazoOcupada is
+    // failing, as one that does not answer.
+    bool Ocupada(const ImpresoraCola& impresora);
+    static constexpr qint64 kPlazoOcupada =
+        ctlImpresora::kPlazoTrabajo + ctlImpresora::kBuferImpresora * 1000 / ctlImpresora::kVelocidadMinima;
     // Claims `trabajo` for this server before anything of it is sent to
     // printer `idImpresora`, which serves it in the tick's snapshot;
     // `renglones` is how many lines were read for it. True when this server
@@ -178,6 +196,14 @@ private:
         QElapsedTimer visto;
     };
     QHash<qint64, ReclamoAjeno> m_ajenos;
+    struct EnVentana {
+        ctlImpresora::Ventana ventana;
+        TrabajoCola trabajo;
+        ImpresoraCola impresora;
+        int renglones = 0;
+    };
+    QHash<qint64, EnVentana> m_enVentana;       // job id -> its window
+    QHash<qint64, QElapsedTimer> m_ocupadas;    // printer id -> busy since
     std::optional<bool> m_columnaPapel;         // Impresora.PapelBajo exists, see AnotarPapel
     QHash<qint64, bool> m_papelAnotado;         // printer id -> the PapelBajo value last written
     std::optional<ImpresoraCola> m_rsImpresora; // the printer serving the job in hand

@@ -1,5 +1,12 @@
 #include "PruebaCola.h"
 #include "testsupport/ImpresoraVirtual.h"
+#include "testsupport/Recibos.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -10,7 +17,76 @@ QByteArray ImpresoEpsonSerie(const QByteArray& lineas) {
     return H("100404") + H("1B400D1B2100") + lineas + H("0A0D").repeated(15) + H("1B6D");
 }
 
+// Another program printing on a network printer ("tcp:127.0.0.1:PORT"): it
+// connects at once (the printer's backlog takes it) and holds the
+// connection until it is destroyed.
+class OtroEmisor {
+public:
+    explicit OtroEmisor(const QString& destino) {
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_port = htons(destino.section(u':', 2).toUShort());
+        d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_conectado = ::connect(m_fd, reinterpret_cast<sockaddr*>(&d), sizeof d) == 0;
+    }
+    ~OtroEmisor() { close(m_fd); }
+    bool Enviar(const QByteArray& bytes) {
+        return m_conectado && send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL) == bytes.size();
+    }
+
+private:
+    int m_fd = -1;
+    bool m_conectado = false;
+};
+
 } // namespace
+
+// A network printer serves one connection at a time. The server leaves it
+// free once a job is confirmed, so another program prints on it while the
+// server idles; and while another program holds it, the server's job waits
+// (the printer is busy, not failing: its job does not go to the backup) and
+// prints once the other program is done.
+TEST_F(PruebaCola, ANetworkPrinterIsFreeBetweenJobsAndWaitedForWhileAnotherProgramPrints) {
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 1, 0, "'A'", "COM2");
+    const QString dir = m_entorno.Raiz();
+    ImpresoraVirtual red(dir + "/com1.bin"), respaldo(dir + "/com2.bin");
+    red.Iniciar({"--tcp", "0", "--velocidad", "20000"});
+    respaldo.Iniciar({"--tcp", "0"});
+    TerminalPrueba& terminal = NuevaTerminal(1);
+    terminal.Ajuste("Puertos", "COM1", red.Destino());
+    terminal.Ajuste("Puertos", "COM2", respaldo.Destino());
+    terminal.Iniciar();
+    InsertarTrabajo(1, 1, Marcado(1));
+    ASSERT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << terminal.Bitacora().toStdString();
+
+    {
+        OtroEmisor tableta(red.Destino());
+        ASSERT_TRUE(tableta.Enviar("Pedido en linea 77\n\x1Bm"));
+        EXPECT_TRUE(Esperar([&] { return red.Captura().contains("Pedido en linea 77"); }, 10))
+            << "the server still holds the printer";
+    }
+
+    std::optional<OtroEmisor> tableta(std::in_place, red.Destino());
+    ASSERT_TRUE(tableta->Enviar("Pedido en linea 78\n"));
+    ASSERT_TRUE(Esperar([&] { return red.Captura().contains("Pedido en linea 78"); }, 10));
+    InsertarTrabajo(2, 1, Marcado(2));
+    EXPECT_TRUE(Esperar([&] { return terminal.Bitacora().contains("Cola Impresion, impresora 1 (COM1) ocupada"); }, 20))
+        << terminal.Bitacora().toStdString();
+    EXPECT_EQ(Trabajos(), "2");
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 1"), "1A");
+    ASSERT_TRUE(tableta->Enviar("\x1Bm"));
+    tableta.reset();
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << terminal.Bitacora().toStdString();
+    EXPECT_EQ(terminal.Detener(), 0);
+    const Recibos recibos = ContarRecibos({red.Captura()});
+    EXPECT_EQ(recibos.enteros.value(1), 1);
+    EXPECT_EQ(recibos.enteros.value(2), 1);
+    EXPECT_FALSE(respaldo.Captura().contains("Trabajo")) << "nothing went to the backup";
+}
 
 TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
     Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
@@ -48,9 +124,10 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
     EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();
 
     // Every printer is asked once when the server starts, then once before
-    // every job (DLE EOT 4) and once after it (GS r 1).
+    // every job (DLE EOT 4) and once after it (GS r 1). The printer that
+    // answers ready is asked at start-up whether it answers GS r 1 as well.
     const QByteArray arranque = H("100404");
-    EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + uno + dos + tres).toHex().toStdString());
+    EXPECT_EQ(lista.Captura().toHex().toStdString(), (arranque + H("1D7201") + uno + dos + tres).toHex().toStdString());
     EXPECT_EQ(sinPapel.Captura(), arranque + arranque);
     EXPECT_EQ(muda.Captura().toHex().toStdString(), (arranque + tres + H("100404")).toHex().toStdString());
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "1A,1P,1F");

@@ -263,7 +263,15 @@ void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora
                             Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
                             QStringLiteral(", el cable y la impresora)");
     const QString cola = QStringLiteral(" en [Cola] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
-    if (usable && control.SinLinea() && letra == u"F") {
+    if (usable && control.Ocupada()) {
+        // It answered before: silence on a connection it took is another
+        // sender's turn, not a printer that cannot answer.
+        informe.Aviso(nombre +
+                      QStringLiteral("ocupada: tomo la conexion y no contesto, como cuando otro programa "
+                                     "imprime en ella o aun le llega un trabajo anterior; pruebe de nuevo "
+                                     "en un momento") +
+                      puertos);
+    } else if (usable && control.SinLinea() && letra == u"F") {
         // With the default settings its jobs would be held unconfirmed.
         informe.Aviso(nombre +
                       QStringLiteral("impresora de red o USB que no contesta la consulta de estado: sus "
