@@ -1,6 +1,8 @@
 #include "database/AccionesCola.h"
 
 #include "database/BaseDatos.h"
+#include "database/ColumnaOpcional.h"
+#include "database/RepositorioCola.h"
 
 #include <optional>
 
@@ -53,7 +55,14 @@ ResultadoAccion ReintentarTrabajo(qint64 trabajo) {
     if (filas->Campo(0).toString() != QStringLiteral("2")) {
         return ResultadoAccion::NoApartado;
     }
-    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IdTrabajo = ? AND Escribiendo = 2"),
+    // Its time becomes the database's now, as if written again: a job set
+    // aside for its age ([Cola] EdadMaxima) then prints instead of being set
+    // aside again. A shop's table may lack the column.
+    const QString fecha = ExisteColumna(QStringLiteral("ColaImpresion"), QStringLiteral("FechaHora"))
+                              ? QStringLiteral(", FechaHora = ") + AhoraFechaHora()
+                              : QString();
+    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0") + fecha +
+                   QStringLiteral(" WHERE IdTrabajo = ? AND Escribiendo = 2"),
                {trabajo});
     return ResultadoAccion::Hecha;
 }

@@ -20,6 +20,7 @@ enum class ResultadoAccion {
 // ErrorEjecucion on a database failure.
 ResultadoAccion RestablecerImpresora(int impresora);
 
-// Puts a set-aside job (Escribiendo = 2) back in the queue. Database failures
-// throw ErrorEjecucion.
+// Puts a set-aside job (Escribiendo = 2) back in the queue, its FechaHora
+// renewed to the database's now so that [Cola] EdadMaxima does not set it
+// aside again. Database failures throw ErrorEjecucion.
 ResultadoAccion ReintentarTrabajo(qint64 trabajo);

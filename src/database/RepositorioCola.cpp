@@ -3,6 +3,7 @@
 #include "database/BaseDatos.h"
 #include "support/Bitacora.h"
 
+#include <QDate>
 #include <QRegularExpression>
 #include <cmath>
 #include <limits>
@@ -82,6 +83,31 @@ std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo, qint64
     return numero;
 }
 
+QString AhoraFechaHora() {
+    return Conexion::Instancia().EsPostgres() ? QStringLiteral("LOCALTIMESTAMP") : QStringLiteral("CURRENT_TIMESTAMP");
+}
+
+std::optional<qint64> SegundosFechaHora(const QVariant& valor) {
+    if (valor.isNull()) {
+        return std::nullopt;
+    }
+    const QString t = valor.toString();
+    static const int kPosiciones[6][2] = {{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}};
+    int partes[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        partes[i] = QStringView(t).mid(kPosiciones[i][0], kPosiciones[i][1]).toInt(&ok);
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    const QDate fecha(partes[0], partes[1], partes[2]);
+    if (!fecha.isValid()) {
+        return std::nullopt;
+    }
+    return fecha.toJulianDay() * 86400 + partes[3] * 3600 + partes[4] * 60 + partes[5];
+}
+
 QString TextoAcotado(const QString& texto, int largo) {
     QString acotado;
     acotado.reserve(std::min<qsizetype>(texto.size(), largo));
@@ -111,7 +137,8 @@ RepositorioCola::RepositorioCola(qint16 numeroTerminal) : m_numeroTerminal(numer
         QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
 }
 
-void RepositorioCola::Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo) {
+void RepositorioCola::Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo,
+                               const QString& efecto) {
     // The reason names the wrong value: a port or a backup seen through
     // several rows or jobs is one report.
     const QString citada = Citado(clave);
@@ -122,15 +149,22 @@ void RepositorioCola::Rechazar(const QString& tabla, const QVariant& clave, cons
     m_vistas.insert(vista);
     m_rechazadas.append({tabla, citada, motivo});
     if (m_registrar) {
-        Registrar(QStringLiteral("Cola Impresion, fila no valida en %1 (%2): %3; se omite").arg(tabla, citada, motivo));
+        Registrar(
+            QStringLiteral("Cola Impresion, fila no valida en %1 (%2): %3; %4").arg(tabla, citada, motivo, efecto));
         if (m_rechazadas.size() == kRechazadasMaximas) {
             Registrar(QStringLiteral("Cola Impresion, demasiadas filas no validas: no se registran mas"));
         }
     }
 }
 
-QVector<TrabajoCola> RepositorioCola::Trabajos() {
-    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(m_consultaTrabajos);
+QVector<TrabajoCola> RepositorioCola::Trabajos(bool conEspera) {
+    // The database's clock comes in the same statement: one reading a tick.
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
+        conEspera ? QString(m_consultaTrabajos)
+                        .replace(QStringLiteral(" FROM ColaImpresion col"),
+                                 QStringLiteral(", col.FechaHora, ") + AhoraFechaHora() +
+                                     QStringLiteral(" AS Ahora FROM ColaImpresion col"))
+                  : m_consultaTrabajos);
     QVector<TrabajoCola> trabajos;
     trabajos.reserve(filas->RecordCount());
     for (; !filas->Fin(); filas->MoveNext()) {
@@ -147,7 +181,17 @@ QVector<TrabajoCola> RepositorioCola::Trabajos() {
             continue;
         }
         trabajos.append({*idProbado, *redirigidoProbado, filas->Campo(1).toString(), filas->Campo(2).toString(),
-                         filas->Campo(4).toLongLong() != 0});
+                         filas->Campo(4).toLongLong() != 0, std::nullopt});
+        if (conEspera) {
+            const QVariant fecha = filas->Campo(5);
+            const std::optional<qint64> desde = SegundosFechaHora(fecha), ahora = SegundosFechaHora(filas->Campo(6));
+            if (desde && ahora) {
+                trabajos.last().espera = *ahora - *desde;
+            } else if (!fecha.isNull()) {
+                Rechazar(kTablaTrabajos, id, QStringLiteral("FechaHora %1 no es una fecha y hora").arg(Citado(fecha)),
+                         QStringLiteral("se imprime sin mirar su edad"));
+            }
+        }
     }
     return trabajos;
 }

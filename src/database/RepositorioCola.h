@@ -36,6 +36,10 @@ struct TrabajoCola {
     QString tipo;
     QString usuario;
     bool conRenglones = false; // it had lines when the snapshot was taken
+    // Seconds from its FechaHora to the database's clock at the snapshot,
+    // negative for a time in the future; none when not asked for, NULL or
+    // unreadable.
+    std::optional<qint64> espera;
 };
 
 // The row of the printer serving a job.
@@ -83,8 +87,11 @@ public:
 
     // The tick's snapshot: the jobs addressed (directly or by redirection) to
     // this terminal's printers, in ascending job number. Rows whose id or
-    // serving printer is not a key are left out (Rechazar).
-    QVector<TrabajoCola> Trabajos();
+    // serving printer is not a key are left out (Rechazar). With `conEspera`
+    // the statement also reads FechaHora and the database's clock, which the
+    // caller has made sure the table has; a FechaHora that cannot be read is
+    // logged once and leaves the job without an age.
+    QVector<TrabajoCola> Trabajos(bool conEspera = false);
     // The statement behind Trabajos, as it is sent.
     const QString& ConsultaTrabajos() const { return m_consultaTrabajos; }
 
@@ -135,7 +142,8 @@ public:
     void EstablecerRegistro(bool registrar) { m_registrar = registrar; }
 
 private:
-    void Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo);
+    void Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo,
+                  const QString& efecto = QStringLiteral("se omite"));
 
     qint16 m_numeroTerminal;
     QString m_consultaTrabajos;
@@ -147,6 +155,20 @@ private:
 // The header cleanup run after every job: removes every finished job header of
 // any terminal, that is every header not being written that has no lines left.
 QString SentenciaLimpieza();
+
+// The database's current time as the default of ColaImpresion.FechaHora
+// writes it, as a select-list item or a value to assign: UTC text on SQLite
+// (CURRENT_TIMESTAMP), the session's local time on PostgreSQL (now() into a
+// timestamp column), GETDATE() on SQL Server. Ages are measured on this one
+// clock, never on this machine's.
+QString AhoraFechaHora();
+
+// A time stamp as the drivers hand it over ("2026-12-06 03:10:11", with or
+// without fractions, a "T" or a zone, or a date-time value) in seconds since
+// an arbitrary origin; none for NULL or anything else. Two of them read in the
+// same zone give an age in whole seconds. Read by hand: a state read may parse
+// a thousand of them, and QDateTime::fromString is slow at that.
+std::optional<qint64> SegundosFechaHora(const QVariant& valor);
 
 // Text read from a row cut to `largo` characters, control characters
 // dropped: what a name from the database may put in a file of ours.

@@ -34,32 +34,6 @@ std::optional<int> Entero(const QVariant& v) {
     return n ? std::optional<int>(static_cast<int>(*n)) : std::nullopt;
 }
 
-// A time stamp as each backend writes it ("2026-12-06 03:10:11", with or
-// without fractions or a zone) in seconds since an arbitrary origin: the age
-// only needs whole seconds, and the queue's time stamps and the database's
-// clock are read in the same zone. Read by hand: a state read may parse a
-// thousand of them, and QDateTime::fromString is slow at that.
-std::optional<qint64> Segundos(const QVariant& v) {
-    if (v.isNull()) {
-        return std::nullopt;
-    }
-    const QString t = v.toString();
-    static const int kPosiciones[6][2] = {{0, 4}, {5, 2}, {8, 2}, {11, 2}, {14, 2}, {17, 2}};
-    int partes[6];
-    for (int i = 0; i < 6; ++i) {
-        bool ok = false;
-        partes[i] = QStringView(t).mid(kPosiciones[i][0], kPosiciones[i][1]).toInt(&ok);
-        if (!ok) {
-            return std::nullopt;
-        }
-    }
-    const QDate fecha(partes[0], partes[1], partes[2]);
-    if (!fecha.isValid()) {
-        return std::nullopt;
-    }
-    return fecha.toJulianDay() * 86400 + partes[3] * 3600 + partes[4] * 60 + partes[5];
-}
-
 template <typename T> QJsonValue Nulable(const std::optional<T>& v) {
     return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
 }
@@ -152,8 +126,8 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
         }
         ImpresoraTienda& destino = estado.impresoras[*servidora];
         destino.pendientes += cuantos;
-        const auto desde = Segundos(filas->Campo(3));
-        const auto ahora = Segundos(filas->Campo(4));
+        const auto desde = SegundosFechaHora(filas->Campo(3));
+        const auto ahora = SegundosFechaHora(filas->Campo(4));
         if (desde && ahora) {
             const qint64 espera = std::max<qint64>(0, *ahora - *desde);
             destino.esperaMasAntigua = std::max(destino.esperaMasAntigua.value_or(0), espera);

@@ -84,6 +84,31 @@ qint64 VenceReclamoMs() {
     }
     return kPredeterminado * 1000;
 }
+
+// [Cola] EdadMaxima: the whole minutes a job may have waited when its printer
+// can take it; an older one is set aside unprinted. 0 (off) when absent,
+// empty or 0; a value that is no whole number from 0 to a week is logged
+// once and leaves it off.
+qint64 EdadMaxima() {
+    constexpr qint64 kSemana = 7 * 24 * 60;
+    const QString valor =
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("EdadMaxima"), QString())
+            .trimmed();
+    bool ok = false;
+    const qint64 minutos = valor.toLongLong(&ok);
+    if (valor.isEmpty() || (ok && minutos >= 0 && minutos <= kSemana)) {
+        return valor.isEmpty() ? 0 : minutos;
+    }
+    static QString avisado;
+    if (avisado != valor) {
+        avisado = valor;
+        Registrar(QStringLiteral("Cola Impresion, ajuste EdadMaxima no valido: '%1' (minutos de 0 a %2); no se "
+                                 "apartan trabajos por su edad")
+                      .arg(valor.left(40))
+                      .arg(kSemana));
+    }
+    return 0;
+}
 } // namespace
 
 void RegistrarFallaCola(const ErrorEjecucion& e) {
@@ -284,11 +309,12 @@ void ServidorCola::Tick() {
     m_filtrarControl = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("FiltrarControl"),
                                      QStringLiteral("0"))
                            .trimmed() == QStringLiteral("1");
+    m_edadMaxima = EdadMaxima();
     m_fallidas.clear();
     const ctlImpresora::Uso uso(m_pr2);
     try {
         RevisarVentanas();
-        const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos();
+        const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(m_edadMaxima > 0 && ColumnaFechaHora());
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
         for (const TrabajoCola& trabajo : trabajos) {
@@ -343,6 +369,8 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             Redirigir(impresora, estadoImpresora);
         } else if (Ocupada(impresora)) {
             // Another sender has it: nothing was sent, the job waits.
+        } else if (ApartarVencido(trabajo, impresora)) {
+            // Its printer can take it, but it waited too long to be of use.
         } else {
             m_pr2.DocumentType(trabajo.tipo);
             // The claim is renewed while the job prints: between lines, in
@@ -722,6 +750,34 @@ bool ServidorCola::Apartar(qint64 idTrabajo) {
     Registrar(
         QStringLiteral("Cola Impresion, trabajo %1 apartado, no se puede imprimir: %2").arg(idTrabajo).arg(motivo));
     return true;
+}
+
+bool ServidorCola::ApartarVencido(const TrabajoCola& trabajo, const ImpresoraCola& impresora) {
+    // Whole minutes, as the log line says them; a time in the future is no age.
+    const qint64 minutos = trabajo.espera.value_or(0) / 60;
+    if (m_edadMaxima <= 0 || minutos <= m_edadMaxima) {
+        return false;
+    }
+    m_repositorio.Apartar(trabajo.id);
+    Registrar(QStringLiteral("Cola Impresion, trabajo %1 de la impresora %2 (%3) apartado sin imprimir: espero %4 "
+                             "minutos, mas que EdadMaxima (%5)")
+                  .arg(trabajo.id)
+                  .arg(impresora.id)
+                  .arg(impresora.puerto)
+                  .arg(minutos)
+                  .arg(m_edadMaxima));
+    return true;
+}
+
+bool ServidorCola::ColumnaFechaHora() {
+    if (!m_columnaFecha) {
+        m_columnaFecha = ExisteColumna(QStringLiteral("ColaImpresion"), QStringLiteral("FechaHora"));
+        if (!*m_columnaFecha) {
+            Registrar(QStringLiteral("Cola Impresion, la tabla ColaImpresion no tiene la columna FechaHora: "
+                                     "EdadMaxima no aparta ningun trabajo"));
+        }
+    }
+    return *m_columnaFecha;
 }
 
 void ServidorCola::Redirigir(const ImpresoraCola& impresora, const QString& estado) {

@@ -86,6 +86,14 @@ private:
     // Without the setting such a job stays at the head of its printer's queue
     // and ends every tick that reaches it.
     bool Apartar(qint64 idTrabajo);
+    // With [Cola] EdadMaxima set, a job that has waited more whole minutes
+    // than that by the database's clock is set aside (Escribiendo = 2)
+    // instead of printed, and logged; asked only once its printer can take
+    // it. True when it was set aside. A job without an age never is.
+    bool ApartarVencido(const TrabajoCola& trabajo, const ImpresoraCola& impresora);
+    // Whether ColaImpresion has FechaHora, asked once; without it EdadMaxima
+    // says so once and sets nothing aside.
+    bool ColumnaFechaHora();
     // A line of the job as it is rendered: without its NUL bytes, and with
     // [Cola] FiltrarControl = 1 without its other control characters but the
     // line ends; what is dropped is logged.
@@ -175,6 +183,8 @@ private:
     int m_ticksHastaResumen = 0;
     bool m_apartarDefectuosos = false;  // read at the start of every tick
     bool m_filtrarControl = false;      // [Cola] FiltrarControl, read at the start of every tick
+    qint64 m_edadMaxima = 0;            // [Cola] EdadMaxima in minutes, 0 off; read at the start of every tick
+    std::optional<bool> m_columnaFecha; // ColaImpresion.FechaHora exists, see ColumnaFechaHora
     QSet<qint64> m_fallidas;            // printers (ids) found failing in this tick
     QHash<qint64, int> m_sinConfirmar;  // printer id -> jobs in a row it did not confirm
     QHash<qint64, int> m_fallosTrabajo; // job id -> failed confirmations

@@ -516,6 +516,8 @@ private:
     void TrabajoGrande(int renglones);
     // The row of hostile rows in the shop's tables (see FilasHostiles).
     void FilasHostiles();
+    // The row of jobs grown old behind a printer that was away (see Vencidos).
+    void Vencidos();
     bool Drenar();
     void Informar();
 
@@ -523,6 +525,7 @@ private:
     QString m_solo; // only the faults whose name holds this text
     int m_perdidos = 0;
     int m_fallasHostiles = 0; // checks of the hostile rows' row that failed
+    int m_fallasVencidos = 0; // stale jobs printed or not set aside
     QElapsedTimer m_reloj;
     EntornoPrueba m_entorno;
     BaseDatosPrueba m_bd{m_entorno, Motor::PostgreSql};
@@ -870,6 +873,63 @@ void Matriz::FilasHostiles() {
     });
 }
 
+// [Cola] EdadMaxima=1 on terminal 1, whose serial printer, without its
+// backup, goes away for 10 s while the writer writes and a few jobs written
+// two minutes ago (their FechaHora set so, not waited for) are queued for it,
+// then comes back. The old jobs must be set aside unprinted: they are counted
+// apart, not as lost, and taken out of the queue afterwards. The writer's
+// jobs, all young, must print once, counted as in every row.
+void Matriz::Vencidos() {
+    constexpr int kPrimero = 910001, kViejos = 5;
+    const QString nombre = QStringLiteral("stale jobs behind a printer that comes back after 10 s (EdadMaxima=1)");
+    Falla(nombre, {0}, [&] {
+        Conexion& c = Conexion::Instancia();
+        const auto Apartados = [&] {
+            return Lista(QStringLiteral("SELECT COUNT(*) FROM ColaImpresion WHERE IdTrabajo >= %1 AND IdTrabajo < %2 "
+                                        "AND Escribiendo = 2")
+                             .arg(kPrimero)
+                             .arg(kPrimero + kViejos))
+                .toInt();
+        };
+        CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("EdadMaxima"), QStringLiteral("1"));
+        Respaldo(false);
+        m_serieUno->Matar();
+        for (int id = kPrimero; id < kPrimero + kViejos; ++id) {
+            InsertarTrabajo(id, 1, LineasTrabajo(id), true);
+            c.Ejecutar("UPDATE ColaImpresion SET FechaHora = LOCALTIMESTAMP - interval '2 minutes', Escribiendo = 0 "
+                       "WHERE IdTrabajo = ?",
+                       {id});
+        }
+        Pasar(10000);
+        m_serieUno->Iniciar();
+        QElapsedTimer espera;
+        espera.start();
+        while (Apartados() < kViejos && espera.elapsed() < 30000) {
+            Pasar(500);
+        }
+        const int apartados = Apartados();
+        int impresos = 0;
+        for (int id = kPrimero; id < kPrimero + kViejos; ++id) {
+            impresos += m_capturas.Vistos().value(id).inicios > 0 ? 1 : 0;
+        }
+        const std::string f = nombre.toStdString();
+        ImprimirFigura(f + ", stale jobs set aside unprinted", apartados, "jobs", "stale jobs written", kViejos,
+                       "jobs");
+        ImprimirFigura(f + ", stale jobs printed", impresos, "jobs", "stale jobs written", kViejos, "jobs");
+        if (apartados != kViejos || impresos > 0) {
+            ++m_fallasVencidos;
+            std::fprintf(stderr, "trabajos viejos: %d apartados, %d impresos de %d; bitacora:\n%s\n", apartados,
+                         impresos, kViejos, qPrintable(m_uno->Bitacora().right(3000)));
+        }
+        for (int id = kPrimero; id < kPrimero + kViejos; ++id) {
+            c.Ejecutar("DELETE FROM DetalleColaImpresion WHERE IdTrabajo = ?", {id});
+            c.Ejecutar("DELETE FROM ColaImpresion WHERE IdTrabajo = ?", {id});
+        }
+        CambiarAjuste(*m_uno, QStringLiteral("Cola"), QStringLiteral("EdadMaxima"), QStringLiteral("0"));
+        Respaldo(true);
+    });
+}
+
 // Stops the writer and waits until the queue is empty and the captures stop
 // growing.
 bool Matriz::Drenar() {
@@ -1157,6 +1217,7 @@ int Matriz::Correr() {
                   });
         }
         FilasHostiles();
+        Vencidos();
         // The restore race on two terminals goes here.
     }
     const int perdidosCarrera = m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo)
@@ -1191,7 +1252,7 @@ int Matriz::Correr() {
         std::fprintf(stderr, "un servidor termino solo:\n%s\n%s\n", qPrintable(m_uno->Salida()),
                      qPrintable(m_dos->Salida()));
     }
-    return perdidos == 0 && drenada && vivos && m_fallasHostiles == 0 ? 0 : 1;
+    return perdidos == 0 && drenada && vivos && m_fallasHostiles == 0 && m_fallasVencidos == 0 ? 0 : 1;
 }
 
 } // namespace

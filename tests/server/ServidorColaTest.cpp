@@ -421,3 +421,45 @@ TEST_F(Cola, AnotherTerminalsClaimHoldsTheJobUntilItExpires) {
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
     EXPECT_TRUE(Bitacora().contains("ajuste VenceReclamo no valido: 'cinco'; se usan 30 segundos"));
 }
+
+// [Cola] EdadMaxima is asked only once the printer can take the job: a job
+// that grew old behind a printer out of paper waits untouched, and is set
+// aside unprinted when the paper is back while the younger job behind it
+// prints. A setting that is no number of minutes is told once and sets
+// nothing aside.
+TEST_F(Cola, EdadMaximaSetsAsideAJobThatGrewOldOnlyWhenItsPrinterCanTakeIt) {
+    Ejecutar("UPDATE Impresora SET Id_Impresora_Respaldo = NULL WHERE Id_Impresora = 1");
+    Ajustes::Guardar("ORLAN", "Cola", "EdadMaxima", "una hora");
+    InsertarTrabajo(60, 1, {"vieja"});
+    Ejecutar("UPDATE ColaImpresion SET FechaHora = datetime('now', '-90 minutes') WHERE IdTrabajo = 60");
+    m_servidor->Timer1_Timer();
+    InsertarTrabajo(61, 1, {"vieja tambien"});
+    Ejecutar("UPDATE ColaImpresion SET FechaHora = datetime('now', '-90 minutes') WHERE IdTrabajo = 61");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("vieja") + ImpresoEpson("vieja tambien"));
+    EXPECT_EQ(Bitacora().count("ajuste EdadMaxima no valido: 'una hora'"), 1) << Bitacora().toStdString();
+
+    Ajustes::Guardar("ORLAN", "Cola", "EdadMaxima", "60");
+    m_puerto->EstablecerEstado(PuertoSimulado::kSinPapel);
+    InsertarTrabajo(62, 1, {"fria"});
+    Ejecutar("UPDATE ColaImpresion SET FechaHora = datetime('now', '-90 minutes') WHERE IdTrabajo = 62");
+    InsertarTrabajo(63, 1, {"recien hecha"});
+    m_servidor->Timer1_Timer();
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Tomar().isEmpty());
+    EXPECT_EQ(Lista("SELECT IdTrabajo || '/' || Escribiendo FROM ColaImpresion ORDER BY IdTrabajo"), "62/0,63/0");
+
+    m_puerto->EstablecerEstado(PuertoSimulado::kListo);
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(Tomar(), ImpresoEpson("recien hecha"));
+    EXPECT_EQ(Lista("SELECT IdTrabajo || '/' || Escribiendo FROM ColaImpresion"), "62/2");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion WHERE IdTrabajo = 62"), "1");
+    m_servidor->Timer1_Timer();
+    EXPECT_TRUE(Tomar().isEmpty());
+    const QString bitacora = Bitacora();
+    EXPECT_EQ(bitacora.count("Cola Impresion, trabajo 62 de la impresora 1 (LPT1) apartado sin imprimir: espero 90 "
+                             "minutos, mas que EdadMaxima (60)"),
+              1)
+        << bitacora.toStdString();
+    EXPECT_EQ(bitacora.count("ajuste EdadMaxima no valido"), 1);
+}

@@ -55,7 +55,8 @@ Ordenes:
                            espacios hasta N caracteres (sin contar las etiquetas),
                            como lo hace un punto de venta (42 es lo usual)
   cola                     lista los trabajos y su estado (pendiente, escribiendose, apartado)
-  reintentar N             devuelve a la cola el trabajo apartado N
+  reintentar N             devuelve a la cola el trabajo apartado N, con FechaHora de
+                           ahora (para que EdadMaxima no lo aparte de nuevo)
   sql SENTENCIA            ejecuta una sentencia; un SELECT imprime sus filas
   contrasena [--usuario NOMBRE]
                            cifra una contrasena de operador (leida sin eco)
