@@ -7,12 +7,13 @@
 // Faults are injected while jobs print, among them terminal 1's serial
 // printer replaced for a while by network printers that misbehave, a USB
 // printer that stops taking bytes, a 9600-baud line and printers modelled on
-// real hardware (a receive buffer, a print speed, power cuts), and rows that
-// other programs could write into the shop's tables; for each one
-// the program prints, in the benchmarks' line format, the jobs written,
-// printed, lost, printed whole more than once and the partial copies, and
-// the seconds from the end of the fault to the next job
-// printed where the fault was. It ends with status 1 when a job is lost.
+// real hardware (a receive buffer, a print speed, power cuts), terminal 1
+// killed in the middle of a long job, another program printing on its network
+// printer, and rows that other programs could write into the shop's tables;
+// for each one the program prints, in the benchmarks' line format, the jobs
+// written, printed, lost, printed whole more than once and the partial
+// copies, and the seconds from the end of the fault to the next job printed
+// where the fault was. It ends with status 1 when a job is lost.
 //
 //   orlan-fallas [--repeticiones N]   each fault N times (3)
 //   orlan-fallas --corto              each fault once: the ctest `fallas`
