@@ -7,12 +7,13 @@
 // Faults are injected while jobs print, among them terminal 1's serial
 // printer replaced for a while by network printers that misbehave, a USB
 // printer that stops taking bytes, a 9600-baud line and printers modelled on
-// real hardware (a receive buffer, a print speed, power cuts), and rows that
-// other programs could write into the shop's tables; for each one
-// the program prints, in the benchmarks' line format, the jobs written,
-// printed, lost, printed whole more than once and the partial copies, and
-// the seconds from the end of the fault to the next job
-// printed where the fault was. It ends with status 1 when a job is lost.
+// real hardware (a receive buffer, a print speed, power cuts), terminal 1
+// killed in the middle of a long job, another program printing on its network
+// printer, and rows that other programs could write into the shop's tables;
+// for each one the program prints, in the benchmarks' line format, the jobs
+// written, printed, lost, printed whole more than once and the partial
+// copies, and the seconds from the end of the fault to the next job printed
+// where the fault was. It ends with status 1 when a job is lost.
 //
 //   orlan-fallas [--repeticiones N]   each fault N times (3)
 //   orlan-fallas --corto              each fault once: the ctest `fallas`
@@ -41,6 +42,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QVariant>
 #include <algorithm>
 #include <csignal>
@@ -136,6 +138,15 @@ struct Visto {
     int fines = 0;    // copies printed whole
     qint64 fin = -1;  // ms on the harness clock
     int archivo = -1;
+    // Every copy: where, when its first and its closing line came out (-1:
+    // not yet), and whether the COPIA line came before it.
+    struct Copia {
+        int archivo;
+        qint64 inicio;
+        qint64 fin;
+        bool marcada;
+    };
+    QList<Copia> copias;
 };
 
 class Capturas {
@@ -166,8 +177,17 @@ public:
                 Visto& v = m_vistos[encontrado.captured(2).toInt()];
                 if (encontrado.captured(1) == QStringLiteral("Trabajo")) {
                     ++v.inicios;
-                    v.marcados += std::exchange(a.copia, false) ? 1 : 0;
-                } else if (++v.fines == 1) {
+                    const bool marcada = std::exchange(a.copia, false);
+                    v.marcados += marcada ? 1 : 0;
+                    v.copias.append({i, ahora, -1, marcada});
+                    continue;
+                }
+                const auto abierta = std::find_if(v.copias.rbegin(), v.copias.rend(),
+                                                  [&](const Visto::Copia& c) { return c.archivo == i && c.fin < 0; });
+                if (abierta != v.copias.rend()) {
+                    abierta->fin = ahora;
+                }
+                if (++v.fines == 1) {
                     v.fin = ahora;
                     v.archivo = i;
                 }
@@ -288,6 +308,22 @@ QString PuertoCerrado() {
     QTcpServer s;
     s.listen(QHostAddress::LocalHost, 0);
     return QStringLiteral("tcp:127.0.0.1:%1").arg(s.serverPort());
+}
+
+// Another program's receipt on a network printer, as a second till sharing
+// the printer sends it: a connection, its number on two lines and a cut,
+// closed. False when it could not connect or hand its bytes over in 1 s.
+bool EnviarOtroEmisor(quint16 puerto, int numero) {
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, puerto);
+    if (!s.waitForConnected(1000)) {
+        return false;
+    }
+    s.write(QStringLiteral("Otro emisor %1\nOtro emisor %1 fin\n").arg(numero).toLatin1() +
+            QByteArray::fromHex("1D5600"));
+    const bool entregado = s.waitForBytesWritten(1000);
+    s.disconnectFromHost();
+    return entregado;
 }
 
 // ---- The restore race on two terminals: terminal 1's serial printer is
@@ -512,8 +548,18 @@ private:
     // off; `durante` runs once the printer is in place.
     void Modelada(const QString& nombre, const QStringList& opciones, bool conRespaldo, int ms,
                   const std::function<void()>& durante = {});
-    // A job of `renglones` lines for printer 1, written by the harness.
-    void TrabajoGrande(int renglones);
+    // The same under the row name `fila` as it is given.
+    void EnModelada(const QString& fila, const QStringList& opciones, bool conRespaldo, int ms,
+                    const std::function<void()>& durante);
+    // A job of `renglones` lines for printer 1, written by the harness; its number.
+    int TrabajoGrande(int renglones);
+    // Terminal 1 killed in the middle of a long job (see there).
+    void TerminalCaida(bool redirigida);
+    // Another program printing on terminal 1's network printer (see there).
+    void OtroEmisor();
+    // Waits up to `ms` for a copy of job `id` begun after `desde` (the
+    // harness clock) to come out whole; the first such copy.
+    std::optional<Visto::Copia> CopiaDespues(int id, qint64 desde, qint64 ms);
     // The row of hostile rows in the shop's tables (see FilasHostiles).
     void FilasHostiles();
     // The row of jobs grown old behind a printer that was away (see Vencidos).
@@ -538,6 +584,8 @@ private:
     Capturas m_capturas;
     QList<Fila> m_filas;
     int m_grandes = 0;
+    // The modelled printer of the row that runs: the text for COM1, and its capture file.
+    QString m_destinoModelada, m_capturaModelada;
     struct Tramo {
         int fila;
         qint64 desde, hasta;
@@ -688,12 +736,19 @@ void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::fu
 
 void Matriz::Modelada(const QString& nombre, const QStringList& opciones, bool conRespaldo, int ms,
                       const std::function<void()>& durante) {
+    EnModelada(nombre + (conRespaldo ? QStringLiteral(", with backup") : QStringLiteral(", without backup")), opciones,
+               conRespaldo, ms, durante);
+}
+
+void Matriz::EnModelada(const QString& fila, const QStringList& opciones, bool conRespaldo, int ms,
+                        const std::function<void()>& durante) {
     const QString captura = m_entorno.Raiz() + QStringLiteral("/modelada-%1.bin").arg(m_capturas.Cantidad());
     m_capturas.Agregar(captura);
     const int indice = static_cast<int>(m_capturas.Cantidad()) - 1;
-    const QString fila = nombre + (conRespaldo ? QStringLiteral(", with backup") : QStringLiteral(", without backup"));
     Falla(fila, {0, 2, indice}, [&] {
         ImpresoraRed red(QStringLiteral("normal"), captura, opciones);
+        m_destinoModelada = red.Destino();
+        m_capturaModelada = captura;
         Respaldo(conRespaldo);
         CambiarCom1(*m_uno, red.Destino());
         if (durante) {
@@ -708,8 +763,9 @@ void Matriz::Modelada(const QString& nombre, const QStringList& opciones, bool c
     }
 }
 
-void Matriz::TrabajoGrande(int renglones) {
-    const int id = 900000 + m_grandes++;
+int Matriz::TrabajoGrande(int renglones) {
+    // Numbered down from 900000: the restore race's jobs are the numbers above it.
+    const int id = 900000 - m_grandes++;
     QList<std::optional<QString>> lineas = LineasTrabajo(id);
     const std::optional<QString> fin = lineas.takeLast();
     for (int i = lineas.size(); i < renglones; ++i) {
@@ -718,6 +774,138 @@ void Matriz::TrabajoGrande(int renglones) {
     lineas << fin;
     InsertarTrabajo(id, 1, lineas);
     m_escritos.insert(id, m_reloj.elapsed());
+    return id;
+}
+
+std::optional<Visto::Copia> Matriz::CopiaDespues(int id, qint64 desde, qint64 ms) {
+    QElapsedTimer espera;
+    espera.start();
+    for (;;) {
+        for (const Visto::Copia& c : m_capturas.Vistos().value(id).copias) {
+            if (c.inicio > desde && c.fin >= 0) {
+                return c;
+            }
+        }
+        if (espera.elapsed() >= ms) {
+            return std::nullopt;
+        }
+        Pasar(100);
+    }
+}
+
+// Terminal 1 killed (SIGKILL) about 3 s into a 10 KB job on a network printer
+// at 1,000 B/s, its claim on the job left standing. Started again 5 s later,
+// it takes its own claims back at once and prints the job again; left dead,
+// with its printer redirected to terminal 2's as the operator would, terminal
+// 2 takes the job over once the claim expired. The row says when the job's
+// next copy (the first begun after the kill) came out whole, counted from the
+// kill, whether it was marked COPIA and, redirected, whether it came out on
+// terminal 2's printer. Terminal 1 runs again when the row ends.
+void Matriz::TerminalCaida(bool redirigida) {
+    const QString nombre = redirigida
+                               ? QStringLiteral("terminal 1 killed (SIGKILL) holding a claim on a long job, left "
+                                                "dead, its printer redirected to terminal 2's")
+                               : QStringLiteral("terminal 1 killed (SIGKILL) holding a claim on a long job, "
+                                                "restarted after 5 s");
+    EnModelada(nombre, {"--velocidad", "1000", "--escuchar", "127.0.0.1:0"}, true, 0, [&] {
+        const int id = TrabajoGrande(240);
+        QElapsedTimer espera;
+        espera.start();
+        while (m_capturas.Vistos().value(id).inicios == 0 && espera.elapsed() < 60000) {
+            Pasar(100);
+        }
+        Pasar(3000);
+        m_uno->Matar();
+        const qint64 muerte = m_reloj.elapsed();
+        if (redirigida) {
+            Conexion::Instancia().Ejecutar("UPDATE Impresora SET Redirigido = 3 WHERE Id_Impresora = 1");
+        } else {
+            Pasar(5000);
+            // Started on the settings it died with; later starts use the serial printer again.
+            m_uno->Ajuste("Puertos", "COM1", m_destinoModelada);
+            m_uno->Iniciar();
+            m_uno->Ajuste("Puertos", "COM1", m_serieUno->Enlace());
+        }
+        const std::optional<Visto::Copia> copia = CopiaDespues(id, muerte, redirigida ? 90000 : 60000);
+        const double segundos = copia ? (copia->fin - muerte) / 1000.0 : -1;
+        std::fprintf(stderr, "   trabajo %d: copia siguiente entera a los %.1f s de la muerte%s, captura %d\n", id,
+                     segundos, copia && copia->marcada ? ", marcada COPIA" : "", copia ? copia->archivo : -1);
+        const std::string f = nombre.toStdString();
+        ImprimirFigura(f + ", seconds from the kill to the end of the long job's next copy on paper", segundos, "s",
+                       redirigida ? "claim expiry (VenceReclamo)" : "time dead", redirigida ? 30 : 5, "s",
+                       MenosEsMejor::Si);
+        ImprimirFigura(f + ", the long job's next copy marked COPIA", copia && copia->marcada ? 1 : 0, "copies",
+                       "copies", 1, "copies");
+        if (redirigida) {
+            ImprimirFigura(f + ", the long job's next copy on terminal 2's printer",
+                           copia && copia->archivo == 2 ? 1 : 0, "copies", "copies", 1, "copies");
+            m_uno->Iniciar();
+        }
+    });
+}
+
+// Another program prints on terminal 1's network printer while the server's
+// jobs flow to it, as a second till sharing a kitchen printer does: every
+// 1.5 s one receipt on a connection of its own (EnviarOtroEmisor). The printer
+// serves one connection at a time. A server that keeps its connection
+// between jobs starves the other program; one whose connect finds the
+// printer taken waits for it, its jobs neither failed nor sent to the backup.
+// The row says how many of the other program's receipts could not connect and
+// how many did not come out within 10 s.
+void Matriz::OtroEmisor() {
+    const QString nombre = QStringLiteral("a second sender printing on the network printer between the server's jobs");
+    EnModelada(nombre, {"--velocidad", "5000", "--escuchar", "127.0.0.1:0"}, true, 0, [&] {
+        constexpr int kRecibos = 8;
+        constexpr qint64 kPlazo = 10000;
+        const auto puerto = static_cast<quint16>(m_destinoModelada.section(u':', 2).toUInt());
+        QMap<int, qint64> enviados, impresos;
+        int rechazados = 0;
+        const auto esperar = [&](qint64 ms) {
+            static const QRegularExpression fin(QStringLiteral("Otro emisor (\\d+) fin"));
+            QElapsedTimer t;
+            t.start();
+            do {
+                Pasar(100);
+                const QString texto = QString::fromLatin1(EntornoPrueba::Leer(m_capturaModelada));
+                for (auto m = fin.globalMatch(texto); m.hasNext();) {
+                    const int n = m.next().captured(1).toInt();
+                    if (!impresos.contains(n)) {
+                        impresos.insert(n, m_reloj.elapsed());
+                    }
+                }
+            } while (t.elapsed() < ms);
+        };
+        for (int n = 1; n <= kRecibos; ++n) {
+            if (EnviarOtroEmisor(puerto, n)) {
+                enviados.insert(n, m_reloj.elapsed());
+            } else {
+                ++rechazados;
+            }
+            esperar(1500);
+        }
+        QElapsedTimer espera;
+        espera.start();
+        while (impresos.size() < enviados.size() && espera.elapsed() < kPlazo) {
+            esperar(100);
+        }
+        int tarde = 0;
+        double peor = 0; // the longest wait of a receipt that printed
+        for (auto it = enviados.cbegin(); it != enviados.cend(); ++it) {
+            const qint64 impreso = impresos.value(it.key(), -1);
+            tarde += impreso < 0 || impreso - it.value() > kPlazo ? 1 : 0;
+            peor = impreso < 0 ? peor : std::max(peor, (impreso - it.value()) / 1000.0);
+        }
+        std::fprintf(stderr,
+                     "   otro emisor: %d recibos, %d sin conexion, %d sin imprimir en 10 s, espera mayor %.1f s\n",
+                     kRecibos, rechazados, tarde, peor);
+        const std::string f = nombre.toStdString();
+        ImprimirFigura(f + ", other sender's receipts that could not connect", rechazados, "receipts",
+                       "other sender's receipts", kRecibos, "receipts");
+        ImprimirFigura(f + ", other sender's receipts not printed within 10 s", tarde, "receipts",
+                       "other sender's receipts", kRecibos, "receipts");
+        ImprimirFigura(f + ", longest wait of an other sender's receipt that printed", peor, "s", "limit",
+                       kPlazo / 1000.0, "s", MenosEsMejor::Si);
+    });
 }
 
 // Hostile rows written while the terminals serve and the writer writes:
@@ -1216,6 +1404,34 @@ int Matriz::Correr() {
                       Respaldo(true);
                   });
         }
+        // Terminal 1 dies holding a claim; another program shares its network
+        // printer; printers that confirm late once, or only by DLE EOT, lose
+        // power. These printers serve one connection at a time, as network
+        // printers do.
+        TerminalCaida(false);
+        TerminalCaida(true);
+        OtroEmisor();
+        const QStringList unaALaVez{"--escuchar", "127.0.0.1:0"};
+        // The first GS r 1 is asked as the printer is put in place; the power
+        // cuts come after its late answer.
+        Modelada("modelled network printer whose GS r answer comes 15 s late once, then loses power (--gsr-tarde 15 "
+                 "--cortes 20:1.5)",
+                 QStringList{"--velocidad", "2500", "--gsr-tarde", "15", "--cortes", "20:1.5"} + unaALaVez, false,
+                 42000);
+        Modelada("modelled DLE-EOT-only network printer losing power every 4 s (--sin-orden --cortes 4:1.5)",
+                 QStringList{"--velocidad", "2500", "--sin-orden", "--cortes", "4:1.5"} + unaALaVez, false, 15000);
+        // Terminal 1's COM1 in Star mode while the row runs: the job lines
+        // are the same text, Star's commands around them.
+        const auto modoCom1 = [&](const char* modo) {
+            CambiarAjuste(*m_uno, QStringLiteral("COM1"), QStringLiteral("Modo"), QLatin1StringView(modo));
+        };
+        Modelada("modelled Star network printer losing power every 4 s (--modo S --cortes 4:1.5)",
+                 QStringList{"--modo", "S", "--velocidad", "2500", "--cortes", "4:1.5"} + unaALaVez, false, 0, [&] {
+                     modoCom1("S");
+                     Pasar(15000);
+                     CambiarCom1(*m_uno, m_serieUno->Enlace());
+                     modoCom1("E");
+                 });
         FilasHostiles();
         Vencidos();
         // The restore race on two terminals goes here.

@@ -163,3 +163,31 @@ TEST(ImpresoraVirtual, EveryCutAndEveryClosedConnectionEndsItsOwnPicture) {
     EXPECT_TRUE(impresora.waitForFinished(3000));
     EXPECT_EQ(imagenes().size(), 29) << "nothing left over for the end";
 }
+
+// A modelled printer with --gsr-tarde answers the first GS r 1 late, after
+// the answer to a GS I asked behind it, and every later GS r 1 in its place.
+TEST(ImpresoraVirtual, OnlyTheFirstGsRAnswerComesLate) {
+    QProcess impresora;
+    impresora.start(kPrograma, {"--tcp", "0", "--modo", "E", "--velocidad", "0", "--gsr-tarde", "1"});
+    const QString destino = LeerHasta(impresora, "\n").trimmed();
+    ASSERT_TRUE(destino.startsWith("tcp:127.0.0.1:")) << destino.toStdString();
+    QTcpSocket caja;
+    caja.connectToHost("127.0.0.1", static_cast<quint16>(destino.section(u':', 2).toUInt()));
+    ASSERT_TRUE(caja.waitForConnected(3000));
+    // GS r 1 (paper: 00 ready), then GS I 1 (model: 20).
+    const QByteArray pedidos = "recibo\n" + QByteArray::fromHex("1D7201 1D4901");
+    const auto respuestas = [&] {
+        caja.write(pedidos);
+        QByteArray recibido;
+        for (QDeadlineTimer plazo(10000); recibido.size() < 2 && !plazo.hasExpired();) {
+            caja.waitForReadyRead(100);
+            recibido += caja.readAll();
+        }
+        return recibido.toHex().toStdString();
+    };
+    EXPECT_EQ(respuestas(), "2000") << "the first GS r 1 answered after the GS I behind it";
+    EXPECT_EQ(respuestas(), "0020") << "the next one in its place";
+    EXPECT_EQ(respuestas(), "0020");
+    impresora.terminate();
+    EXPECT_TRUE(impresora.waitForFinished(3000));
+}

@@ -173,6 +173,10 @@ QByteArray ModeloImpresora::Asb() const {
 void ModeloImpresora::Imprimir(Salida& salida) {
     salida.respuestas += std::exchange(m_avisos, {});
     const auto ahora = Reloj::now();
+    if (m_tardia && m_tardia->first <= ahora) {
+        salida.respuestas.append(m_tardia->second);
+        m_tardia.reset();
+    }
     if (!m_encendida || Detenida() || m_enBufer == 0) {
         m_ultimo = ahora;
         return;
@@ -208,7 +212,12 @@ void ModeloImpresora::Imprimir(Salida& salida) {
         cupo -= n;
         for (auto p = m_pedidos.begin(); p != m_pedidos.end();) {
             if (p->posicion <= m_impresos) {
-                if (m_opciones.respondeEnOrden) {
+                const bool gsr1 = p->comando[1] == 'r' && (p->comando[2] == 1 || p->comando[2] == '1');
+                if (m_opciones.respondeEnOrden && gsr1 && m_opciones.gsrTardeMs > 0 && !m_gsrTardeDada) {
+                    m_gsrTardeDada = true;
+                    m_tardia.emplace(ahora + std::chrono::milliseconds(m_opciones.gsrTardeMs),
+                                     Salida::Parte{p->conexion, RespuestaEnOrden(p->comando)});
+                } else if (m_opciones.respondeEnOrden) {
                     salida.respuestas.append({p->conexion, RespuestaEnOrden(p->comando)});
                 }
                 p = m_pedidos.erase(p);
@@ -223,16 +232,20 @@ void ModeloImpresora::Imprimir(Salida& salida) {
 }
 
 int ModeloImpresora::HastaProximo() const {
+    const auto hasta = [](Reloj::time_point t) {
+        return static_cast<int>(
+            std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(t - Reloj::now()).count()));
+    };
+    const int tardia = m_tardia ? hasta(m_tardia->first) : -1;
     if (!m_encendida || Detenida() || m_enBufer == 0) {
-        return -1;
+        return tardia;
     }
     if (m_opciones.velocidad <= 0) {
         return 0;
     }
     // The next 16 bytes: pieces of a sensible size, as a print line is.
-    const auto proximo = m_ultimo + std::chrono::microseconds(16 * 1'000'000LL / m_opciones.velocidad);
-    return static_cast<int>(
-        std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(proximo - Reloj::now()).count()));
+    const int linea = hasta(m_ultimo + std::chrono::microseconds(16 * 1'000'000LL / m_opciones.velocidad));
+    return tardia < 0 ? linea : std::min(linea, tardia);
 }
 
 void ModeloImpresora::Apagar() {
@@ -243,6 +256,7 @@ void ModeloImpresora::Apagar() {
     m_pedidos.clear();
     m_restos.clear();
     m_conAsb.clear();
+    m_tardia.reset();
 }
 
 void ModeloImpresora::Encender() {

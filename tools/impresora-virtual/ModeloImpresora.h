@@ -23,7 +23,9 @@
 // GS a n (1D 61 n) with n other than 0 asks for automatic status back: four
 // bytes (10 00 00 00 ready) at once and at every change of state; the option
 // Asb sends them unasked on every connection, as printers set up that way do.
-// A power cut loses the buffer and every request still in it.
+// A power cut loses the buffer and every request still in it. The option
+// gsrTardeMs holds back the first answer to GS r 1, as a printer busy with
+// something else for a while does once; the answers after it are on time.
 //
 // The model knows nothing of sockets or terminals: ImpresoraTcp and
 // ImpresoraPty hand it what they read, as far as Espacio() lets them, and
@@ -40,6 +42,7 @@ public:
         bool respondeEnOrden = true;    // GS r, GS ( H and GS I are answered
         bool respondeTiempoReal = true; // DLE EOT is answered
         bool asb = false;               // automatic status back on every connection
+        int gsrTardeMs = 0;             // the first answer to GS r 1 goes out this late (0: on time)
     };
 
     using Reloj = std::chrono::steady_clock;
@@ -71,7 +74,8 @@ public:
     // reached are answered.
     void Imprimir(Salida& salida);
 
-    // Milliseconds until Imprimir has something to do (-1: nothing pending).
+    // Milliseconds until Imprimir has something to do (-1: nothing pending):
+    // a line to print or a late answer due.
     int HastaProximo() const;
 
     // A power cut: the buffer and its requests are lost.
@@ -116,4 +120,7 @@ private:
     std::vector<int> m_conAsb;                        // connections that asked for status back
     QList<Salida::Parte> m_avisos;                    // status back not yet sent
     Reloj::time_point m_ultimo = Reloj::now();        // printing is counted from here
+    // The late answer to GS r 1 and when it is due; whether it was given or lost.
+    std::optional<std::pair<Reloj::time_point, Salida::Parte>> m_tardia;
+    bool m_gsrTardeDada = false;
 };

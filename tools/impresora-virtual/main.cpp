@@ -70,6 +70,9 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         al instante). DLE EOT se responde al llegar, GS r,
                         GS ( H y GS I después de imprimir lo anterior
   --sin-orden           con el modelo: nunca responde GS r, GS ( H ni GS I
+  --gsr-tarde SEG       con el modelo: su primera respuesta a GS r 1 sale SEG
+                        segundos tarde; las siguientes, a su tiempo (un corte
+                        de energía antes la pierde)
   --estado E            con el modelo: lista, papel-bajo, sin-papel,
                         tapa-abierta o fuera-de-linea (lista)
   --asb                 con el modelo: envía el estado automático (4 bytes)
@@ -499,6 +502,11 @@ int main(int argc, char** argv) {
             o.modelo = true;
         } else if (a == u"--sin-orden") {
             o.real.respondeEnOrden = false;
+            o.modelo = true;
+        } else if (a == u"--gsr-tarde") {
+            const double segundos = valor().toDouble(&ok);
+            ok = ok && segundos > 0 && segundos <= 3600;
+            o.real.gsrTardeMs = static_cast<int>(segundos * 1000);
             o.modelo = true;
         } else if (a == u"--apagada") {
             o.sinEnergia = true;
