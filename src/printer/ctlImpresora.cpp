@@ -13,12 +13,15 @@
 #include "support/Bitacora.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
+#include <QMap>
 #include <QSet>
 #include <QThread>
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <utility>
 
 using namespace ComandosImpresora;
 
@@ -129,6 +132,12 @@ QSet<QString>& PorSondear() {
     return dispositivos;
 }
 
+// Probes in a row that got no answer, per device: a verdict needs two.
+QHash<QString, int>& SondeosCallados() {
+    static QHash<QString, int> dispositivos;
+    return dispositivos;
+}
+
 qint64 AhoraMs() {
     return QDeadlineTimer::current().deadline();
 }
@@ -199,6 +208,10 @@ struct ctlImpresora::Privado {
         qint64 comprobada = 0; // when the printer last answered ready on it
     };
     std::array<Apertura, 4> aperturas;
+    // Earlier openings whose every window was proven (opening -> when), for
+    // the windows the server has not looked at yet; the newest kept.
+    std::array<QMap<quint64, qint64>, 4> probadas;
+    static constexpr qsizetype kProbadas = 64;
 
     PuertoCom* Serie(qint16 numero) {
         return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
@@ -215,6 +228,13 @@ struct ctlImpresora::Privado {
             return false;
         }
         Apertura& a = De(numero);
+        if (a.finVentana != 0 && a.comprobada >= a.finVentana) {
+            QMap<quint64, qint64>& anteriores = probadas[static_cast<std::size_t>(numero - 1)];
+            anteriores.insert(a.numero, a.comprobada);
+            if (anteriores.size() > kProbadas) {
+                anteriores.erase(anteriores.begin());
+            }
+        }
         a = Apertura{a.numero + 1, p.Dispositivo(), 0, 0};
         return true;
     }
@@ -467,7 +487,7 @@ bool ctlImpresora::Sondear(PuertoCom& p, const QString& puerto) {
         return true;
     }
     // Nothing of ours is in its buffer: a printer that knows GS r 1 answers
-    // within milliseconds, one that does not costs kEsperaEstado once.
+    // within milliseconds, one that does not costs kEsperaEstado.
     int respuesta = -1;
     if (!Preguntar(p, Pedido::Sondeo, 0, respuesta)) {
         return false;
@@ -475,6 +495,14 @@ bool ctlImpresora::Sondear(PuertoCom& p, const QString& puerto) {
     if (m_medioCerrada) {
         return true; // it can answer nothing on this connection; the job's confirmation deals with that
     }
+    if (respuesta < 0 && ++SondeosCallados()[dispositivo] < 2) {
+        // It may still be printing what an earlier connection brought (a
+        // killed server's job): this job is confirmed as the printer that
+        // does not answer GS r 1 would be, and it is asked again next time.
+        m_sondeoCallado = true;
+        return true;
+    }
+    SondeosCallados().remove(dispositivo);
     PorSondear().remove(dispositivo);
     AnotarRespondeGsR(dispositivo, respuesta >= 0);
     GuardarVeredicto(puerto, dispositivo, respuesta >= 0);
@@ -490,24 +518,40 @@ void ctlImpresora::LiberarPuertos() {
     }
 }
 
+qint64 ctlImpresora::EnCamino(PuertoCom& p, qint16 numero) {
+    // The system's unsent count, and the bytes of the windows still open:
+    // a receiver with a large buffer (a printer's TCP stack) takes them
+    // long before the printer reads them.
+    const qint64 ventanas = std::max<qint64>(0, d->De(numero).finVentana - AhoraMs());
+    return std::max(p.PorEnviar(), ventanas * kVelocidadMinima / 1000);
+}
+
 ctlImpresora::Cierre ctlImpresora::RevisarVentana(const Ventana& ventana) {
     PuertoCom* p = d->Serie(ventana.puerto);
     if (p == nullptr) {
         return Cierre::Perdida;
     }
     Privado::Apertura& a = d->De(ventana.puerto);
-    if (!p->PortOpen() || a.numero != ventana.conexion) {
-        return Cierre::Perdida;
+    if (a.numero != ventana.conexion) {
+        // Closed since, once every window on it was proven, or lost.
+        const QMap<quint64, qint64>& anteriores = d->probadas[static_cast<std::size_t>(ventana.puerto - 1)];
+        const auto probada = anteriores.constFind(ventana.conexion);
+        return probada != anteriores.cend() && *probada >= ventana.fin ? Cierre::Cumplida : Cierre::Perdida;
     }
     if (a.comprobada >= ventana.fin) {
         return Cierre::Cumplida;
+    }
+    if (!p->PortOpen()) {
+        return Cierre::Perdida;
     }
     if (AhoraMs() < ventana.fin) {
         return Cierre::Abierta;
     }
     // Asked between jobs only, so the bound port's requests are not mixed up.
     int respuesta = -1;
-    if (!Preguntar(*p, Pedido::TiempoReal, 0, respuesta) || respuesta < 0 || (respuesta & 0x60) != 0) {
+    // Later jobs may still be on their way to it: the request waits behind them.
+    if (!Preguntar(*p, Pedido::TiempoReal, EnCamino(*p, ventana.puerto), respuesta) || respuesta < 0 ||
+        (respuesta & 0x60) != 0) {
         PorSondear().insert(p->Dispositivo());
         p->Cerrar();
         return Cierre::Perdida;
@@ -517,6 +561,7 @@ ctlImpresora::Cierre ctlImpresora::RevisarVentana(const Ventana& ventana) {
 }
 
 bool ctlImpresora::ConfirmarRecepcion() {
+    m_ventana.reset();
     if (m_esLpt || (!m_sinLinea && !m_respondioEstado)) {
         return true;
     }
@@ -526,16 +571,18 @@ bool ctlImpresora::ConfirmarRecepcion() {
     }
     const qint64 enviados = m_enviados;
     m_enviados = 0;
-    m_ventana.reset();
     const QString dispositivo = p->Dispositivo();
     // Star's own command set has no request answered in order (GS r is
     // Epson's, and a Star printer would print it as text): a Star printer is
     // asked DLE EOT 4.
     const bool star = m_modoImpresora == 3;
-    bool tiempoReal = star || SoloTiempoReal(dispositivo);
+    bool tiempoReal = star || SoloTiempoReal(dispositivo) || std::exchange(m_sondeoCallado, false);
     int respuesta = -1;
     const Pedido pedido = tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden;
-    bool conectada = Preguntar(*p, pedido, enviados, respuesta);
+    // On a connection kept for a window, earlier jobs may still be on their
+    // way too.
+    const qint64 antes = std::max(enviados, EnCamino(*p, m_numeroPuerto));
+    bool conectada = Preguntar(*p, pedido, antes, respuesta);
     if (conectada && m_medioCerrada) {
         // Nothing can come back on this connection. A network printer serves
         // one connection at a time, in order: asked on a new one, it answers
@@ -554,7 +601,7 @@ bool ctlImpresora::ConfirmarRecepcion() {
         // (One that closed its sending half on the new connection as well
         // can answer nothing at all.)
         const qint64 pendientes = m_sinRespuesta - (m_sinLinea ? 1 : 0); // older requests owed an answer
-        conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
+        conectada = Preguntar(*p, Pedido::TiempoReal, EnCamino(*p, m_numeroPuerto), respuesta);
         if (conectada && m_tardias.size() > pendientes) {
             // A printer that stood still (a cleared jam, a stopped device)
             // answers both at once: GS r 1 was answered, late, after the
@@ -655,7 +702,9 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     // still taking them.
     const qint64 calma = kEsperaEstado + (pedido == Pedido::EnOrden ? kBuferImpresora * 1000 / kVelocidadMinima : 0);
     const QDeadlineTimer tope(calma + p.TiempoLinea(bytesAntes) + bytesAntes * 1000 / kVelocidadMinima);
-    QDeadlineTimer quieta(calma);
+    // A real-time request behind bytes is answered once the printer has read
+    // them, which a receiver that takes them all at once does not show.
+    QDeadlineTimer quieta(pedido == Pedido::TiempoReal && bytesAntes > 0 ? tope.remainingTime() : calma);
     qint64 porEnviar = p.PorEnviar();
     for (;;) {
         const Llegadas llegadas = Respuestas(p.Input());
@@ -735,7 +784,8 @@ bool ctlImpresora::LeerEstadoPapel(int& respuesta, qint64 milisegundos) {
     PuertoCom* p = d->Serie(m_numeroPuerto);
     if (p != nullptr && m_sinLinea) {
         // Ours to define: only an answer in DLE EOT's format counts.
-        const bool conectada = Preguntar(*p, Pedido::TiempoReal, 0, respuesta);
+        // A connection kept for a window may still carry earlier jobs.
+        const bool conectada = Preguntar(*p, Pedido::TiempoReal, EnCamino(*p, m_numeroPuerto), respuesta);
         respuesta = std::max(respuesta, 0);
         return conectada;
     }

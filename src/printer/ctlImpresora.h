@@ -221,7 +221,13 @@ private:
     // us, whether it answers GS r 1, and remembers the answer for `puerto`;
     // a verdict younger than kVigenciaSondeo is taken from the settings
     // instead. False when the connection was lost.
+    // One silent probe is no verdict (the printer may be printing an
+    // earlier connection's bytes): the job is then confirmed as one without
+    // GS r 1 would be, and the printer is probed again.
     bool Sondear(PuertoCom& p, const QString& puerto);
+    // What may still be ahead of a request on port `numero`'s connection,
+    // in bytes.
+    qint64 EnCamino(PuertoCom& p, qint16 numero);
     // Sends `pedido` and waits for its answer as ConfirmarRecepcion says;
     // `respuesta` is -1 when none came. False when the connection was lost.
     // Sondeo is GS r 1 on an empty buffer: its answer takes milliseconds.
@@ -267,6 +273,7 @@ private:
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     bool m_ocupada = false;
+    bool m_sondeoCallado = false;     // the last probe got no answer, see Sondear
     std::optional<Ventana> m_ventana; // of the last ConfirmarRecepcion
     QDeadlineTimer m_plazoTrabajo;    // see kPlazoTrabajo
     QString m_causa;

@@ -396,8 +396,9 @@ TEST_F(ImpresoraReal, AJobIsConfirmedOnlyOnceItIsPrinted) {
 }
 
 // A printer that never answers GS r 1 but answers DLE EOT (Star line mode,
-// clones): the probe at its first status request finds out, once, and the
-// verdict is kept in the settings; its jobs are then asked DLE EOT alone,
+// clones): the probes at its first two status requests find out (one silent
+// probe could be a printer still busy), and the verdict is kept in the
+// settings; its jobs are asked DLE EOT alone,
 // with no wait for GS r 1. DLE EOT is answered on arrival, so a job counts
 // only once its connection has stayed up for the time to print it at the
 // slowest speed; later jobs go out on that connection meanwhile, and a
@@ -407,9 +408,6 @@ TEST_F(ImpresoraReal, APrinterWithoutTheInOrderRequestIsConfirmedWithDleEotOnceI
     Preparar({4096, 1000, false, true, false});
     using Cierre = ctlImpresora::Cierre;
     ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
-    EXPECT_TRUE(ctlImpresora::SoloTiempoReal(m_impresora.Destino()));
-    EXPECT_EQ(Ajuste("COM1", "RespondeGsR"), "0");
-    EXPECT_EQ(Ajuste("COM1", "RespondeGsRDispositivo"), m_impresora.Destino());
     ASSERT_TRUE(m_pr.Imprimir(QString(1000, u'x')));
     EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << m_pr.Causa().toStdString();
     ASSERT_TRUE(m_pr.VentanaPendiente());
@@ -417,6 +415,9 @@ TEST_F(ImpresoraReal, APrinterWithoutTheInOrderRequestIsConfirmedWithDleEotOnceI
     EXPECT_EQ(m_pr.RevisarVentana(primera), Cierre::Abierta);
 
     ASSERT_TRUE(m_pr.InicializarPuerto("COM1"));
+    EXPECT_TRUE(ctlImpresora::SoloTiempoReal(m_impresora.Destino()));
+    EXPECT_EQ(Ajuste("COM1", "RespondeGsR"), "0");
+    EXPECT_EQ(Ajuste("COM1", "RespondeGsRDispositivo"), m_impresora.Destino());
     ASSERT_TRUE(m_pr.Imprimir(QString(1000, u'y')));
     EXPECT_TRUE(m_pr.ConfirmarRecepcion()) << m_pr.Causa().toStdString();
     ASSERT_TRUE(m_pr.VentanaPendiente());
@@ -424,8 +425,8 @@ TEST_F(ImpresoraReal, APrinterWithoutTheInOrderRequestIsConfirmedWithDleEotOnceI
     EXPECT_EQ(segunda.conexion, primera.conexion) << "the connection is kept while a window is open";
     EXPECT_GT(segunda.fin, primera.fin) << "the second job prints after the first";
     m_pr.LiberarPuertos();
-    const QByteArray recibidos = m_impresora.EsperarRecibidos(2000 + 4 * 3 + 3, 5000);
-    EXPECT_EQ(recibidos.count(H("1D7201")), 1) << "GS r 1 only at the probe";
+    const QByteArray recibidos = m_impresora.EsperarRecibidos(2000 + 4 * 3 + 2 * 3, 5000);
+    EXPECT_EQ(recibidos.count(H("1D7201")), 2) << "GS r 1 only at the probes";
     EXPECT_TRUE(recibidos.endsWith(QByteArray(1000, 'y') + kPedido)) << recibidos.right(8).toHex().toStdString();
 
     Cierre cierre = Cierre::Abierta;

@@ -34,9 +34,10 @@ protected:
 };
 
 // One takes the connection and never reads, the other answers ready and then
-// restarts, losing what it took: neither ever prints, so no job may be
-// deleted. A job one did not confirm is not sent to it again: its jobs go to
-// the backup at once.
+// restarts at the next request (the probe for GS r 1), losing what it took:
+// neither ever prints, so no job may be deleted. A job one did not confirm
+// is not sent to it again, and the one that dropped its connection gets
+// nothing: their jobs go to the backup at once.
 TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
     ImpresoraTcp sorda;
     sorda.EstablecerConducta(ImpresoraTcp::Conducta::NoLee);
@@ -53,13 +54,15 @@ TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "10,11,12");
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM DetalleColaImpresion"), "3");
-    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "2F,2A,2F");
+    EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora ORDER BY Id_Impresora"), "2F,2A,2P");
     // Once per printer: job 12 waited behind job 10's failure.
     EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 10 (1 de este trabajo, 1 seguidas"), 1);
-    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 11"), 1);
+    EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 11"), 0);
     EXPECT_EQ(Bitacora().count("la impresora no confirmo el trabajo 12"), 0);
-    EXPECT_TRUE(Bitacora().contains("Cola Impresion, impresora 3 (COM2): se perdio la conexion"))
+    EXPECT_TRUE(
+        Bitacora().contains("COLA IMPRESION: Impresora 3 (COM2 en " + reinicia.Destino() + "): se perdio la conexion"))
         << Bitacora().toStdString();
+    EXPECT_FALSE(reinicia.Recibidos().contains("once"));
 
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Tomar(), ImpresoEpson("diez") + ImpresoEpson("once") + ImpresoEpson("doce"));
