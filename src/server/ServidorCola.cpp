@@ -11,9 +11,12 @@
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QThread>
 
 namespace {
 
@@ -62,11 +65,11 @@ bool ConfirmarRecepcion(const ctlImpresora& pr) {
 }
 
 // [Cola] VenceReclamo: the seconds another server's claim on a job must stand
-// unchanged before this server takes the job over, 30 unless set. A server
+// unchanged before this server takes the job over, 20 unless set. A server
 // renews its claim every few seconds while it prints (RenovarReclamo), so
 // only the claim of a server that died stands that long.
 qint64 VenceReclamoMs() {
-    constexpr qint64 kPredeterminado = 30;
+    constexpr qint64 kPredeterminado = 20;
     const QString valor = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Cola"), QStringLiteral("VenceReclamo"),
                                         QString::number(kPredeterminado))
                               .trimmed();
@@ -133,6 +136,9 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
     m_timer1.start(QRandomGenerator::global()->bounded(kPeriodo));
     m_latido.setInterval(1000);
     connect(&m_latido, &QTimer::timeout, this, [this] { RenovarReclamo(); });
+    if (QCoreApplication::instance() != nullptr) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { CerrarVentanas(); });
+    }
     m_despertador.setSingleShot(true);
     m_despertador.setInterval(0);
     connect(&m_despertador, &QTimer::timeout, this, [this] {
@@ -438,6 +444,23 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
     m_sinRenglones.clear();
     if (!enVentana) {
         Soltar(idTrabajo);
+    }
+}
+
+void ServidorCola::CerrarVentanas() {
+    // A window is the time to print what the printer holds: seconds. Waited
+    // for here, its jobs are not printed again by the next start.
+    const QDeadlineTimer tope(kEsperaVentanasMs);
+    while (!m_enVentana.isEmpty() && !tope.hasExpired()) {
+        try {
+            RevisarVentanas();
+        } catch (const ErrorEjecucion& e) {
+            RegistrarFallaCola(e);
+            return;
+        }
+        if (!m_enVentana.isEmpty()) {
+            QThread::msleep(200);
+        }
     }
 }
 
@@ -848,13 +871,19 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
         it = it.value().visto.hasExpired(m_venceReclamoMs + 60000) ? m_ajenos.erase(it) : std::next(it);
     }
     ReclamoAjeno& ajeno = m_ajenos[id];
+    // A claim stands unchanged only if this server kept looking: across a
+    // gap (the database hung, this server printed a long job) its holder may
+    // have been unable to renew it, and the count starts again.
+    const bool seguido = ajeno.visto.isValid() && !ajeno.visto.hasExpired(kHuecoReclamoMs);
     ajeno.visto.start();
-    if (!ajeno.desde.isValid() || ajeno.ficha != reclamo->ficha) {
+    if (!ajeno.desde.isValid() || ajeno.ficha != reclamo->ficha || !seguido) {
+        if (ajeno.ficha != reclamo->ficha) {
+            Registrar(QStringLiteral("Cola Impresion, trabajo %1: lo imprime la terminal %2")
+                          .arg(id)
+                          .arg(reclamo->terminalTexto));
+        }
         ajeno.ficha = reclamo->ficha;
         ajeno.desde.start();
-        Registrar(QStringLiteral("Cola Impresion, trabajo %1: lo imprime la terminal %2")
-                      .arg(id)
-                      .arg(reclamo->terminalTexto));
         return false;
     }
     if (ajeno.desde.elapsed() < m_venceReclamoMs) {

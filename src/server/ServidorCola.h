@@ -122,6 +122,10 @@ private:
     // (marked as a possible copy) when their printer's connection was lost.
     // Their claims are kept meanwhile.
     void RevisarVentanas();
+    // At the program's end: the windows still open are waited for, at most
+    // kEsperaVentanasMs, well within systemd's 90-s stop limit.
+    void CerrarVentanas();
+    static constexpr qint64 kEsperaVentanasMs = 20000;
     // A network printer that took the connection but is silent although it
     // answered before (ctlImpresora::Ocupada): its jobs wait for later ticks,
     // logged once, and nothing is sent. One still busy after kPlazoOcupada is
@@ -206,6 +210,9 @@ private:
         QElapsedTimer visto;
     };
     QHash<qint64, ReclamoAjeno> m_ajenos;
+    // The longest this server may go without seeing another's claim while
+    // it counts towards that claim's expiry.
+    static constexpr qint64 kHuecoReclamoMs = 6000;
     struct EnVentana {
         ctlImpresora::Ventana ventana;
         TrabajoCola trabajo;

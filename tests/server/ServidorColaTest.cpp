@@ -419,7 +419,7 @@ TEST_F(Cola, AnotherTerminalsClaimHoldsTheJobUntilItExpires) {
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Tomar(), ImpresoEpson("otro"));
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
-    EXPECT_TRUE(Bitacora().contains("ajuste VenceReclamo no valido: 'cinco'; se usan 30 segundos"));
+    EXPECT_TRUE(Bitacora().contains("ajuste VenceReclamo no valido: 'cinco'; se usan 20 segundos"));
 }
 
 // [Cola] EdadMaxima is asked only once the printer can take the job: a job
