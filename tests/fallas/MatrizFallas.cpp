@@ -18,6 +18,9 @@
 //   orlan-fallas [--repeticiones N]   each fault N times (3)
 //   orlan-fallas --corto              each fault once: the ctest `fallas`
 //   orlan-fallas --solo TEXT          only the faults whose name holds TEXT
+//
+// With ORLAN_FALLAS_BITACORAS=DIR the servers' event logs are copied into DIR
+// at the end.
 
 #include "../../bench/Figura.h"
 #include "database/BaseDatos.h"
@@ -417,7 +420,21 @@ struct Fila {
     int modelada = -1;
     int escritosUno = 0, enModelada = 0, enRespaldo = 0, enSerie = 0;
     int marcados = 0; // copies that began with the COPIA line
+    int sinMarca = 0; // whole copies after a job's first without the COPIA line
 };
+
+// Whole copies after a job's first that did not begin with the COPIA line:
+// repeats nobody was warned of.
+int RepeticionesSinMarca(const Visto& v) {
+    int enteras = 0;
+    int sinMarca = 0;
+    for (const Visto::Copia& c : v.copias) {
+        if (c.fin >= 0 && ++enteras > 1 && !c.marcada) {
+            ++sinMarca;
+        }
+    }
+    return sinMarca;
+}
 
 // Printer 1 (terminal 1's serial printer) with or without its backup.
 void Respaldo(bool con) {
@@ -832,7 +849,7 @@ void Matriz::TerminalCaida(bool redirigida) {
                      segundos, copia && copia->marcada ? ", marcada COPIA" : "", copia ? copia->archivo : -1);
         const std::string f = nombre.toStdString();
         ImprimirFigura(f + ", seconds from the kill to the end of the long job's next copy on paper", segundos, "s",
-                       redirigida ? "claim expiry (VenceReclamo)" : "time dead", redirigida ? 30 : 5, "s",
+                       redirigida ? "claim expiry (VenceReclamo)" : "time dead", redirigida ? 20 : 5, "s",
                        MenosEsMejor::Si);
         ImprimirFigura(f + ", the long job's next copy marked COPIA", copia && copia->marcada ? 1 : 0, "copies",
                        "copies", 1, "copies");
@@ -1170,6 +1187,7 @@ void Matriz::Informar() {
             }
             fila.parciales += std::max(0, v.inicios - v.fines);
             fila.marcados += v.marcados;
+            fila.sinMarca += RepeticionesSinMarca(v);
             if (v.fin >= 0) {
                 ++fila.impresos;
                 fila.repetidos += v.fines > 1 ? 1 : 0;
@@ -1192,6 +1210,7 @@ void Matriz::Informar() {
         todo.repetidos += v.fines > 1 ? 1 : 0;
         todo.parciales += std::max(0, v.inicios - v.fines);
         todo.marcados += v.marcados;
+        todo.sinMarca += RepeticionesSinMarca(v);
     }
     for (int id : m_dudosos) {
         if (vistos.value(id).fin >= 0) {
@@ -1205,7 +1224,8 @@ void Matriz::Informar() {
                                            {", jobs lost", fila.perdidos},
                                            {", jobs printed whole more than once", fila.repetidos},
                                            {", partial copies", fila.parciales},
-                                           {", copies marked COPIA", fila.marcados}}) {
+                                           {", copies marked COPIA", fila.marcados},
+                                           {", whole repeats not marked COPIA", fila.sinMarca}}) {
             ImprimirFigura(fila.falla.toStdString() + que, cuantos, "jobs", "jobs written", fila.escritos, "jobs");
         }
     };
@@ -1442,6 +1462,15 @@ int Matriz::Correr() {
     const bool drenada = Drenar();
     Informar();
     const QString bitacoras = m_uno->Bitacora() + m_dos->Bitacora();
+    if (const QString destino = qEnvironmentVariable("ORLAN_FALLAS_BITACORAS"); !destino.isEmpty()) {
+        // Kept for whoever explains a row: the run's folder goes with it.
+        for (const auto& [nombre, terminal] : {std::pair{"uno", m_uno.get()}, std::pair{"dos", m_dos.get()}}) {
+            QFile archivo(destino + QStringLiteral("/bitacora-%1.txt").arg(QLatin1StringView(nombre)));
+            if (archivo.open(QIODevice::WriteOnly)) {
+                archivo.write(terminal->Bitacora().toUtf8());
+            }
+        }
+    }
     std::fprintf(stderr, "en las bitacoras: %lld ticks terminados por tiempo agotado, %lld conexiones fallidas\n",
                  static_cast<long long>(bitacoras.count("Cola Impresion, Tiempo de espera agotado")),
                  static_cast<long long>(bitacoras.count("Cola Impresion, sin conexion con la base de datos")));
