@@ -5,11 +5,16 @@
 #include "testsupport/DatosCola.h"
 #include "testsupport/ServidorPostgres.h"
 
+#include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -412,6 +417,41 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
     EXPECT_EQ(r.salida, 1);
     EXPECT_TRUE(r.texto.contains("[FALLA] Credenciales: el archivo") && r.texto.contains("chmod 600"))
         << r.texto.toStdString();
+}
+
+// A network printer that takes the connection and says nothing (a port
+// that listens and never serves: the system's backlog takes it). One never
+// heard from may be one that cannot answer, which only printing unconfirmed
+// serves; one that answered before is busy with another sender, and that
+// advice would risk its jobs for nothing.
+TEST_F(OrlanAdmin, DiagnosisTellsABusyNetworkPrinterFromASilentOne) {
+    const int escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in d{};
+    d.sin_family = AF_INET;
+    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t largo = sizeof d;
+    ASSERT_EQ(bind(escucha, reinterpret_cast<sockaddr*>(&d), sizeof d), 0);
+    ASSERT_EQ(listen(escucha, 4), 0);
+    getsockname(escucha, reinterpret_cast<sockaddr*>(&d), &largo);
+    const QString destino = QStringLiteral("tcp:127.0.0.1:%1").arg(ntohs(d.sin_port));
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "2");
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (7, 2, 'COM3', 'E', 'Cocina', "
+             "NULL, 7, 'A', 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM3", destino);
+    Resultado r = Admin({"diagnostico"});
+    EXPECT_TRUE(r.texto.contains("impresora 7 'Cocina' en COM3: impresora de red o USB que no contesta") &&
+                r.texto.contains("ConfirmarRecepcionRed=0"))
+        << r.texto.toStdString();
+
+    // What the server keeps of a printer that answered its probe.
+    Ajustes::Guardar("ORLAN", "COM3", "RespondeGsR", "1");
+    Ajustes::Guardar("ORLAN", "COM3", "RespondeGsRDispositivo", destino);
+    Ajustes::Guardar("ORLAN", "COM3", "RespondeGsRFecha", QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    r = Admin({"diagnostico"});
+    EXPECT_TRUE(r.texto.contains("[aviso] impresora 7 'Cocina' en COM3: ocupada")) << r.texto.toStdString();
+    EXPECT_FALSE(r.texto.contains("ConfirmarRecepcionRed=0")) << r.texto.toStdString();
+    close(escucha);
 }
 
 TEST_F(OrlanAdmin, ReadsTheServiceEnvironmentFileAndNamesItself) {
