@@ -390,6 +390,11 @@ void RepositorioCola::Soltar(qint64 ficha) {
                                    {ficha});
 }
 
+void RepositorioCola::SoltarDudoso(qint64 ficha) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE ReclamoTrabajo SET Ficha = ? WHERE Ficha = ?"),
+                                   {kFichaDudosa, ficha});
+}
+
 QVector<qint64> RepositorioCola::ReclamosDeTerminal() {
     const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
         QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ? ORDER BY IdTrabajo"),

@@ -132,6 +132,11 @@ public:
     bool RenovarReclamo(qint64 idTrabajo, qint64 anterior, qint64 nueva);
     // Gives back claim `ficha`, and drops the claims on jobs whose header is gone.
     void Soltar(qint64 ficha);
+    // Gives the claim back but leaves its row with kFichaDudosa: the job was
+    // sent to a printer that did not confirm it, so it may be on paper. The
+    // next server to claim it takes it at once and marks it as a copy.
+    void SoltarDudoso(qint64 ficha);
+    static constexpr qint64 kFichaDudosa = -1; // claim numbers are positive
     // The jobs this terminal holds claims on, and giving them all back.
     QVector<qint64> ReclamosDeTerminal();
     void SoltarTerminal();

@@ -170,16 +170,17 @@ void GuardarVeredicto(const QString& puerto, const QString& dispositivo, bool re
 }
 
 // Records whether the printer at `dispositivo` answers GS r 1, logging a
-// change of how its jobs are confirmed.
-void AnotarRespondeGsR(const QString& dispositivo, bool responde) {
+// change of how its jobs are confirmed: on a network or USB printer
+// (`conVentana`) DLE EOT counts once the time to print the job has passed.
+void AnotarRespondeGsR(const QString& dispositivo, bool responde, bool conVentana = true) {
     if (responde && SoloDleEot().remove(dispositivo)) {
         Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
                   QStringLiteral(" responde GS r 1; sus trabajos se confirman de nuevo con GS r 1"));
     } else if (!responde && !SoloDleEot().contains(dispositivo)) {
         SoloDleEot().insert(dispositivo);
         Registrar(QStringLiteral("COLA IMPRESION: ") + dispositivo +
-                  QStringLiteral(" no responde GS r 1; sus trabajos se confirman con DLE EOT 4 una vez pasado el "
-                                 "tiempo de imprimirlos"));
+                  QStringLiteral(" no responde GS r 1; sus trabajos se confirman con DLE EOT 4") +
+                  (conVentana ? QStringLiteral(" una vez pasado el tiempo de imprimirlos") : QString()));
     }
 }
 
@@ -208,8 +209,9 @@ struct ctlImpresora::Privado {
         qint64 comprobada = 0; // when the printer last answered ready on it
     };
     std::array<Apertura, 4> aperturas;
-    // Earlier openings whose every window was proven (opening -> when), for
-    // the windows the server has not looked at yet; the newest kept.
+    // Earlier openings that carried windows, and when the printer last
+    // answered ready on each: the windows the server has not looked at yet
+    // that ended before that are proven. The newest kept.
     std::array<QMap<quint64, qint64>, 4> probadas;
     static constexpr qsizetype kProbadas = 64;
 
@@ -228,7 +230,7 @@ struct ctlImpresora::Privado {
             return false;
         }
         Apertura& a = De(numero);
-        if (a.finVentana != 0 && a.comprobada >= a.finVentana) {
+        if (a.finVentana != 0) {
             QMap<quint64, qint64>& anteriores = probadas[static_cast<std::size_t>(numero - 1)];
             anteriores.insert(a.numero, a.comprobada);
             if (anteriores.size() > kProbadas) {
@@ -320,11 +322,17 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
     m_sinLinea = false;
     m_plazoTrabajo.setRemainingTime(kPlazoTrabajo);
     m_enviados = 0;
-    m_sinRespuesta = 0;
-    m_restoAsb = 0;
     m_papelBajo = false;
     m_calloTrasResponder = false;
     m_ocupada = false;
+    m_sondeoCallado = false;
+    m_reutilizada = reutilizada;
+    if (!reutilizada) {
+        // Requests still owed an answer belong to the connection: on a kept
+        // one, a late answer must still settle the request it answers.
+        m_sinRespuesta = 0;
+        m_restoAsb = 0;
+    }
     QString causa;
     if (serie) {
         estado = 1;
@@ -380,7 +388,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
                     d->De(m_numeroPuerto).comprobada = AhoraMs();
                     // Star's command set has no GS r: such a printer is never
                     // asked it.
-                    if (modo != u"S" && !Sondear(*p, impresora)) {
+                    const bool star =
+                        modo == u"S" || Ajustes::Leer(kLectura, impresora, QStringLiteral("Modo")) == u"S";
+                    if (!star && !Sondear(*p, impresora)) {
                         // It dropped the connection at the probe: it would
                         // drop the job too.
                         estado = 1;
@@ -486,6 +496,11 @@ bool ctlImpresora::Sondear(PuertoCom& p, const QString& puerto) {
         }
         return true;
     }
+    if (m_reutilizada) {
+        // Earlier jobs are still on their way to it: the probe waits for a
+        // connection of its own.
+        return true;
+    }
     // Nothing of ours is in its buffer: a printer that knows GS r 1 answers
     // within milliseconds, one that does not costs kEsperaEstado.
     int respuesta = -1;
@@ -576,12 +591,15 @@ bool ctlImpresora::ConfirmarRecepcion() {
     // Epson's, and a Star printer would print it as text): a Star printer is
     // asked DLE EOT 4.
     const bool star = m_modoImpresora == 3;
-    bool tiempoReal = star || SoloTiempoReal(dispositivo) || std::exchange(m_sondeoCallado, false);
+    // A connection kept for windows goes on with DLE EOT: a GS r 1 on it
+    // could meet an answer owed to an earlier request.
+    const bool callado = std::exchange(m_sondeoCallado, false);
+    bool tiempoReal = star || SoloTiempoReal(dispositivo) || callado || (m_reutilizada && m_sinLinea);
     int respuesta = -1;
     const Pedido pedido = tiempoReal ? Pedido::TiempoReal : Pedido::EnOrden;
     // On a connection kept for a window, earlier jobs may still be on their
     // way too.
-    const qint64 antes = std::max(enviados, EnCamino(*p, m_numeroPuerto));
+    const qint64 antes = enviados + EnCamino(*p, m_numeroPuerto);
     bool conectada = Preguntar(*p, pedido, antes, respuesta);
     if (conectada && m_medioCerrada) {
         // Nothing can come back on this connection. A network printer serves
@@ -608,6 +626,12 @@ bool ctlImpresora::ConfirmarRecepcion() {
             // job's last byte; it is the confirmation, and the printer keeps
             // being asked GS r 1.
             respuesta = m_tardias[pendientes];
+        } else if (conectada && respuesta >= 0 && !m_sinLinea) {
+            // A serial printer is not probed: one that answers DLE EOT and
+            // not GS r 1 is asked DLE EOT from then on. There is no
+            // connection whose loss would show a power cut.
+            tiempoReal = true;
+            AnotarRespondeGsR(dispositivo, false, false);
         } else if (conectada && respuesta >= 0) {
             // Alive but slow to GS r 1 this once: the job gets the window of
             // a DLE EOT confirmation, and the printer is probed again at its
@@ -704,7 +728,8 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
     const QDeadlineTimer tope(calma + p.TiempoLinea(bytesAntes) + bytesAntes * 1000 / kVelocidadMinima);
     // A real-time request behind bytes is answered once the printer has read
     // them, which a receiver that takes them all at once does not show.
-    QDeadlineTimer quieta(pedido == Pedido::TiempoReal && bytesAntes > 0 ? tope.remainingTime() : calma);
+    const bool detras = pedido == Pedido::TiempoReal && bytesAntes > 0;
+    QDeadlineTimer quieta(detras ? tope.remainingTime() : calma);
     qint64 porEnviar = p.PorEnviar();
     for (;;) {
         const Llegadas llegadas = Respuestas(p.Input());
@@ -720,7 +745,7 @@ bool ctlImpresora::Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int
             return true;
         }
         const qint64 ahora = p.PorEnviar();
-        if (ahora < porEnviar) {
+        if (ahora < porEnviar && !detras) {
             quieta.setRemainingTime(calma);
         }
         porEnviar = ahora;

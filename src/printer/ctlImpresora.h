@@ -274,6 +274,7 @@ private:
     bool m_calloTrasResponder = false;
     bool m_ocupada = false;
     bool m_sondeoCallado = false;     // the last probe got no answer, see Sondear
+    bool m_reutilizada = false;       // the bound connection was kept for windows
     std::optional<Ventana> m_ventana; // of the last ConfirmarRecepcion
     QDeadlineTimer m_plazoTrabajo;    // see kPlazoTrabajo
     QString m_causa;

@@ -134,6 +134,9 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
         Timer1_Timer();
     });
     m_timer1.start(QRandomGenerator::global()->bounded(kPeriodo));
+    // The printer control's waits keep every claim alive: a job's, and
+    // those of the jobs waiting for their window, between jobs too.
+    m_pr2.EstablecerLatido([this] { RenovarReclamo(); });
     m_latido.setInterval(1000);
     connect(&m_latido, &QTimer::timeout, this, [this] { RenovarReclamo(); });
     if (QCoreApplication::instance() != nullptr) {
@@ -352,6 +355,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
         return; // printed, and waiting for its window (RevisarVentanas)
     }
     bool enVentana = false;
+    bool dudoso = false; // sent, not confirmed: see Soltar
     if (impresora.estado && *impresora.estado != QStringLiteral("D")) {
         m_rsDetalle = m_repositorio.Renglones(idTrabajo);
         const qsizetype renglones = m_rsDetalle.size();
@@ -386,10 +390,8 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             if (m_enVentana.isEmpty()) {
                 m_renovado.start(); // its claim is new; others may wait for their renewal
             }
-            m_pr2.EstablecerLatido([this] { RenovarReclamo(); });
             m_latido.start();
             const auto fin = qScopeGuard([this] {
-                m_pr2.EstablecerLatido({});
                 m_latido.stop();
                 m_reclamoEnCurso = 0;
             });
@@ -410,8 +412,9 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             m_pr2.Cortar();
             if (Senales::Pedida()) {
                 // A stop ends the job where it is: it stays queued, and its
-                // claim goes back so that the next start serves it at once.
-                Soltar(idTrabajo);
+                // claim goes back so that the next start serves it at once,
+                // marked: part of it is on paper.
+                Soltar(idTrabajo, true);
                 return;
             }
             if (!impreso && m_pr2.SinLinea()) {
@@ -429,6 +432,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             if (impreso) {
                 Impreso(trabajo, impresora, static_cast<int>(renglones));
             }
+            dudoso = !impreso && !enVentana;
             if (m_pr2.SinLinea()) {
                 AnotarPapel(idImpresora, m_pr2.PapelBajo());
             }
@@ -443,7 +447,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
     // Every header without lines is gone now.
     m_sinRenglones.clear();
     if (!enVentana) {
-        Soltar(idTrabajo);
+        Soltar(idTrabajo, dudoso);
     }
 }
 
@@ -494,9 +498,8 @@ void ServidorCola::RevisarVentanas() {
                           .arg(it->impresora.id)
                           .arg(it->impresora.puerto)
                           .arg(id));
-            m_copias.insert(id, QStringLiteral("la impresora perdio la conexion mientras lo imprimia"));
         }
-        Soltar(id);
+        Soltar(id, cierre == ctlImpresora::Cierre::Perdida);
         it = m_enVentana.erase(it);
     }
     m_pr2.LiberarPuertos();
@@ -509,15 +512,17 @@ bool ServidorCola::Ocupada(const ImpresoraCola& impresora) {
         return false;
     }
     m_fallidas.insert(id); // not asked again in this tick
-    auto desde = m_ocupadas.find(id);
-    if (desde == m_ocupadas.end()) {
-        desde = m_ocupadas.insert(id, QElapsedTimer());
-        desde->start();
+    auto ocupada = m_ocupadas.find(id);
+    if (ocupada == m_ocupadas.end() || ocupada->visto.hasExpired(kPlazoOcupada / 2)) {
+        // Not seen busy for a while: a new spell.
+        ocupada = m_ocupadas.insert(id, Ocupacion());
+        ocupada->desde.start();
         Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) ocupada: %3; sus trabajos esperan")
                       .arg(id)
                       .arg(impresora.puerto, m_pr2.Causa()));
     }
-    if (!desde->hasExpired(kPlazoOcupada)) {
+    ocupada->visto.start();
+    if (!ocupada->desde.hasExpired(kPlazoOcupada)) {
         m_pr2.LiberarPuertos(); // its place in the printer's backlog goes too
         return true;
     }
@@ -723,7 +728,7 @@ void ServidorCola::MarcarCopia(qint64 idTrabajo) {
                   .arg(*copia));
     if (marcar) {
         InterpretarRenglon(m_pr2, QStringLiteral("<B>*** COPIA: puede estar repetido ***</B>"));
-        m_pr2.Avanzar();
+        m_pr2.Avanzar(1); // on a line of its own, whatever the job's first line holds
     }
 }
 
@@ -863,6 +868,18 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
     if (!reclamo) {
         return false;
     }
+    if (reclamo->ficha == RepositorioCola::kFichaDudosa) {
+        // Given back by a server whose printer did not confirm it: free, and
+        // perhaps on paper already.
+        if (!m_repositorio.TomarReclamo(id, idImpresora, RepositorioCola::kFichaDudosa, ficha)) {
+            return false;
+        }
+        m_copias.insert(id, QStringLiteral("la terminal %1 lo envio a una impresora que no confirmo haberlo impreso")
+                                .arg(reclamo->terminalTexto));
+        m_fichas.insert(id, ficha);
+        m_ajenos.remove(id);
+        return true;
+    }
     if (m_fichas.value(id) == reclamo->ficha && reclamo->ficha != 0) {
         return true; // claimed by this server in a tick that ended early
     }
@@ -874,7 +891,8 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
     // A claim stands unchanged only if this server kept looking: across a
     // gap (the database hung, this server printed a long job) its holder may
     // have been unable to renew it, and the count starts again.
-    const bool seguido = ajeno.visto.isValid() && !ajeno.visto.hasExpired(kHuecoReclamoMs);
+    const bool seguido =
+        ajeno.visto.isValid() && !ajeno.visto.hasExpired(std::max(kHuecoReclamoMs, m_venceReclamoMs / 2));
     ajeno.visto.start();
     if (!ajeno.desde.isValid() || ajeno.ficha != reclamo->ficha || !seguido) {
         if (ajeno.ficha != reclamo->ficha) {
@@ -903,11 +921,15 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
     return true;
 }
 
-void ServidorCola::Soltar(qint64 idTrabajo) {
+void ServidorCola::Soltar(qint64 idTrabajo, bool dudoso) {
     const auto it = m_fichas.constFind(idTrabajo);
     if (it == m_fichas.cend()) {
         return;
     }
-    m_repositorio.Soltar(it.value());
+    if (dudoso) {
+        m_repositorio.SoltarDudoso(it.value());
+    } else {
+        m_repositorio.Soltar(it.value());
+    }
     m_fichas.erase(it);
 }

@@ -144,7 +144,9 @@ private:
     bool Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int renglones);
     // Gives back this server's claim on the job, if it holds one, once the
     // job's lines and header are gone or the job is left for another tick.
-    void Soltar(qint64 idTrabajo);
+    // `dudoso`: something of it was sent and the printer did not confirm it
+    // (or the job was cut short): whoever prints it next marks it as a copy.
+    void Soltar(qint64 idTrabajo, bool dudoso = false);
     // Whether ReclamoTrabajo exists, asked once; says in the log when not.
     void DetectarReclamos();
     // A printer without a backup that did not confirm a job gets no job
@@ -211,7 +213,8 @@ private:
     };
     QHash<qint64, ReclamoAjeno> m_ajenos;
     // The longest this server may go without seeing another's claim while
-    // it counts towards that claim's expiry.
+    // it counts towards that claim's expiry (half the expiry when that is
+    // longer).
     static constexpr qint64 kHuecoReclamoMs = 6000;
     struct EnVentana {
         ctlImpresora::Ventana ventana;
@@ -219,8 +222,12 @@ private:
         ImpresoraCola impresora;
         int renglones = 0;
     };
-    QHash<qint64, EnVentana> m_enVentana;       // job id -> its window
-    QHash<qint64, QElapsedTimer> m_ocupadas;    // printer id -> busy since
+    QHash<qint64, EnVentana> m_enVentana; // job id -> its window
+    struct Ocupacion {
+        QElapsedTimer desde; // the spell began
+        QElapsedTimer visto; // last found busy
+    };
+    QHash<qint64, Ocupacion> m_ocupadas;        // printer id -> its busy spell
     std::optional<bool> m_columnaPapel;         // Impresora.PapelBajo exists, see AnotarPapel
     QHash<qint64, bool> m_papelAnotado;         // printer id -> the PapelBajo value last written
     std::optional<ImpresoraCola> m_rsImpresora; // the printer serving the job in hand

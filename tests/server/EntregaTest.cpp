@@ -64,9 +64,19 @@ TEST_F(EntregaRed, JobsAPrinterDoesNotConfirmStayQueuedThenGoToTheBackup) {
         << Bitacora().toStdString();
     EXPECT_FALSE(reinicia.Recibidos().contains("once"));
 
+    // Job 10 went to a printer that took it and never confirmed it: it may
+    // be on paper, and its copy on the backup says so. Jobs 11 and 12 were
+    // never sent.
     m_servidor->Timer1_Timer();
-    EXPECT_EQ(Tomar(), ImpresoEpson("diez") + ImpresoEpson("once") + ImpresoEpson("doce"));
+    const QByteArray impreso = Tomar();
+    EXPECT_EQ(impreso.count("*** COPIA: puede estar repetido ***"), 1) << impreso.toStdString();
+    EXPECT_LT(impreso.indexOf("COPIA"), impreso.indexOf("diez"));
+    EXPECT_TRUE(impreso.endsWith(ImpresoEpson("once") + ImpresoEpson("doce"))) << impreso.toStdString();
+    EXPECT_TRUE(Bitacora().contains("trabajo 10 se imprime de nuevo marcado COPIA: la terminal 1 lo envio a una "
+                                    "impresora que no confirmo haberlo impreso"))
+        << Bitacora().toStdString();
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
 }
 
 // A printer that refuses the connection is failing: reported and redirected

@@ -406,7 +406,7 @@ TEST_F(Cola, AnotherTerminalsClaimHoldsTheJobUntilItExpires) {
     // Its terminal may have printed it before it died: the copy says so.
     m_servidor->Timer1_Timer();
     const QByteArray copia("\x1B\x45\x01*** COPIA: puede estar repetido ***\x1B\x45\x00", 41);
-    EXPECT_EQ(Tomar(), ImpresoEpson(copia + "reclamado"));
+    EXPECT_EQ(Tomar(), ImpresoEpson(copia + "\n\r" + "reclamado")) << "the mark on a line of its own";
     EXPECT_TRUE(Bitacora().contains("trabajo 80: el reclamo de la terminal 2 vencio")) << Bitacora().toStdString();
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
