@@ -825,6 +825,9 @@ void Matriz::TerminalCaida(bool redirigida) {
                                : QStringLiteral("terminal 1 killed (SIGKILL) holding a claim on a long job, "
                                                 "restarted after 5 s");
     EnModelada(nombre, {"--velocidad", "1000", "--escuchar", "127.0.0.1:0"}, true, 0, [&] {
+        // The row before may have ended with printer 1 on its backup (its
+        // printer went away mid-job): the long job is terminal 1's.
+        Restablecer();
         const int id = TrabajoGrande(240);
         QElapsedTimer espera;
         espera.start();
