@@ -429,7 +429,9 @@ TEST_F(ImpresoraReal, APrinterWithoutTheInOrderRequestIsConfirmedWithDleEotOnceI
     EXPECT_EQ(segunda.conexion, primera.conexion) << "the connection is kept while a window is open";
     EXPECT_GT(segunda.fin, primera.fin) << "the second job prints after the first";
     m_pr.LiberarPuertos();
-    const QByteArray recibidos = m_impresora.EsperarRecibidos(2000 + 5 * 3 + 2 * 3, 5000);
+    // Two probing status requests, then four DLE EOT: a status request and a
+    // confirmation for each job.
+    const QByteArray recibidos = m_impresora.EsperarRecibidos(2 * (3 + 3) + 2000 + 4 * 3, 5000);
     EXPECT_EQ(recibidos.count(H("1D7201")), 2) << "GS r 1 only at the probes";
     EXPECT_TRUE(recibidos.endsWith(QByteArray(1000, 'y') + kPedido)) << recibidos.right(8).toHex().toStdString();
 
