@@ -5,6 +5,7 @@
 #include "ports/PuertoCom.h"
 #include "ports/TransporteTcp.h"
 #include "ports/TransporteUsb.h"
+#include "testsupport/EscuchaLocal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -564,17 +565,11 @@ TEST(PuertoUsb, APrinterThatStoodStillIsStillAskedGsR) {
 // reset closes it. A plain socket plays the printer.
 TEST(PuertoRed, AHalfClosedConnectionStillTakesBytesUntilItIsReset) {
     EntornoPrueba entorno;
-    const int escucha = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in d{};
-    d.sin_family = AF_INET;
-    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t largo = sizeof d;
-    ASSERT_EQ(bind(escucha, reinterpret_cast<sockaddr*>(&d), sizeof d), 0);
-    ASSERT_EQ(listen(escucha, 1), 0);
-    getsockname(escucha, reinterpret_cast<sockaddr*>(&d), &largo);
-    TransporteTcp tcp("127.0.0.1", ntohs(d.sin_port));
+    const EscuchaLocal escucha(1);
+    ASSERT_TRUE(escucha.Lista());
+    TransporteTcp tcp("127.0.0.1", escucha.Puerto());
     ASSERT_TRUE(tcp.Abrir()) << tcp.Error().toStdString();
-    const int impresora = accept(escucha, nullptr, nullptr);
+    const int impresora = accept(escucha.Descriptor(), nullptr, nullptr);
     ASSERT_GE(impresora, 0);
     ASSERT_EQ(send(impresora, "\x12", 1, 0), 1);
     shutdown(impresora, SHUT_WR);
@@ -606,7 +601,6 @@ TEST(PuertoRed, AHalfClosedConnectionStillTakesBytesUntilItIsReset) {
     }
     EXPECT_FALSE(tcp.Output("x"));
     EXPECT_FALSE(tcp.PortOpen());
-    close(escucha);
 }
 
 // Modelled printers that half-close their connections, a few jobs each: every

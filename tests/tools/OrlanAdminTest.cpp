@@ -3,18 +3,15 @@
 #include "platform/Ajustes.h"
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
+#include "testsupport/EscuchaLocal.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -425,15 +422,9 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
 // serves; one that answered before is busy with another sender, and that
 // advice would risk its jobs for nothing.
 TEST_F(OrlanAdmin, DiagnosisTellsABusyNetworkPrinterFromASilentOne) {
-    const int escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in d{};
-    d.sin_family = AF_INET;
-    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t largo = sizeof d;
-    ASSERT_EQ(bind(escucha, reinterpret_cast<sockaddr*>(&d), sizeof d), 0);
-    ASSERT_EQ(listen(escucha, 4), 0);
-    getsockname(escucha, reinterpret_cast<sockaddr*>(&d), &largo);
-    const QString destino = QStringLiteral("tcp:127.0.0.1:%1").arg(ntohs(d.sin_port));
+    const EscuchaLocal escucha;
+    ASSERT_TRUE(escucha.Lista());
+    const QString destino = escucha.Destino();
     Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "2");
     Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
              "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (7, 2, 'COM3', 'E', 'Cocina', "
@@ -451,7 +442,6 @@ TEST_F(OrlanAdmin, DiagnosisTellsABusyNetworkPrinterFromASilentOne) {
     r = Admin({"diagnostico"});
     EXPECT_TRUE(r.texto.contains("[aviso] impresora 7 'Cocina' en COM3: ocupada")) << r.texto.toStdString();
     EXPECT_FALSE(r.texto.contains("ConfirmarRecepcionRed=0")) << r.texto.toStdString();
-    close(escucha);
 }
 
 TEST_F(OrlanAdmin, ReadsTheServiceEnvironmentFileAndNamesItself) {
