@@ -41,7 +41,9 @@ PuertoCom::Destino PuertoCom::Interpretar(const QString& texto) {
         }
         bool ok = false;
         const uint puerto = d.ruta.mid(dosPuntos + 1).toUInt(&ok);
-        d.valido = dosPuntos > 0 && !d.host.isEmpty() && ok && puerto >= 1 && puerto <= 65535;
+        // Brackets only enclose an IPv6 address; one left inside is a typo.
+        const bool sinCorchetes = !d.host.contains(u'[') && !d.host.contains(u']');
+        d.valido = dosPuntos > 0 && !d.host.isEmpty() && sinCorchetes && ok && puerto >= 1 && puerto <= 65535;
         d.puerto = d.valido ? static_cast<quint16>(puerto) : 0;
         d.ruta.clear();
     }

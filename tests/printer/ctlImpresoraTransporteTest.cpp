@@ -94,7 +94,8 @@ TEST(PuertoCom, TheSettingsFormChoosesTheWay) {
     EXPECT_EQ(std::tuple(d.tipo, d.host, d.puerto, d.valido),
               std::tuple(Tipo::Tcp, QString("impresora-cocina"), 9100, true));
     EXPECT_EQ(PuertoCom::Interpretar("tcp:[::1]:9100").host, "::1");
-    for (const char* malo : {"tcp:", "tcp:host", "tcp::9100", "tcp:host:0", "tcp:host:65536", "tcp:host:91x"}) {
+    for (const char* malo :
+         {"tcp:", "tcp:host", "tcp::9100", "tcp:host:0", "tcp:host:65536", "tcp:host:91x", "tcp:[[]]:9"}) {
         EXPECT_FALSE(PuertoCom::Interpretar(malo).valido) << malo;
     }
     EXPECT_EQ(PuertoCom::Interpretar("/dev/usb/lp0").tipo, Tipo::Usb);
