@@ -149,6 +149,7 @@ int Medir(TerminalBench& terminal) {
 
     qint64 bytes = 0;
     int ticks = 0;
+    qint64 sentencias = 0; // sent by the ticks
     int siguiente = 1;
     // Rounds of kTrabajos jobs served by `cola`: the median jobs a second,
     // or a negative number when a round went wrong.
@@ -168,9 +169,11 @@ int Medir(TerminalBench& terminal) {
             // the first left any behind.
             for (int intento = 0; intento < 3 && Contar(conexion, "ColaImpresion") > 0; ++intento) {
                 QElapsedTimer reloj;
+                const qint64 enviadas = conexion.Sentencias();
                 reloj.start();
                 cola.Timer1_Timer();
                 ns += reloj.nsecsElapsed();
+                sentencias += conexion.Sentencias() - enviadas;
                 ++ticks;
             }
             if (Contar(conexion, "ColaImpresion") != 0 || Contar(conexion, "DetalleColaImpresion") != 0) {
@@ -188,6 +191,13 @@ int Medir(TerminalBench& terminal) {
     }
     const double bytesPorTrabajo = static_cast<double>(bytes) / (kRondas * kTrabajos);
     bytes = 0;
+    // Each statement is a round trip to a database on the network. Before
+    // claims a job cost four: the printer's row, the lines, their delete and
+    // the header cleanup.
+    ImprimirFigura("statements a job (" + std::string(ORLAN_BENCH_MOTOR) + ", claims table)",
+                   static_cast<double>(sentencias) / (kRondas * kTrabajos), "statements",
+                   "a job served without claims, one cleanup a job", 4.0, "statements", MenosEsMejor::Si);
+    sentencias = 0;
     const std::string motor = ORLAN_BENCH_MOTOR;
     const std::string figura = "jobs served per second (" + motor + ", median of " + std::to_string(kRondas) +
                                " rounds of " + std::to_string(kTrabajos) + " jobs x " + std::to_string(kRenglones) +

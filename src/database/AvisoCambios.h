@@ -25,7 +25,12 @@ public:
     // event log, when the backend offers no notification.
     static std::unique_ptr<AvisoCambios> Crear();
 
+    // Whether a change would be reported now.
+    virtual bool Escuchando() const { return true; }
+
 signals:
+    // The notifications stopped: until they come back only polling finds work.
+    void Perdido();
     // Work may be waiting. `impresora` names the printer concerned when the
     // database says which (PostgreSQL), and is empty otherwise.
     void Cambio(const QString& impresora);

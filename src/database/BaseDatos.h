@@ -90,6 +90,9 @@ public:
     qint64 Ejecutar(const QString& sql, const QVector<QVariant>& parametros);
     std::unique_ptr<Recordset> Consultar(const QString& sql, const QVector<QVariant>& parametros);
 
+    // The statements sent since the program started, for the measurements.
+    qint64 Sentencias() const;
+
     // The diagnostic records of the last failure.
     const ErroresProveedor& Errores() const;
 

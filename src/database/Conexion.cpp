@@ -121,6 +121,7 @@ struct Conexion::Privado {
     SQLHSTMT enCurso = SQL_NULL_HANDLE;
     bool interrumpida = false; // a statement was cancelled: every later one fails
     bool terminando = false;   // the program ends: later statements get a short time limit
+    qint64 sentencias = 0;
 
     void Liberar(SQLHSTMT stmt) {
         {
@@ -269,6 +270,7 @@ struct Conexion::Privado {
         }
         Enlaces enlaces;
         Enlazar(stmt, parametros, enlaces);
+        ++sentencias;
         QByteArray texto = sql.toUtf8();
         const SQLRETURN r =
             SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(texto.data()), static_cast<SQLINTEGER>(texto.size()));
@@ -456,6 +458,10 @@ void Conexion::Interrumpir() {
         d->interrumpida = true;
         SQLCancel(d->enCurso);
     }
+}
+
+qint64 Conexion::Sentencias() const {
+    return d->sentencias;
 }
 
 qint64 Conexion::Ejecutar(const QString& sql) {

@@ -175,7 +175,11 @@ void EscuchaPostgres::Leer() {
 }
 
 void EscuchaPostgres::Perder(const QString& motivo) {
+    const bool escuchaba = m_escuchando;
     Cerrar();
+    if (escuchaba) {
+        emit Perdido();
+    }
     if (!m_perdida) {
         m_perdida = true;
         Registrar(QStringLiteral("Cola Impresion, sin escucha de avisos de la base de datos, se consulta cada 2 s: ") +

@@ -23,7 +23,7 @@ public:
     ~EscuchaPostgres() override;
 
     // LISTEN has been acknowledged on the current connection.
-    bool Escuchando() const { return m_escuchando; }
+    bool Escuchando() const override { return m_escuchando; }
 
 private:
     void Conectar();

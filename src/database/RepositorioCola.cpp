@@ -31,12 +31,14 @@ QString NoEsClave(const QString& columna, const QVariant& valor) {
         .arg(kIdMaximo);
 }
 
-// The job still released, still routed to the printer about to print it, and
-// with its lines; bound to (job, printer, job).
-const QString kCondicionReclamo = QStringLiteral(
-    "ColaImpresion.IdTrabajo = ? AND ColaImpresion.Escribiendo = 0 AND ColaImpresion.id_impresora IN (SELECT "
-    "Id_Impresora FROM Impresora WHERE Redirigido = ?) AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE "
-    "det.IdTrabajo = ?)");
+// The job still released and still routed to the printer about to print it;
+// bound to (job, printer).
+const QString kCondicionTrabajo =
+    QStringLiteral("ColaImpresion.IdTrabajo = ? AND ColaImpresion.Escribiendo = 0 AND ColaImpresion.id_impresora IN "
+                   "(SELECT Id_Impresora FROM Impresora WHERE Redirigido = ?)");
+// The same, and with its lines; bound to (job, printer, job).
+const QString kCondicionReclamo =
+    kCondicionTrabajo + QStringLiteral(" AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = ?)");
 
 } // namespace
 
@@ -131,8 +133,13 @@ RepositorioCola::RepositorioCola(qint16 numeroTerminal) : m_numeroTerminal(numer
         // receipt (another terminal printed it).
         QStringLiteral(", CASE WHEN EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = "
                        "col.IdTrabajo) THEN 1 ELSE 0 END AS ConRenglones") +
-        QStringLiteral(" FROM ColaImpresion col, Impresora imp") + QStringLiteral(" Where Col.Escribiendo = 0") +
-        QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
+        // The serving printer's row comes with its jobs: a statement less for
+        // every job, which a database far away pays in round trips.
+        QStringLiteral(", srv.Puerto, srv.Id_Impresora, srv.Id_Impresora_Respaldo, srv.Estado_Impresora, "
+                       "srv.ID_Terminal") +
+        QStringLiteral(" FROM ColaImpresion col, Impresora imp") +
+        QStringLiteral(" LEFT JOIN Impresora srv ON srv.Id_Impresora = imp.Redirigido") +
+        QStringLiteral(" Where Col.Escribiendo = 0") + QStringLiteral(" AND col.id_impresora = imp.Id_Impresora") +
         QStringLiteral(" AND imp.Redirigido in (select id_impresora from impresora where id_terminal = ") + t +
         QStringLiteral(" and esdecheques = 0)") + QStringLiteral(" ORDER BY IDtrabajo");
 }
@@ -159,12 +166,16 @@ void RepositorioCola::Rechazar(const QString& tabla, const QVariant& clave, cons
 
 QVector<TrabajoCola> RepositorioCola::Trabajos(bool conEspera) {
     // The database's clock comes in the same statement: one reading a tick.
-    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-        conEspera ? QString(m_consultaTrabajos)
-                        .replace(QStringLiteral(" FROM ColaImpresion col"),
-                                 QStringLiteral(", col.FechaHora, ") + AhoraFechaHora() +
-                                     QStringLiteral(" AS Ahora FROM ColaImpresion col"))
-                  : m_consultaTrabajos);
+    if (conEspera && m_consultaConEspera.isEmpty()) {
+        // Built once the backend is known: its clock is named in it.
+        m_consultaConEspera = QString(m_consultaTrabajos)
+                                  .replace(QStringLiteral(" FROM ColaImpresion col"),
+                                           QStringLiteral(", col.FechaHora, ") + AhoraFechaHora() +
+                                               QStringLiteral(" AS Ahora FROM ColaImpresion col"));
+    }
+    const std::unique_ptr<Recordset> filas =
+        Conexion::Instancia().Consultar(conEspera ? m_consultaConEspera : m_consultaTrabajos);
+    m_escritas.clear();
     QVector<TrabajoCola> trabajos;
     trabajos.reserve(filas->RecordCount());
     for (; !filas->Fin(); filas->MoveNext()) {
@@ -181,10 +192,10 @@ QVector<TrabajoCola> RepositorioCola::Trabajos(bool conEspera) {
             continue;
         }
         trabajos.append({*idProbado, *redirigidoProbado, filas->Campo(1).toString(), filas->Campo(2).toString(),
-                         filas->Campo(4).toLongLong() != 0, std::nullopt});
+                         filas->Campo(4).toLongLong() != 0, std::nullopt, LeerImpresora(*filas, 5)});
         if (conEspera) {
-            const QVariant fecha = filas->Campo(5);
-            const std::optional<qint64> desde = SegundosFechaHora(fecha), ahora = SegundosFechaHora(filas->Campo(6));
+            const QVariant fecha = filas->Campo(10);
+            const std::optional<qint64> desde = SegundosFechaHora(fecha), ahora = SegundosFechaHora(filas->Campo(11));
             if (desde && ahora) {
                 trabajos.last().espera = *ahora - *desde;
             } else if (!fecha.isNull()) {
@@ -203,15 +214,26 @@ std::optional<ImpresoraCola> RepositorioCola::Impresora(qint64 id) {
     if (fila->Fin()) {
         return std::nullopt;
     }
+    return LeerImpresora(*fila, 0);
+}
+
+std::optional<ImpresoraCola> RepositorioCola::ImpresoraDe(const TrabajoCola& trabajo) {
+    return m_escritas.contains(trabajo.redirigido) ? Impresora(trabajo.redirigido) : trabajo.impresora;
+}
+
+std::optional<ImpresoraCola> RepositorioCola::LeerImpresora(const Recordset& fila, int columna) {
+    const QVariant clave = fila.Campo(columna + 1);
+    if (clave.isNull()) {
+        return std::nullopt; // no such row
+    }
     ImpresoraCola impresora;
-    const QVariant clave = fila->Campo(1);
     const std::optional<qint64> idProbado = EnteroProbado(clave);
     if (!idProbado) {
         Rechazar(kTablaImpresoras, clave, NoEsClave(QStringLiteral("Id_Impresora"), clave));
         return std::nullopt;
     }
     impresora.id = *idProbado;
-    const QVariant respaldo = fila->Campo(2);
+    const QVariant respaldo = fila.Campo(columna + 2);
     if (!respaldo.isNull()) {
         impresora.respaldo = EnteroProbado(respaldo);
         if (!impresora.respaldo) {
@@ -219,32 +241,79 @@ std::optional<ImpresoraCola> RepositorioCola::Impresora(qint64 id) {
             return std::nullopt;
         }
     }
-    impresora.puerto = fila->Campo(0).toString();
+    impresora.puerto = fila.Campo(columna).toString();
     if (!NombrePuerto::Leer(impresora.puerto)) {
         Rechazar(kTablaImpresoras, clave,
                  QStringLiteral("Puerto %1 no es un puerto (COM1 a COM9, LPT1 a LPT9): la impresora no imprime")
                      .arg(Citado(impresora.puerto)));
     }
-    const QVariant estado = fila->Campo(3);
+    const QVariant estado = fila.Campo(columna + 3);
     if (!estado.isNull()) {
         impresora.estado = estado.toString();
     }
     impresora.terminal =
-        EnteroProbado(fila->Campo(4), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
+        EnteroProbado(fila.Campo(columna + 4), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
     return impresora;
 }
 
-QVector<RenglonCola> RepositorioCola::Renglones(qint64 idTrabajo) {
-    Conexion& conexion = Conexion::Instancia();
-    const std::unique_ptr<Recordset> filas = conexion.Consultar(
-        QStringLiteral("SELECT  ") +
-        conexion.TextoEntero(QStringLiteral("CASE datos WHEN datos THEN datos ELSE '<N>' END")) +
-        QStringLiteral(" as Dato, Idrenglon") + QStringLiteral(" FROM DetalleColaImpresion ") +
-        QStringLiteral(" WHERE IdTrabajo = ") + QString::number(idTrabajo) + QStringLiteral(" ORDER BY IdRenglon"));
+QString RepositorioCola::ConsultaRenglones() const {
+    return QStringLiteral("SELECT  ") +
+           Conexion::Instancia().TextoEntero(QStringLiteral("CASE datos WHEN datos THEN datos ELSE '<N>' END")) +
+           QStringLiteral(" as Dato, Idrenglon") + QStringLiteral(" FROM DetalleColaImpresion ") +
+           QStringLiteral(" WHERE IdTrabajo = ");
+}
+
+QVector<RenglonCola> RepositorioCola::LeerRenglones(Recordset& filas) {
     QVector<RenglonCola> renglones;
-    renglones.reserve(filas->RecordCount());
-    for (; !filas->Fin(); filas->MoveNext()) {
-        renglones.append({filas->Campo(1).toString(), filas->Campo(0).toString()});
+    renglones.reserve(filas.RecordCount());
+    for (; !filas.Fin(); filas.MoveNext()) {
+        renglones.append({filas.Campo(1).toString(), filas.Campo(0).toString()});
+    }
+    return renglones;
+}
+
+QVector<RenglonCola> RepositorioCola::Renglones(qint64 idTrabajo) {
+    return LeerRenglones(*Conexion::Instancia().Consultar(ConsultaRenglones() + QString::number(idTrabajo) +
+                                                          QStringLiteral(" ORDER BY IdRenglon")));
+}
+
+bool RepositorioCola::TieneRenglones(qint64 idTrabajo) {
+    return !Conexion::Instancia()
+                .Consultar(QStringLiteral("SELECT 1 FROM DetalleColaImpresion WHERE IdTrabajo = ?"), {idTrabajo})
+                ->Fin();
+}
+
+std::optional<QVector<RenglonCola>> RepositorioCola::ReclamarConRenglones(qint64 idTrabajo, qint64 idImpresora,
+                                                                          qint64 ficha) {
+    Conexion& conexion = Conexion::Instancia();
+    const QString lineas = ConsultaRenglones() + QString::number(idTrabajo);
+    const QString orden = QStringLiteral(" ORDER BY IdRenglon");
+    QVector<RenglonCola> renglones;
+    if (ficha == 0) {
+        // Without claims the conditions are only checked, in the same
+        // statement as the lines: a job that fails them has no lines here.
+        renglones = LeerRenglones(
+            *conexion.Consultar(lineas + QStringLiteral(" AND EXISTS (SELECT 1 FROM ColaImpresion WHERE ") +
+                                    kCondicionReclamo + u')' + orden,
+                                {idTrabajo, idImpresora, idTrabajo}));
+    } else if (conexion.EsPostgres()) {
+        // The claim and the lines in one round trip. The lines are read in
+        // the statement's snapshot, the one in which the claim found them:
+        // a claim made always brings lines, none means it was not made.
+        renglones = LeerRenglones(*conexion.Consultar(
+            QStringLiteral("WITH r AS (") + SentenciaReclamo(true) + QStringLiteral(" RETURNING IdTrabajo) ") + lineas +
+                QStringLiteral(" AND EXISTS (SELECT 1 FROM r)") + orden,
+            {qint64(m_numeroTerminal), ficha, idTrabajo, idImpresora, idTrabajo, idTrabajo}));
+    } else {
+        // Each statement on SQLite is a call into this process: only the
+        // claim's commit costs.
+        if (!Reclamar(idTrabajo, idImpresora, ficha)) {
+            return std::nullopt;
+        }
+        return Renglones(idTrabajo);
+    }
+    if (renglones.isEmpty()) {
+        return std::nullopt;
     }
     return renglones;
 }
@@ -288,6 +357,30 @@ void RepositorioCola::Limpiar() {
     Conexion::Instancia().Ejecutar(SentenciaLimpieza());
 }
 
+void RepositorioCola::Barrer(bool conReclamos) {
+    Conexion& conexion = Conexion::Instancia();
+    if (!conReclamos) {
+        Limpiar();
+        return;
+    }
+    // A printed job keeps its claim until its header goes, so that no other
+    // server takes a header without lines for a job written without them.
+    // The claims of a server that died after printing go too.
+    const QString huerfanos = QStringLiteral(
+        "DELETE FROM ReclamoTrabajo WHERE NOT EXISTS (SELECT 1 FROM ColaImpresion col WHERE col.IdTrabajo = "
+        "ReclamoTrabajo.IdTrabajo)");
+    if (conexion.EsPostgres()) {
+        // One statement: the statement's snapshot still holds the headers it
+        // removes, whose ids it returns.
+        conexion.Ejecutar(QStringLiteral("WITH c AS (") + SentenciaLimpieza() +
+                          QStringLiteral(" RETURNING IdTrabajo) ") + huerfanos +
+                          QStringLiteral(" OR IdTrabajo IN (SELECT IdTrabajo FROM c)"));
+    } else {
+        Limpiar();
+        conexion.Ejecutar(huerfanos);
+    }
+}
+
 QString RepositorioCola::RedirigidoActual(qint64 idImpresora) {
     return ObtenerValor(QStringLiteral("Redirigido"), QStringLiteral("Impresora"),
                         QStringLiteral("Id_Impresora=") + QString::number(idImpresora));
@@ -303,6 +396,7 @@ QString Letra(const QString& estado) {
 } // namespace
 
 bool RepositorioCola::Redirigir(qint64 idImpresora, qint64 respaldo, const std::optional<QString>& estado) {
+    m_escritas.insert(idImpresora);
     QString asignaciones = QStringLiteral("Redirigido = ") + QString::number(respaldo);
     if (estado) {
         asignaciones += QStringLiteral(", Estado_Impresora='") + Letra(*estado) + u'\'';
@@ -312,6 +406,7 @@ bool RepositorioCola::Redirigir(qint64 idImpresora, qint64 respaldo, const std::
 }
 
 bool RepositorioCola::AnotarEstado(qint64 idImpresora, const QString& estado) {
+    m_escritas.insert(idImpresora);
     return Actualizar(QStringLiteral("Impresora"), QStringLiteral("Estado_Impresora='") + Letra(estado) + u'\'',
                       QStringLiteral("Id_Impresora=") + QString::number(idImpresora));
 }
@@ -326,15 +421,22 @@ void RepositorioCola::AnotarPapel(qint64 idImpresora, bool bajo) {
                                    {bajo ? 1 : 0, idImpresora});
 }
 
-bool RepositorioCola::Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha) {
+QString RepositorioCola::SentenciaReclamo(bool conRenglones) {
     // On PostgreSQL two servers can both pass the NOT EXISTS; the primary
-    // key then refuses the second.
-    return Conexion::Instancia().Ejecutar(
-               QStringLiteral("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) SELECT IdTrabajo, ?, ? FROM "
-                              "ColaImpresion WHERE ") +
-                   kCondicionReclamo +
-                   QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ReclamoTrabajo rec WHERE rec.IdTrabajo = ?)"),
-               {qint64(m_numeroTerminal), ficha, idTrabajo, idImpresora, idTrabajo, idTrabajo}) == 1;
+    // key then refuses the second. Bound to (terminal, claim, job, printer,
+    // [job,] job).
+    return QStringLiteral("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) SELECT IdTrabajo, ?, ? FROM "
+                          "ColaImpresion WHERE ") +
+           (conRenglones ? kCondicionReclamo : kCondicionTrabajo) +
+           QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM ReclamoTrabajo rec WHERE rec.IdTrabajo = ?)");
+}
+
+bool RepositorioCola::Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha, bool conRenglones) {
+    QVector<QVariant> valores{qint64(m_numeroTerminal), ficha, idTrabajo, idImpresora, idTrabajo};
+    if (conRenglones) {
+        valores.append(idTrabajo);
+    }
+    return Conexion::Instancia().Ejecutar(SentenciaReclamo(conRenglones), valores) == 1;
 }
 
 bool RepositorioCola::Reclamable(qint64 idTrabajo, qint64 idImpresora) {
@@ -382,12 +484,7 @@ bool RepositorioCola::TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 
 }
 
 void RepositorioCola::Soltar(qint64 ficha) {
-    // Claims on jobs whose header is gone go too: those of a server that
-    // died after printing.
-    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE Ficha = ? OR NOT EXISTS (SELECT 1 "
-                                                  "FROM ColaImpresion col WHERE col.IdTrabajo = "
-                                                  "ReclamoTrabajo.IdTrabajo)"),
-                                   {ficha});
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE Ficha = ?"), {ficha});
 }
 
 void RepositorioCola::SoltarDudoso(qint64 ficha) {

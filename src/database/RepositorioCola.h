@@ -9,6 +9,8 @@
 #include <QVector>
 #include <optional>
 
+class Recordset;
+
 // The queue's rows read into typed values, and every statement the queue
 // server runs on them.
 //
@@ -29,6 +31,15 @@ inline constexpr qint64 kIdMaximo = 2147483647;
 // and nothing else (SQLite keeps text in an integer column).
 std::optional<qint64> EnteroProbado(const QVariant& valor, qint64 minimo = kIdMinimo, qint64 maximo = kIdMaximo);
 
+// The row of the printer serving a job.
+struct ImpresoraCola {
+    qint64 id = 0;
+    QString puerto;                 // as stored; NombrePuerto::Leer tells whether it names a port
+    std::optional<qint64> respaldo; // Id_Impresora_Respaldo; none for NULL
+    std::optional<QString> estado;  // Estado_Impresora; none for NULL
+    std::optional<qint64> terminal; // ID_Terminal; none for NULL or a value that is no number
+};
+
 // A pending job of the tick's snapshot.
 struct TrabajoCola {
     qint64 id = 0;
@@ -40,15 +51,9 @@ struct TrabajoCola {
     // negative for a time in the future; none when not asked for, NULL or
     // unreadable.
     std::optional<qint64> espera;
-};
-
-// The row of the printer serving a job.
-struct ImpresoraCola {
-    qint64 id = 0;
-    QString puerto;                 // as stored; NombrePuerto::Leer tells whether it names a port
-    std::optional<qint64> respaldo; // Id_Impresora_Respaldo; none for NULL
-    std::optional<QString> estado;  // Estado_Impresora; none for NULL
-    std::optional<qint64> terminal; // ID_Terminal; none for NULL or a value that is no number
+    // The serving printer's row as the snapshot read it; none when it is
+    // missing or cannot be used (Rechazar).
+    std::optional<ImpresoraCola> impresora;
 };
 
 // One line of a job.
@@ -98,15 +103,33 @@ public:
     // The row of printer `id`; none when it is missing or when its id or
     // backup is not a key (Rechazar).
     std::optional<ImpresoraCola> Impresora(qint64 id);
+    // The serving printer of a job of the last snapshot: the row the
+    // snapshot read, or, for a printer this repository has written to since
+    // (a redirection, a state), the row as it stands now.
+    std::optional<ImpresoraCola> ImpresoraDe(const TrabajoCola& trabajo);
     // The job's lines in ascending line number.
     QVector<RenglonCola> Renglones(qint64 idTrabajo);
+    // Whether the job has any line left.
+    bool TieneRenglones(qint64 idTrabajo);
+    // Claims the job for this server with claim `ficha` (see Reclamar) and
+    // reads its lines: on PostgreSQL one statement does both. None when the
+    // claim was not made. With `ficha` 0 (a database without the claim
+    // table) the lines are read only when the job is claimable.
+    std::optional<QVector<RenglonCola>> ReclamarConRenglones(qint64 idTrabajo, qint64 idImpresora, qint64 ficha);
     // The printers of this terminal whose port has a name by the one rule;
     // the others are left out (Rechazar).
     QVector<ImpresoraTerminal> ImpresorasTerminal();
 
+    // Deletes the job's lines. Its header, and its claim with it, go at the
+    // next Barrer.
     void BorrarRenglones(qint64 idTrabajo);
     // Removes every finished job header of any terminal.
     void Limpiar();
+    // Once a tick, after its jobs: Limpiar, and with the claim table the
+    // claims whose job header is gone, those of the jobs printed since the
+    // last Barrer and those of a server that died after printing. One
+    // statement on PostgreSQL.
+    void Barrer(bool conReclamos);
     // The printer's Redirigido as it stands in the database now, as text.
     QString RedirigidoActual(qint64 idImpresora);
     // Through Actualizar: logged, stored and replicated. False when it failed
@@ -120,8 +143,9 @@ public:
 
     // Claims, in the server's own table ReclamoTrabajo. `condicion` holds
     // when the job is still released, still routed to printer `idImpresora`
-    // and still has its lines. True when this server's claim was made.
-    bool Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha);
+    // and, with `conRenglones`, still has its lines. True when this server's
+    // claim was made.
+    bool Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha, bool conRenglones = true);
     // Whether the job would be claimable now, for a database without the table.
     bool Reclamable(qint64 idTrabajo, qint64 idImpresora);
     std::optional<ReclamoCola> Reclamo(qint64 idTrabajo);
@@ -130,7 +154,7 @@ public:
     // Renews this server's claim on a job it is printing: a new number, so
     // that the other servers see it change. False when the claim is gone.
     bool RenovarReclamo(qint64 idTrabajo, qint64 anterior, qint64 nueva);
-    // Gives back claim `ficha`, and drops the claims on jobs whose header is gone.
+    // Gives back claim `ficha`.
     void Soltar(qint64 ficha);
     // Gives the claim back but leaves its row with kFichaDudosa: the job was
     // sent to a printer that did not confirm it, so it may be on paper. The
@@ -147,13 +171,23 @@ public:
     void EstablecerRegistro(bool registrar) { m_registrar = registrar; }
 
 private:
+    // The serving printer's five columns from `columna` on (Puerto,
+    // Id_Impresora, Id_Impresora_Respaldo, Estado_Impresora, ID_Terminal);
+    // none for a missing row or one that cannot be used (Rechazar).
+    std::optional<ImpresoraCola> LeerImpresora(const Recordset& fila, int columna);
+    // The lines' statement up to the job's number.
+    QString ConsultaRenglones() const;
+    static QVector<RenglonCola> LeerRenglones(Recordset& filas);
+    static QString SentenciaReclamo(bool conRenglones);
     void Rechazar(const QString& tabla, const QVariant& clave, const QString& motivo,
                   const QString& efecto = QStringLiteral("se omite"));
 
     qint16 m_numeroTerminal;
     QString m_consultaTrabajos;
+    QString m_consultaConEspera; // with FechaHora and the database's clock
     bool m_registrar = true;
-    QSet<QString> m_vistas; // rows already reported
+    QSet<QString> m_vistas;  // rows already reported
+    QSet<qint64> m_escritas; // printers written to since the last snapshot
     QVector<FilaRechazada> m_rechazadas;
 };
 

@@ -125,15 +125,9 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
     // same instants for as long as they run: the first tick falls anywhere in
     // the first period, and a precise timer keeps the phase (a coarse one
     // rounds a 2-s period to a 500-ms grid).
-    constexpr int kPeriodo = 2000;
     m_timer1.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer1, &QTimer::timeout, this, [this] {
-        if (m_timer1.interval() != kPeriodo) {
-            m_timer1.setInterval(kPeriodo);
-        }
-        Timer1_Timer();
-    });
-    m_timer1.start(QRandomGenerator::global()->bounded(kPeriodo));
+    connect(&m_timer1, &QTimer::timeout, this, &ServidorCola::Timer1_Timer);
+    m_timer1.start(QRandomGenerator::global()->bounded(kPeriodoMs));
     // The printer control's waits keep every claim alive: a job's, and
     // those of the jobs waiting for their window, between jobs too.
     m_pr2.EstablecerLatido([this] { RenovarReclamo(); });
@@ -182,6 +176,12 @@ bool ServidorCola::Cargar() {
             m_aviso = AvisoCambios::Crear();
             if (m_aviso) {
                 connect(m_aviso.get(), &AvisoCambios::Cambio, this, &ServidorCola::Despertar);
+                m_avisoCompleto = AvisoCompleto();
+                connect(m_aviso.get(), &AvisoCambios::Perdido, this, [this] {
+                    if (m_timer1.isActive() && m_timer1.interval() != kPeriodoMs) {
+                        m_timer1.start(kPeriodoMs); // polling finds the work again from now on
+                    }
+                });
             }
         }
         return true;
@@ -189,6 +189,25 @@ bool ServidorCola::Cargar() {
         RegistrarFallaCola(e);
         return false;
     }
+}
+
+bool ServidorCola::AvisoCompleto() {
+    if (!Conexion::Instancia().EsPostgres()) {
+        return true; // the database file itself is watched
+    }
+    const bool completo =
+        Conexion::Instancia()
+            .Consultar(QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname IN "
+                                      "('orlan_trabajo_nuevo', 'orlan_trabajo_liberado', "
+                                      "'orlan_impresora_redirigida')"))
+            ->Campo(0)
+            .toLongLong() == 3;
+    if (!completo) {
+        Registrar(
+            QStringLiteral("Cola Impresion, la base de datos no tiene los disparadores de Despertar ('orlan-admin "
+                           "esquema postgresql --despertar' los crea): se consulta cada 2 s"));
+    }
+    return completo;
 }
 
 QString ServidorCola::Resumen() {
@@ -282,6 +301,14 @@ void ServidorCola::Timer1_Timer() {
     }
     m_finTick.start();
     ++m_ticks;
+    // While the database reports every change and nothing is left waiting
+    // here, the poll is only a safety net: a tick every 30 s instead of 2.
+    const bool quieto = m_colaVacia && m_avisoCompleto && m_aviso->Escuchando() && m_enVentana.isEmpty() &&
+                        m_retenidas.isEmpty() && m_ocupadas.isEmpty() && !m_reconectar;
+    const int periodo = quieto ? kPeriodoAvisadoMs : kPeriodoMs;
+    if (m_timer1.isActive() && m_timer1.interval() != periodo) {
+        m_timer1.setInterval(periodo);
+    }
     if (std::exchange(m_despertarPendiente, false)) {
         Despertar();
     }
@@ -320,10 +347,12 @@ void ServidorCola::Tick() {
                            .trimmed() == QStringLiteral("1");
     m_edadMaxima = EdadMaxima();
     m_fallidas.clear();
+    m_colaVacia = false;
     const ctlImpresora::Uso uso(m_pr2);
     try {
         RevisarVentanas();
         const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(m_edadMaxima > 0 && ColumnaFechaHora());
+        m_colaVacia = trabajos.isEmpty();
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
         for (const TrabajoCola& trabajo : trabajos) {
@@ -333,14 +362,25 @@ void ServidorCola::Tick() {
             ServirTrabajo(trabajo);
         }
         RevisarVentanas();
+        Barrer();
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
         m_reconectar = ConexionPerdida(e);
+        if (!m_reconectar) {
+            // A job that ends every tick (a line the renderer cannot finish)
+            // must not keep the finished headers before it.
+            try {
+                Barrer();
+            } catch (const ErrorEjecucion& otro) {
+                RegistrarFallaCola(otro);
+                m_reconectar = ConexionPerdida(otro);
+            }
+        }
     }
 }
 
 void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
-    m_rsImpresora = m_repositorio.Impresora(trabajo.redirigido);
+    m_rsImpresora = m_repositorio.ImpresoraDe(trabajo);
     if (!m_rsImpresora) {
         return; // gone, or a row that cannot be used (logged once)
     }
@@ -354,19 +394,19 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
     if (m_enVentana.contains(idTrabajo)) {
         return; // printed, and waiting for its window (RevisarVentanas)
     }
+    m_barrer = true;
     bool enVentana = false;
     bool dudoso = false; // sent, not confirmed: see Soltar
     if (impresora.estado && *impresora.estado != QStringLiteral("D")) {
-        m_rsDetalle = m_repositorio.Renglones(idTrabajo);
-        const qsizetype renglones = m_rsDetalle.size();
+        m_rsDetalle.clear();
         const QString& puerto = impresora.puerto;
         QString estadoImpresora = QStringLiteral("D");
-        if (renglones == 0 && m_sinRenglones.contains(idTrabajo)) {
+        if (!trabajo.conRenglones && m_sinRenglones.contains(idTrabajo)) {
             // Printed whole already; only its header is left to remove.
         } else if (m_fallidas.contains(idImpresora)) {
             // Found failing earlier in this tick: asking it again for every
             // job queued for it would hold every other printer back.
-        } else if (!Reclamar(trabajo, idImpresora, static_cast<int>(renglones))) {
+        } else if (!Reclamar(trabajo, idImpresora)) {
             // Another terminal prints it, or it is no longer this terminal's.
         } else if (m_apartarDefectuosos && Apartar(idTrabajo)) {
             // Nothing of it was sent; the printer's later jobs go on.
@@ -425,12 +465,12 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
                 if (confirmacion == Confirmacion::EnVentana) {
                     enVentana = true;
                     m_enVentana.insert(idTrabajo, EnVentana{*m_pr2.VentanaPendiente(), trabajo, impresora,
-                                                            static_cast<int>(renglones)});
+                                                            static_cast<int>(m_rsDetalle.size())});
                 }
                 impreso = confirmacion == Confirmacion::Si;
             }
             if (impreso) {
-                Impreso(trabajo, impresora, static_cast<int>(renglones));
+                Impreso(trabajo, impresora, static_cast<int>(m_rsDetalle.size()));
             }
             dudoso = !impreso && !enVentana;
             if (m_pr2.SinLinea()) {
@@ -443,11 +483,13 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
     // A network printer serves one sender at a time: it is left free
     // between jobs.
     m_pr2.LiberarPuertos();
-    m_repositorio.Limpiar();
-    // Every header without lines is gone now.
-    m_sinRenglones.clear();
     if (!enVentana) {
         Soltar(idTrabajo, dudoso);
+    }
+    if (m_reclamos != Reclamos::ConTabla) {
+        // Without claims a header without lines could be taken for a job
+        // written without them: it goes at once.
+        Barrer();
     }
 }
 
@@ -466,10 +508,28 @@ void ServidorCola::CerrarVentanas() {
             QThread::msleep(200);
         }
     }
+    try {
+        Barrer();
+    } catch (const ErrorEjecucion& e) {
+        RegistrarFallaCola(e);
+    }
+}
+
+void ServidorCola::Barrer() {
+    if (!m_barrer) {
+        return;
+    }
+    m_repositorio.Barrer(m_reclamos == Reclamos::ConTabla);
+    m_barrer = false;
+    // Every header without lines is gone now.
+    m_sinRenglones.clear();
 }
 
 void ServidorCola::Impreso(const TrabajoCola& trabajo, const ImpresoraCola& impresora, int renglones) {
     m_repositorio.BorrarRenglones(trabajo.id);
+    // Its claim stays in the table until the header goes (Barrer): a job
+    // without lines is claimed by nobody else, so it needs no renewing.
+    m_fichas.remove(trabajo.id);
     m_copias.remove(trabajo.id);
     m_sinRenglones.insert(trabajo.id);
     emit TrabajoImpreso(trabajo.id, impresora.id, impresora.puerto, trabajo.tipo, trabajo.usuario, renglones);
@@ -488,8 +548,7 @@ void ServidorCola::RevisarVentanas() {
             m_sinConfirmar.remove(it->impresora.id);
             m_fallosTrabajo.remove(id);
             Impreso(it->trabajo, it->impresora, it->renglones);
-            m_repositorio.Limpiar();
-            m_sinRenglones.clear();
+            m_barrer = true;
         } else {
             // The printer lost power or its connection before it could have
             // printed all of it: the job prints again, whole, marked.
@@ -830,29 +889,54 @@ void ServidorCola::DetectarReclamos() {
                              "trabajos, alguno puede salir en las dos"));
 }
 
-bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int renglones) {
+bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora) {
     const qint64 id = trabajo.id;
-    if (!trabajo.conRenglones) {
-        // Written without lines: it has nothing to print twice but a blank
-        // slip, and the header cleanup after any job of any terminal may
-        // already have taken its header. The snapshot's word stands.
-        return true;
-    }
-    if (renglones == 0) {
-        Registrar(QStringLiteral("Cola Impresion, trabajo %1: sus renglones ya no estan, no se imprime").arg(id));
-        return false;
-    }
     if (m_reclamos == Reclamos::SinDetectar) {
         DetectarReclamos();
     }
-    if (m_reclamos == Reclamos::SinTabla) {
-        return m_repositorio.Reclamable(id, idImpresora);
-    }
-
     m_venceReclamoMs = VenceReclamoMs();
     const qint64 ficha = NuevaFicha();
+    if (!trabajo.conRenglones) {
+        // Written without lines: it has nothing to print twice but a blank
+        // slip. Without the claims table the header cleanup after any job
+        // of any terminal may already have taken its header, and the
+        // snapshot's word stands. With it, a header without lines may also
+        // be a job another server printed, whose claim stays until its
+        // header goes: claimed here, it is this server's to print.
+        if (m_reclamos == Reclamos::ConTabla) {
+            try {
+                if (!m_repositorio.Reclamar(id, idImpresora, ficha, false)) {
+                    return false;
+                }
+            } catch (const ErrorEjecucion& e) {
+                if (e.Numero() != ErrorEjecucion::kErrorIntegridad) {
+                    throw;
+                }
+                return false;
+            }
+            m_fichas.insert(id, ficha);
+        }
+        m_rsDetalle = m_repositorio.Renglones(id);
+        return true;
+    }
+    const auto Desaparecidos = [&] {
+        if (!m_repositorio.TieneRenglones(id)) {
+            Registrar(QStringLiteral("Cola Impresion, trabajo %1: sus renglones ya no estan, no se imprime").arg(id));
+        }
+        return false;
+    };
+    if (m_reclamos == Reclamos::SinTabla) {
+        const auto renglones = m_repositorio.ReclamarConRenglones(id, idImpresora, 0);
+        if (!renglones) {
+            return Desaparecidos();
+        }
+        m_rsDetalle = *renglones;
+        return true;
+    }
+
     try {
-        if (m_repositorio.Reclamar(id, idImpresora, ficha)) {
+        if (const auto renglones = m_repositorio.ReclamarConRenglones(id, idImpresora, ficha)) {
+            m_rsDetalle = *renglones;
             m_fichas.insert(id, ficha);
             m_ajenos.remove(id);
             return true;
@@ -862,11 +946,22 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
             throw;
         }
     }
+    // A claim taken over below is this server's: its lines are read then.
+    const auto Propio = [&](qint64 nueva) {
+        m_fichas.insert(id, nueva);
+        m_ajenos.remove(id);
+        m_rsDetalle = m_repositorio.Renglones(id);
+        if (m_rsDetalle.isEmpty()) {
+            Soltar(id);
+            return Desaparecidos();
+        }
+        return true;
+    };
 
     // Not claimed: the job is no longer this server's, or a claim stands.
     const std::optional<ReclamoCola> reclamo = m_repositorio.Reclamo(id);
     if (!reclamo) {
-        return false;
+        return Desaparecidos();
     }
     if (reclamo->ficha == RepositorioCola::kFichaDudosa) {
         // Given back by a server whose printer did not confirm it: free, and
@@ -876,12 +971,10 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
         }
         m_copias.insert(id, QStringLiteral("la terminal %1 lo envio a una impresora que no confirmo haberlo impreso")
                                 .arg(reclamo->terminalTexto));
-        m_fichas.insert(id, ficha);
-        m_ajenos.remove(id);
-        return true;
+        return Propio(ficha);
     }
     if (m_fichas.value(id) == reclamo->ficha && reclamo->ficha != 0) {
-        return true; // claimed by this server in a tick that ended early
+        return Propio(reclamo->ficha); // claimed by this server in a tick that ended early
     }
     for (auto it = m_ajenos.begin(); it != m_ajenos.end();) {
         // Jobs no longer met (printed elsewhere, say) are forgotten.
@@ -916,9 +1009,7 @@ bool ServidorCola::Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int 
             .arg(id)
             .arg(reclamo->terminalTexto));
     m_copias.insert(id, QStringLiteral("el reclamo de la terminal %1 vencio").arg(reclamo->terminalTexto));
-    m_fichas.insert(id, ficha);
-    m_ajenos.remove(id);
-    return true;
+    return Propio(ficha);
 }
 
 void ServidorCola::Soltar(qint64 idTrabajo, bool dudoso) {

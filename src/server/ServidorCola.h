@@ -134,14 +134,18 @@ private:
     static constexpr qint64 kPlazoOcupada =
         ctlImpresora::kPlazoTrabajo + ctlImpresora::kBuferImpresora * 1000 / ctlImpresora::kVelocidadMinima;
     // Claims `trabajo` for this server before anything of it is sent to
-    // printer `idImpresora`, which serves it in the tick's snapshot;
-    // `renglones` is how many lines were read for it. True when this server
-    // prints it: the job is still released and routed to that printer, its
-    // lines are still there if it had any when the snapshot was taken, and no
-    // other server holds a claim on it that has not expired. With the table
-    // ReclamoTrabajo the claim is one statement whose row count says whether
-    // this server won; without it the same conditions are only checked.
-    bool Reclamar(const TrabajoCola& trabajo, qint64 idImpresora, int renglones);
+    // printer `idImpresora`, which serves it in the tick's snapshot, and
+    // reads its lines into m_rsDetalle. True when this server prints it: the
+    // job is still released and routed to that printer, its lines are still
+    // there if it had any when the snapshot was taken, and no other server
+    // holds a claim on it that has not expired. With the table
+    // ReclamoTrabajo the claim and the lines are one statement on
+    // PostgreSQL; without the table the same conditions are only checked,
+    // in the statement that reads the lines.
+    bool Reclamar(const TrabajoCola& trabajo, qint64 idImpresora);
+    // Once a tick, when a job was served or a window settled: the header
+    // cleanup and the claims of headers gone (RepositorioCola::Barrer).
+    void Barrer();
     // Gives back this server's claim on the job, if it holds one, once the
     // job's lines and header are gone or the job is left for another tick.
     // `dudoso`: something of it was sent and the printer did not confirm it
@@ -181,6 +185,17 @@ private:
     // (the header cleanup failed after the lines went): found again with no
     // lines, they are not printed a second time.
     QSet<qint64> m_sinRenglones;
+    bool m_barrer = false;    // a job was served since the last Barrer
+    bool m_colaVacia = false; // the last tick found no job
+    // The database reports every change that brings work: on PostgreSQL its
+    // three notifying triggers are there. Without them the poll never
+    // stretches, said once.
+    bool AvisoCompleto();
+    bool m_avisoCompleto = false;
+    // Timer1's period, and its period while the database reports every
+    // change (Despertar) and the last tick left nothing waiting.
+    static constexpr int kPeriodoMs = 2000;
+    static constexpr int kPeriodoAvisadoMs = 30000;
     bool m_activo = false;
     bool m_enTick = false;
     bool m_reconectar = false;

@@ -29,7 +29,7 @@ TEST_F(PruebaCola, AStopRequestCancelsTheStatementThatHoldsTheTick) {
     EXPECT_TRUE(Esperar(
         [&] {
             return Lista("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE "
-                         "'DELETE FROM ColaImpresion%'") == "1";
+                         "'%DELETE FROM ColaImpresion%'") == "1";
         },
         30));
     EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();

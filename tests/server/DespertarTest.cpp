@@ -80,6 +80,52 @@ TEST_F(Despertar, AReleasedJobPrintsWithoutWaitingForThePoll) {
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
 }
 
+// While every change is reported and nothing waits, the poll is a safety net
+// run every 30 s; a job left waiting, or notifications that stop, bring the
+// 2-s poll back.
+TEST_F(Despertar, WhileChangesAreReportedThePollStretches) {
+    EsperarEscucha();
+    QTimer& timer = m_servidor->Timer1();
+    timer.start(2000);
+    // Once this end has read its LISTEN's answer.
+    EXPECT_TRUE(::Esperar(
+        [&] {
+            m_servidor->Timer1_Timer();
+            return timer.interval() == 30000;
+        },
+        8));
+    InsertarTrabajo(1, 1, {"<S>abierta"}); // ends every tick that reaches it
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(timer.interval(), 2000);
+    Ejecutar("DELETE FROM DetalleColaImpresion");
+    Ejecutar("DELETE FROM ColaImpresion");
+    m_servidor->Timer1_Timer();
+    EXPECT_EQ(timer.interval(), 30000);
+    if (kMotor == Motor::PostgreSql) {
+        EXPECT_EQ(Lista("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+                        "'orlan-cola escucha' AND datname = current_database()"),
+                  "1");
+        EXPECT_TRUE(::Esperar([&] { return timer.interval() == 2000; }, 8));
+
+        // A database without the notifying triggers reports nothing: polled
+        // every 2 s, as the log says.
+        Ejecutar("DROP TRIGGER orlan_trabajo_liberado ON ColaImpresion");
+        m_servidor = std::make_unique<ServidorCola>(1);
+        ASSERT_TRUE(m_servidor->Cargar());
+        EsperarEscucha();
+        for (int i = 0; i < 5; ++i) {
+            Pausa(0.1);
+            m_servidor->Timer1_Timer();
+        }
+        EXPECT_EQ(m_servidor->Timer1().interval(), 2000);
+        EXPECT_TRUE(Bitacora().contains("no tiene los disparadores de Despertar")) << Bitacora().toStdString();
+        for (const QString& sentencia : SentenciasDespertar(Motor::PostgreSql)) {
+            Ejecutar(sentencia);
+        }
+    }
+    Tomar();
+}
+
 #ifdef ORLAN_PRUEBA_POSTGRESQL
 // The listening connection is killed while jobs flow: that is logged once, the
 // connection comes back by itself, and no job is lost or printed twice.

@@ -371,9 +371,9 @@ TEST_F(Cola, AJobIsCheckedWhenItsTurnComesNotWhenTheTickBegan) {
         EXPECT_EQ(Tomar(), ImpresoEpson("primero") + ImpresoEpson("ultimo") + ImpresoEpson(""));
         EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), QString::number(base + 1));
         if (conTabla) {
-            // Each job was this terminal's own while it printed (the one
-            // without lines is not claimed), and no claim outlives its job.
-            EXPECT_EQ(reclamos, QStringList({"60/1", "63/1", ""}));
+            // Each job was this terminal's own while it printed, and its
+            // claim stays until its header goes at the end of the tick.
+            EXPECT_EQ(reclamos, QStringList({"60/1", "60/1,63/1", "60/1,63/1,64/1"}));
             EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
         }
         EXPECT_TRUE(Bitacora().contains(QString("trabajo %1: sus renglones ya no estan").arg(base + 2)));
