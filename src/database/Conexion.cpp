@@ -32,6 +32,10 @@
 
 namespace {
 
+// Seconds of silence after which a TCP connection to the database is probed;
+// twice that unacknowledged closes it.
+constexpr int kVigilanciaEnlace = 4;
+
 const QString kErrorSinRegistros = QStringLiteral("Error desconocido de la base de datos");
 
 ErroresProveedor LeerDiagnosticos(SQLSMALLINT tipo, SQLHANDLE handle) {
@@ -393,11 +397,15 @@ bool Conexion::Abrir(const QString& cadena) {
         }
         return false;
     }
-    // The sockets that appeared during the login are the connection's.
+    // The sockets that appeared during the login are the connection's. A
+    // link that drops under them is noticed within seconds (a statement in
+    // flight fails, the tick reconnects) instead of when the watchdog or
+    // the system's retransmissions give up.
     d->sockets.clear();
     for (const SocketsProceso::Socket& s : SocketsProceso::Abiertos()) {
         if (!antes.contains(s)) {
             d->sockets.append(s);
+            SocketsProceso::VigilarEnlace(s, kVigilanciaEnlace);
         }
     }
     d->abierta = true;

@@ -1,8 +1,11 @@
 #include "platform/SocketsProceso.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <cstdio>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +57,27 @@ void Cortar(const Socket& socket) {
     if (socket.descriptor >= 0 && InodoSocket(socket.descriptor) == socket.inodo) {
         ::shutdown(socket.descriptor, SHUT_RDWR);
     }
+}
+
+void VigilarEnlace(const Socket& socket, int segundos) {
+    if (socket.descriptor < 0 || InodoSocket(socket.descriptor) != socket.inodo) {
+        return;
+    }
+    sockaddr_storage direccion{};
+    socklen_t largo = sizeof direccion;
+    int tipo = 0;
+    socklen_t largoTipo = sizeof tipo;
+    if (getsockname(socket.descriptor, reinterpret_cast<sockaddr*>(&direccion), &largo) != 0 ||
+        (direccion.ss_family != AF_INET && direccion.ss_family != AF_INET6) ||
+        getsockopt(socket.descriptor, SOL_SOCKET, SO_TYPE, &tipo, &largoTipo) != 0 || tipo != SOCK_STREAM) {
+        return;
+    }
+    const int si = 1, intervalo = std::max(1, segundos / 3), sondas = 3, tope = segundos * 2000;
+    setsockopt(socket.descriptor, SOL_SOCKET, SO_KEEPALIVE, &si, sizeof si);
+    setsockopt(socket.descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &segundos, sizeof segundos);
+    setsockopt(socket.descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &intervalo, sizeof intervalo);
+    setsockopt(socket.descriptor, IPPROTO_TCP, TCP_KEEPCNT, &sondas, sizeof sondas);
+    setsockopt(socket.descriptor, IPPROTO_TCP, TCP_USER_TIMEOUT, &tope, sizeof tope);
 }
 
 } // namespace SocketsProceso

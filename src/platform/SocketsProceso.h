@@ -23,4 +23,10 @@ QList<Socket> Abiertos();
 // Does nothing when the descriptor no longer refers to the same socket.
 void Cortar(const Socket& socket);
 
+// A TCP socket notices a peer gone without a word (a link that dropped) in
+// seconds instead of minutes: keep-alive probes after `segundos` idle, and
+// data left unacknowledged for `segundos` * 2 closes it. Unix sockets and
+// sockets no longer there are left alone.
+void VigilarEnlace(const Socket& socket, int segundos);
+
 } // namespace SocketsProceso

@@ -75,12 +75,15 @@ bool Entregar(Sentido& s, Reloj::time_point ahora) {
 
 } // namespace
 
-EnlaceLento::EnlaceLento(const QString& destino, int retardoMs)
+EnlaceLento::EnlaceLento(const QString& destino, int retardoMs, const QString& direccion)
     : m_destino(destino.toLocal8Bit()), m_retardoMs(retardoMs) {
     m_escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in d{};
     d.sin_family = AF_INET;
     d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!direccion.isEmpty()) {
+        inet_pton(AF_INET, direccion.toLatin1().constData(), &d.sin_addr);
+    }
     socklen_t largo = sizeof d;
     if (pipe2(m_despertar, O_CLOEXEC | O_NONBLOCK) != 0 ||
         bind(m_escucha, reinterpret_cast<sockaddr*>(&d), sizeof d) != 0 || listen(m_escucha, 64) != 0 ||

@@ -14,7 +14,8 @@
 // connection. Runs on a thread of its own until destroyed.
 class EnlaceLento {
 public:
-    EnlaceLento(const QString& destino, int retardoMs);
+    // Listens on `direccion` (IPv4), 127.0.0.1 unless given.
+    EnlaceLento(const QString& destino, int retardoMs, const QString& direccion = QString());
     ~EnlaceLento();
     EnlaceLento(const EnlaceLento&) = delete;
     EnlaceLento& operator=(const EnlaceLento&) = delete;
