@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <memory>
 
@@ -27,6 +28,13 @@ public:
 
     // Whether a change would be reported now.
     virtual bool Escuchando() const { return true; }
+    // Between the jobs of a tick, which keeps the event loop waiting: the
+    // printers named by the notices that arrived since the last look (an
+    // empty text for a notice that names none), read without waiting and
+    // without a round trip. A notice taken here is not reported by Cambio.
+    // Only PostgreSQL's notices are read so; on SQLite this server's own
+    // writes change the file too.
+    virtual QSet<QString> Revisar() { return {}; }
 
 signals:
     // The notifications stopped: until they come back only polling finds work.

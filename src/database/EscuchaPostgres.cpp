@@ -62,7 +62,8 @@ void EscuchaPostgres::Conectar() {
     Cerrar();
     const QByteArray servidor = m_servidor.toUtf8(), base = m_baseDatos.toUtf8(), usuario = m_usuario.toUtf8(),
                      contrasena = m_contrasena.toUtf8(), puerto = m_puerto.toUtf8();
-    // Keep-alives notice a peer that vanished without closing (TCP only). As
+    // Keep-alives and the user time-out notice a peer that vanished without
+    // closing (a link that dropped) within seconds (TCP only). As
     // on every connection of ours, a backslash is a plain character inside
     // '...', whatever the server's or the database's own setting.
     const char* claves[] = {"host",
@@ -75,6 +76,7 @@ void EscuchaPostgres::Conectar() {
                             "keepalives_idle",
                             "keepalives_interval",
                             "keepalives_count",
+                            "tcp_user_timeout",
                             "connect_timeout",
                             "options",
                             nullptr};
@@ -85,9 +87,10 @@ void EscuchaPostgres::Conectar() {
                              puerto.constData(), // empty: libpq's default
                              "orlan-cola escucha",
                              "1",
-                             "10",
-                             "5",
+                             "4",
+                             "1",
                              "3",
+                             "8000",
                              "10",
                              "-c standard_conforming_strings=on",
                              nullptr};
@@ -172,6 +175,19 @@ void EscuchaPostgres::Leer() {
     if (PQstatus(m_pg) == CONNECTION_BAD) {
         Perder(QString::fromUtf8(PQerrorMessage(m_pg)).trimmed());
     }
+}
+
+QSet<QString> EscuchaPostgres::Revisar() {
+    QSet<QString> impresoras;
+    // A failure here is left to Leer, which the event loop runs next.
+    if (!m_pg || !m_escuchando || !PQconsumeInput(m_pg)) {
+        return impresoras;
+    }
+    while (PGnotify* aviso = PQnotifies(m_pg)) {
+        impresoras.insert(QString::fromUtf8(aviso->extra));
+        PQfreemem(aviso);
+    }
+    return impresoras;
 }
 
 void EscuchaPostgres::Perder(const QString& motivo) {

@@ -24,6 +24,7 @@ public:
 
     // LISTEN has been acknowledged on the current connection.
     bool Escuchando() const override { return m_escuchando; }
+    QSet<QString> Revisar() override;
 
 private:
     void Conectar();

@@ -351,15 +351,25 @@ void ServidorCola::Tick() {
     const ctlImpresora::Uso uso(m_pr2);
     try {
         RevisarVentanas();
-        const QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(m_edadMaxima > 0 && ColumnaFechaHora());
+        const bool conEspera = m_edadMaxima > 0 && ColumnaFechaHora();
+        QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(conEspera);
         m_colaVacia = trabajos.isEmpty();
+        QSet<qint64> servidos;
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
-        for (const TrabajoCola& trabajo : trabajos) {
-            if (Senales::Pedida()) {
-                break;
+        for (qsizetype i = 0; i < trabajos.size() && !Senales::Pedida(); ++i) {
+            if (i > 0 && m_aviso && OtraImpresora(m_aviso->Revisar(), trabajos, i)) {
+                // Work was released during the tick for a printer with
+                // nothing left in it: that printer gets its job next, not
+                // after the others' backlog.
+                trabajos = Adelantar(trabajos.mid(i), m_repositorio.Trabajos(conEspera), servidos);
+                i = 0;
+                if (trabajos.isEmpty()) {
+                    break;
+                }
             }
-            ServirTrabajo(trabajo);
+            servidos.insert(trabajos[i].id);
+            ServirTrabajo(trabajos[i]);
         }
         RevisarVentanas();
         Barrer();
@@ -377,6 +387,34 @@ void ServidorCola::Tick() {
             }
         }
     }
+}
+
+bool ServidorCola::OtraImpresora(const QSet<QString>& avisos, const QVector<TrabajoCola>& trabajos, qsizetype desde) {
+    if (avisos.isEmpty()) {
+        return false;
+    }
+    QSet<QString> conCola;
+    for (qsizetype i = desde; i < trabajos.size(); ++i) {
+        conCola.insert(QString::number(trabajos[i].redirigido));
+    }
+    // A notice names the printer a job was written for; one redirected
+    // elsewhere, or a notice without a name, asks again too.
+    return !conCola.contains(avisos);
+}
+
+QVector<TrabajoCola> ServidorCola::Adelantar(const QVector<TrabajoCola>& resto, const QVector<TrabajoCola>& nuevos,
+                                             const QSet<qint64>& servidos) {
+    QSet<qint64> conCola;
+    for (const TrabajoCola& t : resto) {
+        conCola.insert(t.redirigido);
+    }
+    QVector<TrabajoCola> primero, despues;
+    for (const TrabajoCola& t : nuevos) {
+        if (!servidos.contains(t.id)) {
+            (conCola.contains(t.redirigido) ? despues : primero).append(t);
+        }
+    }
+    return primero + despues;
 }
 
 void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {

@@ -77,6 +77,15 @@ signals:
 
 private:
     void Tick();
+    // The rest of a tick after a notice (Despertar): the fresh snapshot
+    // `nuevos` without the jobs already served, those of printers with no
+    // job in `resto` (what was left of the tick) first. Each printer's jobs
+    // keep their ascending order.
+    // Whether a notice read between jobs names a printer without a job from
+    // `desde` on in the tick's `trabajos`.
+    static bool OtraImpresora(const QSet<QString>& avisos, const QVector<TrabajoCola>& trabajos, qsizetype desde);
+    static QVector<TrabajoCola> Adelantar(const QVector<TrabajoCola>& resto, const QVector<TrabajoCola>& nuevos,
+                                          const QSet<qint64>& servidos);
     void ServirTrabajo(const TrabajoCola& trabajo);
     void Redirigir(const ImpresoraCola& impresora, const QString& estado);
     // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 // [Cola] Despertar=1 on a real backend. The 2-s timer is stopped, so a job
 // that prints was brought by the database's own notice.
@@ -127,6 +128,35 @@ TEST_F(Despertar, WhileChangesAreReportedThePollStretches) {
 }
 
 #ifdef ORLAN_PRUEBA_POSTGRESQL
+// A printer's backlog does not hold another printer's job: released while
+// the tick works through the backlog, the other job prints next, and each
+// printer's jobs keep their order.
+TEST_F(Despertar, AJobForAnIdlePrinterIsNotHeldBehindAnothersBacklog) {
+    InsertarImpresora(3, 1, 0);
+    m_servidor = std::make_unique<ServidorCola>(1);
+    ASSERT_TRUE(m_servidor->Cargar());
+    m_servidor->Timer1().stop();
+    EsperarEscucha();
+    for (int id = 1; id <= 20; ++id) {
+        InsertarTrabajo(id, 1, {QString("cola %1").arg(id)});
+    }
+    QList<qint64> orden;
+    QObject::connect(m_servidor.get(), &ServidorCola::TrabajoImpreso, [&](qint64 id) {
+        orden << id;
+        if (id == 2) {
+            InsertarTrabajo(100, 3, {"otra impresora"});
+            QThread::msleep(200); // the notice reaches the listening connection
+        }
+    });
+    m_servidor->Timer1_Timer();
+    QList<qint64> esperado{1, 2, 100};
+    for (int id = 3; id <= 20; ++id) {
+        esperado << id;
+    }
+    EXPECT_EQ(orden, esperado);
+    Tomar();
+}
+
 // The listening connection is killed while jobs flow: that is logged once, the
 // connection comes back by itself, and no job is lost or printed twice.
 // Any role may send the notice in a loop: the server runs a few ticks a
