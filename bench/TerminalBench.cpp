@@ -1,8 +1,27 @@
 #include "TerminalBench.h"
 
 #include "platform/Ajustes.h"
+#include "ports/PuertoES.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/DatosCola.h"
+
+#include <cstdio>
+
+int TerminalBench::Correr(Motor motor, const std::function<int(TerminalBench&)>& medir) {
+    TerminalBench terminal(motor, 1);
+    if (!terminal.Preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
+        return 1;
+    }
+    int resultado = 1;
+    try {
+        resultado = medir(terminal);
+    } catch (const ErrorEjecucion& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
+    }
+    PuertoES::Establecer(nullptr);
+    return resultado;
+}
 
 bool TerminalBench::Preparar() {
     Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", QString::number(m_numeroTerminal));

@@ -5,6 +5,7 @@
 #include "testsupport/EntornoPrueba.h"
 
 #include <QString>
+#include <functional>
 
 // A terminal set up for a benchmark the way the tests set one up (and a
 // technician would): settings, credentials and drive root in a temporary
@@ -35,6 +36,10 @@ public:
     QString BaseDatos() const;
     QString Raiz() const { return m_entorno.Raiz(); }
     QString Error() const { return m_error; }
+
+    // A benchmark program's whole run on terminal 1 of `motor`: prepares it,
+    // runs `medir`, and reports a failed statement; the exit code.
+    static int Correr(Motor motor, const std::function<int(TerminalBench&)>& medir);
 
 private:
     int m_numeroTerminal;

@@ -207,6 +207,8 @@ int Medir(TerminalBench& terminal) {
                        " bytes a job",
                    kBytesPorSegundoSerie / bytesPorTrabajo, "jobs/s");
     ImprimirFigura(figura, trabajosPorSegundo, "jobs/s", "floor", kPisoTrabajosPorSegundo, "jobs/s");
+    ImprimirFigura(figura, trabajosPorSegundo, "jobs/s", "the pipeline before claims",
+                   motor == "postgresql" ? kPisoSinReclamosPostgresql : kPisoSinReclamosSqlite, "jobs/s");
 
     // The same rounds on a shop's database without the claims table, where
     // each job is only checked: the claim's own cost is the difference.
@@ -246,17 +248,5 @@ int Medir(TerminalBench& terminal) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    TerminalBench terminal(*MotorPorNombre(ORLAN_BENCH_MOTOR), 1);
-    if (!terminal.Preparar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(terminal.Error()));
-        return 1;
-    }
-    int resultado = 1;
-    try {
-        resultado = Medir(terminal);
-    } catch (const ErrorEjecucion& e) {
-        std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));
-    }
-    PuertoES::Establecer(nullptr);
-    return resultado;
+    return TerminalBench::Correr(*MotorPorNombre(ORLAN_BENCH_MOTOR), Medir);
 }
