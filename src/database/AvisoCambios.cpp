@@ -37,6 +37,8 @@ public:
         Vigilar();
     }
 
+    bool Escuchando() const override { return m_vigia.files().contains(m_archivo); }
+
 private:
     void Vigilar() {
         for (const QString& ruta : {m_archivo, m_archivo + QStringLiteral("-wal")}) {

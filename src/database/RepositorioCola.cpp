@@ -305,8 +305,8 @@ std::optional<QVector<RenglonCola>> RepositorioCola::ReclamarConRenglones(qint64
                 QStringLiteral(" AND EXISTS (SELECT 1 FROM r)") + orden,
             {qint64(m_numeroTerminal), ficha, idTrabajo, idImpresora, idTrabajo, idTrabajo}));
     } else {
-        // Each statement on SQLite is a call into this process: only the
-        // claim's commit costs.
+        // Two statements on the other backends; each on SQLite is a call
+        // into this process, where only the claim's commit costs.
         if (!Reclamar(idTrabajo, idImpresora, ficha)) {
             return std::nullopt;
         }
@@ -336,6 +336,19 @@ QVector<ImpresoraTerminal> RepositorioCola::ImpresorasTerminal() {
             {*nombre, filas->Campo(1).toString().left(8), TextoAcotado(filas->Campo(2).toString(), kLargoNombre)});
     }
     return impresoras;
+}
+
+QSet<qint64> RepositorioCola::IdsImpresorasTerminal() {
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"),
+        {qint64(m_numeroTerminal)});
+    QSet<qint64> ids;
+    for (; !filas->Fin(); filas->MoveNext()) {
+        if (const std::optional<qint64> id = EnteroProbado(filas->Campo(0))) {
+            ids.insert(*id);
+        }
+    }
+    return ids;
 }
 
 void RepositorioCola::BorrarRenglones(qint64 idTrabajo) {
@@ -370,8 +383,8 @@ void RepositorioCola::Barrer(bool conReclamos) {
         "DELETE FROM ReclamoTrabajo WHERE NOT EXISTS (SELECT 1 FROM ColaImpresion col WHERE col.IdTrabajo = "
         "ReclamoTrabajo.IdTrabajo)");
     if (conexion.EsPostgres()) {
-        // One statement: the statement's snapshot still holds the headers it
-        // removes, whose ids it returns.
+        // One statement (two on the other backends): the statement's
+        // snapshot still holds the headers it removes, whose ids it returns.
         conexion.Ejecutar(QStringLiteral("WITH c AS (") + SentenciaLimpieza() +
                           QStringLiteral(" RETURNING IdTrabajo) ") + huerfanos +
                           QStringLiteral(" OR IdTrabajo IN (SELECT IdTrabajo FROM c)"));
@@ -492,10 +505,18 @@ void RepositorioCola::SoltarDudoso(qint64 ficha) {
                                    {kFichaDudosa, ficha});
 }
 
+namespace {
+
+const QString kConRenglones = QStringLiteral(
+    " AND EXISTS (SELECT 1 FROM DetalleColaImpresion det WHERE det.IdTrabajo = ReclamoTrabajo.IdTrabajo)");
+
+} // namespace
+
 QVector<qint64> RepositorioCola::ReclamosDeTerminal() {
-    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ? ORDER BY IdTrabajo"),
-        {qint64(m_numeroTerminal)});
+    const std::unique_ptr<Recordset> filas =
+        Conexion::Instancia().Consultar(QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ?") +
+                                            kConRenglones + QStringLiteral(" ORDER BY IdTrabajo"),
+                                        {qint64(m_numeroTerminal)});
     QVector<qint64> ids;
     for (; !filas->Fin(); filas->MoveNext()) {
         if (const std::optional<qint64> id = EnteroProbado(filas->Campo(0))) {
@@ -506,7 +527,7 @@ QVector<qint64> RepositorioCola::ReclamosDeTerminal() {
 }
 
 void RepositorioCola::SoltarTerminal() {
-    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE ID_Terminal = ?"),
+    Conexion::Instancia().Ejecutar(QStringLiteral("DELETE FROM ReclamoTrabajo WHERE ID_Terminal = ?") + kConRenglones,
                                    {qint64(m_numeroTerminal)});
 }
 

@@ -119,6 +119,9 @@ public:
     // The printers of this terminal whose port has a name by the one rule;
     // the others are left out (Rechazar).
     QVector<ImpresoraTerminal> ImpresorasTerminal();
+    // The ids of this terminal's printers that serve queued jobs (not the
+    // cheque printers).
+    QSet<qint64> IdsImpresorasTerminal();
 
     // Deletes the job's lines. Its header, and its claim with it, go at the
     // next Barrer.
@@ -161,7 +164,8 @@ public:
     // next server to claim it takes it at once and marks it as a copy.
     void SoltarDudoso(qint64 ficha);
     static constexpr qint64 kFichaDudosa = -1; // claim numbers are positive
-    // The jobs this terminal holds claims on, and giving them all back.
+    // The jobs with lines this terminal holds claims on, and giving those
+    // claims back. A printed job's claim stays until its header goes.
     QVector<qint64> ReclamosDeTerminal();
     void SoltarTerminal();
 

@@ -126,7 +126,20 @@ ServidorCola::ServidorCola(qint16 numeroTerminal, QObject* parent)
     // the first period, and a precise timer keeps the phase (a coarse one
     // rounds a 2-s period to a 500-ms grid).
     m_timer1.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer1, &QTimer::timeout, this, &ServidorCola::Timer1_Timer);
+    connect(&m_timer1, &QTimer::timeout, this, [this] {
+        const bool estirado = m_timer1.interval() == kPeriodoAvisadoMs;
+        const qint64 ticks = m_ticks;
+        Timer1_Timer();
+        if (estirado && m_ticks != ticks && m_hallados && m_avisoCompleto) {
+            // The poll found work that no notice announced (triggers
+            // disabled, a writer that bypasses them): notices are not
+            // trusted any more.
+            m_avisoCompleto = false;
+            m_timer1.setInterval(kPeriodoMs);
+            Registrar(QStringLiteral("Cola Impresion, la base de datos no aviso de un trabajo pendiente: se consulta "
+                                     "cada 2 s"));
+        }
+    });
     m_timer1.start(QRandomGenerator::global()->bounded(kPeriodoMs));
     // The printer control's waits keep every claim alive: a job's, and
     // those of the jobs waiting for their window, between jobs too.
@@ -197,7 +210,8 @@ bool ServidorCola::AvisoCompleto() {
     }
     const bool completo =
         Conexion::Instancia()
-            .Consultar(QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname IN "
+            .Consultar(QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgenabled <> 'D' AND "
+                                      "tgname IN "
                                       "('orlan_trabajo_nuevo', 'orlan_trabajo_liberado', "
                                       "'orlan_impresora_redirigida')"))
             ->Campo(0)
@@ -275,6 +289,7 @@ bool ServidorCola::TomarTerminal() {
 }
 
 void ServidorCola::CargarImpresoras() {
+    m_propias = m_repositorio.IdsImpresorasTerminal();
     // Only ports named by the one rule get a section, and a name from the
     // database is cut: the settings file cannot grow from the shop's rows.
     for (const ImpresoraTerminal& impresora : m_repositorio.ImpresorasTerminal()) {
@@ -348,25 +363,33 @@ void ServidorCola::Tick() {
     m_edadMaxima = EdadMaxima();
     m_fallidas.clear();
     m_colaVacia = false;
+    m_hallados = false;
     const ctlImpresora::Uso uso(m_pr2);
     try {
         RevisarVentanas();
         const bool conEspera = m_edadMaxima > 0 && ColumnaFechaHora();
         QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(conEspera);
         m_colaVacia = trabajos.isEmpty();
+        m_hallados = !m_colaVacia;
         QSet<qint64> servidos;
+        int consultas = 0;
         // A stop asked for ends the tick between jobs: the rest wait in the
         // queue for the next start.
         for (qsizetype i = 0; i < trabajos.size() && !Senales::Pedida(); ++i) {
-            if (i > 0 && m_aviso && OtraImpresora(m_aviso->Revisar(), trabajos, i)) {
-                // Work was released during the tick for a printer with
-                // nothing left in it: that printer gets its job next, not
-                // after the others' backlog.
+            const QSet<QString> avisos = i > 0 && m_aviso ? m_aviso->Revisar() : QSet<QString>();
+            if (OtraImpresora(avisos, m_propias, trabajos, i) && consultas < kConsultasPorTick) {
+                // Work was released during the tick for a printer of this
+                // terminal with nothing left in it: that printer gets its
+                // job next, not after the others' backlog. A tick takes in
+                // new work only so many times, so that it ends.
+                ++consultas;
                 trabajos = Adelantar(trabajos.mid(i), m_repositorio.Trabajos(conEspera), servidos);
                 i = 0;
                 if (trabajos.isEmpty()) {
                     break;
                 }
+            } else if (!avisos.isEmpty()) {
+                m_despertarPendiente = true; // a tick after this one finds it
             }
             servidos.insert(trabajos[i].id);
             ServirTrabajo(trabajos[i]);
@@ -376,7 +399,9 @@ void ServidorCola::Tick() {
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
         m_reconectar = ConexionPerdida(e);
-        if (!m_reconectar) {
+        // Swept again unless the sweep itself failed (a table locked past
+        // the statement time-out would hold the tick twice).
+        if (!m_reconectar && !std::exchange(m_barriendo, false)) {
             // A job that ends every tick (a line the renderer cannot finish)
             // must not keep the finished headers before it.
             try {
@@ -389,17 +414,20 @@ void ServidorCola::Tick() {
     }
 }
 
-bool ServidorCola::OtraImpresora(const QSet<QString>& avisos, const QVector<TrabajoCola>& trabajos, qsizetype desde) {
-    if (avisos.isEmpty()) {
-        return false;
-    }
-    QSet<QString> conCola;
+bool ServidorCola::OtraImpresora(const QSet<QString>& avisos, const QSet<qint64>& propias,
+                                 const QVector<TrabajoCola>& trabajos, qsizetype desde) {
+    QSet<qint64> conCola;
     for (qsizetype i = desde; i < trabajos.size(); ++i) {
-        conCola.insert(QString::number(trabajos[i].redirigido));
+        conCola.insert(trabajos[i].redirigido);
     }
-    // A notice names the printer a job was written for; one redirected
-    // elsewhere, or a notice without a name, asks again too.
-    return !conCola.contains(avisos);
+    for (const QString& aviso : avisos) {
+        bool ok = false;
+        const qint64 id = aviso.toLongLong(&ok);
+        if (ok && propias.contains(id) && !conCola.contains(id)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 QVector<TrabajoCola> ServidorCola::Adelantar(const QVector<TrabajoCola>& resto, const QVector<TrabajoCola>& nuevos,
@@ -408,9 +436,18 @@ QVector<TrabajoCola> ServidorCola::Adelantar(const QVector<TrabajoCola>& resto, 
     for (const TrabajoCola& t : resto) {
         conCola.insert(t.redirigido);
     }
+    QSet<qint64> detenidas;
     QVector<TrabajoCola> primero, despues;
     for (const TrabajoCola& t : nuevos) {
-        if (!servidos.contains(t.id)) {
+        if (servidos.contains(t.id)) {
+            // Served in this tick and still queued with its lines (not
+            // confirmed, or sent elsewhere since): the later jobs of its
+            // printer wait for the next tick, which serves them in order. A
+            // printed job's header without lines holds nothing back.
+            if (t.conRenglones) {
+                detenidas.insert(t.redirigido);
+            }
+        } else if (!detenidas.contains(t.redirigido)) {
             (conCola.contains(t.redirigido) ? despues : primero).append(t);
         }
     }
@@ -557,7 +594,9 @@ void ServidorCola::Barrer() {
     if (!m_barrer) {
         return;
     }
+    m_barriendo = true;
     m_repositorio.Barrer(m_reclamos == Reclamos::ConTabla);
+    m_barriendo = false;
     m_barrer = false;
     // Every header without lines is gone now.
     m_sinRenglones.clear();

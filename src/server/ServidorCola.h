@@ -54,6 +54,20 @@ public:
     // runs one tick after it.
     void Despertar();
 
+    // Whether the notices read between a tick's jobs name a printer of
+    // `propias` (this terminal's) without a job from `desde` on in the
+    // tick's `trabajos`. Notices for other terminals' printers are not this
+    // tick's business.
+    static bool OtraImpresora(const QSet<QString>& avisos, const QSet<qint64>& propias,
+                              const QVector<TrabajoCola>& trabajos, qsizetype desde);
+    // The rest of a tick after such a notice: the fresh snapshot `nuevos`
+    // without the jobs already served, those of printers with no job in
+    // `resto` (what was left of the tick) first. Each printer's jobs keep
+    // their ascending order: a printer one of whose served jobs is still
+    // queued gets no later job in this tick.
+    static QVector<TrabajoCola> Adelantar(const QVector<TrabajoCola>& resto, const QVector<TrabajoCola>& nuevos,
+                                          const QSet<qint64>& servidos);
+
     // What the server is doing, for the service manager's status line:
     // "sirviendo 3 impresoras, 1 en respaldo" (the terminal's printers and how
     // many of them send their jobs elsewhere).
@@ -77,15 +91,6 @@ signals:
 
 private:
     void Tick();
-    // The rest of a tick after a notice (Despertar): the fresh snapshot
-    // `nuevos` without the jobs already served, those of printers with no
-    // job in `resto` (what was left of the tick) first. Each printer's jobs
-    // keep their ascending order.
-    // Whether a notice read between jobs names a printer without a job from
-    // `desde` on in the tick's `trabajos`.
-    static bool OtraImpresora(const QSet<QString>& avisos, const QVector<TrabajoCola>& trabajos, qsizetype desde);
-    static QVector<TrabajoCola> Adelantar(const QVector<TrabajoCola>& resto, const QVector<TrabajoCola>& nuevos,
-                                          const QSet<qint64>& servidos);
     void ServirTrabajo(const TrabajoCola& trabajo);
     void Redirigir(const ImpresoraCola& impresora, const QString& estado);
     // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in
@@ -155,8 +160,8 @@ private:
     // Once a tick, when a job was served or a window settled: the header
     // cleanup and the claims of headers gone (RepositorioCola::Barrer).
     void Barrer();
-    // Gives back this server's claim on the job, if it holds one, once the
-    // job's lines and header are gone or the job is left for another tick.
+    // Gives back this server's claim on a job left for another tick, if it
+    // holds one. (A printed job's claim goes with its header, in Barrer.)
     // `dudoso`: something of it was sent and the printer did not confirm it
     // (or the job was cut short): whoever prints it next marks it as a copy.
     void Soltar(qint64 idTrabajo, bool dudoso = false);
@@ -195,7 +200,11 @@ private:
     // lines, they are not printed a second time.
     QSet<qint64> m_sinRenglones;
     bool m_barrer = false;    // a job was served since the last Barrer
+    bool m_barriendo = false; // Barrer's statement is running (or failed)
+    QSet<qint64> m_propias;   // this terminal's printers (ids), read at load
+    static constexpr int kConsultasPorTick = 20;
     bool m_colaVacia = false; // the last tick found no job
+    bool m_hallados = false;  // the last tick's job query found jobs
     // The database reports every change that brings work: on PostgreSQL its
     // three notifying triggers are there. Without them the poll never
     // stretches, said once.

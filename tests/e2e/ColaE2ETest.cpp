@@ -55,6 +55,31 @@ TEST_F(PruebaCola, TheServerProcessPrintsRoutesAndKeepsWhatItCannotPrint) {
     EXPECT_TRUE(bitacora.contains("Apagando Servidor de Comunicaciones"));
 }
 
+// The terminal's previous server died between printing job 50 and removing
+// its header (the header goes once a tick), and in the middle of job 51.
+// Its claims are still there: the new server prints 51 again, marked as a
+// possible copy, and leaves 50's header alone, not printed as a blank slip.
+TEST_F(PruebaCola, ARestartPrintsAgainOnlyTheJobsItsPredecessorHadNotFinished) {
+    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
+    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarImpresora(1, 1, 0);
+    InsertarTrabajo(50, 1, {});
+    InsertarTrabajo(51, 1, {QStringLiteral("a medio imprimir")});
+    Ejecutar("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) VALUES (50, 1, 777)");
+    Ejecutar("INSERT INTO ReclamoTrabajo (IdTrabajo, ID_Terminal, Ficha) VALUES (51, 1, 778)");
+    TerminalPrueba& terminal = NuevaTerminal(1);
+    terminal.Iniciar();
+    EXPECT_TRUE(Esperar([&] { return Trabajos().isEmpty(); }, 30)) << Trabajos().toStdString();
+    EXPECT_EQ(terminal.Detener(), 0) << terminal.Salida().toStdString();
+    const QByteArray captura = terminal.CapturaLpt();
+    EXPECT_EQ(captura.count("*** COPIA: puede estar repetido ***"), 1) << captura.toStdString();
+    EXPECT_EQ(captura.count(H("1B6D")), 1) << "one receipt cut";
+    EXPECT_TRUE(captura.contains("a medio imprimir"));
+    EXPECT_TRUE(terminal.Bitacora().contains("antes de reiniciarse se imprimen de nuevo: 51\r\n"))
+        << terminal.Bitacora().toStdString();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
+}
+
 // A shop's own database, made by hand with the point-of-sale system's tables
 // and columns only: no claim table, no terminal names, no PapelBajo, no keys.
 class PruebaColaTienda : public PruebaCola {

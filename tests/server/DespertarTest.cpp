@@ -130,25 +130,38 @@ TEST_F(Despertar, WhileChangesAreReportedThePollStretches) {
 #ifdef ORLAN_PRUEBA_POSTGRESQL
 // A printer's backlog does not hold another printer's job: released while
 // the tick works through the backlog, the other job prints next, and each
-// printer's jobs keep their order.
+// printer's jobs keep their order. A job for another terminal's printer
+// costs the tick nothing: two statements a job, the job query taken again
+// once, and the header sweep.
 TEST_F(Despertar, AJobForAnIdlePrinterIsNotHeldBehindAnothersBacklog) {
     InsertarImpresora(3, 1, 0);
     m_servidor = std::make_unique<ServidorCola>(1);
     ASSERT_TRUE(m_servidor->Cargar());
     m_servidor->Timer1().stop();
     EsperarEscucha();
+    InsertarTrabajo(90, 3, {"primero"});
+    m_servidor->Timer1_Timer(); // the first job also asks which of the server's own tables exist
     for (int id = 1; id <= 20; ++id) {
         InsertarTrabajo(id, 1, {QString("cola %1").arg(id)});
     }
     QList<qint64> orden;
+    qint64 ajenas = 0; // the statements of the writes below
     QObject::connect(m_servidor.get(), &ServidorCola::TrabajoImpreso, [&](qint64 id) {
         orden << id;
+        const qint64 antes = Conexion::Instancia().Sentencias();
         if (id == 2) {
             InsertarTrabajo(100, 3, {"otra impresora"});
-            QThread::msleep(200); // the notice reaches the listening connection
+        } else if (id == 5) {
+            InsertarTrabajo(101, 2, {"de la terminal 2"});
+        }
+        ajenas += Conexion::Instancia().Sentencias() - antes;
+        if (id == 2 || id == 5) {
+            QThread::msleep(500); // the notice reaches the listening connection
         }
     });
+    const qint64 antes = Conexion::Instancia().Sentencias();
     m_servidor->Timer1_Timer();
+    EXPECT_EQ(Conexion::Instancia().Sentencias() - antes - ajenas, 2 * orden.size() + 3);
     QList<qint64> esperado{1, 2, 100};
     for (int id = 3; id <= 20; ++id) {
         esperado << id;

@@ -76,6 +76,42 @@ protected:
     std::unique_ptr<ServidorCola> m_servidor;
 };
 
+// What a tick does when the database announces work for this terminal's
+// printer 4 while it works through printer 1's backlog: printer 4's job goes
+// first, and a printer one of whose jobs served in the tick is still queued
+// (its printer failed and sent it to the backup, 3) gets none of its later
+// jobs before that one. Notices for other terminals' printers, or for a
+// printer with work left in the tick, change nothing.
+TEST(Adelantar, APrinterWithNothingLeftGoesFirstAndNoPrinterLosesItsOrder) {
+    const auto T = [](qint64 id, qint64 impresora, bool conRenglones = true) {
+        TrabajoCola t;
+        t.id = id;
+        t.redirigido = impresora;
+        t.conRenglones = conRenglones;
+        return t;
+    };
+    const auto Ids = [](const QVector<TrabajoCola>& trabajos) {
+        QList<qint64> ids;
+        for (const TrabajoCola& t : trabajos) {
+            ids << t.id;
+        }
+        return ids;
+    };
+    const QVector<TrabajoCola> resto{T(5, 1), T(6, 1)};
+    // Jobs 1 to 4 printed: their headers wait for the sweep without lines.
+    EXPECT_EQ(Ids(ServidorCola::Adelantar(resto, {T(1, 1, false), T(4, 1, false), T(5, 1), T(6, 1), T(7, 4), T(8, 1)},
+                                          {1, 2, 3, 4})),
+              QList<qint64>({7, 5, 6, 8}));
+    EXPECT_EQ(Ids(ServidorCola::Adelantar({T(2, 1), T(3, 1)}, {T(1, 3), T(2, 3), T(3, 3), T(9, 4)}, {1})),
+              QList<qint64>({9}));
+
+    const QSet<qint64> propias{1, 3, 4};
+    EXPECT_TRUE(ServidorCola::OtraImpresora({"4"}, propias, resto, 0));
+    EXPECT_FALSE(ServidorCola::OtraImpresora({"1"}, propias, resto, 0));
+    EXPECT_FALSE(ServidorCola::OtraImpresora({"2", "x", ""}, propias, resto, 0));
+    EXPECT_TRUE(ServidorCola::OtraImpresora({"1"}, propias, resto, 2)); // printer 1 has nothing left
+}
+
 TEST_F(Cola, ServesThisTerminalsJobsInOrderAndDeletesThem) {
     InsertarTrabajo(12, 1, {"doce"});
     InsertarTrabajo(10, 1, {});

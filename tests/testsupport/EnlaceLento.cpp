@@ -128,13 +128,15 @@ void EnlaceLento::Bucle() {
         std::vector<pollfd> fds{{m_despertar[0], POLLIN, 0}, {m_escucha, POLLIN, 0}};
         for (const Par& p : pares) {
             for (const Sentido* s : {&p.subida, &p.bajada}) {
+                // A descriptor with nothing to wait for is left out (-1): a
+                // closed peer would report POLLHUP for ever.
                 const bool pendiente = !s->piezas.empty() && s->piezas.front().cuando <= ahora;
-                fds.push_back({s->desde, static_cast<short>(s->leyendo ? POLLIN : 0), 0});
-                fds.push_back({s->hacia, static_cast<short>(pendiente ? POLLOUT : 0), 0});
+                fds.push_back({s->leyendo ? s->desde : -1, POLLIN, 0});
+                fds.push_back({pendiente ? s->hacia : -1, POLLOUT, 0});
             }
         }
         if (poll(fds.data(), fds.size(), espera) < 0 && errno != EINTR) {
-            return;
+            break;
         }
         if (fds[1].revents & POLLIN) {
             const int cliente = accept4(m_escucha, nullptr, nullptr, SOCK_CLOEXEC);
