@@ -338,17 +338,27 @@ QVector<ImpresoraTerminal> RepositorioCola::ImpresorasTerminal() {
     return impresoras;
 }
 
-QSet<qint64> RepositorioCola::IdsImpresorasTerminal() {
-    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"),
-        {qint64(m_numeroTerminal)});
-    QSet<qint64> ids;
+namespace {
+
+// The first column of a statement's rows, the values that are keys.
+QVector<qint64> Claves(const QString& sql, const QVector<QVariant>& parametros) {
+    const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(sql, parametros);
+    QVector<qint64> ids;
     for (; !filas->Fin(); filas->MoveNext()) {
         if (const std::optional<qint64> id = EnteroProbado(filas->Campo(0))) {
-            ids.insert(*id);
+            ids.append(*id);
         }
     }
     return ids;
+}
+
+} // namespace
+
+QSet<qint64> RepositorioCola::IdsImpresorasTerminal() {
+    const QVector<qint64> ids =
+        Claves(QStringLiteral("SELECT Id_Impresora FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"),
+               {qint64(m_numeroTerminal)});
+    return QSet<qint64>(ids.begin(), ids.end());
 }
 
 void RepositorioCola::BorrarRenglones(qint64 idTrabajo) {
@@ -513,17 +523,9 @@ const QString kConRenglones = QStringLiteral(
 } // namespace
 
 QVector<qint64> RepositorioCola::ReclamosDeTerminal() {
-    const std::unique_ptr<Recordset> filas =
-        Conexion::Instancia().Consultar(QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ?") +
-                                            kConRenglones + QStringLiteral(" ORDER BY IdTrabajo"),
-                                        {qint64(m_numeroTerminal)});
-    QVector<qint64> ids;
-    for (; !filas->Fin(); filas->MoveNext()) {
-        if (const std::optional<qint64> id = EnteroProbado(filas->Campo(0))) {
-            ids.append(*id);
-        }
-    }
-    return ids;
+    return Claves(QStringLiteral("SELECT IdTrabajo FROM ReclamoTrabajo WHERE ID_Terminal = ?") + kConRenglones +
+                      QStringLiteral(" ORDER BY IdTrabajo"),
+                  {qint64(m_numeroTerminal)});
 }
 
 void RepositorioCola::SoltarTerminal() {
