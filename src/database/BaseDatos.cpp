@@ -82,7 +82,7 @@ qint32 AEntero32(const QVariant& valor) {
     return static_cast<qint32>(EnteroEnRango(valor, -2147483648LL, 2147483647LL));
 }
 
-bool Conectar() {
+bool Conectar(int topeConexion) {
     NombreServidor =
         Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"), QStringLiteral("Servidor"), QString());
     if (NombreServidor.isEmpty()) {
@@ -104,7 +104,8 @@ bool Conectar() {
                 .toInt(&ok);
         return ok && valor >= 0 ? valor : omision;
     };
-    conexion.EstablecerTiempos(segundos(QStringLiteral("TiempoConexion"), 15),
+    const int login = segundos(QStringLiteral("TiempoConexion"), 15);
+    conexion.EstablecerTiempos(topeConexion > 0 && (login == 0 || login > topeConexion) ? topeConexion : login,
                                segundos(QStringLiteral("TiempoConsulta"), 30));
     static const ProveedorCredenciales proveedor;
     const std::optional<QString> usuario = proveedor.ObtenerUsuario();

@@ -124,7 +124,8 @@ private:
 // (login, default 15 s) and "TiempoConsulta" (each statement, default 30 s).
 // A setting "Puerto" adds "port=N;" for a server off its default port.
 // Any failure: false, nothing logged (ExplicarFalloConexion tells why).
-bool Conectar();
+// With `topeConexion` (seconds, not 0) the login gives up after at most that.
+bool Conectar(int topeConexion = 0);
 
 // A value of an ODBC connection string: in braces, a "}" inside doubled,
 // when it holds ";", "{" or "}" or starts or ends with blanks, so that it

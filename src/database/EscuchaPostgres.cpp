@@ -179,13 +179,19 @@ void EscuchaPostgres::Leer() {
 
 QSet<QString> EscuchaPostgres::Revisar() {
     QSet<QString> impresoras;
-    // A failure here is left to Leer, which the event loop runs next.
-    if (!m_pg || !m_escuchando || !PQconsumeInput(m_pg)) {
+    if (!m_pg || !m_escuchando) {
+        return impresoras;
+    }
+    if (!PQconsumeInput(m_pg)) {
+        Perder(QString::fromUtf8(PQerrorMessage(m_pg)).trimmed());
         return impresoras;
     }
     while (PGnotify* aviso = PQnotifies(m_pg)) {
         impresoras.insert(QString::fromUtf8(aviso->extra));
         PQfreemem(aviso);
+    }
+    if (PQstatus(m_pg) == CONNECTION_BAD) {
+        Perder(QString::fromUtf8(PQerrorMessage(m_pg)).trimmed());
     }
     return impresoras;
 }

@@ -335,7 +335,12 @@ void ServidorCola::Tick() {
         // restart; until it answers every tick just tries once more.
         QElapsedTimer intento;
         intento.start();
-        if (!Conectar()) {
+        // A login sent while the link is down waits for the system's
+        // retries of its first packet, long after the link is back: three
+        // logins in four give up after kLoginReconexion s, the fourth is
+        // given TiempoConexion in full for a server slow to log in.
+        const bool corto = m_intentosReconexion++ % 4 != 3;
+        if (!Conectar(corto ? kLoginReconexion : 0)) {
             // Logged once per outage, and whenever a login held the tick for
             // longer than a tick's interval (a server that does not answer
             // runs each login into its time-out).
@@ -350,6 +355,7 @@ void ServidorCola::Tick() {
             return;
         }
         m_reconectar = false;
+        m_intentosReconexion = 0;
         m_sinConexionRegistrado = false;
         m_ticksHastaResumen = 0;
         Registrar(QStringLiteral("Cola Impresion, conexion con la base de datos restablecida"));

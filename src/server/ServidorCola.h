@@ -217,6 +217,8 @@ private:
     bool m_activo = false;
     bool m_enTick = false;
     bool m_reconectar = false;
+    int m_intentosReconexion = 0;
+    static constexpr int kLoginReconexion = 3;
     bool m_sinConexionRegistrado = false;
     // Ticks until the status line is brought up to date again.
     int m_ticksHastaResumen = 0;
