@@ -462,14 +462,6 @@ bool RepositorioCola::Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 fich
     return Conexion::Instancia().Ejecutar(SentenciaReclamo(conRenglones), valores) == 1;
 }
 
-bool RepositorioCola::Reclamable(qint64 idTrabajo, qint64 idImpresora) {
-    return Conexion::Instancia()
-               .Consultar(QStringLiteral("SELECT COUNT(*) FROM ColaImpresion WHERE ") + kCondicionReclamo,
-                          {idTrabajo, idImpresora, idTrabajo})
-               ->Campo(0)
-               .toLongLong() > 0;
-}
-
 std::optional<ReclamoCola> RepositorioCola::Reclamo(qint64 idTrabajo) {
     const std::unique_ptr<Recordset> fila = Conexion::Instancia().Consultar(
         QStringLiteral("SELECT ID_Terminal, Ficha FROM ReclamoTrabajo WHERE IdTrabajo = ?"), {idTrabajo});

@@ -149,8 +149,6 @@ public:
     // and, with `conRenglones`, still has its lines. True when this server's
     // claim was made.
     bool Reclamar(qint64 idTrabajo, qint64 idImpresora, qint64 ficha, bool conRenglones = true);
-    // Whether the job would be claimable now, for a database without the table.
-    bool Reclamable(qint64 idTrabajo, qint64 idImpresora);
     std::optional<ReclamoCola> Reclamo(qint64 idTrabajo);
     // Takes over the claim `anterior` of a server that died; true when taken.
     bool TomarReclamo(qint64 idTrabajo, qint64 idImpresora, qint64 anterior, qint64 ficha);
