@@ -5,9 +5,18 @@
 #include "platform/Ajustes.h"
 
 #include <QFile>
+#include <algorithm>
 #include <QSettings>
 
 namespace {
+
+// SQL Server says 28000; PostgreSQL's driver reports a refused password as
+// 08001 with the server's words.
+bool DeCredenciales(const ErrorProveedor& error) {
+    const QString texto = error.descripcion.toLower();
+    return error.sqlState.startsWith(QLatin1String("28")) || texto.contains(QLatin1String("password")) ||
+           texto.contains(QLatin1String("authentication")) || texto.contains(QLatin1String("login failed"));
+}
 
 QString EnConfiguracion(const QString& claves) {
     return claves + QStringLiteral(" en [Configuracion] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
@@ -46,8 +55,7 @@ QString Arreglo(const ErrorProveedor& error) {
                ProveedorCredenciales::RutaArchivo() +
                QStringLiteral(", o agregue a pg_hba.conf una linea 'local BASE ROL scram-sha-256' para su rol");
     }
-    if (error.sqlState.startsWith(QLatin1String("28")) || texto.contains(QLatin1String("password")) ||
-        texto.contains(QLatin1String("authentication")) || texto.contains(QLatin1String("login failed"))) {
+    if (DeCredenciales(error)) {
         return QStringLiteral("revise Usuario= y Contrasena= en ") + ProveedorCredenciales::RutaArchivo();
     }
     if ((texto.contains(QLatin1String("database")) && texto.contains(QLatin1String("does not exist"))) ||
@@ -72,6 +80,11 @@ QString UnaLinea(QString texto) {
 }
 
 } // namespace
+
+bool CredencialesRechazadas() {
+    const ErroresProveedor& errores = Conexion::Instancia().Errores();
+    return errores.isEmpty() || std::any_of(errores.begin(), errores.end(), DeCredenciales);
+}
 
 QString LibreriaRegistrada(const QString& registro) {
     QSettings ini(registro, QSettings::IniFormat);

@@ -10,6 +10,12 @@
 //   en [Configuracion] de /home/caja/.config/orlan/orlan.ini
 QString ExplicarFalloConexion();
 
+// Whether the last Conectar() failed on the credentials: the server refused
+// the account or its password (or the credentials file could not be read).
+// Trying again soon cannot mend that and may lock the account; any other
+// failure (no server, no network, a server still starting) may pass by itself.
+bool CredencialesRechazadas();
+
 // The library a driver registry (an odbcinst.ini, as in ODBCSYSINI) gives for
 // the driver name "SQL Server"; empty when it names none.
 QString LibreriaRegistrada(const QString& registro);

@@ -2,6 +2,7 @@
 
 #include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
+#include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "platform/CajaMensajes.h"
 #include "platform/Reloj.h"
@@ -210,7 +211,7 @@ int Arrancar(const OpcionesArranque& opciones) {
 
     std::unique_ptr<ServidorCola> servidor;
     bool sirviendo = false;
-    for (int fallos = 0;; ++fallos) {
+    for (int fallos = 0;;) {
         QString causa;
         const int salida = Intentar(opciones, servidor, sirviendo, causa);
         if (salida == kSalidaNormal) {
@@ -219,9 +220,17 @@ int Arrancar(const OpcionesArranque& opciones) {
         if (!opciones.reintentar) {
             return salida;
         }
-        const std::chrono::milliseconds pausa = PausaReintento(fallos, opciones.primeraPausa, opciones.pausaMaxima);
+        std::chrono::milliseconds pausa = opciones.pausaConexion;
+        QString archivo = Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+        if (salida != kSalidaConexion) {
+            pausa = PausaReintento(fallos++, opciones.primeraPausa, opciones.pausaMaxima);
+        } else if (CredencialesRechazadas()) {
+            pausa = PausaReintento(fallos++, opciones.primeraPausa, opciones.pausaMaxima);
+            causa += QStringLiteral("; credenciales rechazadas");
+            archivo = ProveedorCredenciales::RutaArchivo();
+        }
         Servicio::Estado(causa + QStringLiteral("; nuevo intento en ") + Segundos(pausa) +
-                         QStringLiteral(" s o al cambiar ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN")));
+                         QStringLiteral(" s o al cambiar ") + archivo);
         Servicio::Listo();
         if (!EsperarReintento(pausa)) {
             Registrar(QStringLiteral("Apagando Servidor de Comunicaciones"));

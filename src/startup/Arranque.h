@@ -24,12 +24,17 @@ struct OpcionesArranque {
     std::function<bool()> mostrarVentana;
     // Service mode under a service manager: a start that fails on the settings,
     // the credentials or the database does not end the program; it is tried
-    // again after a pause that doubles from primeraPausa up to pausaMaxima,
-    // and at once when the settings or credentials file changes. The status
-    // line (Servicio::Estado) says why it waits.
+    // again after a pause, and at once when the settings or credentials file
+    // changes. A connection the database refused for its credentials waits a
+    // pause that doubles from primeraPausa up to pausaMaxima, so as not to
+    // hammer the server; one that failed otherwise (a database server still
+    // down after a power cut) is tried every pausaConexion, and the first
+    // job prints seconds after the database is back. The status line
+    // (Servicio::Estado) says why it waits.
     bool reintentar = false;
     std::chrono::milliseconds primeraPausa{5000};
     std::chrono::milliseconds pausaMaxima{300000};
+    std::chrono::milliseconds pausaConexion{5000};
 };
 
 // The start-up steps in order: points the settings' warnings at the event log,
