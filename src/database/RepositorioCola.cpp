@@ -320,7 +320,7 @@ std::optional<QVector<RenglonCola>> RepositorioCola::ReclamarConRenglones(qint64
 
 QVector<ImpresoraTerminal> RepositorioCola::ImpresorasTerminal() {
     const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-        QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora") + QStringLiteral(" From impresora") +
+        QStringLiteral("SELECT Puerto, Modo, Nombre_Impresora, Id_Impresora") + QStringLiteral(" From impresora") +
         QStringLiteral(" WHERE ID_Terminal = ") + QString::number(m_numeroTerminal));
     QVector<ImpresoraTerminal> impresoras;
     for (; !filas->Fin(); filas->MoveNext()) {
@@ -332,8 +332,8 @@ QVector<ImpresoraTerminal> RepositorioCola::ImpresorasTerminal() {
                          .arg(Citado(puerto)));
             continue;
         }
-        impresoras.append(
-            {*nombre, filas->Campo(1).toString().left(8), TextoAcotado(filas->Campo(2).toString(), kLargoNombre)});
+        impresoras.append({*nombre, filas->Campo(1).toString().left(8),
+                           TextoAcotado(filas->Campo(2).toString(), kLargoNombre), EnteroProbado(filas->Campo(3))});
     }
     return impresoras;
 }
@@ -442,6 +442,11 @@ void RepositorioCola::Apartar(qint64 idTrabajo) {
 void RepositorioCola::AnotarPapel(qint64 idImpresora, bool bajo) {
     Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET PapelBajo = ? WHERE Id_Impresora = ?"),
                                    {bajo ? 1 : 0, idImpresora});
+}
+
+void RepositorioCola::AnotarFalla(qint64 idImpresora, const QString& falla) {
+    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET Falla = ? WHERE Id_Impresora = ?"),
+                                   {falla.isEmpty() ? QVariant() : QVariant(falla), idImpresora});
 }
 
 QString RepositorioCola::SentenciaReclamo(bool conRenglones) {

@@ -66,7 +66,8 @@ struct RenglonCola {
 struct ImpresoraTerminal {
     NombrePuerto puerto;
     QString modo;
-    QString nombre; // cut to kLargoNombre characters, control characters dropped
+    QString nombre;           // cut to kLargoNombre characters, control characters dropped
+    std::optional<qint64> id; // none for an Id_Impresora that is no number
 };
 
 // A row the server skips, for the log and diagnostico.
@@ -143,6 +144,10 @@ public:
     void Apartar(qint64 idTrabajo);
     // Impresora.PapelBajo, the server's own optional column.
     void AnotarPapel(qint64 idImpresora, bool bajo);
+
+    // Writes why the printer cannot print (Impresora.Falla), NULL for a
+    // printer that prints. Only where the column exists.
+    void AnotarFalla(qint64 idImpresora, const QString& falla);
 
     // Claims, in the server's own table ReclamoTrabajo. `condicion` holds
     // when the job is still released, still routed to printer `idImpresora`

@@ -59,16 +59,18 @@ QString Etiqueta(const QString& valor) {
 
 } // namespace
 
-EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
+EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo, bool falla) {
     Conexion& c = Conexion::Instancia();
     EstadoTienda estado;
     estado.generado = QDateTime::currentDateTime();
     estado.conPapelBajo = papelBajo;
+    estado.conFalla = falla;
 
     QHash<int, qsizetype> posicion;
     auto filas = c.Consultar(QStringLiteral("SELECT Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
                                             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques") +
                              (papelBajo ? QStringLiteral(", PapelBajo") : QString()) +
+                             (falla ? QStringLiteral(", Falla") : QString()) +
                              QStringLiteral(" FROM Impresora ORDER BY ID_Terminal, Id_Impresora"));
     for (; !filas->Fin(); filas->MoveNext()) {
         // A row without a number for its id, terminal or serving printer names
@@ -93,6 +95,9 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo) {
             if (const auto bajo = Entero(filas->Campo(9))) {
                 i.papelBajo = *bajo != 0;
             }
+        }
+        if (falla) {
+            i.falla = TextoONulo(filas->Campo(papelBajo ? 10 : 9));
         }
         posicion.insert(i.id, estado.impresoras.size());
         estado.impresoras.append(i);
@@ -185,6 +190,7 @@ QJsonObject EstadoJson(const EstadoTienda& estado) {
             {"respaldo", Nulable(i.respaldo)},
             {"cheques", i.cheques},
             {"papel_bajo", Nulable(i.papelBajo)},
+            {"falla", Nulable(i.falla)},
             {"pendientes", i.pendientes},
             {"escribiendose", i.escribiendose},
             {"apartados", i.apartados},
@@ -214,10 +220,11 @@ QByteArray Metricas(const EstadoTienda& estado) {
         {"orlan_espera_mas_antigua_segundos", "Edad del trabajo pendiente mas antiguo con hora registrada."},
         {"orlan_impresora_papel_bajo", "1 cuando la impresora avisa que el papel esta por terminarse (sigue "
                                        "imprimiendo)."},
+        {"orlan_impresora_falla", "1 cuando su servidor no pudo imprimir en ella la ultima vez que lo intento."},
     };
     QString texto;
     for (int f = 0; f < int(std::size(familias)); ++f) {
-        if (f == 5 && !estado.conPapelBajo) {
+        if ((f == 5 && !estado.conPapelBajo) || (f == 6 && !estado.conFalla)) {
             continue; // the database cannot say it: no series rather than a false 0
         }
         texto += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
@@ -255,8 +262,11 @@ QByteArray Metricas(const EstadoTienda& estado) {
                     texto += serie + QStringLiteral("} %1\n").arg(*i.esperaMasAntigua);
                 }
                 break;
-            default:
+            case 5:
                 texto += serie + QStringLiteral("} %1\n").arg(i.papelBajo.value_or(false) ? 1 : 0);
+                break;
+            default:
+                texto += serie + QStringLiteral("} %1\n").arg(i.falla ? 1 : 0);
             }
         }
     }

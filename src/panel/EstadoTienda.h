@@ -34,6 +34,9 @@ struct ImpresoraTienda {
     // Our optional Impresora.PapelBajo: the printer's last answer said paper
     // near its end (it still prints). Nothing when unknown.
     std::optional<bool> papelBajo;
+    // Our optional Impresora.Falla: why its server could not print on it
+    // when it last tried. Nothing while it prints, or when unknown.
+    std::optional<QString> falla;
     // Released jobs addressed to it or to a printer redirected to it.
     int pendientes = 0;
     // Jobs addressed to it that a writer has not released yet, and those set aside.
@@ -58,13 +61,15 @@ struct EstadoTienda {
     QList<TerminalTienda> terminales;  // those of Terminal and those named by a printer
     QList<ImpresoraTienda> impresoras; // by terminal, then id
     bool conPapelBajo = false;         // Impresora has our PapelBajo column
+    bool conFalla = false;             // Impresora has our Falla column
 };
 
 // Reads the state on the open connection; database failures throw ErrorEjecucion.
 // `nombresTerminal`: whether Terminal has our optional Nombre column (without
 // it the terminals have no name); `papelBajo`: whether Impresora has our
-// optional PapelBajo column (without it paper near its end is not known).
-EstadoTienda LeerEstadoTienda(bool nombresTerminal = true, bool papelBajo = true);
+// optional PapelBajo column (without it paper near its end is not known);
+// `falla`: likewise for our optional Falla column.
+EstadoTienda LeerEstadoTienda(bool nombresTerminal = true, bool papelBajo = true, bool falla = true);
 
 // GET /api/estado.
 QJsonObject EstadoJson(const EstadoTienda& estado);

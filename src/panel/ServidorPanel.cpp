@@ -539,7 +539,14 @@ const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
                                          "el papel por terminarse no se muestra"));
             }
         }
-        m_estado = LeerEstadoTienda(*m_nombresTerminal, *m_papelBajo);
+        if (!m_falla) {
+            m_falla = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"));
+            if (!*m_falla) {
+                Registrar(QStringLiteral("Panel: la tabla Impresora no tiene la columna Falla; "
+                                         "no se muestra por que una impresora no imprime"));
+            }
+        }
+        m_estado = LeerEstadoTienda(*m_nombresTerminal, *m_papelBajo, *m_falla);
         m_leido.start();
         m_ultimoError.clear();
         Publicar();

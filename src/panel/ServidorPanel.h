@@ -110,6 +110,7 @@ private:
     QElapsedTimer m_ultimoIntento;
     std::optional<bool> m_nombresTerminal; // Terminal.Nombre, ours and optional: asked once
     std::optional<bool> m_papelBajo;       // Impresora.PapelBajo, likewise
+    std::optional<bool> m_falla;           // Impresora.Falla, likewise
     qint64 m_pausa = 0;                    // before the next connection attempt, growing while the database stays lost
     std::unique_ptr<Http> m_http;
 };

@@ -7,6 +7,8 @@
 #include "platform/Senales.h"
 #include "platform/Servicio.h"
 #include "ports/NombrePuerto.h"
+#include "ports/PuertoCom.h"
+#include "ports/PuertoSerie.h"
 #include "server/InterpretarRenglon.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
@@ -14,9 +16,12 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QThread>
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -227,20 +232,39 @@ bool ServidorCola::AvisoCompleto() {
 QString ServidorCola::Resumen() {
     int impresoras = 0;
     int enRespaldo = 0;
+    QStringList fallas;
     try {
         const std::unique_ptr<Recordset> filas = Conexion::Instancia().Consultar(
-            QStringLiteral("SELECT Id_Impresora, Redirigido FROM Impresora WHERE ID_Terminal = ? AND esdecheques = 0"),
+            QStringLiteral("SELECT Id_Impresora, Redirigido, Nombre_Impresora FROM Impresora WHERE ID_Terminal = ? "
+                           "AND esdecheques = 0 ORDER BY Id_Impresora"),
             {qint64(m_numeroTerminal)});
         for (; !filas->Fin(); filas->MoveNext()) {
             ++impresoras;
-            enRespaldo += filas->Texto(QStringLiteral("Redirigido")) != filas->Texto(QStringLiteral("Id_Impresora"));
+            const QString id = filas->Texto(QStringLiteral("Id_Impresora"));
+            enRespaldo += filas->Texto(QStringLiteral("Redirigido")) != id;
+            const std::optional<qint64> numero = EnteroProbado(filas->Campo(0));
+            const auto falla = numero ? m_fallas.constFind(*numero) : m_fallas.cend();
+            if (falla != m_fallas.cend()) {
+                const QString nombre =
+                    TextoAcotado(filas->Texto(QStringLiteral("Nombre_Impresora")), RepositorioCola::kLargoNombre);
+                fallas << (nombre.isEmpty() ? QStringLiteral("impresora ") + id : nombre) + QStringLiteral(": ") +
+                              *falla;
+            }
         }
     } catch (const ErrorEjecucion&) {
         return QStringLiteral("sirviendo la cola de la terminal ") + QString::number(m_numeroTerminal);
     }
-    QString texto = QStringLiteral("sirviendo %1 impresora%2").arg(impresoras).arg(impresoras == 1 ? "" : "s");
+    const QString plural = impresoras == 1 ? QString() : QStringLiteral("s");
+    QString texto = fallas.isEmpty() ? QStringLiteral("sirviendo %1 impresora%2").arg(impresoras).arg(plural)
+                                     : QStringLiteral("sirviendo %1 de %2 impresora%3")
+                                           .arg(impresoras - fallas.size())
+                                           .arg(impresoras)
+                                           .arg(plural);
     if (enRespaldo > 0) {
         texto += QStringLiteral(", %1 en respaldo").arg(enRespaldo);
+    }
+    for (const QString& falla : fallas) {
+        texto += QStringLiteral("; ") + falla;
     }
     return texto;
 }
@@ -288,13 +312,127 @@ bool ServidorCola::TomarTerminal() {
     return true;
 }
 
-void ServidorCola::CargarImpresoras() {
-    m_propias = m_repositorio.IdsImpresorasTerminal();
+void ServidorCola::CargarImpresoras(bool soloNuevas) {
+    if (!soloNuevas && ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"))) {
+        // What a previous run found is found again: each port is opened as
+        // the printers load, and a device that is gone is shown at once.
+        Conexion::Instancia().Ejecutar(
+            QStringLiteral("UPDATE Impresora SET Falla = NULL WHERE ID_Terminal = ? AND Falla IS NOT NULL"),
+            {qint64(m_numeroTerminal)});
+    }
+    const QSet<qint64> conocidas = std::exchange(m_propias, m_repositorio.IdsImpresorasTerminal());
+    if (!soloNuevas) {
+        m_dispositivos.clear();
+    }
     // Only ports named by the one rule get a section, and a name from the
     // database is cut: the settings file cannot grow from the shop's rows.
     for (const ImpresoraTerminal& impresora : m_repositorio.ImpresorasTerminal()) {
+        if (soloNuevas && impresora.id && conocidas.contains(*impresora.id)) {
+            continue;
+        }
         Ajustes::Guardar(QStringLiteral("ORLAN"), impresora.puerto.nombre, QStringLiteral("Nombre"), impresora.nombre);
-        m_pr2.ConfigurarPuerto(impresora.puerto.nombre, impresora.modo);
+        const bool lista = m_pr2.ConfigurarPuerto(impresora.puerto.nombre, impresora.modo);
+        if (!impresora.id) {
+            continue;
+        }
+        QString ruta;
+        if (impresora.puerto.clase == NombrePuerto::Clase::Serie) {
+            const PuertoCom::Destino destino =
+                PuertoCom::Interpretar(PuertoSerie::Dispositivo(impresora.puerto.numero));
+            if (destino.tipo != PuertoCom::Destino::Tipo::Tcp && !destino.ruta.isEmpty()) {
+                ruta = destino.ruta;
+                m_dispositivos.insert(*impresora.id, {impresora.puerto.nombre, ruta});
+            }
+        }
+        // A device that is not there is said by RevisarDispositivos.
+        if (!lista && (ruta.isEmpty() || QFileInfo::exists(ruta))) {
+            Hallado(*impresora.id, impresora.puerto.nombre, CausaApertura(impresora.puerto.nombre));
+        }
+    }
+    m_cargadas = true;
+    RevisarDispositivos();
+}
+
+void ServidorCola::RevisarDispositivos() {
+    for (auto it = m_dispositivos.cbegin(); it != m_dispositivos.cend(); ++it) {
+        const qint64 id = it.key();
+        const QString& ruta = it->second;
+        if (!QFileInfo::exists(ruta)) {
+            if (!m_ausentes.contains(id)) {
+                Hallado(id, it->first, QStringLiteral("no existe ") + ruta + AvisoTmp(ruta), true);
+            }
+        } else if (m_ausentes.contains(id)) {
+            Hallado(id, it->first, QString());
+        }
+    }
+}
+
+QString ServidorCola::AvisoTmp(const QString& ruta) {
+    // The service has a /tmp of its own: a link made there by hand is not
+    // the one it sees.
+    for (const QString& tmp : {QStringLiteral("/tmp/"), QStringLiteral("/var/tmp/")}) {
+        if (Servicio::Gestionado() && ruta.startsWith(tmp)) {
+            return QStringLiteral(" (el servicio tiene su propio /tmp, PrivateTmp=yes, y no ve ") + ruta +
+                   QStringLiteral("; use una ruta fuera de /tmp y /var/tmp)");
+        }
+    }
+    return QString();
+}
+
+QString ServidorCola::CausaApertura(const QString& puerto) {
+    const auto dispositivo = std::find_if(m_dispositivos.cbegin(), m_dispositivos.cend(),
+                                          [&](const QPair<QString, QString>& d) { return d.first == puerto; });
+    return m_pr2.Causa() + (dispositivo == m_dispositivos.cend() ? QString() : AvisoTmp(dispositivo->second));
+}
+
+void ServidorCola::Hallado(qint64 idImpresora, const QString& puerto, const QString& falla, bool ausente) {
+    const auto antes = m_fallas.constFind(idImpresora);
+    if (antes == m_fallas.cend() ? falla.isEmpty() : *antes == falla) {
+        return;
+    }
+    QString linea;
+    if (falla.isEmpty()) {
+        m_fallas.remove(idImpresora);
+        m_ausentes.remove(idImpresora);
+        linea = QStringLiteral("Cola Impresion, impresora %1 (%2) imprime de nuevo").arg(idImpresora).arg(puerto);
+    } else {
+        m_fallas.insert(idImpresora, falla);
+        if (ausente) {
+            m_ausentes.insert(idImpresora);
+        } else {
+            m_ausentes.remove(idImpresora);
+        }
+        linea = QStringLiteral("Cola Impresion, impresora %1 (%2) no puede imprimir: %3")
+                    .arg(idImpresora)
+                    .arg(puerto, falla);
+    }
+    Registrar(linea);
+    std::fprintf(stderr, "orlan-cola: %s\n", linea.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // Written for the panel and orlan-admin; a lost connection is left to
+    // the next statement, any other failure is said once.
+    try {
+        if (!m_columnaFalla) {
+            m_columnaFalla = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"));
+            if (!*m_columnaFalla) {
+                Registrar(QStringLiteral("Cola Impresion, la tabla Impresora no tiene la columna Falla: el panel y "
+                                         "orlan-admin no muestran por que una impresora no imprime"));
+            }
+        }
+        if (*m_columnaFalla) {
+            m_repositorio.AnotarFalla(idImpresora, falla.left(kLargoFalla));
+        }
+    } catch (const ErrorEjecucion& e) {
+        if (!ConexionPerdida(e)) {
+            m_columnaFalla = false;
+            Registrar(QStringLiteral("Cola Impresion, no se pudo anotar la falla de la impresora %1, no se vuelve "
+                                     "a intentar: %2")
+                          .arg(idImpresora)
+                          .arg(e.Descripcion()));
+        }
+    }
+    if (Servicio::Gestionado()) {
+        Servicio::Estado(Resumen());
     }
 }
 
@@ -370,8 +508,10 @@ void ServidorCola::Tick() {
     m_fallidas.clear();
     m_colaVacia = false;
     m_hallados = false;
+    m_recargadas = false;
     const ctlImpresora::Uso uso(m_pr2);
     try {
+        RevisarDispositivos();
         RevisarVentanas();
         const bool conEspera = m_edadMaxima > 0 && ColumnaFechaHora();
         QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(conEspera);
@@ -469,6 +609,11 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
     if (impresora.terminal != m_numeroTerminal) {
         return;
     }
+    if (m_cargadas && !m_propias.contains(impresora.id) && !std::exchange(m_recargadas, true)) {
+        // A printer added while the server runs: its name and device are
+        // read as at the start, once a tick at most.
+        CargarImpresoras(true);
+    }
 
     const qint64 idTrabajo = trabajo.id;
     const qint64 idImpresora = impresora.id;
@@ -496,6 +641,14 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
         } else if (!PuertoValido(puerto) || !m_pr2.InicializarPuerto(puerto, &estadoImpresora) || Apagada(impresora)) {
             if (m_pr2.SinLinea()) {
                 m_fallidas.insert(idImpresora);
+            }
+            // A printer found switched off (Apagada) has said so already; a
+            // missing device keeps the words the device check clears.
+            const QString causa = PuertoValido(puerto)
+                                      ? CausaApertura(puerto)
+                                      : QStringLiteral("Puerto no es un puerto (COM1 a COM9, LPT1 a LPT9)");
+            if (!causa.isEmpty() && !m_ausentes.contains(idImpresora)) {
+                Hallado(idImpresora, puerto, causa);
             }
             Redirigir(impresora, estadoImpresora);
         } else if (Ocupada(impresora)) {
@@ -610,6 +763,7 @@ void ServidorCola::Barrer() {
 
 void ServidorCola::Impreso(const TrabajoCola& trabajo, const ImpresoraCola& impresora, int renglones) {
     m_repositorio.BorrarRenglones(trabajo.id);
+    Hallado(impresora.id, impresora.puerto, QString());
     // Its claim stays in the table until the header goes (Barrer): a job
     // without lines is claimed by nobody else, so it needs no renewing.
     m_fichas.remove(trabajo.id);
@@ -674,6 +828,7 @@ bool ServidorCola::Ocupada(const ImpresoraCola& impresora) {
                   .arg(id)
                   .arg(impresora.puerto)
                   .arg(kPlazoOcupada / 1000));
+    Hallado(id, impresora.puerto, QStringLiteral("sigue ocupada sin contestar tras %1 s").arg(kPlazoOcupada / 1000));
     if (impresora.respaldo) {
         Redirigir(impresora, QStringLiteral("F"));
     } else {
@@ -708,6 +863,9 @@ ServidorCola::Confirmacion ServidorCola::Confirmado(const ImpresoraCola& impreso
                   .arg(veces)
                   .arg(++m_sinConfirmar[id]));
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2): %3").arg(id).arg(impresora.puerto, m_pr2.Causa()));
+    Hallado(id, impresora.puerto,
+            QStringLiteral("no confirmo el trabajo") +
+                (m_pr2.Causa().isEmpty() ? QString() : QStringLiteral(": ") + m_pr2.Causa()));
     if (impresora.respaldo) {
         Redirigir(impresora, QStringLiteral("F"));
     } else {
@@ -754,6 +912,9 @@ bool ServidorCola::Retenida(const ImpresoraCola& impresora) {
     if (respondio && !restablecida) {
         m_repositorio.AnotarEstado(id, QStringLiteral("A"));
     }
+    if (respondio) {
+        Hallado(id, puerto, QString());
+    }
     return false;
 }
 
@@ -767,6 +928,7 @@ bool ServidorCola::Apagada(const ImpresoraCola& impresora) {
     Registrar(QStringLiteral("Cola Impresion, impresora %1 (%2) respondia y ya no contesta: apagada")
                   .arg(impresora.id)
                   .arg(impresora.puerto));
+    Hallado(impresora.id, impresora.puerto, QStringLiteral("respondia y ya no contesta: apagada"));
     if (impresora.respaldo) {
         Redirigir(impresora, QStringLiteral("F"));
     } else {
@@ -777,6 +939,9 @@ bool ServidorCola::Apagada(const ImpresoraCola& impresora) {
 
 void ServidorCola::FalloRenglon(const ImpresoraCola& impresora, qint64 idTrabajo) {
     const qint64 id = impresora.id;
+    Hallado(id, impresora.puerto,
+            QStringLiteral("fallo al imprimir") +
+                (m_pr2.Causa().isEmpty() ? QString() : QStringLiteral(": ") + m_pr2.Causa()));
     if (impresora.respaldo) {
         m_repositorio.Redirigir(id, *impresora.respaldo, std::nullopt);
     } else if (!m_fallidas.contains(id)) {

@@ -40,7 +40,10 @@ public:
     // The first part of that: read the terminal's printers, write each one's
     // name into its port's settings section and configure its port on pr2.
     // Throws ErrorEjecucion when the statement fails.
-    void CargarImpresoras();
+    // Reads this terminal's printers, writes each one's name and mode into
+    // its port's section and opens its port; `soloNuevas`: only the printers
+    // not read before (added while the server runs).
+    void CargarImpresoras(bool soloNuevas = false);
 
     // One tick of the queue: every pending job of this terminal's printers, in
     // ascending job number. Does nothing while Activo is false, and refuses to
@@ -70,8 +73,13 @@ public:
 
     // What the server is doing, for the service manager's status line:
     // "sirviendo 3 impresoras, 1 en respaldo" (the terminal's printers and how
-    // many of them send their jobs elsewhere).
+    // many of them send their jobs elsewhere), and for printers that cannot
+    // print, "sirviendo 3 de 4 impresoras; Cocina: no existe /dev/usb/lp0".
     QString Resumen();
+
+    // Why each of this terminal's printers cannot print, as this server last
+    // found it (printer id -> cause); a printer that prints is not in it.
+    const QHash<qint64, QString>& Fallas() const { return m_fallas; }
 
     bool Activo() const { return m_activo; }
     void EstablecerActivo(bool activo) { m_activo = activo; }
@@ -184,6 +192,19 @@ private:
     // when that changed. The column is ours and optional: asked for once,
     // and without it (or when the write fails) nothing is written, said once.
     void AnotarPapel(qint64 idImpresora, bool bajo);
+    // What was found about a printer: `falla` says why it cannot print, empty
+    // when it printed. A change is logged, written to standard error (the
+    // journal), into Impresora.Falla where that column exists, and into the
+    // status line. `ausente`: the cause is its device missing, which the
+    // device check clears when the device is back.
+    void Hallado(qint64 idImpresora, const QString& puerto, const QString& falla, bool ausente = false);
+    // Whether the devices of this terminal's serial and USB printers exist:
+    // a printer whose device is gone is shown failing before a job finds it.
+    void RevisarDispositivos();
+    // The cause of a port that could not be made ready, with what keeps a
+    // service from reaching a device under /tmp.
+    QString CausaApertura(const QString& puerto);
+    static QString AvisoTmp(const QString& ruta);
 
     qint16 m_numeroTerminal;
     RepositorioCola m_repositorio;
@@ -262,11 +283,18 @@ private:
         QElapsedTimer desde; // the spell began
         QElapsedTimer visto; // last found busy
     };
-    QHash<qint64, Ocupacion> m_ocupadas;        // printer id -> its busy spell
-    std::optional<bool> m_columnaPapel;         // Impresora.PapelBajo exists, see AnotarPapel
-    QHash<qint64, bool> m_papelAnotado;         // printer id -> the PapelBajo value last written
-    std::optional<ImpresoraCola> m_rsImpresora; // the printer serving the job in hand
-    QVector<RenglonCola> m_rsDetalle;           // the lines of the job in hand
+    QHash<qint64, Ocupacion> m_ocupadas;                   // printer id -> its busy spell
+    std::optional<bool> m_columnaPapel;                    // Impresora.PapelBajo exists, see AnotarPapel
+    QHash<qint64, bool> m_papelAnotado;                    // printer id -> the PapelBajo value last written
+    QHash<qint64, QString> m_fallas;                       // see Fallas
+    QSet<qint64> m_ausentes;                               // failing for want of their device
+    QHash<qint64, QPair<QString, QString>> m_dispositivos; // serial/USB printer id -> (port, device path)
+    std::optional<bool> m_columnaFalla;                    // Impresora.Falla exists, see Hallado
+    static constexpr int kLargoFalla = 200;                // the column's width
+    bool m_recargadas = false;                             // the printers were read again in this tick
+    bool m_cargadas = false;                               // the printers were read at the start (CargarImpresoras)
+    std::optional<ImpresoraCola> m_rsImpresora;            // the printer serving the job in hand
+    QVector<RenglonCola> m_rsDetalle;                      // the lines of the job in hand
 };
 
 // The queue's failure path: the log line "Cola Impresion, " + the description,

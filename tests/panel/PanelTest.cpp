@@ -334,6 +334,45 @@ TEST_F(Panel, SignInNamesNeverBecomeStatementText) {
     EXPECT_EQ(Entrar("gerente", "demo").codigo, 200);
 }
 
+// The kitchen's serial printer has no backup and its USB adapter is
+// unplugged. From the start, before any job, the print server's status line,
+// the panel and its metrics say so and why, while the state letter stays as
+// the routing left it; its job waits, and the log says it once. Plugged in
+// again, it prints, and every place says so.
+TEST_F(Panel, ShowsAPrinterThatCannotPrintUntilItPrintsAgain) {
+    Sql("UPDATE Impresora SET Modo = 'E', Id_Impresora_Respaldo = NULL WHERE Id_Impresora = 2");
+    Sql("UPDATE Impresora SET ID_Terminal = 2 WHERE Id_Impresora IN (1, 3)");
+    const QString dispositivo = m_entorno.Raiz() + "/ttyUSB0";
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", dispositivo);
+    const QString serie = R"(orlan_impresora_falla{id="2",impresora="Cocina",terminal="1"})";
+    const auto servidor = Servidor();
+    ASSERT_TRUE(servidor->Cargar());
+    EXPECT_EQ(servidor->Resumen().toStdString(),
+              ("sirviendo 0 de 1 impresora; Cocina: no existe " + dispositivo).toStdString());
+    EXPECT_EQ(Metrica(serie), "1");
+    EXPECT_EQ(Metrica(R"(orlan_impresora_falla{id="3",impresora="Barra",terminal="2"})"), "0");
+    EXPECT_EQ(ImpresoraJson(2).value("falla").toString(), "no existe " + dispositivo);
+    InsertarTrabajo(1, 2, {QStringLiteral("sopa")});
+    servidor->Timer1_Timer();
+    servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "1");
+    EXPECT_EQ(ImpresoraJson(2).value("estado").toString(), "A");
+    EXPECT_EQ(ImpresoraJson(2).value("falla").toString(), "no existe " + dispositivo);
+
+    ImpresoraVirtual cocina(m_entorno.Raiz() + "/cocina.bin", dispositivo);
+    ASSERT_TRUE(cocina.Iniciar({"--velocidad", "0"}));
+    servidor->Timer1_Timer();
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
+    EXPECT_TRUE(Esperar([&] { return cocina.Captura().contains("sopa"); }, 10));
+    EXPECT_EQ(Metrica(serie), "0");
+    EXPECT_TRUE(ImpresoraJson(2).value("falla").isNull());
+    EXPECT_EQ(servidor->Resumen().toStdString(), "sirviendo 1 impresora");
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_EQ(bitacora.count("impresora 2 (COM1) no puede imprimir: no existe " + dispositivo), 1)
+        << bitacora.toStdString();
+    EXPECT_EQ(bitacora.count("impresora 2 (COM1) imprime de nuevo"), 1) << bitacora.toStdString();
+}
+
 // The kitchen's and the bar's printers are network printers modelled on real
 // ones (a receive buffer, DLE EOT answered on arrival, GS r after printing);
 // the kitchen's says its paper is near its end. The print server reads that
@@ -473,6 +512,8 @@ TEST_F(PanelTiendaPropia, APrinterWithPaperNearItsEndPrintsAndThePanelDoesWithou
     EXPECT_FALSE(r.cuerpo.contains("orlan_impresora_papel_bajo")) << r.cuerpo.toStdString();
     EXPECT_TRUE(r.cuerpo.contains(R"(orlan_trabajos_pendientes{id="1",impresora="Caja",terminal="1"} 0)"));
     EXPECT_TRUE(ImpresoraJson(1).value("papel_bajo").isNull());
+    EXPECT_FALSE(r.cuerpo.contains("orlan_impresora_falla")) << r.cuerpo.toStdString();
+    EXPECT_TRUE(ImpresoraJson(1).value("falla").isNull());
     const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
     EXPECT_EQ(bitacora.count("Cola Impresion, la tabla Impresora no tiene la columna PapelBajo"), 1)
         << bitacora.toStdString();

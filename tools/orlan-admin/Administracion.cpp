@@ -596,6 +596,17 @@ int ListarImpresoras(QTextStream& salida, QTextStream& errores) {
                        << NombrePuerto::Citar(puerto) << "): papel por terminarse, sigue imprimiendo" << Qt::endl;
             }
         }
+        // Why a printer cannot print, as its own server last found it: the
+        // state letter above keeps what the routing wrote.
+        if (ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"))) {
+            filas = c.Consultar(QStringLiteral(
+                "SELECT Id_Impresora, Puerto, Falla FROM Impresora WHERE Falla IS NOT NULL ORDER BY Id_Impresora"));
+            for (; !filas->Fin(); filas->MoveNext()) {
+                salida << "Impresora " << filas->Texto(QStringLiteral("Id_Impresora")) << " ("
+                       << NombrePuerto::Citar(filas->Texto(QStringLiteral("Puerto")))
+                       << "): no imprime: " << TextoAcotado(filas->Texto(QStringLiteral("Falla")), 200) << Qt::endl;
+            }
+        }
         return 0;
     });
 }

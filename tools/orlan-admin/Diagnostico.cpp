@@ -2,6 +2,7 @@
 
 #include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
+#include "database/ColumnaOpcional.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "ports/NombrePuerto.h"
@@ -314,6 +315,20 @@ void RevisarTerminal(Informe& informe, qint16 terminal) {
         } else {
             informe.Hallazgo(h);
         }
+    }
+    // What the running server found when it last tried each printer, which
+    // the probe above may not see (a printer that failed mid-job, a device
+    // only the service cannot reach).
+    if (!ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"))) {
+        return;
+    }
+    const auto fallas = Conexion::Instancia().Consultar(
+        QStringLiteral("SELECT Id_Impresora, Falla FROM Impresora WHERE ID_Terminal = ? AND Falla IS NOT NULL "
+                       "ORDER BY Id_Impresora"),
+        {qint64(terminal)});
+    for (; !fallas->Fin(); fallas->MoveNext()) {
+        informe.Falla(QStringLiteral("impresora ") + Valor(*fallas, "Id_Impresora") +
+                      QStringLiteral(": el servidor no pudo imprimir en ella: ") + Valor(*fallas, "Falla"));
     }
 }
 

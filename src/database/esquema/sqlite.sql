@@ -24,7 +24,13 @@ CREATE TABLE Impresora (
     -- its end (it still prints), for the status panel. A shop's own table can
     -- have it added with "ALTER TABLE Impresora ADD PapelBajo smallint NULL";
     -- without it the servers and the panel work, the panel without the mark.
-    PapelBajo smallint NULL
+    PapelBajo smallint NULL,
+    -- Ours, optional: why the terminal's server could not print on the
+    -- printer when it last tried (its device did not open, it did not
+    -- answer, it ran out of paper), NULL while it prints. Estado_Impresora
+    -- stays as the routing left it. Added to a shop's own table with "ALTER
+    -- TABLE Impresora ADD Falla varchar(200) NULL".
+    Falla varchar(200) NULL
 );
 -- The job query looks up the printers of one terminal, and routing finds the
 -- printers whose jobs a printer serves.

@@ -43,6 +43,8 @@ function estadoDe(impresora) {
   if (impresora.puerto_valido === false) return ['Puerto no válido', 'falla'];
   if (impresora.estado === null) return ['Sin estado (fuera de servicio)', 'fuera'];
   const letra = impresora.estado.trim();
+  // Its server found it cannot print, whatever the routing's letter says.
+  if (impresora.falla && letra !== 'D') return ['No imprime', 'falla'];
   return ESTADOS[letra] || ['Estado ' + letra, 'aviso'];
 }
 
@@ -68,6 +70,9 @@ function tarjeta(impresora, porId) {
     const destino = porId.get(impresora.redirigido) || { id: impresora.redirigido };
     t.append(elemento('p', 'redirigida',
       'Sus trabajos van a: ' + nombreDe(destino) + (destino.terminal !== undefined ? ' (terminal ' + destino.terminal + ')' : '')));
+  }
+  if (impresora.falla) {
+    t.append(elemento('p', 'causa', 'No imprime: ' + impresora.falla));
   }
   if (impresora.papel_bajo) {
     t.append(elemento('p', 'papel-bajo', 'Papel por terminarse: sigue imprimiendo, cambie el rollo pronto'));
