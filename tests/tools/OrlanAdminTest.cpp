@@ -400,6 +400,17 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
     EXPECT_TRUE(r.texto.contains("COM4 = " + m_entorno.Raiz() + "/tampoco-existe: no existe; revise [Puertos] COM4"))
         << r.texto.toStdString();
 
+    // A parallel printer through the kernel's ppdev driver: no setting names
+    // its device, /dev/parport<n-1> and the lp group do.
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (10, 2, 'LPT9', 'E', 'Sala', "
+             "NULL, 10, 'A', 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "ppdev");
+    r = Admin({"diagnostico"});
+    const QString ppdev = r.texto.mid(r.texto.indexOf("impresora 10 'Sala'"));
+    EXPECT_TRUE(ppdev.contains("LPT9 = /dev/parport8 (LPT=ppdev): ")) << r.texto.toStdString();
+    EXPECT_FALSE(ppdev.section('\n', 0, 0).contains("[Puertos] LPT9")) << r.texto.toStdString();
+
     // A registry naming a driver that is not installed.
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
     m_entorno.Escribir(m_entorno.Raiz() + "/odbc/odbcinst.ini", "[SQL Server]\nDriver=libodbc-que-no-existe.so\n");
