@@ -475,3 +475,20 @@ TEST_F(OrlanAdmin, ReadsTheServiceEnvironmentFileAndNamesItself) {
     r = Admin({"cola"});
     EXPECT_TRUE(r.errores.startsWith("orlan-admin: Error de instalación")) << r.errores.toStdString();
 }
+
+// Each backend's script on the database of another fails on its first
+// statement; the command names the script the database needs instead.
+TEST_F(OrlanAdmin, RefusesTheSchemaOfAnotherBackend) {
+    const bool postgres = kMotor == Motor::PostgreSql;
+    const QString propio = postgres ? "postgresql" : "sqlite";
+    for (const QStringList& orden : {QStringList{"esquema", postgres ? "sqlite" : "postgresql"},
+                                     QStringList{"esquema", "sqlserver", "--reclamos"}}) {
+        const Resultado r = Admin(orden);
+        EXPECT_EQ(r.salida, 1) << r.errores.toStdString();
+        EXPECT_TRUE(r.errores.contains("la base de datos es " + QString(postgres ? "PostgreSQL" : "SQLite") +
+                                       ": use 'orlan-admin esquema " + propio +
+                                       (orden.size() > 2 ? " --reclamos'" : "'")))
+            << r.errores.toStdString();
+    }
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "4");
+}

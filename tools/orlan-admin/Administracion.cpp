@@ -233,10 +233,33 @@ int LargoMaximoContrasena(clsDES& des) {
     return largo;
 }
 
+// The backend of the open connection, as its driver tells it.
+Motor MotorConectado(const Conexion& c) {
+    if (c.EsPostgres()) {
+        return Motor::PostgreSql;
+    }
+    return c.Controlador().contains(QLatin1String("sqlite"), Qt::CaseInsensitive) ? Motor::Sqlite : Motor::SqlServer;
+}
+
+QString NombreMotor(Motor motor) {
+    return motor == Motor::PostgreSql ? QStringLiteral("PostgreSQL")
+           : motor == Motor::Sqlite   ? QStringLiteral("SQLite")
+                                      : QStringLiteral("SQL Server");
+}
+
+// The name `esquema` takes for a backend: its script's file name.
+QString ArgumentoMotor(Motor motor) {
+    return motor == Motor::PostgreSql ? QStringLiteral("postgresql")
+           : motor == Motor::Sqlite   ? QStringLiteral("sqlite")
+                                      : QStringLiteral("sqlserver");
+}
+
 // Runs the statements that `parte` gives for the backend named `motor`, then
 // prints `hecho` (with %1 the number of statements, where it has one).
-int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString& hecho, QTextStream& salida,
-               QTextStream& errores) {
+// `opcion` is the command's option for that part (" --reclamos"), if any.
+// Refuses (1) a database of another backend, naming the command for it.
+int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString& opcion, const QString& hecho,
+               QTextStream& salida, QTextStream& errores) {
     const std::optional<Motor> elegido = MotorPorNombre(motor);
     if (!elegido) {
         errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
@@ -244,6 +267,18 @@ int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString&
     }
     const QStringList sentencias = parte(*elegido);
     return EnBaseDatos(errores, [&](Conexion& c) {
+        // Another backend's script fails on its first statement with a
+        // syntax error that does not say which script is the right one.
+        const Motor conectado = MotorConectado(c);
+        if (conectado != *elegido) {
+            errores << "orlan-admin: la base de datos es " << NombreMotor(conectado);
+            if (parte(conectado).isEmpty()) {
+                errores << ", que no tiene esa parte del esquema" << Qt::endl;
+            } else {
+                errores << ": use 'orlan-admin esquema " << ArgumentoMotor(conectado) << opcion << "'" << Qt::endl;
+            }
+            return 1;
+        }
         for (const QString& s : sentencias) {
             c.Ejecutar(s);
         }
@@ -302,7 +337,8 @@ bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& error
 namespace Administracion {
 
 int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    return CrearParte(motor, SentenciasEsquema, QStringLiteral("Esquema creado (%1 sentencias)"), salida, errores);
+    return CrearParte(motor, SentenciasEsquema, QString(), QStringLiteral("Esquema creado (%1 sentencias)"), salida,
+                      errores);
 }
 
 int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores) {
@@ -311,13 +347,13 @@ int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& error
         errores << "orlan-admin: el motor '" << motor << "' no tiene avisos (solo postgresql)" << Qt::endl;
         return 1;
     }
-    return CrearParte(motor, SentenciasDespertar, QStringLiteral("Avisos de Despertar creados (%1 sentencias)"), salida,
-                      errores);
+    return CrearParte(motor, SentenciasDespertar, QStringLiteral(" --despertar"),
+                      QStringLiteral("Avisos de Despertar creados (%1 sentencias)"), salida, errores);
 }
 
 int CrearReclamos(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    return CrearParte(motor, SentenciasReclamos, QStringLiteral("Tabla de reclamos ReclamoTrabajo lista"), salida,
-                      errores);
+    return CrearParte(motor, SentenciasReclamos, QStringLiteral(" --reclamos"),
+                      QStringLiteral("Tabla de reclamos ReclamoTrabajo lista"), salida, errores);
 }
 
 int CargarDemo(QTextStream& salida, QTextStream& errores) {
