@@ -2,6 +2,7 @@
 
 #include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
+#include "database/ColumnaOpcional.h"
 #include "database/FalloConexion.h"
 #include "platform/Ajustes.h"
 #include "ports/NombrePuerto.h"
@@ -168,14 +169,25 @@ bool RevisarRegistro(Informe& informe) {
 
 bool RevisarEsquema(Informe& informe) {
     QStringList faltan;
+    QStringList vedadas;
     for (const char* tabla : {"Terminal", "Impresora", "ColaImpresion", "DetalleColaImpresion", "Parametros",
                               "Transacciones", "TransaccionesXTerminal", "Empleado"}) {
         try {
             Conexion::Instancia().Consultar(QStringLiteral("SELECT * FROM ") + QLatin1String(tabla) +
                                             QStringLiteral(" WHERE 1 = 0"));
-        } catch (const ErrorEjecucion&) {
-            faltan << QLatin1String(tabla);
+        } catch (const ErrorEjecucion& e) {
+            (SinPermiso(e) ? vedadas : faltan) << QLatin1String(tabla);
         }
+    }
+    if (!vedadas.isEmpty()) {
+        // The tables are there: creating the schema again would fail too.
+        const QString rol = Conexion::Instancia().Consultar(QStringLiteral("SELECT current_user"))->Campo(0).toString();
+        informe.Falla(QStringLiteral("el rol ") + rol + QStringLiteral(" no tiene permiso sobre las tablas (") +
+                      vedadas.join(QStringLiteral(", ")) +
+                      QStringLiteral("): como propietario de las tablas o superusuario ejecute 'orlan-admin rol ") +
+                      rol + QStringLiteral("' (o 'GRANT SELECT ON ") + vedadas.join(QStringLiteral(", ")) +
+                      QStringLiteral(" TO ") + rol + QStringLiteral("' y los demas permisos de una terminal)"));
+        return false;
     }
     if (!faltan.isEmpty()) {
         informe.Falla(QStringLiteral("faltan tablas (") + faltan.join(QStringLiteral(", ")) +
