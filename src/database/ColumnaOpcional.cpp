@@ -12,6 +12,15 @@ bool ConexionPerdida(const ErrorEjecucion& error) {
     return false;
 }
 
+bool SinPermiso(const ErrorEjecucion& error) {
+    for (const ErrorProveedor& r : error.Errores()) {
+        if (r.sqlState == QLatin1String("42501")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ExisteColumna(const QString& tabla, const QString& columna) {
     try {
         Conexion::Instancia().Consultar(QStringLiteral("SELECT ") + columna + QStringLiteral(" FROM ") + tabla +

@@ -15,3 +15,7 @@ bool ExisteColumna(const QString& tabla, const QString& columna);
 // reconnecting of any use.
 class ErrorEjecucion;
 bool ConexionPerdida(const ErrorEjecucion& error);
+
+// Whether a database failure is a missing privilege (SQLSTATE 42501 on
+// PostgreSQL): the object is there, but the login may not use it.
+bool SinPermiso(const ErrorEjecucion& error);

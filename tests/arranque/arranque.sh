@@ -105,7 +105,7 @@ dentro bash -euo pipefail /root/2.sh >"$trabajo/instalar.log" 2>&1 || { cat "$tr
 # The receipt printer where the manual has /dev/ttyUSB0: a pseudo-terminal of
 # the dialout group, as the serial adapter's device would be.
 dentro systemd-run -q --unit=impresora -p StandardOutput=file:/root/recibo.txt \
-    /usr/bin/orlan-impresora-virtual --modo E --ancho 42 --respuesta 18 --enlace /dev/ttyUSB0
+    /usr/bin/orlan-impresora-virtual --modo E --ancho 48 --respuesta 18 --enlace /dev/ttyUSB0
 esperar 'dentro test -e /dev/ttyUSB0' || fallo "the virtual printer did not start"
 dentro sh -c 'chgrp dialout "$(readlink -f /dev/ttyUSB0)" && chmod 660 "$(readlink -f /dev/ttyUSB0)"'
 

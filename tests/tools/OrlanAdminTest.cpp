@@ -4,6 +4,8 @@
 #include "testsupport/BaseDatosPrueba.h"
 #include "testsupport/DatosCola.h"
 #include "testsupport/EscuchaLocal.h"
+#include "testsupport/ImpresoraVirtual.h"
+#include "testsupport/Procesos.h"
 #include "testsupport/ServidorPostgres.h"
 
 #include <QDateTime>
@@ -400,6 +402,17 @@ TEST_F(OrlanAdmin, DiagnosisNamesEachFaultAndItsFix) {
     EXPECT_TRUE(r.texto.contains("COM4 = " + m_entorno.Raiz() + "/tampoco-existe: no existe; revise [Puertos] COM4"))
         << r.texto.toStdString();
 
+    // A parallel printer through the kernel's ppdev driver: no setting names
+    // its device, /dev/parport<n-1> and the lp group do.
+    Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, "
+             "Id_Impresora_Respaldo, Redirigido, Estado_Impresora, esdecheques) VALUES (10, 2, 'LPT9', 'E', 'Sala', "
+             "NULL, 10, 'A', 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "ppdev");
+    r = Admin({"diagnostico"});
+    const QString ppdev = r.texto.mid(r.texto.indexOf("impresora 10 'Sala'"));
+    EXPECT_TRUE(ppdev.contains("LPT9 = /dev/parport8 (LPT=ppdev): ")) << r.texto.toStdString();
+    EXPECT_FALSE(ppdev.section('\n', 0, 0).contains("[Puertos] LPT9")) << r.texto.toStdString();
+
     // A registry naming a driver that is not installed.
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
     m_entorno.Escribir(m_entorno.Raiz() + "/odbc/odbcinst.ini", "[SQL Server]\nDriver=libodbc-que-no-existe.so\n");
@@ -463,4 +476,124 @@ TEST_F(OrlanAdmin, ReadsTheServiceEnvironmentFileAndNamesItself) {
     Ajustes::Guardar("ORLAN", "Configuracion", "Servidor", "");
     r = Admin({"cola"});
     EXPECT_TRUE(r.errores.startsWith("orlan-admin: Error de instalación")) << r.errores.toStdString();
+}
+
+// Each backend's script on the database of another fails on its first
+// statement; the command names the script the database needs instead.
+TEST_F(OrlanAdmin, RefusesTheSchemaOfAnotherBackend) {
+    const bool postgres = kMotor == Motor::PostgreSql;
+    const QString propio = postgres ? "postgresql" : "sqlite";
+    for (const QStringList& orden : {QStringList{"esquema", postgres ? "sqlite" : "postgresql"},
+                                     QStringList{"esquema", "sqlserver", "--reclamos"}}) {
+        const Resultado r = Admin(orden);
+        EXPECT_EQ(r.salida, 1) << r.errores.toStdString();
+        EXPECT_TRUE(r.errores.contains("la base de datos es " + QString(postgres ? "PostgreSQL" : "SQLite") +
+                                       ": use 'orlan-admin esquema " + propio +
+                                       (orden.size() > 2 ? " --reclamos'" : "'")))
+            << r.errores.toStdString();
+    }
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora"), "4");
+}
+
+namespace {
+
+// A statement run by the test server's superuser.
+bool ComoSuperusuario(const QString& sql) {
+    return QProcess::execute("psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h",
+                                      ServidorPostgres::Compartido().DirectorioSocket(), "-U", "postgres", "-d",
+                                      "postgres", "-c", sql}) == 0;
+}
+
+// The terminal's credentials from now on: its own role's.
+void Cuenta(const QString& rol, const QString& contrasena) {
+    BaseDatosPrueba::EscribirCredenciales("Usuario=" + rol.toUtf8() + "\nContrasena=" + contrasena.toUtf8() +
+                                          "\nLlave=Llave2026x\n");
+}
+
+} // namespace
+
+// A terminal's own role may do what the server, the panel and the daily
+// commands do, and nothing that changes the tables themselves.
+TEST_F(OrlanAdmin, GivesATerminalsRoleWhatItNeedsAndNoMore) {
+    if (kMotor != Motor::PostgreSql) {
+        const Resultado r = Admin({"rol", "caja", "--contrasena", "x"});
+        EXPECT_EQ(r.salida, 1);
+        EXPECT_TRUE(r.errores.contains("la base de datos es SQLite")) << r.errores.toStdString();
+        return;
+    }
+    const QString dueno = ServidorPostgres::kUsuario;
+    // A role made by hand, with no privilege yet: the tables are there.
+    ASSERT_TRUE(ComoSuperusuario("CREATE ROLE terminal2 LOGIN PASSWORD 'clave-2'"));
+    Cuenta("terminal2", "clave-2");
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
+    Resultado r = Admin({"diagnostico"});
+    EXPECT_FALSE(r.texto.contains("faltan tablas")) << r.texto.toStdString();
+    EXPECT_TRUE(r.texto.contains("[FALLA] el rol terminal2 no tiene permiso sobre las tablas (Terminal, Impresora") &&
+                r.texto.contains("'orlan-admin rol terminal2'"))
+        << r.texto.toStdString();
+
+    // The owner grants; it may not strip itself, nor create a role without
+    // the right to.
+    Cuenta(dueno, ServidorPostgres::kContrasena);
+    r = Admin({"rol", "terminal2"});
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    EXPECT_EQ(Admin({"rol", dueno}).salida, 1);
+    r = Admin({"rol", "terminal3"}, "clave-3\n");
+    EXPECT_EQ(r.salida, 1);
+    EXPECT_TRUE(r.errores.contains("createuser")) << r.errores.toStdString();
+    ASSERT_TRUE(ComoSuperusuario("ALTER ROLE " + dueno + " CREATEROLE"));
+    r = Admin({"rol", "terminal3"}, "clave-3\n");
+    ASSERT_EQ(r.salida, 0) << r.errores.toStdString();
+    Cuenta("terminal3", "clave-3");
+    EXPECT_EQ(Admin({"cola"}).salida, 0);
+
+    // The daily commands work; a table's shape and the rows only the owner
+    // writes do not change.
+    Cuenta("terminal2", "clave-2");
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "5");
+    for (const QStringList& orden :
+         {QStringList{"terminal", "agregar", "5", "--nombre", "Patio"},
+          QStringList{"impresora", "agregar", "--terminal", "5", "--puerto", "COM3", "--modo", "E", "--nombre", "P"},
+          QStringList{"impresora", "respaldo", "5", "1"}, QStringList{"encolar", "--impresora", "5", "hola"},
+          QStringList{"cola"}, QStringList{"impresora", "lista"}, QStringList{"restablecer", "5"}}) {
+        r = Admin(orden);
+        EXPECT_EQ(r.salida, 0) << orden.join(' ').toStdString() << ": " << r.errores.toStdString();
+    }
+    EXPECT_EQ(Admin({"contrasena", "--usuario", "gerente"}, "nueva\n").salida, 0);
+    for (const char* sql : {"CREATE TABLE x (i int)", "DROP TABLE ColaImpresion", "ALTER TABLE Impresora ADD z int",
+                            "CREATE INDEX ix ON Impresora (Puerto)", "DELETE FROM Terminal", "DELETE FROM Impresora",
+                            "INSERT INTO Empleado (ID_Empleado, Usuario) VALUES (9, 'x')"}) {
+        r = Admin({"sql", sql});
+        EXPECT_EQ(r.salida, 2) << sql;
+        EXPECT_TRUE(r.errores.contains("42501")) << sql << ": " << r.errores.toStdString();
+    }
+
+    // The server as terminal2: it claims and prints the kitchen's job on its
+    // printer, and moves the bar's jobs to the backup when the bar's port
+    // fails, which other terminals learn through Transacciones.
+    Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
+    ImpresoraVirtual cocina(m_entorno.Raiz() + "/cocina.bin", m_entorno.Raiz() + "/cocina");
+    ASSERT_TRUE(cocina.Iniciar({"--puerto", "1"}));
+    Ajustes::Guardar("ORLAN", "Puertos", "COM2", m_entorno.Raiz() + "/no-existe");
+    Ajustes::Guardar("ORLAN", "Puertos", "LPT", "simulado");
+    Ajustes::Guardar("orlan", "COM1", "Modo", "E");
+    Ejecutar("UPDATE Impresora SET Modo = 'E' WHERE Id_Impresora = 2");
+    Ejecutar("DELETE FROM ColaImpresion");
+    Ejecutar("DELETE FROM DetalleColaImpresion");
+    ASSERT_EQ(Admin({"encolar", "--impresora", "2", "comanda cocina"}).salida, 0);
+    ASSERT_EQ(Admin({"encolar", "--impresora", "3", "comanda barra"}).salida, 0);
+    QProcess servidor;
+    servidor.setProcessChannelMode(QProcess::MergedChannels);
+    servidor.start(QStringLiteral(ORLAN_BUILD_DIR "/src/orlan-cola"), {"--servicio"});
+    const bool vacia = Esperar([] { return Lista("SELECT COUNT(*) FROM ColaImpresion") == "0"; }, 60);
+    const QByteArray barra = EntornoPrueba::Leer(m_entorno.Datos() + "/lpt/378.bin");
+    TerminarProceso(servidor);
+    const QString bitacora = QString::fromUtf8(servidor.readAll()) + EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_TRUE(vacia) << bitacora.toStdString();
+    EXPECT_TRUE(cocina.Captura().contains("comanda cocina")) << bitacora.toStdString();
+    EXPECT_TRUE(barra.contains("comanda barra")) << bitacora.toStdString();
+    EXPECT_EQ(Lista("SELECT Redirigido FROM Impresora WHERE Id_Impresora = 3"), "1");
+    EXPECT_NE(Lista("SELECT COUNT(*) FROM Transacciones"), "0");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM ReclamoTrabajo"), "0");
+    EXPECT_FALSE(bitacora.contains("permission denied")) << bitacora.toStdString();
 }

@@ -45,7 +45,7 @@ recorrer() { # MODO: the walk-through in a new home, its printer in dialect MODO
         -e "s|/dev/ttyUSB0|$casa/ttyUSB0|g" -e "s|--modo E|--modo $modo|" "$tmp/manual.sh" >"$casa/pasos.sh"
 
     # The receipt printer, reading the bytes in its own dialect.
-    "$build/tools/impresora-virtual/orlan-impresora-virtual" --modo "$modo" --ancho 42 --respuesta 18 \
+    "$build/tools/impresora-virtual/orlan-impresora-virtual" --modo "$modo" --ancho 48 --respuesta 18 \
         --enlace "$casa/ttyUSB0" --captura "$casa/bytes.bin" >"$tmp/recibo-$modo.txt" 2>"$tmp/impresora-$modo.log" &
     pids+=($!)
     esperar '[ -e "$casa/ttyUSB0" ]' || fallo "the virtual printer did not start"

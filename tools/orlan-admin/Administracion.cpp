@@ -10,6 +10,7 @@
 #include "database/FalloConexion.h"
 #include "database/RepositorioCola.h"
 #include "platform/Ajustes.h"
+#include "platform/Consola.h"
 #include "ports/NombrePuerto.h"
 #include "printer/ctlImpresora.h"
 #include "support/ErrorEjecucion.h"
@@ -233,10 +234,33 @@ int LargoMaximoContrasena(clsDES& des) {
     return largo;
 }
 
+// The backend of the open connection, as its driver tells it.
+Motor MotorConectado(const Conexion& c) {
+    if (c.EsPostgres()) {
+        return Motor::PostgreSql;
+    }
+    return c.Controlador().contains(QLatin1String("sqlite"), Qt::CaseInsensitive) ? Motor::Sqlite : Motor::SqlServer;
+}
+
+QString NombreMotor(Motor motor) {
+    return motor == Motor::PostgreSql ? QStringLiteral("PostgreSQL")
+           : motor == Motor::Sqlite   ? QStringLiteral("SQLite")
+                                      : QStringLiteral("SQL Server");
+}
+
+// The name `esquema` takes for a backend: its script's file name.
+QString ArgumentoMotor(Motor motor) {
+    return motor == Motor::PostgreSql ? QStringLiteral("postgresql")
+           : motor == Motor::Sqlite   ? QStringLiteral("sqlite")
+                                      : QStringLiteral("sqlserver");
+}
+
 // Runs the statements that `parte` gives for the backend named `motor`, then
 // prints `hecho` (with %1 the number of statements, where it has one).
-int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString& hecho, QTextStream& salida,
-               QTextStream& errores) {
+// `opcion` is the command's option for that part (" --reclamos"), if any.
+// Refuses (1) a database of another backend, naming the command for it.
+int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString& opcion, const QString& hecho,
+               QTextStream& salida, QTextStream& errores) {
     const std::optional<Motor> elegido = MotorPorNombre(motor);
     if (!elegido) {
         errores << "orlan-admin: motor desconocido '" << motor << "' (sqlite, postgresql o sqlserver)" << Qt::endl;
@@ -244,6 +268,18 @@ int CrearParte(const QString& motor, QStringList (*parte)(Motor), const QString&
     }
     const QStringList sentencias = parte(*elegido);
     return EnBaseDatos(errores, [&](Conexion& c) {
+        // Another backend's script fails on its first statement with a
+        // syntax error that does not say which script is the right one.
+        const Motor conectado = MotorConectado(c);
+        if (conectado != *elegido) {
+            errores << "orlan-admin: la base de datos es " << NombreMotor(conectado);
+            if (parte(conectado).isEmpty()) {
+                errores << ", que no tiene esa parte del esquema" << Qt::endl;
+            } else {
+                errores << ": use 'orlan-admin esquema " << ArgumentoMotor(conectado) << opcion << "'" << Qt::endl;
+            }
+            return 1;
+        }
         for (const QString& s : sentencias) {
             c.Ejecutar(s);
         }
@@ -297,12 +333,94 @@ bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& error
     return true;
 }
 
+// What a terminal's role may do on each table: what some statement of the
+// server, the status panel or the day-to-day commands does there. Operators
+// and terminals are added by the owner, printers and passwords by the terminal.
+struct PermisoTabla {
+    const char* tabla;
+    const char* privilegios;
+};
+constexpr PermisoTabla kPermisosTerminal[] = {
+    {"terminal", "SELECT, INSERT"},
+    {"impresora", "SELECT, INSERT, UPDATE"},
+    {"colaimpresion", "SELECT, INSERT, UPDATE, DELETE"},
+    {"detallecolaimpresion", "SELECT, INSERT, DELETE"},
+    {"impresorasximpresion", "SELECT, INSERT"},
+    {"parametros", "SELECT, INSERT, UPDATE"},
+    {"transacciones", "SELECT, INSERT"},
+    {"transaccionesxterminal", "SELECT, INSERT"},
+    {"empleado", "SELECT, UPDATE"},
+    {"empleadosxgrupo", "SELECT"},
+    {"permisosxgrupo_trabajo", "SELECT"},
+    {"reclamotrabajo", "SELECT, INSERT, UPDATE, DELETE"},
+};
+
+// The notification triggers' functions, which run as whoever fires them.
+constexpr const char* kFuncionesTerminal[] = {"orlan_despertar_trabajo()", "orlan_despertar_impresora()"};
+
+// A statement that names a role, quoted by the server itself (format's %I and
+// %L): a role's name and password cannot be bound where DDL names them.
+QString Citada(const QString& plantilla, const QStringList& valores) {
+    QString marcadores;
+    QVector<QVariant> parametros{plantilla};
+    for (const QString& v : valores) {
+        marcadores += QStringLiteral(", CAST(? AS text)");
+        parametros << v;
+    }
+    return Valor(QStringLiteral("SELECT format(CAST(? AS text)") + marcadores + u')', parametros);
+}
+
+// Grants `rol` what a terminal needs on the database and on the tables,
+// sequences and functions of `esquema` that exist, and revokes whatever else
+// it held on those tables. Returns the tables granted.
+QStringList Conceder(Conexion& c, const QString& esquema, const QString& rol) {
+    c.Ejecutar(Citada(QStringLiteral("GRANT CONNECT ON DATABASE %I TO %I"),
+                      {Valor(QStringLiteral("SELECT current_database()"), {}), rol}));
+    c.Ejecutar(Citada(QStringLiteral("GRANT USAGE ON SCHEMA %I TO %I"), {esquema, rol}));
+    QStringList tablas;
+    for (const PermisoTabla& p : kPermisosTerminal) {
+        const QString tabla = QString::fromLatin1(p.tabla);
+        if (Valor(QStringLiteral("SELECT to_regclass(format('%I.%I', CAST(? AS text), CAST(? AS text)))"),
+                  {esquema, tabla})
+                .isEmpty()) {
+            continue; // an optional table this database does not have
+        }
+        // Exactly these: whatever the role held before on the table goes.
+        c.Ejecutar(Citada(QStringLiteral("REVOKE ALL ON TABLE %I.%I FROM %I"), {esquema, tabla, rol}));
+        c.Ejecutar(
+            Citada(QStringLiteral("GRANT ") + QLatin1String(p.privilegios) + QStringLiteral(" ON TABLE %I.%I TO %I"),
+                   {esquema, tabla, rol}));
+        // The numbers of a serial column come from its sequence.
+        const auto secuencias = c.Consultar(
+            QStringLiteral("SELECT CAST(CAST(d.objid AS regclass) AS text) FROM pg_depend d JOIN pg_class s ON "
+                           "s.oid = d.objid AND s.relkind = 'S' WHERE d.classid = CAST('pg_class' AS regclass) "
+                           "AND d.refobjid = to_regclass(format('%I.%I', CAST(? AS text), CAST(? AS text)))"),
+            {esquema, tabla});
+        for (; !secuencias->Fin(); secuencias->MoveNext()) {
+            c.Ejecutar(Citada(QStringLiteral("GRANT USAGE ON SEQUENCE ") + secuencias->Campo(0).toString() +
+                                  QStringLiteral(" TO %I"),
+                              {rol}));
+        }
+        tablas << tabla;
+    }
+    for (const char* funcion : kFuncionesTerminal) {
+        const QString firma = Valor(QStringLiteral("SELECT CAST(to_regprocedure(format('%I.', CAST(? AS text)) || "
+                                                   "CAST(? AS text)) AS text)"),
+                                    {esquema, QLatin1String(funcion)});
+        if (!firma.isEmpty()) {
+            c.Ejecutar(Citada(QStringLiteral("GRANT EXECUTE ON FUNCTION %s TO %I"), {firma, rol}));
+        }
+    }
+    return tablas;
+}
+
 } // namespace
 
 namespace Administracion {
 
 int CrearEsquema(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    return CrearParte(motor, SentenciasEsquema, QStringLiteral("Esquema creado (%1 sentencias)"), salida, errores);
+    return CrearParte(motor, SentenciasEsquema, QString(), QStringLiteral("Esquema creado (%1 sentencias)"), salida,
+                      errores);
 }
 
 int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& errores) {
@@ -311,13 +429,13 @@ int CrearDespertar(const QString& motor, QTextStream& salida, QTextStream& error
         errores << "orlan-admin: el motor '" << motor << "' no tiene avisos (solo postgresql)" << Qt::endl;
         return 1;
     }
-    return CrearParte(motor, SentenciasDespertar, QStringLiteral("Avisos de Despertar creados (%1 sentencias)"), salida,
-                      errores);
+    return CrearParte(motor, SentenciasDespertar, QStringLiteral(" --despertar"),
+                      QStringLiteral("Avisos de Despertar creados (%1 sentencias)"), salida, errores);
 }
 
 int CrearReclamos(const QString& motor, QTextStream& salida, QTextStream& errores) {
-    return CrearParte(motor, SentenciasReclamos, QStringLiteral("Tabla de reclamos ReclamoTrabajo lista"), salida,
-                      errores);
+    return CrearParte(motor, SentenciasReclamos, QStringLiteral(" --reclamos"),
+                      QStringLiteral("Tabla de reclamos ReclamoTrabajo lista"), salida, errores);
 }
 
 int CargarDemo(QTextStream& salida, QTextStream& errores) {
@@ -662,6 +780,77 @@ int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& s
         }
         c.Ejecutar(QStringLiteral("UPDATE Empleado SET Contraseña = ? WHERE Usuario = ?"), {almacenado, usuario});
         salida << "Contrasena guardada para " << usuario << Qt::endl;
+        return 0;
+    });
+}
+
+int Rol(const QString& rol, const std::optional<QString>& contrasena, QTextStream& salida, QTextStream& errores) {
+    if (rol.isEmpty() || rol.toUtf8().size() > 63) {
+        errores << "orlan-admin: el nombre del rol lleva de 1 a 63 bytes" << Qt::endl;
+        return 1;
+    }
+    return EnBaseDatos(errores, [&](Conexion& c) {
+        if (!c.EsPostgres()) {
+            errores << "orlan-admin: la base de datos es " << NombreMotor(MotorConectado(c))
+                    << ": 'orlan-admin rol' crea roles de PostgreSQL; cree la cuenta de cada terminal en ese motor"
+                    << Qt::endl;
+            return 1;
+        }
+        const QString esquema = Valor(QStringLiteral("SELECT n.nspname FROM pg_class t JOIN pg_namespace n ON "
+                                                     "n.oid = t.relnamespace WHERE t.oid = to_regclass('impresora')"),
+                                      {});
+        if (esquema.isEmpty()) {
+            errores << "orlan-admin: faltan las tablas: cree antes el esquema con 'orlan-admin esquema postgresql'"
+                    << Qt::endl;
+            return 1;
+        }
+        // Revoking from the owner would take the tables from it.
+        const auto cuenta = c.Consultar(
+            QStringLiteral("SELECT r.rolsuper, pg_get_userbyid(t.relowner) = r.rolname FROM pg_roles r, pg_class t "
+                           "WHERE r.rolname = ? AND t.oid = to_regclass('impresora')"),
+            {rol});
+        if (!cuenta->Fin() && (cuenta->Campo(0).toBool() || cuenta->Campo(1).toBool())) {
+            errores << "orlan-admin: el rol " << rol
+                    << (cuenta->Campo(0).toBool() ? " es superusuario" : " es el propietario de las tablas")
+                    << ": cada terminal usa un rol propio, sin mas permisos que los suyos" << Qt::endl;
+            return 1;
+        }
+        std::optional<QString> clave = contrasena;
+        if (cuenta->Fin() && !clave) {
+            clave = Consola::LeerSecreto(QStringLiteral("Contrasena del rol ") + rol + QStringLiteral(": "));
+            if (!clave || clave->isEmpty()) {
+                errores << "orlan-admin: el rol nuevo necesita una contrasena (--contrasena o la entrada estandar)"
+                        << Qt::endl;
+                return 1;
+            }
+        }
+        Transaccion transaccion(c);
+        if (cuenta->Fin()) {
+            try {
+                c.Ejecutar(Citada(QStringLiteral("CREATE ROLE %I LOGIN PASSWORD %L"), {rol, *clave}));
+            } catch (const ErrorEjecucion& e) {
+                if (!SinPermiso(e)) {
+                    throw;
+                }
+                errores << "orlan-admin: el rol " << rol << " no existe y este rol no puede crear roles: creelo como "
+                        << "superusuario ('runuser -u postgres -- createuser --pwprompt " << rol
+                        << "') y ejecute de nuevo 'orlan-admin rol " << rol << "'" << Qt::endl;
+                return 1;
+            }
+        } else if (clave) {
+            c.Ejecutar(Citada(QStringLiteral("ALTER ROLE %I PASSWORD %L"), {rol, *clave}));
+        }
+        const QStringList tablas = Conceder(c, esquema, rol);
+        transaccion.Confirmar();
+        salida << "Rol " << rol << (cuenta->Fin() ? " creado" : " listo") << " con permisos sobre "
+               << tablas.join(QStringLiteral(", ")) << Qt::endl;
+        // Before PostgreSQL 15 every role may create tables in "public".
+        if (Valor(QStringLiteral("SELECT CASE WHEN has_schema_privilege(?, ?, 'CREATE') THEN 1 END"), {rol, esquema})
+                .toInt() == 1) {
+            errores << "orlan-admin: aviso: el rol " << rol << " aun puede crear tablas en el esquema " << esquema
+                    << " (por PUBLIC o por otro rol): 'REVOKE CREATE ON SCHEMA " << esquema
+                    << " FROM PUBLIC' como propietario" << Qt::endl;
+        }
         return 0;
     });
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <optional>
 
 // The technician's and the tests' administration commands on the database the
 // terminal is configured for (settings, credentials and ODBCSYSINI, exactly as
@@ -71,6 +72,14 @@ int Restablecer(int impresora, QTextStream& salida, QTextStream& errores);
 // (DES under the credentials' key, Base64). Without a user it prints the
 // stored text; with one it writes it into that employee's row.
 int Contrasena(const QString& contrasena, const QString& usuario, QTextStream& salida, QTextStream& errores);
+
+// PostgreSQL: creates the login role `rol` for a terminal when it is missing
+// (with `contrasena`, or else a password read without echo) and grants it what
+// the servers, the status panel and the day-to-day commands need on the
+// schema's tables, sequences and functions, and nothing else: no DDL, no
+// ownership. A `contrasena` given for an existing role becomes its password.
+// Refuses (1) other backends, the tables' owner and a superuser.
+int Rol(const QString& rol, const std::optional<QString>& contrasena, QTextStream& salida, QTextStream& errores);
 
 // Runs one statement; a select prints its rows separated by tabs.
 int Sql(const QString& sentencia, QTextStream& salida, QTextStream& errores);

@@ -169,14 +169,25 @@ bool RevisarRegistro(Informe& informe) {
 
 bool RevisarEsquema(Informe& informe) {
     QStringList faltan;
+    QStringList vedadas;
     for (const char* tabla : {"Terminal", "Impresora", "ColaImpresion", "DetalleColaImpresion", "Parametros",
                               "Transacciones", "TransaccionesXTerminal", "Empleado"}) {
         try {
             Conexion::Instancia().Consultar(QStringLiteral("SELECT * FROM ") + QLatin1String(tabla) +
                                             QStringLiteral(" WHERE 1 = 0"));
-        } catch (const ErrorEjecucion&) {
-            faltan << QLatin1String(tabla);
+        } catch (const ErrorEjecucion& e) {
+            (SinPermiso(e) ? vedadas : faltan) << QLatin1String(tabla);
         }
+    }
+    if (!vedadas.isEmpty()) {
+        // The tables are there: creating the schema again would fail too.
+        const QString rol = Conexion::Instancia().Consultar(QStringLiteral("SELECT current_user"))->Campo(0).toString();
+        informe.Falla(QStringLiteral("el rol ") + rol + QStringLiteral(" no tiene permiso sobre las tablas (") +
+                      vedadas.join(QStringLiteral(", ")) +
+                      QStringLiteral("): como propietario de las tablas o superusuario ejecute 'orlan-admin rol ") +
+                      rol + QStringLiteral("' (o 'GRANT SELECT ON ") + vedadas.join(QStringLiteral(", ")) +
+                      QStringLiteral(" TO ") + rol + QStringLiteral("' y los demas permisos de una terminal)"));
+        return false;
     }
     if (!faltan.isEmpty()) {
         informe.Falla(QStringLiteral("faltan tablas (") + faltan.join(QStringLiteral(", ")) +
@@ -244,6 +255,27 @@ QString DescribirDestino(const QString& puerto) {
     return descripcion;
 }
 
+// What to check for a parallel port that the kernel's ppdev driver serves
+// ([Puertos] LPT=ppdev): LPTn opens /dev/parport<n-1>, and no setting names
+// the device. Nothing for another port or mode.
+QString RevisarPpdev(const QString& puerto) {
+    const std::optional<NombrePuerto> nombre = NombrePuerto::Leer(puerto);
+    if (!nombre || nombre->clase != NombrePuerto::Clase::Paralelo ||
+        Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Puertos"), QStringLiteral("LPT"))
+                .trimmed()
+                .compare(QStringLiteral("ppdev"), Qt::CaseInsensitive) != 0) {
+        return QString();
+    }
+    const QString ruta = QStringLiteral("/dev/parport") + QString::number(nombre->numero - 1);
+    QString descripcion = nombre->nombre + QStringLiteral(" = ") + ruta + QStringLiteral(" (LPT=ppdev)");
+    if (!QFileInfo::exists(ruta)) {
+        descripcion += QStringLiteral(": no existe (cargue los modulos parport_pc y ppdev: modprobe ppdev)");
+    } else if (::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0) {
+        descripcion += QStringLiteral(": sin permiso de lectura y escritura (agregue el usuario al grupo lp)");
+    }
+    return QStringLiteral(" (") + descripcion + QStringLiteral("; revise el cable y la impresora)");
+}
+
 // Opens a printer's port as the server does and asks for its status.
 void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora& control) {
     const QString puerto = h.Dato(QStringLiteral("puerto"));
@@ -259,10 +291,12 @@ void ProbarImpresora(Informe& informe, const Revision::Hallazgo& h, ctlImpresora
     const QString destino = DescribirDestino(puerto);
     // Only names that pass the port rule get here; the settings spell them in
     // upper case.
-    const QString puertos = QStringLiteral(" (") + (destino.isEmpty() ? QString() : destino + QStringLiteral("; ")) +
-                            QStringLiteral("revise [Puertos] ") + puerto.toUpper() + QStringLiteral(" en ") +
-                            Ajustes::RutaArchivo(QStringLiteral("ORLAN")) +
-                            QStringLiteral(", el cable y la impresora)");
+    QString puertos = QStringLiteral(" (") + (destino.isEmpty() ? QString() : destino + QStringLiteral("; ")) +
+                      QStringLiteral("revise [Puertos] ") + puerto.toUpper() + QStringLiteral(" en ") +
+                      Ajustes::RutaArchivo(QStringLiteral("ORLAN")) + QStringLiteral(", el cable y la impresora)");
+    if (const QString ppdev = RevisarPpdev(puerto); !ppdev.isEmpty()) {
+        puertos = ppdev; // no setting names a ppdev port's device
+    }
     const QString cola = QStringLiteral(" en [Cola] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
     if (usable && control.Ocupada()) {
         // It answered before: silence on a connection it took is another

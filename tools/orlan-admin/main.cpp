@@ -58,6 +58,12 @@ Ordenes:
   reintentar N             devuelve a la cola el trabajo apartado N, con FechaHora de
                            ahora (para que EdadMaxima no lo aparte de nuevo)
   sql SENTENCIA            ejecuta una sentencia; un SELECT imprime sus filas
+  rol ROL [--contrasena TEXTO]
+                           (PostgreSQL, como propietario de las tablas o superusuario)
+                           crea el rol de una terminal si falta (sin --contrasena
+                           la lee sin eco) y le da solo los permisos que usan el
+                           servidor, el panel y estas ordenes: leer y escribir la
+                           cola, agregar terminales e impresoras, ninguna DDL
   contrasena [--usuario NOMBRE]
                            cifra una contrasena de operador (leida sin eco)
   --help                   muestra esta ayuda
@@ -296,6 +302,19 @@ int main(int argc, char** argv) {
             return Uso(errores, QStringLiteral("sql necesita una sentencia entre comillas"));
         }
         return Administracion::Sql(args[0], salida, errores);
+    }
+    if (orden == QStringLiteral("rol")) {
+        QHash<QString, QString> valores;
+        if (args.isEmpty() || args[0].startsWith(QStringLiteral("--"))) {
+            return Uso(errores, QStringLiteral("uso: rol ROL [--contrasena TEXTO]"));
+        }
+        if (!Opciones(args.mid(1), {QStringLiteral("--contrasena")}, {}, valores, errores)) {
+            return 1;
+        }
+        const auto contrasena = valores.contains(QStringLiteral("--contrasena"))
+                                    ? std::optional<QString>(valores.value(QStringLiteral("--contrasena")))
+                                    : std::nullopt;
+        return Administracion::Rol(args[0], contrasena, salida, errores);
     }
     if (orden == QStringLiteral("contrasena")) {
         QString usuario;
