@@ -3,8 +3,8 @@
 # service (orlan-cola, no GUI library) and window mode (orlan-cola-ventana),
 # unpacks them and checks which files each holds, their dependencies, that
 # the programs start, that the systemd units are valid and hardened (where
-# systemd-analyze exists), and what the maintainer scripts do on removal
-# and purge.
+# systemd-analyze exists), and what the maintainer scripts do on removal,
+# purge and reinstallation.
 set -euo pipefail
 build=$1 version=$2 prefijo=${3#/}
 tmp=$(mktemp -d)
@@ -126,6 +126,11 @@ grep -qx /etc/default/orlan-cola "$tmp/control/conffiles" || fallo "/etc/default
 raiz=$tmp/raiz
 mkdir -p "$raiz/run/systemd/system" "$raiz/etc/systemd/system/multi-user.target.wants" "$tmp/fingido"
 ln -s /lib/systemd/system/orlan-cola@.service "$raiz/etc/systemd/system/multi-user.target.wants/orlan-cola@caja.service"
+# Two users: caja has the server's settings, barra none.
+mkdir -p "$raiz/home/caja/.config/orlan" "$raiz/home/barra/.config"
+printf '%s\n' 'root:x:0:0:root:/root:/bin/bash' 'caja:x:1000:1000::/home/caja:/bin/bash' \
+    'barra:x:1001:1001::/home/barra:/bin/bash' >"$raiz/etc/passwd"
+echo '[Configuracion]' >"$raiz/home/caja/.config/orlan/orlan.ini"
 cat >"$tmp/fingido/systemctl" <<FIN
 #!/bin/sh
 echo "\$*" >>"$tmp/llamadas"
@@ -137,7 +142,7 @@ esac
 FIN
 chmod +x "$tmp/fingido/systemctl"
 mantener() { DPKG_ROOT=$raiz PATH="$tmp/fingido:$PATH" sh "$tmp/control/$1" "${@:2}" || fallo "$*"; }
-mantener postinst configure
+[ -z "$(mantener postinst configure)" ] || fallo "a first installation with an enabled instance printed a hint"
 [ "$(cat "$tmp/llamadas")" = daemon-reload ] || fallo "a first installation did more than reload: $(cat "$tmp/llamadas")"
 rm "$tmp/llamadas"
 # An upgrade (and a reinstallation) restarts what runs, so the new programs serve.
@@ -153,8 +158,17 @@ grep -qx "stop orlan-cola@caja.service" "$tmp/llamadas" || fallo "prerm did not 
 mantener postrm remove
 grep -qx daemon-reload "$tmp/llamadas" || fallo "postrm did not reload systemd"
 [ -f "$raiz/etc/default/orlan-cola" ] || fallo "remove took the environment file"
+# Installed again after a removal, the instances stay disabled: postinst says
+# so and names the command for each user with settings.
+aviso=$(mantener postinst configure "$version" 2>&1)
+grep -q "systemctl enable --now orlan-cola@caja.service" <<<"$aviso" ||
+    fallo "a reinstallation after removal did not name the disabled instance: $aviso"
+! grep -q barra <<<"$aviso" || fallo "a user without settings was named: $aviso"
 echo ORLAN_PANEL_ESCUCHAR=0.0.0.0:8631 >"$raiz/etc/default/orlan-panel"
+mkdir -p "$raiz/var/log/orlan-panel/orlan/nodra" && touch "$raiz/var/log/orlan-panel/orlan/nodra/OrlanComTra01012026.log"
 mantener postrm purge
+[ ! -e "$raiz/var/log/orlan-panel" ] || fallo "purge left the panel's log directory"
+[ -f "$raiz/home/caja/.config/orlan/orlan.ini" ] || fallo "purge took a user's settings"
 [ ! -e "$raiz/etc/default/orlan-cola" ] || fallo "purge left /etc/default/orlan-cola"
 [ ! -e "$raiz/etc/default/orlan-panel" ] || fallo "purge left /etc/default/orlan-panel"
 
