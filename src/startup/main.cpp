@@ -16,7 +16,8 @@
 // then in the package's private directory (ORLAN_VENTANA_INSTALADA, relative
 // to the directory of the installed orlan-cola). It replaces this process with
 // the same arguments, so the window mode runs under the same process id. Only
-// returns when it cannot be executed.
+// returns when it cannot be executed, which on a till without a screen means
+// that its package, orlan-cola-ventana, is not installed.
 static int EjecutarModoVentana(char** argv) {
     std::error_code error;
     const std::filesystem::path aqui = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
@@ -29,7 +30,8 @@ static int EjecutarModoVentana(char** argv) {
     }
     std::fprintf(stderr,
                  "orlan-cola: no se pudo ejecutar el modo ventana %s: %s.\n"
-                 "Reinstale el paquete orlan-cola, o use --servicio para servir la cola sin ventana.\n",
+                 "El modo ventana esta en el paquete orlan-cola-ventana: instalelo, o use --servicio para "
+                 "servir la cola sin ventana.\n",
                  instalado.lexically_normal().c_str(), std::strerror(errno));
     return kSalidaInstalacion;
 }

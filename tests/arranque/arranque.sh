@@ -3,11 +3,14 @@
 # Packages the programs of BUILD_DIR (cpack, as scripts/paquete does), boots a minimal Debian 12 made with mmdebstrap in
 # systemd-nspawn (systemd as PID 1, the root image cached under
 # /var/cache/orlan-pruebas, every change kept in memory) and follows the
-# installation manual (docs/instalacion.md) inside it: install, the walk-through to the first
-# receipt, then what systemd must know and do: the status line, a wrong
-# password and its repair without a restart, the exposure score, an upgrade
-# that restarts the running programs, a device that appears after the start,
-# the refusal of root, and remove and purge. Needs root.
+# installation manual (docs/instalacion.md) inside it: install the service's
+# package (no GUI library may come with it), then window mode's, the
+# walk-through to the first receipt, then what systemd must know and do: the
+# status line, a wrong password and its repair without a restart, the exposure
+# score, the panel run as another user, an upgrade that restarts the running
+# programs, a device that appears after the start, the refusal of root and of
+# a user that does not exist, and remove and purge. Prints what each package
+# takes on disk. Needs root.
 set -euo pipefail
 fuente=$(realpath "$1") build=$(realpath "$2") trabajo=$(realpath -m "$3")
 fallo() { echo "FAIL: $*" >&2; [ -n "${dentro_listo:-}" ] && dentro journalctl --no-pager -n 60 >&2; exit 1; }
@@ -15,14 +18,20 @@ fallo() { echo "FAIL: $*" >&2; [ -n "${dentro_listo:-}" ] && dentro journalctl -
 inicio=$(date +%s)
 mkdir -p "$trabajo"
 
-# The root image: Debian 12 with systemd and the package's dependencies, so that
-# the installation needs no network. Made once per package list.
-paquetes=systemd,systemd-sysv,dbus,adduser,procps,unixodbc,libqt6core6,libqt6gui6,libqt6widgets6,libqt6network6
-paquetes=$paquetes,libqt6serialport6,libpq5,libsystemd0,tdsodbc,libsqliteodbc
-paquetes=$paquetes,odbc-postgresql,qt6-qpa-plugins,fonts-dejavu-core,postgresql,sqlite3
-paquetes=$paquetes,libmicrohttpd12,libzint2.11
+# The root image: a minimal Debian 12 with systemd and PostgreSQL. The
+# packages' dependencies are only downloaded into apt's cache (its lists and
+# cache kept), so that the installation needs no network and apt reports what
+# each package brings. Made once per package list.
+paquetes=systemd,systemd-sysv,dbus,adduser,procps,postgresql,sqlite3
+descargados="unixodbc libqt6core6 libqt6network6 libqt6serialport6 libpq5 libsystemd0 tdsodbc libsqliteodbc
+    odbc-postgresql libmicrohttpd12 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core libzint2.11"
+descargados=$(echo $descargados)
+# Their recommended packages too, which apt installs from the image (mmdebstrap's
+# own apt leaves them out).
+descarga="chroot \"\$1\" apt-get install --yes --download-only -o APT::Install-Recommends=true $descargados"
+graficos="libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core"
 cache=${ORLAN_CACHE_PRUEBAS:-/var/cache/orlan-pruebas}
-imagen=$cache/debian12-$(echo "$paquetes" | sha1sum | cut -c1-12)
+imagen=$cache/debian12-$(echo "$paquetes $descarga" | sha1sum | cut -c1-12)
 espejo=$(sed -n 's/^URIs: *//p; s/^deb \(\[[^]]*\] \)\?\(http[^ ]*\) bookworm .*/\2/p' \
     /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1 || true)
 mkdir -p "$cache"
@@ -32,7 +41,9 @@ mkdir -p "$cache"
     if [ ! -f "$imagen/.completa" ]; then
         rm -rf "$imagen"
         echo "== Making the root image $imagen (from ${espejo:-deb.debian.org})" >&2
-        mmdebstrap --variant=apt --include="$paquetes" bookworm "$imagen" "${espejo:-http://deb.debian.org/debian}" \
+        mmdebstrap --variant=apt --include="$paquetes" --skip=cleanup/apt \
+            --customize-hook="$descarga" \
+            bookworm "$imagen" "${espejo:-http://deb.debian.org/debian}" \
             >"$trabajo/mmdebstrap.log" 2>&1 || { tail -20 "$trabajo/mmdebstrap.log" >&2; exit 1; }
         touch "$imagen/.completa"
     fi
@@ -45,14 +56,17 @@ rm -rf "$trabajo/deb" && mkdir -p "$trabajo/deb"
 (cd "$build" && cpack -G DEB -B "$trabajo/cpack" >"$trabajo/paquete.log" 2>&1) ||
     { tail -20 "$trabajo/paquete.log" >&2; wait "$imagen_pid" || true; fallo "cpack"; }
 mv "$trabajo"/cpack/*.deb "$trabajo/deb/" && rm -rf "$trabajo/cpack"
-deb=$(ls "$trabajo"/deb/*.deb | head -1)
+deb=$(ls "$trabajo"/deb/orlan-cola_*.deb)
+ventana=$(ls "$trabajo"/deb/orlan-cola-ventana_*.deb)
 wait "$imagen_pid" || fallo "mmdebstrap"
 echo "== Package and image ready after $(($(date +%s) - inicio)) s" >&2
 
 echo "== Booting" >&2
 nombre=orlan-prueba-$$
+# No network but its own loopback: everything apt installs comes from the
+# image's cache, as on a machine that cannot reach the mirror.
 SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn -q -D "$imagen" --volatile=overlay -b -M "$nombre" \
-    --register=no --keep-unit --system-call-filter=bpf --capability=CAP_BPF \
+    --register=no --keep-unit --system-call-filter=bpf --capability=CAP_BPF --private-network \
     --bind-ro="$trabajo/deb:/paquetes" </dev/null >"$trabajo/nspawn.log" 2>&1 &
 nspawn=$!
 apagar() {
@@ -99,9 +113,24 @@ pasar() { dentro bash -c "cat > /root/$(basename "$1")" <"$1"; }
 for b in "$bloques"/*.sh; do pasar "$b"; done
 
 echo "== Installing" >&2
-# Block 2: apt install and the user.
+# apt's question before it installs dependencies is answered yes.
+dentro sh -c 'echo "APT::Get::Assume-Yes \"true\";" > /etc/apt/apt.conf.d/90prueba'
+instalados() { dentro dpkg-query -W -f '${db:Status-Status} ${Package}\n' "$@" 2>/dev/null | awk '$1 == "installed" { print $2 }'; }
+tamano() { sed -n 's/^After this operation, \(.*\) of additional disk space will be used\./\1/p' "$1"; }
+[ -z "$(instalados $graficos)" ] || fallo "the image already holds GUI packages: $(instalados $graficos)"
+# Block 2: apt install and the user. A till without a screen gets no GUI library.
 dentro sed -i "s|\./orlan-cola_[^ ]*\.deb|/paquetes/$(basename "$deb")|" /root/2.sh
 dentro bash -euo pipefail /root/2.sh >"$trabajo/instalar.log" 2>&1 || { cat "$trabajo/instalar.log" >&2; fallo "installing"; }
+[ "$(instalados orlan-cola)" = orlan-cola ] || fallo "orlan-cola is not installed"
+[ -z "$(instalados $graficos)" ] || fallo "installing orlan-cola brought GUI packages: $(instalados $graficos)"
+tamano_cola=$(tamano "$trabajo/instalar.log")
+[ -n "$tamano_cola" ] || fallo "apt did not say what orlan-cola takes: $(cat "$trabajo/instalar.log")"
+# A till with a screen adds window mode's package, which brings them.
+dentro apt-get install -y "/paquetes/$(basename "$ventana")" >"$trabajo/instalar-ventana.log" 2>&1 ||
+    { cat "$trabajo/instalar-ventana.log" >&2; fallo "installing orlan-cola-ventana"; }
+[ "$(instalados libqt6gui6 libqt6widgets6)" = "libqt6gui6
+libqt6widgets6" ] || fallo "orlan-cola-ventana came without the GUI libraries"
+tamano_ventana=$(tamano "$trabajo/instalar-ventana.log")
 # The receipt printer where the manual has /dev/ttyUSB0: a pseudo-terminal of
 # the dialout group, as the serial adapter's device would be.
 dentro systemd-run -q --unit=impresora -p StandardOutput=file:/root/recibo.txt \
@@ -183,9 +212,19 @@ esperar '[ "$(estado $unidad StatusText)" = "sirviendo 1 impresora" ]' || fallo 
 [ "$(estado $unidad MainPID)" = "$pid" ] || fallo "the server was restarted instead of trying again"
 [ "$(estado $unidad NRestarts)" = 0 ] || fallo "the unit restarted $(estado $unidad NRestarts) times"
 
-echo "== An upgrade" >&2
+echo "== The panel as another user" >&2
+# The unit's user changed the way the manual says: the panel's event log goes
+# to its log directory, which belongs to that user.
+dentro adduser --disabled-password --gecos '' barra >/dev/null
+dentro sh -c 'mkdir -p /etc/systemd/system/orlan-panel.service.d && printf "[Service]\nUser=barra\n" > /etc/systemd/system/orlan-panel.service.d/usuario.conf'
+dentro systemctl daemon-reload
 dentro systemctl enable --now orlan-panel.service
 esperar '[ "$(estado orlan-panel.service ActiveState)" = active ]' || fallo "the panel did not start"
+esperar 'dentro sh -c "grep -l \"Iniciando panel en\" /var/log/orlan-panel/orlan/nodra/OrlanComTra*.log"' ||
+    fallo "the panel run as barra wrote no event log: $(dentro find /var/log/orlan-panel /home/barra -ls 2>&1)"
+[ "$(dentro stat -c %U /var/log/orlan-panel)" = barra ] || fallo "the panel's log directory does not belong to barra"
+
+echo "== An upgrade" >&2
 antes=$(estado $unidad MainPID) panel=$(estado orlan-panel.service MainPID)
 dentro apt-get install -y --reinstall "/paquetes/$(basename "$deb")" >"$trabajo/reinstalar.log" 2>&1 ||
     { cat "$trabajo/reinstalar.log" >&2; fallo "reinstalling"; }
@@ -200,12 +239,30 @@ dentro journalctl --no-pager -u orlan-cola@root.service | grep -q "no se ejecuta
     fallo "the refusal of root is not in the journal"
 dentro systemctl reset-failed orlan-cola@root.service
 
+echo "== A user that does not exist" >&2
+# A mistyped instance name fails at once and is not started again every 5 s.
+dentro systemctl start orlan-cola@nadie.service 2>/dev/null && fallo "systemctl start orlan-cola@nadie reported success"
+esperar '[ "$(estado orlan-cola@nadie.service ActiveState)" = failed ]' ||
+    fallo "orlan-cola@nadie is restarted: $(estado orlan-cola@nadie.service ActiveState), $(estado orlan-cola@nadie.service NRestarts) restarts"
+[ "$(estado orlan-cola@nadie.service NRestarts)" -le 3 ] || fallo "orlan-cola@nadie restarted $(estado orlan-cola@nadie.service NRestarts) times"
+# The line comes from the process systemd forked, gone before the journal could
+# read its unit from it: the unit's field finds it, -u may not.
+diario=$(dentro journalctl -b --no-pager UNIT=orlan-cola@nadie.service)
+grep -q "orlan-cola@nadie.service: Failed to determine user credentials" <<<"$diario" &&
+    grep -q "status=217/USER" <<<"$diario" || fallo "the journal does not name the missing user: $diario"
+dentro systemctl reset-failed orlan-cola@nadie.service
+
 echo "== Remove and purge" >&2
+# Removing the service's package removes window mode's, which depends on it.
 dentro apt-get remove -y orlan-cola >"$trabajo/quitar.log" 2>&1 || { cat "$trabajo/quitar.log" >&2; fallo "apt remove"; }
+[ -z "$(instalados orlan-cola orlan-cola-ventana)" ] || fallo "left after remove: $(instalados orlan-cola orlan-cola-ventana)"
 [ -z "$(dentro systemctl list-units --no-legend 'orlan-cola@*' orlan-panel.service)" ] || fallo "units left after remove"
 [ -z "$(dentro find /etc/systemd/system -lname '*orlan*')" ] || fallo "links left after remove"
 dentro sh -c 'echo ORLAN_PANEL_ESCUCHAR=0.0.0.0:8631 > /etc/default/orlan-panel'
-dentro apt-get purge -y orlan-cola >>"$trabajo/quitar.log" 2>&1 || fallo "apt purge"
+# orlan-cola-ventana keeps no configuration: removed, it is gone.
+dentro apt-get purge -y orlan-cola >>"$trabajo/quitar.log" 2>&1 || { tail -5 "$trabajo/quitar.log" >&2; fallo "apt purge"; }
 dentro sh -c '! ls /etc/default/orlan-cola* /etc/default/orlan-panel* 2>/dev/null' || fallo "purge left files in /etc/default"
+dentro dpkg-query -W -f '${db:Status-Status} ${Package}\n' orlan-cola orlan-cola-ventana 2>/dev/null | grep -v '^not-installed ' &&
+    fallo "purge left the packages' records"
 
-echo "booted in ${arranque} s; exposure ${exposicion} inside; the whole test took $(($(date +%s) - inicio)) s"
+echo "booted in ${arranque} s; exposure ${exposicion} inside; installing orlan-cola took ${tamano_cola}, orlan-cola-ventana ${tamano_ventana}; the whole test took $(($(date +%s) - inicio)) s"
