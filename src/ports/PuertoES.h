@@ -43,6 +43,13 @@ public:
         return std::nullopt;
     }
 
+    // The device port LPT<numero> is reached through, for the log, when the
+    // backend has one per port; empty otherwise.
+    virtual QString DispositivoLpt(int numero) const {
+        Q_UNUSED(numero);
+        return QString();
+    }
+
     // Pushes out anything the backend holds back (the simulated port's capture
     // file). The output routines call it before they return.
     virtual void Vaciar() {}

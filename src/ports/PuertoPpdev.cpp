@@ -53,6 +53,10 @@ std::optional<quint16> PuertoPpdev::BaseLpt(int numero) const {
     return quint16(kBase + kSeparacion * (numero - 1));
 }
 
+QString PuertoPpdev::DispositivoLpt(int numero) const {
+    return BaseLpt(numero) ? m_prefijo + QString::number(numero - 1) : QString();
+}
+
 QString PuertoPpdev::Ruta(const Dispositivo& d) const {
     return m_prefijo + QString::number(&d - m_dispositivos.data());
 }

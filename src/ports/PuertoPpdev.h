@@ -50,6 +50,7 @@ public:
     bool write8(quint16 direccion, quint8 valor) override;
     QString Error() const override { return m_error; }
     std::optional<quint16> BaseLpt(int numero) const override;
+    QString DispositivoLpt(int numero) const override;
 
 private:
     struct Dispositivo {

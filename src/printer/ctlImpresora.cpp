@@ -436,7 +436,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         }
         const int s = ReadStatus(m_direccionLpt);
         Ajustes::Guardar(kEscritura, impresora, QStringLiteral("EstadoReal"), QString::number(s));
-        causa = s < 0 ? QStringLiteral("no se pudo leer el puerto") : QStringLiteral("estado desconocido %1").arg(s);
+        // The backend's own words name the device and the system's error.
+        causa = s < 0 ? QStringLiteral("no se pudo leer el puerto: ") + PuertoES::Actual().Error()
+                      : QStringLiteral("estado desconocido %1").arg(s);
         if (s < 0) {
             estado = 1; // the port could not be read
         } else if ((s & 0x78) == 0x00 || (s & 0x78) == 0x58) {
@@ -465,6 +467,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         QString destino = impresora.left(4).toUpper();
         if (const PuertoCom* p = serie ? d->Serie(m_numeroPuerto) : nullptr) {
             destino += QStringLiteral(" en ") + p->Dispositivo();
+        } else if (const QString ruta = PuertoES::Actual().DispositivoLpt(m_numeroPuerto);
+                   paralelo && !ruta.isEmpty()) {
+            destino += QStringLiteral(" en ") + ruta;
         } else if (paralelo && m_direccionLpt != 0) {
             destino += QStringLiteral(" en 0x") + QString::number(static_cast<quint16>(m_direccionLpt), 16);
         }

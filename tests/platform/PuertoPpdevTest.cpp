@@ -137,6 +137,10 @@ TEST_F(PuertoPpdevPrueba, EveryLptNameHasADeviceOfItsOwn) {
     EXPECT_EQ(letra, "P");
     EXPECT_EQ(Ajustes::Leer("orlan", "LPT3", "EstadoReal"), "-1");
     EXPECT_TRUE(QString::fromUtf8(EntornoPrueba::Leer(Rutas::Local("C:\\PRT.ERR"))).contains("/dev/parport2: "));
+    // The log names the device and the system's reason, not an address.
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_TRUE(bitacora.contains("(LPT3 en /dev/parport2): no se pudo leer el puerto: /dev/parport2: No such file"))
+        << bitacora.toStdString();
 
     Ajustes::Guardar("ORLAN", "Puertos", "LPT", "ppdev");
     PuertoES::Establecer(nullptr);
