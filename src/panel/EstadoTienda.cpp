@@ -21,9 +21,12 @@ QString Mostrable(const QVariant& v, int largo = kLargoNombre) {
     return NombrePuerto::Citar(v.toString(), largo);
 }
 
-std::optional<QString> TextoONulo(const QVariant& v) {
-    return v.isNull() ? std::nullopt : std::optional<QString>(Mostrable(v));
+std::optional<QString> TextoONulo(const QVariant& v, int largo = kLargoNombre) {
+    return v.isNull() ? std::nullopt : std::optional<QString>(Mostrable(v, largo));
 }
+
+// The width of our Falla column.
+constexpr int kLargoFalla = 200;
 
 // A value of an int column, or nothing when it holds no such number: other
 // programs write these rows, and SQLite keeps text, a fraction or a number
@@ -97,7 +100,7 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo, bool falla) 
             }
         }
         if (falla) {
-            i.falla = TextoONulo(filas->Campo(papelBajo ? 10 : 9));
+            i.falla = TextoONulo(filas->Campo(papelBajo ? 10 : 9), kLargoFalla);
         }
         posicion.insert(i.id, estado.impresoras.size());
         estado.impresoras.append(i);

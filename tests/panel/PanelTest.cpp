@@ -351,13 +351,13 @@ TEST_F(Panel, ShowsAPrinterThatCannotPrintUntilItPrintsAgain) {
               ("sirviendo 0 de 1 impresora; Cocina: no existe " + dispositivo).toStdString());
     EXPECT_EQ(Metrica(serie), "1");
     EXPECT_EQ(Metrica(R"(orlan_impresora_falla{id="3",impresora="Barra",terminal="2"})"), "0");
-    EXPECT_EQ(ImpresoraJson(2).value("falla").toString(), "no existe " + dispositivo);
+    EXPECT_EQ(ImpresoraJson(2).value("falla").toString().toStdString(), ("no existe " + dispositivo).toStdString());
     InsertarTrabajo(1, 2, {QStringLiteral("sopa")});
     servidor->Timer1_Timer();
     servidor->Timer1_Timer();
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "1");
     EXPECT_EQ(ImpresoraJson(2).value("estado").toString(), "A");
-    EXPECT_EQ(ImpresoraJson(2).value("falla").toString(), "no existe " + dispositivo);
+    EXPECT_EQ(ImpresoraJson(2).value("falla").toString().toStdString(), ("no existe " + dispositivo).toStdString());
 
     ImpresoraVirtual cocina(m_entorno.Raiz() + "/cocina.bin", dispositivo);
     ASSERT_TRUE(cocina.Iniciar({"--velocidad", "0"}));
