@@ -205,6 +205,7 @@ bool ServidorCola::Cargar() {
         return true;
     } catch (const ErrorEjecucion& e) {
         RegistrarFallaCola(e);
+        m_causaCarga = e.Descripcion();
         return false;
     }
 }

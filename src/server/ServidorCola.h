@@ -80,6 +80,8 @@ public:
     // Why each of this terminal's printers cannot print, as this server last
     // found it (printer id -> cause); a printer that prints is not in it.
     const QHash<qint64, QString>& Fallas() const { return m_fallas; }
+    // The database's words when Cargar failed on a statement; empty otherwise.
+    const QString& CausaCarga() const { return m_causaCarga; }
 
     bool Activo() const { return m_activo; }
     void EstablecerActivo(bool activo) { m_activo = activo; }
@@ -291,10 +293,11 @@ private:
     QHash<qint64, QPair<QString, QString>> m_dispositivos; // serial/USB printer id -> (port, device path)
     std::optional<bool> m_columnaFalla;                    // Impresora.Falla exists, see Hallado
     static constexpr int kLargoFalla = 200;                // the column's width
-    bool m_recargadas = false;                             // the printers were read again in this tick
-    bool m_cargadas = false;                               // the printers were read at the start (CargarImpresoras)
-    std::optional<ImpresoraCola> m_rsImpresora;            // the printer serving the job in hand
-    QVector<RenglonCola> m_rsDetalle;                      // the lines of the job in hand
+    QString m_causaCarga;
+    bool m_recargadas = false;                  // the printers were read again in this tick
+    bool m_cargadas = false;                    // the printers were read at the start (CargarImpresoras)
+    std::optional<ImpresoraCola> m_rsImpresora; // the printer serving the job in hand
+    QVector<RenglonCola> m_rsDetalle;           // the lines of the job in hand
 };
 
 // The queue's failure path: the log line "Cola Impresion, " + the description,

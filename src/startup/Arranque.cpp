@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +37,27 @@ void Avisar(const QString& texto) {
 
 QString Configuracion() {
     return QStringLiteral("[Configuracion] de ") + Ajustes::RutaArchivo(QStringLiteral("ORLAN"));
+}
+
+// What to do about a load that failed with the database's `error`. A SQLite
+// file the service may not write is the usual one: the unit writes only in
+// its own directories, while the same file written from a shell works.
+QString ArregloCarga(const QString& error, const QString& bitacora) {
+    const QString texto = error.toLower();
+    const passwd* cuenta = ::getpwuid(::geteuid());
+    if (Servicio::Gestionado() && cuenta &&
+        (texto.contains(QLatin1String("readonly database")) || texto.contains(QLatin1String("read-only")))) {
+        const QString unidad =
+            QStringLiteral("orlan-cola@") + QString::fromLocal8Bit(cuenta->pw_name) + QStringLiteral(".service");
+        const QString base = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"),
+                                           QStringLiteral("BASE_DE_DATOS"), QString());
+        return QStringLiteral("BASE_DE_DATOS=") + base + QStringLiteral(": el servicio ") + unidad +
+               QStringLiteral(" no puede escribir en ") + QFileInfo(base).absolutePath() +
+               QStringLiteral(" (ReadWritePaths=): mueva la base de datos a ~/.local/share/orlan o agregue su "
+                              "directorio con 'systemctl edit ") +
+               unidad + u'\'';
+    }
+    return QStringLiteral("vea la bitacora en ") + bitacora;
 }
 
 } // namespace
@@ -141,10 +164,11 @@ int Intentar(const OpcionesArranque& opciones, std::unique_ptr<ServidorCola>& se
     } else {
         servidor = std::make_unique<ServidorCola>(NumeroTerminal);
         if (!servidor->Cargar()) {
+            const QString error = servidor->CausaCarga();
             servidor.reset();
-            causa = QStringLiteral("no se pudieron cargar las impresoras de la terminal %1; vea la bitacora en %2")
-                        .arg(NumeroTerminal)
-                        .arg(bitacora);
+            causa = QStringLiteral("no se pudieron cargar las impresoras de la terminal %1").arg(NumeroTerminal) +
+                    (error.isEmpty() ? QString() : QStringLiteral(": ") + error) + u';' + u' ' +
+                    ArregloCarga(error, bitacora);
             std::fprintf(stderr, "orlan-cola: %s\n", causa.toLocal8Bit().constData());
             return kSalidaCarga;
         }
