@@ -371,6 +371,17 @@ TEST_F(Panel, ShowsAPrinterThatCannotPrintUntilItPrintsAgain) {
     EXPECT_EQ(bitacora.count("impresora 2 (COM1) no puede imprimir: no existe " + dispositivo), 1)
         << bitacora.toStdString();
     EXPECT_EQ(bitacora.count("impresora 2 (COM1) imprime de nuevo"), 1) << bitacora.toStdString();
+
+    // A printer added while the server runs is named like the others.
+    Sql("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Nombre_Impresora, Redirigido, "
+        "Estado_Impresora, esdecheques) VALUES (5, 1, 'COM3', 'E', 'Terraza', 5, 'A', 0)");
+    Ajustes::Guardar("ORLAN", "Puertos", "COM3", m_entorno.Raiz() + "/ttyUSB2");
+    InsertarTrabajo(2, 5, {QStringLiteral("helado")});
+    servidor->Timer1_Timer();
+    EXPECT_TRUE(EntornoPrueba::Bitacora(m_entorno.Datos()).contains("COLA IMPRESION: Terraza (COM3 en "))
+        << EntornoPrueba::Bitacora(m_entorno.Datos()).toStdString();
+    EXPECT_EQ(servidor->Resumen().toStdString(),
+              ("sirviendo 1 de 2 impresoras; Terraza: no existe " + m_entorno.Raiz() + "/ttyUSB2").toStdString());
 }
 
 // The kitchen's and the bar's printers are network printers modelled on real

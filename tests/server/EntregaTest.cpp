@@ -120,12 +120,19 @@ TEST_F(EntregaRed, ASilentPrinterWithoutABackupGetsEachJobOnceUntilItAnswers) {
     EXPECT_EQ(Lista("SELECT IdTrabajo FROM ColaImpresion ORDER BY IdTrabajo"), "30,31");
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 5"), "5F");
     EXPECT_EQ(Bitacora().count("impresora 5 (COM3) sin respaldo"), 1) << Bitacora().toStdString();
+    // Said once, where the panel and orlan-admin read it.
+    EXPECT_TRUE(
+        Lista("SELECT Falla FROM Impresora WHERE Id_Impresora = 5").startsWith("no confirmo el trabajo: no contesto"))
+        << Lista("SELECT Falla FROM Impresora WHERE Id_Impresora = 5").toStdString();
+    EXPECT_EQ(Bitacora().count("impresora 5 (COM3) no puede imprimir"), 1) << Bitacora().toStdString();
 
     // It answers again: its jobs print and it is "A" again.
     muda.EstablecerRespuesta(18);
     m_servidor->Timer1_Timer();
     EXPECT_EQ(Lista("SELECT COUNT(*) FROM ColaImpresion"), "0");
     EXPECT_EQ(Lista("SELECT Redirigido || Estado_Impresora FROM Impresora WHERE Id_Impresora = 5"), "5A");
+    EXPECT_EQ(Lista("SELECT COUNT(*) FROM Impresora WHERE Falla IS NOT NULL"), "0");
+    EXPECT_TRUE(m_servidor->Fallas().isEmpty());
     impreso = muda.EsperarRecibidos(1 << 20, 300);
     EXPECT_EQ(impreso.count("treinta y uno"), 1);
 }
