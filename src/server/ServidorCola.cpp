@@ -410,28 +410,11 @@ void ServidorCola::Hallado(qint64 idImpresora, const QString& puerto, const QStr
     Registrar(linea);
     std::fprintf(stderr, "orlan-cola: %s\n", linea.toLocal8Bit().constData());
     std::fflush(stderr);
-    // Written for the panel and orlan-admin; a lost connection is left to
-    // the next statement, any other failure is said once.
-    try {
-        if (!m_columnaFalla) {
-            m_columnaFalla = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"));
-            if (!*m_columnaFalla) {
-                Registrar(QStringLiteral("Cola Impresion, la tabla Impresora no tiene la columna Falla: el panel y "
-                                         "orlan-admin no muestran por que una impresora no imprime"));
-            }
-        }
-        if (*m_columnaFalla) {
-            m_repositorio.AnotarFalla(idImpresora, falla.left(kLargoFalla));
-        }
-    } catch (const ErrorEjecucion& e) {
-        if (!ConexionPerdida(e)) {
-            m_columnaFalla = false;
-            Registrar(QStringLiteral("Cola Impresion, no se pudo anotar la falla de la impresora %1, no se vuelve "
-                                     "a intentar: %2")
-                          .arg(idImpresora)
-                          .arg(e.Descripcion()));
-        }
-    }
+    // Written for the panel and orlan-admin.
+    AnotarOpcional(m_columnaFalla, QStringLiteral("Falla"),
+                   QStringLiteral("el panel y orlan-admin no muestran por que una impresora no imprime"),
+                   QStringLiteral("la falla"), idImpresora,
+                   [&] { m_repositorio.AnotarFalla(idImpresora, falla.left(kLargoFalla)); });
     if (Servicio::Gestionado()) {
         Servicio::Estado(Resumen());
     }
@@ -962,23 +945,38 @@ void ServidorCola::AnotarPapel(qint64 idImpresora, bool bajo) {
         return;
     }
     // Written after the job's lines are gone: a failure here never prints
-    // the job again. A lost connection is left to the next statement.
+    // the job again.
+    AnotarOpcional(m_columnaPapel, QStringLiteral("PapelBajo"),
+                   QStringLiteral("el panel no muestra el papel por terminarse"), QStringLiteral("el papel"),
+                   idImpresora, [&] {
+                       m_repositorio.AnotarPapel(idImpresora, bajo);
+                       m_papelAnotado.insert(idImpresora, bajo);
+                   });
+}
+
+void ServidorCola::AnotarOpcional(std::optional<bool>& existe, const QString& columna, const QString& sinColumna,
+                                  const QString& que, qint64 idImpresora, const std::function<void()>& escribir) {
+    if (existe == false) {
+        return;
+    }
+    // A lost connection is left to the next statement; any other failure
+    // is said once and the column is not written again.
     try {
-        if (!m_columnaPapel) {
-            m_columnaPapel = ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("PapelBajo"));
-            if (!*m_columnaPapel) {
-                Registrar(QStringLiteral("Cola Impresion, la tabla Impresora no tiene la columna PapelBajo: el "
-                                         "panel no muestra el papel por terminarse"));
+        if (!existe) {
+            existe = ExisteColumna(QStringLiteral("Impresora"), columna);
+            if (!*existe) {
+                Registrar(QStringLiteral("Cola Impresion, la tabla Impresora no tiene la columna ") + columna +
+                          QStringLiteral(": ") + sinColumna);
                 return;
             }
         }
-        m_repositorio.AnotarPapel(idImpresora, bajo);
-        m_papelAnotado.insert(idImpresora, bajo);
+        escribir();
     } catch (const ErrorEjecucion& e) {
         if (!ConexionPerdida(e)) {
-            m_columnaPapel = false;
-            Registrar(QStringLiteral("Cola Impresion, no se pudo anotar el papel de la impresora %1, no se vuelve "
-                                     "a intentar: %2")
+            existe = false;
+            Registrar(QStringLiteral("Cola Impresion, no se pudo anotar %1 de la impresora %2, no se vuelve a "
+                                     "intentar: %3")
+                          .arg(que)
                           .arg(idImpresora)
                           .arg(e.Descripcion()));
         }

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -194,6 +195,12 @@ private:
     // when that changed. The column is ours and optional: asked for once,
     // and without it (or when the write fails) nothing is written, said once.
     void AnotarPapel(qint64 idImpresora, bool bajo);
+    // Writes one of our optional Impresora columns (`escribir`): whether it
+    // exists is asked once and its absence said once (`sinColumna`: what is
+    // lost without it); a failure other than a lost connection is said once
+    // and stops the writes of that column.
+    void AnotarOpcional(std::optional<bool>& existe, const QString& columna, const QString& sinColumna,
+                        const QString& que, qint64 idImpresora, const std::function<void()>& escribir);
     // What was found about a printer: `falla` says why it cannot print, empty
     // when it printed. A change is logged, written to standard error (the
     // journal), into Impresora.Falla where that column exists, and into the

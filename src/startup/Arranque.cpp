@@ -41,12 +41,15 @@ QString Configuracion() {
 
 // What to do about a load that failed with the database's `error`. A SQLite
 // file the service may not write is the usual one: the unit writes only in
-// its own directories, while the same file written from a shell works.
+// its own directories, while the same file written from a shell works. The
+// connection opens, and the first write fails on the file or on the journal
+// SQLite makes next to it.
 QString ArregloCarga(const QString& error, const QString& bitacora) {
     const QString texto = error.toLower();
     const passwd* cuenta = ::getpwuid(::geteuid());
     if (Servicio::Gestionado() && cuenta &&
-        (texto.contains(QLatin1String("readonly database")) || texto.contains(QLatin1String("read-only")))) {
+        (texto.contains(QLatin1String("readonly database")) || texto.contains(QLatin1String("read-only")) ||
+         texto.contains(QLatin1String("unable to open database file")))) {
         const QString unidad =
             QStringLiteral("orlan-cola@") + QString::fromLocal8Bit(cuenta->pw_name) + QStringLiteral(".service");
         const QString base = Ajustes::Leer(QStringLiteral("ORLAN"), QStringLiteral("Configuracion"),
