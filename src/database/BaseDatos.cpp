@@ -108,6 +108,7 @@ bool Conectar(int topeConexion) {
     conexion.EstablecerTiempos(topeConexion > 0 && (login == 0 || login > topeConexion) ? topeConexion : login,
                                segundos(QStringLiteral("TiempoConsulta"), 30));
     static const ProveedorCredenciales proveedor;
+    conexion.OlvidarErrores();
     const std::optional<QString> usuario = proveedor.ObtenerUsuario();
     if (!usuario) {
         return false;

@@ -95,6 +95,9 @@ public:
 
     // The diagnostic records of the last failure.
     const ErroresProveedor& Errores() const;
+    // Forgets them: a connection that is not even tried (its credentials
+    // could not be read) leaves no records of an earlier attempt behind.
+    void OlvidarErrores();
 
     // Of the open connection: the string it was opened with, and the file
     // name of the ODBC driver that serves it ("psqlodbca.so", ...).

@@ -336,6 +336,10 @@ const ErroresProveedor& Conexion::Errores() const {
     return d->errores;
 }
 
+void Conexion::OlvidarErrores() {
+    d->errores.clear();
+}
+
 void Conexion::EstablecerTiempos(int conexionSegundos, int consultaSegundos) {
     d->tiempoConexion = std::max(0, conexionSegundos);
     d->tiempoConsulta = std::max(0, consultaSegundos);

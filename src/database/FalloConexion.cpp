@@ -5,17 +5,24 @@
 #include "platform/Ajustes.h"
 
 #include <QFile>
-#include <algorithm>
 #include <QSettings>
+#include <algorithm>
 
 namespace {
 
-// SQL Server says 28000; PostgreSQL's driver reports a refused password as
-// 08001 with the server's words.
+// SQL Server says 28000; PostgreSQL's driver reports a refused password or
+// an unknown role as 08001 with the server's words. A server still starting
+// or recovering says "login failed" too, for a database it cannot open yet:
+// that passes by itself.
 bool DeCredenciales(const ErrorProveedor& error) {
     const QString texto = error.descripcion.toLower();
+    if (texto.contains(QLatin1String("cannot open database")) || texto.contains(QLatin1String("upgrade")) ||
+        texto.contains(QLatin1String("starting up")) || texto.contains(QLatin1String("recovery"))) {
+        return false;
+    }
     return error.sqlState.startsWith(QLatin1String("28")) || texto.contains(QLatin1String("password")) ||
-           texto.contains(QLatin1String("authentication")) || texto.contains(QLatin1String("login failed"));
+           texto.contains(QLatin1String("authentication")) || texto.contains(QLatin1String("login failed")) ||
+           (texto.contains(QLatin1String("role")) && texto.contains(QLatin1String("does not exist")));
 }
 
 QString EnConfiguracion(const QString& claves) {

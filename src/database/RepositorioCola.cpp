@@ -445,8 +445,11 @@ void RepositorioCola::AnotarPapel(qint64 idImpresora, bool bajo) {
 }
 
 void RepositorioCola::AnotarFalla(qint64 idImpresora, const QString& falla) {
-    Conexion::Instancia().Ejecutar(QStringLiteral("UPDATE Impresora SET Falla = ? WHERE Id_Impresora = ?"),
-                                   {falla.isEmpty() ? QVariant() : QVariant(falla), idImpresora});
+    // Only this terminal's row: a printer moved to another terminal is that
+    // server's to describe.
+    Conexion::Instancia().Ejecutar(
+        QStringLiteral("UPDATE Impresora SET Falla = ? WHERE Id_Impresora = ? AND ID_Terminal = ?"),
+        {falla.isEmpty() ? QVariant() : QVariant(falla), idImpresora, qint64(m_numeroTerminal)});
 }
 
 QString RepositorioCola::SentenciaReclamo(bool conRenglones) {

@@ -314,21 +314,33 @@ bool ServidorCola::TomarTerminal() {
 }
 
 void ServidorCola::CargarImpresoras(bool soloNuevas) {
-    if (!soloNuevas && ExisteColumna(QStringLiteral("Impresora"), QStringLiteral("Falla"))) {
-        // What a previous run found is found again: each port is opened as
-        // the printers load, and a device that is gone is shown at once.
-        Conexion::Instancia().Ejecutar(
-            QStringLiteral("UPDATE Impresora SET Falla = NULL WHERE ID_Terminal = ? AND Falla IS NOT NULL"),
-            {qint64(m_numeroTerminal)});
-    }
-    const QSet<qint64> conocidas = std::exchange(m_propias, m_repositorio.IdsImpresorasTerminal());
     if (!soloNuevas) {
+        // What a previous run found is found again: each port is opened as
+        // the printers load, and a device that is gone is shown at once. A
+        // database where the column cannot be written loads all the same.
+        AnotarOpcional(m_columnaFalla, QStringLiteral("Falla"), kSinFalla, QStringLiteral("las fallas"), 0, [this] {
+            Conexion::Instancia().Ejecutar(
+                QStringLiteral("UPDATE Impresora SET Falla = NULL WHERE ID_Terminal = ? AND Falla IS NOT NULL"),
+                {qint64(m_numeroTerminal)});
+            m_fallasEscritas.clear();
+        });
         m_dispositivos.clear();
+    }
+    const QSet<qint64> propias = m_repositorio.IdsImpresorasTerminal();
+    // A printer gone from this terminal (deleted, or moved to another) is
+    // no longer watched nor shown by this server.
+    QSet<qint64> idas = m_propias;
+    idas.subtract(propias);
+    for (const qint64 id : std::as_const(idas)) {
+        m_fallas.remove(id);
+        m_ausentes.remove(id);
+        m_dispositivos.remove(id);
+        m_fallasEscritas.remove(id);
     }
     // Only ports named by the one rule get a section, and a name from the
     // database is cut: the settings file cannot grow from the shop's rows.
     for (const ImpresoraTerminal& impresora : m_repositorio.ImpresorasTerminal()) {
-        if (soloNuevas && impresora.id && conocidas.contains(*impresora.id)) {
+        if (soloNuevas && impresora.id && m_propias.contains(*impresora.id)) {
             continue;
         }
         Ajustes::Guardar(QStringLiteral("ORLAN"), impresora.puerto.nombre, QStringLiteral("Nombre"), impresora.nombre);
@@ -350,6 +362,7 @@ void ServidorCola::CargarImpresoras(bool soloNuevas) {
             Hallado(*impresora.id, impresora.puerto.nombre, CausaApertura(impresora.puerto.nombre));
         }
     }
+    m_propias = propias;
     m_cargadas = true;
     RevisarDispositivos();
 }
@@ -363,7 +376,11 @@ void ServidorCola::RevisarDispositivos() {
                 Hallado(id, it->first, QStringLiteral("no existe ") + ruta + AvisoTmp(ruta), true);
             }
         } else if (m_ausentes.contains(id)) {
-            Hallado(id, it->first, QString());
+            // Back, but perhaps not the group's or not a printer yet: it is
+            // opened as at the start, and shown by what that finds.
+            QString letra;
+            const bool lista = m_pr2.InicializarPuerto(it->first, &letra);
+            Hallado(id, it->first, lista ? QString() : CausaApertura(it->first));
         }
     }
 }
@@ -410,13 +427,28 @@ void ServidorCola::Hallado(qint64 idImpresora, const QString& puerto, const QStr
     Registrar(linea);
     std::fprintf(stderr, "orlan-cola: %s\n", linea.toLocal8Bit().constData());
     std::fflush(stderr);
-    // Written for the panel and orlan-admin.
-    AnotarOpcional(m_columnaFalla, QStringLiteral("Falla"),
-                   QStringLiteral("el panel y orlan-admin no muestran por que una impresora no imprime"),
-                   QStringLiteral("la falla"), idImpresora,
-                   [&] { m_repositorio.AnotarFalla(idImpresora, falla.left(kLargoFalla)); });
+    EscribirFallas();
     if (Servicio::Gestionado()) {
         Servicio::Estado(Resumen());
+    }
+}
+
+void ServidorCola::EscribirFallas() {
+    QSet<qint64> ids(m_fallasEscritas.keyBegin(), m_fallasEscritas.keyEnd());
+    ids.unite(QSet<qint64>(m_fallas.keyBegin(), m_fallas.keyEnd()));
+    for (const qint64 id : ids) {
+        const QString falla = m_fallas.value(id).left(kLargoFalla);
+        if (m_columnaFalla == false || m_fallasEscritas.value(id) == falla) {
+            continue;
+        }
+        AnotarOpcional(m_columnaFalla, QStringLiteral("Falla"), kSinFalla, QStringLiteral("la falla"), id, [&] {
+            m_repositorio.AnotarFalla(id, falla);
+            if (falla.isEmpty()) {
+                m_fallasEscritas.remove(id);
+            } else {
+                m_fallasEscritas.insert(id, falla);
+            }
+        });
     }
 }
 
@@ -496,6 +528,7 @@ void ServidorCola::Tick() {
     const ctlImpresora::Uso uso(m_pr2);
     try {
         RevisarDispositivos();
+        EscribirFallas(); // what a lost connection kept from the column
         RevisarVentanas();
         const bool conEspera = m_edadMaxima > 0 && ColumnaFechaHora();
         QVector<TrabajoCola> trabajos = m_repositorio.Trabajos(conEspera);
@@ -622,7 +655,8 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (Retenida(impresora)) {
             // It did not confirm a job and has shown no change since.
-        } else if (!PuertoValido(puerto) || !m_pr2.InicializarPuerto(puerto, &estadoImpresora) || Apagada(impresora)) {
+        } else if (bool apagada = false; !PuertoValido(puerto) || !m_pr2.InicializarPuerto(puerto, &estadoImpresora) ||
+                                         (apagada = Apagada(impresora))) {
             if (m_pr2.SinLinea()) {
                 m_fallidas.insert(idImpresora);
             }
@@ -631,7 +665,7 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             const QString causa = PuertoValido(puerto)
                                       ? CausaApertura(puerto)
                                       : QStringLiteral("Puerto no es un puerto (COM1 a COM9, LPT1 a LPT9)");
-            if (!causa.isEmpty() && !m_ausentes.contains(idImpresora)) {
+            if (!apagada && !causa.isEmpty() && !m_ausentes.contains(idImpresora)) {
                 Hallado(idImpresora, puerto, causa);
             }
             Redirigir(impresora, estadoImpresora);
@@ -895,9 +929,6 @@ bool ServidorCola::Retenida(const ImpresoraCola& impresora) {
                   .arg(puerto, respondio ? QStringLiteral("responde de nuevo") : QStringLiteral("restablecida")));
     if (respondio && !restablecida) {
         m_repositorio.AnotarEstado(id, QStringLiteral("A"));
-    }
-    if (respondio) {
-        Hallado(id, puerto, QString());
     }
     return false;
 }

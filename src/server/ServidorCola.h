@@ -210,6 +210,9 @@ private:
     // Whether the devices of this terminal's serial and USB printers exist:
     // a printer whose device is gone is shown failing before a job finds it.
     void RevisarDispositivos();
+    // Writes into Impresora.Falla what differs from what was last written
+    // there: a write lost with the connection is made again the next tick.
+    void EscribirFallas();
     // The cause of a port that could not be made ready, with what keeps a
     // service from reaching a device under /tmp.
     QString CausaApertura(const QString& puerto);
@@ -298,8 +301,11 @@ private:
     QHash<qint64, QString> m_fallas;                       // see Fallas
     QSet<qint64> m_ausentes;                               // failing for want of their device
     QHash<qint64, QPair<QString, QString>> m_dispositivos; // serial/USB printer id -> (port, device path)
-    std::optional<bool> m_columnaFalla;                    // Impresora.Falla exists, see Hallado
-    static constexpr int kLargoFalla = 200;                // the column's width
+    QHash<qint64, QString> m_fallasEscritas;               // printer id -> the Falla value last written
+    static inline const QString kSinFalla =
+        QStringLiteral("el panel y orlan-admin no muestran por que una impresora no imprime");
+    std::optional<bool> m_columnaFalla;     // Impresora.Falla exists, see Hallado
+    static constexpr int kLargoFalla = 200; // the column's width
     QString m_causaCarga;
     bool m_recargadas = false;                  // the printers were read again in this tick
     bool m_cargadas = false;                    // the printers were read at the start (CargarImpresoras)

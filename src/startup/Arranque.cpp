@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QSet>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -27,9 +28,20 @@
 
 namespace {
 
+// The lines said since the server last started serving: a start tried
+// every few seconds for hours says each once.
+QSet<QString>& Dichos() {
+    static QSet<QString> dichos;
+    return dichos;
+}
+
 // Service mode: a line on standard error and the same in the event log, so
 // that both the journal and the log tell the technician what to fix.
 void Avisar(const QString& texto) {
+    if (Dichos().contains(texto)) {
+        return;
+    }
+    Dichos().insert(texto);
     std::fprintf(stderr, "orlan-cola: %s\n", texto.toLocal8Bit().constData());
     std::fflush(stderr);
     Registrar(texto);
@@ -242,6 +254,7 @@ int Arrancar(const OpcionesArranque& opciones) {
         QString causa;
         const int salida = Intentar(opciones, servidor, sirviendo, causa);
         if (salida == kSalidaNormal) {
+            Dichos().clear();
             break;
         }
         if (!opciones.reintentar) {

@@ -335,21 +335,24 @@ bool ModoEnPuerto(const Administracion::Impresora& impresora, QTextStream& error
 
 // What a terminal's role may do on each table: what some statement of the
 // server, the status panel or the day-to-day commands does there. Operators
-// and terminals are added by the owner, printers and passwords by the terminal.
+// are added by the owner; a terminal adds its own row and printers, and
+// changes only the columns the routing, the printer's state and the
+// operator's password live in (`columnas`, those of them the table has).
 struct PermisoTabla {
     const char* tabla;
     const char* privilegios;
+    const char* columnas = nullptr; // UPDATE on these only
 };
 constexpr PermisoTabla kPermisosTerminal[] = {
     {"terminal", "SELECT, INSERT"},
-    {"impresora", "SELECT, INSERT, UPDATE"},
+    {"impresora", "SELECT, INSERT", "redirigido, estado_impresora, id_impresora_respaldo, papelbajo, falla"},
     {"colaimpresion", "SELECT, INSERT, UPDATE, DELETE"},
     {"detallecolaimpresion", "SELECT, INSERT, DELETE"},
     {"impresorasximpresion", "SELECT, INSERT"},
     {"parametros", "SELECT, INSERT, UPDATE"},
     {"transacciones", "SELECT, INSERT"},
     {"transaccionesxterminal", "SELECT, INSERT"},
-    {"empleado", "SELECT, UPDATE"},
+    {"empleado", "SELECT", "contraseña"},
     {"empleadosxgrupo", "SELECT"},
     {"permisosxgrupo_trabajo", "SELECT"},
     {"reclamotrabajo", "SELECT, INSERT, UPDATE, DELETE"},
@@ -390,6 +393,19 @@ QStringList Conceder(Conexion& c, const QString& esquema, const QString& rol) {
         c.Ejecutar(
             Citada(QStringLiteral("GRANT ") + QLatin1String(p.privilegios) + QStringLiteral(" ON TABLE %I.%I TO %I"),
                    {esquema, tabla, rol}));
+        if (p.columnas) {
+            // The columns of the list this table has (ours are optional).
+            const QString columnas = Valor(
+                QStringLiteral("SELECT string_agg(format('%I', column_name), ', ') FROM information_schema.columns "
+                               "WHERE table_schema = ? AND table_name = ? AND column_name = ANY "
+                               "(string_to_array(CAST(? AS text), ', '))"),
+                {esquema, tabla, QString::fromUtf8(p.columnas)});
+            if (!columnas.isEmpty()) {
+                c.Ejecutar(
+                    Citada(QStringLiteral("GRANT UPDATE (") + columnas + QStringLiteral(") ON TABLE %I.%I TO %I"),
+                           {esquema, tabla, rol}));
+            }
+        }
         // The numbers of a serial column come from its sequence.
         const auto secuencias = c.Consultar(
             QStringLiteral("SELECT CAST(CAST(d.objid AS regclass) AS text) FROM pg_depend d JOIN pg_class s ON "

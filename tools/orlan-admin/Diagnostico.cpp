@@ -361,8 +361,10 @@ void RevisarTerminal(Informe& informe, qint16 terminal) {
                        "ORDER BY Id_Impresora"),
         {qint64(terminal)});
     for (; !fallas->Fin(); fallas->MoveNext()) {
-        informe.Falla(QStringLiteral("impresora ") + Valor(*fallas, "Id_Impresora") +
-                      QStringLiteral(": el servidor no pudo imprimir en ella: ") + Valor(*fallas, "Falla"));
+        // A warning: the server may have stopped since it wrote it.
+        informe.Aviso(QStringLiteral("impresora ") + Valor(*fallas, "Id_Impresora") +
+                      QStringLiteral(": el servidor no pudo imprimir en ella la ultima vez que lo intento: ") +
+                      Valor(*fallas, "Falla"));
     }
 }
 
