@@ -5,6 +5,7 @@
 #include "database/ColumnaOpcional.h"
 #include "database/ComprobacionOperador.h"
 #include "panel/LecturaPeticion.h"
+#include "panel/PaginaPanel.h"
 #include "support/Bitacora.h"
 #include "support/ErrorEjecucion.h"
 
@@ -134,7 +135,7 @@ struct ServidorPanel::Http {
     // The answers of the last state read, for the readers within its freshness.
     std::mutex publicado;
     bool hayEstado = false;
-    QByteArray json, metricas;
+    QByteArray json, metricas, paginaConEstado;
     Reloj::time_point leido;
 
     // Requests waiting for the database side, by deadline.
@@ -236,6 +237,15 @@ struct ServidorPanel::Http {
         return r;
     }
 
+    // The page with a state read within its freshness drawn into it.
+    std::optional<Respuesta> PaginaVigente() {
+        std::lock_guard<std::mutex> cerrojo(publicado);
+        if (!hayEstado || Reloj::now() - leido >= std::chrono::milliseconds(vigencia)) {
+            return std::nullopt;
+        }
+        return Respuesta{200, "text/html; charset=utf-8", paginaConEstado, {}};
+    }
+
     MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* datos, size_t* tamano,
                       void** propio) {
         auto* ranura = static_cast<std::shared_ptr<Pendiente>*>(*propio);
@@ -327,7 +337,7 @@ struct ServidorPanel::Http {
         }
         const QString& ruta = p.peticion.ruta;
         if (get && ruta == QStringLiteral("/")) {
-            return Respuesta{200, "text/html; charset=utf-8", pagina, {}};
+            return PaginaVigente();
         }
         if (get && ruta == QStringLiteral("/panel.js")) {
             return Respuesta{200, "text/javascript; charset=utf-8", guion, {}};
@@ -446,6 +456,7 @@ void ServidorPanel::Publicar() {
     if (m_estado) {
         m_http->json = QJsonDocument(EstadoJson(*m_estado)).toJson(QJsonDocument::Compact);
         m_http->metricas = Metricas(*m_estado);
+        m_http->paginaConEstado = PaginaConEstado(m_http->pagina, *m_estado);
         m_http->leido = Reloj::now();
     }
 }
@@ -456,6 +467,13 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
     const bool post = peticion.metodo == "POST";
     if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
         return Estado(ruta == QStringLiteral("/metrics"));
+    }
+    if (get && ruta == QStringLiteral("/")) {
+        bool perdida = false;
+        Leer(&perdida);
+        std::lock_guard<std::mutex> cerrojo(m_http->publicado);
+        // Without a state the script's page says why; a browser without it reloads.
+        return {200, "text/html; charset=utf-8", m_estado ? m_http->paginaConEstado : m_http->pagina, {}};
     }
     if (ruta == QStringLiteral("/api/sesion")) {
         if (post) {

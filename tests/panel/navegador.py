@@ -10,18 +10,15 @@ it.
 """
 import os
 import re
-import subprocess
 import sys
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
 from selenium.webdriver.support.ui import WebDriverWait
 
-from tienda import Tienda
+from tienda import Tienda, chromium, iniciar_panel
 
 build, fuente = sys.argv[1], sys.argv[2]
 capturas = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--capturas" else None
@@ -35,21 +32,8 @@ admin("contrasena", "--usuario", "gerente", entrada="demo\n")
 admin("sql", "UPDATE Terminal SET Nombre = 'Caja principal' WHERE ID_Terminal = 1")
 admin("encolar", "--impresora", "3", "<B>1</B> Agua de jamaica")
 
-panel = subprocess.Popen([panel_bin, "--escuchar", "127.0.0.1:0"], env=entorno, stderr=subprocess.PIPE, text=True)
-linea = panel.stderr.readline()
-encontrado = re.search(r"(http://\S+)", linea)
-if not encontrado:
-    sys.exit("orlan-panel did not start: " + linea)
-url = encontrado.group(1)
-
-opciones = webdriver.ChromeOptions()
-opciones.binary_location = "/usr/bin/chromium"
-for argumento in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                  "--no-first-run", "--user-data-dir=" + os.path.join(raiz.name, "chromium"),
-                  "--window-size=1024,768", "--lang=es"):
-    opciones.add_argument(argumento)
-navegador = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opciones)
+panel, url = iniciar_panel(panel_bin, entorno)
+navegador = chromium(os.path.join(raiz.name, "chromium"))
 # The page redraws its cards every two seconds: an element found just before a
 # redraw is gone after it, and is looked up again.
 espera = WebDriverWait(navegador, 20, ignored_exceptions=[StaleElementReferenceException])
@@ -135,6 +119,9 @@ try:
         admin("sql", "UPDATE ColaImpresion SET FechaHora = datetime('now', '-135 seconds') WHERE IdTrabajo = 1")
         admin("sql", "UPDATE Impresora SET Estado_Impresora = 'D' WHERE Id_Impresora = 4")
         admin("sql", "UPDATE Impresora SET PapelBajo = 1 WHERE Id_Impresora = 2")
+        # Set-aside jobs are listed on demand.
+        espera.until(lambda _: tarjeta(2).find_element(By.CSS_SELECTOR, "details summary").is_displayed())
+        tarjeta(2).find_element(By.CSS_SELECTOR, "details summary").click()
         muestra(2, "Reintentar")
         muestra(2, "Papel por terminarse")
         os.makedirs(capturas, exist_ok=True)

@@ -2,6 +2,7 @@
 settings, the credentials (mode 0600) and the SQLite driver registry of this
 source tree, and orlan-admin of this build on it."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -32,3 +33,30 @@ class Tienda:
         if r.returncode != 0:
             sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
         return r.stdout
+
+
+def chromium(carpeta, javascript=True):
+    """Debian's chromium, headless, with its profile in `carpeta`."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    opciones = webdriver.ChromeOptions()
+    opciones.binary_location = "/usr/bin/chromium"
+    for argumento in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                      "--no-first-run", "--user-data-dir=" + carpeta, "--window-size=1024,768", "--lang=es"):
+        opciones.add_argument(argumento)
+    if not javascript:
+        opciones.add_experimental_option("prefs", {"profile.managed_default_content_settings.javascript": 2})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opciones)
+
+
+def iniciar_panel(panel_bin, entorno, *argumentos):
+    """orlan-panel on a free port of 127.0.0.1: the process and its address."""
+    proceso = subprocess.Popen([panel_bin, "--escuchar", "127.0.0.1:0", *argumentos], env=entorno,
+                               stderr=subprocess.PIPE, text=True)
+    linea = proceso.stderr.readline()
+    encontrado = re.search(r"(http://\S+)", linea)
+    if not encontrado:
+        sys.exit("orlan-panel did not start: " + linea)
+    return proceso, encontrado.group(1)

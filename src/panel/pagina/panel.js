@@ -1,7 +1,8 @@
 'use strict';
 
-// The page reads /api/estado every two seconds and draws one card per printer,
-// grouped by terminal. Signed-in operators also get the two actions, which go
+// The page reads api/estado every two seconds and keeps one card per printer,
+// those in trouble first, under a summary line and a filter. URLs are
+// relative: the page may be served under a proxy's sub-path. Signed-in operators also get the two actions, which go
 // out with the session's CSRF token.
 
 const INTERVALO_MS = 2000;
@@ -16,6 +17,7 @@ const MODOS = { E: 'Epson', C: 'Citizen', S: 'Star' };
 
 let csrf = null;
 let ultimo = null;
+let rejilla = null;
 
 function $(id) { return document.getElementById(id); }
 
@@ -48,65 +50,110 @@ function estadoDe(impresora) {
   return ESTADOS[letra] || ['Estado ' + letra, 'aviso'];
 }
 
-function cifra(titulo, valor, clase) {
+// A job line as the printer shows it: everything from a "<" to the next ">"
+// is a tag the printer consumes, not text.
+function sinEtiquetas(renglon) {
+  return renglon.replace(/<[^>]*>/g, '');
+}
+
+// A wait longer than this puts the printer among those in trouble.
+const ESPERA_LARGA_S = 120;
+// Set-aside jobs listed under a card; the rest are only counted.
+const APARTADOS_VISIBLES = 5;
+
+function enProblemas(impresora) {
+  const [, clase] = estadoDe(impresora);
+  return clase !== '' || impresora.redirigido !== impresora.id || !!impresora.falla || impresora.apartados > 0 ||
+    (impresora.espera_mas_antigua_s || 0) >= ESPERA_LARGA_S;
+}
+
+// Sets the text only when it changed: a rewrite would drop a selection.
+function texto(e, valor) {
+  if (e.textContent !== valor) e.textContent = valor;
+}
+
+function mostrar(e, valor) {
+  e.hidden = !valor;
+  if (valor) texto(e, valor);
+}
+
+function cifra(titulo, clase) {
   const d = elemento('div', clase);
-  d.append(elemento('dt', '', titulo), elemento('dd', '', String(valor)));
+  d.append(elemento('dt', '', titulo), elemento('dd'));
   return d;
 }
 
-function tarjeta(impresora, porId) {
-  const [palabras, clase] = estadoDe(impresora);
-  const t = elemento('article', 'tarjeta ' + clase);
-  t.dataset.impresora = impresora.id;
+// A card's elements, made once per printer; every refresh only changes their text.
+function nuevaTarjeta(id) {
+  const t = elemento('article', 'tarjeta');
+  t.dataset.impresora = id;
   const h = elemento('h3');
-  const titulo = elemento('span', 'nombre', nombreDe(impresora));
-  if (impresora.cheques) titulo.append(' ', elemento('span', 'cheques', '(cheques)'));
-  h.append(titulo, elemento('span', 'estado', palabras));
-  t.append(h);
-  t.append(elemento('p', 'detalle',
-    '#' + impresora.id + ' · ' + impresora.puerto + ' · ' + (MODOS[impresora.modo] || impresora.modo) +
-    (impresora.respaldo !== null ? ' · respaldo: ' + nombreDe(porId.get(impresora.respaldo) || { id: impresora.respaldo }) : '')));
-  if (impresora.redirigido !== impresora.id) {
-    const destino = porId.get(impresora.redirigido) || { id: impresora.redirigido };
-    t.append(elemento('p', 'redirigida',
-      'Sus trabajos van a: ' + nombreDe(destino) + (destino.terminal !== undefined ? ' (terminal ' + destino.terminal + ')' : '')));
-  }
-  if (impresora.falla) {
-    t.append(elemento('p', 'causa', 'No imprime: ' + impresora.falla));
-  }
-  if (impresora.papel_bajo) {
-    t.append(elemento('p', 'papel-bajo', 'Papel por terminarse: sigue imprimiendo, cambie el rollo pronto'));
-  }
-  const atendidas = [...porId.values()].filter(o => o.id !== impresora.id && o.redirigido === impresora.id);
-  if (atendidas.length) {
-    t.append(elemento('p', 'atiende', 'También imprime lo de: ' + atendidas.map(nombreDe).join(', ')));
-  }
+  const titulo = elemento('span', 'titulo');
+  titulo.append(elemento('span', 'nombre'), elemento('span', 'cheques', ' (cheques)'));
+  h.append(titulo, elemento('span', 'estado'));
   const cifras = elemento('dl', 'cifras');
-  cifras.append(cifra('En cola', impresora.pendientes, 'pendientes'),
-    cifra('Espera mayor', duracion(impresora.espera_mas_antigua_s), 'espera'),
-    cifra('Escribiéndose', impresora.escribiendose, 'escribiendose'),
-    cifra('Apartados', impresora.apartados, 'apartados'));
-  t.append(cifras);
-  if (impresora.trabajos_apartados.length) {
-    const lista = elemento('ul', 'apartados');
-    for (const trabajo of impresora.trabajos_apartados) {
+  cifras.append(cifra('En cola', 'pendientes'), cifra('Espera mayor', 'espera'),
+    cifra('Escribién\u00addose', 'escribiendose'), cifra('Apartados', 'apartados'));
+  const apartados = elemento('details', 'apartados');
+  apartados.append(elemento('summary'), elemento('ul'), elemento('p', 'mas'));
+  t.append(h, elemento('p', 'detalle'), elemento('p', 'redirigida'), elemento('p', 'causa'),
+    elemento('p', 'papel-bajo'), elemento('p', 'atiende'), cifras, apartados, elemento('div', 'acciones'));
+  return t;
+}
+
+function actualizarTarjeta(t, impresora, porId, atendidas, terminal) {
+  const [palabras, clase] = estadoDe(impresora);
+  const q = selector => t.querySelector(selector);
+  const claseTarjeta = 'tarjeta ' + clase + (clase === '' && enProblemas(impresora) ? ' atencion' : '');
+  if (t.className !== claseTarjeta) t.className = claseTarjeta;
+  texto(q('.nombre'), nombreDe(impresora));
+  q('.cheques').hidden = !impresora.cheques;
+  texto(q('.estado'), palabras);
+  texto(q('.detalle'), 'Terminal ' + impresora.terminal + (terminal && terminal.nombre ? ' · ' + terminal.nombre : '') +
+    ' · #' + impresora.id + ' · ' + impresora.puerto + ' · ' + (MODOS[impresora.modo] || impresora.modo) +
+    (impresora.respaldo !== null ? ' · respaldo: ' + nombreDe(porId.get(impresora.respaldo) || { id: impresora.respaldo }) : ''));
+  const destino = porId.get(impresora.redirigido) || { id: impresora.redirigido };
+  mostrar(q('.redirigida'), impresora.redirigido === impresora.id ? '' :
+    'Sus trabajos van a: ' + nombreDe(destino) + (destino.terminal !== undefined ? ' (terminal ' + destino.terminal + ')' : ''));
+  mostrar(q('.causa'), impresora.falla ? 'No imprime: ' + impresora.falla : '');
+  mostrar(q('.papel-bajo'), impresora.papel_bajo ? 'Papel por terminarse: sigue imprimiendo, cambie el rollo pronto' : '');
+  mostrar(q('.atiende'), atendidas.length ? 'También imprime lo de: ' + atendidas.map(nombreDe).join(', ') : '');
+  texto(q('.pendientes dd'), String(impresora.pendientes));
+  texto(q('.espera dd'), duracion(impresora.espera_mas_antigua_s));
+  texto(q('.escribiendose dd'), String(impresora.escribiendose));
+  texto(q('.apartados dd'), String(impresora.apartados));
+
+  const apartados = q('details.apartados');
+  const lista = impresora.trabajos_apartados;
+  apartados.hidden = !lista.length;
+  texto(apartados.querySelector('summary'), lista.length === 1 ? '1 trabajo apartado' : lista.length + ' trabajos apartados');
+  const visibles = lista.slice(0, APARTADOS_VISIBLES);
+  const firma = JSON.stringify([!!csrf, visibles]);
+  if (apartados.dataset.firma !== firma) {
+    apartados.dataset.firma = firma;
+    apartados.querySelector('ul').replaceChildren(...visibles.map(trabajo => {
       const li = elemento('li');
       li.dataset.trabajo = trabajo.id;
-      const texto = elemento('span');
-      texto.append('Trabajo ' + trabajo.id + ': ', elemento('code', '', trabajo.primer_renglon || '(sin renglones)'));
-      li.append(texto);
-      if (csrf) li.append(boton('Reintentar', '/api/trabajos/' + trabajo.id + '/reintentar'));
-      lista.append(li);
-    }
-    t.append(lista);
+      const renglon = elemento('span');
+      renglon.append('Trabajo ' + trabajo.id + ': ',
+        elemento('code', '', trabajo.primer_renglon ? sinEtiquetas(trabajo.primer_renglon) : '(sin renglones)'));
+      li.append(renglon);
+      if (csrf) li.append(boton('Reintentar', 'api/trabajos/' + trabajo.id + '/reintentar'));
+      return li;
+    }));
   }
+  mostrar(apartados.querySelector('.mas'), lista.length > APARTADOS_VISIBLES ?
+    'y ' + (lista.length - APARTADOS_VISIBLES) + ' más' : '');
+
   const usable = impresora.estado !== null && ['A', 'C'].includes(impresora.estado.trim());
-  if (csrf && (impresora.redirigido !== impresora.id || !usable)) {
-    const acciones = elemento('div', 'acciones');
-    acciones.append(boton('Restablecer', '/api/impresoras/' + impresora.id + '/restablecer'));
-    t.append(acciones);
+  const restablecer = !!csrf && (impresora.redirigido !== impresora.id || !usable);
+  const acciones = q('.acciones');
+  acciones.hidden = !restablecer;
+  if (restablecer !== !!acciones.firstChild) {
+    acciones.replaceChildren(...(restablecer ? [boton('Restablecer', 'api/impresoras/' + impresora.id + '/restablecer')] : []));
   }
-  return t;
+  t.dataset.buscar = normalizar(nombreDe(impresora) + ' terminal ' + impresora.terminal + ' ' +
+    (terminal && terminal.nombre ? terminal.nombre : '') + ' #' + impresora.id);
 }
 
 function boton(texto, ruta) {
@@ -116,23 +163,69 @@ function boton(texto, ruta) {
   return b;
 }
 
-function dibujar(datos) {
-  const porId = new Map(datos.impresoras.map(i => [i.id, i]));
-  const principal = $('terminales');
-  const secciones = [];
-  for (const terminal of datos.terminales) {
-    const suyas = datos.impresoras.filter(i => i.terminal === terminal.id);
-    if (!suyas.length) continue;
-    const s = elemento('section');
-    s.dataset.terminal = terminal.id;
-    s.append(elemento('h2', '', 'Terminal ' + terminal.id + (terminal.nombre ? ' · ' + terminal.nombre : '')));
-    const rejilla = elemento('div', 'tarjetas');
-    for (const impresora of suyas) rejilla.append(tarjeta(impresora, porId));
-    s.append(rejilla);
-    secciones.push(s);
+function normalizar(s) {
+  return s.normalize('NFD').replace(/[\u0300-\u036f]/g, '').toLowerCase();
+}
+
+// Whether a card's words hold the typed one: a number whole ("19" is not
+// terminal 190), other words by their start.
+function contiene(palabras, buscada) {
+  return palabras.some(p => (/^\d+$/.test(buscada) ? p === buscada : p.startsWith(buscada)));
+}
+
+// Cards whose words hold every word typed in the filter.
+function filtrar() {
+  const buscadas = normalizar($('filtro').value).split(/\s+/).filter(Boolean);
+  let vistas = 0;
+  for (const t of $('terminales').querySelectorAll('article[data-impresora]')) {
+    const palabras = t.dataset.buscar.split(' ');
+    const ver = buscadas.every(b => contiene(palabras, b));
+    if (t.hidden === ver) t.hidden = !ver;
+    if (ver) vistas++;
   }
-  if (!secciones.length) secciones.push(elemento('p', '', 'No hay impresoras registradas.'));
-  principal.replaceChildren(...secciones);
+  return vistas;
+}
+
+function resumen(datos, vistas) {
+  const problemas = datos.impresoras.filter(enProblemas).length;
+  const pendientes = datos.impresoras.reduce((suma, i) => suma + i.pendientes, 0);
+  let mayor = null;
+  for (const i of datos.impresoras) {
+    if (i.espera_mas_antigua_s !== null && (!mayor || i.espera_mas_antigua_s > mayor.espera_mas_antigua_s)) mayor = i;
+  }
+  const total = datos.impresoras.length;
+  return problemas + ' de ' + total + ' impresoras con problemas · ' + pendientes + ' trabajos en cola · ' +
+    (mayor ? 'espera mayor ' + duracion(mayor.espera_mas_antigua_s) + ' (' + nombreDe(mayor) + ')' : 'sin esperas') +
+    (vistas < total ? ' · se muestran ' + vistas + ' de ' + total : '');
+}
+
+// Updates the cards in place, keyed by printer: focus, scroll, open lists and
+// the filter's choice stay. Printers in trouble come first.
+function dibujar(datos) {
+  // The first read replaces the cards the server drew into the page.
+  if (!rejilla) {
+    rejilla = elemento('div', 'tarjetas');
+    $('terminales').replaceChildren(rejilla);
+  }
+  const porId = new Map(datos.impresoras.map(i => [i.id, i]));
+  const terminales = new Map(datos.terminales.map(t => [t.id, t]));
+  const atendidas = new Map();
+  for (const i of datos.impresoras) {
+    if (i.redirigido !== i.id) atendidas.set(i.redirigido, [...(atendidas.get(i.redirigido) || []), i]);
+  }
+  const existentes = new Map([...rejilla.children].map(t => [Number(t.dataset.impresora), t]));
+  const orden = datos.impresoras.map(i => [enProblemas(i) ? 0 : 1, i])
+    .sort((a, b) => a[0] - b[0]).map(([, i]) => i);
+  const tarjetas = orden.map(i => {
+    const t = existentes.get(i.id) || nuevaTarjeta(i.id);
+    existentes.delete(i.id);
+    actualizarTarjeta(t, i, porId, atendidas.get(i.id) || [], terminales.get(i.terminal));
+    return t;
+  });
+  for (const t of existentes.values()) t.remove();
+  // Moved only when the order changed: moving a card would take its focus.
+  if (tarjetas.some((t, n) => rejilla.children[n] !== t)) rejilla.append(...tarjetas);
+  texto($('resumen'), datos.impresoras.length ? resumen(datos, filtrar()) : 'No hay impresoras registradas.');
 }
 
 function hora(iso) {
@@ -142,7 +235,7 @@ function hora(iso) {
 
 async function actualizar() {
   try {
-    const r = await fetch('/api/estado', { cache: 'no-store' });
+    const r = await fetch('api/estado', { cache: 'no-store' });
     if (r.status === 503) throw new Error('Sin conexión con la base de datos: el panel no puede leerla.');
     if (!r.ok) {
       const datos = await r.json().catch(() => ({}));
@@ -193,6 +286,8 @@ async function accion(ruta, b) {
   }
 }
 
+$('buscar').hidden = false;
+$('filtro').addEventListener('input', () => { if (ultimo) dibujar(ultimo); });
 $('entrar').addEventListener('click', () => {
   $('acceso').hidden = false;
   $('usuario').focus();
@@ -202,7 +297,7 @@ $('acceso').addEventListener('submit', async evento => {
   evento.preventDefault();
   const cuerpo = JSON.stringify({ usuario: $('usuario').value, contrasena: $('contrasena').value });
   $('contrasena').value = '';
-  const r = await fetch('/api/sesion', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: cuerpo });
+  const r = await fetch('api/sesion', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: cuerpo });
   const datos = await r.json().catch(() => ({}));
   if (r.ok) {
     $('error-acceso').textContent = '';
@@ -212,10 +307,10 @@ $('acceso').addEventListener('submit', async evento => {
   }
 });
 $('salir').addEventListener('click', async () => {
-  await fetch('/api/sesion/salir', { method: 'POST' });
+  await fetch('api/sesion/salir', { method: 'POST' });
   sesion(null);
 });
 
-fetch('/api/sesion').then(r => (r.ok ? r.json() : null)).then(sesion).catch(() => sesion(null));
+fetch('api/sesion').then(r => (r.ok ? r.json() : null)).then(sesion).catch(() => sesion(null));
 actualizar();
 setInterval(actualizar, INTERVALO_MS);
