@@ -41,6 +41,11 @@ constexpr qint64 kPausaMaxima = 16000;
 // The longest user name the panel takes: the width of Empleado.Usuario.
 constexpr int kLargoUsuario = 30;
 constexpr int kLargoContrasena = 100;
+// How long a reader's confirmed permission stands before it is asked again.
+constexpr qint64 kConfirmarPermiso = 60 * 1000;
+// libmicrohttpd's own bound on connections stays above ours, so that every
+// connection our count admits is one it opens.
+constexpr int kHolgura = 16;
 // One text for every refused sign-in, so that the answer does not tell which
 // names hold the permission.
 const QString kAccesoRechazado = QStringLiteral("El usuario o la contraseña no son válidos");
@@ -116,11 +121,27 @@ namespace {
 struct Pendiente {
     Peticion peticion;
     MHD_Connection* conexion = nullptr;
+    QByteArray anfitrion; // the host name asked for
     bool enviada = false; // handed to the database side
     std::mutex m;
     bool lista = false;
     Respuesta respuesta;
 };
+
+// A TCP connection: the address it is counted under, its socket's, and,
+// behind a trusted proxy, the client of its last request.
+struct ConexionTcp {
+    QString direccion;
+    bool proxy = false;
+    QString cliente;
+};
+
+// An IPv4 address mapped into IPv6 written as IPv4, so that one host has one name.
+QHostAddress Normal(const QHostAddress& direccion) {
+    bool v4 = false;
+    const quint32 ipv4 = direccion.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ipv4) : direccion;
+}
 
 } // namespace
 
@@ -131,10 +152,112 @@ struct ServidorPanel::Http {
     QByteArray pagina, guion, estilos;
     std::atomic<int> vigencia{1000};
 
+    // Open connections by the address they count for: a host's own, or the
+    // client a trusted proxy names (the proxy itself is bounded by the total).
+    std::mutex cuentas;
+    QHash<QString, int> porDireccion;
+    int abiertas = 0;
+
+    bool Confiable(const QHostAddress& direccion) const {
+        for (const QHostAddress& proxy : servidor->m_proxies) {
+            if (proxy.isEqual(direccion, QHostAddress::ConvertV4MappedToIPv4)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether a new connection from `sitio` may open; counted if so.
+    bool Admitir(const sockaddr* sitio) {
+        const QHostAddress direccion = Normal(QHostAddress(sitio));
+        const bool proxy = Confiable(direccion);
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        if (abiertas >= servidor->m_maximoConexiones) {
+            return false;
+        }
+        if (!proxy) {
+            int& n = porDireccion[direccion.toString()];
+            if (n >= kPorDireccion) {
+                return false;
+            }
+            ++n;
+        }
+        ++abiertas;
+        return true;
+    }
+
+    void Descontar(const QString& direccion) {
+        const auto it = porDireccion.find(direccion);
+        if (it != porDireccion.end() && --*it <= 0) {
+            porDireccion.erase(it);
+        }
+    }
+
+    void Notificar(MHD_Connection* c, void** propio, MHD_ConnectionNotificationCode que) {
+        if (que == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* conexion = new ConexionTcp;
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            if (info && info->client_addr) {
+                const QHostAddress direccion = Normal(QHostAddress(info->client_addr));
+                conexion->direccion = direccion.toString();
+                conexion->proxy = Confiable(direccion);
+            }
+            *propio = conexion;
+            return;
+        }
+        auto* conexion = static_cast<ConexionTcp*>(*propio);
+        if (!conexion) {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            --abiertas;
+            Descontar(conexion->proxy ? conexion->cliente : conexion->direccion);
+        }
+        delete conexion;
+        *propio = nullptr;
+    }
+
+    // A proxied connection now serves `cliente`; false when that client
+    // already holds as many connections as one address may.
+    bool Atribuir(ConexionTcp& conexion, const QString& cliente) {
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        if (conexion.cliente == cliente) {
+            return true;
+        }
+        Descontar(conexion.cliente);
+        conexion.cliente.clear();
+        int& n = porDireccion[cliente];
+        if (n >= kPorDireccion) {
+            return false;
+        }
+        ++n;
+        conexion.cliente = cliente;
+        return true;
+    }
+
+    // The client behind a trusted proxy: the right-most address of
+    // X-Forwarded-For that is not itself a trusted proxy (what is left of it
+    // any client may have written). Empty when it names none.
+    QString Reenviado(const QByteArray& reenviado) const {
+        const QList<QByteArray> saltos = reenviado.split(',');
+        for (auto it = saltos.crbegin(); it != saltos.crend(); ++it) {
+            QHostAddress salto;
+            if (!salto.setAddress(QString::fromLatin1(it->trimmed()))) {
+                return {};
+            }
+            salto = Normal(salto);
+            if (!Confiable(salto)) {
+                return salto.toString();
+            }
+        }
+        return {};
+    }
+
     // The answers of the last state read, for the readers within its freshness.
     std::mutex publicado;
     bool hayEstado = false;
-    QByteArray json, metricas;
+    QByteArray json, jsonPublico, metricas; // jsonPublico: without the jobs' text
     Reloj::time_point leido;
 
     // Requests waiting for the database side, by deadline.
@@ -221,7 +344,8 @@ struct ServidorPanel::Http {
         return resultado;
     }
 
-    // A state read still within its freshness, answered here at once.
+    // A state read still within its freshness, answered here at once; only
+    // to a reader without a session, who is not shown the jobs' text.
     std::optional<Respuesta> EstadoVigente(bool prometheus) {
         std::lock_guard<std::mutex> cerrojo(publicado);
         const qint64 edad = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - leido).count();
@@ -231,7 +355,7 @@ struct ServidorPanel::Http {
         Respuesta r{200,
                     prometheus ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
                                : QByteArrayLiteral("application/json; charset=utf-8"),
-                    prometheus ? metricas : json,
+                    prometheus ? metricas : jsonPublico,
                     {{"Age", QByteArray::number(edad / 1000)}}};
         return r;
     }
@@ -252,11 +376,11 @@ struct ServidorPanel::Http {
                     return MHD_YES;
                 },
                 &p->peticion);
-            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-            if (info && info->client_addr) {
-                p->peticion.direccion = QHostAddress(info->client_addr).toString();
-            }
             *propio = new std::shared_ptr<Pendiente>(p);
+            if (auto r = Origen(c, *p)) {
+                // Answered before a byte of the body is read; the connection then closes.
+                return Enviar(c, *r);
+            }
             if (auto r = Inicio(*p)) {
                 if (r->codigo == 413) {
                     // Answered before a byte of the body is read; the connection then closes.
@@ -306,13 +430,46 @@ struct ServidorPanel::Http {
         return Enviar(c, p->respuesta);
     }
 
+    // Who sent the request and how: the connection's address, or behind a
+    // trusted proxy the client, scheme and host name it names. An answer
+    // when that client holds too many connections already.
+    std::optional<Respuesta> Origen(MHD_Connection* c, Pendiente& p) {
+        p.anfitrion = p.peticion.Encabezado("Host");
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto* conexion = info ? static_cast<ConexionTcp*>(info->socket_context) : nullptr;
+        if (!conexion) {
+            return std::nullopt;
+        }
+        p.peticion.direccion = conexion->direccion;
+        if (!conexion->proxy) {
+            return std::nullopt;
+        }
+        const QString cliente = Reenviado(p.peticion.Encabezado("X-Forwarded-For"));
+        if (!cliente.isEmpty()) {
+            p.peticion.direccion = cliente;
+        }
+        if (p.peticion.Encabezado("X-Forwarded-Proto").trimmed().toLower() == "https") {
+            p.peticion.segura = true;
+        }
+        const QByteArray anfitrion = p.peticion.Encabezado("X-Forwarded-Host").split(',').first().trimmed();
+        if (!anfitrion.isEmpty()) {
+            p.anfitrion = anfitrion;
+        }
+        if (!Atribuir(*conexion, p.peticion.direccion)) {
+            Respuesta r = Error(QStringLiteral("Demasiadas conexiones"), 503);
+            r.encabezados.emplaceBack("Connection", "close");
+            return r;
+        }
+        return std::nullopt;
+    }
+
     // The answer decided from the head alone, if any. It is sent on the call
     // after the body (none for most): sent now, libmicrohttpd would close a
     // kept-alive connection.
     std::optional<Respuesta> Inicio(Pendiente& p) {
         const QByteArray& metodo = p.peticion.metodo;
         const bool get = metodo == "GET" || metodo == "HEAD"; // HEAD: libmicrohttpd leaves the body out
-        if (!NombreAceptado(p.peticion.Encabezado("Host"))) {
+        if (!NombreAceptado(p.anfitrion)) {
             return Error(QStringLiteral("Nombre de servidor no admitido"), 421);
         }
         if (!get && metodo != "POST") {
@@ -336,7 +493,10 @@ struct ServidorPanel::Http {
             return Respuesta{200, "text/css; charset=utf-8", estilos, {}};
         }
         if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-            return EstadoVigente(ruta == QStringLiteral("/metrics"));
+            const bool prometheus = ruta == QStringLiteral("/metrics");
+            if (prometheus || TokenSesion(p.peticion).isEmpty()) {
+                return EstadoVigente(prometheus);
+            }
         }
         return std::nullopt;
     }
@@ -412,14 +572,22 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
 
     m_http->vigilante = std::thread([h = m_http.get()] { h->Vigilar(); });
     m_http->demonio = MHD_start_daemon(
-        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr,
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0,
+        [](void* h, const sockaddr* sitio, socklen_t) {
+            return static_cast<Http*>(h)->Admitir(sitio) ? MHD_YES : MHD_NO;
+        },
+        m_http.get(),
         [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char*, const char* datos,
            size_t* tamano,
            void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, datos, tamano, propio); },
         m_http.get(), MHD_OPTION_LISTEN_SOCKET, s, MHD_OPTION_THREAD_POOL_SIZE, 2u, MHD_OPTION_CONNECTION_TIMEOUT,
-        unsigned(kInactividad), MHD_OPTION_PER_IP_CONNECTION_LIMIT, unsigned(kPorDireccion),
-        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
+        unsigned(kInactividad), MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones + kHolgura),
+        MHD_OPTION_NOTIFY_CONNECTION,
+        static_cast<MHD_NotifyConnectionCallback>(
+            [](void* h, MHD_Connection* c, void** propio, MHD_ConnectionNotificationCode que) {
+                static_cast<Http*>(h)->Notificar(c, propio, que);
+            }),
+        m_http.get(), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
         static_cast<MHD_RequestCompletedCallback>(
             [](void*, MHD_Connection*, void** propio, MHD_RequestTerminationCode) {
                 delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
@@ -445,6 +613,7 @@ void ServidorPanel::Publicar() {
     m_http->hayEstado = m_estado.has_value();
     if (m_estado) {
         m_http->json = QJsonDocument(EstadoJson(*m_estado)).toJson(QJsonDocument::Compact);
+        m_http->jsonPublico = QJsonDocument(EstadoJson(*m_estado, false)).toJson(QJsonDocument::Compact);
         m_http->metricas = Metricas(*m_estado);
         m_http->leido = Reloj::now();
     }
@@ -455,7 +624,7 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
     const bool get = peticion.metodo == "GET" || peticion.metodo == "HEAD";
     const bool post = peticion.metodo == "POST";
     if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-        return Estado(ruta == QStringLiteral("/metrics"));
+        return Estado(ruta == QStringLiteral("/metrics"), peticion);
     }
     if (ruta == QStringLiteral("/api/sesion")) {
         if (post) {
@@ -572,7 +741,27 @@ const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
     }
 }
 
-Respuesta ServidorPanel::Estado(bool metricas) {
+bool ServidorPanel::VeRenglones(const Peticion& peticion) {
+    SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
+    if (!sesion) {
+        return false;
+    }
+    const qint64 ahora = m_sesiones.Ahora();
+    if (ahora - sesion->permiso < kConfirmarPermiso) {
+        return true;
+    }
+    try {
+        if (!TienePermisoOperador(sesion->usuario)) {
+            return false;
+        }
+    } catch (const ErrorEjecucion&) {
+        return false; // the next reader asks again
+    }
+    sesion->permiso = ahora;
+    return true;
+}
+
+Respuesta ServidorPanel::Estado(bool metricas, const Peticion& peticion) {
     bool perdida = false;
     if (!Leer(&perdida)) {
         const QString texto = perdida ? kSinBaseDatos : QStringLiteral("No se pudo leer el estado: ") + kErrorBaseDatos;
@@ -582,12 +771,13 @@ Respuesta ServidorPanel::Estado(bool metricas) {
         }
         return Error(texto, codigo);
     }
+    const bool renglones = !metricas && VeRenglones(peticion);
     std::lock_guard<std::mutex> cerrojo(m_http->publicado);
     const qint64 edad = m_leido.elapsed() / 1000;
     return {200,
             metricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
                      : QByteArrayLiteral("application/json; charset=utf-8"),
-            metricas ? m_http->metricas : m_http->json,
+            metricas ? m_http->metricas : (renglones ? m_http->json : m_http->jsonPublico),
             {{"Age", QByteArray::number(edad)}}};
 }
 

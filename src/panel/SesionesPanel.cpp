@@ -16,11 +16,11 @@ QByteArray SesionesPanel::Abrir(const QString& usuario) {
         it = ahora - it->ultimoUso > kDuracion ? m_sesiones.erase(it) : std::next(it);
     }
     const QByteArray token = Aleatorio();
-    m_sesiones.insert(token, {usuario, Aleatorio(), ahora});
+    m_sesiones.insert(token, {usuario, Aleatorio(), ahora, ahora});
     return token;
 }
 
-const SesionesPanel::Sesion* SesionesPanel::Buscar(const QByteArray& token) {
+SesionesPanel::Sesion* SesionesPanel::Buscar(const QByteArray& token) {
     const auto it = m_sesiones.find(token);
     if (token.isEmpty() || it == m_sesiones.end()) {
         return nullptr;

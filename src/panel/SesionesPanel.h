@@ -18,6 +18,7 @@ public:
         QString usuario;
         QByteArray csrf;
         qint64 ultimoUso = 0; // ms on the monotonic clock
+        qint64 permiso = 0;   // when the operator's permission was last confirmed
     };
 
     static constexpr qint64 kDuracion = 8 * 3600 * 1000;
@@ -34,8 +35,10 @@ public:
     // Opens a session and returns its token.
     QByteArray Abrir(const QString& usuario);
     // The live session of a token, or null; using it keeps it alive.
-    const Sesion* Buscar(const QByteArray& token);
+    Sesion* Buscar(const QByteArray& token);
     void Cerrar(const QByteArray& token);
+    // Milliseconds on the sessions' clock.
+    qint64 Ahora() const { return m_reloj.elapsed(); }
 
     // Whether a sign-in from `direccion` at `cuenta` (empty: a name that is
     // not one) must wait; `espera` gets the seconds until it may try again.

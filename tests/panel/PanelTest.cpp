@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -139,9 +140,23 @@ TEST_F(Panel, ShowsEveryPrinterWithItsRedirectionQueueAndSetAsideJobs) {
     EXPECT_EQ(cocina.value("pendientes").toInt(), 0);
     EXPECT_EQ(cocina.value("escribiendose").toInt(), 1);
     EXPECT_EQ(cocina.value("apartados").toInt(), 1);
-    const QJsonObject apartado = cocina.value("trabajos_apartados").toArray().at(0).toObject();
-    EXPECT_EQ(apartado.value("id").toInt(), 10);
-    EXPECT_EQ(apartado.value("primer_renglon").toString(), "<X>sin cerrar");
+    // Anyone on the LAN sees the counts and the ids; only a signed-in
+    // operator reads what the jobs say.
+    EXPECT_EQ(cocina.value("trabajos_apartados").toArray().at(0).toObject().value("id").toInt(), 10);
+    EXPECT_FALSE(r.cuerpo.contains("sin cerrar")) << r.cuerpo.toStdString();
+    EXPECT_FALSE(Http("GET", "/api/estado", {}, {{"Cookie", "orlan_sesion=inventada"}}).cuerpo.contains("sin cerrar"));
+    const RespuestaHttp ingreso = Entrar("gerente", "demo");
+    ASSERT_EQ(ingreso.codigo, 200);
+    const QByteArray cookie = ingreso.Encabezado("Set-Cookie");
+    const RespuestaHttp operador = Http("GET", "/api/estado", {}, {{"Cookie", cookie.left(cookie.indexOf(';'))}});
+    ASSERT_EQ(operador.codigo, 200);
+    for (const QJsonValue v : Objeto(operador.cuerpo).value("impresoras").toArray()) {
+        if (v.toObject().value("id").toInt() == 2) {
+            const QJsonObject apartado = v.toObject().value("trabajos_apartados").toArray().at(0).toObject();
+            EXPECT_EQ(apartado.value("id").toInt(), 10);
+            EXPECT_EQ(apartado.value("primer_renglon").toString(), "<X>sin cerrar");
+        }
+    }
     const QJsonObject cheques = ImpresoraJson(4);
     EXPECT_EQ(cheques.value("puerto").toString(), "LPT2");
     EXPECT_EQ(cheques.value("modo").toString(), "E");
@@ -257,6 +272,76 @@ TEST_F(Panel, ActionsNeedASignedInOperatorWithPermissionAndToken) {
     r = Entrar("gerente", "demo");
     EXPECT_EQ(r.codigo, 429);
     EXPECT_GT(r.Encabezado("Retry-After").toInt(), 0);
+}
+
+// Kept-alive connections to `puerto`, each asking for the style sheet as the
+// client `cliente(i)` names in X-Forwarded-For; how many were answered 200.
+int Atendidas(quint16 puerto, int conexiones, const std::function<QByteArray(int)>& cliente,
+              std::vector<std::unique_ptr<QTcpSocket>>& abiertas) {
+    int atendidas = 0;
+    for (int i = 0; i < conexiones; ++i) {
+        auto s = std::make_unique<QTcpSocket>();
+        s->connectToHost(QHostAddress::LocalHost, puerto);
+        if (!s->waitForConnected(5000)) {
+            continue;
+        }
+        s->write("GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Forwarded-For: " + cliente(i) + "\r\n\r\n");
+        QByteArray datos;
+        while (!datos.contains("\r\n") && s->waitForReadyRead(5000)) {
+            datos += s->readAll();
+        }
+        atendidas += datos.startsWith("HTTP/1.1 200");
+        abiertas.push_back(std::move(s));
+    }
+    return atendidas;
+}
+
+// Behind a reverse proxy every client comes from the proxy's address: only
+// from a proxy given as trusted are the forwarded headers believed, and then
+// the brake, the log and the connections per address count the client.
+TEST_F(Panel, BelievesForwardedHeadersOnlyFromATrustedProxy) {
+    const auto entrar = [&](quint16 puerto, const QString& contrasena, const QByteArray& cliente) {
+        return Pedir(m_red, "POST", QUrl(QStringLiteral("http://127.0.0.1:%1/api/sesion").arg(puerto)),
+                     QJsonDocument(QJsonObject{{"usuario", "gerente"}, {"contrasena", contrasena}}).toJson(),
+                     {{"X-Forwarded-For", cliente}});
+    };
+    // Sent by a host that is not a trusted proxy, the headers change nothing.
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
+        EXPECT_EQ(entrar(m_puerto, "mala", "10.0.0." + QByteArray::number(i)).codigo, 401);
+    }
+    EXPECT_EQ(entrar(m_puerto, "demo", "10.0.0.99").codigo, 429);
+    EXPECT_EQ(Http("GET", "/panel.css", {}, {{"X-Forwarded-Host", "atacante.example"}}).codigo, 200);
+
+    ServidorPanel detras;
+    detras.EstablecerVigencia(0);
+    detras.EstablecerProxies({QHostAddress(QStringLiteral("::ffff:127.0.0.1"))});
+    const quint16 puerto = detras.Escuchar(QHostAddress::LocalHost, 0);
+    ASSERT_NE(puerto, 0);
+    // The right-most address the proxy did not add itself is the client's.
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
+        EXPECT_EQ(entrar(puerto, "mala", "192.0.2.7, 10.0.0.1").codigo, 401);
+    }
+    EXPECT_EQ(entrar(puerto, "demo", "10.0.0.1, 127.0.0.1").codigo, 429);
+    EXPECT_EQ(entrar(puerto, "demo", "10.0.0.2").codigo, 200);
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_TRUE(bitacora.contains("Panel, acceso rechazado a gerente desde 10.0.0.1")) << bitacora.toStdString();
+    // The host name the browser asked the proxy for is the one checked.
+    EXPECT_EQ(Pedir(m_red, "GET", QUrl(QStringLiteral("http://127.0.0.1:%1/panel.css").arg(puerto)), {},
+                    {{"X-Forwarded-Host", "atacante.example"}})
+                  .codigo,
+              421);
+
+    // Connections: many clients through the proxy are not one address's
+    // share, but one client still gets no more than an address.
+    std::vector<std::unique_ptr<QTcpSocket>> abiertas;
+    const int muchos = ServidorPanel::kPorDireccion + 16;
+    EXPECT_EQ(Atendidas(
+                  puerto, muchos, [](int i) { return "10.1.0." + QByteArray::number(i); }, abiertas),
+              muchos);
+    abiertas.clear();
+    EXPECT_EQ(Atendidas(
+                  puerto, muchos, [](int) { return QByteArray("10.2.0.1"); }, abiertas),
+              ServidorPanel::kPorDireccion);
 }
 
 TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
