@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -413,21 +414,29 @@ struct ServidorPanel::Http {
             }
             cambio.notify_one();
             QMetaObject::invokeMethod(
-                servidor,
-                [s = servidor, p] {
-                    {
-                        std::lock_guard<std::mutex> cerrojo(p->m);
-                        if (p->lista) {
-                            return; // already answered by its deadline: not done late
-                        }
-                    }
-                    Completar(p, s->Atender(p->peticion));
-                },
-                Qt::QueuedConnection);
+                servidor, [this, p] { Despachar(p, false); }, Qt::QueuedConnection);
             return MHD_YES;
         }
         std::lock_guard<std::mutex> cerrojo(p->m);
         return Enviar(c, p->respuesta);
+    }
+
+    // Runs a request on the database side; a sign-in at an account guessed
+    // at lately first waits its account's delay (the thread stays free).
+    void Despachar(const std::shared_ptr<Pendiente>& p, bool demorada) {
+        {
+            std::lock_guard<std::mutex> cerrojo(p->m);
+            if (p->lista) {
+                return; // already answered by its deadline: not done late
+            }
+        }
+        if (!demorada) {
+            if (const qint64 demora = servidor->Demora(p->peticion); demora > 0) {
+                QTimer::singleShot(demora, servidor, [this, p] { Despachar(p, true); });
+                return;
+            }
+        }
+        Completar(p, servidor->Atender(p->peticion));
     }
 
     // Who sent the request and how: the connection's address, or behind a
@@ -781,6 +790,14 @@ Respuesta ServidorPanel::Estado(bool metricas, const Peticion& peticion) {
             {{"Age", QByteArray::number(edad)}}};
 }
 
+qint64 ServidorPanel::Demora(const Peticion& peticion) {
+    if (peticion.metodo != "POST" || peticion.ruta != QStringLiteral("/api/sesion")) {
+        return 0;
+    }
+    const QString usuario = LeerIngreso(peticion.cuerpo).usuario;
+    return UsuarioAceptable(usuario) ? m_sesiones.Demora(usuario.toCaseFolded()) : 0;
+}
+
 Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     const QByteArray tipo = peticion.Encabezado("Content-Type").split(';').first().trimmed().toLower();
     if (tipo != "application/json") {
@@ -790,7 +807,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     const auto [usuario, contrasena] = LeerIngreso(peticion.cuerpo);
     const QString direccion = peticion.direccion;
     const bool aceptable = UsuarioAceptable(usuario) && contrasena.size() <= kLargoContrasena;
-    // An unacceptable name brakes only its address and the whole panel.
+    // An unacceptable name brakes only its address.
     const QString cuenta = aceptable ? usuario.toCaseFolded() : QString();
     qint64 espera = 0;
     if (m_sesiones.Bloqueada(direccion, cuenta, &espera)) {

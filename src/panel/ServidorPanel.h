@@ -95,6 +95,8 @@ private:
     // the permission: only such a one reads the set-aside jobs' text.
     bool VeRenglones(const Peticion& peticion);
     Respuesta IniciarSesion(const Peticion& peticion);
+    // Milliseconds a sign-in waits before it is checked (see SesionesPanel::Demora).
+    qint64 Demora(const Peticion& peticion);
     Respuesta Accion(const Peticion& peticion, const QString& recurso, qint64 numero);
     // The state, fresh or cached; null after a database failure (`perdida`
     // tells whether the connection was the thing lost).

@@ -263,10 +263,10 @@ TEST_F(Panel, ActionsNeedASignedInOperatorWithPermissionAndToken) {
     EXPECT_TRUE(r.Encabezado("Set-Cookie").contains("Max-Age=0"));
     EXPECT_EQ(Http("POST", "/api/impresoras/3/restablecer", {}, operador).codigo, 401);
 
-    // Guessing: after five failures from one address even the right password
-    // waits. The waiter's failure counts: the manager's own success cleared
-    // only the manager's.
-    for (int i = 0; i < SesionesPanel::kMaximoFallos - 1; ++i) {
+    // Guessing: after five failures at one account from one address even the
+    // right password waits there (the earlier success cleared the earlier
+    // failure at this account).
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
         EXPECT_EQ(Entrar("gerente", QStringLiteral("intento%1").arg(i)).codigo, 401);
     }
     r = Entrar("gerente", "demo");
@@ -721,35 +721,61 @@ TEST_F(PanelTiendaPropia, ShowsTheWellFormedPrintersWhateverOtherRowsHold) {
         << m.cuerpo.toStdString();
 }
 
-TEST(SesionesPanel, BrakesGuessingPerAddressPerAccountAndOverall) {
+TEST(SesionesPanel, BrakesGuessingPerAccountAndAddressWithoutLockingTheAccount) {
     SesionesPanel sesiones;
-    // Many addresses sharing out the guesses at one account.
-    for (int i = 0; i < SesionesPanel::kMaximoPorCuenta; ++i) {
+    // Thirty hosts guess five times each at the manager's account.
+    for (int i = 0; i < 30; ++i) {
         const QString direccion = QStringLiteral("192.168.1.%1").arg(i);
-        EXPECT_FALSE(sesiones.Bloqueada(direccion, "gerente"));
-        sesiones.RegistrarFallo(direccion, "gerente");
+        for (int n = 0; n < SesionesPanel::kMaximoFallos; ++n) {
+            EXPECT_FALSE(sesiones.Bloqueada(direccion, "gerente"));
+            sesiones.RegistrarFallo(direccion, "gerente");
+        }
     }
     qint64 espera = 0;
-    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.200", "gerente", &espera));
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.0", "gerente", &espera));
     EXPECT_GT(espera, 0);
-    // Another account from a fresh address may still try, and its success
-    // does not clear the failures at the first one.
-    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
-    sesiones.Olvidar("192.168.1.201", "cajero");
-    sesiones.Olvidar("192.168.1.0", "cajero");
-    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.202", "gerente"));
-    // An address's own success clears only its own failures at that account.
-    sesiones.RegistrarFallo("192.168.1.201", "cajero");
-    sesiones.Olvidar("192.168.1.201", "cajero");
-    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
+    // The manager at another till is let through, after a short wait.
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.200", "gerente"));
+    EXPECT_GT(sesiones.Demora("gerente"), 0);
+    EXPECT_LE(sesiones.Demora("gerente"), SesionesPanel::kDemoraMaxima);
+    EXPECT_EQ(sesiones.Demora("cajero"), 0);
+    // A guesser's own failures at the account stay; an address's success
+    // clears only its own.
+    sesiones.Olvidar("192.168.1.200", "gerente");
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.1", "gerente"));
+    sesiones.Olvidar("192.168.1.1", "gerente");
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.1", "gerente"));
 
-    // Guesses spread over accounts and addresses meet the overall brake.
+    // One host trying many names meets its address's bound.
     SesionesPanel otras;
-    for (int i = 0; i < SesionesPanel::kMaximoTotal; ++i) {
-        ASSERT_FALSE(otras.Bloqueada(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i)));
-        otras.RegistrarFallo(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i));
+    for (int i = 0; i < SesionesPanel::kMaximoPorDireccion; ++i) {
+        ASSERT_FALSE(otras.Bloqueada("10.0.0.1", QStringLiteral("u%1").arg(i)));
+        otras.RegistrarFallo("10.0.0.1", QStringLiteral("u%1").arg(i));
     }
-    EXPECT_TRUE(otras.Bloqueada("10.9.9.9", "nuevo"));
+    EXPECT_TRUE(otras.Bloqueada("10.0.0.1", "nuevo"));
+    EXPECT_FALSE(otras.Bloqueada("10.0.0.2", "nuevo"));
+    // A flood of failures from everywhere is held within a bound.
+    for (int i = 0; i < 3 * SesionesPanel::kFallosRecordados; ++i) {
+        otras.RegistrarFallo(QStringLiteral("10.%1.%2.1").arg(i / 250).arg(i % 250), "gerente");
+    }
+    EXPECT_LE(otras.FallosRecordados(), SesionesPanel::kFallosRecordados);
+}
+
+TEST(SesionesPanel, KeepsABoundedNumberOfSessionsDroppingTheLeastRecentlyUsed) {
+    SesionesPanel sesiones;
+    const QByteArray primera = sesiones.Abrir("gerente");
+    const QByteArray cajero = sesiones.Abrir("cajero");
+    for (int i = 0; i < 3000; ++i) {
+        sesiones.Abrir("gerente");
+    }
+    EXPECT_LE(sesiones.Abiertas(), SesionesPanel::kSesionesPorCuenta + 1);
+    EXPECT_EQ(sesiones.Buscar(primera), nullptr);
+    // Another operator's session is not pushed out by the manager's.
+    EXPECT_NE(sesiones.Buscar(cajero), nullptr);
+    for (int i = 0; i < 3000; ++i) {
+        sesiones.Abrir(QStringLiteral("u%1").arg(i));
+    }
+    EXPECT_LE(sesiones.Abiertas(), SesionesPanel::kSesionesTotal);
 }
 
 } // namespace
