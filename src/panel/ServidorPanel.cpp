@@ -123,11 +123,16 @@ struct Pendiente {
     Peticion peticion;
     MHD_Connection* conexion = nullptr;
     QByteArray anfitrion; // the host name asked for
-    bool enviada = false; // handed to the database side
+    QByteArray version;
+    bool rutaConNulo = false; // its path had an encoded NUL
+    bool enviada = false;     // handed to the database side
     std::mutex m;
     bool lista = false;
     Respuesta respuesta;
 };
+
+// What the URI callback marks a request whose path encodes a NUL with.
+char kRutaConNulo;
 
 // A TCP connection: the address it is counted under, its socket's, and,
 // behind a trusted proxy, the client of its last request.
@@ -361,15 +366,18 @@ struct ServidorPanel::Http {
         return r;
     }
 
-    MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* datos, size_t* tamano,
-                      void** propio) {
-        auto* ranura = static_cast<std::shared_ptr<Pendiente>*>(*propio);
+    MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* version, const char* datos,
+                      size_t* tamano, void** propio) {
+        const bool nulo = *propio == &kRutaConNulo;
+        auto* ranura = nulo ? nullptr : static_cast<std::shared_ptr<Pendiente>*>(*propio);
         if (!ranura) {
             // The head is complete: everything that needs no body is decided here.
             auto p = std::make_shared<Pendiente>();
             p->conexion = c;
             p->peticion.metodo = metodo;
             p->peticion.ruta = QString::fromUtf8(url);
+            p->version = version;
+            p->rutaConNulo = nulo;
             MHD_get_connection_values(
                 c, MHD_HEADER_KIND,
                 [](void* destino, MHD_ValueKind, const char* clave, const char* valor) -> MHD_Result {
@@ -383,7 +391,7 @@ struct ServidorPanel::Http {
                 return Enviar(c, *r);
             }
             if (auto r = Inicio(*p)) {
-                if (r->codigo == 413) {
+                if (r->codigo == 413 || r->codigo == 400) {
                     // Answered before a byte of the body is read; the connection then closes.
                     return Enviar(c, *r);
                 }
@@ -472,11 +480,38 @@ struct ServidorPanel::Http {
         return std::nullopt;
     }
 
+    // A head that two readers could take for two different requests (a
+    // proxy in front and we behind), refused before any handler sees it.
+    static std::optional<Respuesta> Malformada(const Pendiente& p) {
+        QList<QByteArray> largos;
+        bool transferencia = false;
+        for (const auto& [clave, valor] : p.peticion.encabezados) {
+            if (clave.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+                largos.append(valor.trimmed());
+            }
+            transferencia = transferencia || clave.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0;
+        }
+        const bool largosDistintos = largos.size() > 1 && largos.count(largos.first()) != largos.size();
+        const bool sinHost =
+            p.version == MHD_HTTP_VERSION_1_1 &&
+            std::none_of(p.peticion.encabezados.cbegin(), p.peticion.encabezados.cend(),
+                         [](const auto& e) { return e.first.compare("Host", Qt::CaseInsensitive) == 0; });
+        if (largosDistintos || (transferencia && !largos.isEmpty()) || sinHost || p.rutaConNulo) {
+            Respuesta r = Error(QStringLiteral("Peticion mal formada"), 400);
+            r.encabezados.emplaceBack("Connection", "close");
+            return r;
+        }
+        return std::nullopt;
+    }
+
     // The answer decided from the head alone, if any. It is sent on the call
     // after the body (none for most): sent now, libmicrohttpd would close a
     // kept-alive connection.
     std::optional<Respuesta> Inicio(Pendiente& p) {
         const QByteArray& metodo = p.peticion.metodo;
+        if (const std::optional<Respuesta> r = Malformada(p)) {
+            return r;
+        }
         const bool get = metodo == "GET" || metodo == "HEAD"; // HEAD: libmicrohttpd leaves the body out
         if (!NombreAceptado(p.anfitrion)) {
             return Error(QStringLiteral("Nombre de servidor no admitido"), 421);
@@ -586,12 +621,18 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
             return static_cast<Http*>(h)->Admitir(sitio) ? MHD_YES : MHD_NO;
         },
         m_http.get(),
-        [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char*, const char* datos,
+        [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char* version, const char* datos,
            size_t* tamano,
-           void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, datos, tamano, propio); },
+           void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, version, datos, tamano, propio); },
         m_http.get(), MHD_OPTION_LISTEN_SOCKET, s, MHD_OPTION_THREAD_POOL_SIZE, 2u, MHD_OPTION_CONNECTION_TIMEOUT,
         unsigned(kInactividad), MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones + kHolgura),
-        MHD_OPTION_NOTIFY_CONNECTION,
+        MHD_OPTION_URI_LOG_CALLBACK,
+        static_cast<void* (*)(void*, const char*, MHD_Connection*)>([](void*, const char* uri, MHD_Connection*) {
+            // The path comes to the handler decoded, cut at an encoded NUL.
+            const QByteArray crudo(uri);
+            return crudo.contains("%00") ? static_cast<void*>(&kRutaConNulo) : nullptr;
+        }),
+        nullptr, MHD_OPTION_NOTIFY_CONNECTION,
         static_cast<MHD_NotifyConnectionCallback>(
             [](void* h, MHD_Connection* c, void** propio, MHD_ConnectionNotificationCode que) {
                 static_cast<Http*>(h)->Notificar(c, propio, que);
@@ -599,7 +640,9 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
         m_http.get(), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
         static_cast<MHD_RequestCompletedCallback>(
             [](void*, MHD_Connection*, void** propio, MHD_RequestTerminationCode) {
-                delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
+                if (*propio != &kRutaConNulo) {
+                    delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
+                }
                 *propio = nullptr;
             }),
         nullptr, MHD_OPTION_END);

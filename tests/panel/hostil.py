@@ -220,6 +220,26 @@ try:
     estado, _ = pedir("GET", "/panel.css", "X-Relleno: %s\r\n" % ("r" * 32768))
     comprobar(estado == 431, "a 32 KB head is refused with 431 (got %d)" % estado)
 
+    # Heads that a proxy in front and the panel could read as two different
+    # requests: refused (400) before any handler, the connection closed.
+    ingreso = b'{"usuario": "gerente", "contrasena": "x"}'
+    for que, cabeza in (
+            ("Content-Length with Transfer-Encoding",
+             b"POST /api/sesion HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+             b"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n%x\r\n%s\r\n0\r\n\r\n"
+             % (len(ingreso), ingreso)),
+            ("two different Content-Lengths",
+             b"POST /api/sesion HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+             b"Content-Length: %d\r\nContent-Length: 5\r\n\r\n%s" % (len(ingreso), ingreso)),
+            ("HTTP/1.1 without Host", b"GET /panel.css HTTP/1.1\r\n\r\n"),
+            ("an encoded NUL in the path", b"GET /panel.css%00.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")):
+        s = conectar()
+        s.sendall(cabeza)
+        datos = leer_hasta_cierre(s, 20)
+        s.close()
+        comprobar(datos is not None and datos.startswith(b"HTTP/1.1 400 "),
+                  "%s is refused with 400 and closed (%r)" % (que, (datos or b"").split(b"\r\n")[0]))
+
     # Host names: the listening address, localhost and --nombre only.
     comprobar(pedir("GET", "/api/estado", host="atacante.example:%d" % puerto)[0] == 421,
               "a foreign Host is refused (421)")
