@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
+#include <QSet>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
@@ -140,6 +141,11 @@ struct ConexionTcp {
     QString direccion;
     bool proxy = false;
     QString cliente;
+    int socket = -1;
+    // Whether the current request's head is complete, and since when the
+    // connection waits for one (opened, or its last answer sent).
+    bool cabeza = false;
+    Reloj::time_point desde;
 };
 
 // An IPv4 address mapped into IPv6 written as IPv4, so that one host has one name.
@@ -163,6 +169,28 @@ struct ServidorPanel::Http {
     std::mutex cuentas;
     QHash<QString, int> porDireccion;
     int abiertas = 0;
+    QSet<ConexionTcp*> vivas;
+
+    // Closes the connections whose request head has not come whole within
+    // kInactividad: a head sent a byte at a time never lets the idle timeout run.
+    void CortarLentas() {
+        const Reloj::time_point limite = Reloj::now() - std::chrono::seconds(kInactividad);
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        for (ConexionTcp* conexion : std::as_const(vivas)) {
+            if (!conexion->cabeza && conexion->desde < limite && conexion->socket >= 0) {
+                ::shutdown(conexion->socket, SHUT_RDWR); // libmicrohttpd then closes it
+            }
+        }
+    }
+
+    void Esperando(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        if (auto* conexion = info ? static_cast<ConexionTcp*>(info->socket_context) : nullptr) {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            conexion->cabeza = false;
+            conexion->desde = Reloj::now();
+        }
+    }
 
     bool Confiable(const QHostAddress& direccion) const {
         for (const QHostAddress& proxy : servidor->m_proxies) {
@@ -208,7 +236,13 @@ struct ServidorPanel::Http {
                 conexion->direccion = direccion.toString();
                 conexion->proxy = Confiable(direccion);
             }
+            if (const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+                conexion->socket = fd->connect_fd;
+            }
+            conexion->desde = Reloj::now();
             *propio = conexion;
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            vivas.insert(conexion);
             return;
         }
         auto* conexion = static_cast<ConexionTcp*>(*propio);
@@ -219,6 +253,7 @@ struct ServidorPanel::Http {
             std::lock_guard<std::mutex> cerrojo(cuentas);
             --abiertas;
             Descontar(conexion->proxy ? conexion->cliente : conexion->direccion);
+            vivas.remove(conexion);
         }
         delete conexion;
         *propio = nullptr;
@@ -289,13 +324,15 @@ struct ServidorPanel::Http {
     void Vigilar() {
         std::unique_lock<std::mutex> cerrojo(plazos);
         while (!terminar) {
+            CortarLentas();
+            const Reloj::time_point vuelta = Reloj::now() + std::chrono::seconds(1);
             if (esperando.empty()) {
-                cambio.wait(cerrojo);
+                cambio.wait_until(cerrojo, vuelta);
                 continue;
             }
             const auto primero = esperando.begin();
             if (Reloj::now() < primero->first) {
-                cambio.wait_until(cerrojo, primero->first);
+                cambio.wait_until(cerrojo, std::min(primero->first, vuelta));
                 continue;
             }
             const std::shared_ptr<Pendiente> p = primero->second.lock();
@@ -458,6 +495,10 @@ struct ServidorPanel::Http {
             return std::nullopt;
         }
         p.peticion.direccion = conexion->direccion;
+        {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            conexion->cabeza = true;
+        }
         if (!conexion->proxy) {
             return std::nullopt;
         }
@@ -639,13 +680,14 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
             }),
         m_http.get(), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
         static_cast<MHD_RequestCompletedCallback>(
-            [](void*, MHD_Connection*, void** propio, MHD_RequestTerminationCode) {
+            [](void* h, MHD_Connection* c, void** propio, MHD_RequestTerminationCode) {
+                static_cast<Http*>(h)->Esperando(c);
                 if (*propio != &kRutaConNulo) {
                     delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
                 }
                 *propio = nullptr;
             }),
-        nullptr, MHD_OPTION_END);
+        m_http.get(), MHD_OPTION_END);
     if (!m_http->demonio) {
         if (motivo) {
             *motivo = QStringLiteral("no se pudo iniciar el servidor HTTP");

@@ -158,6 +158,26 @@ try:
     for s in medio:
         s.close()
 
+    # A request head trickled a byte a second never lets the idle timeout
+    # run: it is closed once the head has taken more than a few seconds.
+    s = conectar()
+    s.sendall(b"GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Relleno: ")
+    cerrada = False
+    for _ in range(40):
+        try:
+            s.sendall(b"r")
+            s.settimeout(1.0)
+            if s.recv(1) == b"":
+                cerrada = True
+                break
+        except socket.timeout:
+            pass
+        except OSError:
+            cerrada = True
+            break
+    s.close()
+    comprobar(cerrada, "a request head trickled a byte a second is closed")
+
     # A connection is kept alive between answers, and closed once left idle.
     s = conectar()
     codigos = []
