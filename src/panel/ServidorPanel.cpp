@@ -78,8 +78,11 @@ QByteArray TokenSesion(const Peticion& peticion) {
     return ValorCookie(peticion.Encabezado("Cookie"), kCookie);
 }
 
-QByteArray CookieSesion(const QByteArray& valor, bool borrar) {
-    return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (borrar ? "; Max-Age=0" : "");
+// Secure when the request came over HTTPS, so that the browser never sends
+// the session over plain HTTP.
+QByteArray CookieSesion(const QByteArray& valor, bool borrar, bool segura) {
+    return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (segura ? "; Secure" : "") +
+           (borrar ? "; Max-Age=0" : "");
 }
 
 // The start of the driver's text: enough to tell one failure from the last.
@@ -735,7 +738,7 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
     }
     if (ruta == QStringLiteral("/api/sesion/salir") && post) {
         m_sesiones.Cerrar(TokenSesion(peticion));
-        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true)}}};
+        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true, peticion.segura)}}};
     }
     if (const std::optional<RutaAccion> accion = LeerRutaAccion(ruta)) {
         if (!post) {
@@ -929,7 +932,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     m_sesiones.Olvidar(direccion, cuenta);
     const QByteArray token = m_sesiones.Abrir(usuario);
     Respuesta r = Json({{"usuario", usuario}, {"csrf", QString::fromLatin1(m_sesiones.Buscar(token)->csrf)}});
-    r.encabezados.emplaceBack("Set-Cookie", CookieSesion(token, false));
+    r.encabezados.emplaceBack("Set-Cookie", CookieSesion(token, false, peticion.segura));
     return r;
 }
 

@@ -322,7 +322,16 @@ TEST_F(Panel, BelievesForwardedHeadersOnlyFromATrustedProxy) {
         EXPECT_EQ(entrar(puerto, "mala", "192.0.2.7, 10.0.0.1").codigo, 401);
     }
     EXPECT_EQ(entrar(puerto, "demo", "10.0.0.1, 127.0.0.1").codigo, 429);
-    EXPECT_EQ(entrar(puerto, "demo", "10.0.0.2").codigo, 200);
+    const RespuestaHttp ingreso = entrar(puerto, "demo", "10.0.0.2");
+    EXPECT_EQ(ingreso.codigo, 200);
+    EXPECT_FALSE(ingreso.Encabezado("Set-Cookie").contains("Secure"));
+    // The proxy says the browser spoke HTTPS to it: the cookie is Secure.
+    const RespuestaHttp segura =
+        Pedir(m_red, "POST", QUrl(QStringLiteral("http://127.0.0.1:%1/api/sesion").arg(puerto)),
+              QJsonDocument(QJsonObject{{"usuario", "gerente"}, {"contrasena", "demo"}}).toJson(),
+              {{"X-Forwarded-For", "10.0.0.3"}, {"X-Forwarded-Proto", "https"}});
+    EXPECT_EQ(segura.codigo, 200);
+    EXPECT_TRUE(segura.Encabezado("Set-Cookie").contains("; Secure")) << segura.Encabezado("Set-Cookie").toStdString();
     const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
     EXPECT_TRUE(bitacora.contains("Panel, acceso rechazado a gerente desde 10.0.0.1")) << bitacora.toStdString();
     // The host name the browser asked the proxy for is the one checked.
