@@ -174,12 +174,16 @@ EstadoTienda LeerEstadoTienda(bool nombresTerminal, bool papelBajo, bool falla) 
     return estado;
 }
 
-QJsonObject EstadoJson(const EstadoTienda& estado) {
+QJsonObject EstadoJson(const EstadoTienda& estado, bool renglones) {
     QJsonArray impresoras;
     for (const ImpresoraTienda& i : estado.impresoras) {
         QJsonArray apartados;
         for (const TrabajoApartado& t : i.trabajosApartados) {
-            apartados.append(QJsonObject{{"id", t.id}, {"primer_renglon", t.primerRenglon}});
+            QJsonObject trabajo{{"id", t.id}};
+            if (renglones) {
+                trabajo.insert("primer_renglon", t.primerRenglon);
+            }
+            apartados.append(trabajo);
         }
         impresoras.append(QJsonObject{
             {"id", i.id},

@@ -71,8 +71,9 @@ struct EstadoTienda {
 // `falla`: likewise for our optional Falla column.
 EstadoTienda LeerEstadoTienda(bool nombresTerminal = true, bool papelBajo = true, bool falla = true);
 
-// GET /api/estado.
-QJsonObject EstadoJson(const EstadoTienda& estado);
+// GET /api/estado. The set-aside jobs' text only with `renglones` (a
+// signed-in operator): anyone on the LAN may read the rest.
+QJsonObject EstadoJson(const EstadoTienda& estado, bool renglones = true);
 
 // GET /metrics, in the Prometheus text format (version 0.0.4).
 QByteArray Metricas(const EstadoTienda& estado);

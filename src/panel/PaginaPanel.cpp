@@ -109,11 +109,10 @@ QString Tarjeta(const ImpresoraTienda& i, const QHash<int, const ImpresoraTienda
         t += QStringLiteral("<details class=\"apartados\"><summary>%1</summary><ul>")
                  .arg(apartados == 1 ? QStringLiteral("1 trabajo apartado")
                                      : QStringLiteral("%1 trabajos apartados").arg(apartados));
+        // The page is the same for every reader: the jobs' text is only
+        // fetched by a signed-in operator's script.
         for (const TrabajoApartado& trabajo : i.trabajosApartados.mid(0, kApartadosVisibles)) {
-            t += QStringLiteral("<li><span>Trabajo %1: <code>%2</code></span></li>")
-                     .arg(trabajo.id)
-                     .arg(Html(trabajo.primerRenglon.isEmpty() ? QStringLiteral("(sin renglones)")
-                                                               : SinEtiquetas(trabajo.primerRenglon)));
+            t += QStringLiteral("<li><span>Trabajo %1</span></li>").arg(trabajo.id);
         }
         t += QStringLiteral("</ul>");
         if (apartados > kApartadosVisibles) {
@@ -147,22 +146,6 @@ QString Resumen(const EstadoTienda& estado) {
 }
 
 } // namespace
-
-QString SinEtiquetas(const QString& renglon) {
-    QString texto;
-    qsizetype p = 0;
-    while (p < renglon.size()) {
-        const qsizetype abre = renglon.indexOf(u'<', p);
-        const qsizetype cierra = abre < 0 ? -1 : renglon.indexOf(u'>', abre);
-        if (cierra < 0) {
-            texto += renglon.mid(p);
-            break;
-        }
-        texto += renglon.mid(p, abre - p);
-        p = cierra + 1;
-    }
-    return texto;
-}
 
 QByteArray PaginaConEstado(const QByteArray& pagina, const EstadoTienda& estado) {
     QHash<int, const ImpresoraTienda*> porId;

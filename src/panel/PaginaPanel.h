@@ -10,7 +10,3 @@
 // first, every text HTML-escaped. The script replaces the cards with its own
 // on its first read; without it the page reloads itself every few seconds.
 QByteArray PaginaConEstado(const QByteArray& pagina, const EstadoTienda& estado);
-
-// A job line as the printer shows it: everything from a "<" to the next ">"
-// is a tag the printer consumes, not text. A "<" with no ">" stays.
-QString SinEtiquetas(const QString& renglon);

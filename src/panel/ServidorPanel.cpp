@@ -13,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
+#include <QSet>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -42,6 +44,11 @@ constexpr qint64 kPausaMaxima = 16000;
 // The longest user name the panel takes: the width of Empleado.Usuario.
 constexpr int kLargoUsuario = 30;
 constexpr int kLargoContrasena = 100;
+// How long a reader's confirmed permission stands before it is asked again.
+constexpr qint64 kConfirmarPermiso = 60 * 1000;
+// libmicrohttpd's own bound on connections stays above ours, so that every
+// connection our count admits is one it opens.
+constexpr int kHolgura = 16;
 // One text for every refused sign-in, so that the answer does not tell which
 // names hold the permission.
 const QString kAccesoRechazado = QStringLiteral("El usuario o la contraseña no son válidos");
@@ -72,8 +79,11 @@ QByteArray TokenSesion(const Peticion& peticion) {
     return ValorCookie(peticion.Encabezado("Cookie"), kCookie);
 }
 
-QByteArray CookieSesion(const QByteArray& valor, bool borrar) {
-    return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (borrar ? "; Max-Age=0" : "");
+// Secure when the request came over HTTPS, so that the browser never sends
+// the session over plain HTTP.
+QByteArray CookieSesion(const QByteArray& valor, bool borrar, bool segura) {
+    return kCookie + '=' + valor + "; Path=/; HttpOnly; SameSite=Strict" + (segura ? "; Secure" : "") +
+           (borrar ? "; Max-Age=0" : "");
 }
 
 // The start of the driver's text: enough to tell one failure from the last.
@@ -117,11 +127,37 @@ namespace {
 struct Pendiente {
     Peticion peticion;
     MHD_Connection* conexion = nullptr;
-    bool enviada = false; // handed to the database side
+    QByteArray anfitrion; // the host name asked for
+    QByteArray version;
+    bool rutaConNulo = false; // its path had an encoded NUL
+    bool enviada = false;     // handed to the database side
     std::mutex m;
     bool lista = false;
     Respuesta respuesta;
 };
+
+// What the URI callback marks a request whose path encodes a NUL with.
+char kRutaConNulo;
+
+// A TCP connection: the address it is counted under, its socket's, and,
+// behind a trusted proxy, the client of its last request.
+struct ConexionTcp {
+    QString direccion;
+    bool proxy = false;
+    QString cliente;
+    int socket = -1;
+    // Whether the current request's head is complete, and since when the
+    // connection waits for one (opened, or its last answer sent).
+    bool cabeza = false;
+    Reloj::time_point desde;
+};
+
+// An IPv4 address mapped into IPv6 written as IPv4, so that one host has one name.
+QHostAddress Normal(const QHostAddress& direccion) {
+    bool v4 = false;
+    const quint32 ipv4 = direccion.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ipv4) : direccion;
+}
 
 } // namespace
 
@@ -132,10 +168,142 @@ struct ServidorPanel::Http {
     QByteArray pagina, guion, estilos;
     std::atomic<int> vigencia{1000};
 
+    // Open connections by the address they count for: a host's own, or the
+    // client a trusted proxy names (the proxy itself is bounded by the total).
+    std::mutex cuentas;
+    QHash<QString, int> porDireccion;
+    int abiertas = 0;
+    QSet<ConexionTcp*> vivas;
+
+    // Closes the connections whose request head has not come whole within
+    // kInactividad: a head sent a byte at a time never lets the idle timeout run.
+    void CortarLentas() {
+        const Reloj::time_point limite = Reloj::now() - std::chrono::seconds(kInactividad);
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        for (ConexionTcp* conexion : std::as_const(vivas)) {
+            if (!conexion->cabeza && conexion->desde < limite && conexion->socket >= 0) {
+                ::shutdown(conexion->socket, SHUT_RDWR); // libmicrohttpd then closes it
+            }
+        }
+    }
+
+    void Esperando(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        if (auto* conexion = info ? static_cast<ConexionTcp*>(info->socket_context) : nullptr) {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            conexion->cabeza = false;
+            conexion->desde = Reloj::now();
+        }
+    }
+
+    bool Confiable(const QHostAddress& direccion) const {
+        for (const QHostAddress& proxy : servidor->m_proxies) {
+            if (proxy.isEqual(direccion, QHostAddress::ConvertV4MappedToIPv4)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether a new connection from `sitio` may open; counted if so.
+    bool Admitir(const sockaddr* sitio) {
+        const QHostAddress direccion = Normal(QHostAddress(sitio));
+        const bool proxy = Confiable(direccion);
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        if (abiertas >= servidor->m_maximoConexiones) {
+            return false;
+        }
+        if (!proxy) {
+            int& n = porDireccion[direccion.toString()];
+            if (n >= kPorDireccion) {
+                return false;
+            }
+            ++n;
+        }
+        ++abiertas;
+        return true;
+    }
+
+    void Descontar(const QString& direccion) {
+        const auto it = porDireccion.find(direccion);
+        if (it != porDireccion.end() && --*it <= 0) {
+            porDireccion.erase(it);
+        }
+    }
+
+    void Notificar(MHD_Connection* c, void** propio, MHD_ConnectionNotificationCode que) {
+        if (que == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* conexion = new ConexionTcp;
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            if (info && info->client_addr) {
+                const QHostAddress direccion = Normal(QHostAddress(info->client_addr));
+                conexion->direccion = direccion.toString();
+                conexion->proxy = Confiable(direccion);
+            }
+            if (const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+                conexion->socket = fd->connect_fd;
+            }
+            conexion->desde = Reloj::now();
+            *propio = conexion;
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            vivas.insert(conexion);
+            return;
+        }
+        auto* conexion = static_cast<ConexionTcp*>(*propio);
+        if (!conexion) {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            --abiertas;
+            Descontar(conexion->proxy ? conexion->cliente : conexion->direccion);
+            vivas.remove(conexion);
+        }
+        delete conexion;
+        *propio = nullptr;
+    }
+
+    // A proxied connection now serves `cliente`; false when that client
+    // already holds as many connections as one address may.
+    bool Atribuir(ConexionTcp& conexion, const QString& cliente) {
+        std::lock_guard<std::mutex> cerrojo(cuentas);
+        if (conexion.cliente == cliente) {
+            return true;
+        }
+        Descontar(conexion.cliente);
+        conexion.cliente.clear();
+        int& n = porDireccion[cliente];
+        if (n >= kPorDireccion) {
+            return false;
+        }
+        ++n;
+        conexion.cliente = cliente;
+        return true;
+    }
+
+    // The client behind a trusted proxy: the right-most address of
+    // X-Forwarded-For that is not itself a trusted proxy (what is left of it
+    // any client may have written). Empty when it names none.
+    QString Reenviado(const QByteArray& reenviado) const {
+        const QList<QByteArray> saltos = reenviado.split(',');
+        for (auto it = saltos.crbegin(); it != saltos.crend(); ++it) {
+            QHostAddress salto;
+            if (!salto.setAddress(QString::fromLatin1(it->trimmed()))) {
+                return {};
+            }
+            salto = Normal(salto);
+            if (!Confiable(salto)) {
+                return salto.toString();
+            }
+        }
+        return {};
+    }
+
     // The answers of the last state read, for the readers within its freshness.
     std::mutex publicado;
     bool hayEstado = false;
-    QByteArray json, metricas, paginaConEstado;
+    QByteArray json, jsonPublico, metricas; // jsonPublico: without the jobs' text
+    QByteArray paginaConEstado;             // drawn without the jobs' text too
     Reloj::time_point leido;
 
     // Requests waiting for the database side, by deadline.
@@ -161,13 +329,15 @@ struct ServidorPanel::Http {
     void Vigilar() {
         std::unique_lock<std::mutex> cerrojo(plazos);
         while (!terminar) {
+            CortarLentas();
+            const Reloj::time_point vuelta = Reloj::now() + std::chrono::seconds(1);
             if (esperando.empty()) {
-                cambio.wait(cerrojo);
+                cambio.wait_until(cerrojo, vuelta);
                 continue;
             }
             const auto primero = esperando.begin();
             if (Reloj::now() < primero->first) {
-                cambio.wait_until(cerrojo, primero->first);
+                cambio.wait_until(cerrojo, std::min(primero->first, vuelta));
                 continue;
             }
             const std::shared_ptr<Pendiente> p = primero->second.lock();
@@ -222,7 +392,8 @@ struct ServidorPanel::Http {
         return resultado;
     }
 
-    // A state read still within its freshness, answered here at once.
+    // A state read still within its freshness, answered here at once; only
+    // to a reader without a session, who is not shown the jobs' text.
     std::optional<Respuesta> EstadoVigente(bool prometheus) {
         std::lock_guard<std::mutex> cerrojo(publicado);
         const qint64 edad = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - leido).count();
@@ -232,7 +403,7 @@ struct ServidorPanel::Http {
         Respuesta r{200,
                     prometheus ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
                                : QByteArrayLiteral("application/json; charset=utf-8"),
-                    prometheus ? metricas : json,
+                    prometheus ? metricas : jsonPublico,
                     {{"Age", QByteArray::number(edad / 1000)}}};
         return r;
     }
@@ -246,15 +417,18 @@ struct ServidorPanel::Http {
         return Respuesta{200, "text/html; charset=utf-8", paginaConEstado, {}};
     }
 
-    MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* datos, size_t* tamano,
-                      void** propio) {
-        auto* ranura = static_cast<std::shared_ptr<Pendiente>*>(*propio);
+    MHD_Result Pedido(MHD_Connection* c, const char* url, const char* metodo, const char* version, const char* datos,
+                      size_t* tamano, void** propio) {
+        const bool nulo = *propio == &kRutaConNulo;
+        auto* ranura = nulo ? nullptr : static_cast<std::shared_ptr<Pendiente>*>(*propio);
         if (!ranura) {
             // The head is complete: everything that needs no body is decided here.
             auto p = std::make_shared<Pendiente>();
             p->conexion = c;
             p->peticion.metodo = metodo;
             p->peticion.ruta = QString::fromUtf8(url);
+            p->version = version;
+            p->rutaConNulo = nulo;
             MHD_get_connection_values(
                 c, MHD_HEADER_KIND,
                 [](void* destino, MHD_ValueKind, const char* clave, const char* valor) -> MHD_Result {
@@ -262,13 +436,13 @@ struct ServidorPanel::Http {
                     return MHD_YES;
                 },
                 &p->peticion);
-            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-            if (info && info->client_addr) {
-                p->peticion.direccion = QHostAddress(info->client_addr).toString();
-            }
             *propio = new std::shared_ptr<Pendiente>(p);
+            if (auto r = Origen(c, *p)) {
+                // Answered before a byte of the body is read; the connection then closes.
+                return Enviar(c, *r);
+            }
             if (auto r = Inicio(*p)) {
-                if (r->codigo == 413) {
+                if (r->codigo == 413 || r->codigo == 400) {
                     // Answered before a byte of the body is read; the connection then closes.
                     return Enviar(c, *r);
                 }
@@ -299,21 +473,90 @@ struct ServidorPanel::Http {
             }
             cambio.notify_one();
             QMetaObject::invokeMethod(
-                servidor,
-                [s = servidor, p] {
-                    {
-                        std::lock_guard<std::mutex> cerrojo(p->m);
-                        if (p->lista) {
-                            return; // already answered by its deadline: not done late
-                        }
-                    }
-                    Completar(p, s->Atender(p->peticion));
-                },
-                Qt::QueuedConnection);
+                servidor, [this, p] { Despachar(p, false); }, Qt::QueuedConnection);
             return MHD_YES;
         }
         std::lock_guard<std::mutex> cerrojo(p->m);
         return Enviar(c, p->respuesta);
+    }
+
+    // Runs a request on the database side; a sign-in at an account guessed
+    // at lately first waits its account's delay (the thread stays free).
+    void Despachar(const std::shared_ptr<Pendiente>& p, bool demorada) {
+        {
+            std::lock_guard<std::mutex> cerrojo(p->m);
+            if (p->lista) {
+                return; // already answered by its deadline: not done late
+            }
+        }
+        if (!demorada) {
+            if (const qint64 demora = servidor->Demora(p->peticion); demora > 0) {
+                QTimer::singleShot(demora, servidor, [this, p] { Despachar(p, true); });
+                return;
+            }
+        }
+        Completar(p, servidor->Atender(p->peticion));
+    }
+
+    // Who sent the request and how: the connection's address, or behind a
+    // trusted proxy the client, scheme and host name it names. An answer
+    // when that client holds too many connections already.
+    std::optional<Respuesta> Origen(MHD_Connection* c, Pendiente& p) {
+        p.anfitrion = p.peticion.Encabezado("Host");
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto* conexion = info ? static_cast<ConexionTcp*>(info->socket_context) : nullptr;
+        if (!conexion) {
+            return std::nullopt;
+        }
+        p.peticion.direccion = conexion->direccion;
+        {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            conexion->cabeza = true;
+        }
+        if (!conexion->proxy) {
+            return std::nullopt;
+        }
+        const QString cliente = Reenviado(p.peticion.Encabezado("X-Forwarded-For"));
+        if (!cliente.isEmpty()) {
+            p.peticion.direccion = cliente;
+        }
+        if (p.peticion.Encabezado("X-Forwarded-Proto").trimmed().toLower() == "https") {
+            p.peticion.segura = true;
+        }
+        const QByteArray anfitrion = p.peticion.Encabezado("X-Forwarded-Host").split(',').first().trimmed();
+        if (!anfitrion.isEmpty()) {
+            p.anfitrion = anfitrion;
+        }
+        if (!Atribuir(*conexion, p.peticion.direccion)) {
+            Respuesta r = Error(QStringLiteral("Demasiadas conexiones"), 503);
+            r.encabezados.emplaceBack("Connection", "close");
+            return r;
+        }
+        return std::nullopt;
+    }
+
+    // A head that two readers could take for two different requests (a
+    // proxy in front and we behind), refused before any handler sees it.
+    static std::optional<Respuesta> Malformada(const Pendiente& p) {
+        QList<QByteArray> largos;
+        bool transferencia = false;
+        for (const auto& [clave, valor] : p.peticion.encabezados) {
+            if (clave.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+                largos.append(valor.trimmed());
+            }
+            transferencia = transferencia || clave.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0;
+        }
+        const bool largosDistintos = largos.size() > 1 && largos.count(largos.first()) != largos.size();
+        const bool sinHost =
+            p.version == MHD_HTTP_VERSION_1_1 &&
+            std::none_of(p.peticion.encabezados.cbegin(), p.peticion.encabezados.cend(),
+                         [](const auto& e) { return e.first.compare("Host", Qt::CaseInsensitive) == 0; });
+        if (largosDistintos || (transferencia && !largos.isEmpty()) || sinHost || p.rutaConNulo) {
+            Respuesta r = Error(QStringLiteral("Peticion mal formada"), 400);
+            r.encabezados.emplaceBack("Connection", "close");
+            return r;
+        }
+        return std::nullopt;
     }
 
     // The answer decided from the head alone, if any. It is sent on the call
@@ -321,8 +564,11 @@ struct ServidorPanel::Http {
     // kept-alive connection.
     std::optional<Respuesta> Inicio(Pendiente& p) {
         const QByteArray& metodo = p.peticion.metodo;
+        if (const std::optional<Respuesta> r = Malformada(p)) {
+            return r;
+        }
         const bool get = metodo == "GET" || metodo == "HEAD"; // HEAD: libmicrohttpd leaves the body out
-        if (!NombreAceptado(p.peticion.Encabezado("Host"))) {
+        if (!NombreAceptado(p.anfitrion)) {
             return Error(QStringLiteral("Nombre de servidor no admitido"), 421);
         }
         if (!get && metodo != "POST") {
@@ -346,7 +592,10 @@ struct ServidorPanel::Http {
             return Respuesta{200, "text/css; charset=utf-8", estilos, {}};
         }
         if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-            return EstadoVigente(ruta == QStringLiteral("/metrics"));
+            const bool prometheus = ruta == QStringLiteral("/metrics");
+            if (prometheus || TokenSesion(p.peticion).isEmpty()) {
+                return EstadoVigente(prometheus);
+            }
         }
         return std::nullopt;
     }
@@ -422,20 +671,37 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
 
     m_http->vigilante = std::thread([h = m_http.get()] { h->Vigilar(); });
     m_http->demonio = MHD_start_daemon(
-        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0, nullptr, nullptr,
-        [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char*, const char* datos,
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0,
+        [](void* h, const sockaddr* sitio, socklen_t) {
+            return static_cast<Http*>(h)->Admitir(sitio) ? MHD_YES : MHD_NO;
+        },
+        m_http.get(),
+        [](void* h, MHD_Connection* c, const char* url, const char* metodo, const char* version, const char* datos,
            size_t* tamano,
-           void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, datos, tamano, propio); },
+           void** propio) { return static_cast<Http*>(h)->Pedido(c, url, metodo, version, datos, tamano, propio); },
         m_http.get(), MHD_OPTION_LISTEN_SOCKET, s, MHD_OPTION_THREAD_POOL_SIZE, 2u, MHD_OPTION_CONNECTION_TIMEOUT,
-        unsigned(kInactividad), MHD_OPTION_PER_IP_CONNECTION_LIMIT, unsigned(kPorDireccion),
-        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
+        unsigned(kInactividad), MHD_OPTION_CONNECTION_LIMIT, unsigned(m_maximoConexiones + kHolgura),
+        MHD_OPTION_URI_LOG_CALLBACK,
+        static_cast<void* (*)(void*, const char*, MHD_Connection*)>([](void*, const char* uri, MHD_Connection*) {
+            // The path comes to the handler decoded, cut at an encoded NUL.
+            const QByteArray crudo(uri);
+            return crudo.contains("%00") ? static_cast<void*>(&kRutaConNulo) : nullptr;
+        }),
+        nullptr, MHD_OPTION_NOTIFY_CONNECTION,
+        static_cast<MHD_NotifyConnectionCallback>(
+            [](void* h, MHD_Connection* c, void** propio, MHD_ConnectionNotificationCode que) {
+                static_cast<Http*>(h)->Notificar(c, propio, que);
+            }),
+        m_http.get(), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(kMemoriaConexion), MHD_OPTION_NOTIFY_COMPLETED,
         static_cast<MHD_RequestCompletedCallback>(
-            [](void*, MHD_Connection*, void** propio, MHD_RequestTerminationCode) {
-                delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
+            [](void* h, MHD_Connection* c, void** propio, MHD_RequestTerminationCode) {
+                static_cast<Http*>(h)->Esperando(c);
+                if (*propio != &kRutaConNulo) {
+                    delete static_cast<std::shared_ptr<Pendiente>*>(*propio);
+                }
                 *propio = nullptr;
             }),
-        nullptr, MHD_OPTION_END);
+        m_http.get(), MHD_OPTION_END);
     if (!m_http->demonio) {
         if (motivo) {
             *motivo = QStringLiteral("no se pudo iniciar el servidor HTTP");
@@ -455,6 +721,7 @@ void ServidorPanel::Publicar() {
     m_http->hayEstado = m_estado.has_value();
     if (m_estado) {
         m_http->json = QJsonDocument(EstadoJson(*m_estado)).toJson(QJsonDocument::Compact);
+        m_http->jsonPublico = QJsonDocument(EstadoJson(*m_estado, false)).toJson(QJsonDocument::Compact);
         m_http->metricas = Metricas(*m_estado);
         m_http->paginaConEstado = PaginaConEstado(m_http->pagina, *m_estado);
         m_http->leido = Reloj::now();
@@ -466,7 +733,7 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
     const bool get = peticion.metodo == "GET" || peticion.metodo == "HEAD";
     const bool post = peticion.metodo == "POST";
     if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-        return Estado(ruta == QStringLiteral("/metrics"));
+        return Estado(ruta == QStringLiteral("/metrics"), peticion);
     }
     if (get && ruta == QStringLiteral("/")) {
         bool perdida = false;
@@ -490,7 +757,7 @@ Respuesta ServidorPanel::Atender(const Peticion& peticion) {
     }
     if (ruta == QStringLiteral("/api/sesion/salir") && post) {
         m_sesiones.Cerrar(TokenSesion(peticion));
-        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true)}}};
+        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true, peticion.segura)}}};
     }
     if (const std::optional<RutaAccion> accion = LeerRutaAccion(ruta)) {
         if (!post) {
@@ -590,7 +857,27 @@ const EstadoTienda* ServidorPanel::Leer(bool* perdida) {
     }
 }
 
-Respuesta ServidorPanel::Estado(bool metricas) {
+bool ServidorPanel::VeRenglones(const Peticion& peticion) {
+    SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
+    if (!sesion) {
+        return false;
+    }
+    const qint64 ahora = m_sesiones.Ahora();
+    if (ahora - sesion->permiso < kConfirmarPermiso) {
+        return true;
+    }
+    try {
+        if (!TienePermisoOperador(sesion->usuario)) {
+            return false;
+        }
+    } catch (const ErrorEjecucion&) {
+        return false; // the next reader asks again
+    }
+    sesion->permiso = ahora;
+    return true;
+}
+
+Respuesta ServidorPanel::Estado(bool metricas, const Peticion& peticion) {
     bool perdida = false;
     if (!Leer(&perdida)) {
         const QString texto = perdida ? kSinBaseDatos : QStringLiteral("No se pudo leer el estado: ") + kErrorBaseDatos;
@@ -600,13 +887,22 @@ Respuesta ServidorPanel::Estado(bool metricas) {
         }
         return Error(texto, codigo);
     }
+    const bool renglones = !metricas && VeRenglones(peticion);
     std::lock_guard<std::mutex> cerrojo(m_http->publicado);
     const qint64 edad = m_leido.elapsed() / 1000;
     return {200,
             metricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
                      : QByteArrayLiteral("application/json; charset=utf-8"),
-            metricas ? m_http->metricas : m_http->json,
+            metricas ? m_http->metricas : (renglones ? m_http->json : m_http->jsonPublico),
             {{"Age", QByteArray::number(edad)}}};
+}
+
+qint64 ServidorPanel::Demora(const Peticion& peticion) {
+    if (peticion.metodo != "POST" || peticion.ruta != QStringLiteral("/api/sesion")) {
+        return 0;
+    }
+    const QString usuario = LeerIngreso(peticion.cuerpo).usuario;
+    return UsuarioAceptable(usuario) ? m_sesiones.Demora(usuario.toCaseFolded()) : 0;
 }
 
 Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
@@ -618,7 +914,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     const auto [usuario, contrasena] = LeerIngreso(peticion.cuerpo);
     const QString direccion = peticion.direccion;
     const bool aceptable = UsuarioAceptable(usuario) && contrasena.size() <= kLargoContrasena;
-    // An unacceptable name brakes only its address and the whole panel.
+    // An unacceptable name brakes only its address.
     const QString cuenta = aceptable ? usuario.toCaseFolded() : QString();
     qint64 espera = 0;
     if (m_sesiones.Bloqueada(direccion, cuenta, &espera)) {
@@ -655,7 +951,7 @@ Respuesta ServidorPanel::IniciarSesion(const Peticion& peticion) {
     m_sesiones.Olvidar(direccion, cuenta);
     const QByteArray token = m_sesiones.Abrir(usuario);
     Respuesta r = Json({{"usuario", usuario}, {"csrf", QString::fromLatin1(m_sesiones.Buscar(token)->csrf)}});
-    r.encabezados.emplaceBack("Set-Cookie", CookieSesion(token, false));
+    r.encabezados.emplaceBack("Set-Cookie", CookieSesion(token, false, peticion.segura));
     return r;
 }
 

@@ -61,6 +61,10 @@ public:
     void EstablecerNombres(const QStringList& nombres) { m_nombres = nombres; }
     // Connections in total (the descriptors the process may open bound it).
     void EstablecerMaximoConexiones(int maximo) { m_maximoConexiones = maximo; }
+    // Reverse proxies whose X-Forwarded-For, -Proto and -Host are believed:
+    // the brake, the log and the connections per address then count the
+    // client the proxy names. From any other host those headers are ignored.
+    void EstablecerProxies(const QList<QHostAddress>& proxies) { m_proxies = proxies; }
 
     // Starts listening; returns the port, or 0 with the reason in `motivo`.
     quint16 Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo = nullptr);
@@ -71,7 +75,8 @@ public:
         QString ruta;
         QList<QPair<QByteArray, QByteArray>> encabezados;
         QByteArray cuerpo;
-        QString direccion;
+        QString direccion;   // the client's: behind a trusted proxy, the one it names
+        bool segura = false; // came over HTTPS, to us or to a trusted proxy
         QByteArray Encabezado(const QByteArray& nombre) const;
     };
     struct Respuesta {
@@ -85,8 +90,13 @@ public:
 
 private:
     Respuesta Atender(const Peticion& peticion);
-    Respuesta Estado(bool metricas);
+    Respuesta Estado(bool metricas, const Peticion& peticion);
+    // Whether the request comes from a signed-in operator who still holds
+    // the permission: only such a one reads the set-aside jobs' text.
+    bool VeRenglones(const Peticion& peticion);
     Respuesta IniciarSesion(const Peticion& peticion);
+    // Milliseconds a sign-in waits before it is checked (see SesionesPanel::Demora).
+    qint64 Demora(const Peticion& peticion);
     Respuesta Accion(const Peticion& peticion, const QString& recurso, qint64 numero);
     // The state, fresh or cached; null after a database failure (`perdida`
     // tells whether the connection was the thing lost).
@@ -104,6 +114,7 @@ private:
     int m_vigencia = 1000;
     QStringList m_nombres;
     int m_maximoConexiones = 1000;
+    QList<QHostAddress> m_proxies;
     bool m_conectado = false;
     bool m_caido = false;  // the connection was lost (logged once until it recovers)
     QString m_ultimoError; // why the last read failed, when not for the connection

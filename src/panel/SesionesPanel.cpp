@@ -1,6 +1,7 @@
 #include "panel/SesionesPanel.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <optional>
 
 QByteArray SesionesPanel::Aleatorio() const {
@@ -15,12 +16,30 @@ QByteArray SesionesPanel::Abrir(const QString& usuario) {
     for (auto it = m_sesiones.begin(); it != m_sesiones.end();) {
         it = ahora - it->ultimoUso > kDuracion ? m_sesiones.erase(it) : std::next(it);
     }
+    // The least recently used goes first past either bound.
+    const auto soltar = [&](auto&& cuenta_en, int maximo) {
+        auto viejo = m_sesiones.end();
+        int cuantas = 0;
+        for (auto it = m_sesiones.begin(); it != m_sesiones.end(); ++it) {
+            if (cuenta_en(*it)) {
+                ++cuantas;
+                if (viejo == m_sesiones.end() || it->ultimoUso < viejo->ultimoUso) {
+                    viejo = it;
+                }
+            }
+        }
+        if (cuantas >= maximo) {
+            m_sesiones.erase(viejo);
+        }
+    };
+    soltar([&](const Sesion& s) { return s.usuario.compare(usuario, Qt::CaseInsensitive) == 0; }, kSesionesPorCuenta);
+    soltar([](const Sesion&) { return true; }, kSesionesTotal);
     const QByteArray token = Aleatorio();
-    m_sesiones.insert(token, {usuario, Aleatorio(), ahora});
+    m_sesiones.insert(token, {usuario, Aleatorio(), ahora, ahora});
     return token;
 }
 
-const SesionesPanel::Sesion* SesionesPanel::Buscar(const QByteArray& token) {
+SesionesPanel::Sesion* SesionesPanel::Buscar(const QByteArray& token) {
     const auto it = m_sesiones.find(token);
     if (token.isEmpty() || it == m_sesiones.end()) {
         return nullptr;
@@ -60,11 +79,8 @@ bool SesionesPanel::Bloqueada(const QString& direccion, const QString& cuenta, q
             hasta = std::max(hasta.value_or(0), momentos.at(momentos.size() - maximo) + kVentanaFallos);
         }
     };
-    limite([&](const Fallo& f) { return f.direccion == direccion; }, kMaximoFallos);
-    if (!cuenta.isEmpty()) {
-        limite([&](const Fallo& f) { return f.cuenta == cuenta; }, kMaximoPorCuenta);
-    }
-    limite([](const Fallo&) { return true; }, kMaximoTotal);
+    limite([&](const Fallo& f) { return f.direccion == direccion && f.cuenta == cuenta; }, kMaximoFallos);
+    limite([&](const Fallo& f) { return f.direccion == direccion; }, kMaximoPorDireccion);
     if (!hasta) {
         return false;
     }
@@ -76,7 +92,20 @@ bool SesionesPanel::Bloqueada(const QString& direccion, const QString& cuenta, q
 
 void SesionesPanel::RegistrarFallo(const QString& direccion, const QString& cuenta) {
     Depurar();
+    if (m_fallos.size() >= kFallosRecordados) {
+        m_fallos.removeFirst();
+    }
     m_fallos.append({m_reloj.elapsed(), direccion, cuenta});
+}
+
+qint64 SesionesPanel::Demora(const QString& cuenta) {
+    if (cuenta.isEmpty()) {
+        return 0;
+    }
+    Depurar();
+    const qint64 fallos =
+        std::count_if(m_fallos.cbegin(), m_fallos.cend(), [&](const Fallo& f) { return f.cuenta == cuenta; });
+    return std::min(kDemoraMaxima, fallos * kDemoraPorFallo);
 }
 
 void SesionesPanel::Olvidar(const QString& direccion, const QString& cuenta) {

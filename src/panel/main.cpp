@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
         QStringLiteral("Otro nombre con que se llega al panel (ademas de su direccion y localhost); repetible."),
         QStringLiteral("NOMBRE"));
     opciones.addOption(nombre);
+    const QCommandLineOption proxy(
+        QStringLiteral("proxy-confiable"),
+        QStringLiteral("Direccion de un proxy inverso cuyos X-Forwarded-For, -Proto y -Host se creen; repetible."),
+        QStringLiteral("DIRECCION"));
+    opciones.addOption(proxy);
     if (!opciones.parse(app.arguments())) {
         std::fprintf(stderr, "orlan-panel: %s\nPruebe 'orlan-panel --help'.\n",
                      opciones.errorText().toLocal8Bit().constData());
@@ -95,8 +100,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    QList<QHostAddress> proxies;
+    for (const QString& texto : opciones.values(proxy)) {
+        QHostAddress confiable;
+        if (!confiable.setAddress(texto)) {
+            std::fprintf(stderr, "orlan-panel: direccion de proxy invalida '%s'\n", texto.toLocal8Bit().constData());
+            return 1;
+        }
+        proxies.append(confiable);
+    }
+
     ServidorPanel servidor;
     servidor.EstablecerNombres(opciones.values(nombre));
+    servidor.EstablecerProxies(proxies);
     servidor.EstablecerMaximoConexiones(MaximoConexiones());
     QString motivo;
     const quint16 escuchando = servidor.Escuchar(direccion, puerto, &motivo);

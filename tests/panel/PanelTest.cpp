@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -139,9 +140,23 @@ TEST_F(Panel, ShowsEveryPrinterWithItsRedirectionQueueAndSetAsideJobs) {
     EXPECT_EQ(cocina.value("pendientes").toInt(), 0);
     EXPECT_EQ(cocina.value("escribiendose").toInt(), 1);
     EXPECT_EQ(cocina.value("apartados").toInt(), 1);
-    const QJsonObject apartado = cocina.value("trabajos_apartados").toArray().at(0).toObject();
-    EXPECT_EQ(apartado.value("id").toInt(), 10);
-    EXPECT_EQ(apartado.value("primer_renglon").toString(), "<X>sin cerrar");
+    // Anyone on the LAN sees the counts and the ids; only a signed-in
+    // operator reads what the jobs say.
+    EXPECT_EQ(cocina.value("trabajos_apartados").toArray().at(0).toObject().value("id").toInt(), 10);
+    EXPECT_FALSE(r.cuerpo.contains("sin cerrar")) << r.cuerpo.toStdString();
+    EXPECT_FALSE(Http("GET", "/api/estado", {}, {{"Cookie", "orlan_sesion=inventada"}}).cuerpo.contains("sin cerrar"));
+    const RespuestaHttp ingreso = Entrar("gerente", "demo");
+    ASSERT_EQ(ingreso.codigo, 200);
+    const QByteArray cookie = ingreso.Encabezado("Set-Cookie");
+    const RespuestaHttp operador = Http("GET", "/api/estado", {}, {{"Cookie", cookie.left(cookie.indexOf(';'))}});
+    ASSERT_EQ(operador.codigo, 200);
+    for (const QJsonValue v : Objeto(operador.cuerpo).value("impresoras").toArray()) {
+        if (v.toObject().value("id").toInt() == 2) {
+            const QJsonObject apartado = v.toObject().value("trabajos_apartados").toArray().at(0).toObject();
+            EXPECT_EQ(apartado.value("id").toInt(), 10);
+            EXPECT_EQ(apartado.value("primer_renglon").toString(), "<X>sin cerrar");
+        }
+    }
     const QJsonObject cheques = ImpresoraJson(4);
     EXPECT_EQ(cheques.value("puerto").toString(), "LPT2");
     EXPECT_EQ(cheques.value("modo").toString(), "E");
@@ -248,15 +263,94 @@ TEST_F(Panel, ActionsNeedASignedInOperatorWithPermissionAndToken) {
     EXPECT_TRUE(r.Encabezado("Set-Cookie").contains("Max-Age=0"));
     EXPECT_EQ(Http("POST", "/api/impresoras/3/restablecer", {}, operador).codigo, 401);
 
-    // Guessing: after five failures from one address even the right password
-    // waits. The waiter's failure counts: the manager's own success cleared
-    // only the manager's.
-    for (int i = 0; i < SesionesPanel::kMaximoFallos - 1; ++i) {
+    // Guessing: after five failures at one account from one address even the
+    // right password waits there (the earlier success cleared the earlier
+    // failure at this account).
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
         EXPECT_EQ(Entrar("gerente", QStringLiteral("intento%1").arg(i)).codigo, 401);
     }
     r = Entrar("gerente", "demo");
     EXPECT_EQ(r.codigo, 429);
     EXPECT_GT(r.Encabezado("Retry-After").toInt(), 0);
+}
+
+// Kept-alive connections to `puerto`, each asking for the style sheet as the
+// client `cliente(i)` names in X-Forwarded-For; how many were answered 200.
+int Atendidas(quint16 puerto, int conexiones, const std::function<QByteArray(int)>& cliente,
+              std::vector<std::unique_ptr<QTcpSocket>>& abiertas) {
+    int atendidas = 0;
+    for (int i = 0; i < conexiones; ++i) {
+        auto s = std::make_unique<QTcpSocket>();
+        s->connectToHost(QHostAddress::LocalHost, puerto);
+        if (!s->waitForConnected(5000)) {
+            continue;
+        }
+        s->write("GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Forwarded-For: " + cliente(i) + "\r\n\r\n");
+        QByteArray datos;
+        while (!datos.contains("\r\n") && s->waitForReadyRead(5000)) {
+            datos += s->readAll();
+        }
+        atendidas += datos.startsWith("HTTP/1.1 200");
+        abiertas.push_back(std::move(s));
+    }
+    return atendidas;
+}
+
+// Behind a reverse proxy every client comes from the proxy's address: only
+// from a proxy given as trusted are the forwarded headers believed, and then
+// the brake, the log and the connections per address count the client.
+TEST_F(Panel, BelievesForwardedHeadersOnlyFromATrustedProxy) {
+    const auto entrar = [&](quint16 puerto, const QString& contrasena, const QByteArray& cliente) {
+        return Pedir(m_red, "POST", QUrl(QStringLiteral("http://127.0.0.1:%1/api/sesion").arg(puerto)),
+                     QJsonDocument(QJsonObject{{"usuario", "gerente"}, {"contrasena", contrasena}}).toJson(),
+                     {{"X-Forwarded-For", cliente}});
+    };
+    // Sent by a host that is not a trusted proxy, the headers change nothing.
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
+        EXPECT_EQ(entrar(m_puerto, "mala", "10.0.0." + QByteArray::number(i)).codigo, 401);
+    }
+    EXPECT_EQ(entrar(m_puerto, "demo", "10.0.0.99").codigo, 429);
+    EXPECT_EQ(Http("GET", "/panel.css", {}, {{"X-Forwarded-Host", "atacante.example"}}).codigo, 200);
+
+    ServidorPanel detras;
+    detras.EstablecerVigencia(0);
+    detras.EstablecerProxies({QHostAddress(QStringLiteral("::ffff:127.0.0.1"))});
+    const quint16 puerto = detras.Escuchar(QHostAddress::LocalHost, 0);
+    ASSERT_NE(puerto, 0);
+    // The right-most address the proxy did not add itself is the client's.
+    for (int i = 0; i < SesionesPanel::kMaximoFallos; ++i) {
+        EXPECT_EQ(entrar(puerto, "mala", "192.0.2.7, 10.0.0.1").codigo, 401);
+    }
+    EXPECT_EQ(entrar(puerto, "demo", "10.0.0.1, 127.0.0.1").codigo, 429);
+    const RespuestaHttp ingreso = entrar(puerto, "demo", "10.0.0.2");
+    EXPECT_EQ(ingreso.codigo, 200);
+    EXPECT_FALSE(ingreso.Encabezado("Set-Cookie").contains("Secure"));
+    // The proxy says the browser spoke HTTPS to it: the cookie is Secure.
+    const RespuestaHttp segura =
+        Pedir(m_red, "POST", QUrl(QStringLiteral("http://127.0.0.1:%1/api/sesion").arg(puerto)),
+              QJsonDocument(QJsonObject{{"usuario", "gerente"}, {"contrasena", "demo"}}).toJson(),
+              {{"X-Forwarded-For", "10.0.0.3"}, {"X-Forwarded-Proto", "https"}});
+    EXPECT_EQ(segura.codigo, 200);
+    EXPECT_TRUE(segura.Encabezado("Set-Cookie").contains("; Secure")) << segura.Encabezado("Set-Cookie").toStdString();
+    const QString bitacora = EntornoPrueba::Bitacora(m_entorno.Datos());
+    EXPECT_TRUE(bitacora.contains("Panel, acceso rechazado a gerente desde 10.0.0.1")) << bitacora.toStdString();
+    // The host name the browser asked the proxy for is the one checked.
+    EXPECT_EQ(Pedir(m_red, "GET", QUrl(QStringLiteral("http://127.0.0.1:%1/panel.css").arg(puerto)), {},
+                    {{"X-Forwarded-Host", "atacante.example"}})
+                  .codigo,
+              421);
+
+    // Connections: many clients through the proxy are not one address's
+    // share, but one client still gets no more than an address.
+    std::vector<std::unique_ptr<QTcpSocket>> abiertas;
+    const int muchos = ServidorPanel::kPorDireccion + 16;
+    EXPECT_EQ(Atendidas(
+                  puerto, muchos, [](int i) { return "10.1.0." + QByteArray::number(i); }, abiertas),
+              muchos);
+    abiertas.clear();
+    EXPECT_EQ(Atendidas(
+                  puerto, muchos, [](int) { return QByteArray("10.2.0.1"); }, abiertas),
+              ServidorPanel::kPorDireccion);
 }
 
 TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
@@ -636,35 +730,61 @@ TEST_F(PanelTiendaPropia, ShowsTheWellFormedPrintersWhateverOtherRowsHold) {
         << m.cuerpo.toStdString();
 }
 
-TEST(SesionesPanel, BrakesGuessingPerAddressPerAccountAndOverall) {
+TEST(SesionesPanel, BrakesGuessingPerAccountAndAddressWithoutLockingTheAccount) {
     SesionesPanel sesiones;
-    // Many addresses sharing out the guesses at one account.
-    for (int i = 0; i < SesionesPanel::kMaximoPorCuenta; ++i) {
+    // Thirty hosts guess five times each at the manager's account.
+    for (int i = 0; i < 30; ++i) {
         const QString direccion = QStringLiteral("192.168.1.%1").arg(i);
-        EXPECT_FALSE(sesiones.Bloqueada(direccion, "gerente"));
-        sesiones.RegistrarFallo(direccion, "gerente");
+        for (int n = 0; n < SesionesPanel::kMaximoFallos; ++n) {
+            EXPECT_FALSE(sesiones.Bloqueada(direccion, "gerente"));
+            sesiones.RegistrarFallo(direccion, "gerente");
+        }
     }
     qint64 espera = 0;
-    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.200", "gerente", &espera));
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.0", "gerente", &espera));
     EXPECT_GT(espera, 0);
-    // Another account from a fresh address may still try, and its success
-    // does not clear the failures at the first one.
-    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
-    sesiones.Olvidar("192.168.1.201", "cajero");
-    sesiones.Olvidar("192.168.1.0", "cajero");
-    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.202", "gerente"));
-    // An address's own success clears only its own failures at that account.
-    sesiones.RegistrarFallo("192.168.1.201", "cajero");
-    sesiones.Olvidar("192.168.1.201", "cajero");
-    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.201", "cajero"));
+    // The manager at another till is let through, after a short wait.
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.200", "gerente"));
+    EXPECT_GT(sesiones.Demora("gerente"), 0);
+    EXPECT_LE(sesiones.Demora("gerente"), SesionesPanel::kDemoraMaxima);
+    EXPECT_EQ(sesiones.Demora("cajero"), 0);
+    // A guesser's own failures at the account stay; an address's success
+    // clears only its own.
+    sesiones.Olvidar("192.168.1.200", "gerente");
+    EXPECT_TRUE(sesiones.Bloqueada("192.168.1.1", "gerente"));
+    sesiones.Olvidar("192.168.1.1", "gerente");
+    EXPECT_FALSE(sesiones.Bloqueada("192.168.1.1", "gerente"));
 
-    // Guesses spread over accounts and addresses meet the overall brake.
+    // One host trying many names meets its address's bound.
     SesionesPanel otras;
-    for (int i = 0; i < SesionesPanel::kMaximoTotal; ++i) {
-        ASSERT_FALSE(otras.Bloqueada(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i)));
-        otras.RegistrarFallo(QStringLiteral("10.0.%1.1").arg(i), QStringLiteral("u%1").arg(i));
+    for (int i = 0; i < SesionesPanel::kMaximoPorDireccion; ++i) {
+        ASSERT_FALSE(otras.Bloqueada("10.0.0.1", QStringLiteral("u%1").arg(i)));
+        otras.RegistrarFallo("10.0.0.1", QStringLiteral("u%1").arg(i));
     }
-    EXPECT_TRUE(otras.Bloqueada("10.9.9.9", "nuevo"));
+    EXPECT_TRUE(otras.Bloqueada("10.0.0.1", "nuevo"));
+    EXPECT_FALSE(otras.Bloqueada("10.0.0.2", "nuevo"));
+    // A flood of failures from everywhere is held within a bound.
+    for (int i = 0; i < 3 * SesionesPanel::kFallosRecordados; ++i) {
+        otras.RegistrarFallo(QStringLiteral("10.%1.%2.1").arg(i / 250).arg(i % 250), "gerente");
+    }
+    EXPECT_LE(otras.FallosRecordados(), SesionesPanel::kFallosRecordados);
+}
+
+TEST(SesionesPanel, KeepsABoundedNumberOfSessionsDroppingTheLeastRecentlyUsed) {
+    SesionesPanel sesiones;
+    const QByteArray primera = sesiones.Abrir("gerente");
+    const QByteArray cajero = sesiones.Abrir("cajero");
+    for (int i = 0; i < 3000; ++i) {
+        sesiones.Abrir("gerente");
+    }
+    EXPECT_LE(sesiones.Abiertas(), SesionesPanel::kSesionesPorCuenta + 1);
+    EXPECT_EQ(sesiones.Buscar(primera), nullptr);
+    // Another operator's session is not pushed out by the manager's.
+    EXPECT_NE(sesiones.Buscar(cajero), nullptr);
+    for (int i = 0; i < 3000; ++i) {
+        sesiones.Abrir(QStringLiteral("u%1").arg(i));
+    }
+    EXPECT_LE(sesiones.Abiertas(), SesionesPanel::kSesionesTotal);
 }
 
 } // namespace

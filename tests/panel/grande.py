@@ -44,6 +44,10 @@ base.execute("UPDATE Impresora SET Nombre_Impresora = ? WHERE Id_Impresora = 56"
 base.execute("UPDATE Impresora SET Estado_Impresora = 'P', Redirigido = 38 WHERE Id_Impresora = 37")
 base.execute("UPDATE Impresora SET Falla = 'no se pudo abrir /dev/ttyS0: Permission denied' WHERE Id_Impresora = 123")
 base.execute("UPDATE Impresora SET Estado_Impresora = 'D' WHERE Id_Impresora = 300")
+# The manager, who may read the jobs' text.
+base.execute("INSERT INTO Empleado (ID_Empleado, Usuario) VALUES (1, 'gerente')")
+base.execute("INSERT INTO EmpleadosXGrupo (ID_Empleado, ID_Grupo_Trabajo) VALUES (1, 1)")
+base.execute("INSERT INTO PermisosXGrupo_Trabajo (ID_Grupo_Trabajo, ID_Permiso) VALUES (1, 27)")
 trabajo = 0
 
 
@@ -62,6 +66,7 @@ encolar(333, "<B>Mesa 4</B>", hace="1200 seconds")
 for i in range(1, 401, 3):
     encolar(i, "Comanda %d" % i)
 base.commit()
+tienda.admin("contrasena", "--usuario", "gerente", entrada="demo\n")
 EN_PROBLEMAS = {37, 123, 249, 300, 333}
 
 panel, url = iniciar_panel(tienda.panel_bin, tienda.entorno)
@@ -148,12 +153,20 @@ try:
         "return [...document.querySelectorAll('article[data-impresora]')].slice(0, 5).map(e => +e.dataset.impresora)")
     assert set(primeras) == EN_PROBLEMAS, primeras
 
-    # 250 jobs set aside: a count, the first few on demand, as printed (no tags).
+    # 250 jobs set aside: a count, the first few on demand; their text only
+    # to a signed-in operator, as printed (no tags).
     apartados = tarjeta(249)
     assert "250 trabajos apartados" in apartados.text, apartados.text
     assert "Ticket 151" not in apartados.text
     assert apartados.size["height"] < 400, apartados.size
     apartados.find_element(By.CSS_SELECTOR, "details summary").click()
+    espera.until(lambda _: "Trabajo 2" in tarjeta(249).text)
+    assert "Ticket" not in tarjeta(249).text, tarjeta(249).text
+    navegador.find_element(By.ID, "entrar").click()
+    navegador.find_element(By.ID, "usuario").send_keys("gerente")
+    navegador.find_element(By.ID, "contrasena").send_keys("demo")
+    navegador.find_element(By.ID, "aceptar").click()
+    espera.until(lambda _: navegador.find_element(By.ID, "operador").text == "gerente")
     espera.until(lambda _: "Ticket 151" in tarjeta(249).text)
     assert "<B>" not in tarjeta(249).text and "<H>" not in tarjeta(249).text, tarjeta(249).text
     assert len(tarjeta(249).find_elements(By.CSS_SELECTOR, "li")) <= 10

@@ -158,6 +158,26 @@ try:
     for s in medio:
         s.close()
 
+    # A request head trickled a byte a second never lets the idle timeout
+    # run: it is closed once the head has taken more than a few seconds.
+    s = conectar()
+    s.sendall(b"GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Relleno: ")
+    cerrada = False
+    for _ in range(40):
+        try:
+            s.sendall(b"r")
+            s.settimeout(1.0)
+            if s.recv(1) == b"":
+                cerrada = True
+                break
+        except socket.timeout:
+            pass
+        except OSError:
+            cerrada = True
+            break
+    s.close()
+    comprobar(cerrada, "a request head trickled a byte a second is closed")
+
     # A connection is kept alive between answers, and closed once left idle.
     s = conectar()
     codigos = []
@@ -219,6 +239,26 @@ try:
     # A head of 32 KB.
     estado, _ = pedir("GET", "/panel.css", "X-Relleno: %s\r\n" % ("r" * 32768))
     comprobar(estado == 431, "a 32 KB head is refused with 431 (got %d)" % estado)
+
+    # Heads that a proxy in front and the panel could read as two different
+    # requests: refused (400) before any handler, the connection closed.
+    ingreso = b'{"usuario": "gerente", "contrasena": "x"}'
+    for que, cabeza in (
+            ("Content-Length with Transfer-Encoding",
+             b"POST /api/sesion HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+             b"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n%x\r\n%s\r\n0\r\n\r\n"
+             % (len(ingreso), ingreso)),
+            ("two different Content-Lengths",
+             b"POST /api/sesion HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+             b"Content-Length: %d\r\nContent-Length: 5\r\n\r\n%s" % (len(ingreso), ingreso)),
+            ("HTTP/1.1 without Host", b"GET /panel.css HTTP/1.1\r\n\r\n"),
+            ("an encoded NUL in the path", b"GET /panel.css%00.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")):
+        s = conectar()
+        s.sendall(cabeza)
+        datos = leer_hasta_cierre(s, 20)
+        s.close()
+        comprobar(datos is not None and datos.startswith(b"HTTP/1.1 400 "),
+                  "%s is refused with 400 and closed (%r)" % (que, (datos or b"").split(b"\r\n")[0]))
 
     # Host names: the listening address, localhost and --nombre only.
     comprobar(pedir("GET", "/api/estado", host="atacante.example:%d" % puerto)[0] == 421,

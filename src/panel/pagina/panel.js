@@ -135,8 +135,12 @@ function actualizarTarjeta(t, impresora, porId, atendidas, terminal) {
       const li = elemento('li');
       li.dataset.trabajo = trabajo.id;
       const renglon = elemento('span');
-      renglon.append('Trabajo ' + trabajo.id + ': ',
-        elemento('code', '', trabajo.primer_renglon ? sinEtiquetas(trabajo.primer_renglon) : '(sin renglones)'));
+      // Its text comes only to a signed-in operator.
+      renglon.append('Trabajo ' + trabajo.id);
+      if (trabajo.primer_renglon !== undefined) {
+        renglon.append(': ',
+          elemento('code', '', trabajo.primer_renglon ? sinEtiquetas(trabajo.primer_renglon) : '(sin renglones)'));
+      }
       li.append(renglon);
       if (csrf) li.append(boton('Reintentar', 'api/trabajos/' + trabajo.id + '/reintentar'));
       return li;
