@@ -146,8 +146,9 @@ struct ConexionTcp {
     bool proxy = false;
     QString cliente;
     int socket = -1;
-    // Whether the current request's head is complete, and since when the
-    // connection waits for one (opened, or its last answer sent).
+    // Whether the current request has come whole (its head and its body),
+    // and since when the connection waits for one (opened, or its last
+    // answer sent).
     bool cabeza = false;
     Reloj::time_point desde;
 };
@@ -175,8 +176,10 @@ struct ServidorPanel::Http {
     int abiertas = 0;
     QSet<ConexionTcp*> vivas;
 
-    // Closes the connections whose request head has not come whole within
-    // kInactividad: a head sent a byte at a time never lets the idle timeout run.
+    // Closes the connections whose request has not come whole within
+    // kInactividad: a head or a body sent a byte at a time never lets the
+    // idle timeout run. A body is at most kMaximoCuerpo bytes, so this is
+    // also the least rate a body must come at.
     void CortarLentas() {
         const Reloj::time_point limite = Reloj::now() - std::chrono::seconds(kInactividad);
         std::lock_guard<std::mutex> cerrojo(cuentas);
@@ -184,6 +187,15 @@ struct ServidorPanel::Http {
             if (!conexion->cabeza && conexion->desde < limite && conexion->socket >= 0) {
                 ::shutdown(conexion->socket, SHUT_RDWR); // libmicrohttpd then closes it
             }
+        }
+    }
+
+    // The request on `c` has come whole: the watch on its pace ends.
+    void Completa(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        if (auto* conexion = info ? static_cast<ConexionTcp*>(info->socket_context) : nullptr) {
+            std::lock_guard<std::mutex> cerrojo(cuentas);
+            conexion->cabeza = true;
         }
     }
 
@@ -462,6 +474,7 @@ struct ServidorPanel::Http {
             *tamano = 0;
             return MHD_YES;
         }
+        Completa(c);
         if (!p->enviada) {
             p->enviada = true;
             MHD_suspend_connection(c);
@@ -509,10 +522,6 @@ struct ServidorPanel::Http {
             return std::nullopt;
         }
         p.peticion.direccion = conexion->direccion;
-        {
-            std::lock_guard<std::mutex> cerrojo(cuentas);
-            conexion->cabeza = true;
-        }
         if (!conexion->proxy) {
             return std::nullopt;
         }

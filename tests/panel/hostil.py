@@ -158,25 +158,33 @@ try:
     for s in medio:
         s.close()
 
-    # A request head trickled a byte a second never lets the idle timeout
-    # run: it is closed once the head has taken more than a few seconds.
-    s = conectar()
-    s.sendall(b"GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Relleno: ")
-    cerrada = False
+    # A request head or body trickled a byte a second never lets the idle
+    # timeout run: it is closed once the request has taken more than a few
+    # seconds. Both are sent side by side.
+    cabeza, cuerpo = conectar(), conectar()
+    cabeza.sendall(b"GET /panel.css HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Relleno: ")
+    cuerpo.sendall(b"POST /api/sesion HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                   b"Content-Length: 4000\r\n\r\n{")
+    cerradas = {}
     for _ in range(40):
-        try:
-            s.sendall(b"r")
-            s.settimeout(1.0)
-            if s.recv(1) == b"":
-                cerrada = True
-                break
-        except socket.timeout:
-            pass
-        except OSError:
-            cerrada = True
+        for nombre, s in (("head", cabeza), ("body", cuerpo)):
+            if nombre in cerradas:
+                continue
+            try:
+                s.sendall(b" ")
+                s.settimeout(0.5)
+                if s.recv(1) == b"":
+                    cerradas[nombre] = True
+            except socket.timeout:
+                pass
+            except OSError:
+                cerradas[nombre] = True
+        if len(cerradas) == 2:
             break
-    s.close()
-    comprobar(cerrada, "a request head trickled a byte a second is closed")
+    cabeza.close()
+    cuerpo.close()
+    comprobar("head" in cerradas, "a request head trickled a byte a second is closed")
+    comprobar("body" in cerradas, "a request body trickled a byte a second is closed")
 
     # A connection is kept alive between answers, and closed once left idle.
     s = conectar()
