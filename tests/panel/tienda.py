@@ -34,6 +34,12 @@ class Tienda:
             sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
         return r.stdout
 
+    def demo(self):
+        """The demo shop on SQLite, its manager signing in with "demo"."""
+        self.admin("esquema", "sqlite")
+        self.admin("demo")
+        self.admin("contrasena", "--usuario", "gerente", entrada="demo\n")
+
 
 def chromium(carpeta, javascript=True):
     """Debian's chromium, headless, with its profile in `carpeta`."""
@@ -71,3 +77,19 @@ def par_autofirmado(carpeta):
                    check=True, capture_output=True, timeout=60)
     os.chmod(llave, 0o600)
     return certificado, llave
+
+
+fallas = []
+
+
+def comprobar(condicion, que):
+    """One check, printed; the test goes on and fails at the end (terminar)."""
+    print(("ok     " if condicion else "FALLA  ") + que, flush=True)
+    if not condicion:
+        fallas.append(que)
+
+
+def terminar():
+    if fallas:
+        sys.exit("%d checks failed" % len(fallas))
+    print("all checks passed")
