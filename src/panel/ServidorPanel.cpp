@@ -166,6 +166,7 @@ struct ServidorPanel::Http {
     ServidorPanel* servidor = nullptr;
     MHD_Daemon* demonio = nullptr;
     QHostAddress direccion;
+    bool tls = false;
     QByteArray pagina, guion, estilos;
     std::atomic<int> vigencia{1000};
 
@@ -522,6 +523,7 @@ struct ServidorPanel::Http {
             return std::nullopt;
         }
         p.peticion.direccion = conexion->direccion;
+        p.peticion.segura = tls;
         if (!conexion->proxy) {
             return std::nullopt;
         }
@@ -643,6 +645,13 @@ ServidorPanel::~ServidorPanel() {
 quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo) {
     m_http->vigencia = m_vigencia;
     m_http->direccion = direccion;
+    m_http->tls = !m_certificado.isEmpty();
+    if (m_http->tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+        if (motivo) {
+            *motivo = QStringLiteral("la libmicrohttpd instalada no trae soporte de TLS (HTTPS)");
+        }
+        return 0;
+    }
     // The socket is made here so that a refusal says why (address in use,
     // not this machine's, ...).
     const bool v6 = direccion.protocol() == QAbstractSocket::IPv6Protocol;
@@ -678,9 +687,23 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
     const quint16 escuchando = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&sitio)->sin6_port
                                         : reinterpret_cast<sockaddr_in*>(&sitio)->sin_port);
 
+    // The certificate and the key only with TLS; libmicrohttpd copies neither,
+    // and both outlive the daemon as members.
+    m_certificado.append('\0');
+    m_llave.append('\0');
+    MHD_OptionItem tls[] = {
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, m_certificado.data()},
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, m_llave.data()},
+        {MHD_OPTION_END, 0, nullptr},
+    };
+    if (!m_http->tls) {
+        tls[0] = tls[2];
+    }
     m_http->vigilante = std::thread([h = m_http.get()] { h->Vigilar(); });
     m_http->demonio = MHD_start_daemon(
-        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0), 0,
+        MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0) |
+            (m_http->tls ? MHD_USE_TLS : 0),
+        0,
         [](void* h, const sockaddr* sitio, socklen_t) {
             return static_cast<Http*>(h)->Admitir(sitio) ? MHD_YES : MHD_NO;
         },
@@ -710,10 +733,12 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
                 }
                 *propio = nullptr;
             }),
-        m_http.get(), MHD_OPTION_END);
+        m_http.get(), MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
     if (!m_http->demonio) {
         if (motivo) {
-            *motivo = QStringLiteral("no se pudo iniciar el servidor HTTP");
+            *motivo = m_http->tls ? QStringLiteral("no se pudo iniciar el servidor HTTPS (el certificado y la llave "
+                                                   "no sirven o no corresponden entre si)")
+                                  : QStringLiteral("no se pudo iniciar el servidor HTTP");
         }
         ::close(s);
         return 0;

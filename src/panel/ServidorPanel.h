@@ -65,6 +65,11 @@ public:
     // the brake, the log and the connections per address then count the
     // client the proxy names. From any other host those headers are ignored.
     void EstablecerProxies(const QList<QHostAddress>& proxies) { m_proxies = proxies; }
+    // Serves HTTPS only, with this certificate chain and private key (PEM).
+    void EstablecerTls(const QByteArray& certificado, const QByteArray& llave) {
+        m_certificado = certificado;
+        m_llave = llave;
+    }
 
     // Starts listening; returns the port, or 0 with the reason in `motivo`.
     quint16 Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo = nullptr);
@@ -115,6 +120,7 @@ private:
     QStringList m_nombres;
     int m_maximoConexiones = 1000;
     QList<QHostAddress> m_proxies;
+    QByteArray m_certificado, m_llave; // empty: plain HTTP
     bool m_conectado = false;
     bool m_caido = false;  // the connection was lost (logged once until it recovers)
     QString m_ultimoError; // why the last read failed, when not for the connection

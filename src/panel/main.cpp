@@ -3,6 +3,7 @@
 
 #include "database/BaseDatos.h"
 #include "panel/ServidorPanel.h"
+#include "platform/ArchivoRegular.h"
 #include "platform/Consola.h"
 #include "platform/Senales.h"
 #include "platform/Volcados.h"
@@ -13,6 +14,7 @@
 #include <QHostAddress>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -52,6 +54,42 @@ int MaximoConexiones() {
     return int(std::clamp<rlim_t>(limite.rlim_cur, 256, 65536) - 128);
 }
 
+// A PEM file of --certificado or --llave, whole; nothing (and the reason on
+// stderr) when it is missing, unreadable or not PEM. A private key readable by
+// anyone but the service's user is refused: whoever reads it can pose as the panel.
+std::optional<QByteArray> LeerPem(const QString& ruta, const char* opcion, const QByteArray& marca, bool privada) {
+    const QByteArray nombre = ruta.toLocal8Bit();
+    ArchivoRegular archivo(ruta);
+    if (archivo.estado() == ArchivoRegular::Estado::Ausente) {
+        std::fprintf(stderr, "orlan-panel: %s: no existe el archivo '%s'\n", opcion, nombre.constData());
+        return std::nullopt;
+    }
+    if (archivo.estado() != ArchivoRegular::Estado::Abierto) {
+        std::fprintf(stderr, "orlan-panel: %s: no se puede leer '%s': %s\n", opcion, nombre.constData(),
+                     archivo.Motivo().toLocal8Bit().constData());
+        return std::nullopt;
+    }
+    if (privada && (archivo.Permisos() & 077)) {
+        std::fprintf(stderr,
+                     "orlan-panel: %s: el archivo '%s' tiene permisos %04o; otros usuarios pueden leer la llave, "
+                     "se rechaza (chmod 600 '%s')\n",
+                     opcion, nombre.constData(), archivo.Permisos() & 0777, nombre.constData());
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> contenido = archivo.Leer();
+    if (!contenido) {
+        std::fprintf(stderr, "orlan-panel: %s: no se puede leer '%s': %s\n", opcion, nombre.constData(),
+                     archivo.Motivo().toLocal8Bit().constData());
+        return std::nullopt;
+    }
+    if (!contenido->contains("-----BEGIN ") || !contenido->contains(marca)) {
+        std::fprintf(stderr, "orlan-panel: %s: '%s' no es un archivo PEM con %s\n", opcion, nombre.constData(),
+                     privada ? "una llave privada" : "un certificado");
+        return std::nullopt;
+    }
+    return contenido;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +116,15 @@ int main(int argc, char** argv) {
         QStringLiteral("Direccion de un proxy inverso cuyos X-Forwarded-For, -Proto y -Host se creen; repetible."),
         QStringLiteral("DIRECCION"));
     opciones.addOption(proxy);
+    const QCommandLineOption certificado(
+        QStringLiteral("certificado"),
+        QStringLiteral("Certificado del panel (PEM, con su cadena); con --llave, el panel atiende solo HTTPS."),
+        QStringLiteral("ARCHIVO"));
+    opciones.addOption(certificado);
+    const QCommandLineOption llave(QStringLiteral("llave"),
+                                   QStringLiteral("Llave privada del certificado (PEM, permisos 0600)."),
+                                   QStringLiteral("ARCHIVO"));
+    opciones.addOption(llave);
     if (!opciones.parse(app.arguments())) {
         std::fprintf(stderr, "orlan-panel: %s\nPruebe 'orlan-panel --help'.\n",
                      opciones.errorText().toLocal8Bit().constData());
@@ -110,7 +157,23 @@ int main(int argc, char** argv) {
         proxies.append(confiable);
     }
 
+    if (opciones.isSet(certificado) != opciones.isSet(llave)) {
+        std::fprintf(stderr, "orlan-panel: --certificado y --llave van juntos\n");
+        return 1;
+    }
+    std::optional<QByteArray> pemCertificado, pemLlave;
+    if (opciones.isSet(certificado)) {
+        pemCertificado = LeerPem(opciones.value(certificado), "--certificado", "CERTIFICATE-----", false);
+        pemLlave = LeerPem(opciones.value(llave), "--llave", "PRIVATE KEY-----", true);
+        if (!pemCertificado || !pemLlave) {
+            return 1;
+        }
+    }
+
     ServidorPanel servidor;
+    if (pemCertificado) {
+        servidor.EstablecerTls(*pemCertificado, *pemLlave);
+    }
     servidor.EstablecerNombres(opciones.values(nombre));
     servidor.EstablecerProxies(proxies);
     servidor.EstablecerMaximoConexiones(MaximoConexiones());
@@ -123,7 +186,7 @@ int main(int argc, char** argv) {
     }
     const QString anfitrion = direccion.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + direccion.toString() + u']'
                                                                                     : direccion.toString();
-    const QString url = QStringLiteral("http://%1:%2/").arg(anfitrion).arg(escuchando);
+    const QString url = QStringLiteral("%1://%2:%3/").arg(pemCertificado ? "https" : "http", anfitrion).arg(escuchando);
     Registrar(QStringLiteral("Iniciando panel en ") + url);
     std::fprintf(stderr, "orlan-panel: atendiendo en %s\n", url.toLocal8Bit().constData());
     std::fflush(stderr);

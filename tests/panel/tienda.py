@@ -34,6 +34,12 @@ class Tienda:
             sys.exit("orlan-admin %s: %s" % (" ".join(argumentos), r.stderr))
         return r.stdout
 
+    def demo(self):
+        """The demo shop on SQLite, its manager signing in with "demo"."""
+        self.admin("esquema", "sqlite")
+        self.admin("demo")
+        self.admin("contrasena", "--usuario", "gerente", entrada="demo\n")
+
 
 def chromium(carpeta, javascript=True):
     """Debian's chromium, headless, with its profile in `carpeta`."""
@@ -56,7 +62,34 @@ def iniciar_panel(panel_bin, entorno, *argumentos):
     proceso = subprocess.Popen([panel_bin, "--escuchar", "127.0.0.1:0", *argumentos], env=entorno,
                                stderr=subprocess.PIPE, text=True)
     linea = proceso.stderr.readline()
-    encontrado = re.search(r"(http://\S+)", linea)
+    encontrado = re.search(r"(https?://\S+)", linea)
     if not encontrado:
         sys.exit("orlan-panel did not start: " + linea)
     return proceso, encontrado.group(1)
+
+
+def par_autofirmado(carpeta):
+    """A self-signed certificate for localhost and 127.0.0.1 and its key (mode
+    0600) in `carpeta`, made the way the operations guide tells a shop."""
+    certificado, llave = os.path.join(carpeta, "panel.crt"), os.path.join(carpeta, "panel.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", llave, "-out", certificado],
+                   check=True, capture_output=True, timeout=60)
+    os.chmod(llave, 0o600)
+    return certificado, llave
+
+
+fallas = []
+
+
+def comprobar(condicion, que):
+    """One check, printed; the test goes on and fails at the end (terminar)."""
+    print(("ok     " if condicion else "FALLA  ") + que, flush=True)
+    if not condicion:
+        fallas.append(que)
+
+
+def terminar():
+    if fallas:
+        sys.exit("%d checks failed" % len(fallas))
+    print("all checks passed")
