@@ -163,3 +163,24 @@ TEST(ReferenciaEscPos, PrintStateOnPaper) {
     EXPECT_GE(tinta[7].second, 572) << "upside-down, the line starts at the right";
     EXPECT_EQ(dibujo.Alto(renglones[8]), 80) << "ESC 3 sets the line spacing in dots";
 }
+
+// ESC ! 0 ends everything ESC ! set (sizes, emphasis, underline, font B), as
+// the libraries that reset their text this way expect; GS ! 0 ends the
+// double width of ESC ! 0x20 as well as its own sizes.
+TEST(ReferenciaEscPos, ResetsOfThePrintModes) {
+    Decodificador d(1, 48);
+    d.ConservarRenglones();
+    d.Alimentar(H("1B40 1B21B9") + "grande\n" + H("1B2100") + "normal\n" + H("1B2120") + "ancho\n" + H("1D2100") +
+                "normal\n" + H("1D2111") + "doble\n" + H("1B2100") + "normal\n");
+    d.Terminar();
+    const QList<Renglon> renglones = d.TomarRenglones();
+    ASSERT_EQ(renglones.size(), 6);
+    const auto estilos = [&](int i) { return renglones[i].tramos.value(0).estilos; };
+    EXPECT_EQ(estilos(0).Ancho(), 2);
+    EXPECT_TRUE(estilos(0).negrita && estilos(0).subrayado && estilos(0).fuenteB && estilos(0).alto == 2);
+    for (const int i : {1, 3, 5}) {
+        const Estilos e = estilos(i);
+        EXPECT_EQ(renglones[i].tramos.value(0).texto, "normal") << i;
+        EXPECT_TRUE(e.Ancho() == 1 && e.alto == 1 && !e.negrita && !e.subrayado && !e.fuenteB) << i;
+    }
+}

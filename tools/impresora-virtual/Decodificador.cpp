@@ -553,6 +553,11 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
             const unsigned n = p(2);
             s.ancho = static_cast<qint8>(std::min(8u, ((n >> 4) & 7u) + 1));
             s.alto = static_cast<qint8>(std::min(8u, (n & 7u) + 1));
+            if (s.ancho == 1) {
+                // Single width also ends the double width ESC ! 0x20 set.
+                Marca(kExpandido, false);
+                Marca(kExtraExpandido, false);
+            }
             break;
         }
         case 'B':
@@ -966,10 +971,16 @@ void Decodificador::Aplicar(qsizetype fila) {
             break;
         }
     }
-    // ESC ! 0 in ESC/POS also ends the sizes and fonts it sets.
-    if (m_modo == 1 && SecuenciasDe(m_modo)[static_cast<std::size_t>(fila)].bytes.endsWith("\x1B\x21\x00")) {
+    // In ESC/POS, ESC ! 0 also ends the sizes, font B, emphasis and underline
+    // that ESC ! sets. Compared with its three bytes: as a C string it would
+    // end at its NUL.
+    if (m_modo == 1 &&
+        SecuenciasDe(m_modo)[static_cast<std::size_t>(fila)].bytes == QByteArrayView("\x1B\x21\x00", 3)) {
         m_estado.estilos.ancho = m_estado.estilos.alto = 1;
         m_estado.estilos.fuenteB = false;
+        m_estado.estilos.subrayadoDoble = false;
+        Marca(kNegrita, false);
+        Marca(kSubrayado, false);
     }
 }
 
