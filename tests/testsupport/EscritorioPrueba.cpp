@@ -2,6 +2,7 @@
 #include "testsupport/Procesos.h"
 
 #include <QFile>
+#include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
 
@@ -19,15 +20,34 @@ EscritorioPrueba::~EscritorioPrueba() {
     }
     TerminarProceso(m_trayer);
     TerminarProceso(m_gestor);
-    TerminarProceso(m_xvfb);
+    // SIGTERM: an X server killed outright leaves its lock file and socket
+    // behind, and enough of them fill every display number tried below.
+    if (m_xvfb.state() != QProcess::NotRunning) {
+        m_xvfb.terminate();
+        if (!m_xvfb.waitForFinished(5000)) {
+            TerminarProceso(m_xvfb);
+        }
+    }
+}
+
+// A display is held while the process named in its lock file lives; the lock
+// of a server that is gone is taken over, with its socket, by the next one.
+static bool PantallaOcupada(int numero) {
+    QFile cerrojo(QStringLiteral("/tmp/.X%1-lock").arg(numero));
+    if (!cerrojo.open(QIODevice::ReadOnly)) {
+        // No lock: a socket alone belongs to a server whose lock is elsewhere.
+        return QFile::exists(cerrojo.fileName()) || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(numero));
+    }
+    bool leido = false;
+    const long pid = cerrojo.readAll().trimmed().toLong(&leido);
+    return !leido || pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 bool EscritorioPrueba::Abrir(bool conBandeja, bool conGestor) {
     // The first display number nobody holds; a race with another test is
     // seen as an X server that ends at once, and the next number is tried.
     for (int numero = 90; numero < 190 && m_pantalla.isEmpty(); ++numero) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(numero)) ||
-            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(numero))) {
+        if (PantallaOcupada(numero)) {
             continue;
         }
         Preparar(m_xvfb);
