@@ -542,13 +542,18 @@ TEST(PuertoUsb, APrinterThatStoodStillIsStillAskedGsR) {
     ASSERT_TRUE(pr.InicializarPuerto("COM1"));
     impresora.Detener();
     ASSERT_TRUE(pr.Imprimir("ticket"));
-    // It moves again once the wait for GS r 1 is over and DLE EOT 4 was sent.
+    // It moves again once the wait for GS r 1 is over and DLE EOT 4 was sent:
+    // the job and both requests wait unread in the pseudo-terminal.
+    const QByteArray enEspera = QByteArray("ticket") + H("1D7201") + H("100404");
     std::thread despierta([&] {
-        QThread::msleep(11000);
+        for (int vuelta = 0; vuelta < 1200 && impresora.Pendientes() < enEspera.size(); ++vuelta) {
+            QThread::msleep(50);
+        }
         impresora.Iniciar();
     });
     const bool confirmado = pr.ConfirmarRecepcion();
     despierta.join();
+    EXPECT_TRUE(impresora.Recibidos().contains(H("100404"))) << impresora.Recibidos().toHex().toStdString();
     EXPECT_TRUE(confirmado) << pr.Causa().toStdString();
     EXPECT_FALSE(ctlImpresora::SoloTiempoReal(destino));
     EXPECT_EQ(Eventos().join(u'\n').count("GS r 1"), 0) << Eventos().join(u'\n').toStdString();

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +98,11 @@ bool ImpresoraPty::AtenderConModelo(int milisegundos, QList<Pieza>& piezas) {
         Enviar(r.bytes);
     }
     return true;
+}
+
+qsizetype ImpresoraPty::Pendientes() const {
+    int cuantos = 0;
+    return m_maestro >= 0 && ::ioctl(m_maestro, FIONREAD, &cuantos) == 0 ? cuantos : 0;
 }
 
 bool ImpresoraPty::Enviar(QByteArrayView bytes) {

@@ -27,6 +27,10 @@ public:
     // Writes bytes to the program's end, as the printer's answer.
     bool Enviar(QByteArrayView bytes);
 
+    // Bytes the program wrote that the printer has not read yet (while it
+    // is stopped, they wait in the pseudo-terminal).
+    qsizetype Pendientes() const;
+
     // Closes both ends: the device path disappears, as an unplugged printer's.
     void Cerrar();
 
