@@ -15,9 +15,7 @@ using ComandosImpresora::Comando;
 
 namespace {
 
-enum Estilo { kNegrita, kSubrayado, kInvertido, kColor, kExpandido, kExtraExpandido, kEstilos };
-
-constexpr char kLetrasEstilo[kEstilos] = {'B', 'U', 'I', 'C', 'E', 'X'};
+constexpr char kLetrasEstilo[] = {'B', 'U', 'I', 'C', 'E', 'X'};
 
 const QString kLineaCorte = QStringLiteral("- - - - - - - - - - - \u2702 corte - - - - - - - - - - -");
 const QString kLineaCajon = QStringLiteral("==== abre caj\u00f3n ====");
@@ -176,6 +174,8 @@ QString Hex(QByteArrayView c) {
 Decodificador::Decodificador(qint16 modo, int ancho, int puntosPapel)
     : m_modo(modo), m_ancho(ancho), m_puntosPapel(std::max(1, puntosPapel)),
       m_celda(ancho > 0 ? std::max(1, m_puntosPapel / ancho) : 12) {
+    // Star receipts are Windows-1252 until ESC GS t chooses a code page.
+    m_tablaInicial = modo == 3 ? 16 : 0;
     Reiniciar();
 }
 
@@ -255,6 +255,10 @@ qsizetype Decodificador::Paso(bool final) {
         m_saltar -= tirar;
         return tirar;
     }
+    // A Star raster page's rows are data, whatever their bytes.
+    if (m_modo == 3 && m_rasterStar) {
+        return PasoRasterStar(p, final);
+    }
 
     const auto& secuencias = SecuenciasDe(m_modo);
     for (std::size_t i = 0; i < secuencias.size(); ++i) {
@@ -283,6 +287,12 @@ qsizetype Decodificador::Paso(bool final) {
         const qsizetype usados = PasoEscPos(p, final);
         return usados > 0 ? usados : incompleto();
     }
+    if (m_modo == 3) {
+        const qsizetype usados = PasoStar(p);
+        if (usados >= 0) {
+            return usados > 0 ? usados : incompleto();
+        }
+    }
     if (b == kEsc) {
         if (n < 2) {
             return incompleto();
@@ -309,6 +319,7 @@ qsizetype Decodificador::Paso(bool final) {
             }
             return 3;
         }
+        Desconocido(p.first(2));
         m_linea += QStringLiteral("<1B>");
         return 1;
     }
@@ -369,7 +380,7 @@ qsizetype Decodificador::PasoTexto(QByteArrayView p, bool final) {
         Texto(QString::fromUtf8(p.first(fin)));
         return fin;
     }
-    Texto(m_modo == 1 ? TablasCaracteres::Decodificar(p.first(fin), m_estado.tabla, m_estado.internacional)
+    Texto(m_modo != 2 ? TablasCaracteres::Decodificar(p.first(fin), m_estado.tabla, m_estado.internacional)
                       : Cp1252::Decodificar(p.first(fin)));
     return fin;
 }
@@ -413,6 +424,10 @@ qsizetype Decodificador::PasoEscPos(QByteArrayView p, bool final) {
 
 void Decodificador::Desconocido(QByteArrayView c) {
     m_desconocidos << Hex(c);
+}
+
+QImage Decodificador::RasterDe(QByteArrayView datos, int anchoPuntos, int filas) {
+    return Raster(datos, anchoPuntos, filas, 1, 1);
 }
 
 int Decodificador::AnchoArea() const {
@@ -965,7 +980,7 @@ void Decodificador::Aplicar(qsizetype fila) {
             for (int e = 0; e < kEstilos; ++e) {
                 Marca(e, false);
             }
-            if (m_modo == 1) {
+            if (m_modo != 2) {
                 Reiniciar();
             }
             break;

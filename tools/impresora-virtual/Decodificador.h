@@ -134,6 +134,8 @@ public:
     int Celda() const { return m_celda; }
 
 private:
+    // The styles the text receipt marks, in the order of their letters.
+    enum Estilo { kNegrita, kSubrayado, kInvertido, kColor, kExpandido, kExtraExpandido, kEstilos };
     struct Grafico {
         QImage imagen;
         QString texto; // for the text receipt
@@ -144,6 +146,16 @@ private:
     qsizetype PasoEscPos(QByteArrayView p, bool final);
     qsizetype PasoTexto(QByteArrayView p, bool final);
     void Aplicar(qsizetype fila);
+    // Star Line Mode (DecodificadorStar.cpp): PasoStar returns -1 for bytes
+    // that are not a Star command it knows.
+    qsizetype PasoStar(QByteArrayView p);
+    qsizetype PasoRasterStar(QByteArrayView p, bool final);
+    void EjecutarStar(QByteArrayView c);
+    void EjecutarStarGs(QByteArrayView c);
+    void CodigoDeBarrasStar(QByteArrayView c);
+    void TamanoStar(int ancho, int alto);
+    void ImprimirRasterStar();
+    static QImage RasterDe(QByteArrayView datos, int anchoPuntos, int filas);
     void EjecutarEscPos(QByteArrayView c);
     void EjecutarGraficos(QByteArrayView datos);
     void EjecutarCodigo2D(QByteArrayView datos);
@@ -215,4 +227,8 @@ private:
     QMap<QByteArray, QImage> m_graficosNv; // GS ( L fn 67 / 83 by key
     QMap<int, QImage> m_logosNv;           // FS q, FS p prints them
     QImage m_imagenDescargada;             // GS *, GS / prints it
+
+    // Star raster mode (ESC * r A to ESC * r B): its rows until the page ends
+    bool m_rasterStar = false;
+    QList<QByteArray> m_filasRaster;
 };

@@ -115,6 +115,12 @@ Con --modo E lee ESC/POS como una impresora Epson: estilos, tamaños,
 alineación, posiciones, tablas de caracteres (ESC t, ESC R, UTF-8), imágenes
 (ESC *, GS v 0, GS ( L, GS 8 L), códigos de barras (GS k) y QR y PDF417
 (GS ( k); todas las formas de corte (GS V, ESC i, ESC m) terminan un recibo.
+Con --modo S lee el modo de línea de Star: negrita (ESC E/F), subrayado
+(ESC -), tamaños (ESC i, ESC W, ESC h, SO/DC4), alineación (ESC GS a),
+interlineado (ESC z, ESC 0, ESC A), tablas (ESC GS t, ESC R), códigos de
+barras (ESC b), QR (ESC GS y), PDF417 (ESC GS x), imágenes (ESC GS S, ESC * r),
+cortes (ESC d) y cajón (BEL, FS). Con --modo C solo lee los comandos de la
+tabla de Orlan. En todos los modos, un comando desconocido va a --registro.
 Marcas: [B] negrita, [U] subrayado, [I] invertido, [C] color, [E] expandido,
 [X] extra expandido; el corte es una línea de guiones con tijeras, la apertura
 de cajón una línea "==== abre cajón ====", el logo un bloque de puntos y un
