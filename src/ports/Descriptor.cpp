@@ -49,3 +49,29 @@ Escritura EscribirTodo(int fd, bool socket, QByteArrayView bytes, const QDeadlin
     }
     return Escritura::Hecha;
 }
+
+bool TransporteDescriptor::Cerrado() {
+    if (PortOpen()) {
+        return false;
+    }
+    m_error = QStringLiteral("El puerto está cerrado");
+    return true;
+}
+
+bool TransporteDescriptor::Output(QByteArrayView bytes) {
+    if (Cerrado()) {
+        return false;
+    }
+    int numero = 0;
+    switch (EscribirTodo(m_fd, m_socket, bytes, QDeadlineTimer(LimiteSalida(bytes.size())), numero)) {
+    case Escritura::Hecha:
+        return true;
+    case Escritura::Plazo:
+        SalidaVencida();
+        return false;
+    case Escritura::Fallo:
+        break;
+    }
+    SalidaFallida(numero);
+    return false;
+}

@@ -137,7 +137,8 @@ bool TransporteTcp::Resolver(addrinfo*& lista) {
     return true;
 }
 
-TransporteTcp::TransporteTcp(const QString& host, quint16 puerto) : m_host(host), m_puerto(puerto) {}
+TransporteTcp::TransporteTcp(const QString& host, quint16 puerto)
+    : TransporteDescriptor(true), m_host(host), m_puerto(puerto) {}
 
 TransporteTcp::~TransporteTcp() {
     Cerrar();
@@ -223,30 +224,12 @@ void TransporteTcp::Fallar(const QString& texto, bool reiniciar) {
     Cerrar();
 }
 
-bool TransporteTcp::Cerrado() {
-    if (PortOpen()) {
-        return false;
-    }
-    m_error = QStringLiteral("El puerto está cerrado");
-    return true;
+void TransporteTcp::SalidaVencida() {
+    Fallar(QStringLiteral("la salida no terminó a tiempo"), true);
 }
 
-bool TransporteTcp::Output(QByteArrayView bytes) {
-    if (Cerrado()) {
-        return false;
-    }
-    int numero = 0;
-    switch (EscribirTodo(m_fd, true, bytes, QDeadlineTimer(LimiteSalida(bytes.size())), numero)) {
-    case Escritura::Hecha:
-        return true;
-    case Escritura::Plazo:
-        Fallar(QStringLiteral("la salida no terminó a tiempo"), true);
-        return false;
-    case Escritura::Fallo:
-        break;
-    }
+void TransporteTcp::SalidaFallida(int numero) {
     Fallar(TextoSistema(numero), false);
-    return false;
 }
 
 bool TransporteTcp::TomarPendiente() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/Transporte.h"
+#include "ports/Descriptor.h"
 
 struct addrinfo;
 
@@ -28,7 +28,7 @@ struct addrinfo;
 // time limit closes it. No answer can come any more: EsperarEntrada returns
 // Fallo at once, with the port still open (PortOpen()), which is how a
 // half-closed connection is told from a lost one.
-class TransporteTcp final : public Transporte {
+class TransporteTcp final : public TransporteDescriptor {
 public:
     static constexpr int kPlazoConexion = 2000; // milliseconds
 
@@ -37,8 +37,6 @@ public:
 
     bool Abrir() override;
     void Cerrar() override;
-    bool PortOpen() const override { return m_fd >= 0; }
-    bool Output(QByteArrayView bytes) override;
     QByteArray Input() override;
     qint64 InBufferCount() override;
     void DescartarEntrada() override;
@@ -46,10 +44,10 @@ public:
     bool Break(bool activo) override;
     qint64 PorEnviar() override;
     bool SinRespuesta() const override { return m_sinRespuesta; }
-    const QString& Error() const override { return m_error; }
 
 private:
-    bool Cerrado();
+    void SalidaVencida() override;
+    void SalidaFallida(int numero) override;
     // The addresses of m_host, its name looked up within kPlazoConexion;
     // false with m_error set.
     bool Resolver(addrinfo*& lista);
@@ -65,9 +63,7 @@ private:
 
     QString m_host;
     quint16 m_puerto;
-    int m_fd = -1;
     bool m_medioCerrada = false; // the printer's FIN came: nothing more is read
     QByteArray m_entrada;        // read from the connection, not yet taken
     bool m_sinRespuesta = false;
-    QString m_error;
 };

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <utility>
 
-TransporteUsb::TransporteUsb(const QString& ruta) : m_ruta(ruta) {}
+TransporteUsb::TransporteUsb(const QString& ruta) : TransporteDescriptor(false), m_ruta(ruta) {}
 
 TransporteUsb::~TransporteUsb() {
     Cerrar();
@@ -24,10 +24,14 @@ void TransporteUsb::FalloSistema(int numero) {
 // A printer that stopped taking bytes would make every later write of the job
 // wait out its own limit: the device is closed, so that they fail at once and
 // nothing of a failed output arrives later.
-bool TransporteUsb::FalloSalida(int numero) {
+void TransporteUsb::SalidaFallida(int numero) {
     FalloSistema(numero);
     Cerrar();
-    return false;
+}
+
+void TransporteUsb::SalidaVencida() {
+    m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
+    Cerrar();
 }
 
 bool TransporteUsb::Abrir() {
@@ -49,32 +53,6 @@ void TransporteUsb::Cerrar() {
         ::close(m_fd);
         m_fd = -1;
     }
-}
-
-bool TransporteUsb::Cerrado() {
-    if (PortOpen()) {
-        return false;
-    }
-    m_error = QStringLiteral("El puerto está cerrado");
-    return true;
-}
-
-bool TransporteUsb::Output(QByteArrayView bytes) {
-    if (Cerrado()) {
-        return false;
-    }
-    int numero = 0;
-    switch (EscribirTodo(m_fd, false, bytes, QDeadlineTimer(LimiteSalida(bytes.size())), numero)) {
-    case Escritura::Hecha:
-        return true;
-    case Escritura::Plazo:
-        m_error = m_ruta + QStringLiteral(": la salida no terminó a tiempo");
-        Cerrar();
-        return false;
-    case Escritura::Fallo:
-        break;
-    }
-    return FalloSalida(numero);
 }
 
 // Reads what the device holds without waiting, up to kEntradaMaxima kept: a

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/Transporte.h"
+#include "ports/Descriptor.h"
 
 // A USB printer-class device of the kernel's usblp driver (/dev/usb/lp0...):
 // the bytes are written to the device, and a printer that answers (a
@@ -14,30 +14,25 @@
 // kEntradaMaxima bytes of unread input are kept, and a device that sends more
 // waits for them to be taken. A device that goes away (unplugged) fails the
 // next wait. There is no line to hold in break.
-class TransporteUsb final : public Transporte {
+class TransporteUsb final : public TransporteDescriptor {
 public:
     explicit TransporteUsb(const QString& ruta);
     ~TransporteUsb() override;
 
     bool Abrir() override;
     void Cerrar() override;
-    bool PortOpen() const override { return m_fd >= 0; }
-    bool Output(QByteArrayView bytes) override;
     QByteArray Input() override;
     qint64 InBufferCount() override;
     void DescartarEntrada() override;
     Espera EsperarEntrada(int milisegundos) override;
     bool Break(bool activo) override;
-    const QString& Error() const override { return m_error; }
 
 private:
-    bool Cerrado();
+    void SalidaVencida() override;
+    void SalidaFallida(int numero) override;
     void TomarPendiente();
     void FalloSistema(int numero);
-    bool FalloSalida(int numero);
 
     QString m_ruta;
-    int m_fd = -1;
     QByteArray m_entrada; // read from the device, not yet taken
-    QString m_error;
 };
