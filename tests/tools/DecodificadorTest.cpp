@@ -161,8 +161,8 @@ TEST(Decodificador, EveryCutFormEndsAReceipt) {
 }
 
 // A stream of feeds or of oversized pictures costs neither memory nor time:
-// a run of feeds is one line on paper, a picture larger than any paper is
-// left out.
+// a run of feeds is one line on paper, of a picture larger than the paper
+// only the print area's part is kept.
 TEST(Decodificador, HostileStreamsStayBounded) {
     Decodificador d(1, 48);
     d.ConservarRenglones();
@@ -175,7 +175,133 @@ TEST(Decodificador, HostileStreamsStayBounded) {
     EXPECT_EQ(d.TomarRenglones().size(), 20000);
     d.Alimentar(H("1D763000 FFFF 4000") + QByteArray(65535 * 64, '\xFF') + "fin\n");
     const QList<Renglon> renglones = d.TomarRenglones();
+    ASSERT_EQ(renglones.size(), 2);
+    EXPECT_EQ(renglones[0].grafico.size(), QSize(576, 64));
+    EXPECT_EQ(renglones[1].tramos.value(0).texto, "fin");
+}
+
+// A stream that never ends its command or its line costs time and memory in
+// proportion to its length: a barcode's data stops at 255 bytes, a line at
+// the widest paper or at 2048 characters and marks, and the same stream reads
+// the same whole or byte by byte.
+TEST(Decodificador, UnendingCommandsAndLinesStayBounded) {
+    const QByteArray sinNul = H("1D6B04") + QByteArray(300 * 1024, 'A');
+    const QByteArray controles(256 * 1024, '\x07');
+    QByteArray encima; // the same place written over and over
+    for (int i = 0; i < 20000; ++i) {
+        encima += "ab" + H("1B5CE8FF");
+    }
+    const QByteArray* const flujos[] = {&sinNul, &controles, &encima};
+    for (const QByteArray* cual : flujos) {
+        const QByteArray& flujo = *cual;
+        Decodificador d(1);
+        d.Alimentar(flujo);
+        const QStringList lineas = d.Terminar();
+        const QStringList registro = d.TomarDesconocidos();
+        ASSERT_FALSE(lineas.isEmpty());
+        for (const QString& linea : lineas) {
+            ASSERT_LE(linea.size(), 2048);
+        }
+        if (cual == &sinNul) {
+            ASSERT_EQ(registro.size(), 1);
+            EXPECT_TRUE(registro[0].startsWith("1D 6B 04 41")) << registro[0].toStdString();
+            // What follows the refused command is text, wrapped past 4096 dots.
+            EXPECT_EQ(lineas[0], QString(4096 / 12, u'A'));
+            EXPECT_EQ(lineas.join(QString()).size(), sinNul.size() - 3 - 255);
+        } else {
+            EXPECT_EQ(lineas.size(), 1);
+            EXPECT_EQ(registro, QStringList{"linea de mas de 2048 caracteres: el resto no se imprime"});
+        }
+    }
+    // Smaller pieces of each, whole and byte by byte.
+    for (const QByteArray& flujo : {sinNul.first(20000), controles.first(20000), encima.first(20000)}) {
+        EXPECT_EQ(DeAUno(flujo, 1), Decodificador::Decodificar(flujo, 1));
+    }
+}
+
+// A printer refuses a code wider than its line, and CODE128 data without its
+// code set; a raster larger than the paper prints the part inside the print
+// area. Each is logged.
+TEST(Decodificador, CodesWiderThanTheLineAndOversizedPicturesAreLogged) {
+    const auto decodificar = [](const QByteArray& bytes, QStringList& registro) {
+        Decodificador d(1, 48);
+        d.ConservarRenglones();
+        d.Alimentar(bytes);
+        const QString texto = d.Terminar().join(u'\n');
+        registro = d.TomarDesconocidos();
+        QList<Renglon> renglones = d.TomarRenglones();
+        return std::pair{texto, renglones};
+    };
+    QStringList registro;
+    // CODE128 of 14 characters at 3 dots a module is 567 dots wide; of 15, 600.
+    auto [cabe, renglones] = decodificar(H("1D6B49 10 7B42") + "ABCDEFGHIJKLMN", registro);
+    EXPECT_EQ(cabe, QString::fromUtf8("[código CODE128: ABCDEFGHIJKLMN]"));
+    ASSERT_EQ(renglones.size(), 1);
+    EXPECT_EQ(renglones[0].grafico.width(), 567);
+    EXPECT_TRUE(registro.isEmpty());
+
+    const QByteArray ancho = H("1D6B49 11 7B42") + "ABCDEFGHIJKLMNO";
+    std::tie(cabe, renglones) = decodificar(ancho + "fin\n", registro);
+    EXPECT_EQ(cabe, "fin");
     ASSERT_EQ(renglones.size(), 1);
     EXPECT_TRUE(renglones[0].grafico.isNull());
-    EXPECT_EQ(renglones[0].tramos.value(0).texto, "fin");
+    ASSERT_EQ(registro.size(), 1);
+    EXPECT_TRUE(registro[0].contains("600 puntos, mas ancho que la linea de 576")) << registro[0].toStdString();
+
+    // A QR code of 16-dot modules.
+    const QByteArray datos(200, 'x');
+    const QByteArray qr = H("1D286B 0300 3143 10 1D286B") + QByteArray(1, char(datos.size() + 3)) + H("00 3150 30") +
+                          datos + H("1D286B 0300 315130");
+    std::tie(cabe, renglones) = decodificar(qr, registro);
+    EXPECT_EQ(cabe, "");
+    ASSERT_EQ(registro.size(), 1);
+    EXPECT_TRUE(registro[0].contains("mas ancho que la linea de 576")) << registro[0].toStdString();
+
+    std::tie(cabe, renglones) = decodificar(H("1D6B49 04") + "Cola", registro);
+    EXPECT_EQ(cabe, "");
+    EXPECT_EQ(registro,
+              QStringList{"1D 6B 49 04 43 6F 6C 61: CODE128 sin juego de codigos al principio ({A, {B o {C)"});
+
+    // 65535 bytes a row, two rows: the first 576 dots of each.
+    QByteArray filas = QByteArray(65535, '\xFF') + QByteArray(65535, '\x00');
+    std::tie(cabe, renglones) = decodificar(H("1D763000 FFFF 0200") + filas + H("1D763000 0000 0000"), registro);
+    EXPECT_EQ(cabe, "[imagen]");
+    ASSERT_EQ(renglones.size(), 1);
+    EXPECT_EQ(renglones[0].grafico.size(), QSize(576, 2));
+    EXPECT_EQ(qGray(renglones[0].grafico.pixel(575, 0)), 0);
+    EXPECT_EQ(qGray(renglones[0].grafico.pixel(575, 1)), 255);
+    ASSERT_EQ(registro.size(), 2);
+    EXPECT_TRUE(registro[0].endsWith("imagen de 524280x2 puntos: se imprimen 576x2")) << registro[0].toStdString();
+    EXPECT_TRUE(registro[1].endsWith("imagen vacia")) << registro[1].toStdString();
+}
+
+// A command cut off by the end of the stream prints nothing and is logged;
+// the buzzer, ESC B n t, takes its two bytes.
+TEST(Decodificador, TruncatedCommandsAndTheBuzzer) {
+    const struct {
+        qint16 modo;
+        QByteArray bytes;
+        const char* texto;
+    } casos[] = {
+        {1, "uno\n" + H("1B2A21 0500 FFFF"), "uno"},
+        {1, "uno\n" + H("1D6B49 08 7B42 41"), "uno"},
+        {1, "uno\n" + H("1D2841"), "uno"},
+        {2, "uno\n" + H("1B2A00 0500 FFFF"), "uno"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.bytes.toHex().toStdString());
+        Decodificador d(c.modo);
+        d.Alimentar(c.bytes);
+        EXPECT_EQ(d.Terminar().join(u'\n'), c.texto);
+        const QStringList registro = d.TomarDesconocidos();
+        ASSERT_EQ(registro.size(), 1);
+        EXPECT_TRUE(registro[0].endsWith(": comando incompleto al final")) << registro[0].toStdString();
+        EXPECT_EQ(DeAUno(c.bytes, c.modo), c.texto);
+    }
+    Decodificador d(1);
+    const QByteArray zumbador = "ab" + H("1B420302") + "cd\n";
+    d.Alimentar(zumbador);
+    EXPECT_EQ(d.Terminar().join(u'\n'), "abcd");
+    EXPECT_TRUE(d.TomarDesconocidos().isEmpty());
+    EXPECT_EQ(DeAUno(zumbador, 1), "abcd");
 }

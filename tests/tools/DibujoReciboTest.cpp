@@ -94,6 +94,40 @@ TEST(DibujoRecibo, StylesInkTheLogoAndTheTornEdges) {
     EXPECT_FALSE(Transparente(recibos[1], recibos[1].height() - 1)) << "the paper still in the printer";
 }
 
+// ESC 3 sets the feed after each line printed from then on, ESC 2 restores
+// the default: the gap below a line is the spacing in force at its line feed.
+TEST(DibujoRecibo, LineSpacingIsTheFeedAfterTheLine) {
+    const QByteArray bytes = "MMMM\n" + H("1B3378") + "MMMM\nMMMM\n" + H("1B32") + "MMMM\nMMMM\n";
+    Decodificador d(1, 48);
+    d.ConservarRenglones();
+    d.Alimentar(bytes);
+    d.Terminar();
+    DibujoRecibo dibujo(48);
+    dibujo.Agregar(d.TomarRenglones());
+    const QList<QImage> recibos = dibujo.Terminar();
+    ASSERT_EQ(recibos.size(), 1);
+    const QImage& r = recibos[0];
+    // Where each line's ink starts, top to bottom.
+    QList<int> arriba;
+    bool antes = false;
+    for (int y = 1; y < r.height() - 1; ++y) {
+        bool tinta = false;
+        for (int x = 1; x < r.width() - 1 && !tinta; ++x) {
+            tinta = qGray(r.pixel(x, y)) < 100;
+        }
+        if (tinta && !antes) {
+            arriba << y;
+        }
+        antes = tinta;
+    }
+    ASSERT_EQ(arriba.size(), 5);
+    const int normal = dibujo.AltoLinea();
+    EXPECT_EQ(arriba[1] - arriba[0], normal);
+    EXPECT_EQ(arriba[2] - arriba[1], 120);
+    EXPECT_EQ(arriba[3] - arriba[2], 120);
+    EXPECT_EQ(arriba[4] - arriba[3], normal);
+}
+
 int main(int argc, char** argv) {
     // Fonts need a QGuiApplication; the offscreen platform needs no display.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {

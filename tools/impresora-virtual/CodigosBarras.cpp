@@ -107,11 +107,16 @@ QString NombreTipo(int tipo) {
 QImage Barras(int tipo, QByteArrayView datos, int modulo, int alto, QString& legible, QString& error) {
     const Tipo* t = Buscar(tipo);
     if (!t) {
-        error = QStringLiteral("tipo de código %1 desconocido").arg(tipo);
+        error = QStringLiteral("tipo de codigo %1 desconocido").arg(tipo);
         return {};
     }
     QByteArray texto = datos.toByteArray();
     if (t->mLargo == 73) {
+        // A printer refuses CODE128 data that does not start with its code set.
+        if (datos.size() < 2 || datos[0] != '{' || (datos[1] != 'A' && datos[1] != 'B' && datos[1] != 'C')) {
+            error = QStringLiteral("CODE128 sin juego de codigos al principio ({A, {B o {C)");
+            return {};
+        }
         texto = TextoCode128(datos);
     } else if (t->simbolo == BARCODE_CODE39 && texto.size() >= 2 && texto.startsWith('*') && texto.endsWith('*')) {
         texto = texto.sliced(1, texto.size() - 2);
@@ -122,7 +127,7 @@ QImage Barras(int tipo, QByteArrayView datos, int modulo, int alto, QString& leg
     }
     if (texto.isEmpty() || ZBarcode_Encode(s.get(), reinterpret_cast<const unsigned char*>(texto.constData()),
                                            static_cast<int>(texto.size())) >= ZINT_ERROR) {
-        error = QString::fromLatin1(s->errtxt);
+        error = QStringLiteral("datos que el codigo no admite (%1)").arg(QString::fromLatin1(s->errtxt));
         return {};
     }
     // zint's own human-readable text carries the check digit of EAN and UPC.
@@ -149,7 +154,7 @@ QImage Simbolo2D(Simbolo simbolo, QByteArrayView datos, const Opciones2D& o, QSt
     }
     if (datos.isEmpty() || ZBarcode_Encode(s.get(), reinterpret_cast<const unsigned char*>(datos.data()),
                                            static_cast<int>(datos.size())) >= ZINT_ERROR) {
-        error = QString::fromLatin1(s->errtxt);
+        error = QStringLiteral("datos que el codigo no admite (%1)").arg(QString::fromLatin1(s->errtxt));
         return {};
     }
     const int modulo = std::clamp(o.modulo, 1, 16);

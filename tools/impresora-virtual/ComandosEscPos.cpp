@@ -8,6 +8,9 @@ namespace {
 
 constexpr unsigned char kEsc = 0x1B, kGs = 0x1D, kFs = 0x1C, kDle = 0x10;
 
+// The most data a barcode carries.
+constexpr qint64 kDatosCodigo = 255;
+
 // Commands of a fixed length: the command byte and how many parameter bytes
 // follow it.
 struct Fijo {
@@ -16,11 +19,11 @@ struct Fijo {
 };
 
 constexpr Fijo kEscFijos[] = {
-    {0x0C, 0}, {' ', 1}, {'!', 1}, {'$', 2}, {'%', 1}, {'-', 1}, {'2', 0},  {'3', 1}, {'<', 0},
-    {'=', 1},  {'?', 1}, {'@', 0}, {'E', 1}, {'G', 1}, {'J', 1}, {'K', 1},  {'L', 0}, {'M', 1},
-    {'R', 1},  {'S', 0}, {'T', 1}, {'U', 1}, {'V', 1}, {'W', 8}, {'\\', 2}, {'a', 1}, {'c', 2},
-    {'d', 1},  {'e', 1}, {'f', 2}, {'i', 0}, {'m', 0}, {'p', 3}, {'r', 1},  {'t', 1}, {'u', 1},
-    {'v', 0},  {'{', 1}, {'y', 1}, {'s', 1}, {'1', 1}, {'4', 0}, {'5', 0},  {'l', 1}, {'Q', 1},
+    {0x0C, 0}, {' ', 1}, {'!', 1}, {'$', 2}, {'%', 1},  {'-', 1}, {'2', 0}, {'3', 1}, {'<', 0}, {'=', 1},
+    {'?', 1},  {'@', 0}, {'E', 1}, {'G', 1}, {'J', 1},  {'K', 1}, {'L', 0}, {'M', 1}, {'R', 1}, {'S', 0},
+    {'T', 1},  {'U', 1}, {'V', 1}, {'W', 8}, {'\\', 2}, {'a', 1}, {'c', 2}, {'d', 1}, {'e', 1}, {'f', 2},
+    {'i', 0},  {'m', 0}, {'p', 3}, {'r', 1}, {'t', 1},  {'u', 1}, {'v', 0}, {'{', 1}, {'y', 1}, {'s', 1},
+    {'1', 1},  {'4', 0}, {'5', 0}, {'l', 1}, {'Q', 1},  {'B', 2},
 };
 
 constexpr Fijo kGsFijos[] = {
@@ -133,9 +136,14 @@ Largo Gs(const Lector& l) {
             return {};
         }
         if (l.Byte(2) <= 6) {
+            // No printer takes more data than the counted form's 255 bytes:
+            // without a NUL by then the command is refused and its bytes go.
             for (qint64 i = 3; i < l.Size(); ++i) {
                 if (l.Byte(i) == 0) {
                     return {i + 1};
+                }
+                if (i == 3 + kDatosCodigo) {
+                    return {i, false};
                 }
             }
             return {};

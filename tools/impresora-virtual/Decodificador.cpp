@@ -83,6 +83,10 @@ constexpr unsigned char kEsc = 0x1B, kGs = 0x1D, kFs = 0x1C, kDle = 0x10;
 // they come (a printer with a buffer of a few KB could not hold it either).
 constexpr qint64 kMaximoComando = 4 << 20;
 
+// The most a line keeps, characters and marks together: paper holds a few
+// dozen characters, so only a hostile stream gets here.
+constexpr qsizetype kLargoLinea = 2048;
+
 // ESC/POS parameters that are 0/1 or '0'/'1' use their low bit.
 bool Bit(unsigned n) {
     return n & 1u;
@@ -129,11 +133,13 @@ QImage Puntos(int ancho, int alto, int escalaX, int escalaY, qsizetype bytes, QB
     return imagen;
 }
 
-// A raster, top row first, most significant bit leftmost.
-QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY) {
+// A raster, top row first, most significant bit leftmost; only its first
+// `visibles` dots across and `filasVisibles` rows, when given.
+QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY, int visibles = kAnchoMaximo,
+              int filasVisibles = kAltoMaximo) {
     const qsizetype bytesFila = (anchoPuntos + 7) / 8;
-    return Puntos(anchoPuntos, filas, escalaX, escalaY, bytesFila * filas, datos,
-                  [&](int x, int y) { return Byte(datos, y * bytesFila + x / 8) & (0x80u >> (x % 8)); });
+    return Puntos(std::min(anchoPuntos, visibles), std::min(filas, filasVisibles), escalaX, escalaY, bytesFila * filas,
+                  datos, [&](int x, int y) { return Byte(datos, y * bytesFila + x / 8) & (0x80u >> (x % 8)); });
 }
 
 // Column format: each column (alto + 7) / 8 bytes, top dot first.
@@ -211,10 +217,13 @@ void Decodificador::Reiniciar() {
 
 void Decodificador::Alimentar(QByteArrayView bytes) {
     m_pendiente += bytes;
+    // What is decoded is removed once at the end, so that the cost of a piece
+    // is linear in its size.
     qsizetype usados = 0;
-    while (!m_pendiente.isEmpty() && (usados = Paso(false)) > 0) {
-        m_pendiente.remove(0, usados);
+    while (m_leidos < m_pendiente.size() && (usados = Paso(false)) > 0) {
+        m_leidos += usados;
     }
+    m_pendiente.remove(0, std::exchange(m_leidos, 0));
 }
 
 QStringList Decodificador::TomarLineas() {
@@ -230,9 +239,11 @@ QStringList Decodificador::TomarDesconocidos() {
 }
 
 QStringList Decodificador::Terminar() {
-    while (!m_pendiente.isEmpty()) {
-        m_pendiente.remove(0, Paso(true));
+    while (m_leidos < m_pendiente.size()) {
+        m_leidos += Paso(true);
     }
+    m_pendiente.clear();
+    m_leidos = 0;
     if (HayLinea()) {
         FinDeLinea();
     }
@@ -246,7 +257,7 @@ QString Decodificador::Decodificar(QByteArrayView bytes, qint16 modo, int ancho)
 }
 
 qsizetype Decodificador::Paso(bool final) {
-    const QByteArrayView p = m_pendiente;
+    const QByteArrayView p = QByteArrayView(m_pendiente).sliced(m_leidos);
     const qsizetype n = p.size();
     const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(p[i]); };
 
@@ -272,13 +283,14 @@ qsizetype Decodificador::Paso(bool final) {
         }
     }
 
-    // A command cut short: wait for the rest, or show its first byte at the end.
+    // A command cut short: wait for the rest. At the end of the stream it
+    // never completes, and a printer prints none of it.
     const auto incompleto = [&]() -> qsizetype {
         if (!final) {
             return 0;
         }
-        m_linea += QStringLiteral("<%1>").arg(byte(0), 2, 16, QLatin1Char('0')).toUpper();
-        return 1;
+        Desconocido(p, QStringLiteral("comando incompleto al final"));
+        return n;
     };
     const unsigned char b = byte(0);
     const bool escPos = b == kEsc || b == kGs || b == kFs ||
@@ -308,7 +320,7 @@ qsizetype Decodificador::Paso(bool final) {
                 return incompleto();
             }
             if (m < 32) {
-                m_imagen += p.sliced(5, columnas);
+                ColumnasEnLinea(p.sliced(5, columnas));
                 ImagenEnLinea(Columnas(p.sliced(5, columnas), int(columnas), 8, 2, 2));
             }
             return longitud;
@@ -320,7 +332,7 @@ qsizetype Decodificador::Paso(bool final) {
             return 3;
         }
         Desconocido(p.first(2));
-        m_linea += QStringLiteral("<1B>");
+        Anotar(QStringLiteral("<1B>"));
         return 1;
     }
     if (b == kDle && (n < 2 || byte(1) == 0x04)) { // status request: DLE EOT n
@@ -348,7 +360,7 @@ qsizetype Decodificador::Paso(bool final) {
         return 1;
     }
     if (b < 0x20 || b == 0x7F) {
-        m_linea += QStringLiteral("<%1>").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+        Anotar(QStringLiteral("<%1>").arg(b, 2, 16, QLatin1Char('0')).toUpper());
         return 1;
     }
     return PasoTexto(p, final);
@@ -405,7 +417,8 @@ qsizetype Decodificador::PasoEscPos(QByteArrayView p, bool final) {
         return 0;
     }
     if (largo.bytes > kMaximoComando) {
-        Desconocido(p.first(std::min<qsizetype>(p.size(), 8)));
+        Desconocido(p.first(std::min<qsizetype>(p.size(), 8)),
+                    QStringLiteral("comando de %1 bytes, mas de lo que guarda una impresora").arg(largo.bytes));
         const qsizetype ahora = std::min<qsizetype>(p.size(), largo.bytes);
         m_saltar = largo.bytes - ahora;
         return ahora;
@@ -422,8 +435,21 @@ qsizetype Decodificador::PasoEscPos(QByteArrayView p, bool final) {
     return c.size();
 }
 
-void Decodificador::Desconocido(QByteArrayView c) {
-    m_desconocidos << Hex(c);
+void Decodificador::Desconocido(QByteArrayView c, const QString& motivo) {
+    m_desconocidos << (motivo.isEmpty() ? Hex(c) : Hex(c) + QStringLiteral(": ") + motivo);
+}
+
+void Decodificador::Anotar(const QString& texto) {
+    if (m_linea.size() + texto.size() <= kLargoLinea) {
+        m_linea += texto;
+    } else if (!std::exchange(m_lineaLlena, true)) {
+        m_desconocidos << QStringLiteral("linea de mas de %1 caracteres: el resto no se imprime").arg(kLargoLinea);
+    }
+}
+
+void Decodificador::ColumnasEnLinea(QByteArrayView columnas) {
+    // A printer leaves out the columns past the end of the line.
+    m_imagen += columnas.first(std::clamp<qsizetype>(kAnchoMaximo - m_imagen.size(), 0, columnas.size()));
 }
 
 QImage Decodificador::RasterDe(QByteArrayView datos, int anchoPuntos, int filas) {
@@ -549,7 +575,7 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
             const int columnas = Entero16(c, 3);
             const QByteArrayView datos = c.sliced(5);
             if (m < 32) {
-                m_imagen += datos.toByteArray();
+                ColumnasEnLinea(datos);
             }
             // At 203 dpi: 8-dot modes print each dot three dots tall, the
             // single-density modes two dots wide.
@@ -612,8 +638,22 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
             CodigoDeBarras(c);
             break;
         case 'v': {
+            // A printer reads every dot and prints those inside the print
+            // area; the viewer also stops at the longest picture it draws.
             const unsigned m = Digito(p(3));
-            ImprimirGrafico(Raster(c.sliced(8), Entero16(c, 4) * 8, Entero16(c, 6), (m & 1) ? 2 : 1, (m & 2) ? 2 : 1),
+            const int ancho = Entero16(c, 4) * 8, alto = Entero16(c, 6);
+            const int escalaX = (m & 1) ? 2 : 1, escalaY = (m & 2) ? 2 : 1;
+            const int visible = std::min(ancho, AnchoArea() / escalaX), filas = std::min(alto, kAltoMaximo / escalaY);
+            if (ancho == 0 || alto == 0) {
+                Desconocido(c, QStringLiteral("imagen vacia"));
+            } else if (visible < ancho || filas < alto) {
+                Desconocido(c, QStringLiteral("imagen de %1x%2 puntos: se imprimen %3x%4")
+                                   .arg(ancho * escalaX)
+                                   .arg(alto * escalaY)
+                                   .arg(visible * escalaX)
+                                   .arg(filas * escalaY));
+            }
+            ImprimirGrafico(Raster(c.sliced(8), ancho, alto, escalaX, escalaY, visible, filas),
                             QStringLiteral("[imagen]"));
             break;
         }
@@ -768,7 +808,10 @@ void Decodificador::EjecutarCodigo2D(QByteArrayView d) {
         const QByteArray datos = e.datos2D.value(int(cn));
         const QImage imagen = CodigosBarras::Simbolo2D(simbolo, datos, o, error);
         if (imagen.isNull()) {
-            Desconocido(d.first(std::min<qsizetype>(d.size(), 4)));
+            Desconocido(d.first(std::min<qsizetype>(d.size(), 4)), error);
+            return;
+        }
+        if (!CabeEnLinea(d.first(std::min<qsizetype>(d.size(), 4)), imagen)) {
             return;
         }
         static const char* const kNombres[] = {"PDF417", "QR", "DataMatrix", "Aztec"};
@@ -811,7 +854,10 @@ void Decodificador::CodigoDeBarras(QByteArrayView c) {
     QString legible, error;
     const QImage barras = CodigosBarras::Barras(int(m), datos, e.anchoBarras, e.altoBarras, legible, error);
     if (barras.isNull()) {
-        Desconocido(c);
+        Desconocido(c, error);
+        return;
+    }
+    if (!CabeEnLinea(c, barras)) {
         return;
     }
     const auto hri = [&] {
@@ -841,6 +887,17 @@ void Decodificador::CodigoDeBarras(QByteArrayView c) {
     if (e.posicionHri & 2) {
         hri();
     }
+}
+
+bool Decodificador::CabeEnLinea(QByteArrayView c, const QImage& codigo) {
+    // A printer refuses a code wider than its line: cut, it would not scan.
+    if (codigo.width() <= AnchoArea()) {
+        return true;
+    }
+    Desconocido(c, QStringLiteral("codigo de %1 puntos, mas ancho que la linea de %2: no se imprime")
+                       .arg(codigo.width())
+                       .arg(AnchoArea()));
+    return false;
 }
 
 void Decodificador::ImprimirGrafico(const QImage& imagen, const QString& texto) {
@@ -1004,8 +1061,8 @@ void Decodificador::Marca(int estilo, bool activo) {
         return;
     }
     m_estilos[estilo] = activo;
-    m_linea += activo ? QStringLiteral("[%1]").arg(QLatin1Char(kLetrasEstilo[estilo]))
-                      : QStringLiteral("[/%1]").arg(QLatin1Char(kLetrasEstilo[estilo]));
+    Anotar(activo ? QStringLiteral("[%1]").arg(QLatin1Char(kLetrasEstilo[estilo]))
+                  : QStringLiteral("[/%1]").arg(QLatin1Char(kLetrasEstilo[estilo])));
 }
 
 void Decodificador::FinDeLinea() {
@@ -1019,6 +1076,7 @@ void Decodificador::FinDeLinea() {
         m_lineas << m_linea;
     }
     m_linea.clear();
+    m_lineaLlena = false;
     m_x = 0;
     if (m_conservarRenglones) {
         m_renglon.alineacion = m_estado.alineacion;
@@ -1056,13 +1114,18 @@ void Decodificador::Texto(const QString& texto) {
             }
             if (destino >= 0 && destino <= AnchoArea()) {
                 m_x = destino;
-                m_linea += u' ';
+                Anotar(QStringLiteral(" "));
             }
             continue;
         }
-        // A character that no longer fits starts a new line.
-        if (m_ancho > 0 && m_x > 0 && m_x + paso > AnchoArea()) {
+        // A character that no longer fits starts a new line; without a
+        // paper's width, past the widest paper.
+        if (m_x > 0 && m_x + paso > (m_ancho > 0 ? AnchoArea() : kAnchoMaximo)) {
             FinDeLinea();
+        }
+        if (m_linea.size() >= kLargoLinea) { // positioned back over and over
+            Anotar(QString(c));
+            continue;
         }
         m_linea += c;
         TextoEnRenglon(c, m_x, paso, celda);

@@ -96,7 +96,8 @@ public:
 
     // `ancho` is the paper's width in characters of normal print (48 on an
     // 80 mm roll): a character that no longer fits goes on in a new line, as
-    // on paper, expanded characters counting twice. 0 never wraps.
+    // on paper, expanded characters counting twice. 0 wraps only past the
+    // widest paper (4096 dots).
     explicit Decodificador(qint16 modo, int ancho = 0, int puntosPapel = kPapel80);
 
     // 'E', 'C' or 'S' (either case) to 1, 2 or 3; 0 for anything else.
@@ -167,20 +168,28 @@ private:
     void TextoEnRenglon(QChar letra, int x, int paso, int celda);
     Estilos EstilosActuales() const;
     void ImprimirGrafico(const QImage& imagen, const QString& texto);
+    bool CabeEnLinea(QByteArrayView c, const QImage& codigo);
     void ImagenEnLinea(const QImage& imagen);
     void Avanzar(int puntos);
     bool HayLinea() const;
     void LineasEnBlanco(int cuantas);
     void Reiniciar();
     QString DecodificarTexto(QByteArrayView bytes) const;
-    void Desconocido(QByteArrayView c);
+    void Desconocido(QByteArrayView c, const QString& motivo = {});
+    // Adds marks or text to the line, up to its longest.
+    void Anotar(const QString& texto);
+    void ColumnasEnLinea(QByteArrayView columnas);
     int AnchoArea() const;
     int CeldaActual() const;
 
     qint16 m_modo;
     QByteArray m_pendiente;
+    // Of m_pendiente, already decoded.
+    qsizetype m_leidos = 0;
     qint64 m_saltar = 0; // bytes still to throw away of an oversized command
     QString m_linea;
+    // The line reached its longest, and the log says so.
+    bool m_lineaLlena = false;
     QByteArray m_imagen; // 8-dot bit-image columns of the current line, for the text receipt
     QStringList m_lineas;
     bool m_estilos[6] = {};

@@ -31,6 +31,15 @@ bool TieneTexto(const Renglon& r) {
     return r.avance < 0 && (!r.tramos.isEmpty() || r.grafico.isNull());
 }
 
+// How many times as tall as a line of size 1 the line's tallest characters are.
+int Veces(const Renglon& r) {
+    int veces = 1;
+    for (const Renglon::Tramo& t : r.tramos) {
+        veces = std::max(veces, t.estilos.Alto());
+    }
+    return veces;
+}
+
 bool ImprimeAlgo(const Renglon& r) {
     if (!r.grafico.isNull()) {
         return true;
@@ -129,10 +138,7 @@ int DibujoRecibo::Alto(const Renglon& renglon) const {
     // Taller characters take the gap between lines along with them.
     const int espaciado = renglon.espaciado >= 0 ? renglon.espaciado : AltoLinea();
     const int letra = 2 * m_anchoColumna;
-    int veces = 1;
-    for (const Renglon::Tramo& t : renglon.tramos) {
-        veces = std::max(veces, t.estilos.Alto());
-    }
+    const int veces = Veces(renglon);
     const int texto = veces * letra + (espaciado > letra ? (espaciado - letra) * veces : 0);
     return std::max({espaciado, texto, grafico}) * std::max(1, renglon.lineas);
 }
@@ -169,6 +175,10 @@ QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, b
     int y = kMargenSuperior + (arribaRoto ? kBordeRoto : 0);
     for (const Renglon& r : renglones) {
         const int altoRenglon = Alto(r);
+        // The line prints at the top of its height: the rest is the feed of
+        // its line spacing, after it.
+        const int grafico = r.grafico.isNull() ? 0 : r.grafico.height();
+        const int abajo = y + std::min(altoRenglon, std::max(grafico, TieneTexto(r) ? Veces(r) * AltoLinea() : 0));
         const int area = r.anchoArea > 0 ? r.anchoArea : m_anchoColumna * m_columnas;
         int izquierda = MargenIzquierdo() + r.margen;
         if (r.alineacion == Renglon::Alineacion::Centro) {
@@ -184,10 +194,10 @@ QImage DibujoRecibo::Dibujar(const QList<Renglon>& renglones, bool arribaRoto, b
             p.translate(-centro, -(y + altoRenglon / 2.0));
         }
         if (!r.grafico.isNull()) {
-            p.drawImage(izquierda, y + altoRenglon - r.grafico.height(), Tinta(r.grafico));
+            p.drawImage(izquierda, abajo - r.grafico.height(), Tinta(r.grafico));
         }
         if (TieneTexto(r)) {
-            DibujarTexto(p, r, izquierda, y + altoRenglon);
+            DibujarTexto(p, r, izquierda, abajo);
         }
         p.restore();
         y += altoRenglon;
