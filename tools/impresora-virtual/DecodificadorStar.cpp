@@ -398,7 +398,8 @@ void Decodificador::CodigoDeBarrasStar(QByteArrayView c) {
     const int modo = std::clamp(Cifra(Byte(c, 4)), 1, 9);
     QByteArray datos = c.sliced(6, c.size() - 7).toByteArray();
     if (tipo == 73) {
-        datos.replace('{', "{{"); // plain text, not code sets
+        // Star's CODE128 data is plain text: the printer picks the code set.
+        datos = "{B" + datos.replace('{', "{{");
     }
     const int modulo = (modo - 1) % 3 + 2;
     QString legible, error;
