@@ -1,7 +1,8 @@
-// The reference set: receipts written by a public receipt library
-// (receiptline) and python-escpos-style streams, and our own documents, each
-// drawn and compared with its golden picture; the codes on them read back by
-// zbarimg, as a phone would read them.
+// The reference set: receipts written by public receipt libraries
+// (receiptline; node-thermal-printer, escpos-buffer and @node-escpos/core)
+// and python-escpos-style streams, and our own documents, each drawn and
+// compared with its golden picture; the codes on them read back by zbarimg,
+// as a phone would read them, and PDF417 by zxing-cpp, which zbar cannot read.
 
 #include "impresora-virtual/DibujoRecibo.h"
 #include "testsupport/EntornoPrueba.h"
@@ -43,6 +44,94 @@ std::pair<int, int> Tinta(const QImage& imagen, int desde, int hasta) {
     return {izquierda, derecha};
 }
 
+// Each receipt against its golden picture under escpos/dorados/, named after
+// the stream; ORLAN_ACTUALIZAR_DORADOS=1 redraws them instead.
+void CompararConDorados(const QString& archivo, const QList<QImage>& recibos) {
+    const bool actualizar = qEnvironmentVariableIntValue("ORLAN_ACTUALIZAR_DORADOS") == 1;
+    const QString dorados = kDatos + "/escpos/dorados/";
+    QDir().mkpath(dorados);
+    const QString base = dorados + QFileInfo(archivo).completeBaseName();
+    for (qsizetype i = 0; i < recibos.size(); ++i) {
+        const QString ruta = base + QStringLiteral("-%1.png").arg(i + 1);
+        if (actualizar) {
+            recibos[i].save(ruta, "PNG");
+            continue;
+        }
+        const QImage dorado(ruta);
+        ASSERT_FALSE(dorado.isNull()) << ruta.toStdString();
+        const bool igual = dorado.convertToFormat(QImage::Format_ARGB32) == recibos[i];
+        if (!igual) {
+            recibos[i].save(QStringLiteral(ORLAN_BUILD_DIR "/") + QFileInfo(ruta).fileName(), "PNG");
+        }
+        EXPECT_TRUE(igual) << ruta.toStdString() << " differs; the drawing is in the build directory";
+    }
+    EXPECT_FALSE(QFileInfo::exists(base + QStringLiteral("-%1.png").arg(recibos.size() + 1)))
+        << "fewer receipts than golden pictures";
+}
+
+// What a program prints on its standard output, a line each; empty lines
+// left out.
+QStringList Salida(const QString& programa, const QStringList& argumentos) {
+    QProcess proceso;
+    proceso.start(programa, argumentos);
+    if (!proceso.waitForFinished(60000)) {
+        ADD_FAILURE() << programa.toStdString() << " did not finish";
+        return {};
+    }
+    const QByteArray errores = proceso.readAllStandardError();
+    EXPECT_TRUE(errores.isEmpty() || proceso.exitCode() == 0)
+        << programa.toStdString() << ": " << errores.toStdString();
+    return QString::fromUtf8(proceso.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The barcodes and QR codes every receipt shows, read by zbarimg, and its
+// PDF417 symbols, read by zxing-cpp; sorted.
+QStringList CodigosLeidos(const QList<QImage>& recibos, const QString& carpeta) {
+    QStringList leidos;
+    for (qsizetype i = 0; i < recibos.size(); ++i) {
+        const QString ruta = carpeta + QStringLiteral("/recibo-%1.png").arg(i + 1);
+        if (!recibos[i].save(ruta, "PNG")) {
+            ADD_FAILURE() << "cannot write " << ruta.toStdString();
+            continue;
+        }
+        leidos += Salida(QStringLiteral("zbarimg"), {"--raw", "-q", ruta});
+        leidos += Salida(QStringLiteral("/usr/bin/python3"),
+                         {"-c",
+                          "import sys, zxingcpp\n"
+                          "from PIL import Image\n"
+                          "for r in zxingcpp.read_barcodes(Image.open(sys.argv[1]), formats=zxingcpp.PDF417):\n"
+                          "    print(r.text)\n",
+                          ruta});
+    }
+    leidos.sort();
+    return leidos;
+}
+
+// A library's stream: how the printer reads it, the receipts it cuts, the
+// codes they carry and whether its drawing is compared with golden pictures.
+struct Biblioteca {
+    const char* archivo; // under tests/data/escpos
+    qint16 modo;
+    int recibos;
+    QStringList codigos;
+    bool dorado;
+};
+
+void ComprobarBibliotecas(const std::vector<Biblioteca>& casos) {
+    for (const Biblioteca& c : casos) {
+        SCOPED_TRACE(c.archivo);
+        EntornoPrueba entorno;
+        const QList<QImage> recibos = Dibujar(EntornoPrueba::Leer(kDatos + "/escpos/" + c.archivo), c.modo, 48);
+        EXPECT_EQ(recibos.size(), c.recibos) << "a receipt for every cut";
+        QStringList esperados = c.codigos;
+        esperados.sort();
+        EXPECT_EQ(CodigosLeidos(recibos, entorno.Raiz()).join(u',').toStdString(), esperados.join(u',').toStdString());
+        if (c.dorado) {
+            CompararConDorados(c.archivo, recibos);
+        }
+    }
+}
+
 } // namespace
 
 TEST(ReferenciaEscPos, EveryReceiptDrawsAsItsGoldenPicture) {
@@ -68,30 +157,11 @@ TEST(ReferenciaEscPos, EveryReceiptDrawsAsItsGoldenPicture) {
         {"config/prueba_C.bin", 2, 42},
         {"config/prueba_S.bin", 3, 42},
     };
-    const bool actualizar = qEnvironmentVariableIntValue("ORLAN_ACTUALIZAR_DORADOS") == 1;
-    const QString dorados = kDatos + "/escpos/dorados/";
-    QDir().mkpath(dorados);
     for (const Caso& c : casos) {
         SCOPED_TRACE(c.archivo.toStdString());
         const QList<QImage> recibos = Dibujar(EntornoPrueba::Leer(kDatos + "/" + c.archivo), c.modo, c.columnas);
         ASSERT_FALSE(recibos.isEmpty());
-        const QString base = dorados + QFileInfo(c.archivo).completeBaseName();
-        for (qsizetype i = 0; i < recibos.size(); ++i) {
-            const QString ruta = base + QStringLiteral("-%1.png").arg(i + 1);
-            if (actualizar) {
-                recibos[i].save(ruta, "PNG");
-                continue;
-            }
-            const QImage dorado(ruta);
-            ASSERT_FALSE(dorado.isNull()) << ruta.toStdString();
-            const bool igual = dorado.convertToFormat(QImage::Format_ARGB32) == recibos[i];
-            if (!igual) {
-                recibos[i].save(QStringLiteral(ORLAN_BUILD_DIR "/") + QFileInfo(ruta).fileName(), "PNG");
-            }
-            EXPECT_TRUE(igual) << ruta.toStdString() << " differs; the drawing is in the build directory";
-        }
-        EXPECT_FALSE(QFileInfo::exists(base + QStringLiteral("-%1.png").arg(recibos.size() + 1)))
-            << "fewer receipts than golden pictures";
+        CompararConDorados(c.archivo, recibos);
     }
 }
 
@@ -122,6 +192,43 @@ TEST(ReferenciaEscPos, ZbarReadsEveryCode) {
         esperados.sort();
         EXPECT_EQ(leidos.join(u',').toStdString(), esperados.join(u',').toStdString());
     }
+}
+
+// The receipts of public ESC/POS libraries for Epson-family printers: two
+// receipts a stream, each with its EAN13 (the printer adds the check digit),
+// CODE128 and QR code, and node-thermal-printer's PDF417; escpos-buffer
+// has no barcodes, only the QR code.
+TEST(ReferenciaEscPos, LibraryStreams) {
+    const QStringList ntp = {"4006381333931", "Cola-128", "https://example.com/recibo/1", "ORLAN PDF417 42",
+                             "4006381333931", "Cola-128", "https://example.com/recibo/2", "ORLAN PDF417 42"};
+    const QStringList qr = {"https://example.com/recibo/1", "https://example.com/recibo/2"};
+    const QStringList nodeEscpos = {"4006381333931", "Cola-128", "https://example.com/recibo/1",
+                                    "4006381333931", "Cola-128", "https://example.com/recibo/2"};
+    ComprobarBibliotecas({
+        {"node-thermal-printer-epson.bin", 1, 2, ntp, true},
+        {"node-thermal-printer-tanca.bin", 1, 2, ntp, true},
+        {"node-thermal-printer-custom.bin", 1, 2, ntp, true},
+        {"escpos-buffer-tm-t20.bin", 1, 2, qr, true},
+        {"escpos-buffer-tm-t88.bin", 1, 2, qr, true},
+        // Its QR code is GS Z 2 and ESC Z v n k dL dH d, the 2D code command of
+        // the generic ESC/POS printers the library is made for.
+        {"node-escpos.bin", 1, 2, nodeEscpos, false},
+    });
+}
+
+// node-thermal-printer's STAR type writes Star Line Mode: the same receipts,
+// with Star's own barcode (ESC b), PDF417 (ESC GS x), image (ESC k) and cut
+// (ESC d 2) commands. Its QR code never prints: the library sends the data's
+// length and bytes without ESC GS y D 1 0 before them, so a Star printer
+// holds no QR data when ESC GS y P comes.
+TEST(ReferenciaEscPos, StarLibraryStreams) {
+    ComprobarBibliotecas({
+        {"node-thermal-printer-star.bin",
+         3,
+         2,
+         {"4006381333931", "Cola-128", "ORLAN PDF417 42", "4006381333931", "Cola-128", "ORLAN PDF417 42"},
+         false},
+    });
 }
 
 // An 80 mm roll prints 48 columns of 12-dot Font A and 64 of Font B; lines
