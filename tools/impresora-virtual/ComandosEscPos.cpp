@@ -27,9 +27,9 @@ constexpr Fijo kEscFijos[] = {
 };
 
 constexpr Fijo kGsFijos[] = {
-    {'!', 1}, {'$', 2}, {'/', 1}, {':', 0}, {'B', 1},  {'E', 1}, {'H', 1}, {'I', 1},
-    {'L', 2}, {'P', 2}, {'T', 1}, {'W', 2}, {'\\', 2}, {'^', 3}, {'a', 1}, {'b', 1},
-    {'c', 0}, {'f', 1}, {'h', 1}, {'j', 1}, {'r', 1},  {'w', 1}, {'z', 2}, {0x0C, 0},
+    {'!', 1}, {'$', 2}, {'/', 1}, {':', 0}, {'B', 1},  {'E', 1}, {'H', 1},  {'I', 1}, {'L', 2},
+    {'P', 2}, {'T', 1}, {'W', 2}, {'Z', 1}, {'\\', 2}, {'^', 3}, {'a', 1},  {'b', 1}, {'c', 0},
+    {'f', 1}, {'h', 1}, {'j', 1}, {'r', 1}, {'w', 1},  {'z', 2}, {0x0C, 0},
 };
 
 constexpr Fijo kFsFijos[] = {
@@ -90,6 +90,12 @@ Largo Esc(const Lector& l) {
             i += 1 + qint64(y) * l.Byte(i);
         }
         return {i};
+    }
+    if (c == 'Z') { // ESC Z v n k dL dH d: the symbol GS Z chose
+        if (!l.Hay(7)) {
+            return {};
+        }
+        return {7 + l.Byte(5) + 256 * l.Byte(6)};
     }
     if (c == '(') { // ESC ( A / ESC ( Y pL pH d
         if (!l.Hay(5)) {

@@ -496,6 +496,9 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
         case 'G':
             Marca(kNegrita, Bit(p(2)));
             break;
+        case 'Z':
+            CodigoEscZ(c);
+            break;
         case '-':
             Marca(kSubrayado, Digito(p(2)) % 3 != 0);
             s.subrayadoDoble = Digito(p(2)) == 2;
@@ -590,6 +593,9 @@ void Decodificador::EjecutarEscPos(QByteArrayView c) {
     }
     if (b0 == kGs) {
         switch (b1) {
+        case 'Z':
+            e.simboloZ = int(p(2));
+            break;
         case '!': {
             const unsigned n = p(2);
             s.ancho = static_cast<qint8>(std::min(8u, ((n >> 4) & 7u) + 1));
@@ -768,6 +774,46 @@ void Decodificador::EjecutarGraficos(QByteArrayView d) {
     }
 }
 
+void Decodificador::Imprimir2D(CodigosBarras::Simbolo simbolo, const QByteArray& datos,
+                               const CodigosBarras::Opciones2D& opciones, QByteArrayView comando) {
+    QString error;
+    const QImage imagen = CodigosBarras::Simbolo2D(simbolo, datos, opciones, error);
+    if (imagen.isNull()) {
+        Desconocido(comando, error);
+        return;
+    }
+    if (!CabeEnLinea(comando, imagen)) {
+        return;
+    }
+    static const char* const kNombres[] = {"PDF417", "QR", "DataMatrix", "Aztec"};
+    ImprimirGrafico(
+        imagen,
+        QStringLiteral("[código %1: %2]").arg(QLatin1StringView(kNombres[int(simbolo)]), QString::fromUtf8(datos)));
+}
+
+void Decodificador::CodigoEscZ(QByteArrayView c) {
+    using CodigosBarras::Simbolo;
+    const int elegido = m_estado.simboloZ;
+    if (elegido < 0 || elegido > 2) {
+        Desconocido(c.first(7), QStringLiteral("GS Z %1 no es un simbolo").arg(elegido));
+        return;
+    }
+    const Simbolo simbolo = elegido == 0 ? Simbolo::Pdf417 : elegido == 1 ? Simbolo::DataMatrix : Simbolo::Qr;
+    CodigosBarras::Opciones2D o;
+    // v: the QR version, or PDF417's columns; n: the correction level, as
+    // L M Q H or 0-3 for QR; k: the module in dots.
+    const unsigned v = Byte(c, 2), n = Byte(c, 3);
+    o.modulo = std::clamp(int(Byte(c, 4)), 1, 16);
+    if (simbolo == Simbolo::Qr) {
+        const qsizetype letra = QByteArrayView("LMQH").indexOf(char(n));
+        o.nivel = letra >= 0 ? int(letra) + 1 : std::clamp(int(n), 0, 3) + 1;
+    } else if (simbolo == Simbolo::Pdf417) {
+        o.columnas = int(v);
+        o.nivel = std::clamp(int(n), 0, 8);
+    }
+    Imprimir2D(simbolo, c.sliced(7).toByteArray(), o, c.first(7));
+}
+
 void Decodificador::EjecutarCodigo2D(QByteArrayView d) {
     // cn fn ...
     if (d.size() < 3) {
@@ -804,20 +850,7 @@ void Decodificador::EjecutarCodigo2D(QByteArrayView d) {
         o.nivel = simbolo == Simbolo::Qr ? e.nivelQr : e.nivelPdf;
         o.altoFila = e.altoFilaPdf;
         o.columnas = e.columnasPdf;
-        QString error;
-        const QByteArray datos = e.datos2D.value(int(cn));
-        const QImage imagen = CodigosBarras::Simbolo2D(simbolo, datos, o, error);
-        if (imagen.isNull()) {
-            Desconocido(d.first(std::min<qsizetype>(d.size(), 4)), error);
-            return;
-        }
-        if (!CabeEnLinea(d.first(std::min<qsizetype>(d.size(), 4)), imagen)) {
-            return;
-        }
-        static const char* const kNombres[] = {"PDF417", "QR", "DataMatrix", "Aztec"};
-        ImprimirGrafico(
-            imagen,
-            QStringLiteral("[código %1: %2]").arg(QLatin1StringView(kNombres[int(simbolo)]), QString::fromUtf8(datos)));
+        Imprimir2D(simbolo, e.datos2D.value(int(cn)), o, d.first(std::min<qsizetype>(d.size(), 4)));
         return;
     }
     switch (simbolo) {

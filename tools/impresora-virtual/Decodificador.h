@@ -1,5 +1,7 @@
 #pragma once
 
+#include "impresora-virtual/CodigosBarras.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QImage>
@@ -160,6 +162,12 @@ private:
     void EjecutarEscPos(QByteArrayView c);
     void EjecutarGraficos(QByteArrayView datos);
     void EjecutarCodigo2D(QByteArrayView datos);
+    // Draws a two-dimensional code of `comando` (logged when it cannot be).
+    void Imprimir2D(CodigosBarras::Simbolo simbolo, const QByteArray& datos, const CodigosBarras::Opciones2D& opciones,
+                    QByteArrayView comando);
+    // ESC Z v n k dL dH d: the code GS Z chose, as the printers of ESC/POS's
+    // clones print it.
+    void CodigoEscZ(QByteArrayView c);
     void CodigoDeBarras(QByteArrayView c);
     void Marca(int estilo, bool activo);
     void FinDeLinea();
@@ -231,6 +239,7 @@ private:
         int nivelPdf = 1;
         int moduloOtro = 3;
         QMap<int, QByteArray> datos2D; // by symbol (cn)
+        int simboloZ = 2;              // GS Z: what ESC Z prints (0 PDF417, 1 DataMatrix, 2 QR)
     } m_estado;
     QImage m_graficoEnBuffer;              // GS ( L fn 112 / 113, printed by fn 50
     QMap<QByteArray, QImage> m_graficosNv; // GS ( L fn 67 / 83 by key
