@@ -1,8 +1,8 @@
 #include "Figura.h"
+#include "FlotaBench.h"
 #include "Pisos.h"
 #include "TerminalBench.h"
 #include "credentials/ProveedorCredenciales.h"
-#include "e2e/TerminalPrueba.h"
 #include "support/ErrorEjecucion.h"
 #include "testsupport/DatosCola.h"
 
@@ -31,10 +31,6 @@ constexpr int kTerminales = 10;
 // Terminals started together for the spread of their polls.
 constexpr int kJuntas = 20;
 
-void Pasar(qint64 ms) {
-    Esperar([] { return false; }, ms / 1000.0);
-}
-
 struct Medida {
     std::vector<double> latencias;
     int conexiones = 0;
@@ -42,59 +38,27 @@ struct Medida {
 
 class Banco {
 public:
-    explicit Banco(Motor motor) : m_motor(motor), m_propia(motor, 1000) {}
+    explicit Banco(Motor motor) : m_motor(motor), m_propia(motor, 1000), m_flota(motor, m_propia) {}
     int Correr();
 
 private:
     bool Arrancar(bool despertar, int cuantas = kTerminales);
     void Dispersion();
     Medida Medir();
-    void Liberar(int terminal);
 
     Motor m_motor;
     TerminalBench m_propia;
-    std::vector<std::unique_ptr<TerminalPrueba>> m_terminales;
+    FlotaBench m_flota;
     int m_segundos = 30;
-    int m_id = 1;
 };
 
 bool Banco::Arrancar(bool despertar, int cuantas) {
-    m_terminales.clear();
-    QFile credenciales(ProveedorCredenciales::RutaArchivo());
-    credenciales.open(QIODevice::ReadOnly);
-    const QByteArray datos = credenciales.readAll();
-    for (int n = 1; n <= cuantas; ++n) {
-        auto t = std::make_unique<TerminalPrueba>(n, BaseDatosPrueba::DirectorioOdbc(m_motor), m_propia.Servidor(),
-                                                  m_propia.BaseDatos(), datos);
-        t->Ajuste(QStringLiteral("Cola"), QStringLiteral("Despertar"), despertar ? QStringLiteral("1") : "0");
-        QDir().mkpath(t->RaizUnidad() + QStringLiteral("/lpt"));
-        QFile(t->RaizUnidad() + QStringLiteral("/lpt/378.bin")).open(QIODevice::WriteOnly);
-        t->Iniciar();
-        m_terminales.push_back(std::move(t));
-    }
-    for (auto& t : m_terminales) {
-        if (!Esperar([&] { return t->Salida().contains("sirviendo la cola") || !t->Corriendo(); }, 60) ||
-            !t->Corriendo()) {
-            std::fprintf(stderr, "una terminal no arranco:\n%s\n", qPrintable(t->Salida()));
-            return false;
-        }
-    }
+    m_flota.Detener();
+    const bool arrancaron = m_flota.Agregar(cuantas, 60, [&](int, TerminalPrueba& t) {
+        t.Ajuste(QStringLiteral("Cola"), QStringLiteral("Despertar"), despertar ? QStringLiteral("1") : "0");
+    });
     Pasar(3000); // the listening connections come up
-    return true;
-}
-
-void Banco::Liberar(int terminal) {
-    Conexion& c = Conexion::Instancia();
-    c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
-                              "VALUES (%1, 'R', 'caja', -1, %2)")
-                   .arg(m_id)
-                   .arg(2 * (terminal + 1) - 1));
-    c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, 1, "
-                              "'<B>Comanda %2</B>')")
-                   .arg(m_id)
-                   .arg(m_id, 8, 10, QLatin1Char('0')));
-    c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(m_id));
-    ++m_id;
+    return arrancaron;
 }
 
 // Twenty terminals started within a few milliseconds: where in the 2-s period
@@ -123,68 +87,15 @@ void Banco::Dispersion() {
                    juntas, "terminals", "lock step", kJuntas, "terminals", MenosEsMejor::Si);
 }
 
-// Every job prints the same number of bytes, so the first byte of a
-// terminal's k-th job is the moment its capture file grows past k jobs.
 Medida Banco::Medir() {
     Medida medida;
-    auto ruta = [&](int t) { return m_terminales[t]->RaizUnidad() + QStringLiteral("/lpt/378.bin"); };
-    auto tamano = [&](int t) { return QFileInfo(ruta(t)).size(); };
-    std::vector<qint64> base(kTerminales);
-    for (int t = 0; t < kTerminales; ++t) {
-        base[t] = tamano(t);
-        Liberar(t);
-    }
-    Pasar(4500);
-    const qint64 porTrabajo = tamano(0) - base[0];
-    for (int t = 0; t < kTerminales; ++t) {
-        base[t] = tamano(t);
-    }
-    if (porTrabajo <= 0) {
-        std::fprintf(stderr, "el primer trabajo no se imprimio\n");
-        return medida;
-    }
-    if (m_motor == Motor::PostgreSql) {
-        medida.conexiones = Lista("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() AND "
-                                  "pid <> pg_backend_pid()")
-                                .toInt();
-    }
-    std::vector<QList<std::pair<int, qint64>>> pendientes(kTerminales); // (k-th job, release time)
-    std::vector<int> liberados(kTerminales, 0);
-    QElapsedTimer reloj;
-    reloj.start();
-    auto mirar = [&](int t) {
-        const qint64 ahora = reloj.nsecsElapsed();
-        const qint64 actual = tamano(t);
-        while (!pendientes[t].isEmpty() && actual > base[t] + pendientes[t].first().first * porTrabajo) {
-            medida.latencias.push_back((ahora - pendientes[t].first().second) / 1e6);
-            pendientes[t].removeFirst();
-        }
-    };
-    QFileSystemWatcher vigia;
-    for (int t = 0; t < kTerminales; ++t) {
-        vigia.addPath(ruta(t));
-    }
-    QObject::connect(&vigia, &QFileSystemWatcher::fileChanged, [&](const QString& r) {
-        for (int t = 0; t < kTerminales; ++t) {
-            if (ruta(t) == r) {
-                mirar(t);
-            }
+    medida.latencias = m_flota.Latencias(kTerminales, m_segundos, [&] {
+        if (m_motor == Motor::PostgreSql) {
+            medida.conexiones = Lista("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                                      "pid <> pg_backend_pid()")
+                                    .toInt();
         }
     });
-    for (qint64 siguiente = 0, turno = 0; reloj.elapsed() < m_segundos * 1000LL;
-         siguiente += 1000 / kTerminales, ++turno) {
-        while (reloj.elapsed() < siguiente) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        const int t = static_cast<int>(turno % kTerminales);
-        Liberar(t);
-        pendientes[t].append({liberados[t]++, reloj.nsecsElapsed()});
-    }
-    Pasar(4000);
-    for (int t = 0; t < kTerminales; ++t) {
-        mirar(t);
-    }
     return medida;
 }
 
@@ -213,9 +124,7 @@ int Banco::Correr() {
                 return 1;
             }
             (despertar ? encendido : apagado) = Medir();
-            for (auto& t : m_terminales) {
-                t->Detener();
-            }
+            m_flota.Detener();
         }
         const std::string donde = " (" + nombre + ", 10 terminals, one job a second each, " +
                                   std::to_string(encendido.latencias.size()) + " jobs)";
@@ -233,9 +142,7 @@ int Banco::Correr() {
                 return 1;
             }
             Dispersion();
-            for (auto& t : m_terminales) {
-                t->Detener();
-            }
+            m_flota.Detener();
         }
     } catch (const ErrorEjecucion& e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.Descripcion()));

@@ -1,9 +1,9 @@
 #include "Figura.h"
+#include "FlotaBench.h"
 #include "MedidasProceso.h"
 #include "Pisos.h"
 #include "TerminalBench.h"
 #include "credentials/ProveedorCredenciales.h"
-#include "e2e/TerminalPrueba.h"
 #include "platform/Ajustes.h"
 #include "server/ServidorCola.h"
 #include "support/ErrorEjecucion.h"
@@ -53,15 +53,6 @@ QMap<qint64, qint64> CpuServidor(qint64 postmaster) {
     return tiempos;
 }
 
-void Pasar(qint64 ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
-    }
-}
-
 class Escala {
 public:
     int Correr();
@@ -75,33 +66,18 @@ private:
 
     int m_segundos = 60;
     TerminalBench m_propia{Motor::PostgreSql, kTerminalPropia};
-    std::vector<std::unique_ptr<TerminalPrueba>> m_terminales;
+    FlotaBench m_flota{Motor::PostgreSql, m_propia};
+    std::vector<std::unique_ptr<TerminalPrueba>>& m_terminales = m_flota.Terminales();
 };
 
-// Starts terminals until there are `hasta`, and waits until all serve.
+// Starts terminals, with their rows, until there are `hasta`, and waits
+// until all serve.
 bool Escala::Agregar(int hasta) {
-    QFile credenciales(ProveedorCredenciales::RutaArchivo());
-    credenciales.open(QIODevice::ReadOnly);
-    const QByteArray datos = credenciales.readAll();
-    const QString odbc = BaseDatosPrueba::DirectorioOdbc(Motor::PostgreSql);
-    for (int n = static_cast<int>(m_terminales.size()) + 1; n <= hasta; ++n) {
+    return m_flota.Agregar(hasta, 120, [](int n, TerminalPrueba&) {
         Conexion::Instancia().Ejecutar(QStringLiteral("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(n));
         InsertarImpresora(2 * n - 1, n, 2 * n);
         InsertarImpresora(2 * n, n, 2 * n - 1);
-        auto t = std::make_unique<TerminalPrueba>(n, odbc, m_propia.Servidor(), m_propia.BaseDatos(), datos);
-        QDir().mkpath(t->RaizUnidad() + QStringLiteral("/lpt"));
-        QFile(t->RaizUnidad() + QStringLiteral("/lpt/378.bin")).open(QIODevice::WriteOnly);
-        t->Iniciar();
-        m_terminales.push_back(std::move(t));
-    }
-    for (auto& t : m_terminales) {
-        if (!Esperar([&] { return t->Salida().contains("sirviendo la cola") || !t->Corriendo(); }, 120) ||
-            !t->Corriendo()) {
-            std::fprintf(stderr, "una terminal no arranco:\n%s\n", qPrintable(t->Salida()));
-            return false;
-        }
-    }
-    return true;
+    });
 }
 
 double Escala::Inactivas(int n, const std::string& modo) {
@@ -157,81 +133,11 @@ double Escala::Inactivas(int n, const std::string& modo) {
 }
 
 // One job a second for each of the first ten terminals, spread over the
-// second. Every job prints the same number of bytes, so the first byte of a
-// terminal's k-th job is the moment its capture file grows past k jobs; the
-// growth is seen through inotify.
+// second: release to first byte.
 void Escala::Latencia() {
-    constexpr int kTerminales = 10;
-    auto ruta = [&](int t) { return m_terminales[t]->RaizUnidad() + QStringLiteral("/lpt/378.bin"); };
-    auto tamano = [&](int t) { return QFileInfo(ruta(t)).size(); };
-    Conexion& c = Conexion::Instancia();
-    int id = 1;
-    auto liberar = [&](int t) {
-        c.Ejecutar(QStringLiteral("INSERT INTO ColaImpresion (IdTrabajo, Tipo, Usuario, Escribiendo, id_impresora) "
-                                  "VALUES (%1, 'R', 'caja', -1, %2)")
-                       .arg(id)
-                       .arg(2 * (t + 1) - 1));
-        c.Ejecutar(QStringLiteral("INSERT INTO DetalleColaImpresion (IdTrabajo, IdRenglon, Datos) VALUES (%1, 1, "
-                                  "'<B>Comanda %2</B>')")
-                       .arg(id)
-                       .arg(id, 8, 10, QLatin1Char('0')));
-        c.Ejecutar(QStringLiteral("UPDATE ColaImpresion SET Escribiendo = 0 WHERE IDTrabajo=%1").arg(id));
-        ++id;
-    };
-    // One job each first, to learn the size of a job's output.
-    std::vector<qint64> base(kTerminales);
-    for (int t = 0; t < kTerminales; ++t) {
-        base[t] = tamano(t);
-        liberar(t);
-    }
-    Pasar(5000);
-    const qint64 porTrabajo = tamano(0) - base[0];
-    for (int t = 0; t < kTerminales; ++t) {
-        base[t] = tamano(t);
-    }
-    if (porTrabajo <= 0) {
-        std::fprintf(stderr, "el primer trabajo no se imprimio\n");
+    const std::vector<double> latencias = m_flota.Latencias(10, m_segundos);
+    if (latencias.empty()) {
         return;
-    }
-
-    struct Pendiente {
-        int k;
-        qint64 liberado;
-    };
-    std::vector<QList<Pendiente>> pendientes(kTerminales);
-    std::vector<int> liberados(kTerminales, 0);
-    QElapsedTimer reloj;
-    reloj.start();
-    std::vector<double> latencias;
-    auto mirar = [&](int t) {
-        const qint64 ahora = reloj.nsecsElapsed();
-        const qint64 actual = tamano(t);
-        while (!pendientes[t].isEmpty() && actual > base[t] + pendientes[t].first().k * porTrabajo) {
-            latencias.push_back((ahora - pendientes[t].first().liberado) / 1e6);
-            pendientes[t].removeFirst();
-        }
-    };
-    QFileSystemWatcher vigilante;
-    QMap<QString, int> indice;
-    for (int t = 0; t < kTerminales; ++t) {
-        vigilante.addPath(ruta(t));
-        indice[ruta(t)] = t;
-    }
-    QObject::connect(&vigilante, &QFileSystemWatcher::fileChanged, [&](const QString& r) { mirar(indice[r]); });
-
-    const qint64 fin = m_segundos * 1000LL;
-    for (qint64 siguiente = 0, turno = 0; reloj.elapsed() < fin; siguiente += 1000 / kTerminales, ++turno) {
-        while (reloj.elapsed() < siguiente) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        const int t = static_cast<int>(turno % kTerminales);
-        liberar(t);
-        pendientes[t].append({liberados[t]++, reloj.nsecsElapsed()});
-    }
-    Pasar(4000);
-    for (int t = 0; t < kTerminales; ++t) {
-        mirar(t);
     }
     const std::string donde = " (10 terminals, one job a second each, " + std::to_string(latencias.size()) + " jobs)";
     ImprimirFigura("release to first byte at the printer, p50" + donde, Percentil(latencias, 0.5), "ms",
