@@ -16,6 +16,8 @@
 #include <limits>
 #include <mutex>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using Respuesta = ServidorPanel::Respuesta;
@@ -94,27 +96,79 @@ quint16 ServidorPanel::Escuchar(const QHostAddress& direccion, quint16 puerto, Q
 }
 
 // ---------------------------------------------------------------------------
+// The routes.
+
+const ServidorPanel::Ruta ServidorPanel::kRutas[] = {
+    {.metodo = Metodo::Lectura,
+     .ruta = "/"_L1,
+     .inmediata = [](ServidorPanel& panel) { return panel.PaginaVigente(); },
+     .atender = [](ServidorPanel& panel, const Peticion&) { return panel.Pagina(); }},
+    {.metodo = Metodo::Lectura,
+     .ruta = "/panel.js"_L1,
+     .inmediata = [](ServidorPanel& panel) -> std::optional<Respuesta> {
+         return Respuesta{200, "text/javascript; charset=utf-8", panel.m_publicado.guion, {}};
+     }},
+    {.metodo = Metodo::Lectura,
+     .ruta = "/panel.css"_L1,
+     .inmediata = [](ServidorPanel& panel) -> std::optional<Respuesta> {
+         return Respuesta{200, "text/css; charset=utf-8", panel.m_publicado.estilos, {}};
+     }},
+    {.metodo = Metodo::Lectura,
+     .ruta = "/api/estado"_L1,
+     .inmediata = [](ServidorPanel& panel) { return panel.EstadoVigente(false); },
+     .sinSesion = true,
+     .atender = [](ServidorPanel& panel, const Peticion& peticion) { return panel.Estado(false, peticion); }},
+    {.metodo = Metodo::Lectura,
+     .ruta = "/metrics"_L1,
+     .inmediata = [](ServidorPanel& panel) { return panel.EstadoVigente(true); },
+     .atender = [](ServidorPanel& panel, const Peticion& peticion) { return panel.Estado(true, peticion); }},
+    {.metodo = Metodo::Lectura,
+     .ruta = "/api/sesion"_L1,
+     .atender = [](ServidorPanel& panel, const Peticion& peticion) { return panel.SesionAbierta(peticion); }},
+    {.metodo = Metodo::Envio,
+     .ruta = "/api/sesion"_L1,
+     .atender = [](ServidorPanel& panel, const Peticion& peticion) { return panel.IniciarSesion(peticion); },
+     .demorada = true},
+    {.metodo = Metodo::Envio,
+     .ruta = "/api/sesion/salir"_L1,
+     .atender = [](ServidorPanel& panel, const Peticion& peticion) { return panel.CerrarSesion(peticion); }},
+    {.metodo = Metodo::Envio,
+     .ruta = {},
+     .atender =
+         [](ServidorPanel& panel, const Peticion& peticion) {
+             const RutaAccion accion = *LeerRutaAccion(peticion.ruta);
+             return panel.Accion(peticion, accion.recurso, accion.numero);
+         }},
+    // An action's path read with GET: the path exists, the method does not.
+    {.metodo = Metodo::Lectura,
+     .ruta = {},
+     .atender = [](ServidorPanel&,
+                   const Peticion&) { return Respuesta::Error(QStringLiteral("Metodo no permitido"), 405); }},
+};
+
+const ServidorPanel::Ruta* ServidorPanel::RutaDe(const Peticion& peticion, bool inmediatas) {
+    const bool lectura = peticion.metodo == "GET" || peticion.metodo == "HEAD";
+    const bool envio = peticion.metodo == "POST";
+    for (const Ruta& ruta : kRutas) {
+        if (!(ruta.metodo == Metodo::Lectura ? lectura : envio) || (inmediatas && !ruta.inmediata)) {
+            continue;
+        }
+        if (ruta.ruta.isEmpty() ? LeerRutaAccion(peticion.ruta).has_value() : peticion.ruta == ruta.ruta) {
+            return &ruta;
+        }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
 // What libmicrohttpd's threads answer at once.
 
 std::optional<Respuesta> ServidorPanel::Inmediata(const Peticion& peticion) {
-    const bool get = peticion.metodo == "GET" || peticion.metodo == "HEAD";
-    const QString& ruta = peticion.ruta;
-    if (get && ruta == QStringLiteral("/")) {
-        return PaginaVigente();
+    const Ruta* ruta = RutaDe(peticion, true);
+    if (!ruta || (ruta->sinSesion && !TokenSesion(peticion).isEmpty())) {
+        return std::nullopt;
     }
-    if (get && ruta == QStringLiteral("/panel.js")) {
-        return Respuesta{200, "text/javascript; charset=utf-8", m_publicado.guion, {}};
-    }
-    if (get && ruta == QStringLiteral("/panel.css")) {
-        return Respuesta{200, "text/css; charset=utf-8", m_publicado.estilos, {}};
-    }
-    if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-        const bool prometheus = ruta == QStringLiteral("/metrics");
-        if (prometheus || TokenSesion(peticion).isEmpty()) {
-            return EstadoVigente(prometheus);
-        }
-    }
-    return std::nullopt;
+    return ruta->inmediata(*this);
 }
 
 std::optional<Respuesta> ServidorPanel::EstadoVigente(bool prometheus) {
@@ -156,43 +210,32 @@ void ServidorPanel::Publicar() {
 }
 
 Respuesta ServidorPanel::Atender(const Peticion& peticion) {
-    const QString& ruta = peticion.ruta;
-    const bool get = peticion.metodo == "GET" || peticion.metodo == "HEAD";
-    const bool post = peticion.metodo == "POST";
-    if (get && (ruta == QStringLiteral("/api/estado") || ruta == QStringLiteral("/metrics"))) {
-        return Estado(ruta == QStringLiteral("/metrics"), peticion);
+    const Ruta* ruta = RutaDe(peticion, false);
+    if (!ruta || !ruta->atender) {
+        return Respuesta::Error(QStringLiteral("No existe"), 404);
     }
-    if (get && ruta == QStringLiteral("/")) {
-        bool perdida = false;
-        Leer(&perdida);
-        std::lock_guard<std::mutex> cerrojo(m_publicado.publicado);
-        // Without a state the script's page says why; a browser without it reloads.
-        return {200, "text/html; charset=utf-8", m_estado ? m_publicado.paginaConEstado : m_publicado.pagina, {}};
+    return ruta->atender(*this, peticion);
+}
+
+Respuesta ServidorPanel::Pagina() {
+    bool perdida = false;
+    Leer(&perdida);
+    std::lock_guard<std::mutex> cerrojo(m_publicado.publicado);
+    // Without a state the script's page says why; a browser without it reloads.
+    return {200, "text/html; charset=utf-8", m_estado ? m_publicado.paginaConEstado : m_publicado.pagina, {}};
+}
+
+Respuesta ServidorPanel::SesionAbierta(const Peticion& peticion) {
+    const SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
+    if (!sesion) {
+        return Respuesta::Error(QStringLiteral("Sin sesion"), 401);
     }
-    if (ruta == QStringLiteral("/api/sesion")) {
-        if (post) {
-            return IniciarSesion(peticion);
-        }
-        const SesionesPanel::Sesion* sesion = m_sesiones.Buscar(TokenSesion(peticion));
-        if (!get) {
-            return Respuesta::Error(QStringLiteral("Metodo no permitido"), 405);
-        }
-        if (!sesion) {
-            return Respuesta::Error(QStringLiteral("Sin sesion"), 401);
-        }
-        return Respuesta::Json({{"usuario", sesion->usuario}, {"csrf", QString::fromLatin1(sesion->csrf)}});
-    }
-    if (ruta == QStringLiteral("/api/sesion/salir") && post) {
-        m_sesiones.Cerrar(TokenSesion(peticion));
-        return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true, peticion.segura)}}};
-    }
-    if (const std::optional<RutaAccion> accion = LeerRutaAccion(ruta)) {
-        if (!post) {
-            return Respuesta::Error(QStringLiteral("Metodo no permitido"), 405);
-        }
-        return Accion(peticion, accion->recurso, accion->numero);
-    }
-    return Respuesta::Error(QStringLiteral("No existe"), 404);
+    return Respuesta::Json({{"usuario", sesion->usuario}, {"csrf", QString::fromLatin1(sesion->csrf)}});
+}
+
+Respuesta ServidorPanel::CerrarSesion(const Peticion& peticion) {
+    m_sesiones.Cerrar(TokenSesion(peticion));
+    return {204, {}, {}, {{"Set-Cookie", CookieSesion({}, true, peticion.segura)}}};
 }
 
 bool ServidorPanel::Conectado() {
@@ -325,7 +368,8 @@ Respuesta ServidorPanel::Estado(bool metricas, const Peticion& peticion) {
 }
 
 qint64 ServidorPanel::Demora(const Peticion& peticion) {
-    if (peticion.metodo != "POST" || peticion.ruta != QStringLiteral("/api/sesion")) {
+    const Ruta* ruta = RutaDe(peticion, false);
+    if (!ruta || !ruta->demorada) {
         return 0;
     }
     const QString usuario = LeerIngreso(peticion.cuerpo).usuario;

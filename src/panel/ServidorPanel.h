@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLatin1StringView>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -64,9 +65,40 @@ public:
     quint16 Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo = nullptr);
 
 private:
+    // A route: the requests it takes and who answers them. A request takes
+    // the route of its method and path in kRutas, or none and 404. Both the
+    // HTTP side's answer from the head and the database side read this table.
+    enum class Metodo {
+        Lectura, // GET or HEAD (libmicrohttpd leaves a HEAD's body out)
+        Envio,   // POST
+    };
+    struct Ruta {
+        Metodo metodo;
+        QLatin1StringView ruta; // the path; empty: an action's (see LeerRutaAccion)
+        // The answer from the head on the HTTP side's threads, out of what was
+        // published; none (or no function): the database side answers.
+        std::optional<Respuesta> (*inmediata)(ServidorPanel& panel) = nullptr;
+        // Answered from the head only without a session cookie: an operator
+        // may see the jobs' text, which the database side decides.
+        bool sinSesion = false;
+        // The answer on the database side; none where `inmediata` always answers.
+        Respuesta (*atender)(ServidorPanel& panel, const Peticion& peticion) = nullptr;
+        // A sign-in: it first waits its account's delay (Demora).
+        bool demorada = false;
+    };
+    static const Ruta kRutas[];
+    // The route of a request, or null. `inmediatas`: only among those
+    // answered from the head (the action paths are not looked at then).
+    static const Ruta* RutaDe(const Peticion& peticion, bool inmediatas);
+
     std::optional<Respuesta> Inmediata(const Peticion& peticion) override;
     Respuesta Atender(const Peticion& peticion) override;
+    // The page, with the state drawn into it when there is one.
+    Respuesta Pagina();
     Respuesta Estado(bool metricas, const Peticion& peticion);
+    // The signed-in operator and the CSRF token, or 401.
+    Respuesta SesionAbierta(const Peticion& peticion);
+    Respuesta CerrarSesion(const Peticion& peticion);
     // Whether the request comes from a signed-in operator who still holds
     // the permission: only such a one reads the set-aside jobs' text.
     bool VeRenglones(const Peticion& peticion);
