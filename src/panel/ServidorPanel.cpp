@@ -171,18 +171,21 @@ std::optional<Respuesta> ServidorPanel::Inmediata(const Peticion& peticion) {
     return ruta->inmediata(*this);
 }
 
+Respuesta ServidorPanel::Publicado::Estado(bool conMetricas, bool renglones, qint64 edad) const {
+    return {200,
+            conMetricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
+                        : QByteArrayLiteral("application/json; charset=utf-8"),
+            conMetricas ? metricas : (renglones ? json : jsonPublico),
+            {{"Age", QByteArray::number(edad)}}};
+}
+
 std::optional<Respuesta> ServidorPanel::EstadoVigente(bool prometheus) {
     std::lock_guard<std::mutex> cerrojo(m_publicado.publicado);
     const qint64 edad = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - m_publicado.leido).count();
     if (!m_publicado.hayEstado || edad >= m_publicado.vigencia) {
         return std::nullopt;
     }
-    Respuesta r{200,
-                prometheus ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
-                           : QByteArrayLiteral("application/json; charset=utf-8"),
-                prometheus ? m_publicado.metricas : m_publicado.jsonPublico,
-                {{"Age", QByteArray::number(edad / 1000)}}};
-    return r;
+    return m_publicado.Estado(prometheus, false, edad / 1000);
 }
 
 std::optional<Respuesta> ServidorPanel::PaginaVigente() {
@@ -359,12 +362,7 @@ Respuesta ServidorPanel::Estado(bool metricas, const Peticion& peticion) {
     }
     const bool renglones = !metricas && VeRenglones(peticion);
     std::lock_guard<std::mutex> cerrojo(m_publicado.publicado);
-    const qint64 edad = m_leido.elapsed() / 1000;
-    return {200,
-            metricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
-                     : QByteArrayLiteral("application/json; charset=utf-8"),
-            metricas ? m_publicado.metricas : (renglones ? m_publicado.json : m_publicado.jsonPublico),
-            {{"Age", QByteArray::number(edad)}}};
+    return m_publicado.Estado(metricas, renglones, m_leido.elapsed() / 1000);
 }
 
 qint64 ServidorPanel::Demora(const Peticion& peticion) {

@@ -130,6 +130,10 @@ private:
         QByteArray paginaConEstado;             // drawn without the jobs' text too
         std::chrono::steady_clock::time_point leido;
         QByteArray pagina, guion, estilos;
+
+        // The state's answer, `edad` seconds old: the metrics, or the JSON
+        // with the jobs' text when `renglones`. The caller holds `publicado`.
+        Respuesta Estado(bool conMetricas, bool renglones, qint64 edad) const;
     };
 
     SesionesPanel m_sesiones;
