@@ -54,14 +54,14 @@ QByteArray ServidorHttp::Peticion::Encabezado(const QByteArray& nombre) const {
 namespace {
 
 // A request on its way: filled on libmicrohttpd's thread, answered by the
-// database side or by the deadline, whichever comes first.
+// routes or by the deadline, whichever comes first.
 struct Pendiente {
     Peticion peticion;
     MHD_Connection* conexion = nullptr;
     QByteArray anfitrion; // the host name asked for
     QByteArray version;
     bool rutaConNulo = false; // its path had an encoded NUL
-    bool enviada = false;     // handed to the database side
+    bool enviada = false;     // handed to the routes
     std::mutex m;
     bool lista = false;
     Respuesta respuesta;
@@ -241,7 +241,7 @@ struct ServidorHttp::Http {
         return {};
     }
 
-    // Requests waiting for the database side, by deadline.
+    // Requests waiting for the routes, by deadline.
     std::mutex plazos;
     std::condition_variable cambio;
     std::multimap<Reloj::time_point, std::weak_ptr<Pendiente>> esperando;
@@ -391,8 +391,8 @@ struct ServidorHttp::Http {
         return Enviar(c, p->respuesta);
     }
 
-    // Runs a request on the database side; a sign-in at an account guessed
-    // at lately first waits its account's delay (the thread stays free).
+    // Runs a request on the routes' thread, after the delay the routes ask
+    // for (a sign-in at an account guessed at lately); the thread stays free.
     void Despachar(const std::shared_ptr<Pendiente>& p, bool demorada) {
         {
             std::lock_guard<std::mutex> cerrojo(p->m);
