@@ -2,17 +2,19 @@
 
 #include "credentials/ProveedorCredenciales.h"
 #include "panel/EstadoTienda.h"
+#include "panel/ServidorHttp.h"
 #include "panel/SesionesPanel.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLatin1StringView>
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QPair>
 #include <QStringList>
-#include <memory>
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <optional>
 
 // The status panel's web server:
@@ -26,82 +28,83 @@
 //   POST /api/impresoras/N/restablecer      the printer serves its own jobs again
 //   POST /api/trabajos/N/reintentar         a set-aside job goes back to the queue
 //
-// Two sides. libmicrohttpd's threads speak HTTP and hold the bounds a LAN host
-// could otherwise break (idle and half-sent connections closed, connections per
-// address and in total, request head and body sizes, the Host header); they
-// answer the page's files and a state read within its freshness at once. All
-// the rest (database, sessions, event log) runs on the thread that created
-// this object, the one thread that uses the one database connection; a
-// request waits for it at most kEsperaLectura (readers) or kEsperaAccion
-// (sign-in and actions) and then answers 503, so a stalled database holds no
-// HTTP thread and no other client.
+// Two sides. The HTTP side (ServidorHttp) speaks HTTP and holds its bounds;
+// the routes here answer the page's files and a state read within its
+// freshness at once, on its threads. All the rest (database, sessions, event
+// log) runs on the thread that created this object, the one thread that uses
+// the one database connection; a request waits for it at most
+// ServidorHttp::kEsperaLectura (readers) or kEsperaAccion (sign-in and
+// actions) and then answers 503, so a stalled database holds no HTTP thread
+// and no other client.
 //
 // Reading needs no sign-in. The actions answer 401 without a live session and
 // 403 without the session's CSRF token (header X-CSRF-Token) or when the
 // operator no longer holds permission 27; each is written to the event log
 // with the operator's name. Only a lost connection makes the readers answer
 // 503 and the panel reconnect, after a pause that grows while it stays lost.
-class ServidorPanel : public QObject {
+class ServidorPanel : public QObject, private ServidorHttp::Rutas {
 public:
-    // Bounds of the HTTP side.
-    static constexpr int kMaximoCuerpo = 4096;         // bytes of a request body (more: 413)
-    static constexpr int kMemoriaConexion = 16 * 1024; // a connection's buffer: request head and body
-    static constexpr int kInactividad = 10;            // seconds an idle or half-sent connection stays
-    static constexpr int kPorDireccion = 64;           // connections from one address
-    static constexpr int kEsperaLectura = 3000;        // ms a reader waits for the database
-    static constexpr int kEsperaAccion = 10000;        // ms a sign-in or an action waits for it
+    using Peticion = ServidorHttp::Peticion;
+    using Respuesta = ServidorHttp::Respuesta;
 
     explicit ServidorPanel(QObject* padre = nullptr);
     ~ServidorPanel() override;
 
     // Milliseconds a state read stays fresh (tests and benchmarks set 0).
     void EstablecerVigencia(int milisegundos) { m_vigencia = milisegundos; }
-    // Host names the browser may use besides the listening address and
-    // "localhost" (a page of another site rebound to our address sends its own).
-    void EstablecerNombres(const QStringList& nombres) { m_nombres = nombres; }
-    // Connections in total (the descriptors the process may open bound it).
-    void EstablecerMaximoConexiones(int maximo) { m_maximoConexiones = maximo; }
-    // Reverse proxies whose X-Forwarded-For, -Proto and -Host are believed:
-    // the brake, the log and the connections per address then count the
-    // client the proxy names. From any other host those headers are ignored.
-    void EstablecerProxies(const QList<QHostAddress>& proxies) { m_proxies = proxies; }
-    // Serves HTTPS only, with this certificate chain and private key (PEM).
+    // The HTTP side's host names, bound on connections, trusted proxies and
+    // HTTPS (see ServidorHttp).
+    void EstablecerNombres(const QStringList& nombres) { m_http.EstablecerNombres(nombres); }
+    void EstablecerMaximoConexiones(int maximo) { m_http.EstablecerMaximoConexiones(maximo); }
+    void EstablecerProxies(const QList<QHostAddress>& proxies) { m_http.EstablecerProxies(proxies); }
     void EstablecerTls(const QByteArray& certificado, const QByteArray& llave) {
-        m_certificado = certificado;
-        m_llave = llave;
+        m_http.EstablecerTls(certificado, llave);
     }
 
     // Starts listening; returns the port, or 0 with the reason in `motivo`.
     quint16 Escuchar(const QHostAddress& direccion, quint16 puerto, QString* motivo = nullptr);
 
-    // One request as the database side sees it, and its answer.
-    struct Peticion {
-        QByteArray metodo;
-        QString ruta;
-        QList<QPair<QByteArray, QByteArray>> encabezados;
-        QByteArray cuerpo;
-        QString direccion;   // the client's: behind a trusted proxy, the one it names
-        bool segura = false; // came over HTTPS, to us or to a trusted proxy
-        QByteArray Encabezado(const QByteArray& nombre) const;
-    };
-    struct Respuesta {
-        int codigo = 200;
-        QByteArray tipo;
-        QByteArray cuerpo;
-        QList<QPair<QByteArray, QByteArray>> encabezados;
-    };
-
-    struct Http; // the libmicrohttpd side
-
 private:
-    Respuesta Atender(const Peticion& peticion);
+    // A route: the requests it takes and who answers them. A request takes
+    // the route of its method and path in kRutas, or none and 404. Both the
+    // HTTP side's answer from the head and the database side read this table.
+    enum class Metodo {
+        Lectura, // GET or HEAD (libmicrohttpd leaves a HEAD's body out)
+        Envio,   // POST
+    };
+    struct Ruta {
+        Metodo metodo;
+        QLatin1StringView ruta; // the path; empty: an action's (see LeerRutaAccion)
+        // The answer from the head on the HTTP side's threads, out of what was
+        // published; none (or no function): the database side answers.
+        std::optional<Respuesta> (*inmediata)(ServidorPanel& panel) = nullptr;
+        // Answered from the head only without a session cookie: an operator
+        // may see the jobs' text, which the database side decides.
+        bool sinSesion = false;
+        // The answer on the database side; none where `inmediata` always answers.
+        Respuesta (*atender)(ServidorPanel& panel, const Peticion& peticion) = nullptr;
+        // A sign-in: it first waits its account's delay (Demora).
+        bool demorada = false;
+    };
+    static const Ruta kRutas[];
+    // The route of a request, or null. `inmediatas`: only among those
+    // answered from the head (the action paths are not looked at then).
+    static const Ruta* RutaDe(const Peticion& peticion, bool inmediatas);
+
+    std::optional<Respuesta> Inmediata(const Peticion& peticion) override;
+    Respuesta Atender(const Peticion& peticion) override;
+    // The page, with the state drawn into it when there is one.
+    Respuesta Pagina();
     Respuesta Estado(bool metricas, const Peticion& peticion);
+    // The signed-in operator and the CSRF token, or 401.
+    Respuesta SesionAbierta(const Peticion& peticion);
+    Respuesta CerrarSesion(const Peticion& peticion);
     // Whether the request comes from a signed-in operator who still holds
     // the permission: only such a one reads the set-aside jobs' text.
     bool VeRenglones(const Peticion& peticion);
     Respuesta IniciarSesion(const Peticion& peticion);
     // Milliseconds a sign-in waits before it is checked (see SesionesPanel::Demora).
-    qint64 Demora(const Peticion& peticion);
+    qint64 Demora(const Peticion& peticion) override;
     Respuesta Accion(const Peticion& peticion, const QString& recurso, qint64 numero);
     // The state, fresh or cached; null after a database failure (`perdida`
     // tells whether the connection was the thing lost).
@@ -111,16 +114,33 @@ private:
     void Perdida();
     // Publishes the answers of the current state for the HTTP side.
     void Publicar();
+    // A state read still within its freshness, answered on the HTTP side at
+    // once; only to a reader without a session, who is not shown the jobs' text.
+    std::optional<Respuesta> EstadoVigente(bool prometheus);
+    // The page with a state read within its freshness drawn into it.
+    std::optional<Respuesta> PaginaVigente();
+
+    // The answers of the last state read, for the readers within its
+    // freshness on the HTTP side's threads; the page's files, read once.
+    struct Publicado {
+        std::mutex publicado;
+        std::atomic<int> vigencia{1000};
+        bool hayEstado = false;
+        QByteArray json, jsonPublico, metricas; // jsonPublico: without the jobs' text
+        QByteArray paginaConEstado;             // drawn without the jobs' text too
+        std::chrono::steady_clock::time_point leido;
+        QByteArray pagina, guion, estilos;
+
+        // The state's answer, `edad` seconds old: the metrics, or the JSON
+        // with the jobs' text when `renglones`. The caller holds `publicado`.
+        Respuesta Estado(bool conMetricas, bool renglones, qint64 edad) const;
+    };
 
     SesionesPanel m_sesiones;
     ProveedorCredenciales m_credenciales;
     std::optional<EstadoTienda> m_estado;
     QElapsedTimer m_leido;
     int m_vigencia = 1000;
-    QStringList m_nombres;
-    int m_maximoConexiones = 1000;
-    QList<QHostAddress> m_proxies;
-    QByteArray m_certificado, m_llave; // empty: plain HTTP
     bool m_conectado = false;
     bool m_caido = false;  // the connection was lost (logged once until it recovers)
     QString m_ultimoError; // why the last read failed, when not for the connection
@@ -129,5 +149,7 @@ private:
     std::optional<bool> m_papelBajo;       // Impresora.PapelBajo, likewise
     std::optional<bool> m_falla;           // Impresora.Falla, likewise
     qint64 m_pausa = 0;                    // before the next connection attempt, growing while the database stays lost
-    std::unique_ptr<Http> m_http;
+    Publicado m_publicado;
+    // Last, so that it stops before anything its threads read goes.
+    ServidorHttp m_http;
 };

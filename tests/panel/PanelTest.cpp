@@ -343,14 +343,14 @@ TEST_F(Panel, BelievesForwardedHeadersOnlyFromATrustedProxy) {
     // Connections: many clients through the proxy are not one address's
     // share, but one client still gets no more than an address.
     std::vector<std::unique_ptr<QTcpSocket>> abiertas;
-    const int muchos = ServidorPanel::kPorDireccion + 16;
+    const int muchos = ServidorHttp::kPorDireccion + 16;
     EXPECT_EQ(Atendidas(
                   puerto, muchos, [](int i) { return "10.1.0." + QByteArray::number(i); }, abiertas),
               muchos);
     abiertas.clear();
     EXPECT_EQ(Atendidas(
                   puerto, muchos, [](int) { return QByteArray("10.2.0.1"); }, abiertas),
-              ServidorPanel::kPorDireccion);
+              ServidorHttp::kPorDireccion);
 }
 
 TEST_F(Panel, SaysSoWhileTheDatabaseIsAwayAndRecovers) {
