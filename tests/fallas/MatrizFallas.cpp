@@ -18,6 +18,9 @@
 //   orlan-fallas [--repeticiones N]   each fault N times (3)
 //   orlan-fallas --corto              each fault once: the ctest `fallas`
 //   orlan-fallas --solo TEXT          only the faults whose name holds TEXT
+//   orlan-fallas --parte K/N          only every Nth fault from the Kth (1-based),
+//                                     the restore race in part 1: N runs of
+//                                     the matrix side by side make one
 //
 // With ORLAN_FALLAS_BITACORAS=DIR the servers' event logs are copied into DIR
 // at the end.
@@ -547,7 +550,8 @@ void InsertarTrabajoHostil(const TrabajoHostil& t) {
 
 class Matriz {
 public:
-    Matriz(int repeticiones, QString solo) : m_repeticiones(repeticiones), m_solo(std::move(solo)) {}
+    Matriz(int repeticiones, QString solo, int parte, int partes)
+        : m_repeticiones(repeticiones), m_solo(std::move(solo)), m_parte(parte), m_partes(partes) {}
 
     int Correr();
 
@@ -586,6 +590,8 @@ private:
 
     int m_repeticiones;
     QString m_solo; // only the faults whose name holds this text
+    int m_parte;    // only the faults whose row, counted from 0, is m_parte modulo m_partes
+    int m_partes;
     int m_perdidos = 0;
     int m_fallasHostiles = 0; // checks of the hostile rows' row that failed
     int m_fallasVencidos = 0; // stale jobs printed or not set aside
@@ -711,7 +717,7 @@ void Matriz::Falla(const QString& nombre, const QList<int>& donde, const std::fu
     if (indice == m_filas.size()) {
         m_filas.append(Fila{nombre, 0, 0, 0, 0, 0, {}});
     }
-    if (!m_solo.isEmpty() && !nombre.contains(m_solo)) {
+    if ((!m_solo.isEmpty() && !nombre.contains(m_solo)) || indice % m_partes != m_parte) {
         return;
     }
     std::fprintf(stderr, "== %s\n", qPrintable(nombre));
@@ -1459,9 +1465,10 @@ int Matriz::Correr() {
         Vencidos();
         // The restore race on two terminals goes here.
     }
-    const int perdidosCarrera = m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo)
-                                    ? CarreraRestablecer(*m_serieUno, *m_serieDos, [this](qint64 ms) { Pasar(ms); })
-                                    : 0;
+    const bool carrera =
+        m_parte == 0 && (m_solo.isEmpty() || QStringLiteral("the restore race on two terminals").contains(m_solo));
+    const int perdidosCarrera =
+        carrera ? CarreraRestablecer(*m_serieUno, *m_serieDos, [this](qint64 ms) { Pasar(ms); }) : 0;
     const bool drenada = Drenar();
     Informar();
     const QString bitacoras = m_uno->Bitacora() + m_dos->Bitacora();
@@ -1518,5 +1525,16 @@ int main(int argc, char** argv) {
         repeticiones = std::max(1, args.value(i + 1).toInt());
     }
     const qsizetype solo = args.indexOf(QStringLiteral("--solo"));
-    return Matriz(repeticiones, solo > 0 ? args.value(solo + 1) : QString()).Correr();
+    int parte = 1;
+    int partes = 1;
+    if (const qsizetype i = args.indexOf(QStringLiteral("--parte")); i > 0) {
+        const QStringList kn = args.value(i + 1).split(u'/');
+        parte = kn.value(0).toInt();
+        partes = kn.value(1).toInt();
+        if (kn.size() != 2 || partes < 1 || parte < 1 || parte > partes) {
+            std::fprintf(stderr, "--parte K/N: 1 <= K <= N\n");
+            return 2;
+        }
+    }
+    return Matriz(repeticiones, solo > 0 ? args.value(solo + 1) : QString(), parte - 1, partes).Correr();
 }
