@@ -212,7 +212,7 @@ TEST(ReferenciaEscPos, LibraryStreams) {
         {"escpos-buffer-tm-t88.bin", 1, 2, qr, true},
         // Its QR code is GS Z 2 and ESC Z v n k dL dH d, the 2D code command of
         // the generic ESC/POS printers the library is made for.
-        {"node-escpos.bin", 1, 2, nodeEscpos, false},
+        {"node-escpos.bin", 1, 2, nodeEscpos, true},
     });
 }
 
