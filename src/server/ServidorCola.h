@@ -4,6 +4,8 @@
 #include "database/BaseDatos.h"
 #include "database/RepositorioCola.h"
 #include "printer/ctlImpresora.h"
+#include "server/Reclamos.h"
+#include "server/SaludImpresoras.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QElapsedTimer>
@@ -17,7 +19,10 @@
 
 // The queue server without its window: the printer control `pr2`, the timer
 // `Timer1` and the service flag `Activo`. The server window owns one; service
-// mode runs one on its own.
+// mode runs one on its own. It runs the ticks: reads the queue and serves
+// each job in order; the claims between terminals are Reclamos' work, and
+// the printers' health (confirmations, holding, the backup, the causes they
+// cannot print) is SaludImpresoras'.
 class ServidorCola : public QObject {
     Q_OBJECT
 public:
@@ -80,7 +85,7 @@ public:
 
     // Why each of this terminal's printers cannot print, as this server last
     // found it (printer id -> cause); a printer that prints is not in it.
-    const QHash<qint64, QString>& Fallas() const { return m_fallas; }
+    const QHash<qint64, QString>& Fallas() const { return m_salud.Fallas(); }
     // The database's words when Cargar failed on a statement; empty otherwise.
     const QString& CausaCarga() const { return m_causaCarga; }
 
@@ -103,7 +108,6 @@ signals:
 private:
     void Tick();
     void ServirTrabajo(const TrabajoCola& trabajo);
-    void Redirigir(const ImpresoraCola& impresora, const QString& estado);
     // With [Cola] ApartarTrabajosDefectuosos = 1 every line of the job in
     // m_rsDetalle is read before anything is printed; a job the renderer could
     // not finish (a "<" with no ">" after it) is set aside, Escribiendo = 2, a
@@ -123,24 +127,6 @@ private:
     // [Cola] FiltrarControl = 1 without its other control characters but the
     // line ends; what is dropped is logged.
     QString TextoImprimible(qint64 idTrabajo, const RenglonCola& renglon) const;
-    // A job whose last server may have printed it (a claim taken back at
-    // start or taken over when it expired) begins with a line "*** COPIA:
-    // puede estar repetido ***", unless [Cola] MarcarCopias = 0; the log says
-    // which job and why either way.
-    void MarcarCopia(qint64 idTrabajo);
-    // While a job prints or waits for its window, its claim gets a new
-    // number every 5 s, so that the other servers never see it stand long
-    // enough to expire.
-    void RenovarReclamo();
-    // After a job printed whole on `impresora`: whether the printer confirmed
-    // it. A failure is counted per printer and per job and sends the
-    // printer's jobs to its backup with state "F" (see Retener when it has
-    // none).
-    // EnVentana: the printer took it and answered, but only the time to
-    // print it on a connection that stays up proves it on paper (see
-    // ctlImpresora::Ventana): it waits in m_enVentana.
-    enum class Confirmacion { Si, No, EnVentana };
-    Confirmacion Confirmado(const ImpresoraCola& impresora, qint64 idTrabajo);
     // A job printed whole and confirmed: its lines go, the job is announced.
     void Impreso(const TrabajoCola& trabajo, const ImpresoraCola& impresora, int renglones);
     // Settles the jobs whose window has passed: confirmed, or printed again
@@ -151,76 +137,15 @@ private:
     // kEsperaVentanasMs, well within systemd's 90-s stop limit.
     void CerrarVentanas();
     static constexpr qint64 kEsperaVentanasMs = 20000;
-    // A network printer that took the connection but is silent although it
-    // answered before (ctlImpresora::Ocupada): its jobs wait for later ticks,
-    // logged once, and nothing is sent. One still busy after kPlazoOcupada is
-    // failing, as one that does not answer.
-    bool Ocupada(const ImpresoraCola& impresora);
-    static constexpr qint64 kPlazoOcupada =
-        ctlImpresora::kPlazoTrabajo + ctlImpresora::kBuferImpresora * 1000 / ctlImpresora::kVelocidadMinima;
-    // Claims `trabajo` for this server before anything of it is sent to
-    // printer `idImpresora`, which serves it in the tick's snapshot, and
-    // reads its lines into m_rsDetalle. True when this server prints it: the
-    // job is still released and routed to that printer, its lines are still
-    // there if it had any when the snapshot was taken, and no other server
-    // holds a claim on it that has not expired. With the table
-    // ReclamoTrabajo the claim and the lines are one statement on
-    // PostgreSQL; without the table the same conditions are only checked,
-    // in the statement that reads the lines.
-    bool Reclamar(const TrabajoCola& trabajo, qint64 idImpresora);
     // Once a tick, when a job was served or a window settled: the header
     // cleanup and the claims of headers gone (RepositorioCola::Barrer).
     void Barrer();
-    // Gives back this server's claim on a job left for another tick, if it
-    // holds one. (A printed job's claim goes with its header, in Barrer.)
-    // `dudoso`: something of it was sent and the printer did not confirm it
-    // (or the job was cut short): whoever prints it next marks it as a copy.
-    void Soltar(qint64 idTrabajo, bool dudoso = false);
-    // Whether ReclamoTrabajo exists, asked once; says in the log when not.
-    void DetectarReclamos();
-    // A printer without a backup that did not confirm a job gets no job
-    // until it shows a change: its state becomes "F" and Retenida holds it.
-    void Retener(const ImpresoraCola& impresora);
-    // Held: true, after asking it once a tick whether it answers again.
-    bool Retenida(const ImpresoraCola& impresora);
-    // With ConfirmarRecepcion = 1, a serial printer found silent although
-    // its port answered before: failing, its jobs to the backup (or held).
-    bool Apagada(const ImpresoraCola& impresora);
-    // A line failed to print: the printer's jobs go to its backup (once per
-    // failed line); without one nothing is written, one log line per printer
-    // and tick says so and the printer is not tried again in the tick.
-    void FalloRenglon(const ImpresoraCola& impresora, qint64 idTrabajo);
-    // After a job on a network or USB printer: writes whether its last answer
-    // said paper near its end into Impresora.PapelBajo, for the status panel,
-    // when that changed. The column is ours and optional: asked for once,
-    // and without it (or when the write fails) nothing is written, said once.
-    void AnotarPapel(qint64 idImpresora, bool bajo);
-    // Writes one of our optional Impresora columns (`escribir`): whether it
-    // exists is asked once and its absence said once (`sinColumna`: what is
-    // lost without it); a failure other than a lost connection is said once
-    // and stops the writes of that column.
-    void AnotarOpcional(std::optional<bool>& existe, const QString& columna, const QString& sinColumna,
-                        const QString& que, qint64 idImpresora, const std::function<void()>& escribir);
-    // What was found about a printer: `falla` says why it cannot print, empty
-    // when it printed. A change is logged, written to standard error (the
-    // journal), into Impresora.Falla where that column exists, and into the
-    // status line. `ausente`: the cause is its device missing, which the
-    // device check clears when the device is back.
-    void Hallado(qint64 idImpresora, const QString& puerto, const QString& falla, bool ausente = false);
-    // Whether the devices of this terminal's serial and USB printers exist:
-    // a printer whose device is gone is shown failing before a job finds it.
-    void RevisarDispositivos();
-    // Writes into Impresora.Falla what differs from what was last written
-    // there: a write lost with the connection is made again the next tick.
-    void EscribirFallas();
-    // The cause of a port that could not be made ready, with what keeps a
-    // service from reaching a device under /tmp.
-    QString CausaApertura(const QString& puerto);
-    static QString AvisoTmp(const QString& ruta);
 
     qint16 m_numeroTerminal;
     RepositorioCola m_repositorio;
     ctlImpresora m_pr2;
+    Reclamos m_reclamos;     // the claims between terminals
+    SaludImpresoras m_salud; // the printers' health
     QTimer m_timer1;
     QTimer m_despertador; // single shot: the wake-ups of one pass of the event loop
     bool m_despertarPendiente = false;
@@ -259,31 +184,6 @@ private:
     bool m_filtrarControl = false;      // [Cola] FiltrarControl, read at the start of every tick
     qint64 m_edadMaxima = 0;            // [Cola] EdadMaxima in minutes, 0 off; read at the start of every tick
     std::optional<bool> m_columnaFecha; // ColaImpresion.FechaHora exists, see ColumnaFechaHora
-    QSet<qint64> m_fallidas;            // printers (ids) found failing in this tick
-    QHash<qint64, int> m_sinConfirmar;  // printer id -> jobs in a row it did not confirm
-    QHash<qint64, int> m_fallosTrabajo; // job id -> failed confirmations
-    QSet<qint64> m_retenidas;           // printers (ids) held, see Retener
-    enum class Reclamos { SinDetectar, ConTabla, SinTabla };
-    Reclamos m_reclamos = Reclamos::SinDetectar;
-    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick
-    QHash<qint64, qint64> m_fichas;  // job -> number of the claim this server holds on it
-    QHash<qint64, QString> m_copias; // jobs that may be on paper already -> why
-    qint64 m_reclamoEnCurso = 0;     // the job being printed, whose claim is renewed
-    QElapsedTimer m_renovado;        // since its claim was last renewed
-    QTimer m_latido;                 // renews it during waits that let events through
-    // Another server's claim as this server first saw it: it expires once it
-    // has stood unchanged for m_venceReclamoMs on this server's own clock, so
-    // that the terminals' clocks need not agree.
-    struct ReclamoAjeno {
-        qint64 ficha = 0;
-        QElapsedTimer desde;
-        QElapsedTimer visto;
-    };
-    QHash<qint64, ReclamoAjeno> m_ajenos;
-    // The longest this server may go without seeing another's claim while
-    // it counts towards that claim's expiry (half the expiry when that is
-    // longer).
-    static constexpr qint64 kHuecoReclamoMs = 6000;
     struct EnVentana {
         ctlImpresora::Ventana ventana;
         TrabajoCola trabajo;
@@ -291,21 +191,6 @@ private:
         int renglones = 0;
     };
     QHash<qint64, EnVentana> m_enVentana; // job id -> its window
-    struct Ocupacion {
-        QElapsedTimer desde; // the spell began
-        QElapsedTimer visto; // last found busy
-    };
-    QHash<qint64, Ocupacion> m_ocupadas;                   // printer id -> its busy spell
-    std::optional<bool> m_columnaPapel;                    // Impresora.PapelBajo exists, see AnotarPapel
-    QHash<qint64, bool> m_papelAnotado;                    // printer id -> the PapelBajo value last written
-    QHash<qint64, QString> m_fallas;                       // see Fallas
-    QSet<qint64> m_ausentes;                               // failing for want of their device
-    QHash<qint64, QPair<QString, QString>> m_dispositivos; // serial/USB printer id -> (port, device path)
-    QHash<qint64, QString> m_fallasEscritas;               // printer id -> the Falla value last written
-    static inline const QString kSinFalla =
-        QStringLiteral("el panel y orlan-admin no muestran por que una impresora no imprime");
-    std::optional<bool> m_columnaFalla;     // Impresora.Falla exists, see Hallado
-    static constexpr int kLargoFalla = 200; // the column's width
     QString m_causaCarga;
     bool m_recargadas = false;                  // the printers were read again in this tick
     bool m_cargadas = false;                    // the printers were read at the start (CargarImpresoras)
