@@ -43,12 +43,10 @@ public:
     // Throws ErrorEjecucion when a statement fails.
     bool TomarTerminal();
 
-    // The first part of that: read the terminal's printers, write each one's
-    // name into its port's settings section and configure its port on pr2.
-    // Throws ErrorEjecucion when the statement fails.
     // Reads this terminal's printers, writes each one's name and mode into
-    // its port's section and opens its port; `soloNuevas`: only the printers
-    // not read before (added while the server runs).
+    // its port's section and opens its port on pr2; `soloNuevas`: only the
+    // printers not read before (added while the server runs). Throws
+    // ErrorEjecucion when the statement fails.
     void CargarImpresoras(bool soloNuevas = false);
 
     // One tick of the queue: every pending job of this terminal's printers, in
