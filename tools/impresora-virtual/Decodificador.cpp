@@ -2,6 +2,7 @@
 
 #include "impresora-virtual/CodigosBarras.h"
 #include "impresora-virtual/ComandosEscPos.h"
+#include "impresora-virtual/ImagenesBits.h"
 #include "impresora-virtual/TablasCaracteres.h"
 #include "platform/Cp1252.h"
 #include "printer/ComandosImpresora.h"
@@ -12,6 +13,12 @@
 #include <vector>
 
 using ComandosImpresora::Comando;
+using ImagenesBits::Braille;
+using ImagenesBits::Columnas;
+using ImagenesBits::kAltoMaximo;
+using ImagenesBits::kAnchoMaximo;
+using ImagenesBits::MarcoLogo;
+using ImagenesBits::Raster;
 
 namespace {
 
@@ -53,30 +60,6 @@ const std::vector<Secuencia>& SecuenciasDe(qint16 modo) {
     return porModo[modo >= 1 && modo <= 3 ? modo : 0];
 }
 
-// Two rows of braille characters for a band of 8-dot columns (top dot in the
-// most significant bit).
-QStringList Braille(const QByteArray& columnas) {
-    static constexpr unsigned kIzquierda[4] = {0x01, 0x02, 0x04, 0x40};
-    static constexpr unsigned kDerecha[4] = {0x08, 0x10, 0x20, 0x80};
-    QStringList filas;
-    for (int fila = 0; fila < 2; ++fila) {
-        QString texto;
-        for (qsizetype c = 0; c < columnas.size(); c += 2) {
-            const auto a = static_cast<unsigned char>(columnas[c]);
-            const auto b = c + 1 < columnas.size() ? static_cast<unsigned char>(columnas[c + 1]) : 0u;
-            unsigned puntos = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int bit = 7 - (4 * fila + k);
-                puntos |= ((a >> bit) & 1u) ? kIzquierda[k] : 0u;
-                puntos |= ((b >> bit) & 1u) ? kDerecha[k] : 0u;
-            }
-            texto += QChar(static_cast<char16_t>(0x2800 + puntos));
-        }
-        filas << texto;
-    }
-    return filas;
-}
-
 constexpr unsigned char kEsc = 0x1B, kGs = 0x1D, kFs = 0x1C, kDle = 0x10;
 
 // A command larger than this is not kept whole: its bytes are thrown away as
@@ -103,71 +86,6 @@ int Entero16(QByteArrayView c, qsizetype i) {
 
 unsigned Byte(QByteArrayView c, qsizetype i) {
     return static_cast<unsigned char>(c[i]);
-}
-
-// The largest picture a command may print, in dots: wider than any paper,
-// and a couple of metres long; anything larger is not printed.
-constexpr int kAnchoMaximo = 4096;
-constexpr int kAltoMaximo = 16384;
-
-// A picture of `ancho` x `alto` dots whose dot (x, y) is `punto(x, y)`;
-// `escalaX`/`escalaY` repeat each dot. Null when it is too large or `bytes`
-// (the data the dots need) exceeds what came.
-template <typename Punto>
-QImage Puntos(int ancho, int alto, int escalaX, int escalaY, qsizetype bytes, QByteArrayView datos, Punto punto) {
-    if (ancho <= 0 || alto <= 0 || datos.size() < bytes || ancho * escalaX > kAnchoMaximo ||
-        alto * escalaY > kAltoMaximo) {
-        return {};
-    }
-    QImage imagen(ancho * escalaX, alto * escalaY, QImage::Format_Grayscale8);
-    imagen.fill(255);
-    for (int y = 0; y < alto; ++y) {
-        for (int x = 0; x < ancho; ++x) {
-            if (punto(x, y)) {
-                for (int dy = 0; dy < escalaY; ++dy) {
-                    std::fill_n(imagen.scanLine(y * escalaY + dy) + x * escalaX, escalaX, 0);
-                }
-            }
-        }
-    }
-    return imagen;
-}
-
-// A raster, top row first, most significant bit leftmost; only its first
-// `visibles` dots across and `filasVisibles` rows, when given.
-QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int escalaY, int visibles = kAnchoMaximo,
-              int filasVisibles = kAltoMaximo) {
-    const qsizetype bytesFila = (anchoPuntos + 7) / 8;
-    return Puntos(std::min(anchoPuntos, visibles), std::min(filas, filasVisibles), escalaX, escalaY, bytesFila * filas,
-                  datos, [&](int x, int y) { return Byte(datos, y * bytesFila + x / 8) & (0x80u >> (x % 8)); });
-}
-
-// Column format: each column (alto + 7) / 8 bytes, top dot first.
-QImage Columnas(QByteArrayView datos, int columnas, int alto, int escalaX, int escalaY) {
-    const qsizetype bytesColumna = (alto + 7) / 8;
-    return Puntos(columnas, alto, escalaX, escalaY, bytesColumna * columnas, datos,
-                  [&](int x, int y) { return Byte(datos, x * bytesColumna + y / 8) & (0x80u >> (y % 8)); });
-}
-
-// A stored logo the viewer does not have: a framed box with a cross, as wide
-// as a typical logo.
-QImage MarcoLogo() {
-    QImage imagen(256, 96, QImage::Format_Grayscale8);
-    imagen.fill(255);
-    for (int x = 0; x < imagen.width(); ++x) {
-        for (int y : {0, 1, imagen.height() - 2, imagen.height() - 1}) {
-            imagen.scanLine(y)[x] = (x / 8) % 2 ? 255 : 0;
-        }
-        const int y1 = x * (imagen.height() - 1) / (imagen.width() - 1);
-        imagen.scanLine(y1)[x] = 0;
-        imagen.scanLine(imagen.height() - 1 - y1)[x] = 0;
-    }
-    for (int y = 0; y < imagen.height(); ++y) {
-        for (int x : {0, 1, imagen.width() - 2, imagen.width() - 1}) {
-            imagen.scanLine(y)[x] = (y / 8) % 2 ? 255 : 0;
-        }
-    }
-    return imagen;
 }
 
 QString Hex(QByteArrayView c) {
@@ -450,10 +368,6 @@ void Decodificador::Anotar(const QString& texto) {
 void Decodificador::ColumnasEnLinea(QByteArrayView columnas) {
     // A printer leaves out the columns past the end of the line.
     m_imagen += columnas.first(std::clamp<qsizetype>(kAnchoMaximo - m_imagen.size(), 0, columnas.size()));
-}
-
-QImage Decodificador::RasterDe(QByteArrayView datos, int anchoPuntos, int filas) {
-    return Raster(datos, anchoPuntos, filas, 1, 1);
 }
 
 int Decodificador::AnchoArea() const {

@@ -158,7 +158,6 @@ private:
     void CodigoDeBarrasStar(QByteArrayView c);
     void TamanoStar(int ancho, int alto);
     void ImprimirRasterStar();
-    static QImage RasterDe(QByteArrayView datos, int anchoPuntos, int filas);
     void EjecutarEscPos(QByteArrayView c);
     void EjecutarGraficos(QByteArrayView datos);
     void EjecutarCodigo2D(QByteArrayView datos);
