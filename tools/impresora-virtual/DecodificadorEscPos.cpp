@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+using ImagenesBits::Ampliada;
 using ImagenesBits::Columnas;
 using ImagenesBits::kAltoMaximo;
 using ImagenesBits::MarcoLogo;
@@ -292,9 +293,7 @@ void Decodificador::EjecutarGs(QByteArrayView c) {
     case '/':
         if (!m_imagenDescargada.isNull()) {
             const unsigned m = Digito(p(2));
-            ImprimirGrafico(m_imagenDescargada.scaled(m_imagenDescargada.width() * ((m & 1) ? 2 : 1),
-                                                      m_imagenDescargada.height() * ((m & 2) ? 2 : 1)),
-                            QStringLiteral("[imagen]"));
+            ImprimirGrafico(Ampliada(m_imagenDescargada, (m & 1) ? 2 : 1, (m & 2) ? 2 : 1), QStringLiteral("[imagen]"));
         }
         break;
     default:

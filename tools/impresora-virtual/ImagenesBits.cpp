@@ -50,6 +50,10 @@ QImage Columnas(QByteArrayView datos, int columnas, int alto, int escalaX, int e
                   [&](int x, int y) { return Byte(datos, x * bytesColumna + y / 8) & (0x80u >> (y % 8)); });
 }
 
+QImage Ampliada(const QImage& imagen, int escalaX, int escalaY) {
+    return imagen.scaled(imagen.width() * escalaX, imagen.height() * escalaY);
+}
+
 QImage MarcoLogo() {
     QImage imagen(256, 96, QImage::Format_Grayscale8);
     imagen.fill(255);

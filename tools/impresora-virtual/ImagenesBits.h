@@ -23,6 +23,9 @@ QImage Raster(QByteArrayView datos, int anchoPuntos, int filas, int escalaX, int
 // Column format: each column (alto + 7) / 8 bytes, top dot first.
 QImage Columnas(QByteArrayView datos, int columnas, int alto, int escalaX, int escalaY);
 
+// `imagen` with each dot repeated `escalaX` times across and `escalaY` down.
+QImage Ampliada(const QImage& imagen, int escalaX, int escalaY);
+
 // A stored logo the viewer does not have: a framed box with a cross, as wide
 // as a typical logo.
 QImage MarcoLogo();
