@@ -143,12 +143,33 @@ private:
         QImage imagen;
         QString texto; // for the text receipt
     };
-    // Decodes from the start of m_pendiente; returns how many bytes were used,
-    // 0 when the command there is still incomplete.
+    // Reading the stream (Decodificador.cpp). Paso decodes from the start of
+    // m_pendiente; returns how many bytes were used, 0 when the command there
+    // is still incomplete.
     qsizetype Paso(bool final);
-    qsizetype PasoEscPos(QByteArrayView p, bool final);
     qsizetype PasoTexto(QByteArrayView p, bool final);
     void Aplicar(qsizetype fila);
+    void Reiniciar();
+    QString DecodificarTexto(QByteArrayView bytes) const;
+    void Desconocido(QByteArrayView c, const QString& motivo = {});
+    // ESC/POS (DecodificadorEscPos.cpp): EjecutarEscPos takes a whole command
+    // `c` to the handler of its prefix.
+    qsizetype PasoEscPos(QByteArrayView p, bool final);
+    void EjecutarEscPos(QByteArrayView c);
+    void EjecutarEsc(QByteArrayView c);
+    void EjecutarGs(QByteArrayView c);
+    void EjecutarFs(QByteArrayView c);
+    void EjecutarGraficos(QByteArrayView datos);
+    // Barcodes and two-dimensional codes (DecodificadorCodigos.cpp).
+    void EjecutarCodigo2D(QByteArrayView datos);
+    // Draws a two-dimensional code of `comando` (logged when it cannot be).
+    void Imprimir2D(CodigosBarras::Simbolo simbolo, const QByteArray& datos, const CodigosBarras::Opciones2D& opciones,
+                    QByteArrayView comando);
+    // ESC Z v n k dL dH d: the code GS Z chose, as the printers of ESC/POS's
+    // clones print it.
+    void CodigoEscZ(QByteArrayView c);
+    void CodigoDeBarras(QByteArrayView c);
+    bool CabeEnLinea(QByteArrayView c, const QImage& codigo);
     // Star Line Mode (DecodificadorStar.cpp): PasoStar returns -1 for bytes
     // that are not a Star command it knows.
     qsizetype PasoStar(QByteArrayView p);
@@ -158,17 +179,7 @@ private:
     void CodigoDeBarrasStar(QByteArrayView c);
     void TamanoStar(int ancho, int alto);
     void ImprimirRasterStar();
-    static QImage RasterDe(QByteArrayView datos, int anchoPuntos, int filas);
-    void EjecutarEscPos(QByteArrayView c);
-    void EjecutarGraficos(QByteArrayView datos);
-    void EjecutarCodigo2D(QByteArrayView datos);
-    // Draws a two-dimensional code of `comando` (logged when it cannot be).
-    void Imprimir2D(CodigosBarras::Simbolo simbolo, const QByteArray& datos, const CodigosBarras::Opciones2D& opciones,
-                    QByteArrayView comando);
-    // ESC Z v n k dL dH d: the code GS Z chose, as the printers of ESC/POS's
-    // clones print it.
-    void CodigoEscZ(QByteArrayView c);
-    void CodigoDeBarras(QByteArrayView c);
+    // The line as the printer lays it out (DecodificadorLinea.cpp).
     void Marca(int estilo, bool activo);
     void FinDeLinea();
     void LineaSuelta(Renglon::Tipo tipo);
@@ -176,14 +187,10 @@ private:
     void TextoEnRenglon(QChar letra, int x, int paso, int celda);
     Estilos EstilosActuales() const;
     void ImprimirGrafico(const QImage& imagen, const QString& texto);
-    bool CabeEnLinea(QByteArrayView c, const QImage& codigo);
     void ImagenEnLinea(const QImage& imagen);
     void Avanzar(int puntos);
     bool HayLinea() const;
     void LineasEnBlanco(int cuantas);
-    void Reiniciar();
-    QString DecodificarTexto(QByteArrayView bytes) const;
-    void Desconocido(QByteArrayView c, const QString& motivo = {});
     // Adds marks or text to the line, up to its longest.
     void Anotar(const QString& texto);
     void ColumnasEnLinea(QByteArrayView columnas);

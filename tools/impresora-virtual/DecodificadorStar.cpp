@@ -3,6 +3,7 @@
 
 #include "impresora-virtual/CodigosBarras.h"
 #include "impresora-virtual/Decodificador.h"
+#include "impresora-virtual/ImagenesBits.h"
 #include "impresora-virtual/TablasCaracteres.h"
 
 namespace {
@@ -249,7 +250,8 @@ void Decodificador::ImprimirRasterStar() {
     for (const QByteArray& f : filas) {
         datos += f.leftJustified(bytesFila, '\0', true);
     }
-    ImprimirGrafico(RasterDe(datos, 8 * int(bytesFila), int(filas.size())), QStringLiteral("[imagen]"));
+    ImprimirGrafico(ImagenesBits::Raster(datos, 8 * int(bytesFila), int(filas.size()), 1, 1),
+                    QStringLiteral("[imagen]"));
 }
 
 void Decodificador::TamanoStar(int ancho, int alto) {
@@ -384,7 +386,8 @@ void Decodificador::EjecutarStarGs(QByteArrayView c) {
         }
         break;
     case 'S': // raster graphic: m xL xH yL yH n d..., x in bytes
-        ImprimirGrafico(RasterDe(c.sliced(9), 8 * Entero16(c, 4), Entero16(c, 6)), QStringLiteral("[imagen]"));
+        ImprimirGrafico(ImagenesBits::Raster(c.sliced(9), 8 * Entero16(c, 4), Entero16(c, 6), 1, 1),
+                        QStringLiteral("[imagen]"));
         break;
     default:
         break;
