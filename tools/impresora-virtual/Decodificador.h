@@ -139,10 +139,6 @@ public:
 private:
     // The styles the text receipt marks, in the order of their letters.
     enum Estilo { kNegrita, kSubrayado, kInvertido, kColor, kExpandido, kExtraExpandido, kEstilos };
-    struct Grafico {
-        QImage imagen;
-        QString texto; // for the text receipt
-    };
     // Reading the stream (Decodificador.cpp). Paso decodes from the start of
     // m_pendiente; returns how many bytes were used, 0 when the command there
     // is still incomplete.
@@ -150,7 +146,6 @@ private:
     qsizetype PasoTexto(QByteArrayView p, bool final);
     void Aplicar(qsizetype fila);
     void Reiniciar();
-    QString DecodificarTexto(QByteArrayView bytes) const;
     void Desconocido(QByteArrayView c, const QString& motivo = {});
     // ESC/POS (DecodificadorEscPos.cpp): EjecutarEscPos takes a whole command
     // `c` to the handler of its prefix.
@@ -191,6 +186,11 @@ private:
     void Avanzar(int puntos);
     bool HayLinea() const;
     void LineasEnBlanco(int cuantas);
+    // Prints the line, then feeds `lineas` lines in all (the line's own
+    // feed among them).
+    void AvanzarLineas(int lineas);
+    // Prints the line with a feed of `puntos` dots; without a line, feeds them.
+    void AvanzarPuntos(int puntos);
     // Adds marks or text to the line, up to its longest.
     void Anotar(const QString& texto);
     void ColumnasEnLinea(QByteArrayView columnas);

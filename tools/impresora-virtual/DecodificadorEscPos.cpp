@@ -141,22 +141,11 @@ void Decodificador::EjecutarEsc(QByteArrayView c) {
         }
         e.tabuladoresFijados = true;
         break;
-    case 'd': { // prints the line, then feeds n lines in all
-        int blancas = int(p(2));
-        if (HayLinea()) {
-            FinDeLinea();
-            --blancas;
-        }
-        LineasEnBlanco(blancas);
+    case 'd':
+        AvanzarLineas(int(p(2)));
         break;
-    }
     case 'J':
-        if (HayLinea()) {
-            m_renglon.espaciado = int(p(2));
-            FinDeLinea();
-        } else {
-            Avanzar(int(p(2)));
-        }
+        AvanzarPuntos(int(p(2)));
         break;
     case 'r':
         Marca(kColor, Bit(p(2)));

@@ -95,6 +95,23 @@ bool Decodificador::HayLinea() const {
     return !m_linea.isEmpty() || !m_imagen.isEmpty() || !m_renglon.tramos.isEmpty() || !m_renglon.grafico.isNull();
 }
 
+void Decodificador::AvanzarLineas(int lineas) {
+    if (HayLinea()) {
+        FinDeLinea();
+        --lineas;
+    }
+    LineasEnBlanco(lineas);
+}
+
+void Decodificador::AvanzarPuntos(int puntos) {
+    if (HayLinea()) {
+        m_renglon.espaciado = puntos;
+        FinDeLinea();
+    } else {
+        Avanzar(puntos);
+    }
+}
+
 void Decodificador::LineasEnBlanco(int cuantas) {
     if (cuantas <= 0) {
         return;

@@ -4,22 +4,19 @@
 #include "impresora-virtual/CodigosBarras.h"
 #include "impresora-virtual/Decodificador.h"
 #include "impresora-virtual/ImagenesBits.h"
+#include "impresora-virtual/ParametrosEscPos.h"
 #include "impresora-virtual/TablasCaracteres.h"
 
 namespace {
 
-constexpr unsigned char kEsc = 0x1B, kGs = 0x1D, kRs = 0x1E;
+using ParametrosEscPos::Byte;
+using ParametrosEscPos::Entero16;
+using ParametrosEscPos::kEsc;
+using ParametrosEscPos::kGs;
+constexpr unsigned char kRs = 0x1E;
 
 // Data longer than this is not a command a printer would take whole.
 constexpr qsizetype kMaximoStar = 1 << 20;
-
-unsigned Byte(QByteArrayView c, qsizetype i) {
-    return static_cast<unsigned char>(c[i]);
-}
-
-int Entero16(QByteArrayView c, qsizetype i) {
-    return int(Byte(c, i)) + 256 * int(Byte(c, i + 1));
-}
 
 // Parameters that may come as a number or as its digit ('0'-'9').
 int Cifra(unsigned n) {
@@ -300,22 +297,11 @@ void Decodificador::EjecutarStar(QByteArrayView c) {
     case 'A':
         e.espaciado = 2 * int(p(2));
         break;
-    case 'a': {
-        int blancas = int(p(2));
-        if (HayLinea()) {
-            FinDeLinea();
-            --blancas;
-        }
-        LineasEnBlanco(blancas);
+    case 'a':
+        AvanzarLineas(int(p(2)));
         break;
-    }
-    case 'J':
-        if (HayLinea()) {
-            m_renglon.espaciado = 2 * int(p(2));
-            FinDeLinea();
-        } else {
-            Avanzar(2 * int(p(2)));
-        }
+    case 'J': // n/4 mm
+        AvanzarPuntos(2 * int(p(2)));
         break;
     case 'd':
         LineaSuelta(Renglon::Tipo::Corte);
