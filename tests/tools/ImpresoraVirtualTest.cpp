@@ -126,6 +126,13 @@ TEST(ImpresoraVirtual, ServesTheControlOnAPseudoTerminalAndReplaysItsCapture) {
         EXPECT_TRUE(QString::fromUtf8(dibujo.readAllStandardOutput()).endsWith(corte + ruta + "\n"));
         EXPECT_TRUE(EntornoPrueba::Leer(ruta).startsWith("\x89PNG"));
     }
+
+    // A capture that cannot be read is an error, not an empty receipt.
+    QProcess directorio;
+    directorio.start(kPrograma, {"--leer", entorno.Raiz() + "/recibos"});
+    ASSERT_TRUE(directorio.waitForFinished(5000));
+    EXPECT_EQ(directorio.exitCode(), 2);
+    EXPECT_TRUE(directorio.readAllStandardError().contains("recibos"));
 }
 
 // As a network printer every connection starts from a clean decoder: one

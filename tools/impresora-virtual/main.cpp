@@ -332,7 +332,12 @@ int Leer(const Opciones& o) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
+        if (n < 0) {
+            const QString error = QString::fromLocal8Bit(std::strerror(errno));
+            close(fd);
+            return Fallo(o.leer + QStringLiteral(": ") + error);
+        }
+        if (n == 0) {
             break;
         }
         d.Alimentar(QByteArrayView(trozo, n));
