@@ -1,9 +1,10 @@
 // 100 receipts over 100 connections to orlan-impresora-virtual --escuchar
-// --png: first in a burst, all sent at once (the viewer serves one connection
-// at a time, as a printer does, so the last ones wait for those before them),
-// then one every 50 ms, faster than any till. For each, how long after its
-// cut was sent its picture is on disk (the budget is 1 s); the viewer's CPU
-// time a receipt and its memory.
+// --png: first all 100 connections open at once, then in a burst one after
+// another, then one every 50 ms, faster than any till. For each, how long
+// after its cut was sent its picture is on disk (the budget is 1 s); the
+// viewer's CPU time a receipt and its memory. Before that, a capture of 1,000
+// receipts read with --leer --png: the reader's peak memory and CPU time a
+// receipt.
 
 #include "Figura.h"
 #include "MedidasProceso.h"
@@ -18,11 +19,42 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <memory>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
 constexpr int kRecibos = 100;
+constexpr int kRecibosCaptura = 1000;
+
+double Segundos(const timeval& t) {
+    return double(t.tv_sec) + t.tv_usec / 1e6;
+}
+
+// Reads a capture of kRecibosCaptura receipts with --leer --png. Its peak
+// memory (MB) and CPU time (ms) come from getrusage once it was reaped, so it
+// must be the first child to end. False when not every picture was written.
+bool LeerCaptura(const QByteArray& recibo, double& picoMb, double& cpuMs) {
+    QTemporaryDir dir;
+    QFile captura(dir.filePath(QStringLiteral("captura.bin")));
+    if (!dir.isValid() || !captura.open(QIODevice::WriteOnly) ||
+        captura.write(recibo.repeated(kRecibosCaptura)) != recibo.size() * kRecibosCaptura) {
+        return false;
+    }
+    captura.close();
+    QProcess lector;
+    lector.start(QStringLiteral(ORLAN_BUILD_DIR "/tools/impresora-virtual/orlan-impresora-virtual"),
+                 {"--leer", captura.fileName(), "--modo", "E", "--png", dir.path()});
+    if (!lector.waitForFinished(600000) || lector.exitCode() != 0) {
+        return false;
+    }
+    rusage uso{};
+    getrusage(RUSAGE_CHILDREN, &uso);
+    picoMb = uso.ru_maxrss * 1024 / 1e6;
+    cpuMs = (Segundos(uso.ru_utime) + Segundos(uso.ru_stime)) * 1000;
+    return QDir(dir.path()).entryList({"recibo-*.png"}, QDir::Files).size() == kRecibosCaptura;
+}
 
 } // namespace
 
@@ -35,6 +67,11 @@ int main(int argc, char** argv) {
     }();
     if (recibo.isEmpty() || !dir.isValid()) {
         std::fprintf(stderr, "sin recibo de prueba o sin directorio temporal\n");
+        return 1;
+    }
+    double picoLectura = 0, cpuLectura = 0;
+    if (!LeerCaptura(recibo, picoLectura, cpuLectura)) {
+        std::fprintf(stderr, "--leer no dibujo todos los recibos de la captura\n");
         return 1;
     }
     QProcess visor;
@@ -87,6 +124,34 @@ int main(int argc, char** argv) {
         }
         return demoras;
     };
+    // All connections open at once, each sends its receipt and closes; the
+    // time from the first connect to the last picture on disk.
+    const auto simultaneas = [&]() -> double {
+        const qsizetype antes = imagenes().size();
+        QElapsedTimer reloj;
+        reloj.start();
+        std::vector<std::unique_ptr<QTcpSocket>> cajas;
+        for (int i = 0; i < kRecibos; ++i) {
+            cajas.push_back(std::make_unique<QTcpSocket>());
+            cajas.back()->connectToHost(QStringLiteral("127.0.0.1"), puerto);
+        }
+        for (auto& caja : cajas) {
+            if (!caja->waitForConnected(5000)) {
+                return -1;
+            }
+            caja->write(recibo);
+        }
+        for (auto& caja : cajas) {
+            caja->waitForBytesWritten(5000);
+            caja->disconnectFromHost();
+        }
+        while (imagenes().size() < antes + kRecibos && reloj.elapsed() < 120000) {
+            visor.waitForReadyRead(20);
+            visor.readAllStandardOutput();
+        }
+        return imagenes().size() == antes + kRecibos ? double(reloj.elapsed()) : -1;
+    };
+    const double duracionSimultaneas = simultaneas();
     const qint64 cpuAntes = TiempoCpuNs(visor.processId()).value_or(0);
     double duracionRafaga = 0, duracionPausada = 0;
     const std::vector<double> rafaga = tanda(0, duracionRafaga);
@@ -96,11 +161,13 @@ int main(int argc, char** argv) {
     const double actual = MemoriaMb(visor.processId(), "VmRSS").value_or(0);
     visor.terminate();
     visor.waitForFinished(5000);
-    if (rafaga.empty() || pausada.empty()) {
+    if (duracionSimultaneas < 0 || rafaga.empty() || pausada.empty()) {
         std::fprintf(stderr, "no se dibujaron todos los recibos\n");
         return 1;
     }
     const auto peor = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+    ImprimirFigura("100 conexiones a la vez, un recibo cada una: hasta la ultima imagen", duracionSimultaneas, "ms",
+                   "un segundo por recibo", kPlazoReciboVisorMs * kRecibos, "ms", MenosEsMejor::Si);
     ImprimirFigura("rafaga de 100 recibos en 100 conexiones", duracionRafaga, "ms", "un segundo por recibo",
                    kPlazoReciboVisorMs * kRecibos, "ms", MenosEsMejor::Si);
     ImprimirFigura("tiempo de CPU del visor por recibo", cpuRafagaMs / kRecibos, "ms", "plazo", kPlazoReciboVisorMs,
@@ -112,6 +179,10 @@ int main(int argc, char** argv) {
     ImprimirFigura("un recibo cada 50 ms: peor demora del corte a la imagen", peor(pausada), "ms", "plazo",
                    kPlazoReciboVisorMs, "ms", MenosEsMejor::Si);
     ImprimirFigura("memoria residente maxima del visor", pico, "MB", "en reposo", reposo, "MB", MenosEsMejor::Si);
-    ImprimirFigura("memoria residente tras 200 recibos", actual, "MB", "en reposo", reposo, "MB", MenosEsMejor::Si);
+    ImprimirFigura("memoria residente tras 300 recibos", actual, "MB", "en reposo", reposo, "MB", MenosEsMejor::Si);
+    ImprimirFigura("--leer de 1000 recibos: memoria residente maxima", picoLectura, "MB", "el visor en reposo", reposo,
+                   "MB", MenosEsMejor::Si);
+    ImprimirFigura("--leer de 1000 recibos: tiempo de CPU por recibo", cpuLectura / kRecibosCaptura, "ms", "plazo",
+                   kPlazoReciboVisorMs, "ms", MenosEsMejor::Si);
     return 0;
 }

@@ -7,7 +7,15 @@
 #include <QProcess>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,6 +29,55 @@ QString LeerHasta(QProcess& p, const QString& fin) {
         salida += QString::fromUtf8(p.readAllStandardOutput());
     }
     return salida;
+}
+
+// The port of a network printer, from its first line.
+quint16 Puerto(QProcess& impresora) {
+    const QString destino = LeerHasta(impresora, "\n").trimmed();
+    return destino.startsWith("tcp:127.0.0.1:") ? static_cast<quint16>(destino.section(u':', 2).toUInt()) : 0;
+}
+
+// Starts the viewer as a network printer on a LAN address, drawing into
+// `dir`; its port, 0 when it did not start.
+quint16 Escuchar(QProcess& impresora, const QString& dir) {
+    impresora.start(kPrograma, {"--escuchar", "127.0.0.1:0", "--modo", "E", "--png", dir});
+    return Puerto(impresora);
+}
+
+QStringList Imagenes(const QString& dir) {
+    return QDir(dir).entryList({"recibo-*.png"}, QDir::Files, QDir::Name);
+}
+
+// Waits up to `ms` for `cuantas` pictures in `dir`, draining the program's
+// output meanwhile; returns how many there are.
+qsizetype EsperarImagenes(QProcess& p, const QString& dir, qsizetype cuantas, int ms = 20000) {
+    for (QDeadlineTimer plazo(ms); Imagenes(dir).size() < cuantas && !plazo.hasExpired();) {
+        p.waitForReadyRead(50);
+        p.readAllStandardOutput();
+    }
+    return Imagenes(dir).size();
+}
+
+// A PNG's height, from its header.
+quint32 AltoPng(const QString& ruta) {
+    const QByteArray png = EntornoPrueba::Leer(ruta);
+    return png.size() < 24 ? 0 : qFromBigEndian<quint32>(png.constData() + 20);
+}
+
+// A PNG written whole ends with its IEND chunk.
+bool PngEntero(const QString& ruta) {
+    const QByteArray png = EntornoPrueba::Leer(ruta);
+    return png.startsWith("\x89PNG") && png.endsWith(QByteArray::fromHex("49454E44AE426082"));
+}
+
+// The peak resident memory of a running process, in kB.
+qint64 PicoMemoriaKb(qint64 pid) {
+    for (const QByteArray& linea : EntornoPrueba::Leer(QStringLiteral("/proc/%1/status").arg(pid)).split('\n')) {
+        if (linea.startsWith("VmHWM:")) {
+            return linea.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -69,6 +126,13 @@ TEST(ImpresoraVirtual, ServesTheControlOnAPseudoTerminalAndReplaysItsCapture) {
         EXPECT_TRUE(QString::fromUtf8(dibujo.readAllStandardOutput()).endsWith(corte + ruta + "\n"));
         EXPECT_TRUE(EntornoPrueba::Leer(ruta).startsWith("\x89PNG"));
     }
+
+    // A capture that cannot be read is an error, not an empty receipt.
+    QProcess directorio;
+    directorio.start(kPrograma, {"--leer", entorno.Raiz() + "/recibos"});
+    ASSERT_TRUE(directorio.waitForFinished(5000));
+    EXPECT_EQ(directorio.exitCode(), 2);
+    EXPECT_TRUE(directorio.readAllStandardError().contains("recibos"));
 }
 
 // As a network printer every connection starts from a clean decoder: one
@@ -97,23 +161,16 @@ TEST(ImpresoraVirtual, ATruncatedCommandOnOneConnectionHoldsNoOtherReceipt) {
 
 // Served on a LAN address as a till would use it: every cut form ends a
 // picture while the connection is still open, a connection that closes ends
-// its own, and a second connection waits for the first, so receipts never mix.
+// its own, and a second connection open at the same time has its own paper,
+// so receipts never mix.
 TEST(ImpresoraVirtual, EveryCutAndEveryClosedConnectionEndsItsOwnPicture) {
     EntornoPrueba entorno;
     const QString dir = entorno.Raiz() + "/recibos";
     QProcess impresora;
-    impresora.start(kPrograma, {"--escuchar", "127.0.0.1:0", "--modo", "E", "--png", dir});
-    const QString destino = LeerHasta(impresora, "\n").trimmed();
-    ASSERT_TRUE(destino.startsWith("tcp:127.0.0.1:")) << destino.toStdString();
-    const quint16 puerto = static_cast<quint16>(destino.section(u':', 2).toUInt());
-    const auto imagenes = [&] { return QDir(dir).entryList({"recibo-*.png"}, QDir::Files, QDir::Name); };
-    const auto esperarImagenes = [&](qsizetype cuantas) {
-        for (QDeadlineTimer plazo(10000); imagenes().size() < cuantas && !plazo.hasExpired();) {
-            impresora.waitForReadyRead(50);
-            impresora.readAllStandardOutput();
-        }
-        return imagenes().size();
-    };
+    const quint16 puerto = Escuchar(impresora, dir);
+    ASSERT_NE(puerto, 0);
+    const auto imagenes = [&] { return Imagenes(dir); };
+    const auto esperarImagenes = [&](qsizetype cuantas) { return EsperarImagenes(impresora, dir, cuantas); };
 
     QTcpSocket caja;
     caja.connectToHost("127.0.0.1", puerto);
@@ -126,7 +183,7 @@ TEST(ImpresoraVirtual, EveryCutAndEveryClosedConnectionEndsItsOwnPicture) {
     ASSERT_TRUE(caja.waitForBytesWritten(3000));
     EXPECT_EQ(esperarImagenes(7), 7) << "seven receipts, seven pictures, the connection still open";
 
-    // A second till while the first is still connected waits its turn.
+    // A second till while the first is still connected.
     caja.write("sin corte, hasta cerrar\n");
     ASSERT_TRUE(caja.waitForBytesWritten(3000));
     QTcpSocket otra;
@@ -135,13 +192,9 @@ TEST(ImpresoraVirtual, EveryCutAndEveryClosedConnectionEndsItsOwnPicture) {
     otra.write("de la otra caja\n" + QByteArray::fromHex("1D5600"));
     ASSERT_TRUE(otra.waitForBytesWritten(3000));
     caja.disconnectFromHost();
-    EXPECT_EQ(esperarImagenes(9), 9) << "the closed connection's receipt, then the other till's";
+    EXPECT_EQ(esperarImagenes(9), 9) << "the other till's receipt and the closed connection's";
     otra.disconnectFromHost();
-    // A PNG's height, from its header.
-    const auto alto = [&](const char* nombre) {
-        const QByteArray png = EntornoPrueba::Leer(dir + "/" + nombre);
-        return png.size() < 24 ? 0 : qFromBigEndian<quint32>(png.constData() + 20);
-    };
+    const auto alto = [&](const char* nombre) { return AltoPng(dir + "/" + nombre); };
     EXPECT_GT(alto("recibo-0008.png"), 0u);
     EXPECT_LT(alto("recibo-0008.png"), 120u) << "one line each: nothing of the other till";
     EXPECT_LT(alto("recibo-0009.png"), 120u);
@@ -190,4 +243,124 @@ TEST(ImpresoraVirtual, OnlyTheFirstGsRAnswerComesLate) {
     EXPECT_EQ(respuestas(), "0020");
     impresora.terminate();
     EXPECT_TRUE(impresora.waitForFinished(3000));
+}
+
+// On a LAN address the viewer takes every connection as it comes: sixty tills
+// connected at once, each sending its receipt in two halves between the
+// others' halves, get sixty pictures while their connections and an idle one
+// opened before them are still open, each picture one till's receipt alone.
+// The idle connection is closed as a printer closes it, its half receipt
+// drawn then.
+TEST(ImpresoraVirtual, TakesEveryConnectionOfABurstAndClosesAnIdleOne) {
+    EntornoPrueba entorno;
+    const QString dir = entorno.Raiz() + "/recibos";
+    QProcess impresora;
+    const quint16 puerto = Escuchar(impresora, dir);
+    ASSERT_NE(puerto, 0);
+    QTcpSocket ociosa;
+    ociosa.connectToHost("127.0.0.1", puerto);
+    ASSERT_TRUE(ociosa.waitForConnected(3000));
+
+    constexpr int kCajas = 60;
+    constexpr int kLargos = 5; // receipts of 2 to 6 lines
+    std::vector<std::unique_ptr<QTcpSocket>> cajas;
+    for (int i = 0; i < kCajas; ++i) {
+        cajas.push_back(std::make_unique<QTcpSocket>());
+        cajas.back()->connectToHost("127.0.0.1", puerto);
+    }
+    for (auto& caja : cajas) {
+        ASSERT_TRUE(caja->waitForConnected(10000));
+    }
+    for (int i = 0; i < kCajas; ++i) {
+        cajas[i]->write((QByteArray("caja ") + QByteArray::number(i) + "\n").repeated(1 + i % kLargos));
+        ASSERT_TRUE(cajas[i]->waitForBytesWritten(3000));
+    }
+    for (auto& caja : cajas) {
+        caja->write("total\n" + QByteArray::fromHex("1D5600"));
+        ASSERT_TRUE(caja->waitForBytesWritten(3000));
+    }
+    EXPECT_EQ(EsperarImagenes(impresora, dir, kCajas), kCajas) << "every receipt drawn at its cut";
+    std::map<quint32, int> altos;
+    for (const QString& nombre : Imagenes(dir)) {
+        ++altos[AltoPng(dir + "/" + nombre)];
+    }
+    EXPECT_EQ(altos.size(), std::size_t(kLargos)) << "no picture holds lines of two tills";
+    for (const auto& [alto, cuantas] : altos) {
+        EXPECT_EQ(cuantas, kCajas / kLargos) << alto;
+    }
+    cajas.clear();
+
+    ociosa.write("a medias\n");
+    ASSERT_TRUE(ociosa.waitForBytesWritten(3000));
+    EXPECT_TRUE(ociosa.waitForDisconnected(30000)) << "an idle connection is closed";
+    EXPECT_EQ(EsperarImagenes(impresora, dir, kCajas + 1), kCajas + 1);
+    EXPECT_LT(AltoPng(dir + QStringLiteral("/recibo-%1.png").arg(kCajas + 1)), 120u) << "the idle one's half receipt";
+    impresora.terminate();
+    EXPECT_TRUE(impresora.waitForFinished(3000));
+}
+
+// --leer draws each receipt as its bytes are read, not at the end: fed
+// through a pipe, receipts come out as they are written, and three hundred
+// more leave the peak memory about where ten left it. SIGINT ends the read
+// while the pipe is still open, the pictures written by then whole.
+TEST(ImpresoraVirtual, ReadsACaptureAsItComesAndStopsOnSigint) {
+    EntornoPrueba entorno;
+    const QString dir = entorno.Raiz() + "/recibos";
+    const QByteArray fifo = (entorno.Raiz() + "/captura").toLocal8Bit();
+    ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
+    QProcess lector;
+    lector.start(kPrograma, {"--leer", QString::fromLocal8Bit(fifo), "--modo", "E", "--png", dir});
+    // A pipe opens for writing once its reader has opened it.
+    int tuberia = -1;
+    for (QDeadlineTimer plazo(10000); tuberia < 0 && !plazo.hasExpired(); lector.waitForFinished(50)) {
+        tuberia = open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ASSERT_GE(tuberia, 0);
+    const auto escribir = [&](int desde, int cuantos) {
+        QByteArray bytes;
+        for (int i = desde; i < desde + cuantos; ++i) {
+            for (int linea = 0; linea < 20; ++linea) {
+                bytes += "recibo " + QByteArray::number(i) + ", linea " + QByteArray::number(linea) + "\n";
+            }
+            bytes += QByteArray::fromHex("1D5600");
+        }
+        // The pipe is non-blocking: while it is full, the reader's output is
+        // drained, or both would wait on each other.
+        qsizetype hecho = 0;
+        for (QDeadlineTimer plazo(60000); hecho < bytes.size() && !plazo.hasExpired();) {
+            const ssize_t n = write(tuberia, bytes.constData() + hecho, static_cast<size_t>(bytes.size() - hecho));
+            if (n > 0) {
+                hecho += n;
+            } else if (errno != EAGAIN) {
+                return false;
+            } else {
+                lector.waitForReadyRead(20);
+                lector.readAllStandardOutput();
+            }
+        }
+        return hecho == bytes.size();
+    };
+    ASSERT_TRUE(escribir(0, 10));
+    ASSERT_EQ(EsperarImagenes(lector, dir, 10), 10) << "pictures while the capture is still being read";
+    const qint64 pico = PicoMemoriaKb(lector.processId());
+    ASSERT_TRUE(escribir(10, 300));
+    EXPECT_EQ(EsperarImagenes(lector, dir, 310, 60000), 310);
+    // A picture of this receipt takes about 1.4 MB in memory.
+    EXPECT_LT(PicoMemoriaKb(lector.processId()) - pico, 40 * 1024) << "pictures are not kept";
+
+    ASSERT_EQ(write(tuberia, "sin cortar\n", 11), 11);
+    kill(static_cast<pid_t>(lector.processId()), SIGINT);
+    EXPECT_TRUE(lector.waitForFinished(15000)) << "SIGINT ends the read";
+    close(tuberia);
+    if (lector.state() != QProcess::NotRunning) {
+        lector.kill();
+        lector.waitForFinished(3000);
+    }
+    EXPECT_EQ(lector.exitStatus(), QProcess::NormalExit);
+    const QStringList imagenes = Imagenes(dir);
+    EXPECT_EQ(imagenes.size(), 310);
+    for (const QString& nombre : imagenes) {
+        EXPECT_TRUE(PngEntero(dir + "/" + nombre)) << nombre.toStdString();
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), imagenes.size()) << "no temporary file left";
 }

@@ -65,10 +65,12 @@ bool ImpresoraTcp::Escuchar() {
         m_error = QStringLiteral("dirección no válida: ") + m_direccion;
         return false;
     }
-    m_escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking, so that a burst is taken at once until none is waiting.
+    m_escucha = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int si = 1;
     if (m_escucha < 0 || setsockopt(m_escucha, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si) != 0 ||
-        bind(m_escucha, reinterpret_cast<sockaddr*>(&direccion), sizeof direccion) != 0 || listen(m_escucha, 8) != 0 ||
+        bind(m_escucha, reinterpret_cast<sockaddr*>(&direccion), sizeof direccion) != 0 ||
+        listen(m_escucha, SOMAXCONN) != 0 ||
         getsockname(m_escucha, reinterpret_cast<sockaddr*>(&direccion), &largo) != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         if (m_escucha >= 0) {
@@ -100,6 +102,7 @@ bool ImpresoraTcp::Leer(Cliente& c, QList<Pieza>& piezas) {
         return false;
     }
     Tomados(n);
+    c.ultimo = steady_clock::now();
     const Conducta conducta = m_conducta;
     ModeloImpresora::Salida salida;
     if (ConElModelo([&](ModeloImpresora& m) { m.Tomar(c.id, QByteArrayView(buffer, n), salida); })) {
@@ -146,19 +149,23 @@ void ImpresoraTcp::Aceptar() {
         }
         m_esperandoDesde = {};
     }
-    const int fd = accept4(m_escucha, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) {
-        return;
-    }
-    m_clientes.push_back({fd, 0, ++m_conexiones, false, {}});
-    if (m_conducta == Conducta::MedioCierre) {
-        shutdown(fd, SHUT_WR);
-    }
-    ModeloImpresora::Salida salida;
-    ConElModelo([&](ModeloImpresora& m) { m.Conectada(m_clientes.back().id, salida); });
-    for (const auto& r : salida.respuestas) {
-        Responder(r.conexion, r.bytes);
-    }
+    // Every connection waiting is taken, unless one at a time or slowly.
+    const bool todas = !m_unaALaVez && m_conducta != Conducta::AceptaLento;
+    do {
+        const int fd = accept4(m_escucha, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            return;
+        }
+        m_clientes.push_back({fd, 0, ++m_conexiones, false, {}, steady_clock::now()});
+        if (m_conducta == Conducta::MedioCierre) {
+            shutdown(fd, SHUT_WR);
+        }
+        ModeloImpresora::Salida salida;
+        ConElModelo([&](ModeloImpresora& m) { m.Conectada(m_clientes.back().id, salida); });
+        for (const auto& r : salida.respuestas) {
+            Responder(r.conexion, r.bytes);
+        }
+    } while (todas);
 }
 
 QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
@@ -181,9 +188,13 @@ QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
         espera = proximo >= 0 ? std::min(espera, std::max(proximo, 1)) : espera;
         lleno = m.Espacio() == 0;
     });
+    const int inactividad = m_inactividad;
     for (const Cliente& c : m_clientes) {
         for (const Instante& t : c.respuestas) {
             espera = std::min(espera, HastaMs(t));
+        }
+        if (inactividad > 0) {
+            espera = std::min(espera, HastaMs(c.ultimo + milliseconds(inactividad)));
         }
     }
     if (m_esperandoDesde != Instante{}) {
@@ -209,6 +220,11 @@ QList<ImpresoraVirtual::Pieza> ImpresoraTcp::AtenderPiezas(int milisegundos) {
             (void)!send(c.fd, kRuido.constData(), static_cast<size_t>(kRuido.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         }
         if ((pf[i].revents & (POLLIN | POLLHUP | POLLERR)) && !Leer(c, piezas)) {
+            continue;
+        }
+        if (inactividad > 0 && !(pf[i].revents & POLLIN) && HastaMs(c.ultimo + milliseconds(inactividad)) == 0) {
+            close(c.fd); // quiet too long: the printer is free for others
+            piezas.append({c.id, {}, true});
             continue;
         }
         // Late answers that fell due.

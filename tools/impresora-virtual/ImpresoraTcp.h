@@ -62,6 +62,10 @@ public:
     // waiting in the backlog until the one being served closes.
     void EstablecerUnaALaVez(bool una) { m_unaALaVez = una; }
 
+    // Closes a connection that sent nothing for `milisegundos`, as a
+    // network printer frees itself from a client that went quiet (0: never).
+    void EstablecerInactividad(int milisegundos) { m_inactividad = milisegundos; }
+
     // Connections taken so far.
     int Conexiones() const { return m_conexiones; }
 
@@ -76,6 +80,7 @@ private:
         int id;
         bool respondio = false;           // ReiniciaTrasListo, MedioCierreTarde: an answer was given
         std::vector<Instante> respuestas; // Tarda: when each answer is due
+        Instante ultimo{};                // when it last sent bytes, or connected
     };
 
     // Reads from a client that has bytes; false when it is gone.
@@ -94,6 +99,7 @@ private:
     QString m_direccion;
     QString m_error;
     std::atomic<bool> m_unaALaVez{false};
+    std::atomic<int> m_inactividad{0}; // ms
     std::vector<Cliente> m_clientes;
     std::atomic<int> m_conexiones{0};
     std::atomic<Conducta> m_conducta{Conducta::Normal};

@@ -18,10 +18,14 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <string_view>
 #include <unistd.h>
 
@@ -47,8 +51,9 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         misma conexión
   --escuchar DIR:PUERTO hace de impresora de red en la dirección DIR (0.0.0.0:
                         todas), para una caja o una tableta de la red local;
-                        como una impresora, atiende una conexión a la vez y
-                        la siguiente espera a que se cierre la anterior
+                        atiende cada conexión según llega, cada una con su
+                        papel, y cierra la que pasa 5 s sin enviar nada; con
+                        el modelo, una conexión a la vez, como una impresora
   --baudios N           toma los bytes a la velocidad de una línea serie de N
                         baudios (N/10 bytes por segundo), y responde al pedido
                         de estado después de los bytes anteriores (0: sin
@@ -84,7 +89,8 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
                         el búfer y rechaza las conexiones
   --puerto N            guarda la ruta en el ajuste ORLAN/Puertos/COMN
   --captura ARCHIVO     añade al ARCHIVO cada byte recibido
-  --leer ARCHIVO        muestra los recibos de un archivo de captura y termina
+  --leer ARCHIVO        muestra los recibos de un archivo de captura (o de una
+                        tubería) según los lee, y termina
   --seguir ARCHIVO      sigue un archivo de captura que crece (el del puerto
                         paralelo simulado, <raíz>/lpt/378.bin) y muestra los
                         recibos según llegan; empieza por el final del archivo
@@ -110,7 +116,8 @@ muestra cada recibo que le llega. Con --tcp hace de impresora de red.
   --help                esta ayuda
   --version             muestra la versión
 
-Termina con SIGINT o SIGTERM (Ctrl-C).
+Termina con SIGINT o SIGTERM (Ctrl-C); con --leer, deja enteros los dibujos
+ya escritos.
 Con --modo E lee ESC/POS como una impresora Epson: estilos, tamaños,
 alineación, posiciones, tablas de caracteres (ESC t, ESC R, UTF-8), imágenes
 (ESC *, GS v 0, GS ( L, GS 8 L), códigos de barras (GS k) y QR y PDF417
@@ -127,10 +134,13 @@ de cajón una línea "==== abre cajón ====", el logo un bloque de puntos y un
 código "[código TIPO: datos]".
 )";
 
-volatile std::sig_atomic_t g_terminar = 0;
+// Seconds after which --escuchar closes a connection that sends nothing.
+constexpr int kInactividadConexion = 5;
 
-void AlTerminar(int) {
-    g_terminar = 1;
+volatile std::sig_atomic_t g_terminar = 0; // the signal that came
+
+void AlTerminar(int senal) {
+    g_terminar = senal;
 }
 
 void Mostrar(const QStringList& lineas) {
@@ -211,8 +221,19 @@ private:
             return;
         }
         DibujoRecibo& dibujo = m_papeles.try_emplace(conexion, m_columnas, m_puntos).first->second;
-        dibujo.Agregar(renglones);
-        for (const QImage& recibo : final ? dibujo.Terminar() : dibujo.TomarRecibos()) {
+        // Line by line, so that each receipt is on disk and out of memory
+        // before the next one is drawn.
+        for (const Renglon& renglon : renglones) {
+            dibujo.Agregar({renglon});
+            Guardar(dibujo.TomarRecibos());
+        }
+        if (final) {
+            Guardar(dibujo.Terminar());
+        }
+    }
+
+    void Guardar(const QList<QImage>& recibos) {
+        for (const QImage& recibo : recibos) {
             const QString ruta =
                 QDir(m_directorio).filePath(QStringLiteral("recibo-%1.png").arg(++m_numero, 4, 10, QLatin1Char('0')));
             const QString temporal = ruta + QStringLiteral(".tmp");
@@ -285,17 +306,50 @@ Salida NuevaSalida(const Opciones& o) {
     return Salida(o.png, o.ancho, o.puntos, o.registro);
 }
 
+// Reads the capture a piece at a time, each receipt shown and drawn as its
+// bytes are read, so that memory stays flat however long the file is. A
+// pipe works too. A signal ends the read at once: the pictures written so far
+// are whole, the receipt being read is left out, and the exit status is
+// 128 plus the signal's number.
 int Leer(const Opciones& o) {
-    QFile f(o.leer);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return Fallo(o.leer + QStringLiteral(": ") + f.errorString());
+    const int fd = open(o.leer.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Fallo(o.leer + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
     }
     Decodificador d = NuevoDecodificador(o);
     Salida salida = NuevaSalida(o);
     if (!salida.Preparar(d)) {
+        close(fd);
         return Fallo(QStringLiteral("no se pudo crear ") + o.png);
     }
-    d.Alimentar(f.readAll());
+    // Small pieces: a receipt is a few hundred bytes.
+    char trozo[4096];
+    for (;;) {
+        if (g_terminar != 0) {
+            close(fd);
+            return 128 + g_terminar;
+        }
+        // A pipe with nothing to read must not hold off a signal.
+        pollfd pf{fd, POLLIN, 0};
+        if (poll(&pf, 1, 200) <= 0) {
+            continue;
+        }
+        const ssize_t n = read(fd, trozo, sizeof trozo);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const QString error = QString::fromLocal8Bit(std::strerror(errno));
+            close(fd);
+            return Fallo(o.leer + QStringLiteral(": ") + error);
+        }
+        if (n == 0) {
+            break;
+        }
+        d.Alimentar(QByteArrayView(trozo, n));
+        salida.Tomar(d);
+    }
+    close(fd);
     salida.Terminar(d);
     return 0;
 }
@@ -340,9 +394,14 @@ int Servir(const Opciones& o) {
             return Fallo(QStringLiteral("no se pudo escuchar en el puerto %1: %2").arg(o.tcp).arg(red->Error()));
         }
         red->EstablecerConducta(o.conducta);
-        // Modelled on a real printer, or reachable from the LAN: one
-        // connection at a time, as network receipt printers serve them.
-        red->EstablecerUnaALaVez(!o.escuchar.isEmpty() || o.modelo);
+        // Modelled on a real printer: one connection at a time, as network
+        // receipt printers serve them. Otherwise every connection is read as
+        // it comes, so that a burst of receipts is never turned away.
+        red->EstablecerUnaALaVez(o.modelo);
+        if (!o.escuchar.isEmpty() && !o.modelo && o.conducta == ImpresoraTcp::Conducta::Normal) {
+            // A till that went quiet holds nothing for long, as on a printer.
+            red->EstablecerInactividad(kInactividadConexion * 1000);
+        }
         ruta = red->Destino();
         impresora = std::move(red);
     } else {
