@@ -10,6 +10,7 @@
 #include "ports/PuertoCom.h"
 #include "ports/PuertoES.h"
 #include "printer/ComandosImpresora.h"
+#include "printer/EstadoImpresora.h"
 #include "support/Bitacora.h"
 
 #include <QDeadlineTimer>
@@ -189,12 +190,6 @@ QSet<QString>& InundacionRegistrada() {
     return dispositivos;
 }
 
-QString Letra(int estado) {
-    static const std::array<QString, 5> letras = {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("F"),
-                                                  QStringLiteral("D"), QStringLiteral("C")};
-    return letras[static_cast<std::size_t>(estado)];
-}
-
 } // namespace
 
 struct ctlImpresora::Privado {
@@ -317,7 +312,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         CerrarPuerto(m_numeroPuerto);
     }
 
-    int estado = 3;
+    EstadoImpresora estado = EstadoImpresora::Desconocido;
     m_respondioEstado = false;
     m_sinLinea = false;
     m_plazoTrabajo.setRemainingTime(kPlazoTrabajo);
@@ -335,7 +330,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
     }
     QString causa;
     if (serie) {
-        estado = 1;
+        estado = EstadoImpresora::NoImprime;
         int respuesta = 0;
         PuertoCom* p = d->Serie(m_numeroPuerto);
         bool abierto = false;
@@ -370,8 +365,10 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
                 // Only a DLE EOT answer comes here: paper out (0x60) cannot
                 // print, paper near its end (0x0C) still prints.
                 const QString dispositivo = p->Dispositivo();
-                estado = respuesta == 0 ? 2 : (respuesta & 0x60) != 0 ? 1 : 0;
-                m_papelBajo = estado == 0 && (respuesta & 0x0C) != 0;
+                estado = respuesta == 0            ? EstadoImpresora::NoContesta
+                         : (respuesta & 0x60) != 0 ? EstadoImpresora::NoImprime
+                                                   : EstadoImpresora::Lista;
+                m_papelBajo = estado == EstadoImpresora::Lista && (respuesta & 0x0C) != 0;
                 RegistrarPapelBajo(
                     dispositivo, m_papelBajo,
                     NombreImpresora(impresora, impresora.left(4).toUpper() + QStringLiteral(" en ") + dispositivo));
@@ -384,7 +381,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
                     // before and is silent on a connection it took is busy.
                     m_ocupada = true;
                 }
-                if (estado == 0) {
+                if (estado == EstadoImpresora::Lista) {
                     d->De(m_numeroPuerto).comprobada = AhoraMs();
                     // Star's command set has no GS r: such a printer is never
                     // asked it.
@@ -393,25 +390,30 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
                     if (!star && !Sondear(*p, impresora)) {
                         // It dropped the connection at the probe: it would
                         // drop the job too.
-                        estado = 1;
+                        estado = EstadoImpresora::NoImprime;
                     }
                 }
             } else {
-                estado = respuesta == 18 ? 0 : respuesta == 114 ? 1 : respuesta == 0 ? 2 : respuesta == 16 ? 4 : 3;
+                estado = respuesta == 18    ? EstadoImpresora::Lista
+                         : respuesta == 114 ? EstadoImpresora::NoImprime
+                         : respuesta == 0   ? EstadoImpresora::NoContesta
+                         : respuesta == 16  ? EstadoImpresora::Respuesta16
+                                            : EstadoImpresora::Desconocido;
                 // A serial printer that answered once and is silent now was
                 // switched off (its adapter still takes the bytes).
-                m_calloTrasResponder = estado == 2 && Respondieron().contains(p->Dispositivo());
+                m_calloTrasResponder =
+                    estado == EstadoImpresora::NoContesta && Respondieron().contains(p->Dispositivo());
             }
-            m_respondioEstado = estado == 0 || estado == 4;
+            m_respondioEstado = estado == EstadoImpresora::Lista || estado == EstadoImpresora::Respuesta16;
             if (m_respondioEstado && !m_sinLinea) {
                 Respondieron().insert(p->Dispositivo());
             }
-            causa = !p->PortOpen() ? QStringLiteral("se perdio la conexion: ") + p->Error()
-                    : estado == 1  ? QStringLiteral("sin papel")
-                    : m_ocupada    ? QStringLiteral("ocupada: otro programa imprime en ella, o aun toma lo de una "
-                                                       "conexion anterior")
-                    : estado == 2  ? QStringLiteral("no contesta")
-                                   : QStringLiteral("respuesta desconocida %1").arg(respuesta);
+            causa = !p->PortOpen()                         ? QStringLiteral("se perdio la conexion: ") + p->Error()
+                    : estado == EstadoImpresora::NoImprime ? QStringLiteral("sin papel")
+                    : m_ocupada ? QStringLiteral("ocupada: otro programa imprime en ella, o aun toma lo de una "
+                                                 "conexion anterior")
+                    : estado == EstadoImpresora::NoContesta ? QStringLiteral("no contesta")
+                                                            : QStringLiteral("respuesta desconocida %1").arg(respuesta);
         }
         m_esLpt = false;
     } else if (paralelo && !PuertoES::Actual().BaseLpt(m_numeroPuerto) &&
@@ -421,7 +423,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         // device's registers, which are never touched.
         m_esLpt = true;
         m_direccionLpt = 0;
-        estado = 1;
+        estado = EstadoImpresora::NoImprime;
         causa = QStringLiteral("LPT%1 queda fuera de la tarjeta paralela (LPT1 a LPT%2)")
                     .arg(m_numeroPuerto)
                     .arg(NombrePuerto::kUltimoParaleloDirecto);
@@ -440,12 +442,12 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         causa = s < 0 ? QStringLiteral("no se pudo leer el puerto: ") + PuertoES::Actual().Error()
                       : QStringLiteral("estado desconocido %1").arg(s);
         if (s < 0) {
-            estado = 1; // the port could not be read
+            estado = EstadoImpresora::NoImprime; // the port could not be read
         } else if ((s & 0x78) == 0x00 || (s & 0x78) == 0x58) {
-            estado = 0;
+            estado = EstadoImpresora::Lista;
             Registrar(QStringLiteral("COLA IMPRESION: FUNCIONA BIEN ") + QString::number(s));
         } else if ((s & 0x78) == 0x70 || (s & 0x78) == 0x78) {
-            estado = 1;
+            estado = EstadoImpresora::NoImprime;
             causa = QStringLiteral("sin papel");
             Registrar(QStringLiteral("COLA IMPRESION: FALTA PAPEL ") + QString::number(s));
         }
@@ -454,13 +456,13 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         causa = QStringLiteral("tipo de puerto desconocido");
     }
 
-    const QString letra = Letra(estado);
+    const QString letra = LetraEstado(estado);
     if (estado_impresora != nullptr) {
         *estado_impresora = letra;
     }
-    Registrar(QStringLiteral("COLA IMPRESION: ") + letra + u' ' + QString::number(estado));
+    Registrar(QStringLiteral("COLA IMPRESION: ") + letra + u' ' + QString::number(NumeroEstado(estado)));
     m_causa.clear();
-    if (estado != 0 && estado != 4) {
+    if (estado != EstadoImpresora::Lista && estado != EstadoImpresora::Respuesta16) {
         // The line above names neither the printer nor why: this one does.
         m_causa = causa;
         // Where the port leads is read only for this line.
@@ -476,8 +478,9 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         Registrar(QStringLiteral("COLA IMPRESION: ") + NombreImpresora(impresora, destino) + QStringLiteral(": ") +
                   causa);
     }
-    Ajustes::Guardar(kEscritura, impresora, QStringLiteral("Estado"), QString::number(estado));
-    return estado == 0 || estado == 2 || estado == 4;
+    Ajustes::Guardar(kEscritura, impresora, QStringLiteral("Estado"), QString::number(NumeroEstado(estado)));
+    return estado == EstadoImpresora::Lista || estado == EstadoImpresora::NoContesta ||
+           estado == EstadoImpresora::Respuesta16;
 }
 
 bool ctlImpresora::PapelBajoSegunAjustes(const QString& puerto) {
