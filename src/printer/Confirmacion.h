@@ -136,8 +136,8 @@ private:
     // What may still be ahead of a request on port `numero`'s connection,
     // in bytes.
     qint64 EnCamino(PuertoCom& p, qint16 numero);
-    // Sends `pedido` and waits for its answer as ctlImpresora::
-    // ConfirmarRecepcion says; `respuesta` is -1 when none came. False when
+    // Sends `pedido` and waits for its answer as
+    // ctlImpresora::ConfirmarRecepcion says; `respuesta` is -1 when none came. False when
     // the connection was lost.
     // Sondeo is GS r 1 on an empty buffer: its answer takes milliseconds.
     enum class Pedido { TiempoReal, EnOrden, Sondeo };
