@@ -1,6 +1,6 @@
 #pragma once
 
-#include "printer/RespuestasImpresora.h"
+#include "printer/Confirmacion.h"
 #include "support/ErrorEjecucion.h"
 
 #include <QByteArrayView>
@@ -104,14 +104,11 @@ public:
     // are not asked: true.
     bool ConfirmarRecepcion();
 
-    // The slowest printer the waits are sized for (bytes of text a second)
-    // and the largest receive buffer they allow for.
-    static constexpr qint64 kVelocidadMinima = 500;
-    static constexpr qint64 kBuferImpresora = 4096;
-
-    // Late in-order answers kept between requests: a printer that sends
-    // without pause keeps only its newest ones, and is logged once.
-    static constexpr qsizetype kTardiasMaximas = 4096;
+    // The confirmation's limits, see Confirmacion.
+    static constexpr qint64 kVelocidadMinima = Confirmacion::kVelocidadMinima;
+    static constexpr qint64 kBuferImpresora = Confirmacion::kBuferImpresora;
+    static constexpr qsizetype kTardiasMaximas = Confirmacion::kTardiasMaximas;
+    static constexpr qint64 kVigenciaSondeo = Confirmacion::kVigenciaSondeo;
 
     // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
     // but not GS r 1, as last probed (by this process or, through the
@@ -121,9 +118,6 @@ public:
     // The paper-sensor answer last stored for port `puerto` ("EstadoPapel")
     // says paper near its end and not out.
     static bool PapelBajoSegunAjustes(const QString& puerto);
-
-    // How long a probe's verdict stands before the printer is asked again.
-    static constexpr qint64 kVigenciaSondeo = 3600; // seconds
 
     // The bound network printer took the connection but did not answer the
     // status request, although it answered before: another sender holds it
@@ -147,17 +141,13 @@ public:
     // leaves the job's window here; until RevisarVentana says Cumplida, the
     // job is not confirmed. Other jobs may be printed meanwhile: the
     // connection is kept for them.
-    struct Ventana {
-        qint16 puerto = 0;
-        quint64 conexion = 0; // which opening of the port
-        qint64 fin = 0;       // monotonic ms (QDeadlineTimer::current())
-    };
-    const std::optional<Ventana>& VentanaPendiente() const { return m_ventana; }
+    using Ventana = Confirmacion::Ventana;
+    const std::optional<Ventana>& VentanaPendiente() const { return m_confirmacion.VentanaPendiente(); }
     // Abierta: wait. Cumplida: the connection stayed up through the window
     // and the printer answers ready on it. Perdida: the connection was lost
     // or closed, or the printer does not answer ready: the job may not be on
     // paper and is to be printed again.
-    enum class Cierre { Abierta, Cumplida, Perdida };
+    using Cierre = Confirmacion::Cierre;
     Cierre RevisarVentana(const Ventana& ventana);
 
     // The last answer of the bound network or USB printer said paper near
@@ -170,12 +160,12 @@ public:
 
     // The bound port leads to a network or USB printer: the device taking the
     // bytes says nothing about the printer having them.
-    bool SinLinea() const { return m_sinLinea; }
+    bool SinLinea() const { return m_confirmacion.SinLinea(); }
 
     // Called every fraction of a second while the control waits on a printer
     // (a job's confirmation, a connection draining), so that its user can
     // keep alive what it holds meanwhile; none by default. It must not throw.
-    void EstablecerLatido(std::function<void()> latido) { m_latido = std::move(latido); }
+    void EstablecerLatido(std::function<void()> latido) { m_confirmacion.EstablecerLatido(std::move(latido)); }
 
     // Why the bound printer is failing, after a classification other than
     // "A" or "C" or a failed confirmation ("sin papel", "no contesta", ...).
@@ -216,38 +206,6 @@ public:
 private:
     struct Privado;
 
-    bool LeerEstadoPapel(int& respuesta, qint64 milisegundos);
-    // Asks the bound network or USB printer, with nothing in its buffer from
-    // us, whether it answers GS r 1, and remembers the answer for `puerto`;
-    // a verdict younger than kVigenciaSondeo is taken from the settings
-    // instead. False when the connection was lost.
-    // One silent probe is no verdict (the printer may be printing an
-    // earlier connection's bytes): the job is then confirmed as one without
-    // GS r 1 would be, and the printer is probed again.
-    bool Sondear(PuertoCom& p, const QString& puerto);
-    // What may still be ahead of a request on port `numero`'s connection,
-    // in bytes.
-    qint64 EnCamino(PuertoCom& p, qint16 numero);
-    // Sends `pedido` and waits for its answer as ConfirmarRecepcion says;
-    // `respuesta` is -1 when none came. False when the connection was lost.
-    // Sondeo is GS r 1 on an empty buffer: its answer takes milliseconds.
-    enum class Pedido { TiempoReal, EnOrden, Sondeo };
-    // A network printer that closed its sending half gets no request: the
-    // answer is -1 at once and m_medioCerrada says why.
-    bool Preguntar(PuertoCom& p, Pedido pedido, qint64 bytesAntes, int& respuesta);
-    // Ends a half-closed network connection once the printer took its
-    // `bytesAntes` bytes (or stopped taking them) and opens a new one to the
-    // same printer; false when it cannot be opened or the port now leads
-    // elsewhere.
-    bool Reconectar(PuertoCom& p, qint64 bytesAntes);
-    // What arrived, sorted by answer format; automatic status back is skipped.
-    using Llegadas = LlegadasImpresora;
-    Llegadas Respuestas(QByteArrayView bytes);
-    // Late in-order answers settle the requests that went unanswered, oldest
-    // first; what is left over is returned.
-    QList<int> Saldar(QList<int> enOrden);
-    // Adds `nuevas` to the late answers, keeping the newest kTardiasMaximas.
-    void GuardarTardias(const QList<int>& nuevas, const PuertoCom& p);
     void Logo(QByteArrayView datos, QByteArrayView inicio);
     // Sends through the bound port: ImprimirCadena on a parallel port, Output
     // of the serial object otherwise. False only on a run-time failure.
@@ -261,25 +219,14 @@ private:
     bool m_esLpt = false;
     qint16 m_numeroPuerto = 0;
     qint16 m_direccionLpt = 0;
-    bool m_respondioEstado = false; // the serial printer answered at InicializarPuerto
-    bool m_sinLinea = false;        // network or USB printer
-    qint64 m_enviados = 0;          // bytes sent since the port was bound or last confirmed
-    qint64 m_sinRespuesta = 0;      // in-order status requests on this port not answered in time
-    int m_restoAsb = 0;             // bytes of an automatic status back still to skip
-    QList<int> m_tardias;           // in-order answers that came during the last request, unasked
-    std::function<void()> m_latido;
-    bool m_medioCerrada = false; // the last request found the network printer's sending half closed
-    QString m_destino;           // where the bound serial object led when it was opened
     bool m_papelBajo = false;
     bool m_calloTrasResponder = false;
     bool m_ocupada = false;
-    bool m_sondeoCallado = false;     // the last probe got no answer, see Sondear
-    bool m_reutilizada = false;       // the bound connection was kept for windows
-    std::optional<Ventana> m_ventana; // of the last ConfirmarRecepcion
-    QDeadlineTimer m_plazoTrabajo;    // see kPlazoTrabajo
+    QDeadlineTimer m_plazoTrabajo; // see kPlazoTrabajo
     QString m_causa;
     int m_usos = 0;
-    Privado* d = nullptr; // serial objects and the rest of the implementation
+    Privado* d = nullptr;        // serial objects
+    Confirmacion m_confirmacion; // works on d's serial objects
 };
 
 // The time-out of Recibir: number 200, source "Time Out", description
