@@ -6,9 +6,7 @@
 #include <QFileInfo>
 
 TEST_F(PruebaCola, TheServerProcessPrintsRoutesAndKeepsWhatItCannotPrint) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1, 2});
     InsertarImpresora(1, 1, 2);
     InsertarImpresora(2, 2, 1);
     InsertarImpresora(3, 1, 1, "'D'");
@@ -60,8 +58,7 @@ TEST_F(PruebaCola, TheServerProcessPrintsRoutesAndKeepsWhatItCannotPrint) {
 // Its claims are still there: the new server prints 51 again, marked as a
 // possible copy, and leaves 50's header alone, not printed as a blank slip.
 TEST_F(PruebaCola, ARestartPrintsAgainOnlyTheJobsItsPredecessorHadNotFinished) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     InsertarTrabajo(50, 1, {});
     InsertarTrabajo(51, 1, {QStringLiteral("a medio imprimir")});
@@ -95,9 +92,7 @@ protected:
 // and once, those of a printer out of paper move to its backup and come out
 // there, and no statement of the server fails.
 TEST_F(PruebaColaTienda, TheServerPrintsAndRedirectsOnTheShopsColumnsOnly) {
-    Ejecutar("INSERT INTO Terminal VALUES (1)");
-    Ejecutar("INSERT INTO Terminal VALUES (2)");
-    Ejecutar("INSERT INTO Parametros VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1, 2});
     Ejecutar("INSERT INTO Parametros VALUES ('FOLIOIMPRESION', 0)");
     // 1: the till's printer; 2: the backup of 3, which is out of paper.
     Ejecutar("INSERT INTO Impresora VALUES (1, 1, 'COM1', 'E', 'Caja', NULL, 1, 'A', 0)");
@@ -156,9 +151,7 @@ TEST_F(PruebaColaTienda, HostileRowsCostOnlyThemselves) {
         Ejecutar("ALTER TABLE Impresora ALTER COLUMN Nombre_Impresora TYPE varchar(5000)");
         Ejecutar("ALTER TABLE Impresora ALTER COLUMN Puerto TYPE varchar(100)");
     }
-    Ejecutar("INSERT INTO Terminal VALUES (1)");
-    Ejecutar("INSERT INTO Terminal VALUES (2)");
-    Ejecutar("INSERT INTO Parametros VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1, 2});
     // 1 on terminal 1 and 2 on terminal 2 print; 3 on terminal 1 is out of
     // paper and its backup is wrong; 4 and 5 on terminal 1 have no port.
     Ejecutar("INSERT INTO Impresora VALUES (1, 1, 'COM1', 'E', 'Caja', NULL, 1, 'A', 0)");

@@ -30,8 +30,7 @@ QString Hace(int minutos) {
 // prints once and is not set aside again.
 TEST_F(PruebaCola, JobsOlderThanEdadMaximaAreSetAsideAndPrintOncePutBack) {
     const bool sqlite = kMotor == Motor::Sqlite;
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     for (int id = 1; id <= (sqlite ? 5 : 4); ++id) {
         InsertarTrabajo(id, 1, Marcado(id));
@@ -90,8 +89,7 @@ protected:
 };
 
 TEST_F(PruebaColaSinFecha, EdadMaximaSaysOnceItCannotWorkAndJobsStillPrint) {
-    Ejecutar("INSERT INTO Terminal VALUES (1)");
-    Ejecutar("INSERT INTO Parametros VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     Ejecutar("INSERT INTO Impresora VALUES (1, 1, 'LPT1', 'E', 'Caja', NULL, 1, 'A', 0)");
     InsertarTrabajo(1, 1, Marcado(1));
     InsertarTrabajo(2, 1, Marcado(2));

@@ -8,8 +8,7 @@
 // header cleanup for as long as the lock is held. A stop request (SIGTERM,
 // as systemd sends it) ends the program all the same, lock still held.
 TEST_F(PruebaCola, AStopRequestCancelsTheStatementThatHoldsTheTick) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     InsertarTrabajo(5, 1, {"cinco"});
 

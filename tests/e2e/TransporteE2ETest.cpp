@@ -48,8 +48,7 @@ private:
 // (the printer is busy, not failing: its job does not go to the backup) and
 // prints once the other program is done.
 TEST_F(PruebaCola, ANetworkPrinterIsFreeBetweenJobsAndWaitedForWhileAnotherProgramPrints) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 2, "'A'", "COM1");
     InsertarImpresora(2, 1, 0, "'A'", "COM2");
     const QString dir = m_entorno.Raiz();
@@ -89,8 +88,7 @@ TEST_F(PruebaCola, ANetworkPrinterIsFreeBetweenJobsAndWaitedForWhileAnotherProgr
 }
 
 TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 2, "'A'", "COM1");
     InsertarImpresora(2, 1, 1, "'A'", "COM2");
     InsertarImpresora(3, 1, 1, "'A'", "COM3");
@@ -148,8 +146,7 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
 // left queued whole, the rest wait in the queue, and the program ends long
 // before systemd would kill it.
 TEST_F(PruebaCola, AStopEndsTheTickBetweenJobs) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0, "'A'", "COM1");
     // Six receipts of 3.6 KB each: nearly 4 s apiece on a 9600-baud line.
     QList<std::optional<QString>> lineas;

@@ -16,9 +16,7 @@ protected:
     void SetUp() override {
         PruebaBaseDatos::SetUp();
         InstalarPuerto();
-        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (2)");
-        Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        InsertarTerminales({1, 2});
         InsertarImpresora(1, 1, 2);
         InsertarImpresora(2, 2, 1);
         Ajustes::Guardar("ORLAN", "Cola", "Despertar", "1");

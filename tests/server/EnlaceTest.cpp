@@ -89,8 +89,7 @@ class Enlace : public PruebaBaseDatos {};
 // is back, once.
 TEST_F(Enlace, ADroppedLinkIsNoticedInSecondsAndPrintingResumesWhenItReturns) {
     InstalarPuerto();
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     CajaDirecta escritor(ValorCadenaConexion(Conexion::Instancia().Cadena(), "database"));
     ASSERT_TRUE(escritor.Lista());

@@ -32,8 +32,7 @@ protected:
     void SetUp() override {
         PruebaBaseDatos::SetUp();
         InstalarPuerto();
-        Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-        Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+        InsertarTerminales({1});
         InsertarImpresora(2, 1, 0);
         m_servidor = std::make_unique<ServidorCola>(1);
         m_servidor->EstablecerActivo(true);

@@ -56,8 +56,7 @@ TEST_F(Limpieza, AJobWhoseLinesAreGoneIsNotPrintedAgain) {
     Ajustes::Guardar("ORLAN", "Configuracion", "TiempoConsulta", "1");
     ASSERT_TRUE(Conectar());
     InstalarPuerto();
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     InsertarTrabajo(7, 1, {"siete"});
     InsertarTrabajo(8, 1, {}); // a writer's empty job is still framed and cut
@@ -95,8 +94,7 @@ TEST_F(Limpieza, AJobWhoseLinesAreGoneIsNotPrintedAgain) {
 // with the tick's job query, the claim with the job's lines, and the headers
 // and claims swept once a tick. Every job prints once and nothing is left.
 TEST_F(Limpieza, AJobCostsTwoRoundTripsToADatabaseFarAway) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 2);
     InsertarImpresora(2, 1, 1);
     EnlaceLento enlace(ServidorPostgres::Compartido().DirectorioSocket() + "/.s.PGSQL.5432", 5);

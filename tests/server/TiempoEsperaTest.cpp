@@ -50,8 +50,7 @@ TEST_F(TiempoEspera, AHungServerFailsTheCallAsALostLink) {
 // job; ticks during the outage log the failed logins; once the server is back
 // the job prints.
 TEST_F(TiempoEspera, TheTickEndsLogsAndLosesNothing) {
-    Ejecutar("INSERT INTO Terminal (ID_Terminal) VALUES (1)");
-    Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+    InsertarTerminales({1});
     InsertarImpresora(1, 1, 0);
     InsertarTrabajo(5, 1, {"cinco"});
     ServidorCola servidor(1);

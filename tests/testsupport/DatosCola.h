@@ -4,9 +4,21 @@
 #include "database/BaseDatos.h"
 
 #include <QStringList>
+#include <initializer_list>
 #include <optional>
 
 // Rows of the queue's tables for the tests, on the open connection.
+
+// The shop the queue's tests start from: the rows of `terminales` and the
+// parameter TERMINAL = 1. Named columns only, so that a shop's own tables
+// (TiendaPropia.h) take them as well as ours.
+inline void InsertarTerminales(std::initializer_list<int> terminales) {
+    Conexion& c = Conexion::Instancia();
+    for (int terminal : terminales) {
+        c.Ejecutar(QString("INSERT INTO Terminal (ID_Terminal) VALUES (%1)").arg(terminal));
+    }
+    c.Ejecutar("INSERT INTO Parametros (Id_Parametro, Valor_Num) VALUES ('TERMINAL', 1)");
+}
 
 inline void InsertarImpresora(int id, int terminal, int respaldo, const QString& estado = "'A'",
                               const QString& puerto = "LPT1", const QString& modo = "E", int cheques = 0) {
