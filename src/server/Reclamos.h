@@ -79,7 +79,7 @@ private:
     std::function<QList<qint64>()> m_enVentana; // the jobs waiting for their window
     enum class Tabla { SinDetectar, ConTabla, SinTabla };
     Tabla m_tabla = Tabla::SinDetectar;
-    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at the start of every tick
+    qint64 m_venceReclamoMs = 0;     // [Cola] VenceReclamo, read at every claim
     QHash<qint64, qint64> m_fichas;  // job -> number of the claim this server holds on it
     QHash<qint64, QString> m_copias; // jobs that may be on paper already -> why
     qint64 m_reclamoEnCurso = 0;     // the job being printed, whose claim is renewed
