@@ -124,6 +124,32 @@ TEST(DecodificadorStar, GraphicsSpacingCutsAndCodePages) {
     EXPECT_TRUE(l.lineas.contains(QString::fromUtf8("\u20acÇ"))) << "Windows-1252, then PC437 (ESC GS t 1)";
 }
 
+// Bit images: ESC k, 24 rows of n1 bytes a dot a bit (node-thermal-printer's
+// logo), and ESC K, a byte a column of 8 dots, each dot 3 x 3. None of their
+// bytes is read as text or as a command.
+TEST(DecodificadorStar, BitImages) {
+    QByteArray fina = H("1B6B 0100");
+    for (int fila = 0; fila < 24; ++fila) {
+        fina += fila == 23 ? '\x01' : fila == 5 ? '\x0F' : '\x80';
+    }
+    const Lectura l = Leer(fina + "\n" + H("1B4B 0200 80 01") + "\nfin\n");
+    EXPECT_TRUE(l.desconocidos.isEmpty()) << l.desconocidos.join(u',').toStdString();
+    ASSERT_GE(l.renglones.size(), 3);
+    const QImage& banda = l.renglones[0].grafico;
+    ASSERT_EQ(banda.size(), QSize(8, 24));
+    EXPECT_EQ(qGray(banda.pixel(0, 0)), 0);
+    EXPECT_EQ(qGray(banda.pixel(7, 0)), 255);
+    EXPECT_EQ(qGray(banda.pixel(7, 23)), 0);
+    EXPECT_EQ(qGray(banda.pixel(4, 5)), 0) << "0F is dots, not upside-down printing";
+    const QImage& columnas = l.renglones[1].grafico;
+    ASSERT_EQ(columnas.size(), QSize(6, 24));
+    EXPECT_EQ(qGray(columnas.pixel(2, 2)), 0);
+    EXPECT_EQ(qGray(columnas.pixel(3, 0)), 255);
+    EXPECT_EQ(qGray(columnas.pixel(5, 23)), 0);
+    EXPECT_FALSE(l.renglones[2].alReves);
+    EXPECT_EQ(l.lineas.last(), "fin");
+}
+
 // A command the viewer does not know is listed for --registro in every mode.
 TEST(DecodificadorStar, UnknownCommandsAreListedInEveryMode) {
     for (const qint16 modo : {1, 2, 3}) {

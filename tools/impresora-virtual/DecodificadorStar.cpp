@@ -63,6 +63,10 @@ qsizetype LargoStar(QByteArrayView p) {
     }
     case 0x06: // automatic status: ESC ACK SOH
         return 3;
+    case 'K': // standard density bit image: ESC K n1 n2, n1 + 256 n2 columns of a byte
+        return n < 4 ? 0 : 4 + qsizetype(Entero16(p, 2));
+    case 'k': // fine bit image: ESC k n1 n2, 24 rows of n1 + 256 n2 bytes
+        return n < 4 ? 0 : 4 + qsizetype(Entero16(p, 2)) * 24;
     case 'b': { // barcode: ESC b n1 n2 n3 n4 d... RS
         const qsizetype fin = p.indexOf(char(kRs), 6);
         return fin >= 0 ? fin + 1 : n > kMaximoStar ? -1 : 0;
@@ -314,6 +318,13 @@ void Decodificador::EjecutarStar(QByteArrayView c) {
         break;
     case 'b':
         CodigoDeBarrasStar(c);
+        break;
+    case 'K': // each bit a dot 3 dots wide and 3 tall, top dot first
+        ColumnasEnLinea(c.sliced(4));
+        ImagenEnLinea(ImagenesBits::Columnas(c.sliced(4), Entero16(c, 2), 8, 3, 3));
+        break;
+    case 'k': // a dot a bit, top row first
+        ImagenEnLinea(ImagenesBits::Raster(c.sliced(4), 8 * Entero16(c, 2), 24, 1, 1));
         break;
     case '*':
         if (p(3) == 'A') {

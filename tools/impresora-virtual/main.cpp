@@ -125,8 +125,8 @@ alineación, posiciones, tablas de caracteres (ESC t, ESC R, UTF-8), imágenes
 Con --modo S lee el modo de línea de Star: negrita (ESC E/F), subrayado
 (ESC -), tamaños (ESC i, ESC W, ESC h, SO/DC4), alineación (ESC GS a),
 interlineado (ESC z, ESC 0, ESC A), tablas (ESC GS t, ESC R), códigos de
-barras (ESC b), QR (ESC GS y), PDF417 (ESC GS x), imágenes (ESC GS S, ESC * r),
-cortes (ESC d) y cajón (BEL, FS). Con --modo C solo lee los comandos de la
+barras (ESC b), QR (ESC GS y), PDF417 (ESC GS x), imágenes (ESC GS S, ESC * r,
+ESC K, ESC k), cortes (ESC d) y cajón (BEL, FS). Con --modo C solo lee los comandos de la
 tabla de Orlan. En todos los modos, un comando desconocido va a --registro.
 Marcas: [B] negrita, [U] subrayado, [I] invertido, [C] color, [E] expandido,
 [X] extra expandido; el corte es una línea de guiones con tijeras, la apertura
