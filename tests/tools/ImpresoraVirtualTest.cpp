@@ -345,8 +345,13 @@ TEST(ImpresoraVirtual, ReadsACaptureAsItComesAndStopsOnSigint) {
     const qint64 pico = PicoMemoriaKb(lector.processId());
     ASSERT_TRUE(escribir(10, 300));
     EXPECT_EQ(EsperarImagenes(lector, dir, 310, 60000), 310);
-    // A picture of this receipt takes about 1.4 MB in memory.
+#ifndef __SANITIZE_ADDRESS__
+    // A picture of this receipt takes about 1.4 MB in memory. (AddressSanitizer
+    // holds freed memory back for a while, so its builds are not measured.)
     EXPECT_LT(PicoMemoriaKb(lector.processId()) - pico, 40 * 1024) << "pictures are not kept";
+#else
+    static_cast<void>(pico);
+#endif
 
     ASSERT_EQ(write(tuberia, "sin cortar\n", 11), 11);
     kill(static_cast<pid_t>(lector.processId()), SIGINT);
