@@ -18,6 +18,9 @@ struct NombrePuerto {
 
     // The port that `texto` names, or nothing.
     static std::optional<NombrePuerto> Leer(const QString& texto);
+    // Whether `texto` names a port: only such a name is opened or used as a
+    // settings section.
+    static bool Valido(const QString& texto) { return Leer(texto).has_value(); }
     // `texto` cut to `largo` characters with its control characters shown as
     // "?", for a log line that quotes a name that failed the rule.
     static QString Citar(const QString& texto, int largo = 40);

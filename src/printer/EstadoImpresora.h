@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringView>
-#include <optional>
 
 // What the status check found a printer to be. The number is what the
 // settings store keeps under "Estado"; the letter is what the printer control
@@ -17,10 +15,6 @@ enum class EstadoImpresora {
 
 // The state's number, 0 to 4.
 int NumeroEstado(EstadoImpresora estado);
-// The state of a number; nothing for one outside 0 to 4.
-std::optional<EstadoImpresora> EstadoDeNumero(int numero);
 
 // The state's letter: "A", "P", "F", "D" or "C".
 QString LetraEstado(EstadoImpresora estado);
-// The state of a letter; nothing for any other text.
-std::optional<EstadoImpresora> EstadoDeLetra(QStringView letra);

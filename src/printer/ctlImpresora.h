@@ -107,8 +107,6 @@ public:
     // The confirmation's limits, see Confirmacion.
     static constexpr qint64 kVelocidadMinima = Confirmacion::kVelocidadMinima;
     static constexpr qint64 kBuferImpresora = Confirmacion::kBuferImpresora;
-    static constexpr qsizetype kTardiasMaximas = Confirmacion::kTardiasMaximas;
-    static constexpr qint64 kVigenciaSondeo = Confirmacion::kVigenciaSondeo;
 
     // The devices (PuertoCom::Dispositivo) of printers that answer DLE EOT
     // but not GS r 1, as last probed (by this process or, through the

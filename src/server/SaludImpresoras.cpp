@@ -14,16 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-// Only a port named by the one rule is opened or used as a settings section;
-// the repository has logged any other once.
-bool PuertoValido(const QString& puerto) {
-    return NombrePuerto::Leer(puerto).has_value();
-}
-
-} // namespace
-
 SaludImpresoras::SaludImpresoras(qint16 numeroTerminal, RepositorioCola& repositorio, ctlImpresora& pr2)
     : m_numeroTerminal(numeroTerminal), m_repositorio(repositorio), m_pr2(pr2) {}
 
@@ -82,12 +72,21 @@ void SaludImpresoras::SinAbrir(const ImpresoraCola& impresora, bool apagada, con
     }
     // A printer found switched off (Apagada) has said so already; a
     // missing device keeps the words the device check clears.
-    const QString causa = PuertoValido(puerto) ? CausaApertura(puerto)
-                                               : QStringLiteral("Puerto no es un puerto (COM1 a COM9, LPT1 a LPT9)");
+    const QString causa = NombrePuerto::Valido(puerto)
+                              ? CausaApertura(puerto)
+                              : QStringLiteral("Puerto no es un puerto (COM1 a COM9, LPT1 a LPT9)");
     if (!apagada && !causa.isEmpty() && !m_ausentes.contains(idImpresora)) {
         Hallado(idImpresora, puerto, causa);
     }
     Redirigir(impresora, estado);
+}
+
+void SaludImpresoras::Desviar(const ImpresoraCola& impresora) {
+    if (impresora.respaldo) {
+        Redirigir(impresora, QStringLiteral("F"));
+    } else {
+        Retener(impresora);
+    }
 }
 
 void SaludImpresoras::Confirmada(qint64 idImpresora, qint64 idTrabajo) {
@@ -248,11 +247,7 @@ bool SaludImpresoras::Ocupada(const ImpresoraCola& impresora) {
                   .arg(impresora.puerto)
                   .arg(kPlazoOcupada / 1000));
     Hallado(id, impresora.puerto, QStringLiteral("sigue ocupada sin contestar tras %1 s").arg(kPlazoOcupada / 1000));
-    if (impresora.respaldo) {
-        Redirigir(impresora, QStringLiteral("F"));
-    } else {
-        Retener(impresora);
-    }
+    Desviar(impresora);
     return true;
 }
 
@@ -266,8 +261,7 @@ SaludImpresoras::Confirmacion SaludImpresoras::Confirmado(const ImpresoraCola& i
         if (m_pr2.VentanaPendiente()) {
             return Confirmacion::EnVentana;
         }
-        m_sinConfirmar.remove(id);
-        m_fallosTrabajo.remove(idTrabajo);
+        Confirmada(id, idTrabajo);
         return Confirmacion::Si;
     }
     // The printer went away, ran out of paper or did not answer, so the job
@@ -285,11 +279,7 @@ SaludImpresoras::Confirmacion SaludImpresoras::Confirmado(const ImpresoraCola& i
     Hallado(id, impresora.puerto,
             QStringLiteral("no confirmo el trabajo") +
                 (m_pr2.Causa().isEmpty() ? QString() : QStringLiteral(": ") + m_pr2.Causa()));
-    if (impresora.respaldo) {
-        Redirigir(impresora, QStringLiteral("F"));
-    } else {
-        Retener(impresora);
-    }
+    Desviar(impresora);
     return Confirmacion::No;
 }
 
@@ -317,7 +307,7 @@ bool SaludImpresoras::Retenida(const ImpresoraCola& impresora) {
     QString letra;
     const QString& puerto = impresora.puerto;
     const bool respondio =
-        PuertoValido(puerto) && m_pr2.InicializarPuerto(puerto, &letra) && (letra == u"A" || letra == u"C");
+        NombrePuerto::Valido(puerto) && m_pr2.InicializarPuerto(puerto, &letra) && (letra == u"A" || letra == u"C");
     const bool restablecida = impresora.estado.value_or(QString()) != u"F";
     if (!respondio && !restablecida) {
         return true;
@@ -345,11 +335,7 @@ bool SaludImpresoras::Apagada(const ImpresoraCola& impresora) {
                   .arg(impresora.id)
                   .arg(impresora.puerto));
     Hallado(impresora.id, impresora.puerto, QStringLiteral("respondia y ya no contesta: apagada"));
-    if (impresora.respaldo) {
-        Redirigir(impresora, QStringLiteral("F"));
-    } else {
-        Retener(impresora);
-    }
+    Desviar(impresora);
     return true;
 }
 

@@ -101,6 +101,9 @@ public:
     void EscribirFallas();
 
 private:
+    // A failing printer's jobs go to its backup ("F"), or, without one, it
+    // is held (Retener).
+    void Desviar(const ImpresoraCola& impresora);
     // A printer without a backup that did not confirm a job gets no job
     // until it shows a change: its state becomes "F" and Retenida holds it.
     void Retener(const ImpresoraCola& impresora);

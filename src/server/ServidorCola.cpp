@@ -28,12 +28,6 @@ struct Guardia {
     ~Guardia() { bandera = false; }
 };
 
-// Only a port named by the one rule is opened or used as a settings section;
-// the repository has logged any other once.
-bool PuertoValido(const QString& puerto) {
-    return NombrePuerto::Leer(puerto).has_value();
-}
-
 // [Cola] EdadMaxima: the whole minutes a job may have waited when its printer
 // can take it; an older one is set aside unprinted. 0 (off) when absent,
 // empty or 0; a value that is no whole number from 0 to a week is logged
@@ -409,7 +403,8 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
             // Nothing of it was sent; the printer's later jobs go on.
         } else if (m_salud.Retenida(impresora)) {
             // It did not confirm a job and has shown no change since.
-        } else if (bool apagada = false; !PuertoValido(puerto) || !m_pr2.InicializarPuerto(puerto, &estadoImpresora) ||
+        } else if (bool apagada = false; !NombrePuerto::Valido(puerto) ||
+                                         !m_pr2.InicializarPuerto(puerto, &estadoImpresora) ||
                                          (apagada = m_salud.Apagada(impresora))) {
             m_salud.SinAbrir(impresora, apagada, estadoImpresora);
         } else if (m_salud.Ocupada(impresora)) {
