@@ -1,5 +1,6 @@
 #include "credentials/ProveedorCredenciales.h"
 #include "database/BaseDatos.h"
+#include "impresora-virtual/ImpresoraPty.h"
 #include "platform/Ajustes.h"
 #include "startup/Arranque.h"
 #include "testsupport/BaseDatosPrueba.h"
@@ -26,6 +27,9 @@ TEST(Servicio, TriesALateDatabaseEveryFewSecondsAndBacksOffOnlyOnAPassword) {
     Conexion::Instancia().Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Redirigido, "
                                    "Estado_Impresora, esdecheques) VALUES (1, 1, 'COM1', 'E', 1, 'A', 0)");
     Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
+    ImpresoraPty impresora;
+    impresora.Iniciar();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", impresora.Ruta());
     ServidorPostgres& servidor = ServidorPostgres::Compartido();
 
     OpcionesArranque opciones;

@@ -1,4 +1,5 @@
 #include "database/BaseDatos.h"
+#include "impresora-virtual/ImpresoraPty.h"
 #include "platform/Ajustes.h"
 #include "startup/Arranque.h"
 #include "testsupport/BaseDatosPrueba.h"
@@ -23,6 +24,11 @@ TEST(Servicio, SaysWhyItWaitsAndServesOnceTheSettingsAreMended) {
     Conexion::Instancia().Ejecutar("INSERT INTO Impresora (Id_Impresora, ID_Terminal, Puerto, Modo, Redirigido, "
                                    "Estado_Impresora, esdecheques) VALUES (1, 1, 'COM1', 'E', 1, 'A', 0)");
     Ajustes::Guardar("ORLAN", "Configuracion", "Terminal", "1");
+    // The printer is a pseudo-terminal of the test's own: a machine's ttyS0
+    // may not exist or may be closed to this user.
+    ImpresoraPty impresora;
+    impresora.Iniciar();
+    Ajustes::Guardar("ORLAN", "Puertos", "COM1", impresora.Ruta());
     const QString base = Ajustes::Leer("ORLAN", "Configuracion", "BASE_DE_DATOS");
     Ajustes::Guardar("ORLAN", "Configuracion", "BASE_DE_DATOS", entorno.Raiz() + "/no/existe/dborlan.db");
 
