@@ -275,8 +275,12 @@ void ImpresoraTcp::SeguirEnergia(QList<Pieza>& piezas) {
         return;
     }
     if (!encendida) {
-        // A printer without power: its connections die with a reset and
-        // nobody listens on its port.
+        // A printer without power: what it printed before the cut goes out
+        // first, then its connections die with a reset and nobody listens
+        // on its port.
+        ModeloImpresora::Salida salida;
+        ConElModelo([&](ModeloImpresora& m) { m.Imprimir(salida); });
+        Entregar(salida, piezas);
         for (const Cliente& c : m_clientes) {
             Reiniciar(c.fd);
             piezas.append({c.id, {}, true});

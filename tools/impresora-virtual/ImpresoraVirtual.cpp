@@ -141,7 +141,7 @@ void ImpresoraVirtual::Ciclar() {
         return;
     }
     if (m_modelo->Encendida()) {
-        m_modelo->Apagar();
+        m_modelo->Apagar(m_cambioEnergia);
         m_cambioEnergia = Reloj::now() + std::chrono::milliseconds(m_apagadaMs);
     } else {
         m_modelo->Encender();

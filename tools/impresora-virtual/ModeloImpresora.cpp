@@ -172,11 +172,16 @@ QByteArray ModeloImpresora::Asb() const {
 
 void ModeloImpresora::Imprimir(Salida& salida) {
     salida.respuestas += std::exchange(m_avisos, {});
+    salida.impreso = std::exchange(m_antesDelCorte, {}) + salida.impreso;
     const auto ahora = Reloj::now();
     if (m_tardia && m_tardia->first <= ahora) {
         salida.respuestas.append(m_tardia->second);
         m_tardia.reset();
     }
+    Avanzar(ahora, salida);
+}
+
+void ModeloImpresora::Avanzar(Reloj::time_point ahora, Salida& salida) {
     if (!m_encendida || Detenida() || m_enBufer == 0) {
         m_ultimo = ahora;
         return;
@@ -184,7 +189,7 @@ void ModeloImpresora::Imprimir(Salida& salida) {
     qint64 cupo = m_enBufer;
     if (m_opciones.velocidad > 0) {
         const auto transcurrido = std::chrono::duration_cast<std::chrono::microseconds>(ahora - m_ultimo).count();
-        cupo = std::min<qint64>(cupo, transcurrido * m_opciones.velocidad / 1'000'000);
+        cupo = std::clamp<qint64>(transcurrido * m_opciones.velocidad / 1'000'000, 0, cupo);
         m_ultimo += std::chrono::microseconds(cupo * 1'000'000 / m_opciones.velocidad);
     }
     while (cupo > 0 && !m_bufer.empty()) {
@@ -248,7 +253,15 @@ int ModeloImpresora::HastaProximo() const {
     return tardia < 0 ? linea : std::min(linea, tardia);
 }
 
-void ModeloImpresora::Apagar() {
+void ModeloImpresora::Apagar(std::optional<Reloj::time_point> corte) {
+    if (corte && m_encendida) {
+        // What the mechanism printed before the power went is on paper, even
+        // when nobody asked the model until later; the answers it reached
+        // go nowhere, the connections die with the power.
+        Salida antes;
+        Avanzar(std::min(*corte, Reloj::now()), antes);
+        m_antesDelCorte += antes.impreso;
+    }
     m_encendida = false;
     m_impresos += m_enBufer;
     m_bufer.clear();

@@ -78,8 +78,10 @@ public:
     // a line to print or a late answer due.
     int HastaProximo() const;
 
-    // A power cut: the buffer and its requests are lost.
-    void Apagar();
+    // A power cut: the buffer and its requests are lost. With `corte`, the
+    // time the power went, what the speed printed until then still reaches
+    // paper, given out by the next Imprimir.
+    void Apagar(std::optional<Reloj::time_point> corte = std::nullopt);
     void Encender();
     bool Encendida() const { return m_encendida; }
 
@@ -107,6 +109,8 @@ private:
     QByteArray RespuestaEnOrden(const QByteArray& comando) const;
     QByteArray Asb() const;
     bool Detenida() const;
+    // Prints what the speed allowed up to `ahora`.
+    void Avanzar(Reloj::time_point ahora, Salida& salida);
 
     Opciones m_opciones;
     Estado m_estado = Estado::Lista;
@@ -119,6 +123,7 @@ private:
     std::vector<std::pair<int, QByteArray>> m_restos; // per connection
     std::vector<int> m_conAsb;                        // connections that asked for status back
     QList<Salida::Parte> m_avisos;                    // status back not yet sent
+    QList<Salida::Parte> m_antesDelCorte;             // printed before a power cut, not yet given out
     Reloj::time_point m_ultimo = Reloj::now();        // printing is counted from here
     // The late answer to GS r 1 and when it is due; whether it was given or lost.
     std::optional<std::pair<Reloj::time_point, Salida::Parte>> m_tardia;
