@@ -1157,6 +1157,22 @@ bool Matriz::Drenar() {
     while (espera.elapsed() < 180000) {
         Pasar(1000);
         try {
+            // A write the writer gave up on while the database hung can land
+            // after it looked: the server, resumed, runs the INSERT still in
+            // its socket and the rest never comes. Such a job was never
+            // released, no server may print it, and a till that crashed
+            // mid-write leaves the same; it is not the servers' to drain.
+            for (const QString& id :
+                 Lista("SELECT IdTrabajo FROM ColaImpresion WHERE Escribiendo = -1").split(u',', Qt::SkipEmptyParts)) {
+                if (!m_escritos.contains(id.toInt())) {
+                    std::fprintf(stderr, "trabajo %s a medio escribir, abandonado por el escritor: se borra\n",
+                                 qPrintable(id));
+                    Conexion::Instancia().Ejecutar(
+                        QStringLiteral("DELETE FROM DetalleColaImpresion WHERE IdTrabajo=%1").arg(id));
+                    Conexion::Instancia().Ejecutar(
+                        QStringLiteral("DELETE FROM ColaImpresion WHERE IdTrabajo=%1").arg(id));
+                }
+            }
             if (Lista("SELECT COUNT(*) FROM ColaImpresion") == QStringLiteral("0")) {
                 Pasar(3000);
                 return true;
