@@ -32,10 +32,7 @@ constexpr int kHolgura = 16;
 } // namespace
 
 Respuesta ServidorHttp::Respuesta::Json(const QJsonObject& objeto, int codigo) {
-    return {codigo,
-            QByteArrayLiteral("application/json; charset=utf-8"),
-            QJsonDocument(objeto).toJson(QJsonDocument::Compact),
-            {}};
+    return {codigo, QByteArray(kTipoJson), QJsonDocument(objeto).toJson(QJsonDocument::Compact), {}};
 }
 
 Respuesta ServidorHttp::Respuesta::Error(const QString& texto, int codigo) {

@@ -48,6 +48,7 @@ public:
         QByteArray cuerpo;
         QList<QPair<QByteArray, QByteArray>> encabezados;
 
+        static constexpr const char* kTipoJson = "application/json; charset=utf-8";
         static Respuesta Json(const QJsonObject& objeto, int codigo = 200);
         // {"error": texto}
         static Respuesta Error(const QString& texto, int codigo);

@@ -174,7 +174,7 @@ std::optional<Respuesta> ServidorPanel::Inmediata(const Peticion& peticion) {
 Respuesta ServidorPanel::Publicado::Estado(bool conMetricas, bool renglones, qint64 edad) const {
     return {200,
             conMetricas ? QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8")
-                        : QByteArrayLiteral("application/json; charset=utf-8"),
+                        : QByteArray(Respuesta::kTipoJson),
             conMetricas ? metricas : (renglones ? json : jsonPublico),
             {{"Age", QByteArray::number(edad)}}};
 }

@@ -61,7 +61,7 @@ const QString kClaveGsR = QStringLiteral("RespondeGsR");
 const QString kClaveGsRDispositivo = QStringLiteral("RespondeGsRDispositivo");
 const QString kClaveGsRFecha = QStringLiteral("RespondeGsRFecha");
 
-std::optional<Veredicto> VeredictoGuardado(const QString& puerto, const QString& dispositivo) {
+std::optional<Veredicto> LeerVeredicto(const QString& puerto, const QString& dispositivo) {
     const QString valor = Ajustes::Leer(kLectura, puerto, kClaveGsR).trimmed();
     if (Ajustes::Leer(kLectura, puerto, kClaveGsRDispositivo) != dispositivo || (valor != u"0" && valor != u"1")) {
         return std::nullopt;
@@ -164,7 +164,7 @@ void Confirmacion::SondearDeNuevo(const QString& dispositivo) {
 }
 
 bool Confirmacion::VeredictoGuardado(const QString& puerto, const QString& dispositivo) {
-    return ::VeredictoGuardado(puerto, dispositivo).has_value();
+    return LeerVeredicto(puerto, dispositivo).has_value();
 }
 
 void Confirmacion::RegistrarPapelBajo(const QString& dispositivo, bool bajo, const QString& quien) {
@@ -179,7 +179,7 @@ void Confirmacion::RegistrarPapelBajo(const QString& dispositivo, bool bajo, con
 
 bool Confirmacion::Sondear(PuertoCom& p, const QString& puerto) {
     const QString dispositivo = p.Dispositivo();
-    const std::optional<Veredicto> guardado = ::VeredictoGuardado(puerto, dispositivo);
+    const std::optional<Veredicto> guardado = LeerVeredicto(puerto, dispositivo);
     if (guardado && guardado->vigente && !PorSondear().contains(dispositivo)) {
         // Known, from this process or an earlier one.
         if (guardado->respondeGsR) {

@@ -39,6 +39,9 @@ public:
     // How long a printer has to answer the paper-status request, in ms.
     static constexpr qint64 kEsperaEstado = 2000;
 
+    // The control's port `numero` (1-4); null for any other number.
+    PuertoCom* Serie(qint16 numero) const;
+
     // Blocking waits are cut into slices this long (ms), so that a deadline
     // on the wall clock (which tests and clock changes can move) is seen soon.
     static constexpr qint64 kTramoEspera = 200;
@@ -129,7 +132,6 @@ private:
     };
     static constexpr qsizetype kProbadas = 64;
 
-    PuertoCom* Serie(qint16 numero) const;
     Apertura& De(qint16 numero) { return m_aperturas[static_cast<std::size_t>(numero - 1)]; }
     const Apertura& De(qint16 numero) const { return m_aperturas[static_cast<std::size_t>(numero - 1)]; }
 

@@ -90,10 +90,6 @@ QSet<QString>& Contestaron() {
 
 struct ctlImpresora::Privado {
     std::array<PuertoCom, 4> puertos; // Puerto, Puerto2, Puerto3, Puerto4
-
-    PuertoCom* Serie(qint16 numero) {
-        return numero >= 1 && numero <= 4 ? &puertos[static_cast<std::size_t>(numero - 1)] : nullptr;
-    }
 };
 
 ctlImpresora::ctlImpresora() : d(new Privado), m_confirmacion(d->puertos) {}
@@ -126,7 +122,7 @@ QString ctlImpresora::SettingsSerie(const QString& settings) {
 }
 
 void ctlImpresora::CerrarPuerto(qint16 NumberPort) {
-    PuertoCom* p = d->Serie(NumberPort);
+    PuertoCom* p = m_confirmacion.Serie(NumberPort);
     if (p != nullptr && p->PortOpen()) {
         // The break is released again before closing: some drivers would
         // leave the line in break after the close.
@@ -157,7 +153,8 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
     const bool paralelo = tipo == u"LPT";
     // A connection that still carries a job's confirmation window is kept:
     // closing it would throw away the proof the window waits for.
-    const bool reutilizada = serie && d->Serie(m_numeroPuerto) != nullptr && m_confirmacion.ConVentana(m_numeroPuerto);
+    const bool reutilizada =
+        serie && m_confirmacion.Serie(m_numeroPuerto) != nullptr && m_confirmacion.ConVentana(m_numeroPuerto);
     if (!reutilizada) {
         CerrarPuerto(m_numeroPuerto);
     }
@@ -172,7 +169,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
     if (serie) {
         estado = EstadoImpresora::NoImprime;
         int respuesta = 0;
-        PuertoCom* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = m_confirmacion.Serie(m_numeroPuerto);
         bool abierto = false;
         bool consultada = false;
         // The kept connection may have been lost (a printer that restarted
@@ -311,7 +308,7 @@ bool ctlImpresora::ConfigurarPuerto(const QString& impresora, const QString& mod
         m_causa = causa;
         // Where the port leads is read only for this line.
         QString destino = impresora.left(4).toUpper();
-        if (const PuertoCom* p = serie ? d->Serie(m_numeroPuerto) : nullptr) {
+        if (const PuertoCom* p = serie ? m_confirmacion.Serie(m_numeroPuerto) : nullptr) {
             destino += QStringLiteral(" en ") + p->Dispositivo();
         } else if (const QString ruta = PuertoES::Actual().DispositivoLpt(m_numeroPuerto);
                    paralelo && !ruta.isEmpty()) {
@@ -338,7 +335,7 @@ bool ctlImpresora::SoloTiempoReal(const QString& dispositivo) {
 
 void ctlImpresora::LiberarPuertos() {
     for (qint16 numero = 1; numero <= 4; ++numero) {
-        PuertoCom& p = *d->Serie(numero);
+        PuertoCom& p = *m_confirmacion.Serie(numero);
         if (p.PortOpen() && p.Tipo() != PuertoCom::Destino::Tipo::Serie && !m_confirmacion.ConVentana(numero)) {
             p.Cerrar();
         }
@@ -351,8 +348,8 @@ ctlImpresora::Cierre ctlImpresora::RevisarVentana(const Ventana& ventana) {
 
 bool ctlImpresora::ConfirmarRecepcion() {
     // A parallel port is not asked.
-    return m_confirmacion.Confirmar(m_esLpt ? nullptr : d->Serie(m_numeroPuerto), m_numeroPuerto, m_modoImpresora,
-                                    m_causa, m_papelBajo);
+    return m_confirmacion.Confirmar(m_esLpt ? nullptr : m_confirmacion.Serie(m_numeroPuerto), m_numeroPuerto,
+                                    m_modoImpresora, m_causa, m_papelBajo);
 }
 
 bool ctlImpresora::Salida(PuertoCom& p, QByteArrayView bytes) {
@@ -379,7 +376,7 @@ bool ctlImpresora::Enviar(QByteArrayView bytes) {
             ImprimirCadena(m_direccionLpt, bytes); // a false result is logged to PRT.ERR by the port layer
             return true;
         }
-        PuertoCom* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = m_confirmacion.Serie(m_numeroPuerto);
         return p == nullptr || Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
@@ -414,7 +411,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
         if (m_esLpt) {
             return ImprimirCadena(m_direccionLpt, bytes);
         }
-        PuertoCom* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = m_confirmacion.Serie(m_numeroPuerto);
         return p != nullptr && p->PortOpen() && Salida(*p, bytes);
     } catch (const std::exception&) {
         return false;
@@ -423,7 +420,7 @@ bool ctlImpresora::EnviarTexto(QStringView texto, bool conFinDeLinea) {
 
 bool ctlImpresora::Imprimirln(QString& PsCadena) {
     if (!m_esLpt) {
-        PuertoCom* p = d->Serie(m_numeroPuerto);
+        PuertoCom* p = m_confirmacion.Serie(m_numeroPuerto);
         if (p == nullptr || !p->PortOpen()) {
             return false;
         }
