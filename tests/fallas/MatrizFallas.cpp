@@ -975,6 +975,12 @@ void Matriz::FilasHostiles() {
             terminal->Iniciar();
         }
         const qint64 pids[] = {m_uno->Pid(), m_dos->Pid()};
+        // The row before may have left printer 1 on its backup (a tick that
+        // failed it after that row's last reset): a job printed on the other
+        // terminal must mean a hostile row misread, not a redirection. The
+        // hostile printers keep the routes they were written with.
+        c.Ejecutar("UPDATE Impresora SET Redirigido = Id_Impresora, Estado_Impresora = 'A' "
+                   "WHERE Id_Impresora BETWEEN 1 AND 4");
         for (const TrabajoHostil& t : trabajos) {
             InsertarTrabajoHostil(t);
             Pasar(500);
@@ -1013,10 +1019,13 @@ void Matriz::FilasHostiles() {
             bien += falla ? 0 : 1;
             if (falla) {
                 terminalesConFalla.insert(t.terminal);
+                // Its printer's route now says whether it was sent to its backup.
+                const QString ruta =
+                    Lista(QStringLiteral("SELECT Redirigido FROM Impresora WHERE Id_Impresora = %1").arg(t.impresora));
                 std::fprintf(stderr,
-                             "trabajo hostil %d (impresora %d, terminal %d): %s (%d veces en la suya, %d en "
-                             "la otra)\n",
-                             t.id, t.impresora, t.terminal, falla, propios, otros);
+                             "trabajo hostil %d (impresora %d, terminal %d, redirigida a %s): %s (%d veces en la suya, "
+                             "%d en la otra)\n",
+                             t.id, t.impresora, t.terminal, qPrintable(ruta), falla, propios, otros);
             }
         }
         int caidos = 0;
