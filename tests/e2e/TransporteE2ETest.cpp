@@ -144,10 +144,12 @@ TEST_F(PruebaCola, NetworkPrintersAnswerPrintAndRedirectLikeSerialOnes) {
 // A stop asked for while a tick works through a slow printer's queue ends the
 // tick: the job being printed is either finished or cut at its next write and
 // left queued whole, the rest wait in the queue, and the program ends long
-// before systemd would kill it.
+// before systemd would kill it. The cut is the stop's, not the printer's: the
+// printer keeps its own route, not its backup's on the other terminal.
 TEST_F(PruebaCola, AStopEndsTheTickBetweenJobs) {
-    InsertarTerminales({1});
-    InsertarImpresora(1, 1, 0, "'A'", "COM1");
+    InsertarTerminales({1, 2});
+    InsertarImpresora(1, 1, 2, "'A'", "COM1");
+    InsertarImpresora(2, 2, 0, "'A'", "COM1");
     // Six receipts of 3.6 KB each: nearly 4 s apiece on a 9600-baud line.
     QList<std::optional<QString>> lineas;
     for (int i = 0; i < 80; ++i) {
@@ -172,4 +174,7 @@ TEST_F(PruebaCola, AStopEndsTheTickBetweenJobs) {
     EXPECT_EQ(terminal.Detener(), 0) << "ended by its own stop, not killed";
     const QString quedan = Trabajos();
     EXPECT_TRUE(quedan == "2,3,4,5,6" || quedan == "3,4,5,6" || quedan == "4,5,6") << quedan.toStdString();
+    const QString ruta = Lista("SELECT Redirigido FROM Impresora WHERE Id_Impresora = 1") + u' ' +
+                         Lista("SELECT Estado_Impresora FROM Impresora WHERE Id_Impresora = 1");
+    EXPECT_EQ(ruta.toStdString(), "1 A") << terminal.Bitacora().right(2000).toStdString();
 }
