@@ -1058,6 +1058,14 @@ void Matriz::FilasHostiles() {
             for (const QString& linea : lineas.mid(std::max<qsizetype>(0, lineas.size() - 15))) {
                 std::fprintf(stderr, "%s\n", qPrintable(linea.left(160)));
             }
+            // And every line of the run that moved or failed one of its
+            // printers: what sent a job to the other terminal.
+            static const QRegularExpression ruta(QStringLiteral("Redirigido|no confirmo|no puede imprimir|fallo"));
+            for (const QString& linea : lineas) {
+                if (linea.contains(ruta) && !linea.contains(QStringLiteral("Impresora de nombre largo"))) {
+                    std::fprintf(stderr, "  %s\n", qPrintable(linea.left(200)));
+                }
+            }
         }
         const std::string f = nombre.toStdString();
         const auto total = static_cast<double>(trabajos.size());
