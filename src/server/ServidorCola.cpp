@@ -424,6 +424,11 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
                 m_reclamos.Renovar();
                 if (InterpretarRenglon(m_pr2, TextoImprimible(idTrabajo, renglon)) ==
                     ResultadoRenglon::FalloImpresion) {
+                    if (Senales::Pedida()) {
+                        // The stop cut the line, not the printer: it keeps
+                        // its route, and its jobs stay here.
+                        break;
+                    }
                     // The job stays for the backup printer; this printer still
                     // gets the rest of the job and its cut.
                     impreso = false;
@@ -431,8 +436,10 @@ void ServidorCola::ServirTrabajo(const TrabajoCola& trabajo) {
                 }
                 m_pr2.Avanzar();
             }
-            m_pr2.Avanzar(3);
-            m_pr2.Cortar();
+            if (!Senales::Pedida()) {
+                m_pr2.Avanzar(3);
+                m_pr2.Cortar();
+            }
             if (Senales::Pedida()) {
                 // A stop ends the job where it is: it stays queued, and its
                 // claim goes back so that the next start serves it at once,
